@@ -1,0 +1,62 @@
+// vomark: the host as a command. Verbs: plugins, eval.
+#include <cmath>
+#include <cstdio>
+#include <iostream>
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include "scene_description.h"
+#include "session.h"
+#include "verbs.h"
+
+int main(int argc, char** argv) {
+    CLI::App cli{"vomark: a headless host for modifier plug-ins"};
+    cli.require_subcommand(1);
+    app::CommonOptions common;
+    auto addCommon = [&](CLI::App* verb) {
+        verb->add_option("--plugins", common.plugins, "folder of *.dlm plug-in modules");
+        verb->add_option("--answer", common.answers,
+                         "queue an answer for a dialog: open=PATH|cancel, save=PATH|cancel, yesno=yes|no");
+        verb->add_flag("--quiet", common.quiet, "host quiet mode: no dialogs, warnings go to the log");
+    };
+
+    CLI::App* plugins = cli.add_subcommand("plugins", "list the loaded modules and their classes");
+    addCommon(plugins);
+
+    app::EvalOptions eval;
+    CLI::App* evalVerb = cli.add_subcommand("eval", "evaluate a node's pipeline at the given times");
+    addCommon(evalVerb);
+    evalVerb->add_option("scene", eval.scene, "scene description (JSON)")->required();
+    evalVerb->add_option("--node", eval.node, "node name (may be left out when the scene has one node)");
+    CLI::Option* frames = evalVerb->add_option("--frame", eval.frames, "a frame to evaluate at");
+    CLI::Option* ticks = evalVerb->add_option("--tick", eval.ticks, "a tick time to evaluate at");
+    evalVerb->add_option("--format", eval.format, "csv or json")->check(CLI::IsMember({"csv", "json"}));
+
+    try {
+        cli.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return cli.exit(e);
+    }
+
+    try {
+        app::Session session(common, argv[0]);
+        if (plugins->parsed()) return app::ListPlugins(session, std::cout);
+        if (evalVerb->parsed()) {
+            // keep the times in the order they were given, mixing --frame and --tick
+            size_t f = 0, t = 0;
+            for (CLI::Option* o : evalVerb->parse_order()) {
+                if (o == frames && f < eval.frames.size()) eval.times.push_back({true, eval.frames[f++], 0});
+                else if (o == ticks && t < eval.ticks.size()) eval.times.push_back({false, 0, eval.ticks[t++]});
+            }
+            return app::Evaluate(eval, common, std::cout);
+        }
+    } catch (const app::SceneError& e) {
+        std::cerr << "vomark: " << e.what() << "\n";
+        return 2;
+    } catch (const std::exception& e) {
+        std::cerr << "vomark: " << e.what() << "\n";
+        return 2;
+    }
+    return 0;
+}

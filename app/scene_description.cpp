@@ -1,0 +1,393 @@
+// Building host scenes from their JSON description.
+#include "scene_description.h"
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+#include <tiny_obj_loader.h>
+
+#include "runtime/builtin_modifiers.h"
+#include "runtime/plugin_loader.h"
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace app {
+namespace {
+
+struct Context {
+    std::string baseDir;
+    int tpf = 160;
+    BuiltScene* out = nullptr;
+};
+
+[[noreturn]] void Fail(const std::string& where, const std::string& what) { throw SceneError(where + ": " + what); }
+
+void AllowKeys(const json& j, const std::string& where, std::initializer_list<const char*> keys) {
+    if (!j.is_object()) Fail(where, "must be an object");
+    std::set<std::string> allowed(keys.begin(), keys.end());
+    for (auto it = j.begin(); it != j.end(); ++it)
+        if (!allowed.count(it.key())) Fail(where + "." + it.key(), "unknown key");
+}
+
+const json& Need(const json& j, const char* key, const std::string& where) {
+    if (!j.contains(key)) Fail(where + "." + key, "missing");
+    return j.at(key);
+}
+
+double Number(const json& j, const std::string& where) {
+    if (!j.is_number()) Fail(where, "must be a number");
+    return j.get<double>();
+}
+
+int Integer(const json& j, const std::string& where) {
+    if (!j.is_number_integer()) Fail(where, "must be a whole number");
+    return j.get<int>();
+}
+
+std::string Path(const Context& c, const std::string& p) {
+    if (p.empty() || fs::path(p).is_absolute()) return p;
+    return (fs::path(c.baseDir) / p).lexically_normal().string();
+}
+
+// A key's time: "frame" (trunc(F x ticks per frame)) or "tick".
+TimeValue KeyTime(const Context& c, const json& key, const std::string& where) {
+    bool f = key.contains("frame"), t = key.contains("tick");
+    if (f == t) Fail(where, "needs exactly one of \"frame\" and \"tick\"");
+    if (t) return Integer(key.at("tick"), where + ".tick");
+    return static_cast<TimeValue>(std::trunc(Number(key.at("frame"), where + ".frame") * c.tpf));
+}
+
+Point3 Point(const json& j, const std::string& where) {
+    if (!j.is_array() || j.size() != 3) Fail(where, "must be [x, y, z]");
+    return {static_cast<float>(Number(j[0], where)), static_cast<float>(Number(j[1], where)),
+            static_cast<float>(Number(j[2], where))};
+}
+
+std::vector<int> Ids(const json& j, const std::string& where) {
+    if (!j.is_array()) Fail(where, "must be a list of vertex ids");
+    std::vector<int> ids;
+    for (size_t i = 0; i < j.size(); ++i) ids.push_back(Integer(j[i], where + "[" + std::to_string(i) + "]"));
+    return ids;
+}
+
+std::vector<float> Floats(const json& j, const std::string& where) {
+    if (!j.is_array()) Fail(where, "must be a list of numbers");
+    std::vector<float> v;
+    for (size_t i = 0; i < j.size(); ++i) v.push_back(static_cast<float>(Number(j[i], where + "[" + std::to_string(i) + "]")));
+    return v;
+}
+
+void Grid(const json& g, const std::string& where, Mesh& mesh) {
+    AllowKeys(g, where, {"width", "length", "rows", "cols"});
+    double w = Number(Need(g, "width", where), where + ".width"), l = Number(Need(g, "length", where), where + ".length");
+    int rows = Integer(Need(g, "rows", where), where + ".rows"), cols = Integer(Need(g, "cols", where), where + ".cols");
+    if (rows < 1 || cols < 1 || rows > 4096 || cols > 4096) Fail(where, "rows and cols must be 1 to 4096");
+    mesh.setNumVerts((rows + 1) * (cols + 1));
+    for (int r = 0; r <= rows; ++r)
+        for (int c = 0; c <= cols; ++c)
+            mesh.verts[static_cast<size_t>(r * (cols + 1) + c)] = {static_cast<float>(-w / 2 + w * c / cols),
+                                                                   static_cast<float>(-l / 2 + l * r / rows), 0.0f};
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < cols; ++c) {
+            int a = r * (cols + 1) + c, b = a + 1, d = a + cols + 1, e = d + 1;
+            mesh.faces.push_back({{a, b, e}});
+            mesh.faces.push_back({{a, e, d}});
+        }
+}
+
+void ObjFile(const Context& c, const std::string& file, const std::string& where, Mesh& mesh) {
+    tinyobj::ObjReader reader;
+    tinyobj::ObjReaderConfig config;
+    config.triangulate = true;
+    if (!reader.ParseFromFile(Path(c, file), config)) Fail(where, "cannot read " + file + ": " + reader.Error());
+    const auto& v = reader.GetAttrib().vertices;
+    mesh.setNumVerts(static_cast<int>(v.size() / 3));
+    for (size_t i = 0; i + 2 < v.size(); i += 3) mesh.verts[i / 3] = {v[i], v[i + 1], v[i + 2]};
+    for (const auto& shape : reader.GetShapes())
+        for (size_t i = 0; i + 2 < shape.mesh.indices.size(); i += 3)
+            mesh.faces.push_back({{shape.mesh.indices[i].vertex_index, shape.mesh.indices[i + 1].vertex_index,
+                                   shape.mesh.indices[i + 2].vertex_index}});
+}
+
+TriObject* BuildMesh(const Context& c, const json& m, const std::string& where) {
+    AllowKeys(m, where, {"grid", "vertices", "faces", "obj"});
+    auto* tri = new TriObject();
+    Mesh& mesh = tri->mesh;
+    try {
+        if (m.contains("grid")) {
+            Grid(m.at("grid"), where + ".grid", mesh);
+        } else if (m.contains("obj")) {
+            if (!m.at("obj").is_string()) Fail(where + ".obj", "must be a file name");
+            ObjFile(c, m.at("obj").get<std::string>(), where + ".obj", mesh);
+        } else {
+            const json& vs = Need(m, "vertices", where);
+            if (!vs.is_array()) Fail(where + ".vertices", "must be a list of [x, y, z]");
+            mesh.setNumVerts(static_cast<int>(vs.size()));
+            for (size_t i = 0; i < vs.size(); ++i) mesh.verts[i] = Point(vs[i], where + ".vertices[" + std::to_string(i) + "]");
+            if (m.contains("faces")) {
+                const json& fs = m.at("faces");
+                if (!fs.is_array()) Fail(where + ".faces", "must be a list of [a, b, c]");
+                for (size_t i = 0; i < fs.size(); ++i) {
+                    auto ids = Ids(fs[i], where + ".faces[" + std::to_string(i) + "]");
+                    if (ids.size() != 3) Fail(where + ".faces[" + std::to_string(i) + "]", "must be [a, b, c]");
+                    for (int id : ids)
+                        if (id < 0 || id >= mesh.getNumVerts()) Fail(where + ".faces[" + std::to_string(i) + "]", "vertex out of range");
+                    mesh.faces.push_back({{ids[0], ids[1], ids[2]}});
+                }
+            }
+        }
+    } catch (...) {
+        tri->DeleteThis();
+        throw;
+    }
+    return tri;
+}
+
+void ApplySelection(const json& s, const std::string& where, Mesh& mesh) {
+    AllowKeys(s, where, {"selected", "weights"});
+    mesh.vertSel.SetSize(mesh.getNumVerts());
+    if (s.contains("selected"))
+        for (int id : Ids(s.at("selected"), where + ".selected")) mesh.vertSel.Set(id);
+    if (s.contains("weights")) {
+        auto w = Floats(s.at("weights"), where + ".weights");
+        if (static_cast<int>(w.size()) != mesh.getNumVerts()) Fail(where + ".weights", "needs one weight per vertex");
+        mesh.setVDataSupport(0);
+        std::copy(w.begin(), w.end(), mesh.vertexFloat(0));
+    }
+}
+
+void SetParamJson(const Context& c, Animatable* object, const std::string& name, const json& v, const std::string& where) {
+    for (int b = 0; b < object->ParamBlockCount(); ++b) {
+        IParamBlock2* block = object->ParamBlockAt(b);
+        if (!block) continue;
+        ParamID id = block->GetDesc()->FindParamByName(name.c_str());
+        if (id < 0) continue;
+        const ParamDef* def = block->GetDesc()->FindParam(id);
+        switch (def->type) {
+        case TYPE_STRING:
+            if (v.is_null()) block->SetParamValue(id, 0, static_cast<const char*>(nullptr));
+            else if (v.is_string()) block->SetParamValue(id, 0, Path(c, v.get<std::string>()).c_str());
+            else Fail(where, "must be a string");
+            return;
+        case TYPE_FLOAT:
+            if (v.is_array()) { // keys of an animatable parameter
+                if (!(def->flags & P_ANIMATABLE)) Fail(where, "cannot be animated");
+                for (size_t i = 0; i < v.size(); ++i) {
+                    std::string kw = where + "[" + std::to_string(i) + "]";
+                    AllowKeys(v[i], kw, {"frame", "tick", "value"});
+                    block->SetParamValue(id, KeyTime(c, v[i], kw), static_cast<float>(Number(Need(v[i], "value", kw), kw + ".value")));
+                }
+            } else {
+                block->SetParamValue(id, 0, static_cast<float>(Number(v, where)));
+            }
+            return;
+        default:
+            if (v.is_boolean()) block->SetParamValue(id, 0, v.get<bool>() ? 1 : 0);
+            else block->SetParamValue(id, 0, Integer(v, where));
+            return;
+        }
+    }
+    Fail(where, "no such parameter");
+}
+
+Modifier* BuildModifier(const Context& c, const json& m, const std::string& where) {
+    if (m.contains("instance")) {
+        AllowKeys(m, where, {"instance"});
+        if (!m.at("instance").is_string()) Fail(where + ".instance", "must be a modifier id");
+        auto it = c.out->modifiersById.find(m.at("instance").get<std::string>());
+        if (it == c.out->modifiersById.end()) Fail(where + ".instance", "no modifier with that id");
+        return it->second;
+    }
+    const json& cls = Need(m, "class", where);
+    if (!cls.is_string()) Fail(where + ".class", "must be a class name");
+    std::string name = cls.get<std::string>();
+    Modifier* mod = nullptr;
+    if (name == "SelectKeys") {
+        AllowKeys(m, where, {"class", "keys", "enabled"});
+        std::vector<vm::SelectKeys::Key> keys;
+        const json& ks = Need(m, "keys", where);
+        if (!ks.is_array()) Fail(where + ".keys", "must be a list");
+        for (size_t i = 0; i < ks.size(); ++i) {
+            std::string kw = where + ".keys[" + std::to_string(i) + "]";
+            AllowKeys(ks[i], kw, {"frame", "tick", "selected", "weights"});
+            vm::SelectKeys::Key k{KeyTime(c, ks[i], kw), {}, std::nullopt};
+            if (ks[i].contains("selected")) k.selected = Ids(ks[i].at("selected"), kw + ".selected");
+            if (ks[i].contains("weights")) k.weights = Floats(ks[i].at("weights"), kw + ".weights");
+            keys.push_back(std::move(k));
+        }
+        mod = new vm::SelectKeys(std::move(keys));
+    } else if (name == "SoftSelect") {
+        AllowKeys(m, where, {"class", "center", "radius", "falloff", "enabled"});
+        std::vector<vm::SoftSelect::Key> centers;
+        const json& cs = Need(m, "center", where);
+        if (!cs.is_array()) Fail(where + ".center", "must be a list of keys");
+        for (size_t i = 0; i < cs.size(); ++i) {
+            std::string kw = where + ".center[" + std::to_string(i) + "]";
+            AllowKeys(cs[i], kw, {"frame", "tick", "at"});
+            centers.push_back({KeyTime(c, cs[i], kw), Point(Need(cs[i], "at", kw), kw + ".at")});
+        }
+        float falloff = m.contains("falloff") ? static_cast<float>(Number(m.at("falloff"), where + ".falloff")) : 0.0f;
+        mod = new vm::SoftSelect(std::move(centers), static_cast<float>(Number(Need(m, "radius", where), where + ".radius")), falloff);
+    } else if (name == "Trim") {
+        AllowKeys(m, where, {"class", "keys", "enabled"});
+        std::vector<vm::Trim::Key> keys;
+        const json& ks = Need(m, "keys", where);
+        if (!ks.is_array()) Fail(where + ".keys", "must be a list");
+        for (size_t i = 0; i < ks.size(); ++i) {
+            std::string kw = where + ".keys[" + std::to_string(i) + "]";
+            AllowKeys(ks[i], kw, {"frame", "tick", "count"});
+            keys.push_back({KeyTime(c, ks[i], kw), Integer(Need(ks[i], "count", kw), kw + ".count")});
+        }
+        mod = new vm::Trim(std::move(keys));
+    } else {
+        AllowKeys(m, where, {"class", "id", "params", "enabled"});
+        ClassDesc2* cd = vm::Classes().FindByName(name);
+        if (!cd || cd->SuperClassCode() != OSM_CLASS_ID) Fail(where + ".class", "unknown modifier class \"" + name + "\"");
+        Animatable* a = cd->CreateInstance(FALSE);
+        mod = dynamic_cast<Modifier*>(a);
+        if (!mod) {
+            if (a) a->DeleteThis();
+            Fail(where + ".class", "\"" + name + "\" did not make a modifier");
+        }
+        try {
+            if (m.contains("params")) {
+                const json& ps = m.at("params");
+                if (!ps.is_object()) Fail(where + ".params", "must be an object");
+                for (auto it = ps.begin(); it != ps.end(); ++it) SetParamJson(c, mod, it.key(), it.value(), where + ".params." + it.key());
+            }
+            if (m.contains("id")) {
+                if (!m.at("id").is_string()) Fail(where + ".id", "must be a string");
+                c.out->modifiersById[m.at("id").get<std::string>()] = mod;
+            }
+        } catch (...) {
+            mod->DeleteThis();
+            throw;
+        }
+    }
+    if (m.contains("enabled")) {
+        if (!m.at("enabled").is_boolean()) Fail(where + ".enabled", "must be true or false");
+        if (!m.at("enabled").get<bool>()) mod->SetAFlag(A_MOD_DISABLED);
+    }
+    return mod;
+}
+
+void AddModifiers(const Context& c, vm::Scene& scene, INode* node, const json& list, const std::string& where, bool world) {
+    if (!list.is_array()) Fail(where, "must be a list, bottom first");
+    for (size_t i = 0; i < list.size(); ++i) {
+        Modifier* mod = BuildModifier(c, list[i], where + "[" + std::to_string(i) + "]");
+        // listed bottom first: each one goes on top of the stack
+        IDerivedObject* d = world ? scene.WorldDerivedObjectOf(node) : scene.DerivedObjectOf(node);
+        d->AddModifier(mod, 0);
+    }
+}
+
+void BuildNode(Context& c, vm::Scene& scene, const json& n, const std::string& where) {
+    AllowKeys(n, where, {"name", "mesh", "selection", "modifiers", "worldModifiers"});
+    const json& name = Need(n, "name", where);
+    if (!name.is_string()) Fail(where + ".name", "must be a string");
+    if (scene.FindNode(name.get<std::string>())) Fail(where + ".name", "another node has this name");
+    TriObject* tri = BuildMesh(c, Need(n, "mesh", where), where + ".mesh");
+    INode* node = scene.AddNode(name.get<std::string>(), tri);
+    if (n.contains("selection")) ApplySelection(n.at("selection"), where + ".selection", tri->mesh);
+    if (n.contains("modifiers")) AddModifiers(c, scene, node, n.at("modifiers"), where + ".modifiers", false);
+    if (n.contains("worldModifiers")) AddModifiers(c, scene, node, n.at("worldModifiers"), where + ".worldModifiers", true);
+}
+
+void Settings(Context& c, vm::Scene& scene, const json& j) {
+    if (j.contains("ticksPerFrame")) {
+        int tpf = Integer(j.at("ticksPerFrame"), "ticksPerFrame");
+        if (tpf < 1) Fail("ticksPerFrame", "must be positive");
+        scene.SetTicksPerFrame(tpf);
+        c.tpf = tpf;
+    }
+    auto range = [&](const char* key, bool frames) {
+        const json& r = j.at(key);
+        if (!r.is_array() || r.size() != 2) Fail(key, "must be [start, end]");
+        double s = Number(r[0], key), e = Number(r[1], key);
+        if (frames) { s *= c.tpf; e *= c.tpf; }
+        scene.SetAnimationRange(Interval(static_cast<TimeValue>(std::trunc(s)), static_cast<TimeValue>(std::trunc(e))));
+    };
+    if (j.contains("animationRange")) range("animationRange", true);
+    if (j.contains("animationRangeTicks")) range("animationRangeTicks", false);
+    if (j.contains("currentFrame"))
+        scene.SetCurrentTime(static_cast<TimeValue>(std::trunc(Number(j.at("currentFrame"), "currentFrame") * c.tpf)));
+    if (j.contains("currentTick")) scene.SetCurrentTime(Integer(j.at("currentTick"), "currentTick"));
+    if (j.contains("quiet")) {
+        if (!j.at("quiet").is_boolean()) Fail("quiet", "must be true or false");
+        scene.SetQuiet(j.at("quiet").get<bool>());
+    }
+    if (j.contains("directories")) {
+        const json& d = j.at("directories");
+        if (!d.is_object()) Fail("directories", "must map an index to a folder");
+        for (auto it = d.begin(); it != d.end(); ++it) {
+            int index = 0;
+            try {
+                index = std::stoi(it.key());
+            } catch (...) {
+                Fail("directories." + it.key(), "the key must be a directory index");
+            }
+            if (!it.value().is_string()) Fail("directories." + it.key(), "must be a folder");
+            scene.SetDirectory(index, Path(c, it.value().get<std::string>()));
+        }
+    }
+}
+
+} // namespace
+
+BuiltScene BuildScene(const std::string& jsonText, const std::string& baseDir) {
+    json j;
+    try {
+        j = json::parse(jsonText);
+    } catch (const json::parse_error& e) {
+        throw SceneError(std::string("not valid JSON: ") + e.what());
+    }
+    AllowKeys(j, "scene", {"ticksPerFrame", "animationRange", "animationRangeTicks", "currentFrame", "currentTick",
+                           "directories", "quiet", "nodes"});
+    BuiltScene out;
+    out.scene = std::make_unique<vm::Scene>();
+    Context c{baseDir, 160, &out};
+    Settings(c, *out.scene, j);
+    if (j.contains("nodes")) {
+        const json& nodes = j.at("nodes");
+        if (!nodes.is_array()) Fail("nodes", "must be a list");
+        for (size_t i = 0; i < nodes.size(); ++i) BuildNode(c, *out.scene, nodes[i], "nodes[" + std::to_string(i) + "]");
+    }
+    return out;
+}
+
+BuiltScene LoadScene(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw SceneError("cannot read scene " + path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    fs::path dir = fs::absolute(path).parent_path();
+    return BuildScene(ss.str(), dir.string());
+}
+
+void SetParameterFromText(Animatable* object, const std::string& name, const std::string& value) {
+    bool text = false;
+    for (int b = 0; b < object->ParamBlockCount(); ++b)
+        if (IParamBlock2* block = object->ParamBlockAt(b)) {
+            const ParamDef* def = block->GetDesc()->FindParam(block->GetDesc()->FindParamByName(name.c_str()));
+            text = text || (def && def->type == TYPE_STRING);
+        }
+    json v = value;
+    if (!text) {
+        if (value == "on" || value == "off") v = value == "on";
+        else
+            try {
+                v = json::parse(value);
+            } catch (...) {
+                throw SceneError(name + ": \"" + value + "\" is not a value for this parameter");
+            }
+    }
+    Context c{fs::current_path().string(), GetTicksPerFrame(), nullptr};
+    SetParamJson(c, object, name, v, name);
+}
+
+} // namespace app

@@ -1,0 +1,31 @@
+// Scene descriptions (JSON) turned into host scenes.
+#pragma once
+#include <map>
+#include <stdexcept>
+#include <string>
+
+#include "runtime/scene.h"
+
+namespace app {
+
+// A description that cannot be used; the message names the key or value at fault.
+struct SceneError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct BuiltScene {
+    std::unique_ptr<vm::Scene> scene;
+    // Plug-in modifiers by their "id", for {"instance": id} and for verbs that address one.
+    std::map<std::string, Modifier*> modifiersById;
+};
+
+// Reads the file and builds its scene; throws SceneError.
+BuiltScene LoadScene(const std::string& path);
+// Builds from JSON text; relative paths are taken relative to `baseDir`.
+BuiltScene BuildScene(const std::string& jsonText, const std::string& baseDir);
+
+// Sets a parameter of the modifier's blocks by internal name from text ("1.5", "2", "on", a path).
+// Throws SceneError when there is no such parameter or the value does not fit its type.
+void SetParameterFromText(Animatable* object, const std::string& name, const std::string& value);
+
+} // namespace app

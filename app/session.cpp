@@ -1,0 +1,47 @@
+// Plug-in loading and the interaction provider for one run of vomark.
+#include "session.h"
+
+#include <unistd.h>
+
+#include <iostream>
+#include <stdexcept>
+
+namespace app {
+
+void QueueAnswer(vm::ScriptedInteraction& provider, const std::string& answer) {
+    size_t eq = answer.find('=');
+    if (eq == std::string::npos) throw std::invalid_argument("--answer " + answer + ": expected KIND=VALUE");
+    std::string kind = answer.substr(0, eq), value = answer.substr(eq + 1);
+    if (kind == "open" || kind == "save") {
+        (kind == "open" ? provider.openAnswers : provider.saveAnswers).push_back(value == "cancel" ? "" : value);
+    } else if (kind == "yesno") {
+        if (value != "yes" && value != "no") throw std::invalid_argument("--answer " + answer + ": yesno takes yes or no");
+        provider.boxAnswers.push_back(value == "yes" ? IDYES : IDNO);
+    } else {
+        throw std::invalid_argument("--answer " + answer + ": kind must be open, save or yesno");
+    }
+}
+
+Session::Session(const CommonOptions& options, const std::string& exePath) {
+    vm::Record().echo = [](const std::string& line) { std::cerr << line << "\n"; };
+    vm::TreatInterruptAsEscape();
+    bool scripted = !options.answers.empty() || options.escapeAtPoll > 0 || !isatty(STDIN_FILENO);
+    if (scripted) {
+        for (const auto& a : options.answers) QueueAnswer(scripted_, a);
+        scripted_.escapeAtPoll = options.escapeAtPoll;
+        vm::SetInteraction(&scripted_);
+    } else {
+        terminal_ = std::make_unique<vm::TerminalInteraction>();
+        vm::SetInteraction(terminal_.get());
+    }
+    auto warn = [](const std::string& m) { std::cerr << "vomark: " << m << "\n"; };
+    loader_.LoadFolders(vm::PluginFolders(options.plugins, exePath), warn);
+}
+
+Session::~Session() {
+    loader_.UnloadAll();
+    vm::SetInteraction(nullptr);
+    vm::Record().echo = nullptr;
+}
+
+} // namespace app

@@ -1,0 +1,38 @@
+// What every vomark verb shares: plug-ins, the interaction provider, and reporting to stderr.
+#pragma once
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "runtime/host_record.h"
+#include "runtime/interaction.h"
+#include "runtime/plugin_loader.h"
+
+namespace app {
+
+struct CommonOptions {
+    std::string plugins;
+    std::vector<std::string> answers; // KIND=VALUE
+    bool quiet = false;
+    int escapeAtPoll = 0;
+};
+
+// Loads the plug-ins and sets up the provider; unloads in its destructor.
+class Session {
+public:
+    Session(const CommonOptions& options, const std::string& exePath);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+    vm::PluginLoader& Loader() { return loader_; }
+
+private:
+    vm::PluginLoader loader_;
+    vm::ScriptedInteraction scripted_;
+    std::unique_ptr<vm::TerminalInteraction> terminal_;
+};
+
+// Throws std::invalid_argument for an answer that is not KIND=VALUE with a known kind.
+void QueueAnswer(vm::ScriptedInteraction& provider, const std::string& answer);
+
+} // namespace app

@@ -1,0 +1,26 @@
+// The verbs of vomark.
+#pragma once
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "session.h"
+
+namespace app {
+
+int ListPlugins(Session& session, std::ostream& out);
+
+struct EvalTime {
+    bool isFrame;
+    double frame;
+    int tick;
+};
+struct EvalOptions {
+    std::string scene, node, format = "csv";
+    std::vector<double> frames;
+    std::vector<int> ticks;
+    std::vector<EvalTime> times; // in command-line order
+};
+int Evaluate(const EvalOptions& options, const CommonOptions& common, std::ostream& out);
+
+} // namespace app

@@ -1,0 +1,63 @@
+// The host's own selection modifiers, which make the selections that plug-ins record:
+// keyed selections, a moving soft selection, and a keyed vertex count.
+#pragma once
+#include <optional>
+#include <vector>
+
+#include "vomark/sdk.h"
+
+namespace vm {
+
+class SelectKeys : public Modifier {
+public:
+    struct Key {
+        TimeValue t;
+        std::vector<int> selected;
+        std::optional<std::vector<float>> weights;
+    };
+    // Keys in any order; the key at or before t holds until the next one.
+    explicit SelectKeys(std::vector<Key> keys);
+    Class_ID ClassID() override { return Class_ID(0x5e1ec7, 1); }
+    void ClassDisplayName(CStr& name) override { name = "SelectKeys"; }
+    void EvaluateMesh(TimeValue t, ModContext&, ObjectState* holder, INode*) override;
+
+private:
+    std::vector<Key> keys_;
+};
+
+class SoftSelect : public Modifier {
+public:
+    struct Key {
+        TimeValue t;
+        Point3 at;
+    };
+    // Vertices within `radius` of the center are selected; within radius + falloff they get a smooth
+    // weight in (0, 1). The center moves linearly between keys and holds outside them.
+    SoftSelect(std::vector<Key> centers, float radius, float falloff);
+    Class_ID ClassID() override { return Class_ID(0x5e1ec7, 2); }
+    void ClassDisplayName(CStr& name) override { name = "SoftSelect"; }
+    void EvaluateMesh(TimeValue t, ModContext&, ObjectState* holder, INode*) override;
+    Point3 CenterAt(TimeValue t) const;
+
+private:
+    std::vector<Key> centers_;
+    float radius_, falloff_;
+};
+
+class Trim : public Modifier {
+public:
+    struct Key {
+        TimeValue t;
+        int count;
+    };
+    // Vertices past the keyed count, and the faces that use them, are dropped.
+    explicit Trim(std::vector<Key> keys);
+    Class_ID ClassID() override { return Class_ID(0x5e1ec7, 3); }
+    void ClassDisplayName(CStr& name) override { name = "Trim"; }
+    void EvaluateMesh(TimeValue t, ModContext&, ObjectState* holder, INode*) override;
+
+private:
+    std::vector<Key> keys_;
+};
+
+} // namespace vm

@@ -1,0 +1,164 @@
+// Message boxes, file dialogs and the Escape key, answered by the interaction provider.
+#include "runtime/interaction.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+
+#include "runtime/host_record.h"
+
+namespace vm {
+namespace {
+InteractionProvider* g_provider = nullptr;
+volatile sig_atomic_t g_interrupted = 0;
+
+void OnInterrupt(int) {
+    if (g_interrupted) _exit(130); // a second Ctrl-C ends the process
+    g_interrupted = 1;
+}
+
+bool TakeInterrupt() {
+    if (!g_interrupted) return false;
+    g_interrupted = 0;
+    return true;
+}
+
+std::string OneLine(std::string s) {
+    for (char& c : s)
+        if (c == '\n' || c == '\r') c = ' ';
+    return s;
+}
+
+int DefaultAnswer(UINT type) {
+    switch (type & 0x0f) {
+    case MB_YESNO: return IDNO;
+    case MB_OKCANCEL:
+    case MB_YESNOCANCEL: return IDCANCEL;
+    default: return IDOK;
+    }
+}
+
+std::string ReadTtyLine(const std::string& prompt) {
+    std::FILE* tty = std::fopen("/dev/tty", "r+");
+    if (!tty) return "";
+    std::fputs(prompt.c_str(), tty);
+    std::fflush(tty);
+    char buf[4096];
+    std::string line = std::fgets(buf, sizeof buf, tty) ? buf : "";
+    std::fclose(tty);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    return line;
+}
+
+// The dialog's rules on a name the user gave: default extension, existing folder and file, buffer length.
+BOOL FinishFileDialog(bool save, OPENFILENAMEA* r, std::string path, FilePromptRecord& rec) {
+    namespace fs = std::filesystem;
+    CStr dir, file;
+    SplitPathFile(CStr(path), &dir, &file);
+    if (r->lpstrDefExt && *r->lpstrDefExt && file.str().find('.') == std::string::npos)
+        path += std::string(".") + r->lpstrDefExt;
+    std::error_code ec;
+    if ((r->Flags & OFN_PATHMUSTEXIST) && dir.Length() > 0 && !fs::is_directory(dir.str(), ec)) return FALSE;
+    if (!save && (r->Flags & OFN_FILEMUSTEXIST) && !DoesFileExist(path.c_str())) return FALSE;
+    if (!r->lpstrFile || path.size() + 1 > r->nMaxFile) return FALSE;
+    std::memcpy(r->lpstrFile, path.c_str(), path.size() + 1);
+    rec.path = path;
+    return TRUE;
+}
+
+BOOL FileDialog(bool save, OPENFILENAMEA* r) {
+    if (!r) return FALSE;
+    FilePromptRecord rec{};
+    rec.save = save;
+    rec.owner = r->hwndOwner;
+    rec.title = r->lpstrTitle ? r->lpstrTitle : "";
+    if (r->lpstrFilter) // double-NUL-terminated list
+        for (const char* p = r->lpstrFilter; *p; p += std::strlen(p) + 1) rec.filter.append(p).push_back('|');
+    rec.initialDir = r->lpstrInitialDir ? r->lpstrInitialDir : "";
+    rec.defaultExt = r->lpstrDefExt ? r->lpstrDefExt : "";
+    rec.initialFile = r->lpstrFile ? std::string(r->lpstrFile, strnlen(r->lpstrFile, r->nMaxFile)) : "";
+    rec.flags = r->Flags;
+    rec.structSize = r->lStructSize;
+    rec.maxFile = r->nMaxFile;
+    std::string path;
+    rec.result = Interaction().AskFile(save, *r, path) ? FinishFileDialog(save, r, path, rec) : FALSE;
+    Record().filePrompts.push_back(rec);
+    return rec.result;
+}
+} // namespace
+
+ScriptedInteraction& DefaultScriptedInteraction() {
+    static ScriptedInteraction scripted;
+    return scripted;
+}
+
+InteractionProvider& Interaction() { return g_provider ? *g_provider : DefaultScriptedInteraction(); }
+void SetInteraction(InteractionProvider* provider) { g_provider = provider; }
+
+int ScriptedInteraction::AskMessageBox(HWND, const std::string&, const std::string&, UINT type) {
+    if ((type & 0x0f) == MB_OK || boxAnswers.empty()) return DefaultAnswer(type);
+    int a = boxAnswers.front();
+    boxAnswers.pop_front();
+    return a;
+}
+
+bool ScriptedInteraction::AskFile(bool save, const OPENFILENAMEA&, std::string& path) {
+    auto& q = save ? saveAnswers : openAnswers;
+    if (q.empty()) return false;
+    path = q.front();
+    q.pop_front();
+    return !path.empty();
+}
+
+SHORT ScriptedInteraction::KeyState(int key) {
+    if (key != VK_ESCAPE) return 0;
+    ++escapePolls;
+    if (TakeInterrupt()) return static_cast<SHORT>(0x8001);
+    return escapeAtPoll > 0 && escapePolls == escapeAtPoll ? static_cast<SHORT>(0x8001) : 0;
+}
+
+void TreatInterruptAsEscape() {
+    g_interrupted = 0;
+    struct sigaction sa {};
+    sa.sa_handler = OnInterrupt;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+}
+
+
+int TerminalInteraction::AskMessageBox(HWND, const std::string& text, const std::string& caption, UINT type) {
+    std::string head = caption.empty() ? "Vomark" : caption;
+    if ((type & 0x0f) != MB_YESNO) return DefaultAnswer(type); // shown on stderr by the record's echo
+    std::string a = ReadTtyLine(head + ": " + text + " [y/N] ");
+    return !a.empty() && (a[0] == 'y' || a[0] == 'Y') ? IDYES : IDNO;
+}
+
+bool TerminalInteraction::AskFile(bool save, const OPENFILENAMEA& r, std::string& path) {
+    std::string title = r.lpstrTitle ? r.lpstrTitle : (save ? "Save" : "Open");
+    path = ReadTtyLine(title + " (empty to cancel): ");
+    return !path.empty();
+}
+
+SHORT TerminalInteraction::KeyState(int key) {
+    return key == VK_ESCAPE && TakeInterrupt() ? static_cast<SHORT>(0x8001) : 0;
+}
+
+} // namespace vm
+
+extern "C" {
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+    std::string t = text ? text : "", c = caption ? caption : "";
+    int answer = vm::Interaction().AskMessageBox(owner, t, c, type);
+    vm::Record().messageBoxes.push_back({owner, t, c, type, answer});
+    vm::Record().Echo("message: " + vm::OneLine(t));
+    return answer;
+}
+BOOL GetOpenFileNameA(OPENFILENAMEA* record) { return vm::FileDialog(false, record); }
+BOOL GetSaveFileNameA(OPENFILENAMEA* record) { return vm::FileDialog(true, record); }
+SHORT GetAsyncKeyState(int key) { return vm::Interaction().KeyState(key); }
+}

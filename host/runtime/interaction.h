@@ -1,0 +1,51 @@
+// The provider behind message boxes, the two file dialogs and the asynchronous key state:
+// scripted (queued answers, for tests and batch runs) or a terminal.
+#pragma once
+#include <deque>
+#include <string>
+
+#include "vomark/sdk.h"
+
+namespace vm {
+
+class InteractionProvider {
+public:
+    virtual ~InteractionProvider() = default;
+    virtual int AskMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT type) = 0;
+    // False for a cancel; else `path` is the name the user gave.
+    virtual bool AskFile(bool save, const OPENFILENAMEA& record, std::string& path) = 0;
+    virtual SHORT KeyState(int key) = 0;
+};
+
+class ScriptedInteraction : public InteractionProvider {
+public:
+    // A file answer of "" cancels. Unanswered questions: OK for MB_OK, else No or Cancel.
+    std::deque<std::string> openAnswers, saveAnswers;
+    std::deque<int> boxAnswers;
+    // Poll number (1-based) of VK_ESCAPE that answers 0x8001; 0 for never.
+    int escapeAtPoll = 0;
+    int escapePolls = 0;
+
+    int AskMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT type) override;
+    bool AskFile(bool save, const OPENFILENAMEA& record, std::string& path) override;
+    SHORT KeyState(int key) override;
+};
+
+// Asks on the controlling terminal.
+class TerminalInteraction : public InteractionProvider {
+public:
+    int AskMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT type) override;
+    bool AskFile(bool save, const OPENFILENAMEA& record, std::string& path) override;
+    SHORT KeyState(int key) override;
+};
+
+// From now on Ctrl-C reads as Escape pressed (0x8001) at the next Escape poll, whichever provider
+// answers; a second Ctrl-C before that poll ends the process.
+void TreatInterruptAsEscape();
+
+InteractionProvider& Interaction();
+// The provider used from now on (not owned); null restores the default scripted one.
+void SetInteraction(InteractionProvider* provider);
+ScriptedInteraction& DefaultScriptedInteraction();
+
+} // namespace vm
