@@ -1,4 +1,4 @@
-// vomark: the host as a command. Verbs: plugins, eval.
+// vomark: the host as a command. Verbs: plugins, eval, record.
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -33,6 +33,16 @@ int main(int argc, char** argv) {
     CLI::Option* ticks = evalVerb->add_option("--tick", eval.ticks, "a tick time to evaluate at");
     evalVerb->add_option("--format", eval.format, "csv or json")->check(CLI::IsMember({"csv", "json"}));
 
+    app::RecordOptions record;
+    CLI::App* recordVerb = cli.add_subcommand("record", "record a node's modifier into its cache file");
+    addCommon(recordVerb);
+    recordVerb->add_option("scene", record.scene, "scene description (JSON)")->required();
+    recordVerb->add_option("--node", record.node, "node name (may be left out when the scene has one node)");
+    recordVerb->add_option("--modifier", record.modifier, "the \"id\" of the modifier (default: the topmost that records)");
+    recordVerb->add_option("--set", record.sets, "set a parameter by internal name first: PARAM=VALUE");
+    recordVerb->add_option("--escape-at-poll", common.escapeAtPoll,
+                           "testing: the K-th poll of the Escape key (1 = first) answers pressed");
+
     try {
         cli.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -51,6 +61,7 @@ int main(int argc, char** argv) {
             }
             return app::Evaluate(eval, common, std::cout);
         }
+        if (recordVerb->parsed()) return app::RecordCache(record, common);
     } catch (const app::SceneError& e) {
         std::cerr << "vomark: " << e.what() << "\n";
         return 2;

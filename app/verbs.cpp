@@ -7,7 +7,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "runtime/function_publishing.h"
+#include "runtime/plugin_loader.h"
 #include "scene_description.h"
+
+#include <unistd.h>
+#include <iostream>
 
 namespace app {
 namespace {
@@ -78,6 +83,100 @@ int Evaluate(const EvalOptions& o, const CommonOptions& common, std::ostream& ou
         }
     }
     if (o.format == "json") out << all.dump(2) << "\n";
+    return 0;
+}
+
+namespace {
+// The first modifier of the node's stack, from the top, whose class publishes `function`.
+Modifier* FindScriptedModifier(INode* node, const char* function) {
+    for (Object* o = node->ObjectReference(); o && o->SuperClassCode() == GEN_DERIVOB_CLASS_ID;
+         o = static_cast<IDerivedObject*>(o)->InputObject()) {
+        auto* d = static_cast<IDerivedObject*>(o);
+        for (int i = 0; i < d->ModifierCount(); ++i) {
+            Modifier* m = d->ModifierAt(i);
+            ClassDesc2* cd = vm::Classes().FindById(m->SuperClassCode(), m->ClassID());
+            if (!cd) continue;
+            for (int k = 0; k < cd->NumInterfaces(); ++k)
+                if (FPInterfaceDesc* desc = cd->GetInterfaceAt(k)->GetDesc(); desc && desc->FindFunction(function)) return m;
+        }
+    }
+    return nullptr;
+}
+
+float FloatParam(Animatable* a, const char* name) {
+    for (int b = 0; b < a->ParamBlockCount(); ++b)
+        if (IParamBlock2* block = a->ParamBlockAt(b)) {
+            ParamID id = block->GetDesc()->FindParamByName(name);
+            float v = 0;
+            Interval valid;
+            if (id >= 0 && block->GetParamValue(id, 0, v, valid)) return v;
+        }
+    return 0;
+}
+
+// Progress of a recording from the times the host is asked to evaluate.
+class Progress {
+public:
+    Progress(int tpf, float start, float end) : tpf_(tpf), start_(start), end_(end), tty_(isatty(STDERR_FILENO)) {}
+    ~Progress() {
+        if (tty_ && shown_) std::cerr << "\n";
+    }
+    void Evaluated(TimeValue t) {
+        long frame = t / tpf_;
+        if (shown_ && frame == last_) return;
+        last_ = frame;
+        shown_ = true;
+        double span = std::fabs(double(end_) - start_);
+        double done = span > 0 ? std::fabs(double(frame) - start_) / span : 1.0;
+        if (done > 1) done = 1;
+        if (tty_) {
+            int width = 30, fill = static_cast<int>(done * width);
+            std::cerr << "\rrecording [" << std::string(static_cast<size_t>(fill), '#')
+                      << std::string(static_cast<size_t>(width - fill), ' ') << "] frame " << frame << std::flush;
+        } else {
+            std::cerr << "recording frame " << frame << "\n";
+        }
+    }
+
+private:
+    int tpf_;
+    float start_, end_;
+    bool tty_;
+    bool shown_ = false;
+    long last_ = 0;
+};
+} // namespace
+
+int RecordCache(const RecordOptions& o, const CommonOptions& common) {
+    BuiltScene built = LoadScene(o.scene);
+    vm::Scene& scene = *built.scene;
+    if (common.quiet) scene.SetQuiet(true);
+    INode* node = PickNode(scene, o.node);
+    Modifier* mod = nullptr;
+    if (!o.modifier.empty()) {
+        auto it = built.modifiersById.find(o.modifier);
+        if (it == built.modifiersById.end()) throw SceneError("no modifier with id \"" + o.modifier + "\"");
+        mod = it->second;
+    } else {
+        mod = FindScriptedModifier(node, "record");
+    }
+    if (!mod) throw SceneError("node \"" + std::string(node->GetName()) + "\" has no modifier that can record");
+    for (const auto& set : o.sets) {
+        size_t eq = set.find('=');
+        if (eq == std::string::npos) throw std::invalid_argument("--set " + set + ": expected PARAM=VALUE");
+        SetParameterFromText(mod, set.substr(0, eq), set.substr(eq + 1));
+    }
+    ClassDesc2* cd = vm::Classes().FindById(mod->SuperClassCode(), mod->ClassID());
+    Progress progress(scene.TicksPerFrame(), FloatParam(mod, "start_time"), FloatParam(mod, "end_time"));
+    scene.onEvaluate = [&](INode*, TimeValue t) { progress.Evaluated(t); };
+    size_t boxes = vm::Record().messageBoxes.size();
+    vm::ScriptCallResult r = vm::CallScriptFunction(mod, cd, "record");
+    scene.onEvaluate = nullptr;
+    if (!r.found) throw SceneError(r.error);
+    if (vm::Record().messageBoxes.size() > boxes) {
+        std::cerr << "vomark: recording failed: " << vm::Record().messageBoxes.back().text << "\n";
+        return 1;
+    }
     return 0;
 }
 

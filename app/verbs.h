@@ -23,4 +23,11 @@ struct EvalOptions {
 };
 int Evaluate(const EvalOptions& options, const CommonOptions& common, std::ostream& out);
 
+struct RecordOptions {
+    std::string scene, node, modifier;
+    std::vector<std::string> sets; // PARAM=VALUE
+};
+// Calls the published function "record" of the node's modifier, as a script would.
+int RecordCache(const RecordOptions& options, const CommonOptions& common);
+
 } // namespace app

@@ -40,8 +40,10 @@ Scene::~Scene() {
 }
 
 Scene& ActiveScene() {
-    static Scene fallback;
-    return g_active ? *g_active : fallback;
+    if (g_active) return *g_active;
+    static Scene* fallback = new Scene(); // becomes active while no other scene is
+    g_active = fallback;
+    return *fallback;
 }
 void SetActiveScene(Scene* scene) { g_active = scene; }
 
@@ -72,6 +74,7 @@ Object* Scene::BaseObjectOf(INode* node) {
 
 ObjectState Scene::EvaluateNode(INode* node, TimeValue t, int) {
     ObjectState os;
+    if (onEvaluate) onEvaluate(node, t);
     auto* base = dynamic_cast<TriObject*>(BaseObjectOf(node));
     if (!base) return os;
     auto& work = evaluated_[node];

@@ -1,6 +1,7 @@
 // The scene and the host's core interface: time settings, directories, nodes, pipeline evaluation
 // and the edit session of one modifier.
 #pragma once
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -50,6 +51,9 @@ public:
     void BeginEdit(Animatable* modifier, std::vector<INode*> nodes = {});
     void EndEdit();
     Animatable* EditedObject() const { return edited_; }
+
+    // Called before every pipeline evaluation (for progress displays).
+    std::function<void(INode*, TimeValue)> onEvaluate;
 
 private:
     int ticksPerFrame_ = 160;

@@ -1,0 +1,126 @@
+// Checked reading of the header, count table and samples of a cache file.
+#include "cache/format/cache_format.h"
+
+#include <sys/types.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace sel {
+
+size_t MemorySource::ReadAt(int64_t offset, void* dst, size_t n) const {
+    if (offset < 0 || offset >= static_cast<int64_t>(size_)) return 0;
+    size_t avail = size_ - static_cast<size_t>(offset);
+    size_t k = std::min(n, avail);
+    std::memcpy(dst, data_ + offset, k);
+    return k;
+}
+
+FileSource::FileSource(FILE* f) : f_(f), size_(0) {
+    if (f_ && fseeko(f_, 0, SEEK_END) == 0) size_ = ftello(f_);
+    if (size_ < 0) size_ = 0;
+}
+
+size_t FileSource::ReadAt(int64_t offset, void* dst, size_t n) const {
+    if (!f_ || offset < 0 || offset >= size_) return 0;
+    if (fseeko(f_, static_cast<off_t>(offset), SEEK_SET) != 0) return 0;
+    size_t k = std::min<int64_t>(static_cast<int64_t>(n), size_ - offset);
+    return std::fread(dst, 1, k, f_);
+}
+
+int32_t GetI32(const unsigned char* p) {
+    uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+    int32_t s;
+    std::memcpy(&s, &v, 4);
+    return s;
+}
+
+void PutI32(std::string& out, int32_t v) {
+    uint32_t u;
+    std::memcpy(&u, &v, 4);
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((u >> (8 * i)) & 0xff));
+}
+
+void PutF32(std::string& out, float v) {
+    int32_t bits;
+    std::memcpy(&bits, &v, 4);
+    PutI32(out, bits);
+}
+
+int64_t Layout::RecordsBefore(int k) const {
+    if (k <= 0) return 0;
+    if (!variable) return int64_t(k) * header.formatTag;
+    int64_t sum = 0;
+    for (int i = 0; i < k && i < static_cast<int>(counts.size()); ++i) sum += counts[static_cast<size_t>(i)];
+    return sum;
+}
+
+namespace {
+Status Refuse(const std::string& why) { return {false, why}; }
+} // namespace
+
+Status ReadLayout(const Source& src, Layout& out) {
+    out = Layout{};
+    out.fileBytes = src.Size();
+    unsigned char h[kHeaderBytes];
+    if (src.ReadAt(0, h, sizeof h) != sizeof h) return Refuse("shorter than its 12-byte header");
+    out.header = {GetI32(h), GetI32(h + 4), GetI32(h + 8)};
+    const CacheHeader& hd = out.header;
+    if (hd.samplesPerFrame <= 0) return Refuse("samples per frame is " + std::to_string(hd.samplesPerFrame));
+    if (hd.sampleTotal <= 0) return Refuse("holds " + std::to_string(hd.sampleTotal) + " samples");
+    int64_t body = out.fileBytes - kHeaderBytes;
+    out.variable = hd.formatTag < 0;
+    if (!out.variable) {
+        int64_t perSample = kRecordBytes * hd.formatTag;
+        int64_t present = perSample == 0 ? hd.sampleTotal : std::min<int64_t>(hd.sampleTotal, body / perSample);
+        if (present <= 0) return Refuse("no whole sample of " + std::to_string(hd.formatTag) + " records is present");
+        out.samples = static_cast<int32_t>(present);
+        out.largestCount = hd.formatTag;
+        return {};
+    }
+    int64_t tableBytes = 4 * int64_t(hd.sampleTotal);
+    if (tableBytes > body) return Refuse("its count table of " + std::to_string(hd.sampleTotal) + " entries would start before byte 12");
+    std::vector<unsigned char> table(static_cast<size_t>(tableBytes));
+    if (src.ReadAt(out.fileBytes - tableBytes, table.data(), table.size()) != table.size())
+        return Refuse("its count table cannot be read");
+    out.counts.resize(static_cast<size_t>(hd.sampleTotal));
+    int64_t records = 0;
+    out.largestCount = -1;
+    for (int32_t k = 0; k < hd.sampleTotal; ++k) {
+        int32_t c = GetI32(&table[static_cast<size_t>(k) * 4]);
+        if (c < 0) return Refuse("sample " + std::to_string(k) + " has a negative count");
+        out.counts[static_cast<size_t>(k)] = c;
+        out.largestCount = std::max(out.largestCount, c);
+        records += c;
+        if (records * kRecordBytes > body - tableBytes)
+            return Refuse("the records its count table announces do not fit in the file");
+    }
+    out.samples = hd.sampleTotal;
+    return {};
+}
+
+int32_t ReadSample(const Source& src, const Layout& layout, int k, SampleRecord* dst, int32_t capacity) {
+    if (k < 0 || k >= layout.samples || capacity <= 0) return 0;
+    int32_t want = std::min(layout.Count(k), capacity);
+    size_t bytes = src.ReadAt(layout.SampleStart(k), dst, static_cast<size_t>(want) * kRecordBytes);
+    int32_t got = static_cast<int32_t>(bytes / kRecordBytes);
+    std::memset(reinterpret_cast<char*>(dst) + got * kRecordBytes, 0, static_cast<size_t>(capacity - got) * kRecordBytes);
+    return got;
+}
+
+std::string EncodeFile(int32_t samplesPerFrame, const std::vector<std::vector<SampleRecord>>& samples, int32_t formatTag) {
+    std::string out;
+    PutI32(out, formatTag);
+    PutI32(out, samplesPerFrame);
+    PutI32(out, static_cast<int32_t>(samples.size()));
+    for (const auto& s : samples)
+        for (const auto& r : s) {
+            PutF32(out, r.weight);
+            PutI32(out, r.time);
+        }
+    if (formatTag < 0)
+        for (const auto& s : samples) PutI32(out, static_cast<int32_t>(s.size()));
+    return out;
+}
+
+} // namespace sel

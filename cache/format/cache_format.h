@@ -1,0 +1,85 @@
+// Reading and checking selection cache files, from memory or from an open file. Host-free: the
+// modifier, the cache tool, fuzzers and benchmarks share it.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cache/format/records.h"
+
+namespace sel {
+
+// Random-access bytes: a file or a memory buffer.
+class Source {
+public:
+    virtual ~Source() = default;
+    virtual int64_t Size() const = 0;
+    // Copies up to n bytes from `offset`; answers how many were copied (0 outside the data).
+    virtual size_t ReadAt(int64_t offset, void* dst, size_t n) const = 0;
+};
+
+class MemorySource : public Source {
+public:
+    MemorySource(const void* data, size_t size) : data_(static_cast<const unsigned char*>(data)), size_(size) {}
+    int64_t Size() const override { return static_cast<int64_t>(size_); }
+    size_t ReadAt(int64_t offset, void* dst, size_t n) const override;
+
+private:
+    const unsigned char* data_;
+    size_t size_;
+};
+
+// Reads through an open stream with 64-bit seeks; leaves the stream position wherever it read last.
+class FileSource : public Source {
+public:
+    explicit FileSource(FILE* f);
+    int64_t Size() const override { return size_; }
+    size_t ReadAt(int64_t offset, void* dst, size_t n) const override;
+
+private:
+    FILE* f_;
+    int64_t size_;
+};
+
+// What a file holds, once checked.
+struct Layout {
+    CacheHeader header{};
+    bool variable = false;      // header word 0 negative: the counts stand in a table at the end
+    std::vector<int32_t> counts; // variable-count files: one entry per sample
+    int32_t samples = 0;         // samples that can be played (fixed-count: whole samples present)
+    int32_t largestCount = 0;    // records of the largest sample
+    int64_t fileBytes = 0;
+
+    int32_t Count(int k) const { return variable ? counts[static_cast<size_t>(k)] : header.formatTag; }
+    // Records stored before sample k (0 for k <= 0), in 64 bits.
+    int64_t RecordsBefore(int k) const;
+    int64_t SampleStart(int k) const { return kHeaderBytes + kRecordBytes * RecordsBefore(k); }
+};
+
+struct Status {
+    bool ok = true;
+    std::string message;
+};
+
+// Reads the header and, for a variable-count file, its count table, and checks that everything they
+// announce lies inside the file. Never reads outside the source and never allocates more than the
+// file's own size implies. A file is refused when it is shorter than its header, has samplesPerFrame
+// or sampleTotal of 0 or less, a count table that would start before byte 12, a negative count, or
+// counts whose records do not fit before the table. A fixed-count file whose records do not all fit
+// plays the whole samples present, and is refused when not one is present.
+Status ReadLayout(const Source& src, Layout& out);
+
+// Reads sample k's records into dst (room for `capacity`); records the file lacks are zero.
+// Answers the number of records read from the file.
+int32_t ReadSample(const Source& src, const Layout& layout, int k, SampleRecord* dst, int32_t capacity);
+
+// A variable-count file as the recorder writes it.
+std::string EncodeFile(int32_t samplesPerFrame, const std::vector<std::vector<SampleRecord>>& samples,
+                       int32_t formatTag = kWrittenFormatTag);
+// Little-endian decode and encode of one 32-bit word.
+int32_t GetI32(const unsigned char* p);
+void PutI32(std::string& out, int32_t v);
+void PutF32(std::string& out, float v);
+
+} // namespace sel

@@ -1,0 +1,59 @@
+// Opening a cache file for reading and loading its header, count table and first sample.
+#include <cstdlib>
+#include <cstring>
+
+#include "cache/format/cache_format.h"
+#include "plugin/tessarin.h"
+
+FILE* Tessarin::OpenCacheFile(const char* path) {
+    if (!path) return nullptr;
+    if (FILE* f = std::fopen(path, "rb")) return f;
+    // fall back to the file name in the host's directory 2
+    CStr directory, file;
+    SplitPathFile(CStr(path), &directory, &file);
+    CStr fallback;
+    fallback.printf("%s/%s", GetCOREInterface()->HostDirectory(2), file.data());
+    return std::fopen(fallback, "rb");
+}
+
+void Tessarin::LoadCache(const char* path) {
+    // 1. open
+    cacheFile = OpenCacheFile(path);
+    if (!cacheFile) return;
+    // 2.-4. header and count table, checked against what the file really holds
+    sel::FileSource source(cacheFile);
+    sel::Layout layout;
+    sel::Status status = sel::ReadLayout(source, layout);
+    pointsPerSample = layout.header.formatTag;
+    variableCounts = layout.variable ? layout.header.formatTag : 0;
+    samplesPerFrame = layout.header.samplesPerFrame;
+    sampleTotal = layout.samples;
+    fileBytes = layout.fileBytes;
+    // 5. fresh buffers (none for a file that cannot be played: the evaluation then reports it missing)
+    FreeSampleBuffers();
+    indexA = indexB = kNoSample;
+    if (!status.ok) {
+        largestCount = -1;
+        sampleTotal = 0;
+        return;
+    }
+    if (variableCounts) {
+        countTable.SetCount(static_cast<int>(layout.counts.size()));
+        std::memcpy(countTable.Addr(0), layout.counts.data(), layout.counts.size() * sizeof(int32_t));
+        pointsPerSample = layout.largestCount;
+    }
+    largestCount = layout.largestCount;
+    // zeroed, so that records a file lacks read as weight 0.0 and nothing is read uninitialised
+    size_t records = static_cast<size_t>(largestCount > 0 ? largestCount : 1);
+    sampleA = static_cast<SampleRecord*>(std::calloc(records, sizeof(SampleRecord)));
+    sampleB = static_cast<SampleRecord*>(std::calloc(records, sizeof(SampleRecord)));
+    firstSample = static_cast<SampleRecord*>(std::calloc(records, sizeof(SampleRecord)));
+    // 6. sample 0
+    if (firstSample) sel::ReadSample(source, layout, 0, firstSample, largestCount);
+}
+
+int64_t Tessarin::SampleOffset(int k) {
+    int64_t sum = 0;
+    for (int i = 0; i < k && i < countTable.Count(); ++i) sum += countTable[i];
+    return sum;
+}

@@ -1,0 +1,159 @@
+// The recorder: walks the frame range sample by sample, has the host evaluate the node at each
+// sample time (the capture writes the records), and frames the file with header and count table.
+#include <cmath>
+
+#include "plugin/tessarin.h"
+
+namespace {
+struct Run {
+    float startTicks, endTicks;
+    int samples, ticksPerFrame, step, subCount;
+    INode* node;
+};
+
+bool Empty(const char* s) { return !s || !*s; }
+
+int32_t FrameCount(float startTicks, float endTicks, int tpf) {
+    double f0 = std::trunc(startTicks);
+    if (endTicks > startTicks) return f0 <= endTicks ? static_cast<int32_t>(std::floor((endTicks - f0) / tpf)) + 1 : 0;
+    return f0 >= endTicks ? static_cast<int32_t>(std::floor((f0 - endTicks) / tpf)) + 1 : 0;
+}
+
+void ShowProgress(HWND window, const char* text) { SetWindowTextA(GetDlgItem(window, 1006), text); }
+} // namespace
+
+void Tessarin::Record(HWND panelWindow) {
+    Interval valid = FOREVER();
+    // 1. target
+    const char* name = nullptr;
+    pblock->GetParamValue(pb_cache_file, 0, name, valid);
+    if (Empty(name)) {
+        ChooseRecordFile(panelWindow);
+        pblock->GetParamValue(pb_cache_file, 0, name, valid);
+        if (Empty(name)) return;
+    }
+    CStr path(name);
+    // 2. close
+    if (cacheFile) std::fclose(cacheFile);
+    cacheFile = nullptr;
+    // 3. range; fewer than one sample per frame would divide by zero, so it counts as one
+    Run run{};
+    float startTime = 0, endTime = 0;
+    pblock->GetParamValue(pb_start_time, 0, startTime, valid);
+    pblock->GetParamValue(pb_end_time, 0, endTime, valid);
+    pblock->GetParamValue(pb_samples, 0, run.samples, valid);
+    if (run.samples < 1) run.samples = 1;
+    run.ticksPerFrame = GetTicksPerFrame();
+    run.step = run.ticksPerFrame / run.samples;
+    run.startTicks = static_cast<float>(double(run.ticksPerFrame) * startTime);
+    run.endTicks = static_cast<float>(double(run.ticksPerFrame) * endTime);
+    if (run.startTicks == run.endTicks) run.endTicks = static_cast<float>(double(run.endTicks) + run.ticksPerFrame);
+    // 4. node
+    NodeCollector collector;
+    EnumDependents(&collector);
+    run.node = collector.nodes.Count() > 0 ? collector.nodes[0] : nullptr;
+    Interface* core = GetCOREInterface();
+    // 5. pre-roll, with playback suppressed
+    if (double(core->CurrentTime()) == double(run.startTicks) && run.node) {
+        suppressPlayback = 1;
+        core->EvaluateNode(run.node, static_cast<TimeValue>(std::trunc(double(run.ticksPerFrame) + run.startTicks)), 1);
+        suppressPlayback = 0;
+    }
+    // 6. open
+    cacheFile = std::fopen(path, "wb");
+    if (!cacheFile) {
+        CStr text;
+        text.printf("%s", LookupString(350));
+        MessageBoxA(core->MainWindowHandle(), text, nullptr, MB_ICONERROR);
+        collector.nodes.Free();
+        return;
+    }
+    writeFailed = 0;
+    // 7.-8. header
+    int32_t announced = FrameCount(run.startTicks, run.endTicks, run.ticksPerFrame) * run.samples;
+    int32_t header[3] = {formatTag, run.samples, announced};
+    if (std::fwrite(header, sizeof header, 1, cacheFile) != 1) writeFailed = 1;
+    sampleTotal = announced;
+    // 9. prepare
+    CStr progress;
+    recording = 1;
+    bool aborted = false;
+    int accumulate = 0;
+    run.subCount = 1;
+    pblock->GetParamValue(pb_quality, 0, run.subCount, valid);
+    pblock->GetParamValue(pb_accumulate, 0, accumulate, valid);
+    if (!accumulate) run.subCount = 1;
+    if (countTable.HasStorage()) countTable.SetCount(0);
+    // 10.-11. frames, forward or backward
+    bool forward = run.endTicks > run.startTicks;
+    int dir = forward ? 1 : -1;
+    int64_t F = static_cast<int64_t>(std::trunc(run.startTicks));
+    auto inRange = [&](int64_t f) { return forward ? f <= run.endTicks : f >= run.endTicks; };
+    while (inRange(F)) {
+        int64_t S = F;
+        for (int j = 0; j < run.samples; ++j) {
+            recordTime = static_cast<int>(S);
+            if (run.node) {
+                // the start frame is sampled once; later frames spread subCount evaluations over the step
+                int n = double(F) == double(run.startTicks) ? 1 : run.subCount;
+                double Sf = static_cast<float>(S), stepf = static_cast<float>(run.step);
+                for (int i = 0; i < n; ++i) {
+                    writeNow = i == n - 1 ? 1 : 0;
+                    double q = double(i + 1) / n;
+                    double T = forward ? (Sf + stepf * q) - stepf : (Sf - stepf * q) + stepf;
+                    recordTime = static_cast<int>(std::trunc(T));
+                    core->EvaluateNode(run.node, recordTime, 1);
+                }
+            }
+            S += dir * run.step;
+        }
+        progress.printf("Frame %d of %d", static_cast<int>(F / run.ticksPerFrame),
+                        static_cast<int>(static_cast<int64_t>(std::trunc(run.endTicks)) / run.ticksPerFrame));
+        ShowProgress(panelWindow, progress);
+        if (static_cast<unsigned short>(GetAsyncKeyState(VK_ESCAPE)) == 0x8001) {
+            aborted = true;
+            F = static_cast<int64_t>(std::trunc(double(run.endTicks) + dir));
+        }
+        F += dir * int64_t(run.ticksPerFrame);
+    }
+    // 12. count table
+    int written = countTable.Count();
+    if (written > 0 && std::fwrite(countTable.Addr(0), sizeof(int32_t), static_cast<size_t>(written), cacheFile) !=
+                           static_cast<size_t>(written))
+        writeFailed = 1;
+    // 13. word 2 must match the table: after Escape, and whenever a sample was never captured
+    if (aborted || written != announced) {
+        if (std::fseek(cacheFile, 8, SEEK_SET) != 0 || std::fwrite(&written, sizeof written, 1, cacheFile) != 1)
+            writeFailed = 1;
+    }
+    if (!aborted) {
+        const char* now = nullptr;
+        pblock->GetParamValue(pb_cache_file, 0, now, valid);
+        if (Empty(now)) {
+            pblock->SetParamValue(pb_cache_file, 0, path.data());
+            CStr directory, file;
+            SplitPathFile(path, &directory, &file);
+            if (ICustButton* button = GetICustButton(GetDlgItem(panelWindow, 1002))) {
+                button->SetCaption(file);
+                ReleaseICustButton(button);
+            }
+        }
+    }
+    // 14. finish
+    progress = " ";
+    ShowProgress(panelWindow, progress);
+    if (std::fflush(cacheFile) != 0) writeFailed = 1;
+    if (std::fclose(cacheFile) != 0) writeFailed = 1;
+    statusCode = status_none;
+    cacheFile = nullptr;
+    recording = 0;
+    writeNow = 0;
+    if (accumulated.HasStorage()) accumulated.SetCount(0);
+    collector.nodes.Free();
+    // a full disk or a vanished folder must not pass for a finished recording
+    if (writeFailed) {
+        CStr text;
+        text.printf("%s", LookupString(350));
+        MessageBoxA(core->MainWindowHandle(), text, nullptr, MB_ICONERROR);
+    }
+}

@@ -1,0 +1,90 @@
+// Saving the two flags with the scene, the missing-file warning after loading, asset enumeration.
+#include "plugin/tessarin.h"
+
+namespace {
+constexpr USHORT kEnabledChunk = 0x2120;
+constexpr USHORT kViewEnabledChunk = 0x2130;
+
+class TessarinPostLoad : public PostLoadCallback {
+public:
+    explicit TessarinPostLoad(Tessarin* mod) : mod_(mod) {}
+    int Priority() override { return 5; }
+    void proc(ILoad*) override {
+        Warn();
+        delete this;
+    }
+
+private:
+    void Warn() {
+        if (!mod_->pblock || !mod_->savedEnabled) return;
+        const char* name = nullptr;
+        Interval valid = FOREVER();
+        mod_->pblock->GetParamValue(pb_cache_file, 0, name, valid);
+        if (!name) return;
+        if (FILE* f = mod_->OpenCacheFile(name)) {
+            std::fclose(f);
+            return;
+        }
+        Interface* core = GetCOREInterface();
+        CStr text;
+        if (core->QuietMode()) {
+            text.printf("%s: %s", LookupString(346), name);
+            core->LogEntry(SYSLOG_ERROR, FALSE, nullptr, "%s", text.data());
+        } else {
+            text.printf("%s %s", LookupString(346), name);
+            MessageBoxA(core->MainWindowHandle(), text, nullptr, MB_ICONERROR | MB_OK);
+        }
+        mod_->statusCode = status_missing;
+    }
+    Tessarin* mod_;
+};
+
+void WriteFlag(ISave* writer, USHORT id, int value) {
+    ULONG written = 0;
+    writer->BeginChunk(id);
+    writer->Write(&value, sizeof value, &written);
+    writer->EndChunk();
+}
+} // namespace
+
+int Tessarin::Save(ISave* writer) {
+    Modifier::Save(writer);
+    savedEnabled = TestAFlag(A_MOD_DISABLED) ? 0 : 1;
+    savedViewEnabled = TestAFlag(A_MOD_DISABLED_INVIEWS) ? 0 : 1;
+    WriteFlag(writer, kEnabledChunk, savedEnabled);
+    WriteFlag(writer, kViewEnabledChunk, savedViewEnabled);
+    return IO_OK;
+}
+
+int Tessarin::Load(ILoad* reader) {
+    reader->RegisterPostLoadCallback(new TessarinPostLoad(this));
+    Modifier::Load(reader);
+    savedEnabled = 1;
+    savedViewEnabled = 1;
+    ULONG read = 0;
+    while (reader->OpenChunk() == IO_OK) {
+        switch (reader->CurChunkID()) {
+        case kEnabledChunk: reader->Read(&savedEnabled, sizeof savedEnabled, &read); break;
+        case kViewEnabledChunk: reader->Read(&savedViewEnabled, sizeof savedViewEnabled, &read); break;
+        default: break;
+        }
+        reader->CloseChunk();
+    }
+    return IO_OK;
+}
+
+void Tessarin::EnumAuxFiles(NameEnumCallback& callback, DWORD flags) {
+    const char* name = nullptr;
+    Interval valid = FOREVER();
+    pblock->GetParamValue(pb_cache_file, 0, name, valid);
+    if (name) {
+        if (FILE* f = OpenCacheFile(name)) {
+            if (!(flags & FILE_ENUM_MISSING_ONLY)) callback.RecordName(name);
+            std::fclose(f);
+        } else if (flags & FILE_ENUM_MISSING_ONLY) {
+            callback.RecordName(name);
+        }
+    }
+    for (int i = 0; i < NumRefs(); ++i)
+        if (ReferenceTarget* r = GetReference(i)) r->EnumAuxFiles(callback, flags);
+}
