@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Runs the vomark command as people do and checks what it prints and writes.
+# usage: cli_tests.sh VOMARK PLUGIN_DIR DATA_DIR
+set -u
+vomark=$1 plugins=$2 data=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+passed=0 failed=0
+check() { # name, then a command that must succeed
+    local name=$1; shift
+    if "$@" >"$work/out" 2>"$work/err"; then passed=$((passed + 1)); else
+        failed=$((failed + 1)); echo "FAIL: $name"; sed 's/^/  /' "$work/out" "$work/err" | head -20; fi
+}
+fails_with() { # expected text on stderr, then the command, which must exit non-zero
+    local text=$1; shift
+    local out
+    out=$("$@" 2>&1 >/dev/null) && { echo "exit 0"; return 1; }
+    grep -qF -- "$text" <<<"$out" || { echo "stderr: $out"; return 1; }
+}
+
+sed "s#OUT/#$work/#" "$data/keys.json" >"$work/keys.json"
+V() { "$vomark" "$@" --plugins "$plugins"; }
+
+check "plugins lists the module" bash -c "$(declare -f V); vomark='$vomark' plugins='$plugins'; V plugins | grep -q 'Disk Cache Modifier (Quorrel)' && V plugins | grep -q 'class id: (0x21d07ae1, 0x48d30bff)' && V plugins | grep -q 'super-class id: 0x00000810'"
+check "eval prints the keyed selection" bash -c "'$vomark' eval '$work/keys.json' --plugins '$plugins' --tick -5 --frame 0 --tick=200 2>&1 | diff - '$data/keys_eval.csv'"
+check "eval refuses an unknown node" fails_with 'no node named "Nope"' V eval "$work/keys.json" --node Nope --frame 0
+check "eval refuses an unknown class" fails_with 'unknown modifier class "Tessarin"' "$vomark" eval "$work/keys.json" --plugins /nonexistent --frame 0 --format csv
+check "eval refuses a bad option" fails_with '--bogus' V eval "$work/keys.json" --bogus
+check "eval refuses a scene it cannot read" fails_with 'cannot read scene' V eval "$work/none.json" --frame 0
+check "record writes the 180-byte file" bash -c "'$vomark' record '$work/keys.json' --plugins '$plugins' 2>/dev/null && test \$(stat -c %s '$work/keys.sel') = 180 && xxd -p -l 12 '$work/keys.sel' | grep -qx '9cffffff0200000006000000'"
+check "playback of the recording" bash -c "'$vomark' eval '$work/keys.json' --plugins '$plugins' --tick 80 --tick 240 --format csv | grep -qx '80,0,0,0.300000012' && '$vomark' eval '$work/keys.json' --plugins '$plugins' --tick 240 | grep -qx '240,1,0,0.800000012'"
+check "escape keeps the frames recorded so far" bash -c "'$vomark' record '$work/keys.json' --plugins '$plugins' --escape-at-poll 2 2>/dev/null && test \$(stat -c %s '$work/keys.sel') = $((12 + 4 * 3 * 8 + 4 * 4)) && xxd -p -s 8 -l 4 '$work/keys.sel' | grep -qx 04000000"
+check "record reports an unwritable target" fails_with 'Error writing file.' V record "$work/keys.json" --set cache_file="$work/no/such/dir/x.sel"
+check "record asks for a file name when none is set" bash -c "'$vomark' record '$work/keys.json' --plugins '$plugins' --set cache_file= --answer save='$work/asked' 2>/dev/null && test -s '$work/asked.sel'"
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

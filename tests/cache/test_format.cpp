@@ -1,0 +1,117 @@
+// The file format: layout checks, every truncation of a valid file, hostile headers.
+#include "plugin/fixture.h"
+
+namespace {
+using testing_support::PluginTest;
+
+std::string Header(int32_t w0, int32_t w1, int32_t w2) {
+    std::string s;
+    sel::PutI32(s, w0);
+    sel::PutI32(s, w1);
+    sel::PutI32(s, w2);
+    return s;
+}
+
+TEST(Format, VariableCountLayoutAndOffsets) {
+    std::vector<std::vector<SampleRecord>> samples(3);
+    samples[0].resize(4);
+    samples[1].resize(6);
+    samples[2].resize(5);
+    std::string bytes = sel::EncodeFile(2, samples, -1);
+    EXPECT_EQ(bytes.size(), 12u + 8u * 15u + 4u * 3u);
+    sel::MemorySource src(bytes.data(), bytes.size());
+    sel::Layout layout;
+    ASSERT_TRUE(sel::ReadLayout(src, layout).ok);
+    EXPECT_TRUE(layout.variable);
+    EXPECT_EQ(layout.largestCount, 6);
+    EXPECT_EQ(layout.SampleStart(2), 92);
+    EXPECT_EQ(layout.SampleStart(0), 12);
+}
+
+TEST(Format, HeaderBytesOfTheWrittenVariant) {
+    std::string bytes = sel::EncodeFile(2, {{{1.0f, 0}}});
+    EXPECT_EQ(bytes.substr(0, 12), std::string("\x9c\xff\xff\xff\x02\x00\x00\x00\x01\x00\x00\x00", 12));
+    EXPECT_EQ(bytes.substr(12, 4), std::string("\x00\x00\x80\x3f", 4));
+}
+
+TEST(Format, FixedCountFilesPlayTheWholeSamplesPresent) {
+    std::string bytes = Header(2, 1, 5) + std::string(8 * 2 * 3 + 5, '\0'); // 3 whole samples and a bit
+    sel::MemorySource src(bytes.data(), bytes.size());
+    sel::Layout layout;
+    ASSERT_TRUE(sel::ReadLayout(src, layout).ok);
+    EXPECT_EQ(layout.samples, 3);
+    EXPECT_EQ(layout.SampleStart(2), 12 + 8 * 2 * 2);
+    std::string none = Header(2, 1, 5) + std::string(15, '\0');
+    sel::MemorySource src2(none.data(), none.size());
+    EXPECT_FALSE(sel::ReadLayout(src2, layout).ok);
+}
+
+TEST(Format, HostileHeadersAreRefused) {
+    const std::string table = std::string(8, '\0');
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"short header", std::string("\x9c\xff\xff", 3)},
+        {"no samples", Header(-100, 1, 0)},
+        {"negative total", Header(-100, 1, -4)},
+        {"zero per frame", Header(-100, 0, 1) + std::string(12, '\0')},
+        {"negative per frame", Header(3, -2, 1) + std::string(24, '\0')},
+        {"table before byte 12", Header(-100, 1, 1000000) + std::string(40, '\0')},
+        {"absurd total", Header(-100, 1, 0x7fffffff)},
+        {"negative count", Header(-100, 1, 1) + std::string("\xff\xff\xff\xff", 4)},
+        {"counts past the file", Header(-100, 1, 2) + std::string(8, '\0') + std::string("\x01\0\0\0\xff\xff\xff\x7f", 8)},
+        {"fixed records past the file", Header(1000000, 1, 1000000) + std::string(64, '\0')},
+    };
+    for (const auto& [name, bytes] : cases) {
+        sel::MemorySource src(bytes.data(), bytes.size());
+        sel::Layout layout;
+        EXPECT_FALSE(sel::ReadLayout(src, layout).ok) << name;
+    }
+}
+
+class DamagedFiles : public PluginTest {
+protected:
+    // Plays `bytes` on a 3-vertex mesh with a panel open; answers the weights, or nothing when the
+    // file was treated as missing.
+    std::vector<float> Play(const std::string& bytes, TimeValue t = 80) {
+        std::string path = Path("damaged.sel");
+        WriteBytes(path, bytes);
+        ScriptedTessarin* mod = NewTessarin();
+        SetFile(mod, path);
+        mod->pblock->SetParamValue(pb_relative_offset, 0, 1);
+        INode* node = AddNode("n" + std::to_string(counter_++), 3, {new vm::SelectKeys({{0, {}, std::vector<float>{0.5f, 0.5f, 0.5f}}}), mod});
+        scene_.BeginEdit(mod);
+        Mesh& m = Evaluate(node, t);
+        std::vector<float> out;
+        if (mod->statusCode != status_missing)
+            for (int i = 0; i < 3; ++i) out.push_back(m.vertexFloat(0)[i]);
+        scene_.EndEdit();
+        return out;
+    }
+    int counter_ = 0;
+};
+
+TEST_F(DamagedFiles, EveryTruncationPlaysSafely) {
+    std::string valid = sel::EncodeFile(1, Samples({{0.1f, 0.2f, 0.3f}, {0.4f, 0.5f}, {0.7f, 0.8f, 0.9f}}));
+    ASSERT_EQ(Play(valid).size(), 3u);
+    for (size_t n = 0; n < valid.size(); ++n) Play(valid.substr(0, n)); // no reads past the data
+    std::string fixed = sel::EncodeFile(1, Samples({{0.1f, 0.2f, 0.3f}, {0.4f, 0.5f, 0.6f}}), 3);
+    for (size_t n = 0; n < fixed.size(); ++n) {
+        auto w = Play(fixed.substr(0, n));
+        if (n < 12 + 24) EXPECT_TRUE(w.empty()) << n;
+        else EXPECT_FLOAT_EQ(w[0], 0.5f) << "the one whole sample plays as the first and last" << n;
+    }
+}
+
+TEST_F(DamagedFiles, HostileFilesTakeTheMissingPath) {
+    EXPECT_TRUE(Play(Header(-100, 1, 0)).empty());
+    EXPECT_TRUE(Play(Header(-100, 0, 1) + std::string(12, '\0')).empty());
+    EXPECT_TRUE(Play(Header(-100, 1, 0x40000000)).empty());
+    EXPECT_TRUE(Play(Header(-100, 1, 2) + std::string(8, '\0') + std::string("\x01\0\0\0\xff\xff\xff\x7f", 8)).empty());
+}
+
+TEST_F(DamagedFiles, RelativeOffsetBeyondTheFirstSampleUsesZero) {
+    auto w = Play(sel::EncodeFile(1, Samples({{0.1f}, {0.4f, 0.6f, 0.8f}, {0.4f, 0.6f, 0.8f}})), 160);
+    ASSERT_EQ(w.size(), 3u);
+    EXPECT_FLOAT_EQ(w[0], 0.5f + (0.4f - 0.1f));
+    EXPECT_FLOAT_EQ(w[1], 0.5f + 0.6f);
+}
+} // namespace

@@ -1,0 +1,268 @@
+// Playback: bracketing samples and fractions, blending, combining, status messages.
+#include <cmath>
+
+#include "plugin/fixture.h"
+
+namespace {
+using testing_support::PluginTest;
+
+class Playback : public PluginTest {
+protected:
+    // A node whose incoming selection is `selected` with channel-0 `weights`, under a Tessarin playing
+    // a variable-count file of `samples` at `spf` samples per frame.
+    ScriptedTessarin* Setup(const std::vector<std::vector<float>>& samples, int spf = 1,
+                            std::vector<float> weights = {}, std::vector<int> selected = {}) {
+        std::string path = Path("cache.sel");
+        WriteBytes(path, sel::EncodeFile(spf, Samples(samples)));
+        int verts = weights.empty() ? static_cast<int>(samples[0].size()) : static_cast<int>(weights.size());
+        std::vector<Modifier*> mods;
+        if (!weights.empty() || !selected.empty())
+            mods.push_back(new vm::SelectKeys({{TIME_NegInfinity, selected,
+                                                weights.empty() ? std::nullopt : std::optional(weights)}}));
+        mod = NewTessarin();
+        SetFile(mod, path);
+        mods.push_back(mod);
+        node = AddNode("n", verts, mods);
+        return mod;
+    }
+    float Weight(Mesh& m, int i) { return m.vertexFloat(0)[i]; }
+    // One sample per frame, one vertex per sample, weight k at sample k.
+    static std::vector<std::vector<float>> Ramp(int n) {
+        std::vector<std::vector<float>> s;
+        for (int k = 0; k < n; ++k) s.push_back({float(k)});
+        return s;
+    }
+    ScriptedTessarin* mod = nullptr;
+    INode* node = nullptr;
+};
+
+TEST_F(Playback, PositionAndFractionAtFrame12Point25) {
+    Setup(Ramp(8));
+    mod->pblock->SetParamValue(pb_time, 0, 10.0f);
+    Mesh& m = Evaluate(node, 1960);
+    EXPECT_EQ(mod->indexA, 2);
+    EXPECT_EQ(mod->indexB, 3);
+    EXPECT_FLOAT_EQ(mod->fraction, 0.25f);
+    EXPECT_FLOAT_EQ(Weight(m, 0), 2.25f);
+
+    Setup(Ramp(8), 2);
+    mod->pblock->SetParamValue(pb_time, 0, 10.0f);
+    Evaluate(node, 1960);
+    EXPECT_EQ(mod->indexA, 4);
+    EXPECT_EQ(mod->indexB, 5);
+    EXPECT_FLOAT_EQ(mod->fraction, 0.5f);
+}
+
+TEST_F(Playback, SteppingForwardReusesTheUpperSample) {
+    Setup(Ramp(8));
+    Evaluate(node, 360); // p = 2.25
+    EXPECT_EQ(mod->indexA, 2);
+    EXPECT_EQ(mod->indexB, 3);
+    // mark the held upper sample: reusing it shows the mark, re-reading the file would not
+    mod->sampleB[0].weight = 33.0f;
+    Mesh& m = Evaluate(node, 560); // p = 3.5: idx 3 equals indexB, only sample 4 is read
+    EXPECT_FLOAT_EQ(Weight(m, 0), 33.0f + (4.0f - 33.0f) * 0.5f);
+    EXPECT_EQ(mod->indexB, 4);
+    Mesh& m2 = Evaluate(node, 600); // p = 3.75: idx 3 differs from indexB 4, both are read again
+    EXPECT_FLOAT_EQ(Weight(m2, 0), 3.75f);
+}
+
+TEST_F(Playback, TimesOutsideTheRecordingClampToTheEnds) {
+    Setup(Ramp(4));
+    Mesh& before = Evaluate(node, -500);
+    EXPECT_EQ(mod->indexA, 0);
+    EXPECT_EQ(mod->fraction, 0.0f);
+    EXPECT_FLOAT_EQ(Weight(before, 0), 0.0f);
+    Mesh& after = Evaluate(node, 160 * 50);
+    EXPECT_EQ(mod->indexA, 3);
+    EXPECT_EQ(mod->indexB, 3);
+    EXPECT_FLOAT_EQ(Weight(after, 0), 3.0f);
+    Mesh& exact = Evaluate(node, 320);
+    EXPECT_EQ(mod->fraction, 0.0f);
+    EXPECT_FLOAT_EQ(Weight(exact, 0), 2.0f);
+}
+
+TEST_F(Playback, SingleSampleFileFillsBothBuffers) {
+    Setup({{0.25f, 0.75f}});
+    Mesh& m = Evaluate(node, 123);
+    EXPECT_EQ(mod->indexA, 0);
+    EXPECT_EQ(mod->indexB, 0);
+    EXPECT_FLOAT_EQ(Weight(m, 1), 0.75f);
+}
+
+TEST_F(Playback, IndexUsesSinglePrecisionTimeWhilePositionIsExact) {
+    scene_.SetTicksPerFrame(1);
+    std::string path = Path("long.sel");
+    std::string bytes;
+    sel::PutI32(bytes, 0); // fixed count of no records: any number of samples fits
+    sel::PutI32(bytes, 1);
+    sel::PutI32(bytes, 1 << 30);
+    WriteBytes(path, bytes);
+    mod = NewTessarin();
+    SetFile(mod, path);
+    mod->pblock->SetParamValue(pb_time, 0, 9999999.0f);
+    node = AddNode("n", 1, {mod});
+    Evaluate(node, 16777217); // as a float 16777216: index 6777217, while p is 6777218
+    EXPECT_EQ(mod->indexA, 6777217);
+    EXPECT_EQ(mod->fraction, 1.0f);
+    Evaluate(node, 16777216 + 7);
+    EXPECT_EQ(mod->indexA, 6777225) << "16777223 rounds up to 16777224";
+    EXPECT_EQ(mod->fraction, 0.0f) << "p 6777224 lies before the index: clamped to 0";
+}
+
+TEST_F(Playback, BlendRelativeOffsetAndTheThreeCombinations) {
+    const float expected[] = {0.9f, 1.4f, -0.4f};
+    for (int type = 0; type < 3; ++type) {
+        Setup({{0.1f}, {0.2f}, {0.6f}}, 1, {0.5f});
+        mod->pblock->SetParamValue(pb_relative_offset, 0, 1);
+        mod->pblock->SetParamValue(pb_strength, 0, 2.0f);
+        mod->pblock->SetParamValue(pb_selection_type, 0, type);
+        Mesh& m = Evaluate(node, 200); // p = 1.25
+        EXPECT_FLOAT_EQ(Weight(m, 0), expected[type]) << "selectionType " << type;
+        EXPECT_EQ(m.vertSel[0], 0);
+        EXPECT_EQ(m.selLevel, MESH_VERTEX);
+    }
+    Setup({{0.1f}, {0.2f}, {0.6f}}, 1, {0.5f});
+    mod->pblock->SetParamValue(pb_selection_type, 0, 7);
+    EXPECT_FLOAT_EQ(Weight(Evaluate(node, 200), 0), 0.5f) << "an unknown type keeps the incoming weight";
+}
+
+TEST_F(Playback, OnlyExactlyOneSelects) {
+    Setup({{1.0f, 0.99999994f, 0.7f}}, 1, {0.3f, 0.4f, 0.5f});
+    Mesh& m = Evaluate(node, 0);
+    EXPECT_EQ(m.vertSel[0], 1);
+    EXPECT_FLOAT_EQ(Weight(m, 0), 0.3f) << "the channel keeps its value when the bit is set";
+    EXPECT_EQ(m.vertSel[1], 0);
+    EXPECT_EQ(Weight(m, 1), 0.99999994f);
+    mod->pblock->SetParamValue(pb_selection_type, 0, 1);
+    Mesh& add = Evaluate(node, 0);
+    EXPECT_FLOAT_EQ(Weight(add, 2), 1.2f) << "Add is not clamped";
+    EXPECT_EQ(add.vertSel[2], 0);
+}
+
+TEST_F(Playback, RelativeWithZeroStrengthOrAtTheFirstSampleKeepsTheIncomingWeights) {
+    Setup({{0.1f, 0.2f}, {0.9f, 0.8f}}, 1, {0.5f, 1.0f});
+    mod->pblock->SetParamValue(pb_relative_offset, 0, 1);
+    Mesh& m = Evaluate(node, 0);
+    EXPECT_FLOAT_EQ(Weight(m, 0), 0.5f);
+    EXPECT_EQ(m.vertSel[1], 1) << "a weight of exactly 1.0 becomes a set bit";
+    mod->pblock->SetParamValue(pb_strength, 0, 0.0f);
+    EXPECT_FLOAT_EQ(Weight(Evaluate(node, 80), 0), 0.5f);
+}
+
+TEST_F(Playback, VerticesBeyondTheRecordsUseTheIncomingWeight) {
+    Setup({{0.8f}}, 1, {0.25f, 0.25f, 0.25f});
+    scene_.BeginEdit(mod);
+    Mesh& m = Evaluate(node, 0);
+    EXPECT_FLOAT_EQ(Weight(m, 0), 0.8f);
+    EXPECT_FLOAT_EQ(Weight(m, 2), 0.25f);
+    EXPECT_EQ(mod->statusCode, status_count_mismatch);
+    EXPECT_EQ(GetDlgItem(mod->panel, 1006)->text, LookupString(345));
+    mod->pblock->SetParamValue(pb_selection_type, 0, 1);
+    EXPECT_FLOAT_EQ(Weight(Evaluate(node, 0), 2), 0.5f);
+    mod->pblock->SetParamValue(pb_selection_type, 0, 2);
+    EXPECT_FLOAT_EQ(Weight(Evaluate(node, 0), 2), 0.0f);
+}
+
+TEST_F(Playback, FixedCountFilesNeedNoTableAndNeverWarn) {
+    std::string path = Path("fixed.sel");
+    WriteBytes(path, sel::EncodeFile(1, Samples({{0.1f, 0.2f, 0.3f}, {0.5f, 0.6f, 0.7f}}), 3));
+    mod = NewTessarin();
+    SetFile(mod, path);
+    node = AddNode("n", 2, {mod});
+    scene_.BeginEdit(mod);
+    Mesh& m = Evaluate(node, 80);
+    EXPECT_EQ(mod->variableCounts, 0);
+    EXPECT_EQ(mod->largestCount, 3);
+    EXPECT_FLOAT_EQ(Weight(m, 1), 0.4f);
+    EXPECT_EQ(mod->statusCode, 0);
+}
+
+TEST_F(Playback, UnequalBracketingCountsPlayTheLowerSampleUnblended) {
+    Setup({{0.1f, 0.2f}, {0.5f, 0.6f, 0.7f}}, 1, {0.3f, 0.3f, 0.3f});
+    mod->pblock->SetParamValue(pb_relative_offset, 0, 1);
+    Mesh& m = Evaluate(node, 80);
+    EXPECT_FLOAT_EQ(Weight(m, 0), 0.1f);
+    EXPECT_FLOAT_EQ(Weight(m, 1), 0.2f);
+    EXPECT_FLOAT_EQ(Weight(m, 2), 0.3f);
+    EXPECT_EQ(mod->largestCount, 3);
+}
+
+TEST_F(Playback, TimeFieldsDoNotMatter) {
+    std::string path = Path("cache.sel");
+    auto samples = Samples({{0.2f}, {0.6f}});
+    samples[0][0].time = 123456;
+    samples[1][0].time = -7;
+    WriteBytes(path, sel::EncodeFile(1, samples));
+    mod = NewTessarin();
+    SetFile(mod, path);
+    node = AddNode("n", 1, {mod});
+    EXPECT_FLOAT_EQ(Weight(Evaluate(node, 80), 0), 0.4f);
+}
+
+TEST_F(Playback, MissingFileIsReportedOnceAndClearedWhenItAppears) {
+    mod = NewTessarin();
+    SetFile(mod, Path("later.sel"));
+    node = AddNode("n", 1, {new vm::SelectKeys({{0, {0}, std::nullopt}}), mod});
+    Evaluate(node, 0);
+    EXPECT_EQ(mod->statusCode, 0) << "without a panel the code does not change";
+    scene_.BeginEdit(mod);
+    vm::Record().Clear();
+    Mesh& m = Evaluate(node, 0);
+    EXPECT_EQ(m.vertSel[0], 1) << "the incoming selection passes through";
+    EXPECT_EQ(mod->statusCode, status_missing);
+    EXPECT_EQ(GetDlgItem(mod->panel, 1006)->text, "Warning: Cache file not found ");
+    GetDlgItem(mod->panel, 1006)->text = "seen";
+    Evaluate(node, 0);
+    EXPECT_EQ(GetDlgItem(mod->panel, 1006)->text, "seen") << "not shown twice in a row";
+    WriteBytes(Path("later.sel"), sel::EncodeFile(1, Samples({{0.5f}})));
+    Evaluate(node, 0);
+    EXPECT_EQ(mod->statusCode, 0);
+    EXPECT_EQ(GetDlgItem(mod->panel, 1006)->text, " ");
+}
+
+TEST_F(Playback, UnsetFileNamePassesThroughButEmptyNameIsMissing) {
+    mod = NewTessarin();
+    node = AddNode("n", 1, {mod});
+    scene_.BeginEdit(mod);
+    Mesh& m = Evaluate(node, 0);
+    EXPECT_EQ(mod->statusCode, 0);
+    EXPECT_EQ(m.dispFlags & 0x401u, 0x401u);
+    SetFile(mod, "");
+    Evaluate(node, 0);
+    EXPECT_EQ(mod->statusCode, status_missing);
+}
+
+TEST_F(Playback, FileNameFallsBackToHostDirectoryTwo) {
+    WriteBytes(Path("walk.sel"), sel::EncodeFile(1, Samples({{0.5f}})));
+    scene_.SetDirectory(2, dir_.string());
+    mod = NewTessarin();
+    SetFile(mod, "/no/such/folder/walk.sel");
+    node = AddNode("n", 1, {mod});
+    EXPECT_FLOAT_EQ(Weight(Evaluate(node, 0), 0), 0.5f);
+}
+
+TEST_F(Playback, InstancedModifierWarnsOnceWithAPanel) {
+    Setup({{0.5f}});
+    INode* other = AddNode("other", 1, {});
+    scene_.DerivedObjectOf(other)->AddModifier(mod);
+    scene_.BeginEdit(mod, {node});
+    Evaluate(node, 0);
+    EXPECT_EQ(mod->statusCode, status_instanced);
+    EXPECT_EQ(GetDlgItem(mod->panel, 1006)->text, LookupString(336));
+}
+
+TEST_F(Playback, RecordingOrSuppressedPassesThroughWithEndSteps) {
+    Setup({{0.5f}}, 1, {0.25f});
+    mod->suppressPlayback = 1;
+    auto* tri = static_cast<TriObject*>(scene_.EvaluateNode(node, 480, 0).obj);
+    EXPECT_FLOAT_EQ(Weight(tri->mesh, 0), 0.25f);
+    EXPECT_EQ(tri->mesh.dispFlags & 0x401u, 0x401u);
+    EXPECT_EQ(tri->ChannelValidity(1), Interval(480, 480));
+    EXPECT_EQ(tri->ChannelValidity(4), Interval(480, 480));
+    mod->suppressPlayback = 0;
+    mod->recording = 1;
+    EXPECT_FLOAT_EQ(Weight(Evaluate(node, 480), 0), 0.25f);
+    mod->recording = 0;
+}
+} // namespace

@@ -1,0 +1,97 @@
+// Shared set-up of the plug-in tests: the module attached once, a fresh scene, a temp folder, and
+// helpers that build nodes, cache files and modifier instances.
+#pragma once
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "cache/format/cache_format.h"
+#include "plugin/tessarin.h"
+#include "runtime/builtin_modifiers.h"
+#include "runtime/host_record.h"
+#include "runtime/interaction.h"
+#include "runtime/scene.h"
+#include "runtime/window.h"
+
+extern "C" const ResourceTable VomarkModuleResources;
+extern "C" BOOL DllMain(HINSTANCE, ULONG, LPVOID);
+
+namespace testing_support {
+
+inline HINSTANCE AttachModuleOnce() {
+    static HINSTANCE inst = [] {
+        HINSTANCE h = vm::MakeModuleInstance(&VomarkModuleResources, "Tessarin.dlm");
+        DllMain(h, DLL_PROCESS_ATTACH, nullptr);
+        return h;
+    }();
+    return inst;
+}
+
+class PluginTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        AttachModuleOnce();
+        vm::Record().Clear();
+        provider_.escapeAtPoll = 0;
+        vm::SetInteraction(&provider_);
+        dir_ = std::filesystem::temp_directory_path() /
+               ("tessarin-" + std::to_string(::getpid()) + "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(dir_);
+    }
+    void TearDown() override {
+        if (scene_.EditedObject()) scene_.EndEdit();
+        vm::SetInteraction(nullptr);
+        std::filesystem::remove_all(dir_);
+    }
+
+    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+
+    ScriptedTessarin* NewTessarin() {
+        return static_cast<ScriptedTessarin*>(module::ClassDescriptor()->CreateInstance(FALSE));
+    }
+
+    // A node with a mesh of `verts` vertices and the modifiers given bottom first.
+    INode* AddNode(const std::string& name, int verts, std::vector<Modifier*> bottomFirst) {
+        auto* tri = new TriObject();
+        tri->mesh.setNumVerts(verts);
+        INode* node = scene_.AddNode(name, tri);
+        for (Modifier* m : bottomFirst) scene_.DerivedObjectOf(node)->AddModifier(m, 0);
+        return node;
+    }
+
+    static void SetFile(Tessarin* t, const std::string& path) { t->pblock->SetParamValue(pb_cache_file, 0, path.c_str()); }
+
+    void WriteBytes(const std::string& path, const std::string& bytes) {
+        std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+
+    std::string ReadBytes(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    // Samples with the given weights (time fields 0).
+    static std::vector<std::vector<SampleRecord>> Samples(const std::vector<std::vector<float>>& weights) {
+        std::vector<std::vector<SampleRecord>> out;
+        for (const auto& s : weights) {
+            out.emplace_back();
+            for (float w : s) out.back().push_back({w, 0});
+        }
+        return out;
+    }
+
+    Mesh& Evaluate(INode* node, TimeValue t) {
+        scene_.SetCurrentTime(t);
+        return static_cast<TriObject*>(scene_.EvaluateNode(node, t, 0).obj)->GetMesh();
+    }
+
+    vm::Scene scene_;
+    vm::ScriptedInteraction provider_;
+    std::filesystem::path dir_;
+};
+
+} // namespace testing_support
