@@ -1,0 +1,246 @@
+// Capture and the recorder: the bytes written, the evaluation schedule, Escape, failures.
+#include <cstring>
+#include <functional>
+
+#include "plugin/fixture.h"
+
+namespace {
+using testing_support::PluginTest;
+
+// Answers like the scripted provider, and notes the status line at every Escape poll, which comes
+// right after the recorder shows its progress.
+struct PollWatcher : vm::ScriptedInteraction {
+    std::function<void()> onPoll;
+    SHORT KeyState(int key) override {
+        if (onPoll) onPoll();
+        return vm::ScriptedInteraction::KeyState(key);
+    }
+};
+
+class Recording : public PluginTest {
+protected:
+    // A node with `verts` vertices, the given keys and a Tessarin on top, recording into rec.sel.
+    void Setup(int verts, std::vector<vm::SelectKeys::Key> keys, float start, float end, int samples = 1) {
+        mod = NewTessarin();
+        SetFile(mod, Path("rec.sel"));
+        mod->pblock->SetParamValue(pb_start_time, 0, start);
+        mod->pblock->SetParamValue(pb_end_time, 0, end);
+        mod->pblock->SetParamValue(pb_samples, 0, samples);
+        keysMod = new vm::SelectKeys(std::move(keys));
+        node = AddNode("n", verts, {keysMod, mod});
+        scene_.onEvaluate = [this](INode*, TimeValue t) { evaluations.push_back({t, mod->writeNow}); };
+        polls.onPoll = [this] {
+            if (mod->panel) statusTexts.push_back(GetDlgItem(mod->panel, 1006)->text);
+        };
+        vm::SetInteraction(&polls);
+    }
+    void TearDown() override {
+        scene_.onEvaluate = nullptr;
+        PluginTest::TearDown();
+    }
+    std::vector<int32_t> Words(const std::string& bytes) {
+        std::vector<int32_t> w;
+        for (size_t i = 0; i + 4 <= bytes.size(); i += 4) w.push_back(sel::GetI32(reinterpret_cast<const unsigned char*>(bytes.data()) + i));
+        return w;
+    }
+    float WeightAt(const std::string& bytes, size_t record) {
+        float f;
+        std::memcpy(&f, bytes.data() + 12 + 8 * record, 4);
+        return f;
+    }
+    std::vector<TimeValue> Times() const {
+        std::vector<TimeValue> t;
+        for (auto& e : evaluations) t.push_back(e.first);
+        return t;
+    }
+    ScriptedTessarin* mod = nullptr;
+    vm::SelectKeys* keysMod = nullptr;
+    INode* node = nullptr;
+    std::vector<std::pair<TimeValue, int>> evaluations;
+    std::vector<std::string> statusTexts;
+    PollWatcher polls;
+};
+
+TEST_F(Recording, ThreeFramesAtTwoSamplesMakeThe180ByteFile) {
+    scene_.SetCurrentTime(-1);
+    Setup(3, {{0, {1}, std::vector<float>{0.25f, 0.0f, 0.5f}}}, 0, 2, 2);
+    mod->Record(nullptr);
+    std::string bytes = ReadBytes(Path("rec.sel"));
+    ASSERT_EQ(bytes.size(), 180u);
+    auto w = Words(bytes);
+    EXPECT_EQ(w[0], -100);
+    EXPECT_EQ(w[1], 2);
+    EXPECT_EQ(w[2], 6);
+    for (int k = 0; k < 6; ++k)
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(w[3 + 2 * (3 * k + i) + 1], 80 * k);
+    for (int k = 0; k < 6; ++k) EXPECT_EQ(w[39 + k], 3);
+    EXPECT_EQ(bytes.substr(12 + 8, 4), std::string("\x00\x00\x80\x3f", 4)) << "selected vertex 1 as 1.0";
+    EXPECT_FLOAT_EQ(WeightAt(bytes, 0), 0.25f);
+    EXPECT_EQ(mod->cacheFile, nullptr);
+    EXPECT_EQ(mod->recording, 0);
+    EXPECT_EQ(mod->countTable.Count(), 6);
+    // the next playback loads the new file
+    Mesh& m = Evaluate(node, 400);
+    EXPECT_EQ(m.vertSel[1], 1);
+    EXPECT_FLOAT_EQ(m.vertexFloat(0)[2], 0.5f);
+}
+
+TEST_F(Recording, AccumulationKeepsTheGreatestWeight) {
+    std::vector<vm::SelectKeys::Key> keys = {{0, {1}, std::vector<float>{0.2f, 0.3f}},
+                                             {160, {}, std::vector<float>{0.8f, 0.0f}},
+                                             {320, {}, std::vector<float>{0.5f, 0.1f}}};
+    scene_.SetCurrentTime(-1);
+    Setup(2, keys, 0, 2);
+    mod->Record(nullptr);
+    std::string off = ReadBytes(Path("rec.sel"));
+    const float offExpected[] = {0.2f, 1.0f, 0.8f, 0.0f, 0.5f, 0.1f};
+    for (int r = 0; r < 6; ++r) EXPECT_FLOAT_EQ(WeightAt(off, r), offExpected[r]) << r;
+    mod->pblock->SetParamValue(pb_accumulate, 0, 1);
+    mod->Record(nullptr);
+    std::string on = ReadBytes(Path("rec.sel"));
+    const float onExpected[] = {0.2f, 1.0f, 0.8f, 1.0f, 0.8f, 1.0f};
+    for (int r = 0; r < 6; ++r) EXPECT_FLOAT_EQ(WeightAt(on, r), onExpected[r]) << r;
+    EXPECT_EQ(Words(on).back(), 2);
+}
+
+TEST_F(Recording, ForwardScheduleWithQualityFour) {
+    Setup(1, {}, 10, 11, 2);
+    mod->pblock->SetParamValue(pb_accumulate, 0, 1);
+    mod->pblock->SetParamValue(pb_quality, 0, 4);
+    scene_.BeginEdit(mod);
+    mod->Record(mod->panel);
+    EXPECT_EQ(Times(), (std::vector<TimeValue>{1600, 1680, 1700, 1720, 1740, 1760, 1780, 1800, 1820, 1840}));
+    std::vector<TimeValue> written;
+    for (auto& e : evaluations)
+        if (e.second) written.push_back(e.first);
+    EXPECT_EQ(written, (std::vector<TimeValue>{1600, 1680, 1760, 1840}));
+    EXPECT_EQ(statusTexts, (std::vector<std::string>{"Frame 10 of 11", "Frame 11 of 11"}));
+    EXPECT_EQ(GetDlgItem(mod->panel, 1006)->text, " ");
+    EXPECT_EQ(Words(ReadBytes(Path("rec.sel")))[2], 4);
+}
+
+TEST_F(Recording, BackwardScheduleComesDownToEachSample) {
+    Setup(1, {}, 11, 10, 2);
+    mod->pblock->SetParamValue(pb_accumulate, 0, 1);
+    mod->pblock->SetParamValue(pb_quality, 0, 4);
+    scene_.BeginEdit(mod);
+    mod->Record(mod->panel);
+    EXPECT_EQ(Times(), (std::vector<TimeValue>{1760, 1680, 1660, 1640, 1620, 1600, 1580, 1560, 1540, 1520}));
+    EXPECT_EQ(statusTexts, (std::vector<std::string>{"Frame 11 of 10", "Frame 10 of 10"}));
+}
+
+TEST_F(Recording, RangesAndSampleCounts) {
+    Setup(1, {}, 10, 10);
+    scene_.BeginEdit(mod);
+    mod->Record(mod->panel);
+    EXPECT_EQ(Times(), (std::vector<TimeValue>{1600, 1760}));
+    EXPECT_EQ(Words(ReadBytes(Path("rec.sel")))[2], 2);
+    EXPECT_EQ(statusTexts, (std::vector<std::string>{"Frame 10 of 11", "Frame 11 of 11"}));
+
+    evaluations.clear();
+    mod->pblock->SetParamValue(pb_start_time, 0, 0.0f);
+    mod->pblock->SetParamValue(pb_end_time, 0, 100.0f);
+    mod->pblock->SetParamValue(pb_samples, 0, 3);
+    scene_.SetCurrentTime(5);
+    mod->Record(mod->panel);
+    EXPECT_EQ(Words(ReadBytes(Path("rec.sel")))[2], 303);
+    EXPECT_EQ(evaluations.size(), 303u);
+    std::vector<TimeValue> times = Times();
+    EXPECT_EQ(std::vector<TimeValue>(times.begin(), times.begin() + 6), (std::vector<TimeValue>{0, 53, 106, 160, 213, 266}));
+    EXPECT_EQ(statusTexts.back(), "Frame 100 of 100");
+}
+
+TEST_F(Recording, PreRollEvaluatesOneFrameLaterAndCapturesNothing) {
+    scene_.SetCurrentTime(0);
+    Setup(1, {}, 0, 1);
+    mod->Record(nullptr);
+    EXPECT_EQ(Times(), (std::vector<TimeValue>{160, 0, 160}));
+    EXPECT_EQ(ReadBytes(Path("rec.sel")).size(), 12u + 2 * 8 + 2 * 4);
+}
+
+TEST_F(Recording, EscapeStopsAfterTheFrameThatWasRunning) {
+    scene_.SetCurrentTime(-1);
+    Setup(2, {}, 0, 5);
+    polls.escapeAtPoll = 2;
+    scene_.BeginEdit(mod);
+    mod->statusCode = status_count_mismatch;
+    mod->Record(mod->panel);
+    auto w = Words(ReadBytes(Path("rec.sel")));
+    ASSERT_EQ(w.size(), 3u + 2 * 4 + 2);
+    EXPECT_EQ(w[2], 2);
+    EXPECT_EQ(mod->statusCode, 0);
+    EXPECT_EQ(GetDlgItem(mod->panel, 1006)->text, " ");
+}
+
+TEST_F(Recording, EscapeReleasedBetweenPollsDoesNotStop) {
+    struct Tap : vm::ScriptedInteraction {
+        SHORT KeyState(int) override { return 0x0001; }
+    } tap;
+    Setup(1, {}, 0, 3);
+    vm::SetInteraction(&tap);
+    mod->Record(nullptr);
+    EXPECT_EQ(Words(ReadBytes(Path("rec.sel")))[2], 4);
+}
+
+TEST_F(Recording, UncapturedSamplesDoNotLeaveACountTableShortOfWordTwo) {
+    Setup(2, {}, 0, 3);
+    mod->SetAFlag(A_MOD_DISABLED); // the host never evaluates it
+    mod->Record(nullptr);
+    auto w = Words(ReadBytes(Path("rec.sel")));
+    EXPECT_EQ(w, (std::vector<int32_t>{-100, 1, 0}));
+}
+
+TEST_F(Recording, PointCountChangesRestartTheComparison) {
+    scene_.SetCurrentTime(-1);
+    mod = NewTessarin();
+    SetFile(mod, Path("rec.sel"));
+    mod->pblock->SetParamValue(pb_end_time, 0, 2.0f);
+    mod->pblock->SetParamValue(pb_accumulate, 0, 1);
+    node = AddNode("n", 3,
+                   {new vm::SelectKeys({{0, {0, 1, 2}, std::nullopt}, {160, {}, std::nullopt}}), new vm::Trim({{160, 2}}), mod});
+    mod->Record(nullptr);
+    auto w = Words(ReadBytes(Path("rec.sel")));
+    EXPECT_EQ(std::vector<int32_t>(w.end() - 3, w.end()), (std::vector<int32_t>{3, 2, 2}));
+    EXPECT_FLOAT_EQ(WeightAt(ReadBytes(Path("rec.sel")), 3), 0.0f) << "no comparison with the 3-point capture";
+}
+
+TEST_F(Recording, UnwritableTargetShowsTheErrorAndClosesTheOpenFile) {
+    Setup(1, {}, 0, 1);
+    WriteBytes(Path("old.sel"), sel::EncodeFile(1, Samples({{0.5f}})));
+    SetFile(mod, Path("old.sel"));
+    Evaluate(node, 0);
+    ASSERT_NE(mod->cacheFile, nullptr);
+    SetFile(mod, Path("missing/dir/x.sel"));
+    mod->Record(nullptr);
+    EXPECT_EQ(mod->cacheFile, nullptr);
+    ASSERT_EQ(vm::Record().messageBoxes.size(), 1u);
+    const auto& box = vm::Record().messageBoxes[0];
+    EXPECT_EQ(box.text, LookupString(350));
+    EXPECT_EQ(box.type, static_cast<UINT>(MB_ICONERROR));
+    EXPECT_EQ(box.owner, GetCOREInterface()->MainWindowHandle());
+    EXPECT_EQ(mod->recording, 0);
+    EXPECT_FALSE(std::filesystem::exists(Path("missing/dir/x.sel")));
+}
+
+TEST_F(Recording, CaptureOnlyAtTheRequestedTime) {
+    Setup(1, {{0, {0}, std::nullopt}}, 0, 1);
+    mod->cacheFile = std::fopen(Path("cap.sel").c_str(), "wb");
+    mod->recording = 1;
+    mod->writeNow = 1;
+    mod->recordTime = 7;
+    Evaluate(node, 5);
+    EXPECT_EQ(mod->recordTime, 8);
+    EXPECT_EQ(mod->countTable.Count(), 0);
+    mod->recordTime = 9;
+    Evaluate(node, 9);
+    Evaluate(node, 9);
+    EXPECT_EQ(mod->countTable.Count(), 1);
+    EXPECT_EQ(mod->recordTime, 11);
+    std::fclose(mod->cacheFile);
+    mod->cacheFile = nullptr;
+    mod->recording = 0;
+    std::string bytes = ReadBytes(Path("cap.sel"));
+    ASSERT_EQ(bytes.size(), 8u);
+    EXPECT_EQ(Words(bytes)[1], 9) << "the time word is the capture's time";
+}
+} // namespace
