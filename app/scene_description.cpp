@@ -62,6 +62,21 @@ TimeValue KeyTime(const Context& c, const json& key, const std::string& where) {
     return static_cast<TimeValue>(std::trunc(Number(key.at("frame"), where + ".frame") * c.tpf));
 }
 
+// Calls make(key, where) for each key of the list m[listKey], after checking the key's own keys.
+template <class Key, class Make>
+std::vector<Key> KeyList(const json& m, const char* listKey, const std::string& where,
+                         std::initializer_list<const char*> allowed, Make make) {
+    const json& ks = Need(m, listKey, where);
+    if (!ks.is_array()) Fail(where + "." + listKey, "must be a list of keys");
+    std::vector<Key> keys;
+    for (size_t i = 0; i < ks.size(); ++i) {
+        std::string kw = where + "." + listKey + "[" + std::to_string(i) + "]";
+        AllowKeys(ks[i], kw, allowed);
+        keys.push_back(make(ks[i], kw));
+    }
+    return keys;
+}
+
 Point3 Point(const json& j, const std::string& where) {
     if (!j.is_array() || j.size() != 3) Fail(where, "must be [x, y, z]");
     return {static_cast<float>(Number(j[0], where)), static_cast<float>(Number(j[1], where)),
@@ -209,40 +224,28 @@ Modifier* BuildModifier(const Context& c, const json& m, const std::string& wher
     Modifier* mod = nullptr;
     if (name == "SelectKeys") {
         AllowKeys(m, where, {"class", "keys", "enabled"});
-        std::vector<vm::SelectKeys::Key> keys;
-        const json& ks = Need(m, "keys", where);
-        if (!ks.is_array()) Fail(where + ".keys", "must be a list");
-        for (size_t i = 0; i < ks.size(); ++i) {
-            std::string kw = where + ".keys[" + std::to_string(i) + "]";
-            AllowKeys(ks[i], kw, {"frame", "tick", "selected", "weights"});
-            vm::SelectKeys::Key k{KeyTime(c, ks[i], kw), {}, std::nullopt};
-            if (ks[i].contains("selected")) k.selected = Ids(ks[i].at("selected"), kw + ".selected");
-            if (ks[i].contains("weights")) k.weights = Floats(ks[i].at("weights"), kw + ".weights");
-            keys.push_back(std::move(k));
-        }
+        auto keys = KeyList<vm::SelectKeys::Key>(m, "keys", where, {"frame", "tick", "selected", "weights"},
+                                                 [&](const json& k, const std::string& kw) {
+            vm::SelectKeys::Key key{KeyTime(c, k, kw), {}, std::nullopt};
+            if (k.contains("selected")) key.selected = Ids(k.at("selected"), kw + ".selected");
+            if (k.contains("weights")) key.weights = Floats(k.at("weights"), kw + ".weights");
+            return key;
+        });
         mod = new vm::SelectKeys(std::move(keys));
     } else if (name == "SoftSelect") {
         AllowKeys(m, where, {"class", "center", "radius", "falloff", "enabled"});
-        std::vector<vm::SoftSelect::Key> centers;
-        const json& cs = Need(m, "center", where);
-        if (!cs.is_array()) Fail(where + ".center", "must be a list of keys");
-        for (size_t i = 0; i < cs.size(); ++i) {
-            std::string kw = where + ".center[" + std::to_string(i) + "]";
-            AllowKeys(cs[i], kw, {"frame", "tick", "at"});
-            centers.push_back({KeyTime(c, cs[i], kw), Point(Need(cs[i], "at", kw), kw + ".at")});
-        }
+        auto centers = KeyList<vm::SoftSelect::Key>(m, "center", where, {"frame", "tick", "at"},
+                                                    [&](const json& k, const std::string& kw) {
+            return vm::SoftSelect::Key{KeyTime(c, k, kw), Point(Need(k, "at", kw), kw + ".at")};
+        });
         float falloff = m.contains("falloff") ? static_cast<float>(Number(m.at("falloff"), where + ".falloff")) : 0.0f;
         mod = new vm::SoftSelect(std::move(centers), static_cast<float>(Number(Need(m, "radius", where), where + ".radius")), falloff);
     } else if (name == "Trim") {
         AllowKeys(m, where, {"class", "keys", "enabled"});
-        std::vector<vm::Trim::Key> keys;
-        const json& ks = Need(m, "keys", where);
-        if (!ks.is_array()) Fail(where + ".keys", "must be a list");
-        for (size_t i = 0; i < ks.size(); ++i) {
-            std::string kw = where + ".keys[" + std::to_string(i) + "]";
-            AllowKeys(ks[i], kw, {"frame", "tick", "count"});
-            keys.push_back({KeyTime(c, ks[i], kw), Integer(Need(ks[i], "count", kw), kw + ".count")});
-        }
+        auto keys = KeyList<vm::Trim::Key>(m, "keys", where, {"frame", "tick", "count"},
+                                           [&](const json& k, const std::string& kw) {
+            return vm::Trim::Key{KeyTime(c, k, kw), Integer(Need(k, "count", kw), kw + ".count")};
+        });
         mod = new vm::Trim(std::move(keys));
     } else {
         AllowKeys(m, where, {"class", "id", "params", "enabled"});

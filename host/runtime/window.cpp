@@ -166,33 +166,39 @@ bool Panel::Click(int controlId) {
     return true;
 }
 
-bool Panel::SetCheck(int controlId, bool on) {
+const ParamDef* Panel::UsableControl(int controlId, int kind, HWND* control) const {
     const ParamDef* def = BoundParam(controlId);
     HWND__* c = FindChild(window_.get(), controlId);
-    if (!def || !c || !IsWindowEnabled(c) || def->controlKind != TYPE_SINGLECHEKBOX) return false;
-    block_->SetParamValue(def->id, GetCOREInterface()->CurrentTime(), on ? 1 : 0);
+    if (!def || !c || !IsWindowEnabled(c) || def->controlKind != kind) return nullptr;
+    if (control) *control = c;
+    return def;
+}
+
+// A user's change goes into the block at the current time and shows in every bound control.
+void Panel::Store(const ParamDef& def, double value) {
+    TimeValue t = GetCOREInterface()->CurrentTime();
+    if (def.type == TYPE_FLOAT) block_->SetParamValue(def.id, t, static_cast<float>(value));
+    else block_->SetParamValue(def.id, t, static_cast<int>(value));
     Refresh();
-    return true;
+}
+
+bool Panel::SetCheck(int controlId, bool on) {
+    const ParamDef* def = UsableControl(controlId, TYPE_SINGLECHEKBOX, nullptr);
+    if (def) Store(*def, on ? 1 : 0);
+    return def != nullptr;
 }
 
 bool Panel::SetSpinner(int controlId, double value) {
-    const ParamDef* def = BoundParam(controlId);
-    HWND__* c = FindChild(window_.get(), controlId);
-    if (!def || !c || !IsWindowEnabled(c) || def->controlKind != TYPE_SPINNER) return false;
-    TimeValue t = GetCOREInterface()->CurrentTime();
-    if (def->type == TYPE_FLOAT) block_->SetParamValue(def->id, t, static_cast<float>(value));
-    else block_->SetParamValue(def->id, t, static_cast<int>(value));
-    Refresh();
-    return true;
+    const ParamDef* def = UsableControl(controlId, TYPE_SPINNER, nullptr);
+    if (def) Store(*def, value);
+    return def != nullptr;
 }
 
 bool Panel::SelectItem(int controlId, int index) {
-    const ParamDef* def = BoundParam(controlId);
-    HWND__* c = FindChild(window_.get(), controlId);
-    if (!def || !c || !IsWindowEnabled(c) || def->controlKind != TYPE_INTLISTBOX) return false;
-    if (index < 0 || index >= static_cast<int>(c->items.size())) return false;
-    block_->SetParamValue(def->id, GetCOREInterface()->CurrentTime(), index);
-    Refresh();
+    HWND c = nullptr;
+    const ParamDef* def = UsableControl(controlId, TYPE_INTLISTBOX, &c);
+    if (!def || index < 0 || index >= static_cast<int>(c->items.size())) return false;
+    Store(*def, index);
     return true;
 }
 

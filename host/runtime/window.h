@@ -56,6 +56,9 @@ public:
 
 private:
     const ParamDef* BoundParam(int controlId) const;
+    // The parameter behind an existing, enabled control of that kind, or null.
+    const ParamDef* UsableControl(int controlId, int kind, HWND* control) const;
+    void Store(const ParamDef& def, double value);
     ParamBlockDesc2* desc_;
     IParamBlock2* block_;
     std::unique_ptr<HWND__> window_;
