@@ -38,7 +38,8 @@ int main(int argc, char** argv) {
     addCommon(recordVerb);
     recordVerb->add_option("scene", record.scene, "scene description (JSON)")->required();
     recordVerb->add_option("--node", record.node, "node name (may be left out when the scene has one node)");
-    recordVerb->add_option("--modifier", record.modifier, "the \"id\" of the modifier (default: the topmost that records)");
+    recordVerb->add_option("--modifier", record.modifier,
+                           "the \"id\" of the modifier (default: the topmost that records)");
     recordVerb->add_option("--set", record.sets, "set a parameter by internal name first: PARAM=VALUE");
     recordVerb->add_option("--escape-at-poll", common.escapeAtPoll,
                            "testing: the K-th poll of the Escape key (1 = first) answers pressed");
@@ -56,8 +57,10 @@ int main(int argc, char** argv) {
             // keep the times in the order they were given, mixing --frame and --tick
             size_t f = 0, t = 0;
             for (CLI::Option* o : evalVerb->parse_order()) {
-                if (o == frames && f < eval.frames.size()) eval.times.push_back({true, eval.frames[f++], 0});
-                else if (o == ticks && t < eval.ticks.size()) eval.times.push_back({false, 0, eval.ticks[t++]});
+                if (o == frames && f < eval.frames.size())
+                    eval.times.push_back({true, eval.frames[f++], 0});
+                else if (o == ticks && t < eval.ticks.size())
+                    eval.times.push_back({false, 0, eval.ticks[t++]});
             }
             return app::Evaluate(eval, common, std::cout);
         }

@@ -25,7 +25,9 @@ struct Context {
     BuiltScene* out = nullptr;
 };
 
-[[noreturn]] void Fail(const std::string& where, const std::string& what) { throw SceneError(where + ": " + what); }
+[[noreturn]] void Fail(const std::string& where, const std::string& what) {
+    throw SceneError(where + ": " + what);
+}
 
 void AllowKeys(const json& j, const std::string& where, std::initializer_list<const char*> keys) {
     if (!j.is_object()) Fail(where, "must be an object");
@@ -86,27 +88,31 @@ Point3 Point(const json& j, const std::string& where) {
 std::vector<int> Ids(const json& j, const std::string& where) {
     if (!j.is_array()) Fail(where, "must be a list of vertex ids");
     std::vector<int> ids;
-    for (size_t i = 0; i < j.size(); ++i) ids.push_back(Integer(j[i], where + "[" + std::to_string(i) + "]"));
+    for (size_t i = 0; i < j.size(); ++i)
+        ids.push_back(Integer(j[i], where + "[" + std::to_string(i) + "]"));
     return ids;
 }
 
 std::vector<float> Floats(const json& j, const std::string& where) {
     if (!j.is_array()) Fail(where, "must be a list of numbers");
     std::vector<float> v;
-    for (size_t i = 0; i < j.size(); ++i) v.push_back(static_cast<float>(Number(j[i], where + "[" + std::to_string(i) + "]")));
+    for (size_t i = 0; i < j.size(); ++i)
+        v.push_back(static_cast<float>(Number(j[i], where + "[" + std::to_string(i) + "]")));
     return v;
 }
 
 void Grid(const json& g, const std::string& where, Mesh& mesh) {
     AllowKeys(g, where, {"width", "length", "rows", "cols"});
-    double w = Number(Need(g, "width", where), where + ".width"), l = Number(Need(g, "length", where), where + ".length");
-    int rows = Integer(Need(g, "rows", where), where + ".rows"), cols = Integer(Need(g, "cols", where), where + ".cols");
+    double w = Number(Need(g, "width", where), where + ".width"),
+           l = Number(Need(g, "length", where), where + ".length");
+    int rows = Integer(Need(g, "rows", where), where + ".rows"),
+        cols = Integer(Need(g, "cols", where), where + ".cols");
     if (rows < 1 || cols < 1 || rows > 4096 || cols > 4096) Fail(where, "rows and cols must be 1 to 4096");
     mesh.setNumVerts((rows + 1) * (cols + 1));
     for (int r = 0; r <= rows; ++r)
         for (int c = 0; c <= cols; ++c)
-            mesh.verts[static_cast<size_t>(r * (cols + 1) + c)] = {static_cast<float>(-w / 2 + w * c / cols),
-                                                                   static_cast<float>(-l / 2 + l * r / rows), 0.0f};
+            mesh.verts[static_cast<size_t>(r * (cols + 1) + c)] = {
+                static_cast<float>(-w / 2 + w * c / cols), static_cast<float>(-l / 2 + l * r / rows), 0.0f};
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < cols; ++c) {
             int a = r * (cols + 1) + c, b = a + 1, d = a + cols + 1, e = d + 1;
@@ -119,10 +125,12 @@ void ObjFile(const Context& c, const std::string& file, const std::string& where
     tinyobj::ObjReader reader;
     tinyobj::ObjReaderConfig config;
     config.triangulate = true;
-    if (!reader.ParseFromFile(Path(c, file), config)) Fail(where, "cannot read " + file + ": " + reader.Error());
+    if (!reader.ParseFromFile(Path(c, file), config))
+        Fail(where, "cannot read " + file + ": " + reader.Error());
     const auto& v = reader.GetAttrib().vertices;
     mesh.setNumVerts(static_cast<int>(v.size() / 3));
-    for (size_t i = 0; i + 2 < v.size(); i += 3) mesh.verts[i / 3] = {v[i], v[i + 1], v[i + 2]};
+    for (size_t i = 0; i + 2 < v.size(); i += 3)
+        mesh.verts[i / 3] = {v[i], v[i + 1], v[i + 2]};
     for (const auto& shape : reader.GetShapes())
         for (size_t i = 0; i + 2 < shape.mesh.indices.size(); i += 3)
             mesh.faces.push_back({{shape.mesh.indices[i].vertex_index, shape.mesh.indices[i + 1].vertex_index,
@@ -143,15 +151,18 @@ TriObject* BuildMesh(const Context& c, const json& m, const std::string& where) 
             const json& vs = Need(m, "vertices", where);
             if (!vs.is_array()) Fail(where + ".vertices", "must be a list of [x, y, z]");
             mesh.setNumVerts(static_cast<int>(vs.size()));
-            for (size_t i = 0; i < vs.size(); ++i) mesh.verts[i] = Point(vs[i], where + ".vertices[" + std::to_string(i) + "]");
+            for (size_t i = 0; i < vs.size(); ++i)
+                mesh.verts[i] = Point(vs[i], where + ".vertices[" + std::to_string(i) + "]");
             if (m.contains("faces")) {
                 const json& fs = m.at("faces");
                 if (!fs.is_array()) Fail(where + ".faces", "must be a list of [a, b, c]");
                 for (size_t i = 0; i < fs.size(); ++i) {
                     auto ids = Ids(fs[i], where + ".faces[" + std::to_string(i) + "]");
-                    if (ids.size() != 3) Fail(where + ".faces[" + std::to_string(i) + "]", "must be [a, b, c]");
+                    if (ids.size() != 3)
+                        Fail(where + ".faces[" + std::to_string(i) + "]", "must be [a, b, c]");
                     for (int id : ids)
-                        if (id < 0 || id >= mesh.getNumVerts()) Fail(where + ".faces[" + std::to_string(i) + "]", "vertex out of range");
+                        if (id < 0 || id >= mesh.getNumVerts())
+                            Fail(where + ".faces[" + std::to_string(i) + "]", "vertex out of range");
                     mesh.faces.push_back({{ids[0], ids[1], ids[2]}});
                 }
             }
@@ -167,16 +178,19 @@ void ApplySelection(const json& s, const std::string& where, Mesh& mesh) {
     AllowKeys(s, where, {"selected", "weights"});
     mesh.vertSel.SetSize(mesh.getNumVerts());
     if (s.contains("selected"))
-        for (int id : Ids(s.at("selected"), where + ".selected")) mesh.vertSel.Set(id);
+        for (int id : Ids(s.at("selected"), where + ".selected"))
+            mesh.vertSel.Set(id);
     if (s.contains("weights")) {
         auto w = Floats(s.at("weights"), where + ".weights");
-        if (static_cast<int>(w.size()) != mesh.getNumVerts()) Fail(where + ".weights", "needs one weight per vertex");
+        if (static_cast<int>(w.size()) != mesh.getNumVerts())
+            Fail(where + ".weights", "needs one weight per vertex");
         mesh.setVDataSupport(0);
         std::copy(w.begin(), w.end(), mesh.vertexFloat(0));
     }
 }
 
-void SetParamJson(const Context& c, Animatable* object, const std::string& name, const json& v, const std::string& where) {
+void SetParamJson(const Context& c, Animatable* object, const std::string& name, const json& v,
+                  const std::string& where) {
     for (int b = 0; b < object->ParamBlockCount(); ++b) {
         IParamBlock2* block = object->ParamBlockAt(b);
         if (!block) continue;
@@ -185,9 +199,12 @@ void SetParamJson(const Context& c, Animatable* object, const std::string& name,
         const ParamDef* def = block->GetDesc()->FindParam(id);
         switch (def->type) {
         case TYPE_STRING:
-            if (v.is_null()) block->SetParamValue(id, 0, static_cast<const char*>(nullptr));
-            else if (v.is_string()) block->SetParamValue(id, 0, Path(c, v.get<std::string>()).c_str());
-            else Fail(where, "must be a string");
+            if (v.is_null())
+                block->SetParamValue(id, 0, static_cast<const char*>(nullptr));
+            else if (v.is_string())
+                block->SetParamValue(id, 0, Path(c, v.get<std::string>()).c_str());
+            else
+                Fail(where, "must be a string");
             return;
         case TYPE_FLOAT:
             if (v.is_array()) { // keys of an animatable parameter
@@ -195,15 +212,18 @@ void SetParamJson(const Context& c, Animatable* object, const std::string& name,
                 for (size_t i = 0; i < v.size(); ++i) {
                     std::string kw = where + "[" + std::to_string(i) + "]";
                     AllowKeys(v[i], kw, {"frame", "tick", "value"});
-                    block->SetParamValue(id, KeyTime(c, v[i], kw), static_cast<float>(Number(Need(v[i], "value", kw), kw + ".value")));
+                    block->SetParamValue(id, KeyTime(c, v[i], kw),
+                                         static_cast<float>(Number(Need(v[i], "value", kw), kw + ".value")));
                 }
             } else {
                 block->SetParamValue(id, 0, static_cast<float>(Number(v, where)));
             }
             return;
         default:
-            if (v.is_boolean()) block->SetParamValue(id, 0, v.get<bool>() ? 1 : 0);
-            else block->SetParamValue(id, 0, Integer(v, where));
+            if (v.is_boolean())
+                block->SetParamValue(id, 0, v.get<bool>() ? 1 : 0);
+            else
+                block->SetParamValue(id, 0, Integer(v, where));
             return;
         }
     }
@@ -224,33 +244,40 @@ Modifier* BuildModifier(const Context& c, const json& m, const std::string& wher
     Modifier* mod = nullptr;
     if (name == "SelectKeys") {
         AllowKeys(m, where, {"class", "keys", "enabled"});
-        auto keys = KeyList<vm::SelectKeys::Key>(m, "keys", where, {"frame", "tick", "selected", "weights"},
-                                                 [&](const json& k, const std::string& kw) {
-            vm::SelectKeys::Key key{KeyTime(c, k, kw), {}, std::nullopt};
-            if (k.contains("selected")) key.selected = Ids(k.at("selected"), kw + ".selected");
-            if (k.contains("weights")) key.weights = Floats(k.at("weights"), kw + ".weights");
-            return key;
-        });
+        auto keys =
+            KeyList<vm::SelectKeys::Key>(m, "keys", where, {"frame", "tick", "selected", "weights"},
+                                         [&](const json& k, const std::string& kw) {
+                                             vm::SelectKeys::Key key{KeyTime(c, k, kw), {}, std::nullopt};
+                                             if (k.contains("selected"))
+                                                 key.selected = Ids(k.at("selected"), kw + ".selected");
+                                             if (k.contains("weights"))
+                                                 key.weights = Floats(k.at("weights"), kw + ".weights");
+                                             return key;
+                                         });
         mod = new vm::SelectKeys(std::move(keys));
     } else if (name == "SoftSelect") {
         AllowKeys(m, where, {"class", "center", "radius", "falloff", "enabled"});
-        auto centers = KeyList<vm::SoftSelect::Key>(m, "center", where, {"frame", "tick", "at"},
-                                                    [&](const json& k, const std::string& kw) {
-            return vm::SoftSelect::Key{KeyTime(c, k, kw), Point(Need(k, "at", kw), kw + ".at")};
-        });
-        float falloff = m.contains("falloff") ? static_cast<float>(Number(m.at("falloff"), where + ".falloff")) : 0.0f;
-        mod = new vm::SoftSelect(std::move(centers), static_cast<float>(Number(Need(m, "radius", where), where + ".radius")), falloff);
+        auto centers = KeyList<vm::SoftSelect::Key>(
+            m, "center", where, {"frame", "tick", "at"}, [&](const json& k, const std::string& kw) {
+                return vm::SoftSelect::Key{KeyTime(c, k, kw), Point(Need(k, "at", kw), kw + ".at")};
+            });
+        float falloff =
+            m.contains("falloff") ? static_cast<float>(Number(m.at("falloff"), where + ".falloff")) : 0.0f;
+        mod = new vm::SoftSelect(std::move(centers),
+                                 static_cast<float>(Number(Need(m, "radius", where), where + ".radius")),
+                                 falloff);
     } else if (name == "Trim") {
         AllowKeys(m, where, {"class", "keys", "enabled"});
-        auto keys = KeyList<vm::Trim::Key>(m, "keys", where, {"frame", "tick", "count"},
-                                           [&](const json& k, const std::string& kw) {
-            return vm::Trim::Key{KeyTime(c, k, kw), Integer(Need(k, "count", kw), kw + ".count")};
-        });
+        auto keys = KeyList<vm::Trim::Key>(
+            m, "keys", where, {"frame", "tick", "count"}, [&](const json& k, const std::string& kw) {
+                return vm::Trim::Key{KeyTime(c, k, kw), Integer(Need(k, "count", kw), kw + ".count")};
+            });
         mod = new vm::Trim(std::move(keys));
     } else {
         AllowKeys(m, where, {"class", "id", "params", "enabled"});
         ClassDesc2* cd = vm::Classes().FindByName(name);
-        if (!cd || cd->SuperClassCode() != OSM_CLASS_ID) Fail(where + ".class", "unknown modifier class \"" + name + "\"");
+        if (!cd || cd->SuperClassCode() != OSM_CLASS_ID)
+            Fail(where + ".class", "unknown modifier class \"" + name + "\"");
         Animatable* a = cd->CreateInstance(FALSE);
         mod = dynamic_cast<Modifier*>(a);
         if (!mod) {
@@ -261,7 +288,8 @@ Modifier* BuildModifier(const Context& c, const json& m, const std::string& wher
             if (m.contains("params")) {
                 const json& ps = m.at("params");
                 if (!ps.is_object()) Fail(where + ".params", "must be an object");
-                for (auto it = ps.begin(); it != ps.end(); ++it) SetParamJson(c, mod, it.key(), it.value(), where + ".params." + it.key());
+                for (auto it = ps.begin(); it != ps.end(); ++it)
+                    SetParamJson(c, mod, it.key(), it.value(), where + ".params." + it.key());
             }
             if (m.contains("id")) {
                 if (!m.at("id").is_string()) Fail(where + ".id", "must be a string");
@@ -279,7 +307,8 @@ Modifier* BuildModifier(const Context& c, const json& m, const std::string& wher
     return mod;
 }
 
-void AddModifiers(const Context& c, vm::Scene& scene, INode* node, const json& list, const std::string& where, bool world) {
+void AddModifiers(const Context& c, vm::Scene& scene, INode* node, const json& list, const std::string& where,
+                  bool world) {
     if (!list.is_array()) Fail(where, "must be a list, bottom first");
     for (size_t i = 0; i < list.size(); ++i) {
         Modifier* mod = BuildModifier(c, list[i], where + "[" + std::to_string(i) + "]");
@@ -298,7 +327,8 @@ void BuildNode(Context& c, vm::Scene& scene, const json& n, const std::string& w
     INode* node = scene.AddNode(name.get<std::string>(), tri);
     if (n.contains("selection")) ApplySelection(n.at("selection"), where + ".selection", tri->mesh);
     if (n.contains("modifiers")) AddModifiers(c, scene, node, n.at("modifiers"), where + ".modifiers", false);
-    if (n.contains("worldModifiers")) AddModifiers(c, scene, node, n.at("worldModifiers"), where + ".worldModifiers", true);
+    if (n.contains("worldModifiers"))
+        AddModifiers(c, scene, node, n.at("worldModifiers"), where + ".worldModifiers", true);
 }
 
 void Settings(Context& c, vm::Scene& scene, const json& j) {
@@ -312,13 +342,18 @@ void Settings(Context& c, vm::Scene& scene, const json& j) {
         const json& r = j.at(key);
         if (!r.is_array() || r.size() != 2) Fail(key, "must be [start, end]");
         double s = Number(r[0], key), e = Number(r[1], key);
-        if (frames) { s *= c.tpf; e *= c.tpf; }
-        scene.SetAnimationRange(Interval(static_cast<TimeValue>(std::trunc(s)), static_cast<TimeValue>(std::trunc(e))));
+        if (frames) {
+            s *= c.tpf;
+            e *= c.tpf;
+        }
+        scene.SetAnimationRange(
+            Interval(static_cast<TimeValue>(std::trunc(s)), static_cast<TimeValue>(std::trunc(e))));
     };
     if (j.contains("animationRange")) range("animationRange", true);
     if (j.contains("animationRangeTicks")) range("animationRangeTicks", false);
     if (j.contains("currentFrame"))
-        scene.SetCurrentTime(static_cast<TimeValue>(std::trunc(Number(j.at("currentFrame"), "currentFrame") * c.tpf)));
+        scene.SetCurrentTime(
+            static_cast<TimeValue>(std::trunc(Number(j.at("currentFrame"), "currentFrame") * c.tpf)));
     if (j.contains("currentTick")) scene.SetCurrentTime(Integer(j.at("currentTick"), "currentTick"));
     if (j.contains("quiet")) {
         if (!j.at("quiet").is_boolean()) Fail("quiet", "must be true or false");
@@ -349,8 +384,9 @@ BuiltScene BuildScene(const std::string& jsonText, const std::string& baseDir) {
     } catch (const json::parse_error& e) {
         throw SceneError(std::string("not valid JSON: ") + e.what());
     }
-    AllowKeys(j, "scene", {"ticksPerFrame", "animationRange", "animationRangeTicks", "currentFrame", "currentTick",
-                           "directories", "quiet", "nodes"});
+    AllowKeys(j, "scene",
+              {"ticksPerFrame", "animationRange", "animationRangeTicks", "currentFrame", "currentTick",
+               "directories", "quiet", "nodes"});
     BuiltScene out;
     out.scene = std::make_unique<vm::Scene>();
     Context c{baseDir, 160, &out};
@@ -358,7 +394,8 @@ BuiltScene BuildScene(const std::string& jsonText, const std::string& baseDir) {
     if (j.contains("nodes")) {
         const json& nodes = j.at("nodes");
         if (!nodes.is_array()) Fail("nodes", "must be a list");
-        for (size_t i = 0; i < nodes.size(); ++i) BuildNode(c, *out.scene, nodes[i], "nodes[" + std::to_string(i) + "]");
+        for (size_t i = 0; i < nodes.size(); ++i)
+            BuildNode(c, *out.scene, nodes[i], "nodes[" + std::to_string(i) + "]");
     }
     return out;
 }
@@ -376,12 +413,14 @@ void SetParameterFromText(Animatable* object, const std::string& name, const std
     bool text = false;
     for (int b = 0; b < object->ParamBlockCount(); ++b)
         if (IParamBlock2* block = object->ParamBlockAt(b)) {
-            const ParamDef* def = block->GetDesc()->FindParam(block->GetDesc()->FindParamByName(name.c_str()));
+            const ParamDef* def =
+                block->GetDesc()->FindParam(block->GetDesc()->FindParamByName(name.c_str()));
             text = text || (def && def->type == TYPE_STRING);
         }
     json v = value;
     if (!text) {
-        if (value == "on" || value == "off") v = value == "on";
+        if (value == "on" || value == "off")
+            v = value == "on";
         else
             try {
                 v = json::parse(value);

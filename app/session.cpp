@@ -13,9 +13,11 @@ void QueueAnswer(vm::ScriptedInteraction& provider, const std::string& answer) {
     if (eq == std::string::npos) throw std::invalid_argument("--answer " + answer + ": expected KIND=VALUE");
     std::string kind = answer.substr(0, eq), value = answer.substr(eq + 1);
     if (kind == "open" || kind == "save") {
-        (kind == "open" ? provider.openAnswers : provider.saveAnswers).push_back(value == "cancel" ? "" : value);
+        (kind == "open" ? provider.openAnswers : provider.saveAnswers)
+            .push_back(value == "cancel" ? "" : value);
     } else if (kind == "yesno") {
-        if (value != "yes" && value != "no") throw std::invalid_argument("--answer " + answer + ": yesno takes yes or no");
+        if (value != "yes" && value != "no")
+            throw std::invalid_argument("--answer " + answer + ": yesno takes yes or no");
         provider.boxAnswers.push_back(value == "yes" ? IDYES : IDNO);
     } else {
         throw std::invalid_argument("--answer " + answer + ": kind must be open, save or yesno");
@@ -27,7 +29,8 @@ Session::Session(const CommonOptions& options, const std::string& exePath) {
     vm::TreatInterruptAsEscape();
     bool scripted = !options.answers.empty() || options.escapeAtPoll > 0 || !isatty(STDIN_FILENO);
     if (scripted) {
-        for (const auto& a : options.answers) QueueAnswer(scripted_, a);
+        for (const auto& a : options.answers)
+            QueueAnswer(scripted_, a);
         scripted_.escapeAtPoll = options.escapeAtPoll;
         vm::SetInteraction(&scripted_);
     } else {

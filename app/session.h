@@ -19,14 +19,14 @@ struct CommonOptions {
 
 // Loads the plug-ins and sets up the provider; unloads in its destructor.
 class Session {
-public:
+  public:
     Session(const CommonOptions& options, const std::string& exePath);
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
     vm::PluginLoader& Loader() { return loader_; }
 
-private:
+  private:
     vm::PluginLoader loader_;
     vm::ScriptedInteraction scripted_;
     std::unique_ptr<vm::TerminalInteraction> terminal_;

@@ -11,8 +11,8 @@
 #include "runtime/plugin_loader.h"
 #include "scene_description.h"
 
-#include <unistd.h>
 #include <iostream>
+#include <unistd.h>
 
 namespace app {
 namespace {
@@ -24,7 +24,9 @@ std::string Hex(unsigned long v) {
 
 INode* PickNode(vm::Scene& scene, const std::string& name) {
     if (name.empty()) {
-        if (scene.Nodes().size() != 1) throw SceneError("the scene has " + std::to_string(scene.Nodes().size()) + " nodes: name one with --node");
+        if (scene.Nodes().size() != 1)
+            throw SceneError("the scene has " + std::to_string(scene.Nodes().size()) +
+                             " nodes: name one with --node");
         return scene.Nodes().front();
     }
     INode* node = scene.FindNode(name);
@@ -45,9 +47,10 @@ int ListPlugins(Session& session, std::ostream& out) {
         out << m.path << "\n  description: " << m.description << "\n  version: " << Hex(m.version) << "\n";
         for (ClassDesc2* cd : m.classes) {
             Class_ID id = cd->ClassID();
-            out << "  class: " << (cd->ClassName() ? cd->ClassName() : "") << "\n    category: "
-                << (cd->Category() ? cd->Category() : "") << "\n    class id: (" << Hex(id.PartA()) << ", "
-                << Hex(id.PartB()) << ")\n    super-class id: " << Hex(cd->SuperClassCode()) << "\n";
+            out << "  class: " << (cd->ClassName() ? cd->ClassName() : "")
+                << "\n    category: " << (cd->Category() ? cd->Category() : "") << "\n    class id: ("
+                << Hex(id.PartA()) << ", " << Hex(id.PartB())
+                << ")\n    super-class id: " << Hex(cd->SuperClassCode()) << "\n";
         }
     }
     return 0;
@@ -62,7 +65,8 @@ int Evaluate(const EvalOptions& o, const CommonOptions& common, std::ostream& ou
     nlohmann::json all = nlohmann::json::array();
     if (o.format == "csv") out << "tick,vertex,selected,weight\n";
     for (const EvalTime& et : o.times) {
-        TimeValue t = et.isFrame ? static_cast<TimeValue>(std::trunc(et.frame * scene.TicksPerFrame())) : et.tick;
+        TimeValue t =
+            et.isFrame ? static_cast<TimeValue>(std::trunc(et.frame * scene.TicksPerFrame())) : et.tick;
         scene.SetCurrentTime(t);
         ObjectState os = scene.EvaluateNode(node, t, 0);
         auto* tri = dynamic_cast<TriObject*>(os.obj);
@@ -79,7 +83,10 @@ int Evaluate(const EvalOptions& o, const CommonOptions& common, std::ostream& ou
                 v["weight"] = ch ? nlohmann::json(ch[i]) : nlohmann::json(nullptr);
                 verts.push_back(v);
             }
-            all.push_back({{"tick", t}, {"selectionLevel", mesh.selLevel}, {"displayFlags", mesh.dispFlags}, {"vertices", verts}});
+            all.push_back({{"tick", t},
+                           {"selectionLevel", mesh.selLevel},
+                           {"displayFlags", mesh.dispFlags},
+                           {"vertices", verts}});
         }
     }
     if (o.format == "json") out << all.dump(2) << "\n";
@@ -97,7 +104,9 @@ Modifier* FindScriptedModifier(INode* node, const char* function) {
             ClassDesc2* cd = vm::Classes().FindById(m->SuperClassCode(), m->ClassID());
             if (!cd) continue;
             for (int k = 0; k < cd->NumInterfaces(); ++k)
-                if (FPInterfaceDesc* desc = cd->GetInterfaceAt(k)->GetDesc(); desc && desc->FindFunction(function)) return m;
+                if (FPInterfaceDesc* desc = cd->GetInterfaceAt(k)->GetDesc();
+                    desc && desc->FindFunction(function))
+                    return m;
         }
     }
     return nullptr;
@@ -116,8 +125,9 @@ float FloatParam(Animatable* a, const char* name) {
 
 // Progress of a recording from the times the host is asked to evaluate.
 class Progress {
-public:
-    Progress(int tpf, float start, float end) : tpf_(tpf), start_(start), end_(end), tty_(isatty(STDERR_FILENO)) {}
+  public:
+    Progress(int tpf, float start, float end)
+        : tpf_(tpf), start_(start), end_(end), tty_(isatty(STDERR_FILENO)) {}
     ~Progress() {
         if (tty_ && shown_) std::cerr << "\n";
     }
@@ -132,13 +142,14 @@ public:
         if (tty_) {
             int width = 30, fill = static_cast<int>(done * width);
             std::cerr << "\rrecording [" << std::string(static_cast<size_t>(fill), '#')
-                      << std::string(static_cast<size_t>(width - fill), ' ') << "] frame " << frame << std::flush;
+                      << std::string(static_cast<size_t>(width - fill), ' ') << "] frame " << frame
+                      << std::flush;
         } else {
             std::cerr << "recording frame " << frame << "\n";
         }
     }
 
-private:
+  private:
     int tpf_;
     float start_, end_;
     bool tty_;
@@ -160,7 +171,8 @@ int RecordCache(const RecordOptions& o, const CommonOptions& common) {
     } else {
         mod = FindScriptedModifier(node, "record");
     }
-    if (!mod) throw SceneError("node \"" + std::string(node->GetName()) + "\" has no modifier that can record");
+    if (!mod)
+        throw SceneError("node \"" + std::string(node->GetName()) + "\" has no modifier that can record");
     for (const auto& set : o.sets) {
         size_t eq = set.find('=');
         if (eq == std::string::npos) throw std::invalid_argument("--set " + set + ": expected PARAM=VALUE");

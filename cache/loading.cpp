@@ -54,6 +54,7 @@ void Tessarin::LoadCache(const char* path) {
 
 int64_t Tessarin::SampleOffset(int k) {
     int64_t sum = 0;
-    for (int i = 0; i < k && i < countTable.Count(); ++i) sum += countTable[i];
+    for (int i = 0; i < k && i < countTable.Count(); ++i)
+        sum += countTable[i];
     return sum;
 }

@@ -21,12 +21,15 @@ void Tessarin::EvaluateMesh(TimeValue t, ModContext&, ObjectState* holder, INode
     // 1. instancing check
     NodeCollector collector;
     EnumDependents(&collector);
-    if (collector.nodes.Count() > 1 && panel && statusCode != status_instanced) ShowStatus(336, status_instanced);
+    if (collector.nodes.Count() > 1 && panel && statusCode != status_instanced)
+        ShowStatus(336, status_instanced);
     // 2. incoming count
     incomingCount = object->PointCount();
     // 3. dispatch
-    if (recording) CaptureWeights(t, object);
-    else if (!suppressPlayback) PlaybackWeights(t, object);
+    if (recording)
+        CaptureWeights(t, object);
+    else if (!suppressPlayback)
+        PlaybackWeights(t, object);
     // 4. end steps
     object->GetMesh().dispFlags |= DISP_SELVERTS | DISP_VERTTICKS;
     object->UpdateValidity(1, Interval(t, t));
@@ -42,10 +45,14 @@ int Tessarin::SampleIndexAt(TimeValue t) {
     double x = (double(T) / GetTicksPerFrame() - start) * samplesPerFrame;
     // truncation toward zero, saturated so that far-away times clamp like any other
     int idx;
-    if (std::isnan(x)) idx = 0;
-    else if (x >= 2147483647.0) idx = 2147483647;
-    else if (x <= -2147483648.0) idx = -2147483647 - 1;
-    else idx = static_cast<int>(x);
+    if (std::isnan(x))
+        idx = 0;
+    else if (x >= 2147483647.0)
+        idx = 2147483647;
+    else if (x <= -2147483648.0)
+        idx = -2147483647 - 1;
+    else
+        idx = static_cast<int>(x);
     if (idx >= sampleTotal) idx = sampleTotal - 1;
     if (idx < 0) idx = 0;
     return idx;
@@ -110,12 +117,15 @@ void Tessarin::PlaybackWeights(TimeValue t, TriObject* object) {
     } else {
         ReadRecords(cacheFile, sampleA, cnt(idx));
     }
-    if (next == idx) std::memcpy(sampleB, sampleA, bufferBytes);
-    else ReadRecords(cacheFile, sampleB, cnt(next));
+    if (next == idx)
+        std::memcpy(sampleB, sampleA, bufferBytes);
+    else
+        ReadRecords(cacheFile, sampleB, cnt(next));
     indexB = next;
     indexA = idx;
     // 12. point-count check
-    if (panel && idx < countTable.Count() && object->PointCount() != countTable[idx] && statusCode != status_count_mismatch)
+    if (panel && idx < countTable.Count() && object->PointCount() != countTable[idx] &&
+        statusCode != status_count_mismatch)
         ShowStatus(345, status_count_mismatch);
     // 13.-15. write the weights
     Mesh& mesh = object->GetMesh();
@@ -134,10 +144,18 @@ void Tessarin::PlaybackWeights(TimeValue t, TriObject* object) {
         double v = BlendVertexWeight(i, w);
         float r;
         switch (selectionType) {
-        case 0: r = static_cast<float>(v); break;
-        case 1: r = static_cast<float>(v + w); break;
-        case 2: r = static_cast<float>(w - v); break;
-        default: r = w; break;
+        case 0:
+            r = static_cast<float>(v);
+            break;
+        case 1:
+            r = static_cast<float>(v + w);
+            break;
+        case 2:
+            r = static_cast<float>(w - v);
+            break;
+        default:
+            r = w;
+            break;
         }
         if (r == 1.0f) {
             mesh.vertSel.Set(i);

@@ -15,7 +15,8 @@ bool Empty(const char* s) { return !s || !*s; }
 
 int32_t FrameCount(float startTicks, float endTicks, int tpf) {
     double f0 = std::trunc(startTicks);
-    if (endTicks > startTicks) return f0 <= endTicks ? static_cast<int32_t>(std::floor((endTicks - f0) / tpf)) + 1 : 0;
+    if (endTicks > startTicks)
+        return f0 <= endTicks ? static_cast<int32_t>(std::floor((endTicks - f0) / tpf)) + 1 : 0;
     return f0 >= endTicks ? static_cast<int32_t>(std::floor((f0 - endTicks) / tpf)) + 1 : 0;
 }
 
@@ -47,7 +48,8 @@ void Tessarin::Record(HWND panelWindow) {
     run.step = run.ticksPerFrame / run.samples;
     run.startTicks = static_cast<float>(double(run.ticksPerFrame) * startTime);
     run.endTicks = static_cast<float>(double(run.ticksPerFrame) * endTime);
-    if (run.startTicks == run.endTicks) run.endTicks = static_cast<float>(double(run.endTicks) + run.ticksPerFrame);
+    if (run.startTicks == run.endTicks)
+        run.endTicks = static_cast<float>(double(run.endTicks) + run.ticksPerFrame);
     // 4. node
     NodeCollector collector;
     EnumDependents(&collector);
@@ -56,7 +58,8 @@ void Tessarin::Record(HWND panelWindow) {
     // 5. pre-roll, with playback suppressed
     if (double(core->CurrentTime()) == double(run.startTicks) && run.node) {
         suppressPlayback = 1;
-        core->EvaluateNode(run.node, static_cast<TimeValue>(std::trunc(double(run.ticksPerFrame) + run.startTicks)), 1);
+        core->EvaluateNode(run.node,
+                           static_cast<TimeValue>(std::trunc(double(run.ticksPerFrame) + run.startTicks)), 1);
         suppressPlayback = 0;
     }
     // 6. open
@@ -118,12 +121,13 @@ void Tessarin::Record(HWND panelWindow) {
     }
     // 12. count table
     int written = countTable.Count();
-    if (written > 0 && std::fwrite(countTable.Addr(0), sizeof(int32_t), static_cast<size_t>(written), cacheFile) !=
-                           static_cast<size_t>(written))
+    if (written > 0 && std::fwrite(countTable.Addr(0), sizeof(int32_t), static_cast<size_t>(written),
+                                   cacheFile) != static_cast<size_t>(written))
         writeFailed = 1;
     // 13. word 2 must match the table: after Escape, and whenever a sample was never captured
     if (aborted || written != announced) {
-        if (std::fseek(cacheFile, 8, SEEK_SET) != 0 || std::fwrite(&written, sizeof written, 1, cacheFile) != 1)
+        if (std::fseek(cacheFile, 8, SEEK_SET) != 0 ||
+            std::fwrite(&written, sizeof written, 1, cacheFile) != 1)
             writeFailed = 1;
     }
     if (!aborted) {

@@ -6,7 +6,7 @@ constexpr USHORT kEnabledChunk = 0x2120;
 constexpr USHORT kViewEnabledChunk = 0x2130;
 
 class TessarinPostLoad : public PostLoadCallback {
-public:
+  public:
     explicit TessarinPostLoad(Tessarin* mod) : mod_(mod) {}
     int Priority() override { return 5; }
     void proc(ILoad*) override {
@@ -14,7 +14,7 @@ public:
         delete this;
     }
 
-private:
+  private:
     void Warn() {
         if (!mod_->pblock || !mod_->savedEnabled) return;
         const char* name = nullptr;
@@ -64,9 +64,14 @@ int Tessarin::Load(ILoad* reader) {
     ULONG read = 0;
     while (reader->OpenChunk() == IO_OK) {
         switch (reader->CurChunkID()) {
-        case kEnabledChunk: reader->Read(&savedEnabled, sizeof savedEnabled, &read); break;
-        case kViewEnabledChunk: reader->Read(&savedViewEnabled, sizeof savedViewEnabled, &read); break;
-        default: break;
+        case kEnabledChunk:
+            reader->Read(&savedEnabled, sizeof savedEnabled, &read);
+            break;
+        case kViewEnabledChunk:
+            reader->Read(&savedViewEnabled, sizeof savedViewEnabled, &read);
+            break;
+        default:
+            break;
         }
         reader->CloseChunk();
     }

@@ -3,7 +3,8 @@
 
 TessarinInterface::~TessarinInterface() {
     if (!observers_) return;
-    for (int i = 0; i < observers_->Count(); ++i) (*observers_)[i]->InterfaceDeleted(this);
+    for (int i = 0; i < observers_->Count(); ++i)
+        (*observers_)[i]->InterfaceDeleted(this);
     observers_->Free();
     delete observers_;
 }
@@ -24,11 +25,20 @@ void TessarinInterface::RemoveInterfaceObserver(InterfaceNotifyCallback* observe
 
 int TessarinInterface::Dispatch(FunctionID fid, TimeValue, FPValue&, FPParams*) {
     switch (static_cast<short>(fid)) {
-    case fn_record: record(); return 1;
-    case fn_setCache: setCache(); return 1;
-    case fn_enableMods: enableMods(); return 1;
-    case fn_disableMods: disableMods(); return 1;
-    default: return FPS_NO_SUCH_FUNCTION;
+    case fn_record:
+        record();
+        return 1;
+    case fn_setCache:
+        setCache();
+        return 1;
+    case fn_enableMods:
+        enableMods();
+        return 1;
+    case fn_disableMods:
+        disableMods();
+        return 1;
+    default:
+        return FPS_NO_SUCH_FUNCTION;
     }
 }
 

@@ -32,9 +32,12 @@ void Tessarin::SetModifiersBelowEnabled(bool enable) {
         for (int i = 0; i < d->ModifierCount(); ++i) {
             Modifier* m = d->ModifierAt(i);
             if (!aboveSelf) {
-                if (enable) m->ClearAFlag(A_MOD_DISABLED);
-                else m->SetAFlag(A_MOD_DISABLED);
-                m->NotifyDependents(Interval(TIME_NegInfinity, TIME_PosInfinity), PART_ALL, REFMSG_CHANGE, NOTIFY_ALL, TRUE, nullptr);
+                if (enable)
+                    m->ClearAFlag(A_MOD_DISABLED);
+                else
+                    m->SetAFlag(A_MOD_DISABLED);
+                m->NotifyDependents(Interval(TIME_NegInfinity, TIME_PosInfinity), PART_ALL, REFMSG_CHANGE,
+                                    NOTIFY_ALL, TRUE, nullptr);
             }
             if (d->ModifierAt(i) == this) aboveSelf = false;
         }
@@ -49,6 +52,6 @@ void Tessarin::SetModifiersBelowEnabled(bool enable) {
     if (release) module::editInterface->ReleaseNodeList(nodes);
     Interface* core = GetCOREInterface();
     core->RedrawViewports(core->CurrentTime(), VP_DONT_SIMPLIFY, nullptr);
-    NotifyDependents(Interval(TIME_NegInfinity, TIME_PosInfinity), 0x800037ff, REFMSG_NUM_SUBOBJECTTYPES_CHANGED,
-                     NOTIFY_ALL, TRUE, nullptr);
+    NotifyDependents(Interval(TIME_NegInfinity, TIME_PosInfinity), 0x800037ff,
+                     REFMSG_NUM_SUBOBJECTTYPES_CHANGED, NOTIFY_ALL, TRUE, nullptr);
 }

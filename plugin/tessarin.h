@@ -30,7 +30,12 @@ enum TessarinParam : int {
 enum TessarinFunction : int { fn_record = 0, fn_setCache = 1, fn_enableMods = 2, fn_disableMods = 3 };
 
 // Status line messages.
-enum StatusCode : int { status_none = 0, status_instanced = 1, status_count_mismatch = 2, status_missing = 3 };
+enum StatusCode : int {
+    status_none = 0,
+    status_instanced = 1,
+    status_count_mismatch = 2,
+    status_missing = 3
+};
 
 // Module-wide state: one copy per loaded module, shared by every instance.
 namespace module {
@@ -51,13 +56,13 @@ const char* LookupString(unsigned id);
 
 // Lists the scene nodes among a modifier's dependents, in enumeration order.
 class NodeCollector : public DependentEnumProc {
-public:
+  public:
     int proc(ReferenceMaker* dependent) override;
     INodeTab nodes;
 };
 
 class Tessarin : public Modifier {
-public:
+  public:
     Tessarin();
     ~Tessarin() override;
 
@@ -148,13 +153,13 @@ public:
     // Set when a write to the cache file failed during the current recording.
     int writeFailed = 0;
 
-private:
+  private:
     void FreeSampleBuffers();
 };
 
 // The script interface "tessarin", implemented by every instance.
 class TessarinInterface : public FPMixinInterface {
-public:
+  public:
     ~TessarinInterface() override;
     BaseInterface* GetInterface(Interface_ID id) override;
     Interface_ID GetID() override { return TESSARIN_INTERFACE_ID; }
@@ -167,12 +172,12 @@ public:
     virtual void enableMods() = 0;
     virtual void disableMods() = 0;
 
-private:
+  private:
     Tab<InterfaceNotifyCallback*>* observers_ = nullptr;
 };
 
 class ScriptedTessarin : public Tessarin, public TessarinInterface {
-public:
+  public:
     BaseInterface* GetInterface(Interface_ID id) override;
     Interface_ID GetID() override { return TESSARIN_INTERFACE_ID; }
     void DeleteThis() override { delete this; }
@@ -183,7 +188,7 @@ public:
 };
 
 class TessarinClassDesc : public ClassDesc2 {
-public:
+  public:
     ~TessarinClassDesc() override = default;
     int IsPublic() override { return 1; }
     Animatable* CreateInstance(BOOL loading = FALSE) override;

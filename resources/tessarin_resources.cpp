@@ -17,8 +17,9 @@ const ResourceString kStrings[] = {
     {331, "%s already exists.\nDo you want to replace it?"},
     {332, "Load Selections"},
     {335, "Relative Offset"},
-    {336, "Be careful instancing this modifier.  The point count must stay the same for all instances for this "
-          "modifier to work reliably."},
+    {336,
+     "Be careful instancing this modifier.  The point count must stay the same for all instances for this "
+     "modifier to work reliably."},
     {337, "Strength"},
     {338, "<none>"},
     {345, "Warning: The number of points in the cache file does not match the number of incoming points."},
@@ -66,7 +67,8 @@ const ResourceControl kPanel[] = {
 };
 
 const ResourceDialog kDialogs[] = {
-    {102, 0x50000040, 108, 311, "MS Sans Serif", 8, kPanel, static_cast<int>(sizeof kPanel / sizeof kPanel[0])},
+    {102, 0x50000040, 108, 311, "MS Sans Serif", 8, kPanel,
+     static_cast<int>(sizeof kPanel / sizeof kPanel[0])},
 };
 } // namespace
 

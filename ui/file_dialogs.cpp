@@ -33,7 +33,8 @@ void Tessarin::ChooseCacheFile(HWND owner) {
     if (!GetOpenFileNameA(&ofn)) return;
     // 4.-7.
     pblock->SetParamValue(pb_cache_file, 0, static_cast<const char*>(module::loadPathBuffer));
-    NotifyDependents(Interval(TIME_NegInfinity, TIME_PosInfinity), 2, REFMSG_CHANGE, NOTIFY_ALL, TRUE, nullptr);
+    NotifyDependents(Interval(TIME_NegInfinity, TIME_PosInfinity), 2, REFMSG_CHANGE, NOTIFY_ALL, TRUE,
+                     nullptr);
     statusCode = status_none;
     SetWindowTextA(GetDlgItem(owner, 1006), " ");
 }

@@ -11,16 +11,18 @@ void RecordLine(const char* function) {
 }
 
 class TessarinDlgProc : public ParamMap2UserDlgProc {
-public:
+  public:
     explicit TessarinDlgProc(Tessarin* mod) : mod_(mod) {}
     INT_PTR DlgProc(TimeValue, IParamMap2*, HWND window, UINT message, WPARAM wParam, LPARAM) override {
-        if (message == WM_INITDIALOG) Init(window);
-        else if (message == WM_COMMAND) Command(window, LOWORD(wParam));
+        if (message == WM_INITDIALOG)
+            Init(window);
+        else if (message == WM_COMMAND)
+            Command(window, LOWORD(wParam));
         return 0;
     }
     void DeleteThis() override { delete this; }
 
-private:
+  private:
     void Init(HWND window) {
         RefreshPanel(mod_, window);
         mod_->panel = window;
@@ -30,7 +32,8 @@ private:
             CStr text(LookupString(kText[mod_->statusCode]));
             SetWindowTextA(GetDlgItem(window, 1006), text);
         }
-        for (int id : {1005, 1494, 1500, 1012}) ShowWindow(GetDlgItem(window, id), SW_HIDE);
+        for (int id : {1005, 1494, 1500, 1012})
+            ShowWindow(GetDlgItem(window, id), SW_HIDE);
     }
 
     void Command(HWND window, int id) {
@@ -57,7 +60,8 @@ private:
             mod_->SetModifiersBelowEnabled(false);
             RecordLine("DisableMods");
             break;
-        default: break;
+        default:
+            break;
         }
     }
     Tessarin* mod_;

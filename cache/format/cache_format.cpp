@@ -38,7 +38,8 @@ int32_t GetI32(const unsigned char* p) {
 void PutI32(std::string& out, int32_t v) {
     uint32_t u;
     std::memcpy(&u, &v, 4);
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((u >> (8 * i)) & 0xff));
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<char>((u >> (8 * i)) & 0xff));
 }
 
 void PutF32(std::string& out, float v) {
@@ -51,7 +52,8 @@ int64_t Layout::RecordsBefore(int k) const {
     if (k <= 0) return 0;
     if (!variable) return int64_t(k) * header.formatTag;
     int64_t sum = 0;
-    for (int i = 0; i < k && i < static_cast<int>(counts.size()); ++i) sum += counts[static_cast<size_t>(i)];
+    for (int i = 0; i < k && i < static_cast<int>(counts.size()); ++i)
+        sum += counts[static_cast<size_t>(i)];
     return sum;
 }
 
@@ -72,14 +74,18 @@ Status ReadLayout(const Source& src, Layout& out) {
     out.variable = hd.formatTag < 0;
     if (!out.variable) {
         int64_t perSample = kRecordBytes * hd.formatTag;
-        int64_t present = perSample == 0 ? hd.sampleTotal : std::min<int64_t>(hd.sampleTotal, body / perSample);
-        if (present <= 0) return Refuse("no whole sample of " + std::to_string(hd.formatTag) + " records is present");
+        int64_t present =
+            perSample == 0 ? hd.sampleTotal : std::min<int64_t>(hd.sampleTotal, body / perSample);
+        if (present <= 0)
+            return Refuse("no whole sample of " + std::to_string(hd.formatTag) + " records is present");
         out.samples = static_cast<int32_t>(present);
         out.largestCount = hd.formatTag;
         return {};
     }
     int64_t tableBytes = 4 * int64_t(hd.sampleTotal);
-    if (tableBytes > body) return Refuse("its count table of " + std::to_string(hd.sampleTotal) + " entries would start before byte 12");
+    if (tableBytes > body)
+        return Refuse("its count table of " + std::to_string(hd.sampleTotal) +
+                      " entries would start before byte 12");
     std::vector<unsigned char> table(static_cast<size_t>(tableBytes));
     if (src.ReadAt(out.fileBytes - tableBytes, table.data(), table.size()) != table.size())
         return Refuse("its count table cannot be read");
@@ -104,11 +110,13 @@ int32_t ReadSample(const Source& src, const Layout& layout, int k, SampleRecord*
     int32_t want = std::min(layout.Count(k), capacity);
     size_t bytes = src.ReadAt(layout.SampleStart(k), dst, static_cast<size_t>(want) * kRecordBytes);
     int32_t got = static_cast<int32_t>(bytes / kRecordBytes);
-    std::memset(reinterpret_cast<char*>(dst) + got * kRecordBytes, 0, static_cast<size_t>(capacity - got) * kRecordBytes);
+    std::memset(reinterpret_cast<char*>(dst) + got * kRecordBytes, 0,
+                static_cast<size_t>(capacity - got) * kRecordBytes);
     return got;
 }
 
-std::string EncodeFile(int32_t samplesPerFrame, const std::vector<std::vector<SampleRecord>>& samples, int32_t formatTag) {
+std::string EncodeFile(int32_t samplesPerFrame, const std::vector<std::vector<SampleRecord>>& samples,
+                       int32_t formatTag) {
     std::string out;
     PutI32(out, formatTag);
     PutI32(out, samplesPerFrame);
@@ -119,7 +127,8 @@ std::string EncodeFile(int32_t samplesPerFrame, const std::vector<std::vector<Sa
             PutI32(out, r.time);
         }
     if (formatTag < 0)
-        for (const auto& s : samples) PutI32(out, static_cast<int32_t>(s.size()));
+        for (const auto& s : samples)
+            PutI32(out, static_cast<int32_t>(s.size()));
     return out;
 }
 

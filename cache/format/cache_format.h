@@ -12,7 +12,7 @@ namespace sel {
 
 // Random-access bytes: a file or a memory buffer.
 class Source {
-public:
+  public:
     virtual ~Source() = default;
     virtual int64_t Size() const = 0;
     // Copies up to n bytes from `offset`; answers how many were copied (0 outside the data).
@@ -20,24 +20,25 @@ public:
 };
 
 class MemorySource : public Source {
-public:
-    MemorySource(const void* data, size_t size) : data_(static_cast<const unsigned char*>(data)), size_(size) {}
+  public:
+    MemorySource(const void* data, size_t size)
+        : data_(static_cast<const unsigned char*>(data)), size_(size) {}
     int64_t Size() const override { return static_cast<int64_t>(size_); }
     size_t ReadAt(int64_t offset, void* dst, size_t n) const override;
 
-private:
+  private:
     const unsigned char* data_;
     size_t size_;
 };
 
 // Reads through an open stream with 64-bit seeks; leaves the stream position wherever it read last.
 class FileSource : public Source {
-public:
+  public:
     explicit FileSource(FILE* f);
     int64_t Size() const override { return size_; }
     size_t ReadAt(int64_t offset, void* dst, size_t n) const override;
 
-private:
+  private:
     FILE* f_;
     int64_t size_;
 };
@@ -45,7 +46,7 @@ private:
 // What a file holds, once checked.
 struct Layout {
     CacheHeader header{};
-    bool variable = false;      // header word 0 negative: the counts stand in a table at the end
+    bool variable = false;       // header word 0 negative: the counts stand in a table at the end
     std::vector<int32_t> counts; // variable-count files: one entry per sample
     int32_t samples = 0;         // samples that can be played (fixed-count: whole samples present)
     int32_t largestCount = 0;    // records of the largest sample

@@ -7,8 +7,8 @@
 namespace sel {
 
 struct SampleRecord {
-    float weight;  // 1.0 for a selected point, else its soft-selection weight
-    int32_t time;  // tick time of the capturing evaluation; readers ignore it
+    float weight; // 1.0 for a selected point, else its soft-selection weight
+    int32_t time; // tick time of the capturing evaluation; readers ignore it
 };
 static_assert(sizeof(SampleRecord) == 8, "records are 8 bytes on disk");
 

@@ -30,12 +30,14 @@ void SelectKeys::EvaluateMesh(TimeValue t, ModContext&, ObjectState* holder, INo
     if (!mesh || !key) return;
     int n = mesh->getNumVerts();
     mesh->vertSel.SetSize(n);
-    for (int v : key->selected) mesh->vertSel.Set(v);
+    for (int v : key->selected)
+        mesh->vertSel.Set(v);
     if (key->weights) {
         if (!mesh->vDataSupport(0)) mesh->setVDataSupport(0);
         float* w = mesh->vertexFloat(0);
         int m = std::min(n, static_cast<int>(key->weights->size()));
-        for (int i = 0; i < m; ++i) w[i] = (*key->weights)[static_cast<size_t>(i)];
+        for (int i = 0; i < m; ++i)
+            w[i] = (*key->weights)[static_cast<size_t>(i)];
     }
 }
 
@@ -49,7 +51,8 @@ Point3 SoftSelect::CenterAt(TimeValue t) const {
     if (t <= centers_.front().t) return centers_.front().at;
     if (t >= centers_.back().t) return centers_.back().at;
     size_t i = 1;
-    while (centers_[i].t < t) ++i;
+    while (centers_[i].t < t)
+        ++i;
     const Key &a = centers_[i - 1], &b = centers_[i];
     double u = double(t - a.t) / double(b.t - a.t);
     auto mix = [u](float p, float q) { return static_cast<float>(p + (q - p) * u); };
@@ -90,7 +93,9 @@ void Trim::EvaluateMesh(TimeValue t, ModContext&, ObjectState* holder, INode*) {
     int keep = key->count;
     auto& f = mesh->faces;
     f.erase(std::remove_if(f.begin(), f.end(),
-                           [keep](const Face& face) { return face.v[0] >= keep || face.v[1] >= keep || face.v[2] >= keep; }),
+                           [keep](const Face& face) {
+                               return face.v[0] >= keep || face.v[1] >= keep || face.v[2] >= keep;
+                           }),
             f.end());
     mesh->setNumVerts(keep);
 }

@@ -9,7 +9,7 @@
 namespace vm {
 
 class SelectKeys : public Modifier {
-public:
+  public:
     struct Key {
         TimeValue t;
         std::vector<int> selected;
@@ -21,12 +21,12 @@ public:
     void ClassDisplayName(CStr& name) override { name = "SelectKeys"; }
     void EvaluateMesh(TimeValue t, ModContext&, ObjectState* holder, INode*) override;
 
-private:
+  private:
     std::vector<Key> keys_;
 };
 
 class SoftSelect : public Modifier {
-public:
+  public:
     struct Key {
         TimeValue t;
         Point3 at;
@@ -39,13 +39,13 @@ public:
     void EvaluateMesh(TimeValue t, ModContext&, ObjectState* holder, INode*) override;
     Point3 CenterAt(TimeValue t) const;
 
-private:
+  private:
     std::vector<Key> centers_;
     float radius_, falloff_;
 };
 
 class Trim : public Modifier {
-public:
+  public:
     struct Key {
         TimeValue t;
         int count;
@@ -56,7 +56,7 @@ public:
     void ClassDisplayName(CStr& name) override { name = "Trim"; }
     void EvaluateMesh(TimeValue t, ModContext&, ObjectState* holder, INode*) override;
 
-private:
+  private:
     std::vector<Key> keys_;
 };
 

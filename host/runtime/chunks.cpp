@@ -8,7 +8,8 @@ namespace vm {
 namespace {
 constexpr size_t kHeader = 6;
 void PutU32(std::string& s, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>((v >> (8 * i)) & 0xff);
+    for (int i = 0; i < 4; ++i)
+        s[at + i] = static_cast<char>((v >> (8 * i)) & 0xff);
 }
 } // namespace
 
@@ -33,7 +34,8 @@ IOResult ChunkWriter::Write(const void* data, ULONG bytes, ULONG* written) {
 }
 
 ChunkReader::~ChunkReader() {
-    for (PostLoadCallback* c : callbacks_) delete c; // never run
+    for (PostLoadCallback* c : callbacks_)
+        delete c; // never run
 }
 
 IOResult ChunkReader::OpenChunk() {
@@ -74,8 +76,10 @@ void ChunkReader::RegisterPostLoadCallback(PostLoadCallback* callback) {
 void ChunkReader::RunPostLoadCallbacks() {
     std::vector<PostLoadCallback*> run;
     run.swap(callbacks_);
-    std::stable_sort(run.begin(), run.end(), [](PostLoadCallback* a, PostLoadCallback* b) { return a->Priority() < b->Priority(); });
-    for (PostLoadCallback* c : run) c->proc(this);
+    std::stable_sort(run.begin(), run.end(),
+                     [](PostLoadCallback* a, PostLoadCallback* b) { return a->Priority() < b->Priority(); });
+    for (PostLoadCallback* c : run)
+        c->proc(this);
 }
 
 } // namespace vm

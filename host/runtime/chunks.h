@@ -8,19 +8,19 @@
 namespace vm {
 
 class ChunkWriter : public ISave {
-public:
+  public:
     void BeginChunk(USHORT id) override;
     void EndChunk() override;
     IOResult Write(const void* data, ULONG bytes, ULONG* written) override;
     const std::string& Bytes() const { return bytes_; }
 
-private:
+  private:
     std::string bytes_;
     std::vector<size_t> open_; // offsets of the open chunks' length fields
 };
 
 class ChunkReader : public ILoad {
-public:
+  public:
     explicit ChunkReader(std::string bytes) : bytes_(std::move(bytes)) {}
     ~ChunkReader() override;
     IOResult OpenChunk() override;
@@ -31,7 +31,7 @@ public:
     // Runs the registered callbacks once, lowest priority number first (each frees itself).
     void RunPostLoadCallbacks();
 
-private:
+  private:
     struct Open {
         USHORT id;
         size_t end;

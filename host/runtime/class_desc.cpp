@@ -58,7 +58,8 @@ void ClassDesc2::EndEditParams(IObjParam*, ReferenceMaker* owner, ULONG, Animata
 }
 
 void ClassDesc2::InvalidateUI() {
-    for (ParamBlockDesc2* d : blockDescs_) d->InvalidateUI();
+    for (ParamBlockDesc2* d : blockDescs_)
+        d->InvalidateUI();
 }
 
 const char* ClassDesc2::GetRsrcString(int id) {

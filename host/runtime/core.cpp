@@ -36,8 +36,10 @@ int CStr::printf(const char* format, ...) {
 
 void BitArray::SetSize(int n, int save) {
     if (n < 0) n = 0;
-    if (!save) bits_.assign(static_cast<size_t>(n), false);
-    else bits_.resize(static_cast<size_t>(n), false);
+    if (!save)
+        bits_.assign(static_cast<size_t>(n), false);
+    else
+        bits_.resize(static_cast<size_t>(n), false);
 }
 void BitArray::ClearAll() { std::fill(bits_.begin(), bits_.end(), false); }
 void BitArray::SetAll() { std::fill(bits_.begin(), bits_.end(), true); }
@@ -77,7 +79,8 @@ extern "C" int TBInsertAt(void** table, int at, int count, const void* elements,
     char* base = Elements(*table);
     std::memmove(base + (at + count) * elementSize, base + at * elementSize,
                  static_cast<size_t>(old - at) * elementSize);
-    if (elements && count > 0) std::memcpy(base + at * elementSize, elements, static_cast<size_t>(count) * elementSize);
+    if (elements && count > 0)
+        std::memcpy(base + at * elementSize, elements, static_cast<size_t>(count) * elementSize);
     Header(*table)->count = old + count;
     return at;
 }

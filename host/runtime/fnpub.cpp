@@ -5,7 +5,8 @@
 #include "runtime/function_publishing.h"
 #include "runtime/host_record.h"
 
-FPInterfaceDesc::FPInterfaceDesc(Interface_ID id, const char* internalName, int, ClassDesc2* cd, ULONG flags, ...)
+FPInterfaceDesc::FPInterfaceDesc(Interface_ID id, const char* internalName, int, ClassDesc2* cd, ULONG flags,
+                                 ...)
     : id_(id), internalName_(internalName ? internalName : ""), cd_(cd), flags_(flags) {
     va_list ap;
     va_start(ap, flags);
@@ -41,7 +42,7 @@ BaseInterface* FPMixinInterface::GetInterface(Interface_ID id) {
 
 namespace {
 class HostMacroRecorder : public MacroRecorder {
-public:
+  public:
     void RecordScriptCall(const char* line, int positional, int keywords) override {
         vm::Record().macroLines.push_back({line ? line : "", positional, keywords});
     }
@@ -65,7 +66,8 @@ ScriptCallResult CallScriptFunction(Animatable* object, ClassDesc2* cd, const ch
         const FPFunctionDef* f = desc->FindFunction(name);
         if (!f) continue;
         auto* fpi = dynamic_cast<FPInterface*>(object->GetInterface(desc->GetID()));
-        if (!fpi) return {false, 0, "the object does not offer interface " + std::string(desc->InternalName())};
+        if (!fpi)
+            return {false, 0, "the object does not offer interface " + std::string(desc->InternalName())};
         FPValue result;
         int status = fpi->Dispatch(f->id, GetCOREInterface()->CurrentTime(), result, nullptr);
         return {true, status, ""};

@@ -36,10 +36,13 @@ std::string OneLine(std::string s) {
 
 int DefaultAnswer(UINT type) {
     switch (type & 0x0f) {
-    case MB_YESNO: return IDNO;
+    case MB_YESNO:
+        return IDNO;
     case MB_OKCANCEL:
-    case MB_YESNOCANCEL: return IDCANCEL;
-    default: return IDOK;
+    case MB_YESNOCANCEL:
+        return IDCANCEL;
+    default:
+        return IDOK;
     }
 }
 
@@ -51,7 +54,8 @@ std::string ReadTtyLine(const std::string& prompt) {
     char buf[4096];
     std::string line = std::fgets(buf, sizeof buf, tty) ? buf : "";
     std::fclose(tty);
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.pop_back();
     return line;
 }
 
@@ -78,7 +82,8 @@ BOOL FileDialog(bool save, OPENFILENAMEA* r) {
     rec.owner = r->hwndOwner;
     rec.title = r->lpstrTitle ? r->lpstrTitle : "";
     if (r->lpstrFilter) // double-NUL-terminated list
-        for (const char* p = r->lpstrFilter; *p; p += std::strlen(p) + 1) rec.filter.append(p).push_back('|');
+        for (const char* p = r->lpstrFilter; *p; p += std::strlen(p) + 1)
+            rec.filter.append(p).push_back('|');
     rec.initialDir = r->lpstrInitialDir ? r->lpstrInitialDir : "";
     rec.defaultExt = r->lpstrDefExt ? r->lpstrDefExt : "";
     rec.initialFile = r->lpstrFile ? std::string(r->lpstrFile, strnlen(r->lpstrFile, r->nMaxFile)) : "";
@@ -129,7 +134,6 @@ void TreatInterruptAsEscape() {
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);
 }
-
 
 int TerminalInteraction::AskMessageBox(HWND, const std::string& text, const std::string& caption, UINT type) {
     std::string head = caption.empty() ? "Vomark" : caption;

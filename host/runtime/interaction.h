@@ -9,7 +9,7 @@
 namespace vm {
 
 class InteractionProvider {
-public:
+  public:
     virtual ~InteractionProvider() = default;
     virtual int AskMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT type) = 0;
     // False for a cancel; else `path` is the name the user gave.
@@ -18,7 +18,7 @@ public:
 };
 
 class ScriptedInteraction : public InteractionProvider {
-public:
+  public:
     // A file answer of "" cancels. Unanswered questions: OK for MB_OK, else No or Cancel.
     std::deque<std::string> openAnswers, saveAnswers;
     std::deque<int> boxAnswers;
@@ -33,7 +33,7 @@ public:
 
 // Asks on the controlling terminal.
 class TerminalInteraction : public InteractionProvider {
-public:
+  public:
     int AskMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT type) override;
     bool AskFile(bool save, const OPENFILENAMEA& record, std::string& path) override;
     SHORT KeyState(int key) override;

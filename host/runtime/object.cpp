@@ -5,7 +5,8 @@ void Mesh::setNumVerts(int n) {
     if (n < 0) n = 0;
     verts.resize(static_cast<size_t>(n));
     vertSel.SetSize(n, 1);
-    for (auto& [channel, values] : vdata_) values.resize(static_cast<size_t>(n), 0.0f);
+    for (auto& [channel, values] : vdata_)
+        values.resize(static_cast<size_t>(n), 0.0f);
 }
 
 BOOL Mesh::vDataSupport(int channel) const { return vdata_.count(channel) ? TRUE : FALSE; }
@@ -50,7 +51,8 @@ void IDerivedObject::AddModifier(Modifier* mod, int index) {
     // references 1.. follow the list order, so rebuild them around the insertion
     std::vector<Modifier*> mods = mods_;
     mods.insert(mods.begin() + index, mod);
-    for (int i = 0; i < static_cast<int>(mods.size()); ++i) ReplaceReference(1 + i, mods[i], FALSE);
+    for (int i = 0; i < static_cast<int>(mods.size()); ++i)
+        ReplaceReference(1 + i, mods[i], FALSE);
 }
 
 ReferenceTarget* IDerivedObject::GetReference(int i) {
@@ -76,6 +78,8 @@ void INode::SetWorldSpaceDerivedObject(IDerivedObject* derived) { ReplaceReferen
 ReferenceTarget* INode::GetReference(int i) { return i == 0 ? objectRef_ : i == 1 ? wsm_ : nullptr; }
 
 void INode::SetReference(int i, ReferenceTarget* target) {
-    if (i == 0) objectRef_ = dynamic_cast<Object*>(target);
-    else if (i == 1) wsm_ = dynamic_cast<IDerivedObject*>(target);
+    if (i == 0)
+        objectRef_ = dynamic_cast<Object*>(target);
+    else if (i == 1)
+        wsm_ = dynamic_cast<IDerivedObject*>(target);
 }

@@ -16,8 +16,10 @@ void ReadKeys(va_list& ap, ParamDef& def) {
         case p_end:
             return;
         case p_default:
-            if (def.type == TYPE_FLOAT) def.defaultFloat = va_arg(ap, double);
-            else def.defaultInt = va_arg(ap, int);
+            if (def.type == TYPE_FLOAT)
+                def.defaultFloat = va_arg(ap, double);
+            else
+                def.defaultInt = va_arg(ap, int);
             break;
         case p_range:
             def.hasRange = true;
@@ -41,12 +43,14 @@ void ReadKeys(va_list& ap, ParamDef& def) {
             } else if (def.controlKind == TYPE_INTLISTBOX) {
                 def.controlId = va_arg(ap, int);
                 int n = va_arg(ap, int);
-                for (int i = 0; i < n; ++i) def.items.push_back(va_arg(ap, int));
+                for (int i = 0; i < n; ++i)
+                    def.items.push_back(va_arg(ap, int));
             }
             break;
         case p_enable_ctrls: {
             int n = va_arg(ap, int);
-            for (int i = 0; i < n; ++i) def.enables.push_back(static_cast<ParamID>(va_arg(ap, int)));
+            for (int i = 0; i < n; ++i)
+                def.enables.push_back(static_cast<ParamID>(va_arg(ap, int)));
             break;
         }
         default:
@@ -152,7 +156,8 @@ double IParamBlock2::NumberAt(const Value& v, const ParamDef& def, TimeValue t, 
     }
     valid &= Interval(t, t);
     size_t i = 1;
-    while (k[i].first < t) ++i;
+    while (k[i].first < t)
+        ++i;
     double u = double(t - k[i - 1].first) / double(k[i].first - k[i - 1].first);
     return k[i - 1].second + (k[i].second - k[i - 1].second) * u;
 }
@@ -191,17 +196,24 @@ BOOL IParamBlock2::SetNumber(ParamID id, TimeValue t, double value, bool integra
     if (def->type == TYPE_FLOAT) value = static_cast<float>(value);
     if (def->flags & P_ANIMATABLE) {
         auto& k = v->keys;
-        auto it = std::lower_bound(k.begin(), k.end(), t, [](const auto& key, TimeValue tt) { return key.first < tt; });
-        if (it != k.end() && it->first == t) it->second = value;
-        else k.insert(it, {t, value});
+        auto it = std::lower_bound(k.begin(), k.end(), t,
+                                   [](const auto& key, TimeValue tt) { return key.first < tt; });
+        if (it != k.end() && it->first == t)
+            it->second = value;
+        else
+            k.insert(it, {t, value});
     }
     v->number = value;
     NotifyDependents(FOREVER(), PART_ALL, REFMSG_CHANGE);
     return TRUE;
 }
 
-BOOL IParamBlock2::SetParamValue(ParamID id, TimeValue t, float value, int) { return SetNumber(id, t, value, false); }
-BOOL IParamBlock2::SetParamValue(ParamID id, TimeValue t, int value, int) { return SetNumber(id, t, value, true); }
+BOOL IParamBlock2::SetParamValue(ParamID id, TimeValue t, float value, int) {
+    return SetNumber(id, t, value, false);
+}
+BOOL IParamBlock2::SetParamValue(ParamID id, TimeValue t, int value, int) {
+    return SetNumber(id, t, value, true);
+}
 
 BOOL IParamBlock2::SetParamValue(ParamID id, TimeValue, const char* value, int) {
     const ParamDef* def;

@@ -20,7 +20,9 @@ ClassDirectory& Classes() {
     return directory;
 }
 
-void ClassDirectory::Remove(ClassDesc2* cd) { classes_.erase(std::remove(classes_.begin(), classes_.end(), cd), classes_.end()); }
+void ClassDirectory::Remove(ClassDesc2* cd) {
+    classes_.erase(std::remove(classes_.begin(), classes_.end(), cd), classes_.end());
+}
 
 ClassDesc2* ClassDirectory::FindByName(const std::string& name) const {
     for (ClassDesc2* cd : classes_)
@@ -68,7 +70,8 @@ bool PluginLoader::LoadModule(const std::string& path, const Warn& warn) {
     m.version = version();
     if (m.version != VERSION_VOMARK) {
         char buf[128];
-        std::snprintf(buf, sizeof buf, ": version 0x%08lx, this host needs 0x%08lx", m.version, VERSION_VOMARK);
+        std::snprintf(buf, sizeof buf, ": version 0x%08lx, this host needs 0x%08lx", m.version,
+                      VERSION_VOMARK);
         warn("skipping " + path + buf);
         m.attach(m.instance, DLL_PROCESS_DETACH, nullptr);
         dlclose(handle);
@@ -96,7 +99,8 @@ int PluginLoader::LoadFolders(const std::vector<std::string>& folders, const War
             if (e.is_regular_file() && strcasecmp(e.path().extension().c_str(), ".dlm") == 0)
                 files.push_back(e.path().string());
         std::sort(files.begin(), files.end());
-        for (const auto& f : files) loaded += LoadModule(f, warn) ? 1 : 0;
+        for (const auto& f : files)
+            loaded += LoadModule(f, warn) ? 1 : 0;
     }
     return loaded;
 }
@@ -104,7 +108,8 @@ int PluginLoader::LoadFolders(const std::vector<std::string>& folders, const War
 void PluginLoader::UnloadAll() {
     while (!modules_.empty()) {
         LoadedModule& m = modules_.back();
-        for (ClassDesc2* cd : m.classes) Classes().Remove(cd);
+        for (ClassDesc2* cd : m.classes)
+            Classes().Remove(cd);
         m.attach(m.instance, DLL_PROCESS_DETACH, nullptr);
         dlclose(m.handle);
         modules_.pop_back();
@@ -122,7 +127,8 @@ std::vector<std::string> PluginFolders(const std::string& commandLineFolder, con
         size_t start = 0;
         while (start <= s.size()) {
             size_t colon = s.find(':', start);
-            std::string part = s.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+            std::string part =
+                s.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
             if (!part.empty()) folders.push_back(part);
             if (colon == std::string::npos) break;
             start = colon + 1;

@@ -20,7 +20,7 @@ struct LoadedModule {
 };
 
 class ClassDirectory {
-public:
+  public:
     void Add(ClassDesc2* cd) { classes_.push_back(cd); }
     void Remove(ClassDesc2* cd);
     // By internal name, then by class name.
@@ -28,14 +28,14 @@ public:
     ClassDesc2* FindById(SClass_ID sclass, Class_ID id) const;
     const std::vector<ClassDesc2*>& Classes() const { return classes_; }
 
-private:
+  private:
     std::vector<ClassDesc2*> classes_;
 };
 
 ClassDirectory& Classes();
 
 class PluginLoader {
-public:
+  public:
     using Warn = std::function<void(const std::string&)>;
     ~PluginLoader() { UnloadAll(); }
     // Loads every *.dlm file of the folders, in name order; a module that cannot be used is skipped
@@ -46,7 +46,7 @@ public:
     void UnloadAll();
     const std::vector<LoadedModule>& Modules() const { return modules_; }
 
-private:
+  private:
     std::vector<LoadedModule> modules_;
 };
 

@@ -53,7 +53,8 @@ ReferenceTarget::~ReferenceTarget() {
     // Dependents that still point here lose the reference rather than dangle.
     std::vector<ReferenceMaker*> deps;
     deps.swap(dependents_);
-    for (ReferenceMaker* d : deps) d->Forget(this);
+    for (ReferenceMaker* d : deps)
+        d->Forget(this);
 }
 
 void ReferenceTarget::BaseClone(ReferenceTarget* from, ReferenceTarget* to, RemapDir& remap) {

@@ -11,7 +11,7 @@ namespace {
 Scene* g_active = nullptr;
 
 class Collector : public DependentEnumProc {
-public:
+  public:
     int proc(ReferenceMaker* d) override {
         if (auto* a = dynamic_cast<Animatable*>(d); a && a->SuperClassCode() == BASENODE_CLASS_ID)
             nodes.push_back(static_cast<INode*>(d));
@@ -29,13 +29,12 @@ void ApplyModifiers(IDerivedObject* d, TimeValue t, ObjectState& os, INode* node
 }
 } // namespace
 
-Scene::Scene() {
-    g_active = this;
-}
+Scene::Scene() { g_active = this; }
 
 Scene::~Scene() {
     if (edited_) EndEdit();
-    for (INode* n : nodes_) n->DeleteMe();
+    for (INode* n : nodes_)
+        n->DeleteMe();
     if (g_active == this) g_active = nullptr;
 }
 
@@ -64,11 +63,14 @@ const char* Scene::HostDirectory(int which) {
     return it == directories_.end() ? "" : it->second.c_str();
 }
 
-void Scene::RedrawViewports(TimeValue t, DWORD flags, ReferenceTarget*) { Record().redraws.push_back({t, flags}); }
+void Scene::RedrawViewports(TimeValue t, DWORD flags, ReferenceTarget*) {
+    Record().redraws.push_back({t, flags});
+}
 
 Object* Scene::BaseObjectOf(INode* node) {
     Object* o = node ? node->ObjectReference() : nullptr;
-    while (o && o->SuperClassCode() == GEN_DERIVOB_CLASS_ID) o = static_cast<IDerivedObject*>(o)->InputObject();
+    while (o && o->SuperClassCode() == GEN_DERIVOB_CLASS_ID)
+        o = static_cast<IDerivedObject*>(o)->InputObject();
     return o;
 }
 
@@ -86,7 +88,8 @@ ObjectState Scene::EvaluateNode(INode* node, TimeValue t, int) {
     for (Object* o = node->ObjectReference(); o && o->SuperClassCode() == GEN_DERIVOB_CLASS_ID;
          o = static_cast<IDerivedObject*>(o)->InputObject())
         chain.push_back(static_cast<IDerivedObject*>(o));
-    for (auto it = chain.rbegin(); it != chain.rend(); ++it) ApplyModifiers(*it, t, os, node);
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it)
+        ApplyModifiers(*it, t, os, node);
     if (IDerivedObject* ws = node->WorldSpaceDerivedObject()) ApplyModifiers(ws, t, os, node);
     return os;
 }
@@ -125,7 +128,8 @@ IDerivedObject* Scene::DerivedObjectOf(INode* node) {
 }
 
 IDerivedObject* Scene::WorldDerivedObjectOf(INode* node) {
-    if (!node->WorldSpaceDerivedObject()) node->SetWorldSpaceDerivedObject(new IDerivedObject(WSM_DERIVOB_CLASS_ID));
+    if (!node->WorldSpaceDerivedObject())
+        node->SetWorldSpaceDerivedObject(new IDerivedObject(WSM_DERIVOB_CLASS_ID));
     return node->WorldSpaceDerivedObject();
 }
 

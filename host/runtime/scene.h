@@ -12,7 +12,7 @@
 namespace vm {
 
 class Scene : public IObjParam {
-public:
+  public:
     Scene();
     ~Scene() override;
 
@@ -55,7 +55,7 @@ public:
     // Called before every pipeline evaluation (for progress displays).
     std::function<void(INode*, TimeValue)> onEvaluate;
 
-private:
+  private:
     int ticksPerFrame_ = 160;
     Interval animRange_{0, 100 * 160};
     TimeValue currentTime_ = 0;

@@ -26,8 +26,10 @@ HWND__* FindChild(HWND parent, int id) {
 }
 std::string FormatNumber(double v, bool integral) {
     char buf[64];
-    if (integral) std::snprintf(buf, sizeof buf, "%d", static_cast<int>(v));
-    else std::snprintf(buf, sizeof buf, "%.3f", v);
+    if (integral)
+        std::snprintf(buf, sizeof buf, "%d", static_cast<int>(v));
+    else
+        std::snprintf(buf, sizeof buf, "%.3f", v);
     return buf;
 }
 } // namespace
@@ -100,7 +102,8 @@ Panel::Panel(ParamBlockDesc2* desc, IParamBlock2* block, std::unique_ptr<HWND__>
         const ParamDef& def = desc_->ParamAt(i);
         if (def.controlKind != TYPE_INTLISTBOX || !cd) continue;
         if (HWND__* list = FindChild(window_.get(), def.controlId))
-            for (int item : def.items) list->items.push_back(cd->GetRsrcString(item));
+            for (int item : def.items)
+                list->items.push_back(cd->GetRsrcString(item));
     }
     Refresh();
 }
@@ -109,7 +112,8 @@ const ParamDef* Panel::BoundParam(int controlId) const {
     for (int i = 0; i < desc_->Count(); ++i) {
         const ParamDef& def = desc_->ParamAt(i);
         if (def.controlKind < 0) continue;
-        if (def.controlId == controlId || (def.controlKind == TYPE_SPINNER && (def.editId == controlId || def.spinnerId == controlId)))
+        if (def.controlId == controlId ||
+            (def.controlKind == TYPE_SPINNER && (def.editId == controlId || def.spinnerId == controlId)))
             return &def;
     }
     return nullptr;
@@ -131,13 +135,16 @@ void Panel::Refresh() {
                 block_->GetParamValue(def.id, t, n, valid);
                 v = n;
             }
-            if (HWND__* edit = FindChild(window_.get(), def.editId)) edit->text = FormatNumber(v, def.type != TYPE_FLOAT);
+            if (HWND__* edit = FindChild(window_.get(), def.editId))
+                edit->text = FormatNumber(v, def.type != TYPE_FLOAT);
         } else if (def.controlKind == TYPE_SINGLECHEKBOX || def.controlKind == TYPE_INTLISTBOX) {
             int n = 0;
             block_->GetParamValue(def.id, t, n, valid);
             if (HWND__* c = FindChild(window_.get(), def.controlId)) {
-                if (def.controlKind == TYPE_SINGLECHEKBOX) c->checked = n ? 1 : 0;
-                else c->selection = n;
+                if (def.controlKind == TYPE_SINGLECHEKBOX)
+                    c->checked = n ? 1 : 0;
+                else
+                    c->selection = n;
             }
         }
     }
@@ -177,8 +184,10 @@ const ParamDef* Panel::UsableControl(int controlId, int kind, HWND* control) con
 // A user's change goes into the block at the current time and shows in every bound control.
 void Panel::Store(const ParamDef& def, double value) {
     TimeValue t = GetCOREInterface()->CurrentTime();
-    if (def.type == TYPE_FLOAT) block_->SetParamValue(def.id, t, static_cast<float>(value));
-    else block_->SetParamValue(def.id, t, static_cast<int>(value));
+    if (def.type == TYPE_FLOAT)
+        block_->SetParamValue(def.id, t, static_cast<float>(value));
+    else
+        block_->SetParamValue(def.id, t, static_cast<int>(value));
     Refresh();
 }
 
@@ -269,8 +278,10 @@ int GetWindowTextA(HWND window, LPSTR buffer, int maxCount) {
 BOOL ShowWindow(HWND window, int command) {
     if (!window) return FALSE;
     BOOL was = (window->style & WS_VISIBLE) ? TRUE : FALSE;
-    if (command == SW_HIDE) window->style &= ~WS_VISIBLE;
-    else window->style |= WS_VISIBLE;
+    if (command == SW_HIDE)
+        window->style &= ~WS_VISIBLE;
+    else
+        window->style |= WS_VISIBLE;
     return was;
 }
 
@@ -279,8 +290,10 @@ BOOL IsWindowVisible(HWND window) { return window && (window->style & WS_VISIBLE
 BOOL EnableWindow(HWND window, BOOL enable) {
     if (!window) return FALSE;
     BOOL wasDisabled = (window->style & WS_DISABLED) ? TRUE : FALSE;
-    if (enable) window->style &= ~WS_DISABLED;
-    else window->style |= WS_DISABLED;
+    if (enable)
+        window->style &= ~WS_DISABLED;
+    else
+        window->style |= WS_DISABLED;
     return wasDisabled;
 }
 
@@ -301,13 +314,13 @@ void InitCustomControls(HINSTANCE) { ++vm::Record().customControlsInits; }
 
 namespace {
 class CustButton : public ICustButton {
-public:
+  public:
     explicit CustButton(HWND w) : w_(w) {}
     void SetEnabled(BOOL enabled) override { EnableWindow(w_, enabled); }
     BOOL IsEnabled() override { return IsWindowEnabled(w_); }
     void SetCaption(const char* caption) override { SetWindowTextA(w_, caption); }
 
-private:
+  private:
     HWND w_;
 };
 } // namespace

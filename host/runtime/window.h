@@ -39,7 +39,7 @@ std::unique_ptr<HWND__> CreateDialogWindow(HINSTANCE instance, int dialogId);
 
 // The automatic panel of one parameter block.
 class Panel : public IParamMap2 {
-public:
+  public:
     Panel(ParamBlockDesc2* desc, IParamBlock2* block, std::unique_ptr<HWND__> window);
     HWND GetHWnd() override { return window_.get(); }
     IParamBlock2* GetParamBlock() override { return block_; }
@@ -54,7 +54,7 @@ public:
     // Shows the block's values in the bound controls and applies enable links.
     void Refresh();
 
-private:
+  private:
     const ParamDef* BoundParam(int controlId) const;
     // The parameter behind an existing, enabled control of that kind, or null.
     const ParamDef* UsableControl(int controlId, int kind, HWND* control) const;

@@ -57,7 +57,8 @@ TEST(Format, HostileHeadersAreRefused) {
         {"table before byte 12", Header(-100, 1, 1000000) + std::string(40, '\0')},
         {"absurd total", Header(-100, 1, 0x7fffffff)},
         {"negative count", Header(-100, 1, 1) + std::string("\xff\xff\xff\xff", 4)},
-        {"counts past the file", Header(-100, 1, 2) + std::string(8, '\0') + std::string("\x01\0\0\0\xff\xff\xff\x7f", 8)},
+        {"counts past the file",
+         Header(-100, 1, 2) + std::string(8, '\0') + std::string("\x01\0\0\0\xff\xff\xff\x7f", 8)},
         {"fixed records past the file", Header(1000000, 1, 1000000) + std::string(64, '\0')},
     };
     for (const auto& [name, bytes] : cases) {
@@ -68,7 +69,7 @@ TEST(Format, HostileHeadersAreRefused) {
 }
 
 class DamagedFiles : public PluginTest {
-protected:
+  protected:
     // Plays `bytes` on a 3-vertex mesh with a panel open; answers the weights, or nothing when the
     // file was treated as missing.
     std::vector<float> Play(const std::string& bytes, TimeValue t = 80) {
@@ -77,12 +78,14 @@ protected:
         ScriptedTessarin* mod = NewTessarin();
         SetFile(mod, path);
         mod->pblock->SetParamValue(pb_relative_offset, 0, 1);
-        INode* node = AddNode("n" + std::to_string(counter_++), 3, {new vm::SelectKeys({{0, {}, std::vector<float>{0.5f, 0.5f, 0.5f}}}), mod});
+        INode* node = AddNode("n" + std::to_string(counter_++), 3,
+                              {new vm::SelectKeys({{0, {}, std::vector<float>{0.5f, 0.5f, 0.5f}}}), mod});
         scene_.BeginEdit(mod);
         Mesh& m = Evaluate(node, t);
         std::vector<float> out;
         if (mod->statusCode != status_missing)
-            for (int i = 0; i < 3; ++i) out.push_back(m.vertexFloat(0)[i]);
+            for (int i = 0; i < 3; ++i)
+                out.push_back(m.vertexFloat(0)[i]);
         scene_.EndEdit();
         return out;
     }
@@ -92,12 +95,15 @@ protected:
 TEST_F(DamagedFiles, EveryTruncationPlaysSafely) {
     std::string valid = sel::EncodeFile(1, Samples({{0.1f, 0.2f, 0.3f}, {0.4f, 0.5f}, {0.7f, 0.8f, 0.9f}}));
     ASSERT_EQ(Play(valid).size(), 3u);
-    for (size_t n = 0; n < valid.size(); ++n) Play(valid.substr(0, n)); // no reads past the data
+    for (size_t n = 0; n < valid.size(); ++n)
+        Play(valid.substr(0, n)); // no reads past the data
     std::string fixed = sel::EncodeFile(1, Samples({{0.1f, 0.2f, 0.3f}, {0.4f, 0.5f, 0.6f}}), 3);
     for (size_t n = 0; n < fixed.size(); ++n) {
         auto w = Play(fixed.substr(0, n));
-        if (n < 12 + 24) EXPECT_TRUE(w.empty()) << n;
-        else EXPECT_FLOAT_EQ(w[0], 0.5f) << "the one whole sample plays as the first and last" << n;
+        if (n < 12 + 24)
+            EXPECT_TRUE(w.empty()) << n;
+        else
+            EXPECT_FLOAT_EQ(w[0], 0.5f) << "the one whole sample plays as the first and last" << n;
     }
 }
 
@@ -105,7 +111,8 @@ TEST_F(DamagedFiles, HostileFilesTakeTheMissingPath) {
     EXPECT_TRUE(Play(Header(-100, 1, 0)).empty());
     EXPECT_TRUE(Play(Header(-100, 0, 1) + std::string(12, '\0')).empty());
     EXPECT_TRUE(Play(Header(-100, 1, 0x40000000)).empty());
-    EXPECT_TRUE(Play(Header(-100, 1, 2) + std::string(8, '\0') + std::string("\x01\0\0\0\xff\xff\xff\x7f", 8)).empty());
+    EXPECT_TRUE(Play(Header(-100, 1, 2) + std::string(8, '\0') + std::string("\x01\0\0\0\xff\xff\xff\x7f", 8))
+                    .empty());
 }
 
 TEST_F(DamagedFiles, RelativeOffsetBeyondTheFirstSampleUsesZero) {

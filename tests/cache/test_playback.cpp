@@ -7,7 +7,7 @@ namespace {
 using testing_support::PluginTest;
 
 class Playback : public PluginTest {
-protected:
+  protected:
     // A node whose incoming selection is `selected` with channel-0 `weights`, under a Tessarin playing
     // a variable-count file of `samples` at `spf` samples per frame.
     ScriptedTessarin* Setup(const std::vector<std::vector<float>>& samples, int spf = 1,
@@ -17,8 +17,8 @@ protected:
         int verts = weights.empty() ? static_cast<int>(samples[0].size()) : static_cast<int>(weights.size());
         std::vector<Modifier*> mods;
         if (!weights.empty() || !selected.empty())
-            mods.push_back(new vm::SelectKeys({{TIME_NegInfinity, selected,
-                                                weights.empty() ? std::nullopt : std::optional(weights)}}));
+            mods.push_back(new vm::SelectKeys(
+                {{TIME_NegInfinity, selected, weights.empty() ? std::nullopt : std::optional(weights)}}));
         mod = NewTessarin();
         SetFile(mod, path);
         mods.push_back(mod);
@@ -29,7 +29,8 @@ protected:
     // One sample per frame, one vertex per sample, weight k at sample k.
     static std::vector<std::vector<float>> Ramp(int n) {
         std::vector<std::vector<float>> s;
-        for (int k = 0; k < n; ++k) s.push_back({float(k)});
+        for (int k = 0; k < n; ++k)
+            s.push_back({float(k)});
         return s;
     }
     ScriptedTessarin* mod = nullptr;

@@ -18,7 +18,7 @@ struct PollWatcher : vm::ScriptedInteraction {
 };
 
 class Recording : public PluginTest {
-protected:
+  protected:
     // A node with `verts` vertices, the given keys and a Tessarin on top, recording into rec.sel.
     void Setup(int verts, std::vector<vm::SelectKeys::Key> keys, float start, float end, int samples = 1) {
         mod = NewTessarin();
@@ -40,7 +40,8 @@ protected:
     }
     std::vector<int32_t> Words(const std::string& bytes) {
         std::vector<int32_t> w;
-        for (size_t i = 0; i + 4 <= bytes.size(); i += 4) w.push_back(sel::GetI32(reinterpret_cast<const unsigned char*>(bytes.data()) + i));
+        for (size_t i = 0; i + 4 <= bytes.size(); i += 4)
+            w.push_back(sel::GetI32(reinterpret_cast<const unsigned char*>(bytes.data()) + i));
         return w;
     }
     float WeightAt(const std::string& bytes, size_t record) {
@@ -50,7 +51,8 @@ protected:
     }
     std::vector<TimeValue> Times() const {
         std::vector<TimeValue> t;
-        for (auto& e : evaluations) t.push_back(e.first);
+        for (auto& e : evaluations)
+            t.push_back(e.first);
         return t;
     }
     ScriptedTessarin* mod = nullptr;
@@ -72,8 +74,10 @@ TEST_F(Recording, ThreeFramesAtTwoSamplesMakeThe180ByteFile) {
     EXPECT_EQ(w[1], 2);
     EXPECT_EQ(w[2], 6);
     for (int k = 0; k < 6; ++k)
-        for (int i = 0; i < 3; ++i) EXPECT_EQ(w[3 + 2 * (3 * k + i) + 1], 80 * k);
-    for (int k = 0; k < 6; ++k) EXPECT_EQ(w[39 + k], 3);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(w[3 + 2 * (3 * k + i) + 1], 80 * k);
+    for (int k = 0; k < 6; ++k)
+        EXPECT_EQ(w[39 + k], 3);
     EXPECT_EQ(bytes.substr(12 + 8, 4), std::string("\x00\x00\x80\x3f", 4)) << "selected vertex 1 as 1.0";
     EXPECT_FLOAT_EQ(WeightAt(bytes, 0), 0.25f);
     EXPECT_EQ(mod->cacheFile, nullptr);
@@ -94,12 +98,14 @@ TEST_F(Recording, AccumulationKeepsTheGreatestWeight) {
     mod->Record(nullptr);
     std::string off = ReadBytes(Path("rec.sel"));
     const float offExpected[] = {0.2f, 1.0f, 0.8f, 0.0f, 0.5f, 0.1f};
-    for (int r = 0; r < 6; ++r) EXPECT_FLOAT_EQ(WeightAt(off, r), offExpected[r]) << r;
+    for (int r = 0; r < 6; ++r)
+        EXPECT_FLOAT_EQ(WeightAt(off, r), offExpected[r]) << r;
     mod->pblock->SetParamValue(pb_accumulate, 0, 1);
     mod->Record(nullptr);
     std::string on = ReadBytes(Path("rec.sel"));
     const float onExpected[] = {0.2f, 1.0f, 0.8f, 1.0f, 0.8f, 1.0f};
-    for (int r = 0; r < 6; ++r) EXPECT_FLOAT_EQ(WeightAt(on, r), onExpected[r]) << r;
+    for (int r = 0; r < 6; ++r)
+        EXPECT_FLOAT_EQ(WeightAt(on, r), onExpected[r]) << r;
     EXPECT_EQ(Words(on).back(), 2);
 }
 
@@ -146,7 +152,8 @@ TEST_F(Recording, RangesAndSampleCounts) {
     EXPECT_EQ(Words(ReadBytes(Path("rec.sel")))[2], 303);
     EXPECT_EQ(evaluations.size(), 303u);
     std::vector<TimeValue> times = Times();
-    EXPECT_EQ(std::vector<TimeValue>(times.begin(), times.begin() + 6), (std::vector<TimeValue>{0, 53, 106, 160, 213, 266}));
+    EXPECT_EQ(std::vector<TimeValue>(times.begin(), times.begin() + 6),
+              (std::vector<TimeValue>{0, 53, 106, 160, 213, 266}));
     EXPECT_EQ(statusTexts.back(), "Frame 100 of 100");
 }
 
@@ -197,11 +204,13 @@ TEST_F(Recording, PointCountChangesRestartTheComparison) {
     mod->pblock->SetParamValue(pb_end_time, 0, 2.0f);
     mod->pblock->SetParamValue(pb_accumulate, 0, 1);
     node = AddNode("n", 3,
-                   {new vm::SelectKeys({{0, {0, 1, 2}, std::nullopt}, {160, {}, std::nullopt}}), new vm::Trim({{160, 2}}), mod});
+                   {new vm::SelectKeys({{0, {0, 1, 2}, std::nullopt}, {160, {}, std::nullopt}}),
+                    new vm::Trim({{160, 2}}), mod});
     mod->Record(nullptr);
     auto w = Words(ReadBytes(Path("rec.sel")));
     EXPECT_EQ(std::vector<int32_t>(w.end() - 3, w.end()), (std::vector<int32_t>{3, 2, 2}));
-    EXPECT_FLOAT_EQ(WeightAt(ReadBytes(Path("rec.sel")), 3), 0.0f) << "no comparison with the 3-point capture";
+    EXPECT_FLOAT_EQ(WeightAt(ReadBytes(Path("rec.sel")), 3), 0.0f)
+        << "no comparison with the 3-point capture";
 }
 
 TEST_F(Recording, UnwritableTargetShowsTheErrorAndClosesTheOpenFile) {

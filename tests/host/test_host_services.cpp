@@ -1,7 +1,7 @@
 // Scripted dialogs, chunked files, the plug-in loader and the SDK's small helpers.
 #include <dlfcn.h>
-#include <unistd.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -146,7 +146,8 @@ TEST(Loader, LoadsAModuleThroughItsExportsAndSkipsBrokenOnes) {
     Animatable* box = cd->CreateInstance();
     EXPECT_EQ(box->SuperClassCode(), OSM_CLASS_ID);
     box->DeleteThis();
-    auto attachCalls = reinterpret_cast<int (*)()>(dlsym(loader.Modules()[0].handle, "TestModuleAttachCalls"));
+    auto attachCalls =
+        reinterpret_cast<int (*)()>(dlsym(loader.Modules()[0].handle, "TestModuleAttachCalls"));
     EXPECT_EQ(attachCalls(), 1);
 
     EXPECT_EQ(loader.LoadFolders({TEST_PLUGINS_DIR "/badversion", TEST_PLUGINS_DIR "/noexport"}, warn), 0);

@@ -7,7 +7,7 @@
 
 namespace {
 class Owner : public ReferenceTarget {
-public:
+  public:
     int NumRefs() override { return 1; }
     ReferenceTarget* GetReference(int) override { return block; }
     void SetReference(int, ReferenceTarget* t) override { block = static_cast<IParamBlock2*>(t); }
@@ -16,9 +16,9 @@ public:
 
 const ResourceString kStrings[] = {{353, "Replace"}, {354, "Add"}, {355, "Subtract"}};
 const ResourceControl kControls[] = {
-    {1490, "CustEdit", "", 0, 0, 1, 1, 0x50010000}, {1491, "CustEdit", "", 0, 0, 1, 1, 0x50010000},
+    {1490, "CustEdit", "", 0, 0, 1, 1, 0x50010000},       {1491, "CustEdit", "", 0, 0, 1, 1, 0x50010000},
     {1497, "SpinnerControl", "", 0, 0, 1, 1, 0x50000000}, {1005, "Button", "On", 0, 0, 1, 1, 0x50010003},
-    {1016, "ComboBox", "", 0, 0, 1, 1, 0x50210002}, {1003, "CustButton", "Go", 0, 0, 1, 1, 0x50010000},
+    {1016, "ComboBox", "", 0, 0, 1, 1, 0x50210002},       {1003, "CustButton", "Go", 0, 0, 1, 1, 0x50010000},
 };
 const ResourceDialog kDialogs[] = {{102, 0x50000040, 100, 100, "MS Sans Serif", 8, kControls, 6}};
 const ResourceTable kResources = {kStrings, 3, kDialogs, 1};
@@ -38,7 +38,7 @@ struct Proc : ParamMap2UserDlgProc {
 };
 
 class Desc : public ClassDesc2 {
-public:
+  public:
     HINSTANCE HInstance() override {
         static HINSTANCE inst = vm::MakeModuleInstance(&kResources, "params-test");
         return inst;
@@ -53,6 +53,7 @@ public:
 
 enum { p_speed = 0, p_count = 1, p_on = 2, p_name = 3, p_amount = 5, p_mode = 6 };
 
+// clang-format off
 struct ParamBlockTest : ::testing::Test {
     vm::Scene scene;
     Desc cd;
@@ -68,6 +69,7 @@ struct ParamBlockTest : ::testing::Test {
                          p_mode, "mode", TYPE_INT, 0, 12, p_default, 0,
                              p_ui, TYPE_INTLISTBOX, 1016, 3, 353, 354, 355, p_end,
                          p_end};
+    // clang-format on
     Owner* owner = new Owner();
     void SetUp() override { cd.MakeAutoParamBlocks(owner); }
     void TearDown() override { owner->DeleteMe(); }

@@ -8,7 +8,7 @@
 namespace {
 // Appends its tag to the channel-0 weight of vertex 0, so the order of evaluation shows.
 class Tagger : public Modifier {
-public:
+  public:
     explicit Tagger(float tag) : tag_(tag) {}
     void EvaluateMesh(TimeValue, ModContext&, ObjectState* os, INode*) override {
         Mesh& m = static_cast<TriObject*>(os->obj)->GetMesh();
@@ -18,7 +18,7 @@ public:
     }
     int calls = 0;
 
-private:
+  private:
     float tag_;
 };
 
@@ -54,7 +54,8 @@ TEST(Pipeline, EvaluatesEnabledModifiersBottomUpOnACopy) {
     middle->SetAFlag(A_MOD_DISABLED);
     os = scene.EvaluateNode(node, 0, 0);
     EXPECT_FLOAT_EQ(static_cast<TriObject*>(os.obj)->mesh.vertexFloat(0)[0], 134.0f);
-    EXPECT_FALSE(static_cast<TriObject*>(vm::Scene::BaseObjectOf(node))->mesh.vDataSupport(0)) << "the base mesh is untouched";
+    EXPECT_FALSE(static_cast<TriObject*>(vm::Scene::BaseObjectOf(node))->mesh.vDataSupport(0))
+        << "the base mesh is untouched";
     EXPECT_EQ(middle->calls, 1);
 }
 
@@ -69,7 +70,8 @@ TEST(References, InstancedModifierFindsEachNodeOnce) {
     Nodes nodes;
     shared->EnumDependents(&nodes);
     int nodeCount = 0;
-    for (ReferenceMaker* m : nodes.seen) nodeCount += m->SuperClassCode() == BASENODE_CLASS_ID;
+    for (ReferenceMaker* m : nodes.seen)
+        nodeCount += m->SuperClassCode() == BASENODE_CLASS_ID;
     EXPECT_EQ(nodeCount, 2);
     EXPECT_EQ(nodes.seen.size(), 4u) << "two derived objects and two nodes";
     scene.EvaluateNode(a, 0, 0);
@@ -83,7 +85,8 @@ TEST(References, NotificationsAreRecordedAndReplacedTargetsDeleted) {
     INode* node = scene.AddNode("n", Mesh3());
     auto* mod = new Tagger(1);
     scene.DerivedObjectOf(node)->AddModifier(mod);
-    mod->NotifyDependents(Interval(TIME_NegInfinity, TIME_PosInfinity), 0x80003fff, 80, 0xfffffff0, TRUE, nullptr);
+    mod->NotifyDependents(Interval(TIME_NegInfinity, TIME_PosInfinity), 0x80003fff, 80, 0xfffffff0, TRUE,
+                          nullptr);
     ASSERT_EQ(vm::Record().notifications.size(), 1u);
     const auto& n = vm::Record().notifications[0];
     EXPECT_EQ(n.sender, mod);
@@ -98,7 +101,8 @@ TEST(References, NotificationsAreRecordedAndReplacedTargetsDeleted) {
 Mesh Evaluate(Modifier* mod, TimeValue t, int verts = 4) {
     TriObject tri;
     tri.mesh.setNumVerts(verts);
-    for (int i = 0; i < verts; ++i) tri.mesh.verts[static_cast<size_t>(i)] = {float(i), 0, 0};
+    for (int i = 0; i < verts; ++i)
+        tri.mesh.verts[static_cast<size_t>(i)] = {float(i), 0, 0};
     tri.mesh.faces = {{{0, 1, 2}}, {{1, 2, 3}}};
     ObjectState os{&tri};
     ModContext mc;

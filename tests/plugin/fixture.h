@@ -32,14 +32,15 @@ inline HINSTANCE AttachModuleOnce() {
 }
 
 class PluginTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         AttachModuleOnce();
         vm::Record().Clear();
         provider_.escapeAtPoll = 0;
         vm::SetInteraction(&provider_);
         dir_ = std::filesystem::temp_directory_path() /
-               ("tessarin-" + std::to_string(::getpid()) + "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+               ("tessarin-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::create_directories(dir_);
     }
     void TearDown() override {
@@ -59,11 +60,14 @@ protected:
         auto* tri = new TriObject();
         tri->mesh.setNumVerts(verts);
         INode* node = scene_.AddNode(name, tri);
-        for (Modifier* m : bottomFirst) scene_.DerivedObjectOf(node)->AddModifier(m, 0);
+        for (Modifier* m : bottomFirst)
+            scene_.DerivedObjectOf(node)->AddModifier(m, 0);
         return node;
     }
 
-    static void SetFile(Tessarin* t, const std::string& path) { t->pblock->SetParamValue(pb_cache_file, 0, path.c_str()); }
+    static void SetFile(Tessarin* t, const std::string& path) {
+        t->pblock->SetParamValue(pb_cache_file, 0, path.c_str());
+    }
 
     void WriteBytes(const std::string& path, const std::string& bytes) {
         std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -79,7 +83,8 @@ protected:
         std::vector<std::vector<SampleRecord>> out;
         for (const auto& s : weights) {
             out.emplace_back();
-            for (float w : s) out.back().push_back({w, 0});
+            for (float w : s)
+                out.back().push_back({w, 0});
         }
         return out;
     }

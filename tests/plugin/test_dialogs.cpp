@@ -5,7 +5,7 @@ namespace {
 using testing_support::PluginTest;
 
 class CacheDialogs : public PluginTest {
-protected:
+  protected:
     void SetUp() override {
         PluginTest::SetUp();
         mod = NewTessarin();
@@ -84,7 +84,8 @@ TEST_F(CacheDialogs, RecordFileAsksBeforeReplacing) {
     mod->ChooseRecordFile(nullptr);
     EXPECT_STREQ(CacheFile(), "") << "No, then Cancel: unset";
     ASSERT_EQ(vm::Record().messageBoxes.size(), 1u);
-    EXPECT_EQ(vm::Record().messageBoxes[0].text, Path("a.sel") + " already exists.\nDo you want to replace it?");
+    EXPECT_EQ(vm::Record().messageBoxes[0].text,
+              Path("a.sel") + " already exists.\nDo you want to replace it?");
     EXPECT_EQ(vm::Record().messageBoxes[0].caption, "Save Selection");
     EXPECT_EQ(vm::Record().messageBoxes[0].type, 0x24u);
 
@@ -92,7 +93,8 @@ TEST_F(CacheDialogs, RecordFileAsksBeforeReplacing) {
     provider_.boxAnswers = {IDNO, IDYES};
     mod->ChooseRecordFile(nullptr);
     EXPECT_STREQ(CacheFile(), Path("b.sel").c_str());
-    EXPECT_EQ(vm::Record().filePrompts.back().initialFile, Path("a.sel")) << "asked again with the refused path";
+    EXPECT_EQ(vm::Record().filePrompts.back().initialFile, Path("a.sel"))
+        << "asked again with the refused path";
 }
 
 TEST_F(CacheDialogs, PathsMustFitTheBuffer) {

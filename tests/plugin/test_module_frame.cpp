@@ -59,8 +59,10 @@ TEST_F(PluginTest, ParameterDescriptionMatchesTheBlockLayout) {
     EXPECT_EQ(d->DialogId(), 102);
     ASSERT_EQ(d->Count(), 10);
     const int order[] = {0, 1, 2, 3, 5, 7, 8, 11, 12, 10};
-    for (int i = 0; i < 10; ++i) EXPECT_EQ(d->ParamAt(i).id, order[i]);
-    for (ParamID missing : {4, 6, 9}) EXPECT_EQ(d->FindParam(missing), nullptr);
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(d->ParamAt(i).id, order[i]);
+    for (ParamID missing : {4, 6, 9})
+        EXPECT_EQ(d->FindParam(missing), nullptr);
     const ParamDef* strength = d->FindParam(pb_strength);
     EXPECT_EQ(strength->flags, 0x21);
     EXPECT_DOUBLE_EQ(strength->scale, 0.10000000149011612);

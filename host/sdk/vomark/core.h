@@ -34,43 +34,46 @@ constexpr int NUM_OBJ_CHANS = 8;
 
 // A closed range of ticks; start > end is empty.
 class Interval {
-public:
+  public:
     Interval() : start_(TIME_NegInfinity), end_(TIME_PosInfinity) {}
     Interval(TimeValue s, TimeValue e) : start_(s), end_(e) {}
     TimeValue Start() const { return start_; }
     TimeValue End() const { return end_; }
-    void Set(TimeValue s, TimeValue e) { start_ = s; end_ = e; }
+    void Set(TimeValue s, TimeValue e) {
+        start_ = s;
+        end_ = e;
+    }
     bool InInterval(TimeValue t) const { return t >= start_ && t <= end_; }
     bool Empty() const { return start_ > end_; }
     Interval& operator&=(const Interval& o);
     bool operator==(const Interval& o) const { return start_ == o.start_ && end_ == o.end_; }
 
-private:
+  private:
     TimeValue start_, end_;
 };
 inline Interval FOREVER() { return Interval(TIME_NegInfinity, TIME_PosInfinity); }
 
 class Class_ID {
-public:
+  public:
     constexpr Class_ID() : a_(0xffffffff), b_(0xffffffff) {}
     constexpr Class_ID(ULONG a, ULONG b) : a_(a), b_(b) {}
     constexpr ULONG PartA() const { return a_; }
     constexpr ULONG PartB() const { return b_; }
     constexpr bool operator==(const Class_ID& o) const { return a_ == o.a_ && b_ == o.b_; }
 
-private:
+  private:
     ULONG a_, b_;
 };
 
 class Interface_ID {
-public:
+  public:
     constexpr Interface_ID() : a_(0), b_(0) {}
     constexpr Interface_ID(ULONG a, ULONG b) : a_(a), b_(b) {}
     constexpr ULONG PartA() const { return a_; }
     constexpr ULONG PartB() const { return b_; }
     constexpr bool operator==(const Interface_ID& o) const { return a_ == o.a_ && b_ == o.b_; }
 
-private:
+  private:
     ULONG a_, b_;
 };
 
@@ -78,7 +81,7 @@ constexpr Class_ID triObjectClassID(0x0009, 0);
 
 // Host string.
 class CStr {
-public:
+  public:
     CStr() = default;
     CStr(const char* s) : s_(s ? s : "") {}
     CStr(const std::string& s) : s_(s) {}
@@ -93,25 +96,31 @@ public:
     bool operator==(const char* s) const { return s && s_ == s; }
     const std::string& str() const { return s_; }
 
-private:
+  private:
     std::string s_;
 };
 
 class BitArray {
-public:
+  public:
     BitArray() = default;
     explicit BitArray(int n) : bits_(n > 0 ? n : 0, false) {}
     int GetSize() const { return static_cast<int>(bits_.size()); }
     void SetSize(int n, int save = 0);
     int operator[](int i) const { return i >= 0 && i < GetSize() && bits_[i] ? 1 : 0; }
-    void Set(int i) { if (i >= 0 && i < GetSize()) bits_[i] = true; }
-    void Set(int i, int b) { if (i >= 0 && i < GetSize()) bits_[i] = b != 0; }
-    void Clear(int i) { if (i >= 0 && i < GetSize()) bits_[i] = false; }
+    void Set(int i) {
+        if (i >= 0 && i < GetSize()) bits_[i] = true;
+    }
+    void Set(int i, int b) {
+        if (i >= 0 && i < GetSize()) bits_[i] = b != 0;
+    }
+    void Clear(int i) {
+        if (i >= 0 && i < GetSize()) bits_[i] = false;
+    }
     void ClearAll();
     void SetAll();
     int NumberSet() const;
 
-private:
+  private:
     std::vector<bool> bits_;
 };
 
@@ -125,7 +134,7 @@ void zfree(void** table);
 }
 
 template <class T> class Tab {
-public:
+  public:
     Tab() = default;
     Tab(const Tab&) = delete;
     Tab& operator=(const Tab&) = delete;
@@ -135,15 +144,19 @@ public:
     T* Addr(int i) const { return reinterpret_cast<T*>(static_cast<char*>(storage_) + kHeader) + i; }
     T& operator[](int i) const { return *Addr(i); }
     int SetCount(int n, int resize = 1) { return TBSetCount(&storage_, n, sizeof(T), resize); }
-    int Append(int n, const T* el, int extra = 0) { return TBInsertAt(&storage_, Count(), n, el, sizeof(T), extra); }
+    int Append(int n, const T* el, int extra = 0) {
+        return TBInsertAt(&storage_, Count(), n, el, sizeof(T), extra);
+    }
     int Insert(int at, int n, const T* el) { return TBInsertAt(&storage_, at, n, el, sizeof(T), 0); }
     int Delete(int start, int n) { return TBDelete(&storage_, start, n, sizeof(T)); }
-    void ZeroCount() { if (storage_) SetCount(0, 0); }
+    void ZeroCount() {
+        if (storage_) SetCount(0, 0);
+    }
     void Free() { zfree(&storage_); }
 
     static constexpr size_t kHeader = 16;
 
-private:
+  private:
     void* storage_ = nullptr;
 };
 

@@ -18,13 +18,13 @@ struct FPParams {};
 class FPInterfaceDesc;
 
 class InterfaceNotifyCallback {
-public:
+  public:
     virtual ~InterfaceNotifyCallback() = default;
     virtual void InterfaceDeleted(BaseInterface* bi) = 0;
 };
 
 class FPInterface : public BaseInterface {
-public:
+  public:
     virtual int AddInterfaceObserver(InterfaceNotifyCallback* observer) { return 0; }
     virtual void RemoveInterfaceObserver(InterfaceNotifyCallback* observer) {}
     virtual int Dispatch(FunctionID fid, TimeValue t, FPValue& result, FPParams* params) {
@@ -43,11 +43,12 @@ struct FPFunctionDef {
 };
 
 class FPInterfaceDesc : public FPInterface {
-public:
+  public:
     // id, internal name, translated name id, class descriptor, interface flags; then one entry
     // per function (id, internal name, translated name id, result type, flags, parameter count),
     // closed by p_end.
-    FPInterfaceDesc(Interface_ID id, const char* internalName, int localName, ClassDesc2* cd, ULONG flags, ...);
+    FPInterfaceDesc(Interface_ID id, const char* internalName, int localName, ClassDesc2* cd, ULONG flags,
+                    ...);
     Interface_ID GetID() override { return id_; }
     FPInterfaceDesc* GetDesc() override { return this; }
     const char* InternalName() const { return internalName_.c_str(); }
@@ -57,7 +58,7 @@ public:
     // Script names resolve without regard to case.
     const FPFunctionDef* FindFunction(const char* name) const;
 
-private:
+  private:
     Interface_ID id_;
     std::string internalName_;
     ClassDesc2* cd_;
@@ -67,13 +68,13 @@ private:
 
 // Interface implemented by each instance of a class.
 class FPMixinInterface : public FPInterface {
-public:
+  public:
     // (0,1), (0,2), (0,3): the interface itself; (0,4): its descriptor.
     BaseInterface* GetInterface(Interface_ID id) override;
 };
 
 class MacroRecorder {
-public:
+  public:
     virtual ~MacroRecorder() = default;
     virtual void RecordScriptCall(const char* line, int positionalArgs, int keywordArgs) = 0;
 };

@@ -12,7 +12,7 @@ constexpr DWORD SYSLOG_ERROR = 1;
 constexpr DWORD VP_DONT_SIMPLIFY = 8;
 
 class Interface {
-public:
+  public:
     virtual ~Interface() = default;
     virtual TimeValue CurrentTime() = 0;
     virtual Interval AnimationRange() = 0;
@@ -29,7 +29,7 @@ public:
 
 // The interface a modifier gets while it is being edited.
 class IObjParam : public Interface {
-public:
+  public:
     // The contexts and nodes of the modifier being edited; release the nodes with ReleaseNodeList.
     virtual void CollectEditContexts(ModContextList& contexts, INodeTab& nodes) = 0;
     virtual void ReleaseNodeList(INodeTab& nodes) = 0;
@@ -38,7 +38,7 @@ public:
 extern "C" Interface* GetCOREInterface();
 
 class ICustButton {
-public:
+  public:
     virtual ~ICustButton() = default;
     virtual void SetEnabled(BOOL enabled) = 0;
     virtual BOOL IsEnabled() = 0;

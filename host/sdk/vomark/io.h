@@ -11,7 +11,7 @@ constexpr IOResult IO_ERROR = 2;
 class ILoad;
 
 class ISave {
-public:
+  public:
     virtual ~ISave() = default;
     virtual void BeginChunk(USHORT id) = 0;
     virtual void EndChunk() = 0;
@@ -19,14 +19,14 @@ public:
 };
 
 class PostLoadCallback {
-public:
+  public:
     virtual ~PostLoadCallback() = default;
     virtual void proc(ILoad* reader) = 0;
     virtual int Priority() { return 5; }
 };
 
 class ILoad {
-public:
+  public:
     virtual ~ILoad() = default;
     // IO_OK with the next chunk open, IO_END when this level has no more chunks.
     virtual IOResult OpenChunk() = 0;
@@ -40,7 +40,7 @@ public:
 constexpr DWORD FILE_ENUM_MISSING_ONLY = 0x100;
 
 class NameEnumCallback {
-public:
+  public:
     virtual ~NameEnumCallback() = default;
     virtual void RecordName(const char* name) = 0;
 };

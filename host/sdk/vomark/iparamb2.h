@@ -62,7 +62,7 @@ struct ParamDef {
 };
 
 class ParamMap2UserDlgProc {
-public:
+  public:
     virtual ~ParamMap2UserDlgProc() = default;
     virtual INT_PTR DlgProc(TimeValue t, IParamMap2* map, HWND window, UINT message, WPARAM wParam,
                             LPARAM lParam) = 0;
@@ -74,7 +74,7 @@ public:
 };
 
 class ParamBlockDesc2 {
-public:
+  public:
     // id, internal name, translated name id, owner, block flags; then, for P_AUTO_CONSTRUCT, the
     // reference number; for P_AUTO_UI, dialog id, title string id, two flag words and the user
     // procedure; then one list per parameter, each closed by p_end, and a final p_end.
@@ -99,7 +99,7 @@ public:
     // Redisplays the parameter controls of every open panel of this description.
     void InvalidateUI();
 
-private:
+  private:
     BlockID id_;
     std::string internalName_;
     int localName_;
@@ -111,7 +111,7 @@ private:
 };
 
 class IParamBlock2 : public ReferenceTarget {
-public:
+  public:
     explicit IParamBlock2(ParamBlockDesc2* desc);
     SClass_ID SuperClassCode() override { return PARAMETER_BLOCK2_CLASS_ID; }
     Class_ID ClassID() override { return Class_ID(0x82, 0); }
@@ -132,7 +132,7 @@ public:
     int KeyCount(ParamID id) const;
     void ClearKeys(ParamID id);
 
-private:
+  private:
     struct Value {
         double number = 0.0;
         bool hasString = false;
@@ -148,7 +148,7 @@ private:
 };
 
 class ClassDesc2 {
-public:
+  public:
     virtual ~ClassDesc2();
     virtual int IsPublic() = 0;
     virtual Animatable* CreateInstance(BOOL loading = FALSE) = 0;
@@ -178,7 +178,7 @@ public:
     // Text of a string of the descriptor's module, or "" when there is none.
     const char* GetRsrcString(int id);
 
-private:
+  private:
     std::vector<FPInterface*> interfaces_;
     std::vector<ParamBlockDesc2*> blockDescs_;
     std::string rsrcBuffer_;
@@ -186,7 +186,7 @@ private:
 
 // The map of an open automatic panel.
 class IParamMap2 {
-public:
+  public:
     virtual ~IParamMap2() = default;
     virtual HWND GetHWnd() = 0;
     virtual IParamBlock2* GetParamBlock() = 0;

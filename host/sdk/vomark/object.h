@@ -18,7 +18,7 @@ constexpr DWORD DISP_VERTTICKS = 0x001; // display of vertex ticks
 constexpr DWORD DISP_SELVERTS = 0x400;  // display of the vertex selection
 
 class Mesh {
-public:
+  public:
     int getNumVerts() const { return static_cast<int>(verts.size()); }
     void setNumVerts(int n);
     int getNumFaces() const { return static_cast<int>(faces.size()); }
@@ -34,30 +34,30 @@ public:
     int selLevel = 0;
     DWORD dispFlags = 0;
 
-private:
+  private:
     std::map<int, std::vector<float>> vdata_;
 };
 
 class BaseObject : public ReferenceTarget {
-public:
+  public:
     virtual CStr ObjectDisplayName() { return CStr(); }
     virtual void* CreationMouseHandler() { return nullptr; }
 };
 
 class Object : public BaseObject {
-public:
+  public:
     virtual int PointCount() { return 0; }
     // Records how long a channel's content stays valid (channel numbers 0..7).
     void UpdateValidity(int channel, Interval valid);
     void SetChannelInterval(int channel, Interval valid);
     Interval ChannelValidity(int channel) const;
 
-private:
+  private:
     Interval validity_[NUM_OBJ_CHANS];
 };
 
 class TriObject : public Object {
-public:
+  public:
     SClass_ID SuperClassCode() override { return GEOMOBJECT_CLASS_ID; }
     Class_ID ClassID() override { return triObjectClassID; }
     int PointCount() override { return mesh.getNumVerts(); }
@@ -70,7 +70,7 @@ struct ObjectState {
 };
 
 class Modifier : public BaseObject {
-public:
+  public:
     SClass_ID SuperClassCode() override { return OSM_CLASS_ID; }
     virtual Interval LocalValidity(TimeValue t) { return FOREVER(); }
     virtual ULONG ChannelsRead() { return 0; }
@@ -87,7 +87,7 @@ public:
 
 // A pipeline stage: modifiers (index 0 the topmost) applied to an input object.
 class IDerivedObject : public Object {
-public:
+  public:
     explicit IDerivedObject(SClass_ID code = GEN_DERIVOB_CLASS_ID) : code_(code) {}
     ~IDerivedObject() override;
     SClass_ID SuperClassCode() override { return code_; }
@@ -102,14 +102,14 @@ public:
     ReferenceTarget* GetReference(int i) override;
     void SetReference(int i, ReferenceTarget* target) override;
 
-private:
+  private:
     SClass_ID code_;
     Object* input_ = nullptr;
     std::vector<Modifier*> mods_;
 };
 
 class INode : public ReferenceTarget {
-public:
+  public:
     explicit INode(std::string name) : name_(std::move(name)) {}
     ~INode() override;
     SClass_ID SuperClassCode() override { return BASENODE_CLASS_ID; }
@@ -123,7 +123,7 @@ public:
     ReferenceTarget* GetReference(int i) override;
     void SetReference(int i, ReferenceTarget* target) override;
 
-private:
+  private:
     std::string name_;
     Object* objectRef_ = nullptr;
     IDerivedObject* wsm_ = nullptr;

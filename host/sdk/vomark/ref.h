@@ -16,7 +16,7 @@ class NameEnumCallback;
 
 // Base of everything reachable through an interface id.
 class BaseInterface {
-public:
+  public:
     virtual ~BaseInterface() = default;
     virtual BaseInterface* GetInterface(Interface_ID id) { return nullptr; }
     virtual Interface_ID GetID() { return Interface_ID(); }
@@ -35,7 +35,7 @@ constexpr DWORD A_MOD_DISABLED = 0x20;
 constexpr DWORD A_MOD_DISABLED_INVIEWS = 0x200;
 
 class Animatable : public BaseInterface {
-public:
+  public:
     Animatable() = default;
     Animatable(const Animatable&) = delete;
     Animatable& operator=(const Animatable&) = delete;
@@ -60,12 +60,12 @@ public:
     bool TestAFlag(DWORD mask) const { return (flags_ & mask) != 0; }
     DWORD FlagWord() const { return flags_; }
 
-private:
+  private:
     DWORD flags_ = 0;
 };
 
 class ReferenceMaker : public Animatable {
-public:
+  public:
     ~ReferenceMaker() override;
 
     virtual int NumRefs() { return 0; }
@@ -86,33 +86,33 @@ public:
     // Drops every reference and then deletes this object.
     void DeleteMe();
 
-private:
+  private:
     friend class ReferenceTarget;
     void Forget(ReferenceTarget* target);
     std::vector<ReferenceTarget*> held_;
 };
 
 class DependentEnumProc {
-public:
+  public:
     virtual ~DependentEnumProc() = default;
     // Answer 0 to go on, non-zero to stop the enumeration.
     virtual int proc(ReferenceMaker* dependent) = 0;
 };
 
 class RemapDir {
-public:
+  public:
     virtual ~RemapDir() = default;
     // The clone of `old` made during this clone operation, made now if there is none yet.
     virtual ReferenceTarget* CloneRef(ReferenceTarget* old);
     ReferenceTarget* FindMapping(ReferenceTarget* old) const;
     void AddEntry(ReferenceTarget* old, ReferenceTarget* clone) { map_[old] = clone; }
 
-private:
+  private:
     std::map<ReferenceTarget*, ReferenceTarget*> map_;
 };
 
 class ReferenceTarget : public ReferenceMaker {
-public:
+  public:
     ~ReferenceTarget() override;
 
     virtual ReferenceTarget* Clone(RemapDir& remap) { return nullptr; }
@@ -125,7 +125,7 @@ public:
     int EnumDependents(DependentEnumProc* proc);
     const std::vector<ReferenceMaker*>& Dependents() const { return dependents_; }
 
-private:
+  private:
     friend class ReferenceMaker;
     std::vector<ReferenceMaker*> dependents_;
 };

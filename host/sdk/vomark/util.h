@@ -11,11 +11,11 @@ void SplitPathFile(const CStr& path, CStr* directory, CStr* file);
 // Builds a common-dialog filter: display text and pattern pairs, each NUL-terminated, list ends in a
 // double NUL.
 class FilterList {
-public:
+  public:
     void Append(const char* text);
     operator const char*() const { return buffer_.c_str(); }
     const std::string& Buffer() const { return buffer_; }
 
-private:
+  private:
     std::string buffer_;
 };
