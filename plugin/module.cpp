@@ -13,7 +13,6 @@ char loadPathBuffer[256] = "";
 char savePathBuffer[256] = "";
 } // namespace module
 
-// clang-format off: one line per parameter entry reads best
 namespace {
 // 1. class descriptor
 TessarinClassDesc tessarinClassDesc;
@@ -44,7 +43,6 @@ ParamBlockDesc2 tessarinParamDesc(
     "selectionType", TYPE_INT, 0, 352, p_default, 0, p_ui, TYPE_INTLISTBOX, 1016, 3, 353, 354, 355, p_end,
     p_end);
 } // namespace
-// clang-format on
 
 ClassDesc2* module::ClassDescriptor() { return &tessarinClassDesc; }
 FPInterfaceDesc* module::InterfaceDescriptor() { return &tessarinInterfaceDesc; }
