@@ -13,36 +13,52 @@ char loadPathBuffer[256] = "";
 char savePathBuffer[256] = "";
 } // namespace module
 
+// One line per entry of the descriptor lists reads best.
+// clang-format off
 namespace {
 // 1. class descriptor
 TessarinClassDesc tessarinClassDesc;
 
 // 2. script interface descriptor
 FPInterfaceDesc tessarinInterfaceDesc(TESSARIN_INTERFACE_ID, "tessarin", 0, &tessarinClassDesc, FP_MIXIN,
-                                      fn_record, "record", 0, TYPE_VOID, 0, 0, fn_setCache, "setCache", 0,
-                                      TYPE_VOID, 0, 0, fn_enableMods, "enableMods", 0, TYPE_VOID, 0, 0,
-                                      fn_disableMods, "disableMods", 0, TYPE_VOID, 0, 0, p_end);
+    fn_record, "record", 0, TYPE_VOID, 0, 0,
+    fn_setCache, "setCache", 0, TYPE_VOID, 0, 0,
+    fn_enableMods, "enableMods", 0, TYPE_VOID, 0, 0,
+    fn_disableMods, "disableMods", 0, TYPE_VOID, 0, 0,
+    p_end);
 
 // 3. parameter block descriptor
-ParamBlockDesc2 tessarinParamDesc(
-    0, "params", 0, &tessarinClassDesc, P_AUTO_CONSTRUCT + P_AUTO_UI,
+ParamBlockDesc2 tessarinParamDesc(0, "params", 0, &tessarinClassDesc, P_AUTO_CONSTRUCT + P_AUTO_UI,
     0,                                                         // reference number
     102, 4, 0, 0, static_cast<ParamMap2UserDlgProc*>(nullptr), // dialog, title, flag words, procedure
-    pb_time, "time", TYPE_FLOAT, 0x20, 6, p_default, 0.0, p_range, -9999999.0, 9999999.0, p_ui, TYPE_SPINNER,
-    EDITTYPE_FLOAT, 1490, 1496, 1.0, p_end, pb_start_time, "start_time", TYPE_FLOAT, 0x20, 7, p_default, 0.0,
-    p_range, -9999999.0, 9999999.0, p_ui, TYPE_SPINNER, EDITTYPE_FLOAT, 1491, 1497, 1.0, p_end, pb_end_time,
-    "end_time", TYPE_FLOAT, 0x20, 8, p_default, 100.0, p_range, -9999999.0, 9999999.0, p_ui, TYPE_SPINNER,
-    EDITTYPE_FLOAT, 1492, 1498, 1.0, p_end, pb_samples, "samples", TYPE_INT, 0x20, 11, p_default, 1, p_range,
-    1, 10, p_ui, TYPE_SPINNER, EDITTYPE_INT, 1493, 1499, 1.0, p_end, pb_cache_file, "cache_file", TYPE_STRING,
-    0x20, 10, p_end, pb_relative_offset, "relativeOffset", TYPE_BOOL, 0x20, 335, p_ui, TYPE_SINGLECHEKBOX,
-    1005, p_enable_ctrls, 1, pb_strength, p_end, pb_strength, "strength", TYPE_FLOAT, 0x21, 337, p_default,
-    1.0, p_range, -10.0, 10.0, p_ui, TYPE_SPINNER, EDITTYPE_FLOAT, 1494, 1500, static_cast<double>(0.1f),
-    p_end, pb_accumulate, "accumulateSelection", TYPE_BOOL, 0x20, 356, p_default, 0, p_ui, TYPE_SINGLECHEKBOX,
-    1014, p_enable_ctrls, 1, pb_quality, p_end, pb_quality, "quality", TYPE_INT, 0x20, 351, p_default, 1,
-    p_range, 1, 100, p_ui, TYPE_SPINNER, EDITTYPE_INT, 1495, 1501, 1.0, p_end, pb_selection_type,
-    "selectionType", TYPE_INT, 0, 352, p_default, 0, p_ui, TYPE_INTLISTBOX, 1016, 3, 353, 354, 355, p_end,
+    pb_time, "time", TYPE_FLOAT, 0x20, 6,
+        p_default, 0.0, p_range, -9999999.0, 9999999.0,
+        p_ui, TYPE_SPINNER, EDITTYPE_FLOAT, 1490, 1496, 1.0, p_end,
+    pb_start_time, "start_time", TYPE_FLOAT, 0x20, 7,
+        p_default, 0.0, p_range, -9999999.0, 9999999.0,
+        p_ui, TYPE_SPINNER, EDITTYPE_FLOAT, 1491, 1497, 1.0, p_end,
+    pb_end_time, "end_time", TYPE_FLOAT, 0x20, 8,
+        p_default, 100.0, p_range, -9999999.0, 9999999.0,
+        p_ui, TYPE_SPINNER, EDITTYPE_FLOAT, 1492, 1498, 1.0, p_end,
+    pb_samples, "samples", TYPE_INT, 0x20, 11,
+        p_default, 1, p_range, 1, 10,
+        p_ui, TYPE_SPINNER, EDITTYPE_INT, 1493, 1499, 1.0, p_end,
+    pb_cache_file, "cache_file", TYPE_STRING, 0x20, 10, p_end,
+    pb_relative_offset, "relativeOffset", TYPE_BOOL, 0x20, 335,
+        p_ui, TYPE_SINGLECHEKBOX, 1005, p_enable_ctrls, 1, pb_strength, p_end,
+    pb_strength, "strength", TYPE_FLOAT, 0x21, 337,
+        p_default, 1.0, p_range, -10.0, 10.0,
+        p_ui, TYPE_SPINNER, EDITTYPE_FLOAT, 1494, 1500, static_cast<double>(0.1f), p_end,
+    pb_accumulate, "accumulateSelection", TYPE_BOOL, 0x20, 356,
+        p_default, 0, p_ui, TYPE_SINGLECHEKBOX, 1014, p_enable_ctrls, 1, pb_quality, p_end,
+    pb_quality, "quality", TYPE_INT, 0x20, 351,
+        p_default, 1, p_range, 1, 100,
+        p_ui, TYPE_SPINNER, EDITTYPE_INT, 1495, 1501, 1.0, p_end,
+    pb_selection_type, "selectionType", TYPE_INT, 0, 352,
+        p_default, 0, p_ui, TYPE_INTLISTBOX, 1016, 3, 353, 354, 355, p_end,
     p_end);
 } // namespace
+// clang-format on
 
 ClassDesc2* module::ClassDescriptor() { return &tessarinClassDesc; }
 FPInterfaceDesc* module::InterfaceDescriptor() { return &tessarinInterfaceDesc; }
