@@ -122,3 +122,34 @@ TEST_F(DamagedFiles, RelativeOffsetBeyondTheFirstSampleUsesZero) {
     EXPECT_FLOAT_EQ(w[1], 0.5f + 0.6f);
 }
 } // namespace
+
+namespace {
+class LargeFiles : public testing_support::PluginTest {};
+
+TEST_F(LargeFiles, SamplesPastFourGibibytesPlay) {
+    // 520 samples of 2^20 records: sample 515 starts past 4 GiB. Sparse, so it costs no disk.
+    const int32_t perSample = 1 << 20, total = 520, target = 515;
+    std::string path = Path("big.sel");
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    int32_t header[3] = {-100, 1, total};
+    std::fwrite(header, sizeof header, 1, f);
+    int64_t start = 12 + int64_t(8) * perSample * target;
+    ASSERT_GT(start, int64_t(1) << 32);
+    SampleRecord mark{0.75f, 0};
+    fseeko(f, start, SEEK_SET);
+    std::fwrite(&mark, sizeof mark, 1, f);
+    fseeko(f, 12 + int64_t(8) * perSample * total, SEEK_SET);
+    std::vector<int32_t> counts(total, perSample);
+    std::fwrite(counts.data(), 4, counts.size(), f);
+    ASSERT_EQ(std::fclose(f), 0);
+
+    ScriptedTessarin* mod = NewTessarin();
+    SetFile(mod, path);
+    INode* node = AddNode("n", 2, {mod});
+    Mesh& m = Evaluate(node, 160 * target);
+    EXPECT_EQ(mod->SampleOffset(target), int64_t(perSample) * target);
+    EXPECT_FLOAT_EQ(m.vertexFloat(0)[0], 0.75f);
+    EXPECT_FLOAT_EQ(m.vertexFloat(0)[1], 0.0f);
+}
+} // namespace
