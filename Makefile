@@ -5,7 +5,7 @@ TEST_BUILD ?= build-test
 JOBS       ?= $(shell nproc)
 WERROR     ?= $(if $(CI),ON,OFF)
 
-.PHONY: all demo test bootstrap clean
+.PHONY: all demo test bench fuzz bootstrap clean
 
 all: bootstrap
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSARIN_TESTS=OFF >/dev/null
@@ -23,5 +23,18 @@ test: bootstrap
 	cd $(TEST_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --output-on-failure -j $(JOBS)
 
+# Speed goals live here, not in the tests.
+bench: bootstrap
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DTESSARIN_TESTS=OFF -DTESSARIN_BENCH=ON >/dev/null
+	cmake --build build-bench -j $(JOBS) --target bench_playback
+	build-bench/bin/bench_playback
+
+FUZZ_SECONDS ?= 60
+fuzz: bootstrap
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DTESSARIN_TESTS=OFF -DTESSARIN_FUZZ=ON >/dev/null
+	cmake --build build-fuzz -j $(JOBS) --target fuzz_cache_file
+	mkdir -p build-fuzz/corpus && cp -n fuzz/corpus/cache_file/* build-fuzz/corpus/
+	build-fuzz/bin/fuzz_cache_file -max_total_time=$(FUZZ_SECONDS) build-fuzz/corpus
+
 clean:
-	rm -rf $(BUILD) $(TEST_BUILD)
+	rm -rf $(BUILD) $(TEST_BUILD) build-bench build-fuzz
