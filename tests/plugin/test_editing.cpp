@@ -1,0 +1,206 @@
+// Stack control, the panel, persistence and the script interface.
+#include "plugin/fixture.h"
+#include "runtime/chunks.h"
+#include "runtime/function_publishing.h"
+
+namespace {
+using testing_support::PluginTest;
+
+class Editing : public PluginTest {
+protected:
+    // Tessarin on top of `a` in the node's first derived object, `b` and `c` in a second one below.
+    void BuildStack() {
+        mod = NewTessarin();
+        a = new vm::Trim({});
+        b = new vm::Trim({});
+        c = new vm::Trim({});
+        world = new vm::Trim({});
+        auto* tri = new TriObject();
+        tri->mesh.setNumVerts(2);
+        node = scene_.AddNode("n", tri);
+        auto* lower = new IDerivedObject();
+        lower->SetInputObject(tri);
+        lower->AddModifier(c, 0);
+        lower->AddModifier(b, 0);
+        auto* upper = new IDerivedObject();
+        upper->SetInputObject(lower);
+        upper->AddModifier(a, 0);
+        upper->AddModifier(mod, 0);
+        node->SetObjectReference(upper);
+        scene_.WorldDerivedObjectOf(node)->AddModifier(world);
+    }
+    std::vector<ReferenceTarget*> ChangeSenders() {
+        std::vector<ReferenceTarget*> s;
+        for (auto& n : vm::Record().notifications)
+            if (n.message == 80 && n.part == 0x80003fff) s.push_back(n.sender);
+        return s;
+    }
+    const char* CacheFile() {
+        const char* s = nullptr;
+        Interval valid;
+        mod->pblock->GetParamValue(pb_cache_file, 0, s, valid);
+        return s;
+    }
+    ScriptedTessarin* mod = nullptr;
+    Modifier *a = nullptr, *b = nullptr, *c = nullptr, *world = nullptr;
+    INode* node = nullptr;
+};
+
+TEST_F(Editing, DisableSwitchesOffEverythingBelowAcrossDerivedObjects) {
+    BuildStack();
+    vm::Record().Clear();
+    mod->SetModifiersBelowEnabled(false);
+    for (Modifier* m : {a, b, c}) EXPECT_FALSE(m->IsEnabled());
+    EXPECT_TRUE(mod->IsEnabled());
+    EXPECT_TRUE(world->IsEnabled()) << "world-space modifiers are never changed";
+    EXPECT_EQ(ChangeSenders(), (std::vector<ReferenceTarget*>{a, b, c}));
+    const auto& last = vm::Record().notifications.back();
+    EXPECT_EQ(last.sender, mod);
+    EXPECT_EQ(last.message, 529);
+    EXPECT_EQ(last.part, 0x800037ffu);
+    ASSERT_EQ(vm::Record().redraws.size(), 1u);
+    EXPECT_EQ(vm::Record().redraws[0].flags, 8u);
+    c->ClearAFlag(A_MOD_DISABLED);
+    mod->SetModifiersBelowEnabled(false); // twice: flags stay set, notifications come again
+    EXPECT_FALSE(c->IsEnabled());
+    EXPECT_EQ(ChangeSenders().size(), 6u);
+    mod->SetModifiersBelowEnabled(true);
+    for (Modifier* m : {a, b, c}) EXPECT_TRUE(m->IsEnabled());
+}
+
+TEST_F(Editing, AtTheBottomNothingChangesButTheRedrawAndNotification) {
+    mod = NewTessarin();
+    auto* above = new vm::Trim({});
+    node = AddNode("n", 1, {mod, above});
+    vm::Record().Clear();
+    mod->SetModifiersBelowEnabled(false);
+    EXPECT_TRUE(above->IsEnabled());
+    EXPECT_TRUE(ChangeSenders().empty());
+    EXPECT_EQ(vm::Record().notifications.back().message, 529);
+    EXPECT_EQ(vm::Record().redraws.size(), 1u);
+    ScriptedTessarin* orphan = NewTessarin();
+    orphan->SetModifiersBelowEnabled(false); // no node: nothing at all
+    EXPECT_EQ(vm::Record().redraws.size(), 1u);
+    orphan->DeleteThis();
+}
+
+TEST_F(Editing, PanelInitialisationShowsTheFileAndHidesTheRelativeControls) {
+    BuildStack();
+    SetFile(mod, "/caches/shots/walk.sel");
+    mod->statusCode = status_count_mismatch;
+    scene_.BeginEdit(mod);
+    ASSERT_NE(mod->panel, nullptr);
+    EXPECT_EQ(module::editInterface, &scene_);
+    EXPECT_EQ(GetDlgItem(mod->panel, 1010)->text, "walk.sel");
+    EXPECT_EQ(GetDlgItem(mod->panel, 1006)->text, LookupString(345));
+    for (int id : {1005, 1494, 1500, 1012}) EXPECT_FALSE(IsWindowVisible(GetDlgItem(mod->panel, id))) << id;
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(mod->panel, 1007)));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(mod->panel, 1495))) << "quality follows accumulateSelection";
+    scene_.EndEdit();
+    EXPECT_EQ(mod->panel, nullptr);
+    EXPECT_EQ(module::editInterface, nullptr);
+    SetFile(mod, Path("x.sel"));
+    WriteBytes(Path("x.sel"), sel::EncodeFile(1, Samples({{0.5f, 0.5f}})));
+    scene_.EvaluateNode(node, 0, 0);
+    mod->statusCode = status_missing;
+    scene_.BeginEdit(mod);
+    EXPECT_EQ(mod->statusCode, 0) << "code 3 with an open file clears";
+    EXPECT_EQ(GetDlgItem(mod->panel, 1006)->text, "");
+}
+
+TEST_F(Editing, ButtonsRecordTheirScriptLines) {
+    BuildStack();
+    mod->pblock->SetParamValue(pb_end_time, 0, 1.0f);
+    scene_.BeginEdit(mod);
+    vm::Panel* panel = vm::PanelOfWindow(mod->panel);
+    ASSERT_NE(panel, nullptr);
+    EXPECT_EQ(GetDlgItem(mod->panel, 1010)->text, "<none>");
+    panel->Click(1003); // no file: the save dialog is cancelled
+    ASSERT_EQ(vm::Record().macroLines.size(), 2u);
+    EXPECT_EQ(vm::Record().macroLines[0].line, "$.modifiers[#Tessarin].SetCache");
+    EXPECT_EQ(vm::Record().macroLines[1].line, "$.modifiers[#Tessarin].Record");
+    EXPECT_EQ(vm::Record().filePrompts.size(), 1u);
+    panel->Click(1002);
+    EXPECT_EQ(vm::Record().macroLines.size(), 2u) << "Set Cache records no line";
+    panel->Click(1008);
+    EXPECT_FALSE(a->IsEnabled());
+    panel->Click(1007);
+    EXPECT_TRUE(a->IsEnabled());
+    EXPECT_EQ(vm::Record().macroLines[2].line, "$.modifiers[#Tessarin].DisableMods");
+    EXPECT_EQ(vm::Record().macroLines[3].line, "$.modifiers[#Tessarin].EnableMods");
+    panel->Click(1006);
+    EXPECT_EQ(vm::Record().macroLines.size(), 4u);
+}
+
+TEST_F(Editing, ScriptFunctionsResolveByNameAndRecordNoLines) {
+    BuildStack();
+    ClassDesc2* cd = module::ClassDescriptor();
+    EXPECT_EQ(vm::CallScriptFunction(mod, cd, "DisableMods").status, 1);
+    EXPECT_FALSE(b->IsEnabled());
+    EXPECT_EQ(vm::CallScriptFunction(mod, cd, "enableMods").status, 1);
+    EXPECT_TRUE(b->IsEnabled());
+    EXPECT_TRUE(vm::Record().macroLines.empty());
+    EXPECT_FALSE(vm::CallScriptFunction(mod, cd, "explode").found);
+    provider_.saveAnswers = {Path("scripted.sel")};
+    mod->pblock->SetParamValue(pb_end_time, 0, 1.0f);
+    vm::CallScriptFunction(mod, cd, "record");
+    EXPECT_EQ(vm::Record().filePrompts.back().owner, nullptr);
+    EXPECT_TRUE(std::filesystem::exists(Path("scripted.sel")));
+}
+
+TEST_F(Editing, SaveAndLoadTheTwoFlags) {
+    BuildStack();
+    mod->SetAFlag(A_MOD_DISABLED);
+    vm::ChunkWriter writer;
+    mod->Save(&writer);
+    EXPECT_EQ(mod->savedEnabled, 0);
+    EXPECT_EQ(mod->savedViewEnabled, 1);
+    ScriptedTessarin* loaded = NewTessarin();
+    SetFile(loaded, Path("gone.sel"));
+    vm::ChunkReader reader(writer.Bytes());
+    loaded->Load(&reader);
+    EXPECT_EQ(loaded->savedEnabled, 0);
+    reader.RunPostLoadCallbacks();
+    EXPECT_TRUE(vm::Record().messageBoxes.empty()) << "switched off at save: no warning";
+    vm::ChunkReader old(""); // a scene from before the chunks
+    loaded->Load(&old);
+    EXPECT_EQ(loaded->savedEnabled, 1);
+    EXPECT_EQ(loaded->savedViewEnabled, 1);
+    old.RunPostLoadCallbacks();
+    ASSERT_EQ(vm::Record().messageBoxes.size(), 1u);
+    EXPECT_EQ(vm::Record().messageBoxes[0].text, "Warning: Cache file not found  " + Path("gone.sel"));
+    EXPECT_EQ(loaded->statusCode, status_missing);
+    scene_.SetQuiet(true);
+    vm::ChunkReader quiet("");
+    loaded->Load(&quiet);
+    quiet.RunPostLoadCallbacks();
+    ASSERT_EQ(vm::Record().log.size(), 1u);
+    EXPECT_EQ(vm::Record().log[0].text, "Warning: Cache file not found : " + Path("gone.sel"));
+    EXPECT_EQ(vm::Record().messageBoxes.size(), 1u);
+    loaded->DeleteThis();
+}
+
+TEST_F(Editing, AssetEnumerationReportsTheStoredName) {
+    struct Names : NameEnumCallback {
+        std::vector<std::string> names;
+        void RecordName(const char* n) override { names.push_back(n); }
+    };
+    mod = NewTessarin();
+    Names none;
+    mod->EnumAuxFiles(none, 0);
+    EXPECT_TRUE(none.names.empty());
+    WriteBytes(Path("here.sel"), "x");
+    scene_.SetDirectory(2, dir_.string());
+    SetFile(mod, "/elsewhere/here.sel"); // found only in the fallback folder
+    Names present, missingOnly;
+    mod->EnumAuxFiles(present, 0);
+    mod->EnumAuxFiles(missingOnly, FILE_ENUM_MISSING_ONLY);
+    EXPECT_EQ(present.names, std::vector<std::string>{"/elsewhere/here.sel"});
+    EXPECT_TRUE(missingOnly.names.empty());
+    SetFile(mod, "/elsewhere/gone.sel");
+    Names missing;
+    mod->EnumAuxFiles(missing, FILE_ENUM_MISSING_ONLY);
+    EXPECT_EQ(missing.names, std::vector<std::string>{"/elsewhere/gone.sel"});
+    mod->DeleteThis();
+}
+} // namespace
