@@ -69,6 +69,13 @@ class PluginTest : public ::testing::Test {
         t->pblock->SetParamValue(pb_cache_file, 0, path.c_str());
     }
 
+    static const char* CacheFileOf(Tessarin* t) {
+        const char* s = nullptr;
+        Interval valid;
+        t->pblock->GetParamValue(pb_cache_file, 0, s, valid);
+        return s;
+    }
+
     void WriteBytes(const std::string& path, const std::string& bytes) {
         std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }

@@ -13,12 +13,7 @@ class CacheDialogs : public PluginTest {
         WriteBytes(Path("a.sel"), sel::EncodeFile(1, Samples({{0.5f}})));
         WriteBytes(Path("b.sel"), sel::EncodeFile(1, Samples({{0.5f}})));
     }
-    const char* CacheFile() {
-        const char* s = nullptr;
-        Interval valid;
-        mod->pblock->GetParamValue(pb_cache_file, 0, s, valid);
-        return s;
-    }
+    const char* CacheFile() { return CacheFileOf(mod); }
     ScriptedTessarin* mod = nullptr;
     INode* node = nullptr;
 };

@@ -35,12 +35,7 @@ protected:
             if (n.message == 80 && n.part == 0x80003fff) s.push_back(n.sender);
         return s;
     }
-    const char* CacheFile() {
-        const char* s = nullptr;
-        Interval valid;
-        mod->pblock->GetParamValue(pb_cache_file, 0, s, valid);
-        return s;
-    }
+    const char* CacheFile() { return CacheFileOf(mod); }
     ScriptedTessarin* mod = nullptr;
     Modifier *a = nullptr, *b = nullptr, *c = nullptr, *world = nullptr;
     INode* node = nullptr;
