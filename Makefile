@@ -24,13 +24,15 @@ test: bootstrap
 		ctest --output-on-failure -j $(JOBS)
 
 # Speed goals live here, not in the tests.
-bench: bootstrap
+bench:
+	@scripts/bootstrap bench
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DTESSARIN_TESTS=OFF -DTESSARIN_BENCH=ON >/dev/null
 	cmake --build build-bench -j $(JOBS) --target bench_playback
 	build-bench/bin/bench_playback
 
 FUZZ_SECONDS ?= 60
-fuzz: bootstrap
+fuzz:
+	@scripts/bootstrap fuzz
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DTESSARIN_TESTS=OFF -DTESSARIN_FUZZ=ON >/dev/null
 	cmake --build build-fuzz -j $(JOBS) --target fuzz_cache_file
 	mkdir -p build-fuzz/corpus && cp -n fuzz/corpus/cache_file/* build-fuzz/corpus/
