@@ -22,7 +22,8 @@ std::string MakeCache() {
     std::string path = (std::filesystem::temp_directory_path() / "tessarin-bench.sel").string();
     std::vector<std::vector<sel::SampleRecord>> samples(kSamples, std::vector<sel::SampleRecord>(kVerts));
     for (int k = 0; k < kSamples; ++k)
-        for (int i = 0; i < kVerts; ++i) samples[k][i] = {float((i + k) % 97) / 96.0f, k * 160};
+        for (int i = 0; i < kVerts; ++i)
+            samples[k][i] = {float((i + k) % 97) / 96.0f, k * 160};
     std::string bytes = sel::EncodeFile(1, samples);
     std::FILE* f = std::fopen(path.c_str(), "wb");
     std::fwrite(bytes.data(), 1, bytes.size(), f);

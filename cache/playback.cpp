@@ -105,6 +105,23 @@ void Tessarin::PlaybackWeights(TimeValue t, TriObject* object) {
     fraction = static_cast<float>(quotient);
     if (quotient < 0) fraction = 0.0f;
     if (fraction > 1.0f) fraction = 1.0f;
+    FillSampleBuffers(idx, next);
+    // 12. point-count check
+    if (panel && idx < countTable.Count() && object->PointCount() != countTable[idx] &&
+        statusCode != status_count_mismatch)
+        ShowStatus(345, status_count_mismatch);
+    // 13.-15.
+    WriteWeights(t, object->GetMesh());
+    // 16. the file is found again
+    if (statusCode == status_missing) {
+        statusCode = status_none;
+        SetWindowTextA(GetDlgItem(panel, 1006), " ");
+        module::ParamDescriptor()->InvalidateUI();
+    }
+}
+
+// Steps 10 and 11: sample idx into sampleA and sample next into sampleB.
+void Tessarin::FillSampleBuffers(int idx, int next) {
     // 10. seek to sample idx
     auto cnt = [&](int k) { return variableCounts ? countTable[k] : pointsPerSample; };
     int64_t off = variableCounts ? SampleOffset(idx) : int64_t(pointsPerSample) * idx;
@@ -123,12 +140,12 @@ void Tessarin::PlaybackWeights(TimeValue t, TriObject* object) {
         ReadRecords(cacheFile, sampleB, cnt(next));
     indexB = next;
     indexA = idx;
-    // 12. point-count check
-    if (panel && idx < countTable.Count() && object->PointCount() != countTable[idx] &&
-        statusCode != status_count_mismatch)
-        ShowStatus(345, status_count_mismatch);
-    // 13.-15. write the weights
-    Mesh& mesh = object->GetMesh();
+}
+
+// Steps 13 to 15: each vertex's played weight, combined with the incoming one, as a selection bit
+// (exactly 1.0) or a soft-selection weight.
+void Tessarin::WriteWeights(TimeValue t, Mesh& mesh) {
+    Interval valid = FOREVER();
     mesh.selLevel = MESH_VERTEX;
     int selectionType = 0;
     pblock->GetParamValue(pb_selection_type, t, selectionType, valid);
@@ -144,18 +161,10 @@ void Tessarin::PlaybackWeights(TimeValue t, TriObject* object) {
         double v = BlendVertexWeight(i, w);
         float r;
         switch (selectionType) {
-        case 0:
-            r = static_cast<float>(v);
-            break;
-        case 1:
-            r = static_cast<float>(v + w);
-            break;
-        case 2:
-            r = static_cast<float>(w - v);
-            break;
-        default:
-            r = w;
-            break;
+        case 0: r = static_cast<float>(v); break;
+        case 1: r = static_cast<float>(v + w); break;
+        case 2: r = static_cast<float>(w - v); break;
+        default: r = w; break;
         }
         if (r == 1.0f) {
             mesh.vertSel.Set(i);
@@ -163,11 +172,5 @@ void Tessarin::PlaybackWeights(TimeValue t, TriObject* object) {
             mesh.vertSel.Clear(i);
             if (ch) ch[i] = r;
         }
-    }
-    // 16. the file is found again
-    if (statusCode == status_missing) {
-        statusCode = status_none;
-        SetWindowTextA(GetDlgItem(panel, 1006), " ");
-        module::ParamDescriptor()->InvalidateUI();
     }
 }

@@ -4,24 +4,93 @@
 
 #include "plugin/tessarin.h"
 
-namespace {
-struct Run {
-    float startTicks, endTicks;
-    int samples, ticksPerFrame, step, subCount;
-    INode* node;
+// One run's values; none outlives the run.
+struct RecordRun {
+    float startTicks = 0, endTicks = 0;
+    int samples = 1, ticksPerFrame = 1, step = 1, subCount = 1;
+    bool forward = true;
+    INode* node = nullptr;
 };
 
+namespace {
 bool Empty(const char* s) { return !s || !*s; }
 
-int32_t FrameCount(float startTicks, float endTicks, int tpf) {
-    double f0 = std::trunc(startTicks);
-    if (endTicks > startTicks)
-        return f0 <= endTicks ? static_cast<int32_t>(std::floor((endTicks - f0) / tpf)) + 1 : 0;
-    return f0 >= endTicks ? static_cast<int32_t>(std::floor((f0 - endTicks) / tpf)) + 1 : 0;
+void ShowProgress(HWND window, const char* text) { SetWindowTextA(GetDlgItem(window, 1006), text); }
+
+void ShowWriteError() {
+    CStr text;
+    text.printf("%s", LookupString(350));
+    MessageBoxA(GetCOREInterface()->MainWindowHandle(), text, nullptr, MB_ICONERROR);
 }
 
-void ShowProgress(HWND window, const char* text) { SetWindowTextA(GetDlgItem(window, 1006), text); }
+// Step 3: the range in ticks; fewer than one sample per frame would divide by zero, so it counts as one.
+RecordRun ReadRange(IParamBlock2* pblock) {
+    RecordRun run;
+    Interval valid = FOREVER();
+    float startTime = 0, endTime = 0;
+    pblock->GetParamValue(pb_start_time, 0, startTime, valid);
+    pblock->GetParamValue(pb_end_time, 0, endTime, valid);
+    pblock->GetParamValue(pb_samples, 0, run.samples, valid);
+    if (run.samples < 1) run.samples = 1;
+    run.ticksPerFrame = GetTicksPerFrame();
+    run.step = run.ticksPerFrame / run.samples;
+    run.startTicks = static_cast<float>(double(run.ticksPerFrame) * startTime);
+    run.endTicks = static_cast<float>(double(run.ticksPerFrame) * endTime);
+    // a range of one frame covers that frame and the next
+    if (run.startTicks == run.endTicks)
+        run.endTicks = static_cast<float>(double(run.endTicks) + run.ticksPerFrame);
+    run.forward = run.endTicks > run.startTicks;
+    return run;
+}
+
+// Step 8: frame times from trunc(startTicks) towards endTicks, both ends included.
+int32_t FrameCount(const RecordRun& run) {
+    double f0 = std::trunc(run.startTicks), tpf = run.ticksPerFrame;
+    if (run.forward)
+        return f0 <= run.endTicks ? static_cast<int32_t>(std::floor((run.endTicks - f0) / tpf)) + 1 : 0;
+    return f0 >= run.endTicks ? static_cast<int32_t>(std::floor((f0 - run.endTicks) / tpf)) + 1 : 0;
+}
 } // namespace
+
+// Steps 10 and 11; answers whether Escape stopped the run.
+bool Tessarin::RecordFrames(const RecordRun& run, HWND panelWindow) {
+    Interface* core = GetCOREInterface();
+    int dir = run.forward ? 1 : -1;
+    int64_t F = static_cast<int64_t>(std::trunc(run.startTicks));
+    auto inRange = [&](int64_t f) { return run.forward ? f <= run.endTicks : f >= run.endTicks; };
+    CStr progress;
+    bool aborted = false;
+    while (inRange(F)) {
+        int64_t S = F;
+        for (int j = 0; j < run.samples; ++j) {
+            recordTime = static_cast<int>(S);
+            if (run.node) {
+                // the start frame is sampled once; later frames spread subCount evaluations over the
+                // step that ends at the sample (forward) or comes down to it (backward)
+                int n = double(F) == double(run.startTicks) ? 1 : run.subCount;
+                double Sf = static_cast<float>(S), stepf = static_cast<float>(run.step);
+                for (int i = 0; i < n; ++i) {
+                    writeNow = i == n - 1 ? 1 : 0;
+                    double q = double(i + 1) / n;
+                    double T = run.forward ? (Sf + stepf * q) - stepf : (Sf - stepf * q) + stepf;
+                    recordTime = static_cast<int>(std::trunc(T));
+                    core->EvaluateNode(run.node, recordTime, 1);
+                }
+            }
+            S += dir * run.step;
+        }
+        progress.printf("Frame %d of %d", static_cast<int>(F / run.ticksPerFrame),
+                        static_cast<int>(static_cast<int64_t>(std::trunc(run.endTicks)) / run.ticksPerFrame));
+        ShowProgress(panelWindow, progress);
+        // only "down now and pressed since the last query" stops
+        if (static_cast<unsigned short>(GetAsyncKeyState(VK_ESCAPE)) == 0x8001) {
+            aborted = true;
+            F = static_cast<int64_t>(std::trunc(double(run.endTicks) + dir));
+        }
+        F += dir * int64_t(run.ticksPerFrame);
+    }
+    return aborted;
+}
 
 void Tessarin::Record(HWND panelWindow) {
     Interval valid = FOREVER();
@@ -37,25 +106,14 @@ void Tessarin::Record(HWND panelWindow) {
     // 2. close
     if (cacheFile) std::fclose(cacheFile);
     cacheFile = nullptr;
-    // 3. range; fewer than one sample per frame would divide by zero, so it counts as one
-    Run run{};
-    float startTime = 0, endTime = 0;
-    pblock->GetParamValue(pb_start_time, 0, startTime, valid);
-    pblock->GetParamValue(pb_end_time, 0, endTime, valid);
-    pblock->GetParamValue(pb_samples, 0, run.samples, valid);
-    if (run.samples < 1) run.samples = 1;
-    run.ticksPerFrame = GetTicksPerFrame();
-    run.step = run.ticksPerFrame / run.samples;
-    run.startTicks = static_cast<float>(double(run.ticksPerFrame) * startTime);
-    run.endTicks = static_cast<float>(double(run.ticksPerFrame) * endTime);
-    if (run.startTicks == run.endTicks)
-        run.endTicks = static_cast<float>(double(run.endTicks) + run.ticksPerFrame);
+    // 3. range
+    RecordRun run = ReadRange(pblock);
     // 4. node
     NodeCollector collector;
     EnumDependents(&collector);
     run.node = collector.nodes.Count() > 0 ? collector.nodes[0] : nullptr;
-    Interface* core = GetCOREInterface();
     // 5. pre-roll, with playback suppressed
+    Interface* core = GetCOREInterface();
     if (double(core->CurrentTime()) == double(run.startTicks) && run.node) {
         suppressPlayback = 1;
         core->EvaluateNode(run.node,
@@ -65,87 +123,38 @@ void Tessarin::Record(HWND panelWindow) {
     // 6. open
     cacheFile = std::fopen(path, "wb");
     if (!cacheFile) {
-        CStr text;
-        text.printf("%s", LookupString(350));
-        MessageBoxA(core->MainWindowHandle(), text, nullptr, MB_ICONERROR);
+        ShowWriteError();
         collector.nodes.Free();
         return;
     }
     writeFailed = 0;
     // 7.-8. header
-    int32_t announced = FrameCount(run.startTicks, run.endTicks, run.ticksPerFrame) * run.samples;
+    int32_t announced = FrameCount(run) * run.samples;
     int32_t header[3] = {formatTag, run.samples, announced};
     if (std::fwrite(header, sizeof header, 1, cacheFile) != 1) writeFailed = 1;
     sampleTotal = announced;
     // 9. prepare
-    CStr progress;
     recording = 1;
-    bool aborted = false;
     int accumulate = 0;
-    run.subCount = 1;
     pblock->GetParamValue(pb_quality, 0, run.subCount, valid);
     pblock->GetParamValue(pb_accumulate, 0, accumulate, valid);
     if (!accumulate) run.subCount = 1;
     if (countTable.HasStorage()) countTable.SetCount(0);
-    // 10.-11. frames, forward or backward
-    bool forward = run.endTicks > run.startTicks;
-    int dir = forward ? 1 : -1;
-    int64_t F = static_cast<int64_t>(std::trunc(run.startTicks));
-    auto inRange = [&](int64_t f) { return forward ? f <= run.endTicks : f >= run.endTicks; };
-    while (inRange(F)) {
-        int64_t S = F;
-        for (int j = 0; j < run.samples; ++j) {
-            recordTime = static_cast<int>(S);
-            if (run.node) {
-                // the start frame is sampled once; later frames spread subCount evaluations over the step
-                int n = double(F) == double(run.startTicks) ? 1 : run.subCount;
-                double Sf = static_cast<float>(S), stepf = static_cast<float>(run.step);
-                for (int i = 0; i < n; ++i) {
-                    writeNow = i == n - 1 ? 1 : 0;
-                    double q = double(i + 1) / n;
-                    double T = forward ? (Sf + stepf * q) - stepf : (Sf - stepf * q) + stepf;
-                    recordTime = static_cast<int>(std::trunc(T));
-                    core->EvaluateNode(run.node, recordTime, 1);
-                }
-            }
-            S += dir * run.step;
-        }
-        progress.printf("Frame %d of %d", static_cast<int>(F / run.ticksPerFrame),
-                        static_cast<int>(static_cast<int64_t>(std::trunc(run.endTicks)) / run.ticksPerFrame));
-        ShowProgress(panelWindow, progress);
-        if (static_cast<unsigned short>(GetAsyncKeyState(VK_ESCAPE)) == 0x8001) {
-            aborted = true;
-            F = static_cast<int64_t>(std::trunc(double(run.endTicks) + dir));
-        }
-        F += dir * int64_t(run.ticksPerFrame);
-    }
+    // 10.-11. frames
+    bool aborted = RecordFrames(run, panelWindow);
     // 12. count table
     int written = countTable.Count();
     if (written > 0 && std::fwrite(countTable.Addr(0), sizeof(int32_t), static_cast<size_t>(written),
-                                   cacheFile) != static_cast<size_t>(written))
+                                   cacheFile) != size_t(written))
         writeFailed = 1;
     // 13. word 2 must match the table: after Escape, and whenever a sample was never captured
-    if (aborted || written != announced) {
+    if (aborted || written != announced)
         if (std::fseek(cacheFile, 8, SEEK_SET) != 0 ||
             std::fwrite(&written, sizeof written, 1, cacheFile) != 1)
             writeFailed = 1;
-    }
-    if (!aborted) {
-        const char* now = nullptr;
-        pblock->GetParamValue(pb_cache_file, 0, now, valid);
-        if (Empty(now)) {
-            pblock->SetParamValue(pb_cache_file, 0, path.data());
-            CStr directory, file;
-            SplitPathFile(path, &directory, &file);
-            if (ICustButton* button = GetICustButton(GetDlgItem(panelWindow, 1002))) {
-                button->SetCaption(file);
-                ReleaseICustButton(button);
-            }
-        }
-    }
+    if (!aborted) AdoptRecordedPath(path, panelWindow);
     // 14. finish
-    progress = " ";
-    ShowProgress(panelWindow, progress);
+    ShowProgress(panelWindow, " ");
     if (std::fflush(cacheFile) != 0) writeFailed = 1;
     if (std::fclose(cacheFile) != 0) writeFailed = 1;
     statusCode = status_none;
@@ -155,9 +164,20 @@ void Tessarin::Record(HWND panelWindow) {
     if (accumulated.HasStorage()) accumulated.SetCount(0);
     collector.nodes.Free();
     // a full disk or a vanished folder must not pass for a finished recording
-    if (writeFailed) {
-        CStr text;
-        text.printf("%s", LookupString(350));
-        MessageBoxA(core->MainWindowHandle(), text, nullptr, MB_ICONERROR);
+    if (writeFailed) ShowWriteError();
+}
+
+// cache_file was cleared while the run went on: it names the file just written again.
+void Tessarin::AdoptRecordedPath(const CStr& path, HWND panelWindow) {
+    const char* now = nullptr;
+    Interval valid = FOREVER();
+    pblock->GetParamValue(pb_cache_file, 0, now, valid);
+    if (!Empty(now)) return;
+    pblock->SetParamValue(pb_cache_file, 0, path.data());
+    CStr directory, file;
+    SplitPathFile(path, &directory, &file);
+    if (ICustButton* button = GetICustButton(GetDlgItem(panelWindow, 1002))) {
+        button->SetCaption(file);
+        ReleaseICustButton(button);
     }
 }

@@ -11,7 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!sel::ReadLayout(src, layout).ok) return 0;
     int32_t capacity = std::max(layout.largestCount, 1);
     std::vector<sel::SampleRecord> buffer(static_cast<size_t>(capacity));
-    for (int k = 0; k < std::min(layout.samples, 64); ++k) sel::ReadSample(src, layout, k, buffer.data(), capacity);
+    for (int k = 0; k < std::min(layout.samples, 64); ++k)
+        sel::ReadSample(src, layout, k, buffer.data(), capacity);
     sel::ReadSample(src, layout, layout.samples - 1, buffer.data(), capacity);
     return 0;
 }

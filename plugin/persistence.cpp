@@ -64,14 +64,9 @@ int Tessarin::Load(ILoad* reader) {
     ULONG read = 0;
     while (reader->OpenChunk() == IO_OK) {
         switch (reader->CurChunkID()) {
-        case kEnabledChunk:
-            reader->Read(&savedEnabled, sizeof savedEnabled, &read);
-            break;
-        case kViewEnabledChunk:
-            reader->Read(&savedViewEnabled, sizeof savedViewEnabled, &read);
-            break;
-        default:
-            break;
+        case kEnabledChunk: reader->Read(&savedEnabled, sizeof savedEnabled, &read); break;
+        case kViewEnabledChunk: reader->Read(&savedViewEnabled, sizeof savedViewEnabled, &read); break;
+        default: break;
         }
         reader->CloseChunk();
     }

@@ -25,20 +25,11 @@ void TessarinInterface::RemoveInterfaceObserver(InterfaceNotifyCallback* observe
 
 int TessarinInterface::Dispatch(FunctionID fid, TimeValue, FPValue&, FPParams*) {
     switch (static_cast<short>(fid)) {
-    case fn_record:
-        record();
-        return 1;
-    case fn_setCache:
-        setCache();
-        return 1;
-    case fn_enableMods:
-        enableMods();
-        return 1;
-    case fn_disableMods:
-        disableMods();
-        return 1;
-    default:
-        return FPS_NO_SUCH_FUNCTION;
+    case fn_record: record(); return 1;
+    case fn_setCache: setCache(); return 1;
+    case fn_enableMods: enableMods(); return 1;
+    case fn_disableMods: disableMods(); return 1;
+    default: return FPS_NO_SUCH_FUNCTION;
     }
 }
 

@@ -155,6 +155,12 @@ class Tessarin : public Modifier {
 
   private:
     void FreeSampleBuffers();
+    // Recorder steps (cache/recorder.cpp).
+    bool RecordFrames(const struct RecordRun& run, HWND panelWindow);
+    void AdoptRecordedPath(const CStr& path, HWND panelWindow);
+    // Playback steps (cache/playback.cpp).
+    void FillSampleBuffers(int idx, int next);
+    void WriteWeights(TimeValue t, Mesh& mesh);
 };
 
 // The script interface "tessarin", implemented by every instance.

@@ -60,8 +60,7 @@ class TessarinDlgProc : public ParamMap2UserDlgProc {
             mod_->SetModifiersBelowEnabled(false);
             RecordLine("DisableMods");
             break;
-        default:
-            break;
+        default: break;
         }
     }
     Tessarin* mod_;

@@ -36,13 +36,10 @@ std::string OneLine(std::string s) {
 
 int DefaultAnswer(UINT type) {
     switch (type & 0x0f) {
-    case MB_YESNO:
-        return IDNO;
+    case MB_YESNO: return IDNO;
     case MB_OKCANCEL:
-    case MB_YESNOCANCEL:
-        return IDCANCEL;
-    default:
-        return IDOK;
+    case MB_YESNOCANCEL: return IDCANCEL;
+    default: return IDOK;
     }
 }
 

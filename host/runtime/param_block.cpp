@@ -13,8 +13,7 @@ void ReadKeys(va_list& ap, ParamDef& def) {
     for (;;) {
         unsigned key = va_arg(ap, unsigned);
         switch (key) {
-        case p_end:
-            return;
+        case p_end: return;
         case p_default:
             if (def.type == TYPE_FLOAT)
                 def.defaultFloat = va_arg(ap, double);

@@ -7,7 +7,7 @@ namespace {
 using testing_support::PluginTest;
 
 class Editing : public PluginTest {
-protected:
+  protected:
     // Tessarin on top of `a` in the node's first derived object, `b` and `c` in a second one below.
     void BuildStack() {
         mod = NewTessarin();
@@ -45,7 +45,8 @@ TEST_F(Editing, DisableSwitchesOffEverythingBelowAcrossDerivedObjects) {
     BuildStack();
     vm::Record().Clear();
     mod->SetModifiersBelowEnabled(false);
-    for (Modifier* m : {a, b, c}) EXPECT_FALSE(m->IsEnabled());
+    for (Modifier* m : {a, b, c})
+        EXPECT_FALSE(m->IsEnabled());
     EXPECT_TRUE(mod->IsEnabled());
     EXPECT_TRUE(world->IsEnabled()) << "world-space modifiers are never changed";
     EXPECT_EQ(ChangeSenders(), (std::vector<ReferenceTarget*>{a, b, c}));
@@ -60,7 +61,8 @@ TEST_F(Editing, DisableSwitchesOffEverythingBelowAcrossDerivedObjects) {
     EXPECT_FALSE(c->IsEnabled());
     EXPECT_EQ(ChangeSenders().size(), 6u);
     mod->SetModifiersBelowEnabled(true);
-    for (Modifier* m : {a, b, c}) EXPECT_TRUE(m->IsEnabled());
+    for (Modifier* m : {a, b, c})
+        EXPECT_TRUE(m->IsEnabled());
 }
 
 TEST_F(Editing, AtTheBottomNothingChangesButTheRedrawAndNotification) {
@@ -88,7 +90,8 @@ TEST_F(Editing, PanelInitialisationShowsTheFileAndHidesTheRelativeControls) {
     EXPECT_EQ(module::editInterface, &scene_);
     EXPECT_EQ(GetDlgItem(mod->panel, 1010)->text, "walk.sel");
     EXPECT_EQ(GetDlgItem(mod->panel, 1006)->text, LookupString(345));
-    for (int id : {1005, 1494, 1500, 1012}) EXPECT_FALSE(IsWindowVisible(GetDlgItem(mod->panel, id))) << id;
+    for (int id : {1005, 1494, 1500, 1012})
+        EXPECT_FALSE(IsWindowVisible(GetDlgItem(mod->panel, id))) << id;
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(mod->panel, 1007)));
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(mod->panel, 1495))) << "quality follows accumulateSelection";
     scene_.EndEdit();
