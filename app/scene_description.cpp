@@ -230,18 +230,8 @@ void SetParamJson(const Context& c, Animatable* object, const std::string& name,
     Fail(where, "no such parameter");
 }
 
-Modifier* BuildModifier(const Context& c, const json& m, const std::string& where) {
-    if (m.contains("instance")) {
-        AllowKeys(m, where, {"instance"});
-        if (!m.at("instance").is_string()) Fail(where + ".instance", "must be a modifier id");
-        auto it = c.out->modifiersById.find(m.at("instance").get<std::string>());
-        if (it == c.out->modifiersById.end()) Fail(where + ".instance", "no modifier with that id");
-        return it->second;
-    }
-    const json& cls = Need(m, "class", where);
-    if (!cls.is_string()) Fail(where + ".class", "must be a class name");
-    std::string name = cls.get<std::string>();
-    Modifier* mod = nullptr;
+// The host's own selection modifiers; null for any other class name.
+Modifier* BuildBuiltin(const Context& c, const std::string& name, const json& m, const std::string& where) {
     if (name == "SelectKeys") {
         AllowKeys(m, where, {"class", "keys", "enabled"});
         auto keys =
@@ -254,56 +244,73 @@ Modifier* BuildModifier(const Context& c, const json& m, const std::string& wher
                                                  key.weights = Floats(k.at("weights"), kw + ".weights");
                                              return key;
                                          });
-        mod = new vm::SelectKeys(std::move(keys));
-    } else if (name == "SoftSelect") {
+        return new vm::SelectKeys(std::move(keys));
+    }
+    if (name == "SoftSelect") {
         AllowKeys(m, where, {"class", "center", "radius", "falloff", "enabled"});
         auto centers = KeyList<vm::SoftSelect::Key>(
             m, "center", where, {"frame", "tick", "at"}, [&](const json& k, const std::string& kw) {
                 return vm::SoftSelect::Key{KeyTime(c, k, kw), Point(Need(k, "at", kw), kw + ".at")};
             });
+        float radius = static_cast<float>(Number(Need(m, "radius", where), where + ".radius"));
         float falloff =
             m.contains("falloff") ? static_cast<float>(Number(m.at("falloff"), where + ".falloff")) : 0.0f;
-        mod = new vm::SoftSelect(std::move(centers),
-                                 static_cast<float>(Number(Need(m, "radius", where), where + ".radius")),
-                                 falloff);
-    } else if (name == "Trim") {
+        return new vm::SoftSelect(std::move(centers), radius, falloff);
+    }
+    if (name == "Trim") {
         AllowKeys(m, where, {"class", "keys", "enabled"});
         auto keys = KeyList<vm::Trim::Key>(
             m, "keys", where, {"frame", "tick", "count"}, [&](const json& k, const std::string& kw) {
                 return vm::Trim::Key{KeyTime(c, k, kw), Integer(Need(k, "count", kw), kw + ".count")};
             });
-        mod = new vm::Trim(std::move(keys));
-    } else {
-        AllowKeys(m, where, {"class", "id", "params", "enabled"});
-        ClassDesc2* cd = vm::Classes().FindByName(name);
-        if (!cd || cd->SuperClassCode() != OSM_CLASS_ID)
-            Fail(where + ".class", "unknown modifier class \"" + name + "\"");
-        Animatable* a = cd->CreateInstance(FALSE);
-        mod = dynamic_cast<Modifier*>(a);
-        if (!mod) {
-            if (a) a->DeleteThis();
-            Fail(where + ".class", "\"" + name + "\" did not make a modifier");
-        }
-        try {
-            if (m.contains("params")) {
-                const json& ps = m.at("params");
-                if (!ps.is_object()) Fail(where + ".params", "must be an object");
-                for (auto it = ps.begin(); it != ps.end(); ++it)
-                    SetParamJson(c, mod, it.key(), it.value(), where + ".params." + it.key());
-            }
-            if (m.contains("id")) {
-                if (!m.at("id").is_string()) Fail(where + ".id", "must be a string");
-                c.out->modifiersById[m.at("id").get<std::string>()] = mod;
-            }
-        } catch (...) {
-            mod->DeleteThis();
-            throw;
-        }
+        return new vm::Trim(std::move(keys));
     }
-    if (m.contains("enabled")) {
-        if (!m.at("enabled").is_boolean()) Fail(where + ".enabled", "must be true or false");
-        if (!m.at("enabled").get<bool>()) mod->SetAFlag(A_MOD_DISABLED);
+    return nullptr;
+}
+
+// A plug-in class, created through the class directory as the host does, then given its parameters.
+Modifier* BuildPluginModifier(const Context& c, const std::string& name, const json& m,
+                              const std::string& where) {
+    AllowKeys(m, where, {"class", "id", "params", "enabled"});
+    if (m.contains("id") && !m.at("id").is_string()) Fail(where + ".id", "must be a string");
+    if (m.contains("params") && !m.at("params").is_object()) Fail(where + ".params", "must be an object");
+    ClassDesc2* cd = vm::Classes().FindByName(name);
+    if (!cd || cd->SuperClassCode() != OSM_CLASS_ID)
+        Fail(where + ".class", "unknown modifier class \"" + name + "\"");
+    Animatable* a = cd->CreateInstance(FALSE);
+    auto* mod = dynamic_cast<Modifier*>(a);
+    if (!mod) {
+        if (a) a->DeleteThis();
+        Fail(where + ".class", "\"" + name + "\" did not make a modifier");
     }
+    try {
+        if (m.contains("params"))
+            for (auto it = m.at("params").begin(); it != m.at("params").end(); ++it)
+                SetParamJson(c, mod, it.key(), it.value(), where + ".params." + it.key());
+    } catch (...) {
+        mod->DeleteThis();
+        throw;
+    }
+    if (m.contains("id")) c.out->modifiersById[m.at("id").get<std::string>()] = mod;
+    return mod;
+}
+
+Modifier* BuildModifier(const Context& c, const json& m, const std::string& where) {
+    if (m.contains("instance")) {
+        AllowKeys(m, where, {"instance"});
+        if (!m.at("instance").is_string()) Fail(where + ".instance", "must be a modifier id");
+        auto it = c.out->modifiersById.find(m.at("instance").get<std::string>());
+        if (it == c.out->modifiersById.end()) Fail(where + ".instance", "no modifier with that id");
+        return it->second;
+    }
+    const json& cls = Need(m, "class", where);
+    if (!cls.is_string()) Fail(where + ".class", "must be a class name");
+    if (m.contains("enabled") && !m.at("enabled").is_boolean())
+        Fail(where + ".enabled", "must be true or false");
+    std::string name = cls.get<std::string>();
+    Modifier* mod = BuildBuiltin(c, name, m, where);
+    if (!mod) mod = BuildPluginModifier(c, name, m, where);
+    if (m.contains("enabled") && !m.at("enabled").get<bool>()) mod->SetAFlag(A_MOD_DISABLED);
     return mod;
 }
 
