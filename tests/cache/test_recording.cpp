@@ -89,6 +89,15 @@ TEST_F(Recording, ThreeFramesAtTwoSamplesMakeThe180ByteFile) {
     EXPECT_FLOAT_EQ(m.vertexFloat(0)[2], 0.5f);
 }
 
+TEST_F(Recording, TheNextPlaybackReadsTheNewFileUnderTheSameName) {
+    WriteBytes(Path("rec.sel"), sel::EncodeFile(1, Samples({{0.9f}})));
+    Setup(1, {{0, {}, std::vector<float>{0.25f}}}, 0, 1);
+    EXPECT_FLOAT_EQ(Evaluate(node, 0).vertexFloat(0)[0], 0.9f);
+    ASSERT_NE(mod->cacheFile, nullptr);
+    mod->Record(nullptr);
+    EXPECT_FLOAT_EQ(Evaluate(node, 0).vertexFloat(0)[0], 0.25f);
+}
+
 TEST_F(Recording, AccumulationKeepsTheGreatestWeight) {
     std::vector<vm::SelectKeys::Key> keys = {{0, {1}, std::vector<float>{0.2f, 0.3f}},
                                              {160, {}, std::vector<float>{0.8f, 0.0f}},

@@ -73,6 +73,12 @@ TEST_F(CacheDialogs, RecordFileAsksBeforeReplacing) {
     EXPECT_EQ(p.flags, 0x1804u);
     EXPECT_EQ(p.initialDir, dir_.string());
 
+    provider_.saveAnswers = {Path("a.sel")};
+    provider_.boxAnswers = {IDYES};
+    mod->ChooseRecordFile(nullptr);
+    EXPECT_STREQ(CacheFile(), Path("a.sel").c_str()) << "Yes replaces";
+    vm::Record().Clear();
+
     SetFile(mod, "");
     provider_.saveAnswers = {Path("a.sel"), ""};
     provider_.boxAnswers = {IDNO};
