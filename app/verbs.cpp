@@ -1,8 +1,10 @@
 // plugins and eval.
 #include "verbs.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 
 #include <nlohmann/json.hpp>
@@ -144,7 +146,10 @@ class Progress {
             std::cerr << "\rrecording [" << std::string(static_cast<size_t>(fill), '#')
                       << std::string(static_cast<size_t>(width - fill), ' ') << "] frame " << frame
                       << std::flush;
-        } else {
+        } else if (std::labs(frame - static_cast<long>(start_)) %
+                       std::max(1L, static_cast<long>(span / 20)) ==
+                   0) {
+            // plain lines go to logs: about twenty of them for any range
             std::cerr << "recording frame " << frame << "\n";
         }
     }
