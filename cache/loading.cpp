@@ -1,19 +1,34 @@
 // Opening a cache file for reading and loading its header, count table and first sample.
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <cstring>
 
 #include "cache/format/cache_format.h"
 #include "plugin/tessarin.h"
 
+namespace {
+// Folders open for reading too; a cache file is a plain file.
+FILE* OpenPlainFile(const char* path) {
+    FILE* f = std::fopen(path, "rb");
+    struct stat st;
+    if (f && (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode))) {
+        std::fclose(f);
+        f = nullptr;
+    }
+    return f;
+}
+} // namespace
+
 FILE* Tessarin::OpenCacheFile(const char* path) {
     if (!path) return nullptr;
-    if (FILE* f = std::fopen(path, "rb")) return f;
+    if (FILE* f = OpenPlainFile(path)) return f;
     // fall back to the file name in the host's directory 2
     CStr directory, file;
     SplitPathFile(CStr(path), &directory, &file);
     CStr fallback;
     fallback.printf("%s/%s", GetCOREInterface()->HostDirectory(2), file.data());
-    return std::fopen(fallback, "rb");
+    return OpenPlainFile(fallback);
 }
 
 void Tessarin::LoadCache(const char* path) {

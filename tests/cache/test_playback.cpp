@@ -232,6 +232,10 @@ TEST_F(Playback, UnsetFileNamePassesThroughButEmptyNameIsMissing) {
     SetFile(mod, "");
     Evaluate(node, 0);
     EXPECT_EQ(mod->statusCode, status_missing);
+    EXPECT_EQ(mod->cacheFile, nullptr) << "the fallback folder itself is not a cache file";
+    SetFile(mod, dir_.string());
+    Evaluate(node, 0);
+    EXPECT_EQ(mod->cacheFile, nullptr);
 }
 
 TEST_F(Playback, FileNameFallsBackToHostDirectoryTwo) {
