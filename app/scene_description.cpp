@@ -191,43 +191,39 @@ void ApplySelection(const json& s, const std::string& where, Mesh& mesh) {
 
 void SetParamJson(const Context& c, Animatable* object, const std::string& name, const json& v,
                   const std::string& where) {
-    for (int b = 0; b < object->ParamBlockCount(); ++b) {
-        IParamBlock2* block = object->ParamBlockAt(b);
-        if (!block) continue;
-        ParamID id = block->GetDesc()->FindParamByName(name.c_str());
-        if (id < 0) continue;
-        const ParamDef* def = block->GetDesc()->FindParam(id);
-        switch (def->type) {
-        case TYPE_STRING:
-            if (v.is_null())
-                block->SetParamValue(id, 0, static_cast<const char*>(nullptr));
-            else if (v.is_string())
-                block->SetParamValue(id, 0, Path(c, v.get<std::string>()).c_str());
-            else
-                Fail(where, "must be a string");
-            return;
-        case TYPE_FLOAT:
-            if (v.is_array()) { // keys of an animatable parameter
-                if (!(def->flags & P_ANIMATABLE)) Fail(where, "cannot be animated");
-                for (size_t i = 0; i < v.size(); ++i) {
-                    std::string kw = where + "[" + std::to_string(i) + "]";
-                    AllowKeys(v[i], kw, {"frame", "tick", "value"});
-                    block->SetParamValue(id, KeyTime(c, v[i], kw),
-                                         static_cast<float>(Number(Need(v[i], "value", kw), kw + ".value")));
-                }
-            } else {
-                block->SetParamValue(id, 0, static_cast<float>(Number(v, where)));
+    IParamBlock2* block = nullptr;
+    const ParamDef* def = FindParameter(object, name, &block);
+    if (!def) Fail(where, "no such parameter");
+    ParamID id = def->id;
+    switch (def->type) {
+    case TYPE_STRING:
+        if (v.is_null())
+            block->SetParamValue(id, 0, static_cast<const char*>(nullptr));
+        else if (v.is_string())
+            block->SetParamValue(id, 0, Path(c, v.get<std::string>()).c_str());
+        else
+            Fail(where, "must be a string");
+        return;
+    case TYPE_FLOAT:
+        if (v.is_array()) { // keys of an animatable parameter
+            if (!(def->flags & P_ANIMATABLE)) Fail(where, "cannot be animated");
+            for (size_t i = 0; i < v.size(); ++i) {
+                std::string kw = where + "[" + std::to_string(i) + "]";
+                AllowKeys(v[i], kw, {"frame", "tick", "value"});
+                block->SetParamValue(id, KeyTime(c, v[i], kw),
+                                     static_cast<float>(Number(Need(v[i], "value", kw), kw + ".value")));
             }
-            return;
-        default:
-            if (v.is_boolean())
-                block->SetParamValue(id, 0, v.get<bool>() ? 1 : 0);
-            else
-                block->SetParamValue(id, 0, Integer(v, where));
-            return;
+        } else {
+            block->SetParamValue(id, 0, static_cast<float>(Number(v, where)));
         }
+        return;
+    default:
+        if (v.is_boolean())
+            block->SetParamValue(id, 0, v.get<bool>() ? 1 : 0);
+        else
+            block->SetParamValue(id, 0, Integer(v, where));
+        return;
     }
-    Fail(where, "no such parameter");
 }
 
 // The host's own selection modifiers; null for any other class name.
@@ -416,14 +412,20 @@ BuiltScene LoadScene(const std::string& path) {
     return BuildScene(ss.str(), dir.string());
 }
 
-void SetParameterFromText(Animatable* object, const std::string& name, const std::string& value) {
-    bool text = false;
+const ParamDef* FindParameter(Animatable* object, const std::string& name, IParamBlock2** block) {
     for (int b = 0; b < object->ParamBlockCount(); ++b)
-        if (IParamBlock2* block = object->ParamBlockAt(b)) {
-            const ParamDef* def =
-                block->GetDesc()->FindParam(block->GetDesc()->FindParamByName(name.c_str()));
-            text = text || (def && def->type == TYPE_STRING);
+        if (IParamBlock2* pb = object->ParamBlockAt(b)) {
+            ParamID id = pb->GetDesc()->FindParamByName(name.c_str());
+            if (id < 0) continue;
+            if (block) *block = pb;
+            return pb->GetDesc()->FindParam(id);
         }
+    return nullptr;
+}
+
+void SetParameterFromText(Animatable* object, const std::string& name, const std::string& value) {
+    const ParamDef* def = FindParameter(object, name, nullptr);
+    bool text = def && def->type == TYPE_STRING;
     json v = value;
     if (!text) {
         if (value == "on" || value == "off")

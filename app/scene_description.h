@@ -24,6 +24,9 @@ BuiltScene LoadScene(const std::string& path);
 // Builds from JSON text; relative paths are taken relative to `baseDir`.
 BuiltScene BuildScene(const std::string& jsonText, const std::string& baseDir);
 
+// The parameter named `name` among the object's blocks, with its block; null when there is none.
+const ParamDef* FindParameter(Animatable* object, const std::string& name, IParamBlock2** block);
+
 // Sets a parameter of the modifier's blocks by internal name from text ("1.5", "2", "on", a path).
 // Throws SceneError when there is no such parameter or the value does not fit its type.
 void SetParameterFromText(Animatable* object, const std::string& name, const std::string& value);

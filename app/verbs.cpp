@@ -115,14 +115,12 @@ Modifier* FindScriptedModifier(INode* node, const char* function) {
 }
 
 float FloatParam(Animatable* a, const char* name) {
-    for (int b = 0; b < a->ParamBlockCount(); ++b)
-        if (IParamBlock2* block = a->ParamBlockAt(b)) {
-            ParamID id = block->GetDesc()->FindParamByName(name);
-            float v = 0;
-            Interval valid;
-            if (id >= 0 && block->GetParamValue(id, 0, v, valid)) return v;
-        }
-    return 0;
+    IParamBlock2* block = nullptr;
+    const ParamDef* def = FindParameter(a, name, &block);
+    float v = 0;
+    Interval valid;
+    if (def) block->GetParamValue(def->id, 0, v, valid);
+    return v;
 }
 
 // Progress of a recording from the times the host is asked to evaluate.

@@ -43,7 +43,6 @@ void Tessarin::LoadCache(const char* path) {
     variableCounts = layout.variable ? layout.header.formatTag : 0;
     samplesPerFrame = layout.header.samplesPerFrame;
     sampleTotal = layout.samples;
-    fileBytes = layout.fileBytes;
     // 5. fresh buffers (none for a file that cannot be played: the evaluation then reports it missing)
     FreeSampleBuffers();
     indexA = indexB = kNoSample;

@@ -148,8 +148,6 @@ class Tessarin : public Modifier {
     float fraction = 0.0f;
     int recordTime = 0;
     int writeNow = 0;
-    // What the loaded file really holds (guards against damaged files).
-    int64_t fileBytes = 0;
     // Set when a write to the cache file failed during the current recording.
     int writeFailed = 0;
 

@@ -56,8 +56,6 @@ MacroRecorder* macroRecorder = &g_macroRecorder;
 
 namespace vm {
 
-std::string MacroText(const MacroRecord& r) { return r.line + "()"; }
-
 ScriptCallResult CallScriptFunction(Animatable* object, ClassDesc2* cd, const char* name) {
     if (!object || !cd) return {false, 0, "no object"};
     for (int i = 0; i < cd->NumInterfaces(); ++i) {

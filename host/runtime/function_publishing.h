@@ -14,7 +14,5 @@ struct ScriptCallResult {
 
 // Finds `name` (any case) among the mixin interfaces of the object's class and dispatches it.
 ScriptCallResult CallScriptFunction(Animatable* object, ClassDesc2* cd, const char* name);
-// The line as the macro recorder shows it.
-std::string MacroText(const MacroRecord& record);
 
 } // namespace vm

@@ -1,8 +1,6 @@
 // Parameter block descriptions built from one variadic list, and the blocks built from them.
 #include <algorithm>
-#include <cmath>
 #include <cstdarg>
-#include <strings.h>
 
 #include "runtime/host_record.h"
 #include "runtime/window.h"
@@ -228,9 +226,4 @@ int IParamBlock2::KeyCount(ParamID id) const {
     for (int i = 0; i < desc_->Count(); ++i)
         if (desc_->ParamAt(i).id == id) return static_cast<int>(values_[static_cast<size_t>(i)].keys.size());
     return 0;
-}
-
-void IParamBlock2::ClearKeys(ParamID id) {
-    const ParamDef* def;
-    if (Value* v = Find(id, &def)) v->keys.clear();
 }

@@ -130,7 +130,6 @@ class IParamBlock2 : public ReferenceTarget {
     BOOL SetParamValue(ParamID id, TimeValue t, const char* value, int tab = 0);
 
     int KeyCount(ParamID id) const;
-    void ClearKeys(ParamID id);
 
   private:
     struct Value {
