@@ -2,6 +2,7 @@
 #include "runtime/scene.h"
 
 #include <cstdarg>
+#include <set>
 
 #include "runtime/host_record.h"
 #include "runtime/window.h"
@@ -55,7 +56,36 @@ void Scene::LogEntry(DWORD type, BOOL dialog, const char* title, const char* for
     std::vsnprintf(buf, sizeof buf, format ? format : "", ap);
     va_end(ap);
     Record().log.push_back({type, dialog, title ? title : "", buf});
-    Record().Echo(std::string("log: ") + buf);
+    Record().Echo(LogTypeName(type) + ": " + buf);
+}
+
+std::string LogTypeName(DWORD type) {
+    switch (type) {
+    case SYSLOG_ERROR: return "error";
+    case SYSLOG_WARN: return "warning";
+    case SYSLOG_INFO: return "info";
+    case SYSLOG_DEBUG: return "debug";
+    default: return "log " + std::to_string(type);
+    }
+}
+
+void Scene::EnumAuxFiles(NameEnumCallback& callback, DWORD flags) {
+    std::set<Animatable*> seen;
+    auto visit = [&](Animatable* a) {
+        if (a && seen.insert(a).second) a->EnumAuxFiles(callback, flags);
+    };
+    auto visitDerived = [&](IDerivedObject* d) {
+        for (int i = 0; i < d->ModifierCount(); ++i)
+            visit(d->ModifierAt(i));
+    };
+    for (INode* n : nodes_) {
+        visit(n);
+        Object* o = n->ObjectReference();
+        for (; o && o->SuperClassCode() == GEN_DERIVOB_CLASS_ID; o = static_cast<IDerivedObject*>(o)->InputObject())
+            visitDerived(static_cast<IDerivedObject*>(o));
+        visit(o);
+        if (IDerivedObject* ws = n->WorldSpaceDerivedObject()) visitDerived(ws);
+    }
 }
 
 const char* Scene::HostDirectory(int which) {
