@@ -81,7 +81,8 @@ void Scene::EnumAuxFiles(NameEnumCallback& callback, DWORD flags) {
     for (INode* n : nodes_) {
         visit(n);
         Object* o = n->ObjectReference();
-        for (; o && o->SuperClassCode() == GEN_DERIVOB_CLASS_ID; o = static_cast<IDerivedObject*>(o)->InputObject())
+        for (; o && o->SuperClassCode() == GEN_DERIVOB_CLASS_ID;
+             o = static_cast<IDerivedObject*>(o)->InputObject())
             visitDerived(static_cast<IDerivedObject*>(o));
         visit(o);
         if (IDerivedObject* ws = n->WorldSpaceDerivedObject()) visitDerived(ws);

@@ -47,7 +47,8 @@ std::vector<Modifier*> ModifierOrder(Scene& scene, std::map<Modifier*, uint32_t>
     std::vector<Modifier*> order;
     auto add = [&](IDerivedObject* d) {
         for (int i = 0; i < d->ModifierCount(); ++i)
-            if (Modifier* m = d->ModifierAt(i); m && index.emplace(m, order.size()).second) order.push_back(m);
+            if (Modifier* m = d->ModifierAt(i); m && index.emplace(m, order.size()).second)
+                order.push_back(m);
     };
     for (INode* n : scene.Nodes()) {
         for (Object* o = n->ObjectReference(); o && o->SuperClassCode() == GEN_DERIVOB_CLASS_ID;
@@ -122,7 +123,8 @@ void SaveNode(ChunkWriter& w, INode* node, std::map<Modifier*, uint32_t>& index)
     for (Object* o = node->ObjectReference(); o && o->SuperClassCode() == GEN_DERIVOB_CLASS_ID;
          o = static_cast<IDerivedObject*>(o)->InputObject())
         SaveModifierList(w, chunk_derived, static_cast<IDerivedObject*>(o), index);
-    if (IDerivedObject* ws = node->WorldSpaceDerivedObject()) SaveModifierList(w, chunk_world_derived, ws, index);
+    if (IDerivedObject* ws = node->WorldSpaceDerivedObject())
+        SaveModifierList(w, chunk_world_derived, ws, index);
     w.EndChunk();
 }
 
@@ -190,7 +192,8 @@ TriPtr LoadMesh(SceneInput& in) {
     for (const Face& f : faces)
         for (int v : f.v)
             if (v < 0 || v >= mesh.getNumVerts())
-                in.Fail("a face uses vertex " + std::to_string(v) + " of " + std::to_string(mesh.getNumVerts()),
+                in.Fail("a face uses vertex " + std::to_string(v) + " of " +
+                            std::to_string(mesh.getNumVerts()),
                         at);
     mesh.faces = std::move(faces);
     if (hasSoft) {
@@ -344,7 +347,7 @@ std::unique_ptr<Scene> ParseSceneFile(std::string bytes, const std::string& file
             in.Close();
         }
         in.Close();
-        if (in.Left()) in.Fail(std::to_string(in.Left()) + " bytes after the scene chunk");
+        if (in.Left()) in.Fail(std::to_string(in.Left()) + " stray bytes after the scene chunk");
     }
     // every chunk is read: now the plug-ins may look at the whole scene
     reader.RunPostLoadCallbacks();

@@ -215,7 +215,8 @@ ModifierPtr CreatePluginModifier(SceneInput& in, ClassDesc2* cd) {
     auto* mod = dynamic_cast<Modifier*>(a);
     if (!mod) {
         if (a) a->DeleteThis();
-        in.Fail(std::string("class \"") + (cd->ClassName() ? cd->ClassName() : "") + "\" did not make a modifier",
+        in.Fail(std::string("class \"") + (cd->ClassName() ? cd->ClassName() : "") +
+                    "\" did not make a modifier",
                 in.ChunkStart());
     }
     return ModifierPtr(mod);
@@ -298,10 +299,10 @@ Modifier* LoadModifier(SceneInput& in, const std::function<void(Class_ID)>& warn
     }
     // 3. what the file left out
     if (cd && !pluginDataSeen) LoadPluginData(in, mod.get(), true);
-    if (builtin && !mod) mod.reset(builtin == chunk_soft_select
-                                       ? static_cast<Modifier*>(new SoftSelect({}, 0.0f, 0.0f))
-                                       : builtin == chunk_trim ? static_cast<Modifier*>(new Trim({}))
-                                                               : new SelectKeys({}));
+    if (builtin && !mod)
+        mod.reset(builtin == chunk_soft_select ? static_cast<Modifier*>(new SoftSelect({}, 0.0f, 0.0f))
+                  : builtin == chunk_trim      ? static_cast<Modifier*>(new Trim({}))
+                                               : new SelectKeys({}));
     if (!mod) {
         mod.reset(new UnknownModifier(sclass, id, std::move(unknownChunks)));
         warn(id);
