@@ -1,0 +1,72 @@
+// vomark save and vomark assets.
+#include "scene_files.h"
+
+#include <filesystem>
+#include <set>
+
+#include "runtime/scene_file.h"
+#include "scene_description.h"
+
+namespace app {
+namespace {
+// Each name once, in the order first reported.
+struct UniqueNames : NameEnumCallback {
+    std::vector<std::string> names;
+    std::set<std::string> seen;
+    void RecordName(const char* name) override {
+        if (name && seen.insert(name).second) names.push_back(name);
+    }
+};
+} // namespace
+
+void CheckTarget(const std::string& path, bool force) {
+    std::error_code ec;
+    if (!force && std::filesystem::exists(path, ec))
+        throw vm::SceneFileError(path + ": exists already; give --force to replace it", 0);
+}
+
+std::string SaveSceneAs(vm::Scene& scene, const std::string& path, bool force) {
+    CheckTarget(path, force);
+    vm::SaveSceneFile(scene, path);
+    std::error_code ec;
+    auto bytes = std::filesystem::file_size(path, ec);
+    return "saved " + path + ": " + std::to_string(scene.Nodes().size()) + " nodes, " +
+           std::to_string(bytes) + " bytes";
+}
+
+int SaveScene(const SaveOptions& o, const CommonOptions& common, std::ostream& out) {
+    CheckTarget(o.out, o.force);
+    BuiltScene built = LoadScene(o.scene, common.quiet);
+    out << SaveSceneAs(*built.scene, o.out, o.force) << "\n";
+    return 0;
+}
+
+int ListAssets(const AssetsOptions& o, const CommonOptions& common, std::ostream& out) {
+    BuiltScene built = LoadScene(o.scene, common.quiet);
+    UniqueNames names;
+    built.scene->EnumAuxFiles(names, o.missing ? FILE_ENUM_MISSING_ONLY : 0);
+    for (const auto& n : names.names)
+        out << n << "\n";
+    return 0;
+}
+
+void SceneFileVerbs::Add(CLI::App& cli, const std::function<void(CLI::App*)>& addCommon) {
+    saveVerb_ = cli.add_subcommand("save", "save a scene (JSON description or .vms) as a .vms scene file");
+    addCommon(saveVerb_);
+    saveVerb_->add_option("scene", save_.scene, "scene (JSON description or .vms)")->required();
+    saveVerb_->add_option("out", save_.out, "the scene file to write")->required();
+    saveVerb_->add_flag("--force", save_.force, "replace OUT when it exists");
+    assetsVerb_ = cli.add_subcommand("assets", "list the files a scene needs, one a line");
+    addCommon(assetsVerb_);
+    assetsVerb_->add_option("scene", assets_.scene, "scene (JSON description or .vms)")->required();
+    assetsVerb_->add_flag("--missing", assets_.missing,
+                          "list the missing files instead of the existing ones");
+}
+
+int SceneFileVerbs::Run(const CommonOptions& common, std::ostream& out) {
+    if (saveVerb_ && saveVerb_->parsed()) return SaveScene(save_, common, out);
+    if (assetsVerb_ && assetsVerb_->parsed()) return ListAssets(assets_, common, out);
+    return -1;
+}
+
+} // namespace app

@@ -1,0 +1,49 @@
+// Scene files on the command line: vomark save, vomark assets, and the saving that record --save
+// and scripts share.
+#pragma once
+#include <functional>
+#include <ostream>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "runtime/scene.h"
+#include "session.h"
+
+namespace app {
+
+// Throws vm::SceneFileError when `path` exists and `force` is not given.
+void CheckTarget(const std::string& path, bool force);
+// Saves the scene to `path` through a temporary file (see vm::SaveSceneFile), refusing an existing
+// file unless `force`. Answers the one-line summary of what it wrote.
+std::string SaveSceneAs(vm::Scene& scene, const std::string& path, bool force);
+
+struct SaveOptions {
+    std::string scene, out;
+    bool force = false;
+};
+int SaveScene(const SaveOptions& options, const CommonOptions& common, std::ostream& out);
+
+struct AssetsOptions {
+    std::string scene;
+    bool missing = false;
+};
+// The files the scene's modifiers name, each once: the existing ones, or with `missing` the
+// missing ones.
+int ListAssets(const AssetsOptions& options, const CommonOptions& common, std::ostream& out);
+
+// The verbs save and assets.
+class SceneFileVerbs {
+  public:
+    void Add(CLI::App& cli, const std::function<void(CLI::App*)>& addCommon);
+    // The exit status of the verb given, or -1 when it was not one of these.
+    int Run(const CommonOptions& common, std::ostream& out);
+
+  private:
+    SaveOptions save_;
+    AssetsOptions assets_;
+    CLI::App* saveVerb_ = nullptr;
+    CLI::App* assetsVerb_ = nullptr;
+};
+
+} // namespace app
