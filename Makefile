@@ -34,9 +34,12 @@ FUZZ_SECONDS ?= 60
 fuzz:
 	@scripts/bootstrap fuzz
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DTESSARIN_TESTS=OFF -DTESSARIN_FUZZ=ON >/dev/null
-	cmake --build build-fuzz -j $(JOBS) --target fuzz_cache_file
-	mkdir -p build-fuzz/corpus && cp -n fuzz/corpus/cache_file/* build-fuzz/corpus/
-	build-fuzz/bin/fuzz_cache_file -max_total_time=$(FUZZ_SECONDS) build-fuzz/corpus
+	cmake --build build-fuzz -j $(JOBS) --target fuzz_cache_file fuzz_scene_file
+	mkdir -p build-fuzz/corpus/cache_file build-fuzz/corpus/scene_file
+	cp -n fuzz/corpus/cache_file/* build-fuzz/corpus/cache_file/
+	cp -n fuzz/corpus/scene_file/* build-fuzz/corpus/scene_file/
+	build-fuzz/bin/fuzz_cache_file -max_total_time=$(FUZZ_SECONDS) build-fuzz/corpus/cache_file
+	build-fuzz/bin/fuzz_scene_file -max_total_time=$(FUZZ_SECONDS) -dict=fuzz/scene_file.dict build-fuzz/corpus/scene_file
 
 clean:
 	rm -rf $(BUILD) $(TEST_BUILD) build-bench build-fuzz

@@ -36,7 +36,6 @@ class Scene : public IObjParam {
     void SetQuiet(bool quiet) { quiet_ = quiet; }
     void SetDirectory(int which, std::string dir) { directories_[which] = std::move(dir); }
     const std::map<int, std::string>& Directories() const { return directories_; }
-    bool Quiet() const { return quiet_; }
 
     // A node with `base` as its object; the scene owns the node.
     INode* AddNode(const std::string& name, Object* base);

@@ -18,8 +18,8 @@ namespace fs = std::filesystem;
 namespace vm {
 namespace {
 
-// Holds every loaded modifier until the nodes reference them; whatever no node took is deleted
-// with it, also when loading stops half way.
+// Holds every loaded modifier; whatever no node took is deleted with the table, also when loading
+// stops half way.
 class ModifierTable : public ReferenceMaker {
   public:
     void Add(Modifier* mod) {
@@ -130,16 +130,14 @@ void SaveNode(ChunkWriter& w, INode* node, std::map<Modifier*, uint32_t>& index)
 
 // ---- loading
 
-void LoadSettings(SceneInput& in, Scene& scene, const SceneFileOptions& options) {
+void LoadSettings(SceneInput& in, Scene& scene) {
     int32_t tpf = in.I32();
     if (tpf < 1) in.Fail("ticks per frame must be positive, not " + std::to_string(tpf));
     TimeValue start = in.I32(), end = in.I32(), now = in.I32();
-    uint32_t flags = in.U32();
     in.Done();
     scene.SetTicksPerFrame(tpf);
     scene.SetAnimationRange(Interval(start, end));
     scene.SetCurrentTime(now);
-    scene.SetQuiet(options.quiet || (flags & 1));
 }
 
 TriPtr LoadMesh(SceneInput& in) {
@@ -255,6 +253,7 @@ void LoadNode(SceneInput& in, Scene& scene, const ModifierTable& table) {
         in.Close();
     }
     if (!named) in.Fail("a node without a name", at);
+    if (name.find('\0') != std::string::npos) in.Fail("a node name with a zero byte in it", at);
     if (scene.FindNode(name)) in.Fail("a second node named \"" + name + "\"", at);
     if (!tri) in.Fail("node \"" + name + "\" has no mesh", at);
     INode* node = scene.AddNode(name, tri.release());
@@ -294,7 +293,6 @@ std::string SceneFileBytes(Scene& scene) {
     PutI32(w, scene.AnimationRange().Start());
     PutI32(w, scene.AnimationRange().End());
     PutI32(w, scene.CurrentTime());
-    PutU32(w, scene.Quiet() ? 1 : 0);
     w.EndChunk();
     for (const auto& [which, dir] : scene.Directories()) {
         w.BeginChunk(chunk_directory);
@@ -328,27 +326,27 @@ std::unique_ptr<Scene> ParseSceneFile(std::string bytes, const std::string& file
                             "kept unchanged and passes its input through",
                             fileName.c_str(), id.PartA(), id.PartB());
     };
-    {
-        ModifierTable table;
-        while (in.Open()) {
-            switch (in.Id()) {
-            case chunk_settings: LoadSettings(in, *scene, options); break;
-            case chunk_directory: {
-                int32_t which = in.I32();
-                std::string dir = in.Str();
-                in.Done();
-                scene->SetDirectory(which, dir);
-                break;
-            }
-            case chunk_modifier: table.Add(LoadModifier(in, warn)); break;
-            case chunk_node: LoadNode(in, *scene, table); break;
-            default: break; // a later version's chunk
-            }
-            in.Close();
+    // holds the modifiers until the nodes take them, and those no node took until their post-load
+    // callbacks have run
+    ModifierTable table;
+    while (in.Open()) {
+        switch (in.Id()) {
+        case chunk_settings: LoadSettings(in, *scene); break;
+        case chunk_directory: {
+            int32_t which = in.I32();
+            std::string dir = in.Str();
+            in.Done();
+            scene->SetDirectory(which, dir);
+            break;
+        }
+        case chunk_modifier: table.Add(LoadModifier(in, warn)); break;
+        case chunk_node: LoadNode(in, *scene, table); break;
+        default: break; // a later version's chunk
         }
         in.Close();
-        if (in.Left()) in.Fail(std::to_string(in.Left()) + " stray bytes after the scene chunk");
     }
+    in.Close();
+    if (in.Left()) in.Fail(std::to_string(in.Left()) + " stray bytes after the scene chunk");
     // every chunk is read: now the plug-ins may look at the whole scene
     reader.RunPostLoadCallbacks();
     return scene;

@@ -43,7 +43,8 @@ enum SceneChunk : USHORT {
 };
 
 struct SceneFileOptions {
-    // Quiet mode for the loaded scene, already while its post-load callbacks run.
+    // Quiet mode for the loaded scene, already while its post-load callbacks run. Quiet mode
+    // belongs to the running host, so scene files do not hold it.
     bool quiet = false;
 };
 

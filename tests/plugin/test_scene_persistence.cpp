@@ -192,6 +192,21 @@ TEST_F(ScenePersistence, WithoutTheModuleTheModifierIsKeptAndComesBackWhole) {
     EXPECT_EQ(samples, 3);
 }
 
+TEST_F(ScenePersistence, AModifierNoNodeUsesIsDroppedOnlyAfterItsCallbackRan) {
+    ScriptedTessarin* mod = NewTessarin();
+    SetFile(mod, Path("gone.sel"));
+    vm::ChunkWriter w;
+    w.Write(vm::kSceneFileMagic, 4, nullptr);
+    vm::PutU32(w, vm::kSceneFileVersion);
+    w.BeginChunk(vm::chunk_scene);
+    vm::SaveModifier(w, mod);
+    w.EndChunk();
+    mod->DeleteThis();
+    auto loaded = Reload(w.Bytes());
+    EXPECT_TRUE(loaded->Nodes().empty());
+    EXPECT_EQ(vm::Record().messageBoxes.size(), 1u);
+}
+
 TEST_F(ScenePersistence, ParameterKeysOutOfOrderAreRefused) {
     ScriptedTessarin* mod = Build("");
     mod->pblock->SetParamValue(pb_strength, 0, 0.5f);
