@@ -3,14 +3,7 @@
 # usage: cli_tests.sh VOMARK PLUGIN_DIR DATA_DIR
 set -u
 vomark=$1 plugins=$2 data=$3
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-passed=0 failed=0
-check() { # name, then a command that must succeed
-    local name=$1; shift
-    if "$@" >"$work/out" 2>"$work/err"; then passed=$((passed + 1)); else
-        failed=$((failed + 1)); echo "FAIL: $name"; sed 's/^/  /' "$work/out" "$work/err" | head -20; fi
-}
+source "$(dirname "$0")/testlib.sh"
 fails_with() { # expected text on stderr, then the command, which must exit non-zero
     local text=$1; shift
     local out
@@ -38,5 +31,4 @@ check "escape keeps the frames recorded so far" bash -c "'$vomark' record '$work
 check "record reports an unwritable target" fails_with 'Error writing file.' V record "$work/keys.json" --set cache_file="$work/no/such/dir/x.sel"
 check "record asks for a file name when none is set" bash -c "'$vomark' record '$work/keys.json' --plugins '$plugins' --set cache_file= --answer save='$work/asked' 2>/dev/null && test -s '$work/asked.sel'"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

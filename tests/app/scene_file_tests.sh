@@ -3,14 +3,7 @@
 # usage: scene_file_tests.sh VOMARK PLUGIN_DIR DATA_DIR
 set -u
 vomark=$1 plugins=$2 data=$3
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-passed=0 failed=0
-check() { # name, then a command that must succeed
-    local name=$1; shift
-    if "$@" >"$work/out" 2>"$work/err"; then passed=$((passed + 1)); else
-        failed=$((failed + 1)); echo "FAIL: $name"; sed 's/^/  /' "$work/out" "$work/err" | head -20; fi
-}
+source "$(dirname "$0")/testlib.sh"
 fails_with() { # exit status, expected text on stderr, then the command
     local status=$1 text=$2; shift 2
     local out rc
@@ -45,5 +38,4 @@ check "without the module the modifier is kept and saved back unchanged" bash -c
 check "record runs from a scene file" bash -c "rm '$work/keys.sel' && '$vomark' record '$work/keys.vms' --plugins '$plugins' 2>/dev/null && test \$(stat -c %s '$work/keys.sel') = 180"
 check "save and assets have help" bash -c "'$vomark' save --help | grep -q -- --force && '$vomark' assets --help | grep -q -- --missing"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish
