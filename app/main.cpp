@@ -1,4 +1,4 @@
-// vomark: the host as a command. Verbs: plugins, eval, record.
+// vomark: the host as a command. Verbs: plugins, eval, record, panel, run.
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include "editing_verbs.h"
 #include "scene_description.h"
 #include "session.h"
 #include "verbs.h"
@@ -44,6 +45,8 @@ int main(int argc, char** argv) {
     recordVerb->add_option("--escape-at-poll", common.escapeAtPoll,
                            "testing: the K-th poll of the Escape key (1 = first) answers pressed");
 
+    app::Verb more[] = {app::AddPanelVerb(cli, common, addCommon), app::AddRunVerb(cli, common, addCommon)};
+
     try {
         cli.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -65,6 +68,8 @@ int main(int argc, char** argv) {
             return app::Evaluate(eval, common, std::cout);
         }
         if (recordVerb->parsed()) return app::RecordCache(record, common);
+        for (app::Verb& verb : more)
+            if (verb.command->parsed()) return verb.run();
     } catch (const app::SceneError& e) {
         std::cerr << "vomark: " << e.what() << "\n";
         return 2;
