@@ -2,16 +2,7 @@
 # vomark panel and vomark run, as people use them: panel clicks, recorded macros replayed, and
 # scripts with bad lines.
 # usage: editing_cli_tests.sh VOMARK PLUGIN_DIR DATA_DIR
-set -u
-vomark=$1 plugins=$2 data=$3
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-passed=0 failed=0
-check() { # name, then a command that must succeed
-    local name=$1; shift
-    if "$@" >"$work/out" 2>"$work/err"; then passed=$((passed + 1)); else
-        failed=$((failed + 1)); echo "FAIL: $name"; sed 's/^/  /' "$work/out" "$work/err" | head -20; fi
-}
+source "$(dirname "$0")/cli_common.sh" "$@"
 V() { "$vomark" "$@" --plugins "$plugins"; }
 export -f V
 export vomark plugins work
