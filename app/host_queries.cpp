@@ -77,11 +77,14 @@ Modifier* FindModifierNamed(INode* node, const std::string& name) {
     });
 }
 
-void WriteSelectionCsv(vm::Scene& scene, INode* node, TimeValue t, std::ostream& out) {
+Mesh& EvaluatedMesh(vm::Scene& scene, INode* node, TimeValue t) {
     ObjectState os = scene.EvaluateNode(node, t, 0);
     auto* tri = dynamic_cast<TriObject*>(os.obj);
     if (!tri) throw SceneError("node \"" + std::string(node->GetName()) + "\" has no mesh");
-    Mesh& mesh = tri->GetMesh();
+    return tri->GetMesh();
+}
+
+void WriteSelectionCsv(TimeValue t, Mesh& mesh, std::ostream& out) {
     const float* ch = mesh.vertexFloat(0);
     for (int i = 0; i < mesh.getNumVerts(); ++i)
         out << t << ',' << i << ',' << mesh.vertSel[i] << ',' << Weight(ch, i) << '\n';

@@ -21,10 +21,14 @@ Modifier* FindScriptedModifier(INode* node, const char* function);
 // compared without case and with '_' standing for a blank, as scripts write `#Name`; or null.
 Modifier* FindModifierNamed(INode* node, const std::string& name);
 
-// One evaluation of the node at t as CSV rows "tick,vertex,selected,weight" (weight "%.9g",
-// empty without a soft-selection channel). Throws SceneError when the node yields no mesh.
+// The node's mesh evaluated at t (owned by the scene until the node's next evaluation). Throws
+// SceneError when the node yields no mesh.
+Mesh& EvaluatedMesh(vm::Scene& scene, INode* node, TimeValue t);
+
+// The mesh's selection as CSV rows "tick,vertex,selected,weight" under kSelectionCsvHeader
+// (weight "%.9g", empty without a soft-selection channel).
 extern const char* const kSelectionCsvHeader;
-void WriteSelectionCsv(vm::Scene& scene, INode* node, TimeValue t, std::ostream& out);
+void WriteSelectionCsv(TimeValue t, Mesh& mesh, std::ostream& out);
 
 // The text (on one line) of the first error message box shown since the host record held `boxes`
 // of them, or "" when there was none; questions do not count.

@@ -236,7 +236,8 @@ void ScriptRunner::Eval(Line& line) {
     if (!selected_) Fail("the scene has no nodes");
     if (!headerWritten_) out_ << kSelectionCsvHeader;
     headerWritten_ = true;
-    WriteSelectionCsv(scene_, selected_, scene_.CurrentTime(), out_);
+    TimeValue t = scene_.CurrentTime();
+    WriteSelectionCsv(t, EvaluatedMesh(scene_, selected_, t), out_);
 }
 
 // $.modifiers[#Name].function  or  $.modifiers[#Name].parameter = VALUE

@@ -52,25 +52,22 @@ int Evaluate(const EvalOptions& o, const CommonOptions& common, std::ostream& ou
         TimeValue t =
             et.isFrame ? static_cast<TimeValue>(std::trunc(et.frame * scene.TicksPerFrame())) : et.tick;
         scene.SetCurrentTime(t);
+        Mesh& mesh = EvaluatedMesh(scene, node, t);
         if (o.format == "csv") {
-            WriteSelectionCsv(scene, node, t, out);
-            continue;
+            WriteSelectionCsv(t, mesh, out);
+        } else {
+            const float* ch = mesh.vertexFloat(0);
+            nlohmann::json verts = nlohmann::json::array();
+            for (int i = 0; i < mesh.getNumVerts(); ++i) {
+                nlohmann::json v = {{"vertex", i}, {"selected", mesh.vertSel[i] != 0}};
+                v["weight"] = ch ? nlohmann::json(ch[i]) : nlohmann::json(nullptr);
+                verts.push_back(v);
+            }
+            all.push_back({{"tick", t},
+                           {"selectionLevel", mesh.selLevel},
+                           {"displayFlags", mesh.dispFlags},
+                           {"vertices", verts}});
         }
-        ObjectState os = scene.EvaluateNode(node, t, 0);
-        auto* tri = dynamic_cast<TriObject*>(os.obj);
-        if (!tri) throw SceneError("node \"" + std::string(node->GetName()) + "\" has no mesh");
-        Mesh& mesh = tri->GetMesh();
-        const float* ch = mesh.vertexFloat(0);
-        nlohmann::json verts = nlohmann::json::array();
-        for (int i = 0; i < mesh.getNumVerts(); ++i) {
-            nlohmann::json v = {{"vertex", i}, {"selected", mesh.vertSel[i] != 0}};
-            v["weight"] = ch ? nlohmann::json(ch[i]) : nlohmann::json(nullptr);
-            verts.push_back(v);
-        }
-        all.push_back({{"tick", t},
-                       {"selectionLevel", mesh.selLevel},
-                       {"displayFlags", mesh.dispFlags},
-                       {"vertices", verts}});
     }
     if (o.format == "json") out << all.dump(2) << "\n";
     return 0;
