@@ -164,11 +164,11 @@ const ScriptRunner::CommandEntry ScriptRunner::kCommands[] = {
 };
 
 ScriptRunner::ScriptRunner(vm::Scene& scene, std::ostream& out, std::string baseDir)
-    : scene_(scene), out_(out), baseDir_(std::move(baseDir)) {}
+    : scene_(&scene), out_(out), baseDir_(std::move(baseDir)) {}
 
 ScriptOutcome ScriptRunner::Run(const std::string& text, const std::string& name) {
     ScriptOutcome outcome;
-    selected_ = scene_.Nodes().empty() ? nullptr : scene_.Nodes().front();
+    selected_ = scene_->Nodes().empty() ? nullptr : scene_->Nodes().front();
     size_t from = 0;
     for (int number = 1; from <= text.size(); ++number) {
         size_t end = text.find('\n', from);
@@ -216,7 +216,7 @@ void ScriptRunner::Select(Line& line) {
             rest.remove_suffix(1);
         name = rest;
     }
-    INode* node = scene_.FindNode(name);
+    INode* node = scene_->FindNode(name);
     if (!node) Fail("no node named " + Quote(name));
     selected_ = node;
 }
@@ -226,9 +226,9 @@ void ScriptRunner::SliderTime(Line& line) {
     Value v = line.ReadValue();
     line.End();
     if (v.kind != Value::Number) Fail("sliderTime takes a frame number, not " + Quote(v.text));
-    double ticks = std::trunc(v.number * scene_.TicksPerFrame());
+    double ticks = std::trunc(v.number * scene_->TicksPerFrame());
     if (!(ticks >= INT_MIN && ticks <= INT_MAX)) Fail("frame " + v.text + " is out of range");
-    scene_.SetCurrentTime(static_cast<TimeValue>(ticks));
+    scene_->SetCurrentTime(static_cast<TimeValue>(ticks));
 }
 
 void ScriptRunner::Eval(Line& line) {
@@ -236,8 +236,8 @@ void ScriptRunner::Eval(Line& line) {
     if (!selected_) Fail("the scene has no nodes");
     if (!headerWritten_) out_ << kSelectionCsvHeader;
     headerWritten_ = true;
-    TimeValue t = scene_.CurrentTime();
-    WriteSelectionCsv(t, EvaluatedMesh(scene_, selected_, t), out_);
+    TimeValue t = scene_->CurrentTime();
+    WriteSelectionCsv(t, EvaluatedMesh(*scene_, selected_, t), out_);
 }
 
 // $.modifiers[#Name].function  or  $.modifiers[#Name].parameter = VALUE

@@ -43,7 +43,7 @@ class ScriptRunner {
     void SetParameter(Modifier* mod, const std::string& modName, const std::string& param, Line& line);
     void CallFunction(Modifier* mod, const std::string& modName, const std::string& function);
 
-    vm::Scene& scene_;
+    vm::Scene* scene_; // a pointer: a command may one day load another scene in its place
     std::ostream& out_;
     std::string baseDir_;
     INode* selected_ = nullptr;
