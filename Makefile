@@ -31,15 +31,14 @@ bench:
 	build-bench/bin/bench_playback
 
 FUZZ_SECONDS ?= 60
+FUZZ_TARGET  ?= cache_file
 fuzz:
 	@scripts/bootstrap fuzz
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DTESSARIN_TESTS=OFF -DTESSARIN_FUZZ=ON >/dev/null
-	cmake --build build-fuzz -j $(JOBS) --target fuzz_cache_file fuzz_scene_file
-	mkdir -p build-fuzz/corpus/cache_file build-fuzz/corpus/scene_file
-	cp -n fuzz/corpus/cache_file/* build-fuzz/corpus/cache_file/
-	cp -n fuzz/corpus/scene_file/* build-fuzz/corpus/scene_file/
-	build-fuzz/bin/fuzz_cache_file -max_total_time=$(FUZZ_SECONDS) build-fuzz/corpus/cache_file
-	build-fuzz/bin/fuzz_scene_file -max_total_time=$(FUZZ_SECONDS) -dict=fuzz/scene_file.dict build-fuzz/corpus/scene_file
+	cmake --build build-fuzz -j $(JOBS) --target fuzz_$(FUZZ_TARGET)
+	mkdir -p build-fuzz/corpus/$(FUZZ_TARGET) && cp -n fuzz/corpus/$(FUZZ_TARGET)/* build-fuzz/corpus/$(FUZZ_TARGET)/
+	build-fuzz/bin/fuzz_$(FUZZ_TARGET) -max_total_time=$(FUZZ_SECONDS) \
+		$(if $(wildcard fuzz/$(FUZZ_TARGET).dict),-dict=fuzz/$(FUZZ_TARGET).dict) build-fuzz/corpus/$(FUZZ_TARGET)
 
 clean:
 	rm -rf $(BUILD) $(TEST_BUILD) build-bench build-fuzz

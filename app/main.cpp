@@ -1,4 +1,4 @@
-// vomark: the host as a command. Verbs: plugins, eval, record, save, assets.
+// vomark: the host as a command. Verbs: plugins, eval, record, save, assets, panel, run.
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include "editing_verbs.h"
 #include "runtime/scene_io.h"
 #include "scene_description.h"
 #include "scene_files.h"
@@ -48,8 +49,8 @@ int main(int argc, char** argv) {
     recordVerb->add_option("--escape-at-poll", common.escapeAtPoll,
                            "testing: the K-th poll of the Escape key (1 = first) answers pressed");
 
-    app::SceneFileVerbs sceneFiles;
-    sceneFiles.Add(cli, addCommon);
+    app::Verb more[] = {app::AddSaveVerb(cli, common, addCommon), app::AddAssetsVerb(cli, common, addCommon),
+                        app::AddPanelVerb(cli, common, addCommon), app::AddRunVerb(cli, common, addCommon)};
 
     try {
         cli.parse(argc, argv);
@@ -72,7 +73,8 @@ int main(int argc, char** argv) {
             return app::Evaluate(eval, common, std::cout);
         }
         if (recordVerb->parsed()) return app::RecordCache(record, common);
-        return sceneFiles.Run(common, std::cout);
+        for (app::Verb& verb : more)
+            if (verb.command->parsed()) return verb.run();
     } catch (const vm::SceneFileError& e) {
         std::cerr << "vomark: " << e.what() << "\n";
         return 1;

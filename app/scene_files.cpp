@@ -2,6 +2,8 @@
 #include "scene_files.h"
 
 #include <filesystem>
+#include <iostream>
+#include <memory>
 #include <set>
 
 #include "runtime/scene_file.h"
@@ -50,23 +52,24 @@ int ListAssets(const AssetsOptions& o, const CommonOptions& common, std::ostream
     return 0;
 }
 
-void SceneFileVerbs::Add(CLI::App& cli, const std::function<void(CLI::App*)>& addCommon) {
-    saveVerb_ = cli.add_subcommand("save", "save a scene (JSON description or .vms) as a .vms scene file");
-    addCommon(saveVerb_);
-    saveVerb_->add_option("scene", save_.scene, "scene (JSON description or .vms)")->required();
-    saveVerb_->add_option("out", save_.out, "the scene file to write")->required();
-    saveVerb_->add_flag("--force", save_.force, "replace OUT when it exists");
-    assetsVerb_ = cli.add_subcommand("assets", "list the files a scene needs, one a line");
-    addCommon(assetsVerb_);
-    assetsVerb_->add_option("scene", assets_.scene, "scene (JSON description or .vms)")->required();
-    assetsVerb_->add_flag("--missing", assets_.missing,
-                          "list the missing files instead of the existing ones");
+Verb AddSaveVerb(CLI::App& cli, const CommonOptions& common, const AddCommonOptions& addCommon) {
+    auto o = std::make_shared<SaveOptions>();
+    CLI::App* verb =
+        cli.add_subcommand("save", "save a scene (JSON description or .vms) as a .vms scene file");
+    addCommon(verb);
+    verb->add_option("scene", o->scene, "scene (JSON description or .vms)")->required();
+    verb->add_option("out", o->out, "the scene file to write")->required();
+    verb->add_flag("--force", o->force, "replace OUT when it exists");
+    return {verb, [o, &common] { return SaveScene(*o, common, std::cout); }};
 }
 
-int SceneFileVerbs::Run(const CommonOptions& common, std::ostream& out) {
-    if (saveVerb_ && saveVerb_->parsed()) return SaveScene(save_, common, out);
-    if (assetsVerb_ && assetsVerb_->parsed()) return ListAssets(assets_, common, out);
-    return -1;
+Verb AddAssetsVerb(CLI::App& cli, const CommonOptions& common, const AddCommonOptions& addCommon) {
+    auto o = std::make_shared<AssetsOptions>();
+    CLI::App* verb = cli.add_subcommand("assets", "list the files a scene needs, one a line");
+    addCommon(verb);
+    verb->add_option("scene", o->scene, "scene (JSON description or .vms)")->required();
+    verb->add_flag("--missing", o->missing, "list the missing files instead of the existing ones");
+    return {verb, [o, &common] { return ListAssets(*o, common, std::cout); }};
 }
 
 } // namespace app

@@ -5,8 +5,7 @@
 #include <ostream>
 #include <string>
 
-#include <CLI/CLI.hpp>
-
+#include "editing_verbs.h"
 #include "runtime/scene.h"
 #include "session.h"
 
@@ -32,18 +31,7 @@ struct AssetsOptions {
 // missing ones.
 int ListAssets(const AssetsOptions& options, const CommonOptions& common, std::ostream& out);
 
-// The verbs save and assets.
-class SceneFileVerbs {
-  public:
-    void Add(CLI::App& cli, const std::function<void(CLI::App*)>& addCommon);
-    // The exit status of the verb given, or -1 when it was not one of these.
-    int Run(const CommonOptions& common, std::ostream& out);
-
-  private:
-    SaveOptions save_;
-    AssetsOptions assets_;
-    CLI::App* saveVerb_ = nullptr;
-    CLI::App* assetsVerb_ = nullptr;
-};
+Verb AddSaveVerb(CLI::App& cli, const CommonOptions& common, const AddCommonOptions& addCommon);
+Verb AddAssetsVerb(CLI::App& cli, const CommonOptions& common, const AddCommonOptions& addCommon);
 
 } // namespace app

@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vm::Record().Clear();
     std::string saved;
     try {
-        auto scene = vm::ParseSceneFile(std::string(reinterpret_cast<const char*>(data), size), "fuzz.vms", {true});
+        auto scene =
+            vm::ParseSceneFile(std::string(reinterpret_cast<const char*>(data), size), "fuzz.vms", {true});
         saved = vm::SceneFileBytes(*scene);
     } catch (const vm::SceneFileError&) {
         return 0;

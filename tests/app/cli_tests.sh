@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
 # Runs the vomark command as people do and checks what it prints and writes.
 # usage: cli_tests.sh VOMARK PLUGIN_DIR DATA_DIR
-set -u
-vomark=$1 plugins=$2 data=$3
-source "$(dirname "$0")/testlib.sh"
+source "$(dirname "$0")/cli_common.sh" "$@"
 fails_with() { # expected text on stderr, then the command, which must exit non-zero
     local text=$1; shift
     local out
@@ -31,4 +29,5 @@ check "escape keeps the frames recorded so far" bash -c "'$vomark' record '$work
 check "record reports an unwritable target" fails_with 'Error writing file.' V record "$work/keys.json" --set cache_file="$work/no/such/dir/x.sel"
 check "record asks for a file name when none is set" bash -c "'$vomark' record '$work/keys.json' --plugins '$plugins' --set cache_file= --answer save='$work/asked' 2>/dev/null && test -s '$work/asked.sel'"
 
-finish
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

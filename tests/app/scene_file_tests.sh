@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
 # Scene files on the command line: record --save, save, assets, loading .vms in every verb, refusals.
 # usage: scene_file_tests.sh VOMARK PLUGIN_DIR DATA_DIR
-set -u
-vomark=$1 plugins=$2 data=$3
-source "$(dirname "$0")/testlib.sh"
+source "$(dirname "$0")/cli_common.sh" "$@"
 fails_with() { # exit status, expected text on stderr, then the command
     local status=$1 text=$2; shift 2
     local out rc
@@ -36,6 +34,11 @@ check "the missing-file warning in quiet mode as a log line" bash -c "'$vomark' 
 mv "$work/moved.sel" "$work/keys.sel"
 check "without the module the modifier is kept and saved back unchanged" bash -c "'$vomark' save '$work/keys.vms' '$work/bare.vms' --plugins /nonexistent 2>'$work/w' >/dev/null && cmp '$work/keys.vms' '$work/bare.vms' && grep -qx 'warning: $work/keys.vms: no loaded module provides class id (0x21d07ae1, 0x48d30bff); its modifier is kept unchanged and passes its input through' '$work/w'"
 check "record runs from a scene file" bash -c "rm '$work/keys.sel' && '$vomark' record '$work/keys.vms' --plugins '$plugins' 2>/dev/null && test \$(stat -c %s '$work/keys.sel') = 180"
+printf '%s\n' 'save "saved.vms"' '$.modifiers[#Tessarin].selectionType = 1' 'sliderTime = 1.5' 'eval' 'load saved.vms' 'sliderTime = 1.5' 'eval' >"$work/saveload.script"
+check "a script saves and loads the scene" bash -c "'$vomark' run '$work/keys.json' '$work/saveload.script' --plugins '$plugins' >'$work/sl.csv' && '$vomark' eval '$work/keys.json' --plugins '$plugins' --frame 1.5 | diff - <(sed -n '1p;5,7p' '$work/sl.csv') && ! diff -q <(sed -n '2,4p' '$work/sl.csv') <(sed -n '5,7p' '$work/sl.csv') >/dev/null && cmp '$work/saved.vms' '$work/keys.vms'"
+printf '%s\n' 'eval' 'load "cut.vms"' 'eval' >"$work/badload.script"
+check "a script stops at a damaged scene file" fails_with 1 "badload.script:2: $work/cut.vms: byte 8: chunk 0x0100 claims" V run "$work/keys.json" "$work/badload.script"
 check "save and assets have help" bash -c "'$vomark' save --help | grep -q -- --force && '$vomark' assets --help | grep -q -- --missing"
 
-finish
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
