@@ -417,17 +417,9 @@ BuiltScene LoadScene(const std::string& path, bool quiet) {
     if (vm::LooksLikeSceneFile(bytes) || fs::path(path).extension() == ".vms") {
         out.scene = vm::ParseSceneFile(std::move(bytes), path, {quiet});
         // a modifier's name in its stack is the "id" it had in its description
-        auto named = [&](IDerivedObject* d) {
-            for (int i = 0; d && i < d->ModifierCount(); ++i)
-                if (Modifier* m = d->ModifierAt(i); m && m->name.Length())
-                    out.modifiersById.emplace(m->name.str(), m);
-        };
-        for (INode* n : out.scene->Nodes()) {
-            for (Object* o = n->ObjectReference(); o && o->SuperClassCode() == GEN_DERIVOB_CLASS_ID;
-                 o = static_cast<IDerivedObject*>(o)->InputObject())
-                named(static_cast<IDerivedObject*>(o));
-            named(n->WorldSpaceDerivedObject());
-        }
+        for (INode* n : out.scene->Nodes())
+            for (Modifier* m : vm::Scene::ModifiersOf(n))
+                if (m->name.Length()) out.modifiersById.emplace(m->name.str(), m);
         return out;
     }
     out = BuildScene(bytes, fs::absolute(path).parent_path().string());

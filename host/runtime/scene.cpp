@@ -69,23 +69,34 @@ std::string LogTypeName(DWORD type) {
     }
 }
 
+std::vector<IDerivedObject*> Scene::DerivedObjectsOf(INode* node) {
+    std::vector<IDerivedObject*> chain;
+    for (Object* o = node ? node->ObjectReference() : nullptr;
+         o && o->SuperClassCode() == GEN_DERIVOB_CLASS_ID; o = static_cast<IDerivedObject*>(o)->InputObject())
+        chain.push_back(static_cast<IDerivedObject*>(o));
+    return chain;
+}
+
+std::vector<Modifier*> Scene::ModifiersOf(INode* node) {
+    std::vector<IDerivedObject*> all = DerivedObjectsOf(node);
+    if (node && node->WorldSpaceDerivedObject()) all.push_back(node->WorldSpaceDerivedObject());
+    std::vector<Modifier*> mods;
+    for (IDerivedObject* d : all)
+        for (int i = 0; i < d->ModifierCount(); ++i)
+            if (Modifier* m = d->ModifierAt(i)) mods.push_back(m);
+    return mods;
+}
+
 void Scene::EnumAuxFiles(NameEnumCallback& callback, DWORD flags) {
     std::set<Animatable*> seen;
     auto visit = [&](Animatable* a) {
         if (a && seen.insert(a).second) a->EnumAuxFiles(callback, flags);
     };
-    auto visitDerived = [&](IDerivedObject* d) {
-        for (int i = 0; i < d->ModifierCount(); ++i)
-            visit(d->ModifierAt(i));
-    };
     for (INode* n : nodes_) {
         visit(n);
-        Object* o = n->ObjectReference();
-        for (; o && o->SuperClassCode() == GEN_DERIVOB_CLASS_ID;
-             o = static_cast<IDerivedObject*>(o)->InputObject())
-            visitDerived(static_cast<IDerivedObject*>(o));
-        visit(o);
-        if (IDerivedObject* ws = n->WorldSpaceDerivedObject()) visitDerived(ws);
+        for (Modifier* m : ModifiersOf(n))
+            visit(m);
+        visit(BaseObjectOf(n));
     }
 }
 
@@ -115,10 +126,7 @@ ObjectState Scene::EvaluateNode(INode* node, TimeValue t, int) {
     work->mesh = base->mesh;
     os.obj = work.get();
     // derived objects from the bottom of the pipeline up
-    std::vector<IDerivedObject*> chain;
-    for (Object* o = node->ObjectReference(); o && o->SuperClassCode() == GEN_DERIVOB_CLASS_ID;
-         o = static_cast<IDerivedObject*>(o)->InputObject())
-        chain.push_back(static_cast<IDerivedObject*>(o));
+    std::vector<IDerivedObject*> chain = DerivedObjectsOf(node);
     for (auto it = chain.rbegin(); it != chain.rend(); ++it)
         ApplyModifiers(*it, t, os, node);
     if (IDerivedObject* ws = node->WorldSpaceDerivedObject()) ApplyModifiers(ws, t, os, node);

@@ -46,6 +46,10 @@ class Scene : public IObjParam {
     IDerivedObject* WorldDerivedObjectOf(INode* node);
     // The base object at the bottom of the node's pipeline.
     static Object* BaseObjectOf(INode* node);
+    // The node's object-space derived objects, from the top of its pipeline down.
+    static std::vector<IDerivedObject*> DerivedObjectsOf(INode* node);
+    // Its modifiers: the object-space ones from the top down, then the world-space ones.
+    static std::vector<Modifier*> ModifiersOf(INode* node);
     // Asks every modifier and object of every node, each once, for the files it needs.
     void EnumAuxFiles(NameEnumCallback& callback, DWORD flags);
 

@@ -120,9 +120,8 @@ void SaveNode(ChunkWriter& w, INode* node, std::map<Modifier*, uint32_t>& index)
     w.EndChunk();
     SaveMesh(w, base->mesh);
     // derived objects from the top of the pipeline down
-    for (Object* o = node->ObjectReference(); o && o->SuperClassCode() == GEN_DERIVOB_CLASS_ID;
-         o = static_cast<IDerivedObject*>(o)->InputObject())
-        SaveModifierList(w, chunk_derived, static_cast<IDerivedObject*>(o), index);
+    for (IDerivedObject* d : Scene::DerivedObjectsOf(node))
+        SaveModifierList(w, chunk_derived, d, index);
     if (IDerivedObject* ws = node->WorldSpaceDerivedObject())
         SaveModifierList(w, chunk_world_derived, ws, index);
     w.EndChunk();
