@@ -279,6 +279,10 @@ Modifier* LoadModifier(SceneInput& in, const std::function<void(Class_ID)>& warn
         if (chunk == chunk_flags) {
             flags = in.U32();
             in.Done();
+            if (mod) { // a plug-in's own Load may look at them
+                mod->ClearAFlag(0xffffffff);
+                mod->SetAFlag(flags);
+            }
         } else if (chunk == chunk_name) {
             name = in.Str();
             in.Done();
