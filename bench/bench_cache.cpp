@@ -1,12 +1,13 @@
-// The modifier's cost per evaluation against what the machine can do at best, measured side by side
-// in one run: every case "x/N" has a floor "x.floor/N" doing only the unavoidable work (the file
-// reads or writes of the case, and one pass that writes N floats and N selection bits through the
-// mesh's own containers, the only way a modifier can write them). bench/report.py pairs them.
+// The modifier's cost per evaluation against what the machine can do at best. Every case runs beside
+// its floor, the unavoidable work of the same step (the file reads or writes, and one pass that
+// writes N floats and N selection bits through the mesh's own containers, the only way a modifier
+// can write them), alternating within each iteration. bench/report.py makes the table.
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -101,12 +102,15 @@ struct Playback {
 };
 
 // The floor's file and pass: reads whole samples into a buffer, and writes N floats and N bits.
-struct Floor {
-    Floor(int verts, int samples = kStepSamples) : n(verts), buffer(static_cast<size_t>(verts) * 2) {
+struct FloorWork {
+    FloorWork(int verts, int samples = kStepSamples) : n(verts), buffer(static_cast<size_t>(verts) * 2) {
         PrepareMesh(mesh, verts);
         f = std::fopen(MakeCache(verts, samples).c_str(), "rb");
     }
-    ~Floor() { std::fclose(f); }
+    ~FloorWork() { std::fclose(f); }
+    void ReadNext(SampleRecord* dst) {
+        benchmark::DoNotOptimize(std::fread(dst, sizeof(SampleRecord), static_cast<size_t>(n), f));
+    }
     void Read(int k, SampleRecord* dst) {
         fseeko(f, static_cast<off_t>(sel::kHeaderBytes + sel::kRecordBytes * int64_t(n) * k), SEEK_SET);
         benchmark::DoNotOptimize(std::fread(dst, sizeof(SampleRecord), size_t(n), f));
@@ -125,153 +129,6 @@ struct Floor {
     Mesh mesh;
     std::FILE* f = nullptr;
 };
-
-int Verts(const benchmark::State& state) { return static_cast<int>(state.range(0)); }
-int Samples(const benchmark::State& state) {
-    return state.range(1) > 0 ? static_cast<int>(state.range(1)) : kStepSamples;
-}
-
-void Finish(benchmark::State& state, int evaluationsPerIteration = 1) {
-    state.counters["evaluations"] = evaluationsPerIteration;
-    state.SetItemsProcessed(state.iterations() * evaluationsPerIteration);
-}
-
-// Stepping forward one sample per evaluation through the file's last kStepSamples samples (the
-// whole file when it is shorter), where a sample's offset is the sum of the most counts. Going back
-// to the first of them is a jump, made outside the time.
-int FirstStep(int samples) { return std::max(0, samples - kStepSamples); }
-void Step(benchmark::State& state) {
-    int samples = Samples(state), first = FirstStep(samples), k = first;
-    Playback p(Verts(state), samples);
-    p.At(first * kTpf + 40);
-    for (auto _ : state) {
-        if (++k == samples - 1) {
-            state.PauseTiming();
-            k = first;
-            p.At(k++ * kTpf + 40);
-            state.ResumeTiming();
-        }
-        p.At(k * kTpf + 40);
-    }
-    Finish(state);
-}
-void StepFloor(benchmark::State& state) {
-    int samples = Samples(state), first = FirstStep(samples), k = first;
-    Floor fl(Verts(state), samples);
-    for (auto _ : state) {
-        if (++k == samples - 1) k = first + 1;
-        fl.Read(k + 1, fl.buffer.data());
-        fl.Pass(fl.buffer.data());
-    }
-    Finish(state);
-}
-
-// Random times: neither bracketing sample is held from the evaluation before.
-std::vector<int> RandomSamples(int samples) {
-    std::mt19937 rng(12);
-    std::vector<int> order;
-    int last = -10;
-    while (order.size() < 997) {
-        int k = static_cast<int>(rng() % static_cast<unsigned>(samples - 1));
-        if (std::abs(k - last) < 2) continue;
-        order.push_back(k);
-        last = k;
-    }
-    return order;
-}
-void Random(benchmark::State& state) {
-    Playback p(Verts(state), Samples(state));
-    std::vector<int> order = RandomSamples(Samples(state));
-    size_t j = 0;
-    for (auto _ : state) {
-        p.At(order[j] * kTpf + 40);
-        j = (j + 1) % order.size();
-    }
-    Finish(state);
-}
-void RandomFloor(benchmark::State& state) {
-    Floor fl(Verts(state), Samples(state));
-    std::vector<int> order = RandomSamples(Samples(state));
-    size_t j = 0;
-    for (auto _ : state) {
-        fl.Read(order[j], fl.buffer.data());
-        benchmark::DoNotOptimize(
-            std::fread(fl.buffer.data() + fl.n, sizeof(SampleRecord), static_cast<size_t>(fl.n), fl.f));
-        fl.Pass(fl.buffer.data());
-        j = (j + 1) % order.size();
-    }
-    Finish(state);
-}
-
-// Several evaluations within each sample interval, the interval stepping forward.
-void Scrub(benchmark::State& state) {
-    Playback p(Verts(state));
-    int k = 0;
-    p.At(40);
-    for (auto _ : state) {
-        if (++k == kStepSamples - 1) {
-            state.PauseTiming();
-            k = 0;
-            p.At(k++ * kTpf + 40);
-            state.ResumeTiming();
-        }
-        for (int e = 0; e < kScrubEvaluations; ++e)
-            p.At(k * kTpf + e * kTpf / kScrubEvaluations);
-    }
-    Finish(state, kScrubEvaluations);
-}
-void ScrubFloor(benchmark::State& state) {
-    Floor fl(Verts(state));
-    int k = 0;
-    for (auto _ : state) {
-        if (++k == kStepSamples - 1) k = 1;
-        fl.Read(k, fl.buffer.data());
-        for (int e = 0; e < kScrubEvaluations; ++e)
-            fl.Pass(fl.buffer.data());
-    }
-    Finish(state, kScrubEvaluations);
-}
-
-// One capturing evaluation that writes its sample. The file is rewound after each sample so that it
-// stays one sample long.
-struct Capture {
-    explicit Capture(int verts) : p(verts, 2) {
-        path = (TempDir() / "capture.sel").string();
-        p.mod->cacheFile = std::fopen(path.c_str(), "wb");
-        p.mod->recording = 1;
-        p.mod->writeNow = 1;
-    }
-    ~Capture() {
-        std::fclose(p.mod->cacheFile);
-        p.mod->cacheFile = nullptr;
-        p.mod->recording = 0;
-        fs::remove(path);
-    }
-    Playback p;
-    std::string path;
-};
-void Record(benchmark::State& state) {
-    Capture c(Verts(state));
-    for (auto _ : state) {
-        std::fseek(c.p.mod->cacheFile, sel::kHeaderBytes, SEEK_SET);
-        c.p.mod->recordTime = 160;
-        c.p.At(160);
-        if (c.p.mod->countTable.Count() > 1000) c.p.mod->countTable.SetCount(0);
-    }
-    Finish(state);
-}
-void RecordFloor(benchmark::State& state) {
-    std::string path = (TempDir() / "capture-floor.sel").string();
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    std::vector<SampleRecord> records(static_cast<size_t>(Verts(state)), SampleRecord{0.5f, 160});
-    for (auto _ : state) {
-        std::fseek(f, sel::kHeaderBytes, SEEK_SET);
-        benchmark::DoNotOptimize(std::fwrite(records.data(), sizeof(SampleRecord), records.size(), f));
-    }
-    std::fclose(f);
-    fs::remove(path);
-    Finish(state);
-}
 
 // The host: a node whose mesh gets a moving soft selection below the modifier.
 struct HostScene {
@@ -301,77 +158,233 @@ struct HostScene {
     std::string path;
 };
 
-// A whole recording of 100 frames through the host, per frame.
-void WholeRecord(benchmark::State& state) {
-    HostScene h(Verts(state));
-    h.mod->Record(nullptr); // the first run also makes the file's blocks
-    for (auto _ : state)
-        h.mod->Record(nullptr);
-    Finish(state, kRecordFrames);
+// A case and its floor, each as numbered steps of the same kind of work; `evaluations` per step.
+// The Before... hooks run untimed before a step (a jump back to the start, a rewind).
+struct Pair {
+    virtual ~Pair() = default;
+    virtual void BeforeCase(int64_t) {}
+    virtual void Case(int64_t step) = 0;
+    virtual void BeforeFloor(int64_t) {}
+    virtual void Floor(int64_t step) = 0;
+    int evaluations = 1;
+    int block = 8; // steps of one side before the other takes over
+};
+
+double Median(std::vector<double>& v) {
+    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
+    return v[v.size() / 2];
 }
-// The host's evaluation of the modifiers below, and one write of each sample.
-void WholeRecordFloor(benchmark::State& state) {
-    HostScene h(Verts(state));
-    h.mod->SetAFlag(A_MOD_DISABLED);
-    std::vector<SampleRecord> records(static_cast<size_t>(Verts(state)), SampleRecord{0.5f, 160});
-    auto run = [&] {
-        std::FILE* f = std::fopen(h.path.c_str(), "wb");
+
+// Every iteration runs a block of case steps and then a block of floor steps, so that both meet
+// the same machine (on a shared machine the load changes from second to second) while each keeps
+// its own data in the caches as it would alone. The medians of the steps are reported per
+// evaluation; the iteration time is the case's.
+void Measure(benchmark::State& state, Pair& pair) {
+    using Clock = std::chrono::steady_clock;
+    std::vector<double> caseNs, floorNs;
+    int64_t caseStep = 0, floorStep = 0;
+    auto timed = [](auto&& work) {
+        auto t0 = Clock::now();
+        work();
+        return std::chrono::duration<double, std::nano>(Clock::now() - t0).count();
+    };
+    for (auto _ : state) {
+        double total = 0;
+        for (int i = 0; i < pair.block; ++i, ++caseStep) {
+            pair.BeforeCase(caseStep);
+            caseNs.push_back(timed([&] { pair.Case(caseStep); }));
+            total += caseNs.back();
+        }
+        for (int i = 0; i < pair.block; ++i, ++floorStep) {
+            pair.BeforeFloor(floorStep);
+            floorNs.push_back(timed([&] { pair.Floor(floorStep); }));
+        }
+        state.SetIterationTime(total * 1e-9);
+    }
+    state.counters["evaluations"] = pair.evaluations;
+    state.counters["case_ns"] = Median(caseNs) / pair.evaluations;
+    state.counters["floor_ns"] = Median(floorNs) / pair.evaluations;
+}
+
+int Verts(const benchmark::State& state) { return static_cast<int>(state.range(0)); }
+int SamplesOf(const benchmark::State& state) {
+    return state.range(1) > 0 ? static_cast<int>(state.range(1)) : kStepSamples;
+}
+
+// Stepping forward one sample per evaluation through the file's last kStepSamples samples (the
+// whole file when it is shorter), where a sample's offset is the sum of the most counts. Going back
+// to the first of them is a jump, made untimed. Floor: one read of the new sample, one pass.
+struct Step : Pair {
+    explicit Step(const benchmark::State& s)
+        : samples(SamplesOf(s)), first(std::max(0, samples - kStepSamples)), play(Verts(s), samples),
+          floor(Verts(s), samples) {}
+    // the lower sample of a step: first + 1 ... samples - 2, so that the upper one exists
+    int Lower(int64_t step) const { return first + 1 + static_cast<int>(step % (samples - 2 - first)); }
+    void BeforeCase(int64_t step) override {
+        if (Lower(step) == first + 1) play.At(first * kTpf + 40);
+    }
+    void Case(int64_t step) override { play.At(Lower(step) * kTpf + 40); }
+    // the floor reads other samples than the case did just before, which the caches may still hold
+    int64_t FloorPhase(int64_t step) const { return step + (samples - 2 - first) / 2; }
+    void Floor(int64_t step) override {
+        floor.Read(Lower(FloorPhase(step)) + 1, floor.buffer.data());
+        floor.Pass(floor.buffer.data());
+    }
+    int samples, first;
+    Playback play;
+    FloorWork floor;
+};
+
+// Random times, neither bracketing sample held from the evaluation before. Floor: two reads, one pass.
+struct Random : Pair {
+    explicit Random(const benchmark::State& s) : play(Verts(s), SamplesOf(s)), floor(Verts(s), SamplesOf(s)) {
+        std::mt19937 rng(12);
+        int last = -10, samples = SamplesOf(s);
+        while (order.size() < 997) {
+            int k = static_cast<int>(rng() % static_cast<unsigned>(samples - 1));
+            if (std::abs(k - last) < 2) continue;
+            order.push_back(k);
+            last = k;
+        }
+    }
+    int At(int64_t step) const { return order[static_cast<size_t>(step) % order.size()]; }
+    void Case(int64_t step) override { play.At(At(step) * kTpf + 40); }
+    void Floor(int64_t step) override {
+        // other samples than the case read just before, which the caches may still hold
+        floor.Read(At(step + static_cast<int64_t>(order.size()) / 2), floor.buffer.data());
+        floor.ReadNext(floor.buffer.data() + floor.n);
+        floor.Pass(floor.buffer.data());
+    }
+    std::vector<int> order;
+    Playback play;
+    FloorWork floor;
+};
+
+// Several evaluations within each sample interval, the interval stepping forward. Floor: one read
+// per interval and one pass per evaluation.
+struct Scrub : Step {
+    explicit Scrub(const benchmark::State& s) : Step(s) { evaluations = kScrubEvaluations; }
+    void Case(int64_t step) override {
+        for (int e = 0; e < kScrubEvaluations; ++e)
+            play.At(Lower(step) * kTpf + e * kTpf / kScrubEvaluations);
+    }
+    void Floor(int64_t step) override {
+        floor.Read(Lower(FloorPhase(step)), floor.buffer.data());
+        for (int e = 0; e < kScrubEvaluations; ++e)
+            floor.Pass(floor.buffer.data());
+    }
+};
+
+// One capturing evaluation that writes its sample; both files are rewound after every sample so
+// that they stay one sample long. Floor: one write of the sample's 8N bytes.
+struct RecordSample : Pair {
+    explicit RecordSample(const benchmark::State& s)
+        : play(Verts(s), 2), records(static_cast<size_t>(Verts(s)), SampleRecord{0.5f, 160}) {
+        path = (TempDir() / "capture.sel").string();
+        floorPath = (TempDir() / "capture-floor.sel").string();
+        play.mod->cacheFile = std::fopen(path.c_str(), "wb");
+        floorFile = std::fopen(floorPath.c_str(), "wb");
+        play.mod->recording = 1;
+        play.mod->writeNow = 1;
+    }
+    ~RecordSample() override {
+        std::fclose(play.mod->cacheFile);
+        play.mod->cacheFile = nullptr;
+        play.mod->recording = 0;
+        std::fclose(floorFile);
+        fs::remove(path);
+        fs::remove(floorPath);
+    }
+    void BeforeCase(int64_t) override {
+        std::fseek(play.mod->cacheFile, sel::kHeaderBytes, SEEK_SET);
+        play.mod->recordTime = 160;
+        if (play.mod->countTable.Count() > 1000) play.mod->countTable.SetCount(0);
+    }
+    void Case(int64_t) override { play.At(160); }
+    void BeforeFloor(int64_t) override { std::fseek(floorFile, sel::kHeaderBytes, SEEK_SET); }
+    void Floor(int64_t) override {
+        benchmark::DoNotOptimize(
+            std::fwrite(records.data(), sizeof(SampleRecord), records.size(), floorFile));
+    }
+    Playback play;
+    std::vector<SampleRecord> records;
+    std::string path, floorPath;
+    std::FILE* floorFile = nullptr;
+};
+
+// A whole recording of 100 frames through the host, per frame. Floor: the host's evaluation of the
+// modifiers below at each frame, and one write of each sample.
+struct WholeRecord : Pair {
+    explicit WholeRecord(const benchmark::State& s)
+        : host(Verts(s)), records(static_cast<size_t>(Verts(s)), SampleRecord{0.5f, 160}) {
+        evaluations = kRecordFrames;
+        block = 1;
+    }
+    void Case(int64_t) override { host.mod->Record(nullptr); }
+    void Floor(int64_t) override {
+        host.mod->SetAFlag(A_MOD_DISABLED);
+        std::FILE* f = std::fopen(host.path.c_str(), "wb");
         for (int frame = 0; frame < kRecordFrames; ++frame) {
-            benchmark::DoNotOptimize(h.scene.EvaluateNode(h.node, frame * kTpf, 1).obj);
+            benchmark::DoNotOptimize(host.scene.EvaluateNode(host.node, frame * kTpf, 1).obj);
             std::fwrite(records.data(), sizeof(SampleRecord), records.size(), f);
         }
         std::fclose(f);
-    };
-    run();
-    for (auto _ : state)
-        run();
-    Finish(state, kRecordFrames);
-}
+        host.mod->ClearAFlag(A_MOD_DISABLED);
+    }
+    HostScene host;
+    std::vector<SampleRecord> records;
+};
 
-// The host's own pipeline: copying the base mesh into the evaluation, with no modifier at all.
-void HostPipeline(benchmark::State& state) {
-    HostScene h(Verts(state));
-    h.scene.DerivedObjectOf(h.node)->ModifierAt(0)->SetAFlag(A_MOD_DISABLED);
-    h.scene.DerivedObjectOf(h.node)->ModifierAt(1)->SetAFlag(A_MOD_DISABLED);
-    TimeValue t = 0;
-    for (auto _ : state)
-        benchmark::DoNotOptimize(h.scene.EvaluateNode(h.node, t += kTpf, 1).obj);
-    Finish(state);
-}
-// The same bytes (points, and one bit per vertex) copied into buffers that already exist.
-void HostPipelineFloor(benchmark::State& state) {
-    size_t bytes = static_cast<size_t>(Verts(state)) * sizeof(Point3) + static_cast<size_t>(Verts(state)) / 8;
-    std::vector<char> from(bytes, 1), to(bytes);
-    for (auto _ : state) {
+// The host's own pipeline: copying the base mesh into the evaluation, with every modifier off.
+// Floor: the same bytes (points and one bit per vertex) copied into buffers that already exist.
+struct HostPipeline : Pair {
+    explicit HostPipeline(const benchmark::State& s)
+        : host(Verts(s)),
+          bytes(static_cast<size_t>(Verts(s)) * sizeof(Point3) + static_cast<size_t>(Verts(s)) / 8),
+          from(bytes, 1), to(bytes) {
+        IDerivedObject* d = host.scene.DerivedObjectOf(host.node);
+        for (int i = 0; i < d->ModifierCount(); ++i)
+            d->ModifierAt(i)->SetAFlag(A_MOD_DISABLED);
+    }
+    void Case(int64_t) override {
+        benchmark::DoNotOptimize(host.scene.EvaluateNode(host.node, t += kTpf, 1).obj);
+    }
+    void Floor(int64_t) override {
         std::memcpy(to.data(), from.data(), bytes);
         benchmark::ClobberMemory();
     }
-    Finish(state);
+    HostScene host;
+    size_t bytes;
+    std::vector<char> from, to;
+    TimeValue t = 0;
+};
+
+template <class P> void Run(benchmark::State& state) {
+    P pair(state);
+    Measure(state, pair);
 }
 
-// A case and its floor, one after the other; `iterations` fixes the count for the long cases.
-void Pair(const char* name, void (*fn)(benchmark::State&), void (*floor)(benchmark::State&),
-          std::vector<std::vector<int64_t>> args, int iterations = 0) {
-    for (const auto& a : args)
-        for (auto* b : {benchmark::RegisterBenchmark(name, fn),
-                        benchmark::RegisterBenchmark((std::string(name) + ".floor").c_str(), floor)}) {
-            b->Args(a)->Unit(benchmark::kMicrosecond);
-            if (iterations > 0) b->Iterations(iterations);
-        }
+void Register(const char* name, void (*fn)(benchmark::State&), std::vector<std::vector<int64_t>> args,
+              int iterations = 0) {
+    for (const auto& a : args) {
+        auto* b =
+            benchmark::RegisterBenchmark(name, fn)->Args(a)->Unit(benchmark::kMicrosecond)->UseManualTime();
+        if (iterations > 0) b->Iterations(iterations);
+    }
 }
 } // namespace
 
 int main(int argc, char** argv) {
     const std::vector<std::vector<int64_t>> sizes = {{10000, 0}, {100000, 0}, {1000000, 0}};
-    Pair("playback_step", Step, StepFloor, sizes);
-    Pair("playback_random", Random, RandomFloor, sizes);
-    Pair("playback_scrub", Scrub, ScrubFloor, sizes);
-    Pair("record_sample", Record, RecordFloor, sizes);
-    Pair("host_pipeline", HostPipeline, HostPipelineFloor, sizes);
-    Pair("record_100_frames", WholeRecord, WholeRecordFloor, {{100000, 0}}, 4);
+    Register("playback_step", Run<Step>, sizes);
+    Register("playback_random", Run<Random>, sizes);
+    Register("playback_scrub", Run<Scrub>, sizes);
+    Register("record_sample", Run<RecordSample>, sizes);
+    Register("host_pipeline", Run<HostPipeline>, sizes);
+    Register("record_100_frames", Run<WholeRecord>, {{100000, 0}}, 7);
     // the file's length: a small mesh, so that 10,000 samples stay well under a gigabyte
-    Pair("length_step", Step, StepFloor, {{1000, 10}, {1000, 10000}});
-    Pair("length_random", Random, RandomFloor, {{1000, 10}, {1000, 10000}});
+    Register("length_step", Run<Step>, {{1000, 10}, {1000, 10000}});
+    Register("length_random", Run<Random>, {{1000, 10}, {1000, 10000}});
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();
