@@ -2,8 +2,9 @@
 """Prints the table of one Google Benchmark JSON run of bench_cache and writes its cases as JSON.
 
 usage: bench/report.py RUN.json RESULTS.json
-Every case measured itself and its floor alternately; the counters case_ns and floor_ns are the
-medians of the two, in nanoseconds per evaluation. A case named "name/N/S" has N vertices and, when
+Every case measured itself and its floor in alternating blocks of steps; the counters case_ns and
+floor_ns are the medians of the steps' processor time (user and system), in nanoseconds per
+evaluation. A case named "name/N/S" has N vertices and, when
 S is not 0, a file of S samples.
 """
 import json

@@ -193,11 +193,13 @@ template <int kType, class Played>
 void Pass(BitArray& sel, float* ch, int from, int to, Played played) {
     for (int i = from; i < to; ++i) {
         float stored = ch[i];
-        float w = sel[i] ? 1.0f : stored;
+        bool selected = sel[i] != 0;
+        float w = selected ? 1.0f : stored;
         float r = Combine<kType>(played(i, w), w);
-        // without branches: an exact 1.0 is a set bit and keeps the stored weight
+        // an exact 1.0 is a set bit and keeps the stored weight; the bit is written only when it
+        // changes, which keeps the branch predictable
         bool one = r == 1.0f;
-        sel.Set(i, one);
+        if (one != selected) sel.Set(i, one);
         ch[i] = one ? stored : r;
     }
 }
