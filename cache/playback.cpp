@@ -124,37 +124,48 @@ void Tessarin::PlaybackWeights(TimeValue t, TriObject* object) {
     }
 }
 
-// Steps 10 and 11: sample idx into sampleA and sample next into sampleB. The file is open for
-// reading only, so a sample already held in a buffer is taken from there instead of being read
-// again: reading it would give the same records. Buffers are swapped rather than copied; records
-// past a sample's own count are never played, so what they hold does not matter.
+// Steps 10 and 11: sample idx into sampleA and sample next into sampleB. Stepping forward, the old
+// upper sample becomes the lower one. Beyond that, a sample already held in a buffer and read from
+// the stream still open is taken from there instead of being read again: reading it would give the
+// same records. Buffers are swapped rather than copied; records past a sample's own count are never
+// played, so what they hold does not matter.
 void Tessarin::FillSampleBuffers(int idx, int next) {
     auto cnt = [&](int k) { return variableCounts ? countTable[k] : pointsPerSample; };
     auto seekTo = [&](int k) {
         int64_t off = variableCounts ? RecordsBefore(k) : int64_t(pointsPerSample) * k;
         fseeko(cacheFile, static_cast<off_t>(sel::kHeaderBytes + sel::kRecordBytes * off), SEEK_SET);
     };
-    // stepping forward, the old upper sample becomes the lower one; stepping back, the reverse
-    if (idx != indexA && (idx == indexB || next == indexA)) {
+    bool sameStream = cacheFile == heldStream;
+    bool haveA = false;
+    if (idx == indexB) {
+        if (indexA != indexB) {
+            std::swap(sampleA, sampleB);
+            std::swap(indexA, indexB);
+        }
+        haveA = true;
+    } else if (sameStream && idx == indexA) {
+        haveA = true;
+    } else if (sameStream && next == indexA) {
+        // stepping back: the old lower sample becomes the upper one
         std::swap(sampleA, sampleB);
         std::swap(indexA, indexB);
     }
-    bool readA = indexA != idx;
-    if (readA) {
+    if (!haveA) {
         seekTo(idx);
         ReadRecords(cacheFile, sampleA, cnt(idx));
     }
-    if (indexB != next) {
+    if (!sameStream || indexB != next) {
         if (next == idx) {
             std::memcpy(sampleB, sampleA, static_cast<size_t>(pointsPerSample) * sizeof(SampleRecord));
         } else {
             // next is idx + 1: right after sample idx when that was just read
-            if (!readA) seekTo(next);
+            if (haveA) seekTo(next);
             ReadRecords(cacheFile, sampleB, cnt(next));
         }
     }
     indexA = idx;
     indexB = next;
+    heldStream = cacheFile;
 }
 
 // Records before sample k of a variable-count file: SampleOffset's sum, taken from the running sums
@@ -189,8 +200,7 @@ float CombineBy(int selectionType, double v, float w) {
 
 // Vertices [from, to): incoming weight w, played value played(i, w), combined by kType and stored
 // as a bit (exactly 1.0) or a weight.
-template <int kType, class Played>
-void Pass(BitArray& sel, float* ch, int from, int to, Played played) {
+template <int kType, class Played> void Pass(BitArray& sel, float* ch, int from, int to, Played played) {
     for (int i = from; i < to; ++i) {
         float stored = ch[i];
         bool selected = sel[i] != 0;

@@ -155,6 +155,8 @@ class Tessarin : public Modifier {
   private:
     // Running sums of the loaded count table: entry k is SampleOffset(k).
     std::vector<int64_t> recordsBefore;
+    // The stream the held samples were read from.
+    FILE* heldStream = nullptr;
     void FreeSampleBuffers();
     // Recorder steps (cache/recorder.cpp).
     bool RecordFrames(const struct RecordRun& run, HWND panelWindow);

@@ -94,6 +94,11 @@ TEST_F(Playback, HeldSamplesAreDroppedWhenTheFileIsOpenedAgain) {
     provider_.openAnswers = {Path("cache.sel")};
     mod->ChooseCacheFile(nullptr);
     EXPECT_FLOAT_EQ(Weight(Evaluate(node, 360), 0), 22.5f);
+    // a stream put in place by other means: what was read from the old one is read again
+    WriteBytes(Path("other.sel"), sel::EncodeFile(1, Samples(Ramp(8))));
+    std::fclose(mod->cacheFile);
+    mod->cacheFile = std::fopen(Path("other.sel").c_str(), "rb");
+    EXPECT_FLOAT_EQ(Weight(Evaluate(node, 400), 0), 2.5f);
 }
 
 // Whatever order the times come in (stepping either way, several times within one interval,
