@@ -1,7 +1,7 @@
 // The modifier's cost per evaluation against what the machine can do at best. Every case runs beside
 // its floor, the unavoidable work of the same step (the file reads or writes, and one pass that
 // writes N floats and N selection bits through the mesh's own containers, the only way a modifier
-// can write them), alternating within each iteration. bench/report.py makes the table.
+// can write them), in alternating blocks of steps. bench/report.py makes the table.
 #include <benchmark/benchmark.h>
 
 #include <time.h>
@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <memory>
 #include <random>
 #include <string>
 #include <vector>
