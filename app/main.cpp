@@ -34,7 +34,8 @@ int main(int argc, char** argv) {
     evalVerb->add_option("--node", eval.node, "node name (may be left out when the scene has one node)");
     CLI::Option* frames = evalVerb->add_option("--frame", eval.frames, "a frame to evaluate at");
     CLI::Option* ticks = evalVerb->add_option("--tick", eval.ticks, "a tick time to evaluate at");
-    evalVerb->add_option("--format", eval.format, "csv or json")->check(CLI::IsMember({"csv", "json"}));
+    evalVerb->add_option("--format", eval.format, "csv, json or summary (one line per evaluation)")
+        ->check(CLI::IsMember({"csv", "json", "summary"}));
 
     app::RecordOptions record;
     CLI::App* recordVerb = cli.add_subcommand("record", "record a node's modifier into its cache file");
