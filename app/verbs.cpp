@@ -14,6 +14,7 @@
 #include "runtime/function_publishing.h"
 #include "runtime/plugin_loader.h"
 #include "scene_description.h"
+#include "scene_files.h"
 
 #include <iostream>
 #include <unistd.h>
@@ -57,9 +58,8 @@ int ListPlugins(Session& session, std::ostream& out) {
 }
 
 int Evaluate(const EvalOptions& o, const CommonOptions& common, std::ostream& out) {
-    BuiltScene built = LoadScene(o.scene);
+    BuiltScene built = LoadScene(o.scene, common.quiet);
     vm::Scene& scene = *built.scene;
-    if (common.quiet) scene.SetQuiet(true);
     INode* node = PickNode(scene, o.node);
     if (o.times.empty()) throw std::invalid_argument("give at least one --frame or --tick");
     nlohmann::json all = nlohmann::json::array();
@@ -143,9 +143,9 @@ class Progress {
 } // namespace
 
 int RecordCache(const RecordOptions& o, const CommonOptions& common) {
-    BuiltScene built = LoadScene(o.scene);
+    if (!o.save.empty()) CheckTarget(o.save, o.force);
+    BuiltScene built = LoadScene(o.scene, common.quiet);
     vm::Scene& scene = *built.scene;
-    if (common.quiet) scene.SetQuiet(true);
     INode* node = PickNode(scene, o.node);
     Modifier* mod = nullptr;
     if (!o.modifier.empty()) {
@@ -173,6 +173,7 @@ int RecordCache(const RecordOptions& o, const CommonOptions& common) {
         std::cerr << "vomark: recording failed: " << error << "\n";
         return 1;
     }
+    if (!o.save.empty()) std::cout << SaveSceneAs(scene, o.save, o.force) << "\n";
     return 0;
 }
 
