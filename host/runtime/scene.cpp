@@ -121,9 +121,13 @@ ObjectState Scene::EvaluateNode(INode* node, TimeValue t, int) {
     if (onEvaluate) onEvaluate(node, t);
     auto* base = dynamic_cast<TriObject*>(BaseObjectOf(node));
     if (!base) return os;
+    // a fresh object for every evaluation; its mesh takes over the buffers of the previous one, so
+    // that the copy of the base mesh allocates nothing while the mesh keeps its size
     auto& work = evaluated_[node];
-    work = std::make_unique<TriObject>();
-    work->mesh = base->mesh;
+    auto fresh = std::make_unique<TriObject>();
+    if (work) fresh->mesh = std::move(work->mesh);
+    fresh->mesh = base->mesh;
+    work = std::move(fresh);
     os.obj = work.get();
     // derived objects from the bottom of the pipeline up
     std::vector<IDerivedObject*> chain = DerivedObjectsOf(node);
