@@ -423,7 +423,7 @@ BuiltScene BuildScene(const std::string& jsonText, const std::string& baseDir) {
     json j;
     try {
         j = json::parse(jsonText);
-    } catch (const json::parse_error& e) {
+    } catch (const json::exception& e) { // parse errors, and numbers too large for a double
         throw SceneError(std::string("not valid JSON: ") + e.what());
     }
     AllowKeys(j, "scene",
