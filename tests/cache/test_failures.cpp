@@ -64,7 +64,12 @@ TEST_F(Failures, UnwritableTargetsAreReportedAndTouchNothingElse) {
         auto before = Folder();
         vm::Record().Clear();
         SetFile(mod, target);
+        std::vector<TimeValue> evaluated;
+        scene_.onEvaluate = [&](INode*, TimeValue t) { evaluated.push_back(t); };
         mod->Record(mod->panel);
+        scene_.onEvaluate = nullptr;
+        EXPECT_EQ(evaluated, std::vector<TimeValue>{160})
+            << name << ": the pre-roll comes before the opening";
         ASSERT_EQ(vm::Record().messageBoxes.size(), 1u) << name;
         EXPECT_EQ(vm::Record().messageBoxes[0].text, LookupString(350)) << name;
         EXPECT_EQ(vm::Record().messageBoxes[0].type, static_cast<UINT>(MB_ICONERROR)) << name;

@@ -124,6 +124,14 @@ TEST_F(Rules, VariableCountFileWarnsForAMeshWithFewerVertices) {
     EXPECT_EQ(GetDlgItem(mod->panel, 1006)->text, LookupString(346));
 }
 
+// Slip: clearing the missing-file code only when a panel shows it.
+TEST_F(Rules, AFoundFileClearsTheMissingCodeWithoutAPanel) {
+    Play(sel::EncodeFile(1, Samples({{0.5f}})), 1, {}, std::nullopt);
+    mod->statusCode = status_missing; // as the check after loading a scene leaves it
+    Evaluate(node, 0);
+    EXPECT_EQ(mod->statusCode, 0);
+}
+
 class CaptureRules : public PluginTest {
   protected:
     std::vector<float> Weights(const std::string& bytes) {
@@ -186,5 +194,20 @@ TEST_F(CaptureRules, ANameClearedDuringTheRunIsRestoredWithTheButtonCaption) {
     EXPECT_STREQ(CacheFileOf(mod), Path("kept.sel").c_str());
     EXPECT_EQ(GetDlgItem(mod->panel, 1002)->text, "kept.sel");
     EXPECT_EQ(GetDlgItem(mod->panel, 1006)->text, " ");
+}
+
+TEST_F(CaptureRules, WithoutANodeNothingIsEvaluatedAndTheFileSaysSo) {
+    ScriptedTessarin* mod = NewTessarin(); // in no scene node
+    SetFile(mod, Path("alone.sel"));
+    mod->pblock->SetParamValue(pb_end_time, 0, 2.0f);
+    int evaluations = 0;
+    scene_.onEvaluate = [&](INode*, TimeValue) { ++evaluations; };
+    mod->Record(nullptr);
+    scene_.onEvaluate = nullptr;
+    EXPECT_EQ(evaluations, 0);
+    std::string bytes = ReadBytes(Path("alone.sel"));
+    ASSERT_EQ(bytes.size(), 12u);
+    EXPECT_EQ(sel::GetI32(reinterpret_cast<const unsigned char*>(bytes.data()) + 8), 0);
+    mod->DeleteThis();
 }
 } // namespace
