@@ -5,34 +5,18 @@
 //   10     vertex count (0 to 63)      11    ticks per frame: 160, 1, 7 or 4800
 //   12-27  four evaluation times (int32 ticks)
 // and the rest is the file.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <string>
 
-#include "plugin/tessarin.h"
+#include "fuzz_support.h"
 #include "runtime/builtin_modifiers.h"
 #include "runtime/host_record.h"
 #include "runtime/scene.h"
-#include "runtime/window.h"
-
-extern "C" const ResourceTable VomarkModuleResources;
-extern "C" BOOL DllMain(HINSTANCE, ULONG, LPVOID);
 
 namespace {
 constexpr size_t kParamBytes = 28;
-
-const std::string& Folder() {
-    static const std::string dir = [] {
-        auto d = std::filesystem::temp_directory_path() / ("fuzz_playback-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(d);
-        return d.string();
-    }();
-    return dir;
-}
 
 template <class T> T Take(const uint8_t* p) {
     T v;
@@ -42,8 +26,7 @@ template <class T> T Take(const uint8_t* p) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    HINSTANCE module = vm::MakeModuleInstance(&VomarkModuleResources, "Tessarin.dlm");
-    DllMain(module, DLL_PROCESS_ATTACH, nullptr);
+    fuzz_support::AttachModule();
     return 0;
 }
 
@@ -57,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int tpf = tpfChoices[data[11] % 4];
 
     // the file, under its own name or (flag 4) found only through the fallback folder
-    std::string file = Folder() + "/input.sel";
+    std::string file = fuzz_support::Folder("fuzz_playback") + "/input.sel";
     std::ofstream(file, std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(data + kParamBytes),
                static_cast<std::streamsize>(size - kParamBytes));
@@ -65,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vm::Record().Clear();
     vm::Scene scene;
     scene.SetTicksPerFrame(tpf);
-    scene.SetDirectory(2, Folder());
+    scene.SetDirectory(2, fuzz_support::Folder("fuzz_playback"));
     auto* tri = new TriObject();
     tri->mesh.setNumVerts(verts);
     INode* node = scene.AddNode("n", tri);
