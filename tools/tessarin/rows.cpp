@@ -68,27 +68,32 @@ int Dump(const sel::Source& src, const std::string& name, std::optional<int32_t>
     RowWriter out(sink, format);
     out.Begin();
     int64_t written = 0;
+    int32_t k = 0;
+    // after every sample and every chunk: the rows go out, and Ctrl-C is heard
+    auto pause = [&]() -> int {
+        if (!out.Flush()) {
+            ctx.err << name << ": the rows cannot be written\n";
+            return 1;
+        }
+        if (!ctx.stop()) return 0;
+        out.Flush(true);
+        ctx.err << name << ": stopped in sample " << k << " after " << written << " rows\n";
+        return kStopped;
+    };
     sel::SampleWalker walk(src, layout);
     while (walk.Next()) {
-        int32_t k = walk.Index();
+        k = walk.Index();
         if (sample && k < *sample) continue;
         if (sample && k > *sample) break;
         if (walk.Count() == 0) out.Empty(k);
+        if (int code = pause()) return code;
         size_t n;
         int32_t first;
         for (const sel::SampleRecord* recs = walk.Records(n, first); n > 0; recs = walk.Records(n, first)) {
             for (size_t i = 0; i < n; ++i)
                 out.Row(k, first + int32_t(i), recs[i].weight, recs[i].time);
             written += int64_t(n);
-            if (!out.Flush()) {
-                ctx.err << name << ": the rows cannot be written\n";
-                return 1;
-            }
-            if (ctx.stop()) {
-                out.Flush(true);
-                ctx.err << name << ": stopped in sample " << k << " after " << written << " rows\n";
-                return kStopped;
-            }
+            if (int code = pause()) return code;
         }
     }
     if (walk.Failed()) {
