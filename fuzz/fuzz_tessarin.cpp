@@ -53,7 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 #elif defined(FUZZ_VERB_verify)
     Verify(src, "f.sel", size % 2 ? Format::Json : Format::Text, ctx);
 #elif defined(FUZZ_VERB_dump)
-    Dump(src, "f.sel", size % 3 ? std::optional<int32_t>(int32_t(size % 5)) : std::nullopt, Format::Json, sink, ctx);
+    Dump(src, "f.sel", size % 3 ? std::optional<int32_t>(int32_t(size % 5)) : std::nullopt, Format::Json,
+         sink, ctx);
 #elif defined(FUZZ_VERB_export)
     Dump(src, "f.sel", std::nullopt, Format::Csv, sink, ctx);
 #elif defined(FUZZ_VERB_plot)

@@ -101,6 +101,10 @@ std::string At(const std::string& file, int64_t byte, const std::string& reason)
     return file + ": byte " + std::to_string(byte) + ": " + reason;
 }
 
+std::string Counted(int64_t n, const std::string& noun) {
+    return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
+}
+
 std::string WeightText(float w) {
     if (std::isnan(w)) return std::signbit(w) ? "-nan" : "nan";
     if (std::isinf(w)) return w > 0 ? "inf" : "-inf";

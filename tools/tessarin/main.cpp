@@ -41,7 +41,7 @@ int Export(const std::string& file, const std::string& outPath, Context& ctx) {
         return 1;
     }
     if (code == kStopped) ctx.err << outPath << " was not written\n";
-    if (code == 0) ctx.out << "wrote " << outPath << ": " << rows << " rows\n";
+    if (code == 0) ctx.out << "wrote " << outPath << ": " << Counted(rows, "row") << "\n";
     return code;
 }
 
@@ -67,7 +67,8 @@ int ImportVerb(const std::string& csvPath, const std::string& outPath, int32_t s
         ctx.err << outPath << ": " << error << "\n";
         return 1;
     }
-    ctx.out << "wrote " << outPath << ": " << r.samples << " samples, " << r.rows << " records\n";
+    ctx.out << "wrote " << outPath << ": " << Counted(r.samples, "sample") << ", "
+            << Counted(r.rows, "record") << "\n";
     return 0;
 }
 
@@ -96,7 +97,7 @@ int RepairVerb(const std::string& file, const std::string& outPath, std::optiona
     }
     for (const auto& a : plan.actions)
         ctx.out << file << ": " << a << "\n";
-    ctx.out << "wrote " << outPath << ": " << plan.header.sampleTotal << " samples\n";
+    ctx.out << "wrote " << outPath << ": " << Counted(plan.header.sampleTotal, "sample") << "\n";
     return 0;
 }
 } // namespace

@@ -221,8 +221,8 @@ RepairPlan RebuildTable(const sel::Source& src, const sel::CacheHeader& h, std::
         if (whole < 0) return Refuse(src.Size(), why);
         if (!whole) {
             --keep;
-            p.actions.push_back("dropped sample " + N(keep) + ", cut short after " + N(runs.back().length) +
-                                " records");
+            p.actions.push_back("dropped sample " + N(keep) + ", cut short after " +
+                                Counted(runs.back().length, "record"));
         }
     }
     if (keep == 0) return Refuse(src.Size(), "not one whole sample is present");
@@ -238,7 +238,7 @@ RepairPlan RebuildTable(const sel::Source& src, const sel::CacheHeader& h, std::
         p.counts.push_back(int32_t(runs[i].length));
         p.recordsEnd += sel::kRecordBytes * runs[i].length;
     }
-    p.actions.push_back("count table rebuilt from the records' ticks: " + N(keep) + " samples");
+    p.actions.push_back("count table rebuilt from the records' ticks: " + Counted(int64_t(keep), "sample"));
     if (keep != size_t(h.sampleTotal))
         p.actions.push_back("word 2 patched from " + N(h.sampleTotal) + " to " + N(keep));
     return p;
