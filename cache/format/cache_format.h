@@ -78,7 +78,9 @@ struct Status {
 // or sampleTotal of 0 or less, a count table that would start before byte 12, a negative count, or
 // counts whose records do not fit before the table. A fixed-count file whose records do not all fit
 // plays the whole samples present, and is refused when not one is present. With keepCounts false the
-// table is checked a chunk at a time and not kept, so memory does not grow with the file.
+// table is checked a chunk at a time and not kept, so memory does not grow with the file; Count() and
+// RecordsBefore() then must not be used (SampleWalker reads such a layout). Refusals carry the fault
+// and the byte they are about.
 Status ReadLayout(const Source& src, Layout& out, bool keepCounts = true);
 
 // Reads a count table front to back a chunk at a time.

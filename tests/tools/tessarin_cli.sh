@@ -62,7 +62,7 @@ printf '\x40\x42\x0f\x00\x01\x00\x00\x00\x2c\x01\x00\x00' >big.sel && truncate -
 interrupt() { # the command runs for a moment, then gets SIGINT
     "$@" >/dev/null 2>"$work/int.err" &
     local pid=$!
-    sleep 1; kill -INT $pid; wait $pid
+    sleep 2; kill -INT $pid; wait $pid
 }
 check "Ctrl-C stops export, which keeps nothing" bash -c "$(declare -f interrupt); work='$work'; interrupt '$T' export big.sel --out big.csv; test \$? = 130 && grep -q 'big.csv was not written' '$work/int.err' && ! test -e big.csv && ! ls big.csv.tmp-* 2>/dev/null"
 check "Ctrl-C stops verify" bash -c "$(declare -f interrupt); work='$work'; interrupt '$T' verify big.sel; test \$? = 130"
