@@ -206,6 +206,7 @@ TEST_F(Tool, ImportRefusesMalformedRowsWithTheirLine) {
         {"0,0,1e99,0\n", "f.csv:1: weight \"1e99\""},
         {"0,0,0.5,99999999999\n", "f.csv:1: tick \"99999999999\""},
         {"1,0,0.5,0\n", "f.csv:1: sample 1 follows sample -1"},
+        {"-1,0,0.5,80\n", "f.csv:1: sample -1 is negative"}, // once read a count before the first
         {"0,,,\n0,0,0.5,0\n", "f.csv:2: sample 0 was given as empty"},
         {"sample,vertex,weight,tick\n", "no rows"},
     };

@@ -66,6 +66,7 @@ ImportResult Import(std::istream& csv, const std::string& name, int32_t samplesP
         float w;
         if (!Int32(f[0], k)) return Bad(name, lineNo, "sample \"" + f[0] + "\" is not a whole number");
         int32_t current = int32_t(counts.size()) - 1;
+        if (k < 0) return Bad(name, lineNo, "sample " + f[0] + " is negative; samples go 0, 1, 2, ...");
         if (k != current && k != current + 1)
             return Bad(name, lineNo,
                        "sample " + f[0] + " follows sample " + std::to_string(current) +
