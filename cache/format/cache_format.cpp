@@ -73,6 +73,7 @@ bool CountReader::Next(int32_t& count) {
         chunk_.resize(n * 4);
         if (src_.ReadAt(at_, chunk_.data(), chunk_.size()) != chunk_.size()) {
             chunk_.clear();
+            pos_ = 0;
             left_ = 0;
             return false;
         }

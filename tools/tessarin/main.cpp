@@ -24,25 +24,31 @@ Format FormatOf(const std::string& s) {
     return s == "json" ? Format::Json : s == "csv" ? Format::Csv : Format::Text;
 }
 
+// OUT under a temporary name, never the input itself; prints the one-line error.
+bool OpenOutput(const std::string& path, const std::string& input, OutputFile& out, Context& ctx) {
+    std::string error = out.Open(path, input);
+    if (!error.empty()) ctx.err << path << ": " << error << "\n";
+    return error.empty();
+}
+
+// Renames OUT onto its name; prints the one-line error.
+bool Commit(OutputFile& out, const std::string& path, Context& ctx) {
+    std::string error = out.Commit();
+    if (!error.empty()) ctx.err << path << ": " << error << "\n";
+    return error.empty();
+}
+
 int Export(const std::string& file, const std::string& outPath, Context& ctx) {
     InputFile in;
-    if (!Open(file, in, ctx)) return 1;
     OutputFile out;
-    std::string error = out.Open(outPath, file);
-    if (!error.empty()) {
-        ctx.err << outPath << ": " << error << "\n";
-        return 1;
-    }
+    if (!Open(file, in, ctx) || !OpenOutput(outPath, file, out, ctx)) return 1;
     int64_t rows = 0;
     int code = Dump(*in.source, file, std::nullopt, Format::Csv, out, ctx, &rows);
-    if (code == 0) error = out.Commit();
-    if (!error.empty()) {
-        ctx.err << outPath << ": " << error << "\n";
-        return 1;
-    }
     if (code == kStopped) ctx.err << outPath << " was not written\n";
-    if (code == 0) ctx.out << "wrote " << outPath << ": " << Counted(rows, "row") << "\n";
-    return code;
+    if (code != 0) return code;
+    if (!Commit(out, outPath, ctx)) return 1;
+    ctx.out << "wrote " << outPath << ": " << Counted(rows, "row") << "\n";
+    return 0;
 }
 
 int ImportVerb(const std::string& csvPath, const std::string& outPath, int32_t spf, Context& ctx) {
@@ -52,21 +58,13 @@ int ImportVerb(const std::string& csvPath, const std::string& outPath, int32_t s
         return 1;
     }
     OutputFile out;
-    std::string error = out.Open(outPath, csvPath);
-    if (!error.empty()) {
-        ctx.err << outPath << ": " << error << "\n";
-        return 1;
-    }
+    if (!OpenOutput(outPath, csvPath, out, ctx)) return 1;
     ImportResult r = Import(csv, csvPath, spf, out, ctx.stop);
     if (r.exit != 0) {
         ctx.err << r.error << "\n";
         return r.exit;
     }
-    error = out.Commit();
-    if (!error.empty()) {
-        ctx.err << outPath << ": " << error << "\n";
-        return 1;
-    }
+    if (!Commit(out, outPath, ctx)) return 1;
     ctx.out << "wrote " << outPath << ": " << Counted(r.samples, "sample") << ", "
             << Counted(r.rows, "record") << "\n";
     return 0;
@@ -75,13 +73,8 @@ int ImportVerb(const std::string& csvPath, const std::string& outPath, int32_t s
 int RepairVerb(const std::string& file, const std::string& outPath, std::optional<int32_t> points,
                Context& ctx) {
     InputFile in;
-    if (!Open(file, in, ctx)) return 1;
     OutputFile out;
-    std::string error = out.Open(outPath, file);
-    if (!error.empty()) {
-        ctx.err << outPath << ": " << error << "\n";
-        return 1;
-    }
+    if (!Open(file, in, ctx) || !OpenOutput(outPath, file, out, ctx)) return 1;
     RepairPlan plan = PlanRepair(*in.source, points, ctx.stop);
     if (ctx.stop()) {
         ctx.err << file << ": stopped; " << outPath << " was not written\n";
@@ -91,10 +84,11 @@ int RepairVerb(const std::string& file, const std::string& outPath, std::optiona
         ctx.err << At(file, plan.at, plan.reason) << "; nothing was written\n";
         return 1;
     }
-    if (!WriteRepair(plan, *in.source, out) || !(error = out.Commit()).empty()) {
-        ctx.err << outPath << ": " << (error.empty() ? "cannot be written" : error) << "\n";
+    if (!WriteRepair(plan, *in.source, out)) {
+        ctx.err << outPath << ": cannot be written\n";
         return 1;
     }
+    if (!Commit(out, outPath, ctx)) return 1;
     for (const auto& a : plan.actions)
         ctx.out << file << ": " << a << "\n";
     ctx.out << "wrote " << outPath << ": " << Counted(plan.header.sampleTotal, "sample") << "\n";
