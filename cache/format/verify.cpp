@@ -140,13 +140,70 @@ void CheckSizes(const Source& src, VerifyReport& r) {
     }
 }
 
-// One tick per sample, ticks moving one way, finite weights; and the weight summary.
+// The rules about records: one tick per sample, ticks moving one way, finite weights; and the
+// weight summary on the way.
+class ContentRules {
+  public:
+    explicit ContentRules(WeightSummary& w) : w_(w) {}
+
+    void Record(int32_t k, int32_t v, int64_t at, const SampleRecord& rec, int32_t tick) {
+        if (rec.time != tick)
+            mixed_.Hit(at + 4, [&] {
+                return Place(k, v) + ": tick " + std::to_string(rec.time) +
+                       ", but the sample's first record has tick " + std::to_string(tick);
+            });
+        ++w_.records;
+        if (!std::isfinite(rec.weight)) {
+            ++w_.nonFinite;
+            nonFinite_.Hit(at, [&] { return Place(k, v) + ": weight is " + WeightText(rec.weight); });
+            return;
+        }
+        if (w_.finite++ == 0) w_.min = w_.max = rec.weight;
+        w_.min = std::min<double>(w_.min, rec.weight);
+        w_.max = std::max<double>(w_.max, rec.weight);
+        w_.sum += rec.weight;
+        if (rec.weight == 1.0f) ++w_.ones;
+    }
+
+    // The tick of sample k (which has records) against the samples before it.
+    void SampleTick(int32_t k, int32_t tick, int64_t at) {
+        if (!w_.hasTicks) w_.firstTick = tick;
+        if (w_.hasTicks) {
+            int32_t step = tick > w_.lastTick ? 1 : tick < w_.lastTick ? -1 : 0;
+            if (step == 0)
+                same_.Hit(at, [&] {
+                    return "samples " + std::to_string(previousSample_) + " and " + std::to_string(k) +
+                           " share tick " + std::to_string(tick);
+                });
+            else if (direction_ == 0)
+                direction_ = step;
+            else if (step != direction_)
+                turns_.Hit(at, [&] {
+                    return "sample " + std::to_string(k) + ": tick " + std::to_string(tick) + " goes " +
+                           (step > 0 ? "up" : "down") + " from " + std::to_string(w_.lastTick) +
+                           " against the direction of the samples before";
+                });
+        }
+        w_.hasTicks = true;
+        w_.lastTick = tick;
+        previousSample_ = k;
+    }
+
+    void Report(std::vector<Finding>& out) const {
+        for (const Rule* rule : {&mixed_, &same_, &turns_, &nonFinite_})
+            rule->Report(out);
+    }
+
+  private:
+    WeightSummary& w_;
+    Rule mixed_{Fault::Damaged}, same_{Fault::Damaged}, turns_{Fault::Damaged}, nonFinite_{Fault::Damaged};
+    int32_t previousSample_ = 0, direction_ = 0;
+};
+
+// Walks every record of the samples that play through the rules.
 void CheckContent(const Source& src, VerifyReport& r, const std::function<bool()>& stop) {
-    Rule mixed(Fault::Damaged), same(Fault::Damaged), turns(Fault::Damaged), nonFinite(Fault::Damaged);
-    WeightSummary& w = r.weights;
+    ContentRules rules(r.weights);
     SampleWalker walk(src, r.layout);
-    bool havePrevious = false;
-    int32_t previous = 0, previousSample = 0, direction = 0;
     while (walk.Next()) {
         int32_t k = walk.Index();
         if (k % 4096 == 0 && stop && stop()) { // files of empty samples have no chunks to stop between
@@ -154,70 +211,24 @@ void CheckContent(const Source& src, VerifyReport& r, const std::function<bool()
             return;
         }
         size_t n;
-        int32_t first;
-        bool started = false;
-        int32_t tick = 0;
-        while (const SampleRecord* recs = walk.Records(n, first)) {
-            if (n == 0) break;
+        int32_t first, tick = 0;
+        for (const SampleRecord* recs = walk.Records(n, first); n > 0; recs = walk.Records(n, first)) {
             if (stop && stop()) {
                 r.stopped = true;
                 return;
             }
-            if (!started) {
-                started = true;
-                tick = recs[0].time;
-            }
+            if (first == 0) tick = recs[0].time;
             for (size_t i = 0; i < n; ++i) {
-                const SampleRecord& rec = recs[i];
                 int32_t v = first + static_cast<int32_t>(i);
-                int64_t at = walk.Start() + kRecordBytes * v;
-                if (rec.time != tick)
-                    mixed.Hit(at + 4, [&] {
-                        return Place(k, v) + ": tick " + std::to_string(rec.time) +
-                               ", but the sample's first record has tick " + std::to_string(tick);
-                    });
-                ++w.records;
-                if (!std::isfinite(rec.weight)) {
-                    ++w.nonFinite;
-                    nonFinite.Hit(at, [&] { return Place(k, v) + ": weight is " + WeightText(rec.weight); });
-                    continue;
-                }
-                if (w.finite++ == 0) w.min = w.max = rec.weight;
-                w.min = std::min<double>(w.min, rec.weight);
-                w.max = std::max<double>(w.max, rec.weight);
-                w.sum += rec.weight;
-                if (rec.weight == 1.0f) ++w.ones;
+                rules.Record(k, v, walk.Start() + kRecordBytes * v, recs[i], tick);
             }
         }
-        if (!started) continue; // an empty sample has no tick
-        if (!w.hasTicks) w.firstTick = tick;
-        w.hasTicks = true;
-        w.lastTick = tick;
-        if (havePrevious) {
-            int32_t step = tick > previous ? 1 : tick < previous ? -1 : 0;
-            if (step == 0)
-                same.Hit(walk.Start() + 4, [&] {
-                    return "samples " + std::to_string(previousSample) + " and " + std::to_string(k) +
-                           " share tick " + std::to_string(tick);
-                });
-            else if (direction == 0)
-                direction = step;
-            else if (step != direction)
-                turns.Hit(walk.Start() + 4, [&] {
-                    return "sample " + std::to_string(k) + ": tick " + std::to_string(tick) + " goes " +
-                           (step > 0 ? "up" : "down") + " from " + std::to_string(previous) +
-                           " against the direction of the samples before";
-                });
-        }
-        havePrevious = true;
-        previous = tick;
-        previousSample = k;
+        if (walk.Count() > 0 && !walk.Failed()) rules.SampleTick(k, tick, walk.Start() + 4);
     }
     if (walk.Failed())
         r.findings.push_back(
             {Fault::Damaged, walk.FailedAt(), "cannot be read here (did it change while read?)"});
-    for (const Rule* rule : {&mixed, &same, &turns, &nonFinite})
-        rule->Report(r.findings);
+    rules.Report(r.findings);
 }
 } // namespace
 
