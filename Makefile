@@ -31,19 +31,12 @@ bench:
 	build-bench/bin/bench_playback
 
 FUZZ_SECONDS ?= 60
-TOOL_VERBS := info verify dump plot diff repair import export
 fuzz:
 	@scripts/bootstrap fuzz
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DTESSARIN_TESTS=OFF -DTESSARIN_FUZZ=ON >/dev/null
-	cmake --build build-fuzz -j $(JOBS) --target fuzz_cache_file tessarin $(addprefix fuzz_tessarin_,$(TOOL_VERBS))
+	cmake --build build-fuzz -j $(JOBS) --target fuzz_cache_file
 	mkdir -p build-fuzz/corpus && cp -n fuzz/corpus/cache_file/* build-fuzz/corpus/
 	build-fuzz/bin/fuzz_cache_file -max_total_time=$(FUZZ_SECONDS) build-fuzz/corpus
-	fuzz/make_corpus.sh build-fuzz/bin/tessarin build-fuzz/seeds
-	for verb in $(TOOL_VERBS); do \
-	  seeds=cache; [ $$verb = import ] && seeds=csv; [ $$verb = diff ] && seeds=diff; \
-	  mkdir -p build-fuzz/corpus-$$verb && cp -n build-fuzz/seeds/$$seeds/* build-fuzz/corpus-$$verb/; \
-	  build-fuzz/bin/fuzz_tessarin_$$verb -max_total_time=$(FUZZ_SECONDS) build-fuzz/corpus-$$verb || exit 1; \
-	done
 
 clean:
 	rm -rf $(BUILD) $(TEST_BUILD) build-bench build-fuzz
