@@ -1,4 +1,4 @@
-// vomark: the host as a command. Verbs: plugins, eval, record, save, assets, panel, run.
+// vomark: the host as a command. Verbs: plugins, eval, record, save, assets, panel, run, demo.
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include "demo.h"
 #include "editing_verbs.h"
 #include "runtime/scene_io.h"
 #include "scene_description.h"
@@ -36,6 +37,8 @@ int main(int argc, char** argv) {
     CLI::Option* ticks = evalVerb->add_option("--tick", eval.ticks, "a tick time to evaluate at");
     evalVerb->add_option("--format", eval.format, "csv, json or summary (one line per evaluation)")
         ->check(CLI::IsMember({"csv", "json", "summary"}));
+    evalVerb->add_option("--png", eval.png,
+                         "also draw the mesh from above, coloured by weight, one panel per time");
 
     app::RecordOptions record;
     CLI::App* recordVerb = cli.add_subcommand("record", "record a node's modifier into its cache file");
@@ -51,7 +54,8 @@ int main(int argc, char** argv) {
                            "testing: the K-th poll of the Escape key (1 = first) answers pressed");
 
     app::Verb more[] = {app::AddSaveVerb(cli, common, addCommon), app::AddAssetsVerb(cli, common, addCommon),
-                        app::AddPanelVerb(cli, common, addCommon), app::AddRunVerb(cli, common, addCommon)};
+                        app::AddPanelVerb(cli, common, addCommon), app::AddRunVerb(cli, common, addCommon),
+                        app::AddDemoVerb(cli, common, addCommon)};
 
     try {
         cli.parse(argc, argv);

@@ -21,6 +21,7 @@ std::vector<PanelControl> ReadPanelControls(HWND window) {
         p.width = c->width;
         p.height = c->height;
         p.checked = c->checked != 0;
+        p.style = c->style;
         if (c->selection >= 0 && c->selection < static_cast<int>(c->items.size()))
             p.selectedItem = c->items[static_cast<size_t>(c->selection)];
         controls.push_back(std::move(p));

@@ -19,6 +19,7 @@ struct PanelControl {
     int x = 0, y = 0, width = 0, height = 0; // dialog units
     bool checked = false;                    // check boxes
     std::string selectedItem;                // drop-down lists; "" when nothing is selected
+    unsigned long style = 0;                 // the template's window style (group box, check box...)
 };
 
 // The child controls of a panel window; empty for a null window.
