@@ -1,5 +1,6 @@
 // vomark panel: a modifier's panel opened as the host opens it, buttons pressed in order, then
 // every control and the macro-recorder lines printed.
+#include <filesystem>
 #include <iostream>
 #include <memory>
 
@@ -52,7 +53,9 @@ int ShowPanel(const PanelOptions& o, const CommonOptions& common, std::ostream& 
             }
         controls = ReadPanelControls(panel->GetHWnd());
         if (!o.png.empty()) {
-            std::string png, error = PanelPng(panel->GetHWnd(), o.scene + ": the panel", png);
+            std::string png,
+                error = PanelPng(panel->GetHWnd(),
+                                 std::filesystem::path(o.scene).filename().string() + ": the panel", png);
             if (!error.empty()) throw std::runtime_error(o.png + ": " + error);
             WriteFileAtomically(o.png, png);
         }

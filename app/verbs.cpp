@@ -18,6 +18,7 @@
 #include "scene_files.h"
 #include "scene_pictures.h"
 
+#include <filesystem>
 #include <iostream>
 
 namespace app {
@@ -108,11 +109,13 @@ int Evaluate(const EvalOptions& o, const CommonOptions& common, std::ostream& ou
     }
     if (o.format == "json") out << all.dump(2) << "\n";
     if (!o.png.empty()) {
-        std::string png,
-            error = pictures::MeshPng(panels, std::min<int>(int(panels.size()), 4), 300,
-                                      o.scene + ": node \"" + node->GetName() + "\" from above", png);
+        std::string png, error = pictures::MeshPng(panels, std::min<int>(int(panels.size()), 4), 300,
+                                                   std::filesystem::path(o.scene).filename().string() +
+                                                       ": node \"" + node->GetName() + "\" from above",
+                                                   png);
         if (!error.empty()) throw std::runtime_error(o.png + ": " + error);
         WriteFileAtomically(o.png, png);
+        out.flush();
         std::cerr << "wrote " << o.png << ": " << panels.size()
                   << (panels.size() == 1 ? " time\n" : " times\n");
     }

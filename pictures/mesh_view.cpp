@@ -102,6 +102,24 @@ void DrawMeshPanel(Canvas& canvas, const Box& area, const MeshPanel& panel) {
     cairo_paint(cr);
     cairo_surface_destroy(img);
 
+    // a coarse mesh shows its edges, so a reader sees where its vertices are and what is blended
+    double spacing = n > 0 ? std::sqrt(double(w) * h / n) : 0;
+    if (spacing >= 12) {
+        cairo_new_path(cr);
+        cairo_set_source_rgba(cr, 1, 1, 1, 0.35);
+        cairo_set_line_width(cr, 0.7);
+        for (size_t t = 0; t + 2 < shape.triangles.size(); t += 3) {
+            const int* v = &shape.triangles[t];
+            if (std::min({v[0], v[1], v[2]}) < 0 || std::max({v[0], v[1], v[2]}) >= n) continue;
+            for (int k = 0; k < 3; ++k) {
+                Point p = Place(fit, shape, v[k]), q = Place(fit, shape, v[(k + 1) % 3]);
+                cairo_move_to(cr, area.x + p.x, area.y + p.y);
+                cairo_line_to(cr, area.x + q.x, area.y + q.y);
+            }
+        }
+        cairo_stroke(cr);
+    }
+
     // selected vertices: small dark rings no closer than `gap` pixels, so that a dense mesh shows
     // its selected region as an even pattern instead of a solid smudge
     const double gap = 6;
@@ -116,8 +134,7 @@ void DrawMeshPanel(Canvas& canvas, const Box& area, const MeshPanel& panel) {
             }
         return false;
     };
-    double spacing = n > 0 ? std::sqrt(double(w) * h / n) : gap;
-    double radius = std::clamp(spacing * 0.28, 1.2, 2.2);
+    double radius = std::clamp((spacing > 0 ? spacing : gap) * 0.28, 1.2, 2.2);
     cairo_new_path(cr);
     cairo_set_source_rgb(cr, 0.1, 0.1, 0.1);
     cairo_set_line_width(cr, 0.9);
