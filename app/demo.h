@@ -4,6 +4,7 @@
 
 namespace app {
 
-Verb AddDemoVerb(CLI::App& cli, const CommonOptions& common, const AddCommonOptions& addCommon);
+// Takes `common` writable for --escape-at-poll, which the session reads when it starts.
+Verb AddDemoVerb(CLI::App& cli, CommonOptions& common, const AddCommonOptions& addCommon);
 
 } // namespace app

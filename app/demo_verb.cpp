@@ -100,6 +100,7 @@ class Demo {
   private:
     void Build();
     int Record();
+    int64_t RecordedSamples() const;
     void Times();
     void EvaluateAll(bool live);
     void Pictures();
@@ -129,7 +130,7 @@ void Demo::Build() {
             "--samples " + std::to_string(o_.samples) +
             ": must divide 160, the demo's ticks per frame, so every sample lands on a tick");
     if (o_.size < 4 || o_.size > 1000000) throw std::invalid_argument("--size: 4 to 1000000 vertices");
-    int64_t evaluations = 2 * int64_t(range_.last - range_.first) * o_.samples + 1;
+    int64_t evaluations = 2 * int64_t(range_.last - range_.first + 1) * o_.samples;
     if (evaluations * o_.size > 200'000'000)
         throw std::invalid_argument(
             "--size x --frames x --samples: the live selections would not fit in memory; "
@@ -164,13 +165,35 @@ int Demo::Record() {
         std::cerr << "vomark: recording failed: " << error << "\n";
         return 1;
     }
+    // Escape (Ctrl-C) ends a recording early and keeps what it has: nothing to compare then
+    int64_t expected = int64_t(range_.last - range_.first + 1) * o_.samples, kept = RecordedSamples();
+    if (kept < expected) {
+        std::cerr << "vomark: recording stopped: " << cache_.string() << " keeps " << kept << " of "
+                  << expected << " samples\n";
+        return 130;
+    }
     return 0;
 }
 
-// The recorder's sample times (frame start plus whole steps) and the tick half-way between each two.
+int64_t Demo::RecordedSamples() const {
+    FILE* f = std::fopen(cache_.string().c_str(), "rb");
+    if (!f) return 0;
+    sel::Layout layout;
+    sel::Status status;
+    {
+        sel::FileSource src(f);
+        status = sel::ReadLayout(src, layout, false);
+    }
+    std::fclose(f);
+    return status.ok ? layout.samples : 0;
+}
+
+// The recorder's sample times (each frame's start plus whole steps) and the tick half-way between each two.
 void Demo::Times() {
     int step = kTicksPerFrame / o_.samples;
-    TimeValue first = range_.first * kTicksPerFrame, last = range_.last * kTicksPerFrame;
+    // every frame of the range gives `samples` samples, the last frame's too
+    TimeValue first = range_.first * kTicksPerFrame,
+              last = range_.last * kTicksPerFrame + (o_.samples - 1) * step;
     for (TimeValue t = first; t <= last; t += step) {
         if (t > first) {
             times_.push_back(t - step / 2);
@@ -297,7 +320,7 @@ void Demo::Summary() {
 
 } // namespace
 
-Verb AddDemoVerb(CLI::App& cli, const CommonOptions& common, const AddCommonOptions& addCommon) {
+Verb AddDemoVerb(CLI::App& cli, CommonOptions& common, const AddCommonOptions& addCommon) {
     auto o = std::make_shared<DemoOptions>();
     CLI::App* verb = cli.add_subcommand(
         "demo", "record a soft selection sweeping across a grid, play it back, compare, draw pictures");
@@ -308,6 +331,8 @@ Verb AddDemoVerb(CLI::App& cli, const CommonOptions& common, const AddCommonOpti
         ->capture_default_str();
     verb->add_option("--frames", o->frames, "the range recorded, A:B")->capture_default_str();
     verb->add_option("--samples", o->samples, "samples per frame (a divisor of 160)")->capture_default_str();
+    verb->add_option("--escape-at-poll", common.escapeAtPoll,
+                     "testing: the K-th poll of the Escape key (1 = first) answers pressed");
     return {verb, [o, &common] { return Demo(*o, common).Run(); }};
 }
 

@@ -17,6 +17,12 @@
 int main(int argc, char** argv) {
     CLI::App cli{"vomark: a headless host for modifier plug-ins"};
     cli.require_subcommand(1);
+    cli.footer(
+        "Start with `vomark demo` (or `make demo`); `vomark VERB --help` gives each verb's options.\n"
+        "A SCENE is a JSON scene description or a .vms scene file. Exit status: 0 done, 1 bad input or a\n"
+        "failure the host reported, 2 a usage error. Ctrl-C during a recording acts as the Escape key; a "
+        "second\n"
+        "one ends vomark with status 130. The user guide: docs/guide.md.");
     app::CommonOptions common;
     auto addCommon = [&](CLI::App* verb) {
         verb->add_option("--plugins", common.plugins, "folder of *.dlm plug-in modules");
