@@ -7,13 +7,6 @@ tessarin=$4
 V() { "$vomark" "$@" --plugins "$plugins"; }
 # the width and height a PNG's header gives, as "W H"
 png_size() { od -An -tu1 -j16 -N8 "$1" | awk '{print $1*16777216+$2*65536+$3*256+$4, $5*16777216+$6*65536+$7*256+$8}'; }
-exits_with() { # exit status, expected text on stderr, then the command
-    local code=$1 text=$2; shift 2
-    local out rc
-    out=$("$@" 2>&1 >/dev/null); rc=$?
-    [ "$rc" = "$code" ] || { echo "exit $rc: $out"; return 1; }
-    grep -qF -- "$text" <<<"$out" || { echo "stderr: $out"; return 1; }
-}
 size_is() { [ "$(png_size "$1")" = "$2" ] || { echo "$1 is $(png_size "$1"), not $2"; return 1; }; }
 
 V demo --out "$work/d" --size 400 --frames 0:10 --samples 2 >"$work/summary" 2>"$work/progress"
