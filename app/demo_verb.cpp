@@ -131,7 +131,7 @@ void Demo::Build() {
             ": must divide 160, the demo's ticks per frame, so every sample lands on a tick");
     if (o_.size < 4 || o_.size > 1000000) throw std::invalid_argument("--size: 4 to 1000000 vertices");
     int64_t evaluations = 2 * int64_t(range_.last - range_.first + 1) * o_.samples;
-    if (evaluations * o_.size > 200'000'000)
+    if (evaluations * o_.size > 50'000'000)
         throw std::invalid_argument(
             "--size x --frames x --samples: the live selections would not fit in memory; "
             "use fewer vertices or frames");

@@ -47,8 +47,8 @@ TEST(DialogView, CheckedBoxCarriesATickAndAnEmptyStatusLineAnOutline) {
     empty.checked = false;
     pictures::DialogControl status{ControlKind::Text, " ", 5, 30, 80, 20};
     Decoded d(Draw({checked, empty, status}));
-    EXPECT_GT(Count(d, 5, 5, 4, 4, pictures::kEnabledText, 0.5), 3);
-    EXPECT_EQ(Count(d, 30, 5, 4, 4, pictures::kEnabledText, 0.5), 0);
+    EXPECT_GT(Count(d, 5, 5, 4, 10, pictures::kEnabledText, 0.5), 3);
+    EXPECT_EQ(Count(d, 30, 5, 4, 10, pictures::kEnabledText, 0.5), 0);
     EXPECT_GT(Count(d, 5, 30, 80, 1, {0.72, 0.72, 0.72}, 0.1), 20);
 }
 

@@ -35,17 +35,19 @@ TEST(MeshView, EachVertexTakesTheColourOfItsWeightAtItsPlaceSeenFromAbove) {
                     v3 = pictures::MeshPoint(*panel.shape, area, 3);
     EXPECT_LT(v3.y, v0.y) << "y points up: vertex 3 (y = 1) is above vertex 0";
     EXPECT_NEAR(v0.x, v3.x, 1e-9);
-    // a few pixels inside the square from each corner: nearly that corner's weight
-    const double in[4][2] = {{4, -4}, {-4, -4}, {-4, 4}, {4, 4}};
+    // a few pixels inside the square from each corner, off the diagonal edge drawn over it: nearly
+    // that corner's weight
+    const double in[4][2] = {{8, -3}, {-8, -3}, {-8, 3}, {8, 3}};
     for (int v : {0, 2, 3}) {
         pictures::Point p = pictures::MeshPoint(*panel.shape, area, v);
         pictures::Colour seen = PixelNear(canvas, p, in[v][0], in[v][1]);
         EXPECT_LT(Distance(seen, pictures::WeightColour(panel.weights[size_t(v)])), 0.12) << "vertex " << v;
     }
-    // half-way along the diagonal from vertex 0 (0.0) to vertex 2 (0.5): the blend, 0.25
+    // beside the middle of the diagonal from vertex 0 (0.0) to vertex 2 (0.5), off the edge drawn
+    // there and towards vertex 3 (0.25): the blend, 0.25
     pictures::Point a = pictures::MeshPoint(*panel.shape, area, 0),
                     c = pictures::MeshPoint(*panel.shape, area, 2);
-    pictures::Colour mid = PixelNear(canvas, {(a.x + c.x) / 2, (a.y + c.y) / 2}, 0, 0);
+    pictures::Colour mid = PixelNear(canvas, {(a.x + c.x) / 2, (a.y + c.y) / 2}, -3, -3);
     EXPECT_LT(Distance(mid, pictures::WeightColour(0.25)), 0.06);
     // the selected vertex 1 carries a dark ring; an unselected corner does not
     pictures::Point v1 = pictures::MeshPoint(*panel.shape, area, 1);
@@ -66,7 +68,7 @@ TEST(MeshView, TrianglesNamingMissingVerticesOrWeightsAreSkippedOrShownAsNoData)
     pictures::MeshPanel panel{shape, "", {1.0f}, {1}}; // weights for vertex 0 only
     pictures::DrawMeshPanel(canvas, area, panel);
     pictures::Point c = pictures::MeshPoint(*shape, area, 2);
-    EXPECT_LT(Distance(PixelNear(canvas, c, -6, 6), pictures::kNoData), 0.02);
+    EXPECT_LT(Distance(PixelNear(canvas, c, -12, 4), pictures::kNoData), 0.02);
     EXPECT_EQ(pictures::MeshPoint(*shape, area, 4).x, -1);
     pictures::DrawMeshPanel(canvas, area, {nullptr, "", {}, {}}); // no shape: nothing to read
 }
