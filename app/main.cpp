@@ -1,4 +1,4 @@
-// vomark: the host as a command. Verbs: plugins, eval, record.
+// vomark: the host as a command. Verbs: plugins, eval, record, view.
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -9,6 +9,7 @@
 #include "scene_description.h"
 #include "session.h"
 #include "verbs.h"
+#include "view/server.h"
 
 int main(int argc, char** argv) {
     CLI::App cli{"vomark: a headless host for modifier plug-ins"};
@@ -44,6 +45,16 @@ int main(int argc, char** argv) {
     recordVerb->add_option("--escape-at-poll", common.escapeAtPoll,
                            "testing: the K-th poll of the Escape key (1 = first) answers pressed");
 
+    app::view::ViewOptions view;
+    CLI::App* viewVerb =
+        cli.add_subcommand("view", "serve the scene as a web page on 127.0.0.1 until Ctrl-C");
+    viewVerb->add_option("--plugins", common.plugins, "folder of *.dlm plug-in modules");
+    viewVerb->add_option("scene", view.scene, "scene description (JSON) or scene file")->required();
+    viewVerb->add_option("--node", view.node, "node name (may be left out when the scene has one node)");
+    viewVerb->add_option("--port", view.port, "port on 127.0.0.1 (0: a free one)")
+        ->check(CLI::Range(0, 65535));
+    viewVerb->add_flag("--open", view.open, "open the page in the user's browser");
+
     try {
         cli.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -65,6 +76,7 @@ int main(int argc, char** argv) {
             return app::Evaluate(eval, common, std::cout);
         }
         if (recordVerb->parsed()) return app::RecordCache(record, common);
+        if (viewVerb->parsed()) return app::view::Serve(view, std::cout);
     } catch (const app::SceneError& e) {
         std::cerr << "vomark: " << e.what() << "\n";
         return 2;

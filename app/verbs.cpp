@@ -24,6 +24,14 @@ std::string Hex(unsigned long v) {
     return buf;
 }
 
+std::string Weight(const float* ch, int i) {
+    if (!ch) return "";
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.9g", static_cast<double>(ch[i]));
+    return buf;
+}
+} // namespace
+
 INode* PickNode(vm::Scene& scene, const std::string& name) {
     if (name.empty()) {
         if (scene.Nodes().size() != 1)
@@ -35,14 +43,6 @@ INode* PickNode(vm::Scene& scene, const std::string& name) {
     if (!node) throw SceneError("no node named \"" + name + "\"");
     return node;
 }
-
-std::string Weight(const float* ch, int i) {
-    if (!ch) return "";
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.9g", static_cast<double>(ch[i]));
-    return buf;
-}
-} // namespace
 
 int ListPlugins(Session& session, std::ostream& out) {
     for (const auto& m : session.Loader().Modules()) {
@@ -95,8 +95,6 @@ int Evaluate(const EvalOptions& o, const CommonOptions& common, std::ostream& ou
     return 0;
 }
 
-namespace {
-// The first modifier of the node's stack, from the top, whose class publishes `function`.
 Modifier* FindScriptedModifier(INode* node, const char* function) {
     for (Object* o = node->ObjectReference(); o && o->SuperClassCode() == GEN_DERIVOB_CLASS_ID;
          o = static_cast<IDerivedObject*>(o)->InputObject()) {
@@ -123,6 +121,7 @@ float FloatParam(Animatable* a, const char* name) {
     return v;
 }
 
+namespace {
 // Progress of a recording from the times the host is asked to evaluate.
 class Progress {
   public:
