@@ -89,6 +89,7 @@ std::string ContentType(const std::string& name) {
     if (ends(".js")) return "text/javascript; charset=utf-8";
     if (ends(".css")) return "text/css; charset=utf-8";
     if (ends(".png")) return "image/png";
+    if (ends(".svg")) return "image/svg+xml";
     return "application/octet-stream";
 }
 
@@ -247,7 +248,7 @@ Response Api::Script() {
 void Api::PostNewMacroLines() {
     const auto& lines = vm::Record().macroLines;
     for (; macroSeen_ < lines.size(); ++macroSeen_)
-        events_.Post({{"type", "macro"}, {"line", lines[macroSeen_].line}});
+        events_.Post({{"type", "macro"}, {"index", macroSeen_}, {"line", lines[macroSeen_].line}});
 }
 
 Response Api::UserCall(const std::function<bool()>& action, const std::string& refused) {
