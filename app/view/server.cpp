@@ -82,6 +82,12 @@ Server::~Server() {
 bool Server::Start(int port) {
     httplib::Server& http = impl_->http;
     http.set_payload_max_length(1 << 20);
+    // SO_REUSEADDR only: the library's default also sets SO_REUSEPORT, which would let a second
+    // server on the same port take half of the page's requests
+    http.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     auto handler = [this](const httplib::Request& req, httplib::Response& res) {
         Request r{req.method, req.path, req.body, {}, {}};
         for (const auto& [k, v] : req.params)

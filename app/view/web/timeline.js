@@ -30,6 +30,9 @@ export class Timeline {
         const label = document.createElement('span');
         label.textContent = f;
         label.style.left = `${this.fraction(f) * 100}%`;
+        // the first and last labels stay inside the track
+        if (f === this.start) label.style.transform = 'none';
+        else if (f === this.end) label.style.transform = 'translateX(-100%)';
         this.ticks.append(label);
       }
     }
