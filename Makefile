@@ -31,14 +31,14 @@ bench:
 	build-bench/bin/bench_playback
 
 FUZZ_SECONDS ?= 60
+FUZZ_TARGET  ?= cache_file
 fuzz:
 	@scripts/bootstrap fuzz
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DTESSARIN_TESTS=OFF -DTESSARIN_FUZZ=ON >/dev/null
-	cmake --build build-fuzz -j $(JOBS) --target fuzz_cache_file fuzz_view_request
-	mkdir -p build-fuzz/corpus && cp -n fuzz/corpus/cache_file/* build-fuzz/corpus/
-	build-fuzz/bin/fuzz_cache_file -max_total_time=$(FUZZ_SECONDS) build-fuzz/corpus
-	mkdir -p build-fuzz/corpus-view && cp -n fuzz/corpus/view_request/* build-fuzz/corpus-view/
-	build-fuzz/bin/fuzz_view_request -max_total_time=$(FUZZ_SECONDS) build-fuzz/corpus-view
+	cmake --build build-fuzz -j $(JOBS) --target fuzz_$(FUZZ_TARGET)
+	mkdir -p build-fuzz/corpus/$(FUZZ_TARGET) && cp -n fuzz/corpus/$(FUZZ_TARGET)/* build-fuzz/corpus/$(FUZZ_TARGET)/
+	build-fuzz/bin/fuzz_$(FUZZ_TARGET) -max_total_time=$(FUZZ_SECONDS) \
+		$(if $(wildcard fuzz/$(FUZZ_TARGET).dict),-dict=fuzz/$(FUZZ_TARGET).dict) build-fuzz/corpus/$(FUZZ_TARGET)
 
 clean:
 	rm -rf $(BUILD) $(TEST_BUILD) build-bench build-fuzz

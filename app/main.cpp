@@ -1,4 +1,4 @@
-// vomark: the host as a command. Verbs: plugins, eval, record, view.
+// vomark: the host as a command. Verbs: plugins, eval, record, panel, run, view.
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include "editing_verbs.h"
 #include "scene_description.h"
 #include "session.h"
 #include "verbs.h"
@@ -45,15 +46,8 @@ int main(int argc, char** argv) {
     recordVerb->add_option("--escape-at-poll", common.escapeAtPoll,
                            "testing: the K-th poll of the Escape key (1 = first) answers pressed");
 
-    app::view::ViewOptions view;
-    CLI::App* viewVerb =
-        cli.add_subcommand("view", "serve the scene as a web page on 127.0.0.1 until Ctrl-C");
-    viewVerb->add_option("--plugins", common.plugins, "folder of *.dlm plug-in modules");
-    viewVerb->add_option("scene", view.scene, "scene description (JSON) or scene file")->required();
-    viewVerb->add_option("--node", view.node, "node name (may be left out when the scene has one node)");
-    viewVerb->add_option("--port", view.port, "port on 127.0.0.1 (0: a free one)")
-        ->check(CLI::Range(0, 65535));
-    viewVerb->add_flag("--open", view.open, "open the page in the user's browser");
+    app::Verb more[] = {app::AddPanelVerb(cli, common, addCommon), app::AddRunVerb(cli, common, addCommon),
+                        app::view::AddViewVerb(cli, common)};
 
     try {
         cli.parse(argc, argv);
@@ -76,7 +70,8 @@ int main(int argc, char** argv) {
             return app::Evaluate(eval, common, std::cout);
         }
         if (recordVerb->parsed()) return app::RecordCache(record, common);
-        if (viewVerb->parsed()) return app::view::Serve(view, std::cout);
+        for (app::Verb& verb : more)
+            if (verb.command->parsed()) return verb.run();
     } catch (const app::SceneError& e) {
         std::cerr << "vomark: " << e.what() << "\n";
         return 2;

@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "host_queries.h"
 #include "runtime/function_publishing.h"
 #include "runtime/plugin_loader.h"
 #include "scene_description.h"
@@ -23,26 +24,7 @@ std::string Hex(unsigned long v) {
     std::snprintf(buf, sizeof buf, "0x%08lx", v);
     return buf;
 }
-
-std::string Weight(const float* ch, int i) {
-    if (!ch) return "";
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.9g", static_cast<double>(ch[i]));
-    return buf;
-}
 } // namespace
-
-INode* PickNode(vm::Scene& scene, const std::string& name) {
-    if (name.empty()) {
-        if (scene.Nodes().size() != 1)
-            throw SceneError("the scene has " + std::to_string(scene.Nodes().size()) +
-                             " nodes: name one with --node");
-        return scene.Nodes().front();
-    }
-    INode* node = scene.FindNode(name);
-    if (!node) throw SceneError("no node named \"" + name + "\"");
-    return node;
-}
 
 int ListPlugins(Session& session, std::ostream& out) {
     for (const auto& m : session.Loader().Modules()) {
@@ -65,20 +47,16 @@ int Evaluate(const EvalOptions& o, const CommonOptions& common, std::ostream& ou
     INode* node = PickNode(scene, o.node);
     if (o.times.empty()) throw std::invalid_argument("give at least one --frame or --tick");
     nlohmann::json all = nlohmann::json::array();
-    if (o.format == "csv") out << "tick,vertex,selected,weight\n";
+    if (o.format == "csv") out << kSelectionCsvHeader;
     for (const EvalTime& et : o.times) {
         TimeValue t =
             et.isFrame ? static_cast<TimeValue>(std::trunc(et.frame * scene.TicksPerFrame())) : et.tick;
         scene.SetCurrentTime(t);
-        ObjectState os = scene.EvaluateNode(node, t, 0);
-        auto* tri = dynamic_cast<TriObject*>(os.obj);
-        if (!tri) throw SceneError("node \"" + std::string(node->GetName()) + "\" has no mesh");
-        Mesh& mesh = tri->GetMesh();
-        const float* ch = mesh.vertexFloat(0);
+        Mesh& mesh = EvaluatedMesh(scene, node, t);
         if (o.format == "csv") {
-            for (int i = 0; i < mesh.getNumVerts(); ++i)
-                out << t << ',' << i << ',' << mesh.vertSel[i] << ',' << Weight(ch, i) << '\n';
+            WriteSelectionCsv(t, mesh, out);
         } else {
+            const float* ch = mesh.vertexFloat(0);
             nlohmann::json verts = nlohmann::json::array();
             for (int i = 0; i < mesh.getNumVerts(); ++i) {
                 nlohmann::json v = {{"vertex", i}, {"selected", mesh.vertSel[i] != 0}};
@@ -93,23 +71,6 @@ int Evaluate(const EvalOptions& o, const CommonOptions& common, std::ostream& ou
     }
     if (o.format == "json") out << all.dump(2) << "\n";
     return 0;
-}
-
-Modifier* FindScriptedModifier(INode* node, const char* function) {
-    for (Object* o = node->ObjectReference(); o && o->SuperClassCode() == GEN_DERIVOB_CLASS_ID;
-         o = static_cast<IDerivedObject*>(o)->InputObject()) {
-        auto* d = static_cast<IDerivedObject*>(o);
-        for (int i = 0; i < d->ModifierCount(); ++i) {
-            Modifier* m = d->ModifierAt(i);
-            ClassDesc2* cd = vm::Classes().FindById(m->SuperClassCode(), m->ClassID());
-            if (!cd) continue;
-            for (int k = 0; k < cd->NumInterfaces(); ++k)
-                if (FPInterfaceDesc* desc = cd->GetInterfaceAt(k)->GetDesc();
-                    desc && desc->FindFunction(function))
-                    return m;
-        }
-    }
-    return nullptr;
 }
 
 float FloatParam(Animatable* a, const char* name) {
@@ -180,15 +141,15 @@ int RecordCache(const RecordOptions& o, const CommonOptions& common) {
         if (eq == std::string::npos) throw std::invalid_argument("--set " + set + ": expected PARAM=VALUE");
         SetParameterFromText(mod, set.substr(0, eq), set.substr(eq + 1));
     }
-    ClassDesc2* cd = vm::Classes().FindById(mod->SuperClassCode(), mod->ClassID());
+    ClassDesc2* cd = ClassOf(mod);
     Progress progress(scene.TicksPerFrame(), FloatParam(mod, "start_time"), FloatParam(mod, "end_time"));
     scene.onEvaluate = [&](INode*, TimeValue t) { progress.Evaluated(t); };
     size_t boxes = vm::Record().messageBoxes.size();
     vm::ScriptCallResult r = vm::CallScriptFunction(mod, cd, "record");
     scene.onEvaluate = nullptr;
     if (!r.found) throw SceneError(r.error);
-    if (vm::Record().messageBoxes.size() > boxes) {
-        std::cerr << "vomark: recording failed: " << vm::Record().messageBoxes.back().text << "\n";
+    if (std::string error = ErrorShownSince(boxes); !error.empty()) {
+        std::cerr << "vomark: recording failed: " << error << "\n";
         return 1;
     }
     return 0;

@@ -4,17 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "runtime/scene.h"
 #include "session.h"
 
 namespace app {
 
 int ListPlugins(Session& session, std::ostream& out);
 
-// The node named `name`, or the scene's only node when `name` is empty; throws SceneError.
-INode* PickNode(vm::Scene& scene, const std::string& name);
-// The first modifier of the node's stack, from the top, whose class publishes `function`; null if none.
-Modifier* FindScriptedModifier(INode* node, const char* function);
 // A float parameter by internal name at time 0; 0 when there is none.
 float FloatParam(Animatable* object, const char* name);
 

@@ -46,7 +46,8 @@ class TessarinDlgProc : public ParamMap2UserDlgProc {
             const char* name = nullptr;
             Interval valid = FOREVER();
             mod_->pblock->GetParamValue(pb_cache_file, 0, name, valid);
-            if (!name) RecordLine("SetCache");
+            // an empty name is as unset as none: Record will ask for a file either way
+            if (!name || !*name) RecordLine("SetCache");
             RecordLine("Record");
             mod_->Record(window);
             RefreshPanel(mod_, window);
@@ -84,7 +85,7 @@ void RefreshPanel(Tessarin* mod, HWND window) {
     const char* path = nullptr;
     Interval valid = FOREVER();
     mod->pblock->GetParamValue(pb_cache_file, 0, path, valid);
-    if (path) {
+    if (path && *path) {
         CStr directory, file;
         SplitPathFile(CStr(path), &directory, &file);
         SetWindowTextA(GetDlgItem(window, 1010), file);

@@ -5,6 +5,7 @@
 #include <limits>
 #include <random>
 
+#include "host_queries.h"
 #include "runtime/host_record.h"
 #include "scene_description.h"
 #include "verbs.h"
@@ -102,13 +103,7 @@ Response StaticFile(const std::string& path) {
     return Error(404, "no such page");
 }
 
-Mesh& Evaluated(const Target& t, TimeValue tick) {
-    ObjectState os = t.scene->EvaluateNode(t.node, tick, 0);
-    auto* tri = dynamic_cast<TriObject*>(os.obj);
-    if (!tri) throw Refused(409, std::string("node \"") + t.node->GetName() + "\" has no mesh");
-    return tri->GetMesh();
-}
-
+Mesh& Evaluated(const Target& t, TimeValue tick) { return EvaluatedMesh(*t.scene, t.node, tick); }
 } // namespace
 
 std::string NewToken() {
@@ -143,6 +138,8 @@ Response Api::Handle(const Request& r) {
         return Route(r);
     } catch (const Refused& e) {
         return Error(e.status, e.what());
+    } catch (const SceneError& e) { // the node yields no mesh
+        return Error(409, e.what());
     } catch (const std::exception& e) {
         return Error(500, e.what());
     }

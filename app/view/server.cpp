@@ -12,9 +12,10 @@
 
 #include <httplib.h>
 
+#include "host_queries.h"
+#include "panel_view.h"
 #include "runtime/host_record.h"
 #include "scene_description.h"
-#include "verbs.h"
 
 extern char** environ;
 
@@ -24,7 +25,8 @@ struct Server::Impl {
     HostThread host;
     EventLog events;
     WebInteraction interaction{events};
-    BuiltScene built; // made and destroyed on the host thread
+    BuiltScene built; // made and destroyed on the host thread, with the edit
+    std::unique_ptr<EditSession> edit;
     std::unique_ptr<Api> api;
     httplib::Server http;
     std::thread listener;
@@ -58,10 +60,8 @@ Server::Server(const ViewOptions& o) : impl_(std::make_unique<Impl>()) {
         vm::Record().macroLines.clear();
         if (t.modifier) {
             // the modifier picked in the stack: its panel opens as the host opens it
-            t.scene->BeginEdit(t.modifier, {t.node});
-            for (const auto& p : vm::OpenPanels())
-                for (int b = 0; b < t.modifier->ParamBlockCount(); ++b)
-                    if (p->GetParamBlock() == t.modifier->ParamBlockAt(b)) t.panel = p.get();
+            impl_->edit = std::make_unique<EditSession>(*t.scene, t.modifier, std::vector<INode*>{t.node});
+            t.panel = impl_->edit->Panel();
         }
         return t;
     });
@@ -72,7 +72,7 @@ Server::Server(const ViewOptions& o) : impl_(std::make_unique<Impl>()) {
 Server::~Server() {
     Stop();
     impl_->host.Call([this] {
-        if (impl_->built.scene && impl_->built.scene->EditedObject()) impl_->built.scene->EndEdit();
+        impl_->edit.reset();
         impl_->built = BuiltScene();
     });
     impl_->host.Stop();
@@ -134,6 +134,18 @@ void Server::Stop() {
     impl_->events.Close();
     impl_->http.stop();
     if (impl_->listener.joinable()) impl_->listener.join();
+}
+
+Verb AddViewVerb(CLI::App& cli, CommonOptions& common) {
+    auto options = std::make_shared<ViewOptions>();
+    CLI::App* verb = cli.add_subcommand("view", "serve the scene as a web page on 127.0.0.1 until Ctrl-C");
+    verb->add_option("--plugins", common.plugins, "folder of *.dlm plug-in modules");
+    verb->add_option("scene", options->scene, "scene description (JSON) or scene file")->required();
+    verb->add_option("--node", options->node, "node name (may be left out when the scene has one node)");
+    verb->add_option("--port", options->port, "port on 127.0.0.1 (0: a free one)")
+        ->check(CLI::Range(0, 65535));
+    verb->add_flag("--open", options->open, "open the page in the user's browser");
+    return {verb, [options] { return Serve(*options, std::cout); }};
 }
 
 int Serve(const ViewOptions& options, std::ostream& out) {

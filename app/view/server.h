@@ -5,7 +5,10 @@
 #include <ostream>
 #include <string>
 
+#include <CLI/CLI.hpp>
+
 #include "api.h"
+#include "editing_verbs.h"
 #include "session.h"
 
 namespace app::view {
@@ -15,6 +18,9 @@ struct ViewOptions {
     int port = 8137;
     bool open = false;
 };
+
+// The `view` verb on the command line; its --plugins option goes into `common`.
+Verb AddViewVerb(CLI::App& cli, CommonOptions& common);
 
 // Loads the scene, serves it until SIGINT or SIGTERM, prints the URL as its first line.
 // Returns 130 after Ctrl-C, 0 after SIGTERM; throws SceneError for a scene it cannot use.

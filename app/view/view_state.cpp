@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "panel_view.h"
+
 namespace app::view {
 namespace {
 const char* ControlKind(const HWND__& c) {
@@ -61,20 +63,18 @@ template <class T> void Put(std::string& out, T value) {
 
 nlohmann::json PanelJson(vm::Panel& panel) {
     HWND window = panel.GetHWnd();
+    std::vector<PanelControl> read = ReadPanelControls(window);
     nlohmann::json controls = nlohmann::json::array();
-    for (const auto& child : window->children) {
-        const HWND__& c = *child;
-        nlohmann::json j = {{"id", c.id},
-                            {"className", c.className},
-                            {"kind", ControlKind(c)},
-                            {"text", c.text},
-                            {"rect", {c.x, c.y, c.width, c.height}},
-                            {"visible", IsWindowVisible(child.get()) != FALSE},
-                            {"enabled", IsWindowEnabled(child.get()) != FALSE},
-                            {"align", Align(c.style)},
-                            {"checked", c.checked != 0},
-                            {"items", c.items},
-                            {"selection", c.selection}};
+    for (size_t i = 0; i < read.size(); ++i) {
+        const PanelControl& c = read[i];
+        const HWND__& w = *window->children[i]; // the same controls, in template order
+        nlohmann::json j = ControlJson(c);
+        j["kind"] = ControlKind(w);
+        j["align"] = Align(w.style);
+        j["rect"] = {c.x, c.y, c.width, c.height};
+        j["checked"] = c.checked;
+        j["items"] = w.items;
+        j["selection"] = w.selection;
         if (const ParamDef* def = BoundParam(panel, c.id)) {
             nlohmann::json p = {{"name", def->internalName}, {"type", TypeName(def->type)}};
             if (def->hasRange) p["range"] = {def->rangeLow, def->rangeHigh};

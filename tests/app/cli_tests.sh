@@ -1,16 +1,7 @@
 #!/usr/bin/env bash
 # Runs the vomark command as people do and checks what it prints and writes.
 # usage: cli_tests.sh VOMARK PLUGIN_DIR DATA_DIR
-set -u
-vomark=$1 plugins=$2 data=$3
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-passed=0 failed=0
-check() { # name, then a command that must succeed
-    local name=$1; shift
-    if "$@" >"$work/out" 2>"$work/err"; then passed=$((passed + 1)); else
-        failed=$((failed + 1)); echo "FAIL: $name"; sed 's/^/  /' "$work/out" "$work/err" | head -20; fi
-}
+source "$(dirname "$0")/cli_common.sh" "$@"
 fails_with() { # expected text on stderr, then the command, which must exit non-zero
     local text=$1; shift
     local out

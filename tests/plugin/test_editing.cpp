@@ -146,6 +146,137 @@ TEST_F(Editing, ScriptFunctionsResolveByNameAndRecordNoLines) {
     EXPECT_TRUE(std::filesystem::exists(Path("scripted.sel")));
 }
 
+TEST_F(Editing, RecordLinesComeBeforeTheDialogAndFollowTheFileName) {
+    // remembers how many macro lines existed when a file dialog opened
+    struct Watching : vm::ScriptedInteraction {
+        size_t linesAtPrompt = 0;
+        bool AskFile(bool save, const OPENFILENAMEA& r, std::string& path) override {
+            linesAtPrompt = vm::Record().macroLines.size();
+            return ScriptedInteraction::AskFile(save, r, path);
+        }
+    } watching;
+    BuildStack();
+    mod->pblock->SetParamValue(pb_end_time, 0, 1.0f);
+    scene_.BeginEdit(mod);
+    vm::SetInteraction(&watching);
+    vm::Panel* panel = vm::PanelOfWindow(mod->panel);
+    panel->Click(1003);
+    EXPECT_EQ(watching.linesAtPrompt, 2u) << "both lines before the save dialog, which is cancelled";
+    SetFile(mod, ""); // empty text is unset too
+    panel->Click(1003);
+    ASSERT_EQ(vm::Record().macroLines.size(), 4u);
+    EXPECT_EQ(vm::Record().macroLines[2].line, "$.modifiers[#Tessarin].SetCache");
+    EXPECT_EQ(GetDlgItem(mod->panel, 1010)->text, "<none>");
+    SetFile(mod, Path("x.sel"));
+    size_t prompts = vm::Record().filePrompts.size();
+    panel->Click(1003);
+    ASSERT_EQ(vm::Record().macroLines.size(), 5u) << "a set file: the Record line alone";
+    EXPECT_EQ(vm::Record().macroLines[4].line, "$.modifiers[#Tessarin].Record");
+    EXPECT_EQ(vm::Record().filePrompts.size(), prompts);
+    EXPECT_TRUE(std::filesystem::exists(Path("x.sel")));
+    EXPECT_EQ(GetDlgItem(mod->panel, 1010)->text, "x.sel");
+}
+
+TEST_F(Editing, CommandsFromOtherControlsDoNothing) {
+    BuildStack();
+    scene_.BeginEdit(mod);
+    vm::Panel* panel = vm::PanelOfWindow(mod->panel);
+    vm::Record().Clear();
+    ParamMap2UserDlgProc* proc = module::ParamDescriptor()->UserDlgProc();
+    for (int id : {1004, 1005, 1006, 1010, 0, 0xffff})
+        EXPECT_EQ(proc->DlgProc(0, panel, mod->panel, WM_COMMAND, static_cast<WPARAM>(id), 0), 0);
+    EXPECT_TRUE(vm::Record().macroLines.empty());
+    EXPECT_TRUE(vm::Record().filePrompts.empty());
+    EXPECT_TRUE(vm::Record().notifications.empty());
+    EXPECT_TRUE(vm::Record().redraws.empty());
+    EXPECT_TRUE(a->IsEnabled());
+}
+
+TEST_F(Editing, PanelShowsTheStoredStatusCode) {
+    BuildStack();
+    std::string instancing = LookupString(336), missing = LookupString(346);
+    std::string expected[] = {"", instancing, "", missing};
+    for (int code : {0, 1, 3}) { // 3 without an open file stays
+        mod->statusCode = code;
+        scene_.BeginEdit(mod);
+        EXPECT_EQ(GetDlgItem(mod->panel, 1006)->text, expected[code]) << code;
+        EXPECT_EQ(mod->statusCode, code);
+        scene_.EndEdit();
+    }
+}
+
+TEST_F(Editing, AnEmptyEditNodeListReportsItsAssertionLine) {
+    mod = NewTessarin(); // in no node: the edit has no nodes
+    scene_.BeginEdit(mod);
+    ASSERT_EQ(vm::Record().asserts.size(), 1u);
+    EXPECT_EQ(vm::Record().asserts[0].line, 644);
+    EXPECT_EQ(vm::Record().asserts[0].file, "tessarin");
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(mod->panel, 1007))) << "the buttons keep their state";
+    vm::Record().Clear();
+    mod->SetModifiersBelowEnabled(false);
+    ASSERT_EQ(vm::Record().asserts.size(), 1u);
+    EXPECT_EQ(vm::Record().asserts[0].line, 711);
+    EXPECT_TRUE(vm::Record().redraws.empty());
+    EXPECT_TRUE(vm::Record().notifications.empty());
+    scene_.EndEdit();
+    mod->DeleteThis();
+}
+
+TEST_F(Editing, WhileAnotherIsEditedTheNodeComesFromThatEdit) {
+    BuildStack();
+    ScriptedTessarin* other = NewTessarin();
+    Modifier* below = new vm::Trim({});
+    AddNode("m", 1, {below, other});
+    scene_.BeginEdit(mod);
+    vm::Record().Clear();
+    other->SetModifiersBelowEnabled(false); // not in the edited node's stack: nothing changes
+    for (Modifier* m : {a, b, c, below})
+        EXPECT_TRUE(m->IsEnabled());
+    EXPECT_TRUE(ChangeSenders().empty());
+    EXPECT_EQ(vm::Record().redraws.size(), 1u);
+    EXPECT_EQ(vm::Record().notifications.back().sender, other);
+    EXPECT_EQ(vm::Record().notifications.back().message, 529);
+}
+
+TEST_F(Editing, LowerInTheStackOnlyWhatIsBelowChanges) {
+    mod = NewTessarin();
+    Modifier *top = new vm::Trim({}), *above = new vm::Trim({}), *under = new vm::Trim({}),
+             *offBefore = new vm::Trim({});
+    auto* tri = new TriObject();
+    node = scene_.AddNode("n", tri);
+    auto* lower = new IDerivedObject();
+    lower->SetInputObject(tri);
+    for (Modifier* m : {offBefore, under, static_cast<Modifier*>(mod), above})
+        lower->AddModifier(m, 0);
+    auto* upper = new IDerivedObject();
+    upper->SetInputObject(lower);
+    upper->AddModifier(top, 0);
+    node->SetObjectReference(upper);
+    offBefore->SetAFlag(A_MOD_DISABLED);
+    mod->SetModifiersBelowEnabled(true);
+    EXPECT_TRUE(offBefore->IsEnabled()) << "enable clears a flag set before any disable";
+    mod->SetModifiersBelowEnabled(false);
+    EXPECT_TRUE(top->IsEnabled());
+    EXPECT_TRUE(above->IsEnabled());
+    EXPECT_FALSE(under->IsEnabled());
+    EXPECT_FALSE(offBefore->IsEnabled());
+}
+
+TEST_F(Editing, DispatchByFunctionId) {
+    BuildStack();
+    auto* fpi = static_cast<TessarinInterface*>(mod);
+    FPValue result;
+    EXPECT_EQ(fpi->Dispatch(fn_disableMods, 0, result, nullptr), 1);
+    EXPECT_FALSE(b->IsEnabled());
+    EXPECT_EQ(fpi->Dispatch(fn_enableMods, 0, result, nullptr), 1);
+    EXPECT_TRUE(b->IsEnabled());
+    EXPECT_EQ(fpi->Dispatch(fn_setCache, 0, result, nullptr), 1); // the open dialog is cancelled
+    EXPECT_FALSE(vm::Record().filePrompts.back().save);
+    EXPECT_EQ(fpi->Dispatch(fn_record, 0, result, nullptr), 1); // no file: the save dialog, cancelled
+    EXPECT_TRUE(vm::Record().filePrompts.back().save);
+    EXPECT_EQ(vm::Record().filePrompts.size(), 2u);
+}
+
 TEST_F(Editing, SaveAndLoadTheTwoFlags) {
     BuildStack();
     mod->SetAFlag(A_MOD_DISABLED);

@@ -186,6 +186,15 @@ class ViewPageTest(unittest.TestCase):
             self.assertEqual(a.read(), b.read())
         macro = self.element('#macroLines').text
         self.assertIn('$.modifiers[#Tessarin].SetCache\n$.modifiers[#Tessarin].Record', macro)
+
+        # the macro saved as a script replays with vomark run into the same bytes
+        self.driver.execute_cdp_cmd('Page.setDownloadBehavior', {'behavior': 'allow', 'downloadPath': self.dir})
+        self.element('#saveScript').click()
+        script = wait_until(lambda: os.path.exists(self.path('Tri-macro.txt')) and self.path('Tri-macro.txt'))
+        wait_until(lambda: os.path.getsize(script) > 0)
+        self.run_vomark('run', scene, script, '--answer', 'open=cancel', '--answer', 'save=' + self.path('replayed'))
+        with open(self.path('by-command.sel'), 'rb') as a, open(self.path('replayed.sel'), 'rb') as b:
+            self.assertEqual(a.read(), b.read())
         self.assertEqual(self.console_errors(), [])
 
     def test_disable_switches_the_modifiers_below_off(self):

@@ -1,0 +1,105 @@
+// Nodes and modifiers by name, and the CSV rows of an evaluated selection.
+#include "host_queries.h"
+
+#include <strings.h>
+
+#include <cstdio>
+
+#include "runtime/host_record.h"
+#include "runtime/plugin_loader.h"
+#include "scene_description.h"
+
+namespace app {
+
+const char* const kSelectionCsvHeader = "tick,vertex,selected,weight\n";
+
+INode* PickNode(vm::Scene& scene, const std::string& name) {
+    if (name.empty()) {
+        if (scene.Nodes().size() != 1)
+            throw SceneError("the scene has " + std::to_string(scene.Nodes().size()) +
+                             " nodes: name one with --node");
+        return scene.Nodes().front();
+    }
+    INode* node = scene.FindNode(name);
+    if (!node) throw SceneError("no node named \"" + name + "\"");
+    return node;
+}
+
+ClassDesc2* ClassOf(Modifier* mod) { return vm::Classes().FindById(mod->SuperClassCode(), mod->ClassID()); }
+
+namespace {
+// Calls visit(modifier) from the top of the stack down until it answers true; answers that modifier.
+template <class Visit> Modifier* FromTheTop(INode* node, bool worldSpace, Visit visit) {
+    auto walk = [&](IDerivedObject* d) -> Modifier* {
+        for (int i = 0; i < d->ModifierCount(); ++i)
+            if (Modifier* m = d->ModifierAt(i); m && visit(m)) return m;
+        return nullptr;
+    };
+    if (IDerivedObject* ws = worldSpace ? node->WorldSpaceDerivedObject() : nullptr)
+        if (Modifier* m = walk(ws)) return m;
+    for (Object* o = node->ObjectReference(); o && o->SuperClassCode() == GEN_DERIVOB_CLASS_ID;
+         o = static_cast<IDerivedObject*>(o)->InputObject())
+        if (Modifier* m = walk(static_cast<IDerivedObject*>(o))) return m;
+    return nullptr;
+}
+
+bool SameScriptName(std::string a, std::string b) {
+    for (std::string* s : {&a, &b})
+        for (char& ch : *s)
+            if (ch == '_') ch = ' ';
+    return strcasecmp(a.c_str(), b.c_str()) == 0;
+}
+
+std::string Weight(const float* ch, int i) {
+    if (!ch) return "";
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.9g", static_cast<double>(ch[i]));
+    return buf;
+}
+} // namespace
+
+Modifier* FindScriptedModifier(INode* node, const char* function) {
+    return FromTheTop(node, false, [&](Modifier* m) {
+        ClassDesc2* cd = ClassOf(m);
+        for (int k = 0; cd && k < cd->NumInterfaces(); ++k)
+            if (FPInterfaceDesc* desc = cd->GetInterfaceAt(k)->GetDesc();
+                desc && desc->FindFunction(function))
+                return true;
+        return false;
+    });
+}
+
+Modifier* FindModifierNamed(INode* node, const std::string& name) {
+    return FromTheTop(node, true, [&](Modifier* m) {
+        CStr shown;
+        m->ClassDisplayName(shown);
+        return SameScriptName(static_cast<const char*>(shown), name);
+    });
+}
+
+Mesh& EvaluatedMesh(vm::Scene& scene, INode* node, TimeValue t) {
+    ObjectState os = scene.EvaluateNode(node, t, 0);
+    auto* tri = dynamic_cast<TriObject*>(os.obj);
+    if (!tri) throw SceneError("node \"" + std::string(node->GetName()) + "\" has no mesh");
+    return tri->GetMesh();
+}
+
+void WriteSelectionCsv(TimeValue t, Mesh& mesh, std::ostream& out) {
+    const float* ch = mesh.vertexFloat(0);
+    for (int i = 0; i < mesh.getNumVerts(); ++i)
+        out << t << ',' << i << ',' << mesh.vertSel[i] << ',' << Weight(ch, i) << '\n';
+}
+
+std::string ErrorShownSince(size_t boxes) {
+    const auto& shown = vm::Record().messageBoxes;
+    for (size_t i = boxes; i < shown.size(); ++i)
+        if ((shown[i].type & 0xf0) == MB_ICONERROR) {
+            std::string text = shown[i].text;
+            for (char& ch : text)
+                if (ch == '\n' || ch == '\r') ch = ' ';
+            return text;
+        }
+    return "";
+}
+
+} // namespace app

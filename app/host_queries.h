@@ -1,0 +1,37 @@
+// Finding nodes and modifiers the way a host user names them, printing a node's selection, and the
+// failures the host showed meanwhile.
+#pragma once
+#include <ostream>
+#include <string>
+
+#include "runtime/scene.h"
+
+namespace app {
+
+// The node named `name`; with an empty name the scene's only node. Throws SceneError otherwise.
+INode* PickNode(vm::Scene& scene, const std::string& name);
+
+// The class descriptor of a plug-in modifier; null for the host's own modifiers.
+ClassDesc2* ClassOf(Modifier* mod);
+
+// The topmost object-space modifier of the node whose class publishes `function`, or null.
+Modifier* FindScriptedModifier(INode* node, const char* function);
+
+// The topmost modifier of the node (world-space part first) whose name in the stack is `name`,
+// compared without case and with '_' standing for a blank, as scripts write `#Name`; or null.
+Modifier* FindModifierNamed(INode* node, const std::string& name);
+
+// The node's mesh evaluated at t (owned by the scene until the node's next evaluation). Throws
+// SceneError when the node yields no mesh.
+Mesh& EvaluatedMesh(vm::Scene& scene, INode* node, TimeValue t);
+
+// The mesh's selection as CSV rows "tick,vertex,selected,weight" under kSelectionCsvHeader
+// (weight "%.9g", empty without a soft-selection channel).
+extern const char* const kSelectionCsvHeader;
+void WriteSelectionCsv(TimeValue t, Mesh& mesh, std::ostream& out);
+
+// The text (on one line) of the first error message box shown since the host record held `boxes`
+// of them, or "" when there was none; questions do not count.
+std::string ErrorShownSince(size_t boxes);
+
+} // namespace app

@@ -1,0 +1,73 @@
+// Reading a panel's controls and opening a modifier's panel as the host does.
+#include "panel_view.h"
+
+#include <cstdlib>
+#include <stdexcept>
+
+namespace app {
+
+std::vector<PanelControl> ReadPanelControls(HWND window) {
+    std::vector<PanelControl> controls;
+    if (!window) return controls;
+    for (const auto& c : window->children) {
+        PanelControl p;
+        p.id = c->id;
+        p.className = c->className;
+        p.text = c->text;
+        p.visible = IsWindowVisible(c.get()) != FALSE;
+        p.enabled = IsWindowEnabled(c.get()) != FALSE;
+        p.x = c->x;
+        p.y = c->y;
+        p.width = c->width;
+        p.height = c->height;
+        p.checked = c->checked != 0;
+        if (c->selection >= 0 && c->selection < static_cast<int>(c->items.size()))
+            p.selectedItem = c->items[static_cast<size_t>(c->selection)];
+        controls.push_back(std::move(p));
+    }
+    return controls;
+}
+
+nlohmann::json ControlJson(const PanelControl& c) {
+    return {{"id", c.id},
+            {"class", c.className},
+            {"text", c.text},
+            {"visible", c.visible},
+            {"enabled", c.enabled}};
+}
+
+std::string ControlLine(const PanelControl& c) {
+    return std::to_string(c.id) + " " + c.className + " " + nlohmann::json(c.text).dump() + " " +
+           (c.visible ? "visible" : "hidden") + " " + (c.enabled ? "enabled" : "disabled");
+}
+
+int ClickControlId(const std::string& click) {
+    static const std::pair<const char*, int> kNamed[] = {
+        {"record", 1003}, {"setcache", 1002}, {"enable", 1007}, {"disable", 1008}};
+    for (const auto& [name, id] : kNamed)
+        if (click == name) return id;
+    char* end = nullptr;
+    long id = click.empty() ? -1 : std::strtol(click.c_str(), &end, 10);
+    if (click.empty() || *end != '\0' || id < 0 || id > 0xffff)
+        throw std::invalid_argument("--click " + click +
+                                    ": expected record, setcache, enable, disable or a control id");
+    return static_cast<int>(id);
+}
+
+EditSession::EditSession(vm::Scene& scene, Modifier* mod, std::vector<INode*> nodes)
+    : scene_(scene), mod_(mod) {
+    scene_.BeginEdit(mod_, std::move(nodes));
+}
+
+EditSession::~EditSession() {
+    if (scene_.EditedObject() == mod_) scene_.EndEdit();
+}
+
+vm::Panel* EditSession::Panel() const {
+    for (const auto& p : vm::OpenPanels())
+        for (int b = 0; b < mod_->ParamBlockCount(); ++b)
+            if (p->GetParamBlock() == mod_->ParamBlockAt(b)) return p.get();
+    return nullptr;
+}
+
+} // namespace app

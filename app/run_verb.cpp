@@ -1,0 +1,47 @@
+// vomark run: a script run line by line against a scene.
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <sstream>
+
+#include "editing_verbs.h"
+#include "scene_description.h"
+#include "script_runner.h"
+
+namespace app {
+namespace {
+
+struct RunOptions {
+    std::string scene, script;
+};
+
+int RunScript(const RunOptions& o, const CommonOptions& common) {
+    std::ifstream in(o.script, std::ios::binary);
+    if (!in) throw std::invalid_argument("cannot read script " + o.script);
+    std::stringstream text;
+    text << in.rdbuf();
+    BuiltScene built = LoadScene(o.scene);
+    vm::Scene& scene = *built.scene;
+    if (common.quiet) scene.SetQuiet(true);
+    ScriptRunner runner(scene, std::cout, std::filesystem::absolute(o.script).parent_path().string());
+    ScriptOutcome outcome = runner.Run(text.str(), o.script);
+    std::cout.flush();
+    if (!outcome.ok) {
+        std::cerr << outcome.error << "\n";
+        return 1;
+    }
+    return 0;
+}
+} // namespace
+
+Verb AddRunVerb(CLI::App& cli, const CommonOptions& common, const AddCommonOptions& addCommon) {
+    auto o = std::make_shared<RunOptions>();
+    CLI::App* verb = cli.add_subcommand("run", "run a script of macro-recorder lines against a scene");
+    addCommon(verb);
+    verb->add_option("scene", o->scene, "scene description (JSON)")->required();
+    verb->add_option("script", o->script, "the script; see docs/scripting.md")->required();
+    return {verb, [o, &common] { return RunScript(*o, common); }};
+}
+
+} // namespace app

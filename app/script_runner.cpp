@@ -1,0 +1,301 @@
+// The script runner: one line at a time, each line dispatched by its first word.
+#include "script_runner.h"
+
+#include <strings.h>
+
+#include <cctype>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+
+#include "host_queries.h"
+#include "runtime/function_publishing.h"
+#include "scene_description.h"
+
+namespace app {
+namespace {
+
+// Why a line cannot run; caught by Run, which adds the script's name and the line number.
+struct LineError {
+    std::string reason;
+};
+[[noreturn]] void Fail(const std::string& reason) { throw LineError{reason}; }
+
+// A piece of script text in double quotes, with anything unprintable escaped so that a message
+// stays on one line; long pieces are cut.
+std::string Quote(std::string_view s) {
+    std::string q = "\"";
+    for (size_t i = 0; i < s.size() && i < 40; ++i) {
+        auto ch = static_cast<unsigned char>(s[i]);
+        if (ch == '"' || ch == '\\') {
+            q += '\\';
+            q += static_cast<char>(ch);
+        } else if (ch < 0x20 || ch >= 0x7f) {
+            static const char* hex = "0123456789abcdef";
+            q += "\\x";
+            q += hex[ch >> 4];
+            q += hex[ch & 15];
+        } else {
+            q += static_cast<char>(ch);
+        }
+    }
+    return q + (s.size() > 40 ? "...\"" : "\"");
+}
+
+bool IsWordChar(char ch) { return std::isalnum(static_cast<unsigned char>(ch)) || ch == '_'; }
+
+struct Value {
+    enum Kind { Number, String, Word } kind;
+    std::string text; // the number as written, the string's contents, or the word
+    double number = 0;
+};
+
+// -?digits(.digits)?([eE][+-]?digits)? and nothing else: the numbers of JSON.
+size_t NumberLength(std::string_view s) {
+    size_t i = 0;
+    auto digits = [&] {
+        size_t from = i;
+        while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i])))
+            ++i;
+        return i > from;
+    };
+    if (i < s.size() && s[i] == '-') ++i;
+    if (!digits()) return 0;
+    if (i < s.size() && s[i] == '.') {
+        ++i;
+        if (!digits()) return 0;
+    }
+    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+        ++i;
+        if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+        if (!digits()) return 0;
+    }
+    return i;
+}
+
+std::string ResolvePath(const std::string& baseDir, const std::string& p) {
+    if (p.empty() || std::filesystem::path(p).is_absolute()) return p;
+    return (std::filesystem::path(baseDir) / p).lexically_normal().string();
+}
+} // namespace
+
+// The rest of one line, read from left to right.
+struct ScriptRunner::Line {
+    std::string_view text;
+    size_t pos = 0;
+
+    void SkipSpace() {
+        while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t'))
+            ++pos;
+    }
+    bool AtEnd() {
+        SkipSpace();
+        return pos >= text.size();
+    }
+    std::string Word() {
+        SkipSpace();
+        size_t from = pos;
+        while (pos < text.size() && IsWordChar(text[pos]))
+            ++pos;
+        return std::string(text.substr(from, pos - from));
+    }
+    bool Take(char ch) {
+        SkipSpace();
+        if (pos >= text.size() || text[pos] != ch) return false;
+        ++pos;
+        return true;
+    }
+    // The next blank-separated piece, for messages.
+    std::string_view Piece() {
+        SkipSpace();
+        size_t end = pos;
+        while (end < text.size() && text[end] != ' ' && text[end] != '\t')
+            ++end;
+        return text.substr(pos, end - pos);
+    }
+    void End() {
+        if (!AtEnd()) Fail("unexpected " + Quote(text.substr(pos)) + " at the end of the line");
+    }
+    Value ReadValue() {
+        if (AtEnd()) Fail("a value is missing after =");
+        char ch = text[pos];
+        if (ch == '"') return ReadString();
+        if (size_t n = NumberLength(text.substr(pos))) {
+            Value v{Value::Number, std::string(text.substr(pos, n))};
+            pos += n;
+            if (pos < text.size() && IsWordChar(text[pos])) Fail("expected a value, found " + Quote(Piece()));
+            v.number = std::strtod(v.text.c_str(), nullptr);
+            if (!std::isfinite(v.number)) Fail("the number " + v.text + " is out of range");
+            return v;
+        }
+        if (std::isalpha(static_cast<unsigned char>(ch))) return {Value::Word, Word()};
+        Fail("expected a value, found " + Quote(Piece()));
+    }
+    Value ReadString() {
+        Value v{Value::String, ""};
+        for (++pos;;) {
+            if (pos >= text.size()) Fail("unterminated string");
+            char ch = text[pos++];
+            if (ch == '"') return v;
+            if (ch != '\\') {
+                v.text += ch;
+                continue;
+            }
+            if (pos >= text.size()) Fail("unterminated string");
+            char e = text[pos++];
+            if (e == 'n')
+                v.text += '\n';
+            else if (e == 't')
+                v.text += '\t';
+            else if (e == '"' || e == '\\')
+                v.text += e;
+            else
+                Fail("unknown escape " + Quote(std::string("\\") + e) + " in a string");
+        }
+    }
+};
+
+// Each line starts with one of these words, or with "$" for a modifier's function or parameter.
+const ScriptRunner::CommandEntry ScriptRunner::kCommands[] = {
+    {"select", &ScriptRunner::Select},
+    {"sliderTime", &ScriptRunner::SliderTime},
+    {"eval", &ScriptRunner::Eval},
+};
+
+ScriptRunner::ScriptRunner(vm::Scene& scene, std::ostream& out, std::string baseDir)
+    : scene_(&scene), out_(out), baseDir_(std::move(baseDir)) {}
+
+ScriptOutcome ScriptRunner::Run(const std::string& text, const std::string& name) {
+    ScriptOutcome outcome;
+    selected_ = scene_->Nodes().empty() ? nullptr : scene_->Nodes().front();
+    size_t from = 0;
+    for (int number = 1; from <= text.size(); ++number) {
+        size_t end = text.find('\n', from);
+        if (end == std::string::npos) end = text.size();
+        std::string_view raw(text.data() + from, end - from);
+        from = end + 1;
+        if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+        Line line{raw};
+        if (line.AtEnd() || raw[line.pos] == '#') continue;
+        try {
+            RunLine(line);
+            ++outcome.linesRun;
+        } catch (const LineError& e) {
+            outcome.error = e.reason;
+        } catch (const std::exception& e) { // a helper's own error about this line
+            outcome.error = e.what();
+        }
+        if (!outcome.error.empty()) {
+            outcome.ok = false;
+            outcome.error = name + ":" + std::to_string(number) + ": " + outcome.error;
+            return outcome;
+        }
+    }
+    return outcome;
+}
+
+void ScriptRunner::RunLine(Line& line) {
+    if (line.Take('$')) return ModifierMember(line);
+    std::string word = line.Word();
+    if (word.empty()) Fail("unknown command " + Quote(line.Piece()));
+    for (const CommandEntry& c : kCommands)
+        if (strcasecmp(c.word, word.c_str()) == 0) return (this->*c.run)(line);
+    Fail("unknown command " + Quote(word));
+}
+
+void ScriptRunner::Select(Line& line) {
+    std::string name;
+    if (line.AtEnd()) Fail("select needs a node name");
+    if (line.text[line.pos] == '"') {
+        name = line.ReadString().text;
+        line.End();
+    } else {
+        std::string_view rest = line.text.substr(line.pos);
+        while (!rest.empty() && (rest.back() == ' ' || rest.back() == '\t'))
+            rest.remove_suffix(1);
+        name = rest;
+    }
+    INode* node = scene_->FindNode(name);
+    if (!node) Fail("no node named " + Quote(name));
+    selected_ = node;
+}
+
+void ScriptRunner::SliderTime(Line& line) {
+    if (!line.Take('=')) Fail("expected sliderTime = FRAME");
+    Value v = line.ReadValue();
+    line.End();
+    if (v.kind != Value::Number) Fail("sliderTime takes a frame number, not " + Quote(v.text));
+    double ticks = std::trunc(v.number * scene_->TicksPerFrame());
+    if (!(ticks >= INT_MIN && ticks <= INT_MAX)) Fail("frame " + v.text + " is out of range");
+    scene_->SetCurrentTime(static_cast<TimeValue>(ticks));
+}
+
+void ScriptRunner::Eval(Line& line) {
+    line.End();
+    if (!selected_) Fail("the scene has no nodes");
+    if (!headerWritten_) out_ << kSelectionCsvHeader;
+    headerWritten_ = true;
+    TimeValue t = scene_->CurrentTime();
+    WriteSelectionCsv(t, EvaluatedMesh(*scene_, selected_, t), out_);
+}
+
+// $.modifiers[#Name].function  or  $.modifiers[#Name].parameter = VALUE
+void ScriptRunner::ModifierMember(Line& line) {
+    std::string modName, member;
+    bool shaped = line.Take('.') && strcasecmp(line.Word().c_str(), "modifiers") == 0 && line.Take('[') &&
+                  line.Take('#') && !(modName = line.Word()).empty() && line.Take(']') && line.Take('.') &&
+                  !(member = line.Word()).empty();
+    if (!shaped) Fail("expected $.modifiers[#Name].function or $.modifiers[#Name].parameter = VALUE");
+    if (!selected_) Fail("the scene has no nodes");
+    Modifier* mod = FindModifierNamed(selected_, modName);
+    if (!mod) Fail("node " + Quote(selected_->GetName()) + " has no modifier #" + modName);
+    if (line.Take('='))
+        SetParameter(mod, modName, member, line);
+    else {
+        line.End();
+        CallFunction(mod, modName, member);
+    }
+}
+
+void ScriptRunner::SetParameter(Modifier* mod, const std::string& modName, const std::string& param,
+                                Line& line) {
+    IParamBlock2* block = nullptr;
+    const ParamDef* def = FindParameter(mod, param, &block);
+    if (!def) Fail("#" + modName + " has no parameter " + Quote(param));
+    Value v = line.ReadValue();
+    line.End();
+    std::string text = v.text;
+    if (def->type == TYPE_STRING) {
+        if (v.kind != Value::String) Fail(param + " takes a string in double quotes");
+        text = ResolvePath(baseDir_, v.text);
+    } else if (v.kind == Value::String) {
+        Fail(param + " takes a number, not a string");
+    } else if (v.kind == Value::Word) {
+        bool on = strcasecmp(v.text.c_str(), "true") == 0 || strcasecmp(v.text.c_str(), "on") == 0;
+        bool off = strcasecmp(v.text.c_str(), "false") == 0 || strcasecmp(v.text.c_str(), "off") == 0;
+        if (def->type != TYPE_BOOL || !(on || off))
+            Fail(param + " takes " + (def->type == TYPE_BOOL ? "true or false" : "a number") + ", not " +
+                 Quote(v.text));
+        text = on ? "on" : "off";
+    } else if (def->type != TYPE_FLOAT) {
+        if (v.number != std::trunc(v.number)) Fail(param + " takes a whole number");
+        if (!(v.number >= INT_MIN && v.number <= INT_MAX)) Fail("the number " + v.text + " is out of range");
+        text = std::to_string(static_cast<int>(v.number));
+    }
+    SetParameterFromText(mod, param, text);
+}
+
+void ScriptRunner::CallFunction(Modifier* mod, const std::string& modName, const std::string& function) {
+    ClassDesc2* cd = ClassOf(mod);
+    size_t boxes = vm::Record().messageBoxes.size();
+    vm::ScriptCallResult r = cd ? vm::CallScriptFunction(mod, cd, function.c_str()) : vm::ScriptCallResult{};
+    if (!r.found) {
+        if (FindParameter(mod, function, nullptr))
+            Fail(function + " is a parameter: expected " + function + " = VALUE");
+        Fail("#" + modName + " has no function " + Quote(function));
+    }
+    if (std::string error = ErrorShownSince(boxes); !error.empty()) Fail(error);
+}
+
+} // namespace app

@@ -1,0 +1,53 @@
+// Scripts for a loaded scene: the lines the panel gives the macro recorder, parameter assignments
+// and a few host commands, run one line at a time.
+#pragma once
+#include <ostream>
+#include <string>
+
+#include "runtime/scene.h"
+
+namespace app {
+
+// What became of a script: ok, or the first line that could not run as "SCRIPT:LINE: reason".
+struct ScriptOutcome {
+    bool ok = true;
+    std::string error;
+    int linesRun = 0;
+};
+
+// Runs scripts against `scene`; `eval` lines print to `out`. Any text is accepted: a line that
+// cannot be run (unknown command, parameter or node, wrong value type, unterminated string,
+// trailing text) ends the run with a one-line reason, and nothing after it runs. Relative paths
+// in string values are taken against `baseDir`. Never exits the process and throws nothing for
+// bad script text.
+class ScriptRunner {
+  public:
+    ScriptRunner(vm::Scene& scene, std::ostream& out, std::string baseDir);
+    // `name` is the script's name in errors. The first node is selected at the start.
+    ScriptOutcome Run(const std::string& text, const std::string& name);
+
+  private:
+    struct Line;
+    using Command = void (ScriptRunner::*)(Line&);
+    struct CommandEntry {
+        const char* word;
+        Command run;
+    };
+    static const CommandEntry kCommands[];
+
+    void RunLine(Line& line);
+    void Select(Line& line);
+    void SliderTime(Line& line);
+    void Eval(Line& line);
+    void ModifierMember(Line& line);
+    void SetParameter(Modifier* mod, const std::string& modName, const std::string& param, Line& line);
+    void CallFunction(Modifier* mod, const std::string& modName, const std::string& function);
+
+    vm::Scene* scene_; // a pointer: a command may one day load another scene in its place
+    std::ostream& out_;
+    std::string baseDir_;
+    INode* selected_ = nullptr;
+    bool headerWritten_ = false;
+};
+
+} // namespace app

@@ -1,0 +1,12 @@
+# Sourced by the command-line test scripts: their arguments, a scratch folder and check().
+# usage: source cli_common.sh VOMARK PLUGIN_DIR DATA_DIR
+set -u
+vomark=$1 plugins=$2 data=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+passed=0 failed=0
+check() { # name, then a command that must succeed
+    local name=$1; shift
+    if "$@" >"$work/out" 2>"$work/err"; then passed=$((passed + 1)); else
+        failed=$((failed + 1)); echo "FAIL: $name"; sed 's/^/  /' "$work/out" "$work/err" | head -20; fi
+}

@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# vomark panel and vomark run, as people use them: panel clicks, recorded macros replayed, and
+# scripts with bad lines.
+# usage: editing_cli_tests.sh VOMARK PLUGIN_DIR DATA_DIR
+source "$(dirname "$0")/cli_common.sh" "$@"
+V() { "$vomark" "$@" --plugins "$plugins"; }
+export -f V
+export vomark plugins work
+
+# the keyed scene with no cache file set
+sed -e "s#OUT/#$work/#" -e 's#"cache_file": "[^"]*", ##' "$data/keys.json" >"$work/scene.json"
+sed "s#OUT/#$work/#" "$data/keys.json" >"$work/keys.json"
+
+macro_replays_to_the_same_bytes() {
+    V panel "$work/scene.json" --click record --answer save="$work/clicked" --format json >"$work/panel.json" 2>/dev/null || return 1
+    jq -r '.macro[]' "$work/panel.json" >"$work/macro.script"
+    printf '%s\n' '$.modifiers[#Tessarin].SetCache' '$.modifiers[#Tessarin].Record' | diff - "$work/macro.script" || return 1
+    V run "$work/scene.json" "$work/macro.script" --answer save="$work/replayed" 2>/dev/null || return 1
+    test -s "$work/clicked.sel" && cmp "$work/clicked.sel" "$work/replayed.sel"
+}
+check "a macro recorded from panel clicks replays to the same bytes" macro_replays_to_the_same_bytes
+
+cache_alone_drives_after_disable() {
+    V record "$work/keys.json" 2>/dev/null || return 1
+    printf '%s\n' '$.modifiers[#Tessarin].cache_file = "keys.sel"' 'sliderTime = 1' eval \
+        '$.modifiers[#Tessarin].DisableMods' eval >"$work/disable.script"
+    V run "$work/scene.json" "$work/disable.script" >"$work/evals.csv" || return 1
+    test "$(wc -l <"$work/evals.csv")" = 7 || return 1
+    diff <(sed -n 2,4p "$work/evals.csv") <(sed -n 5,7p "$work/evals.csv") || return 1
+    V eval "$work/keys.json" --frame 1 | diff - <(sed -n 1,4p "$work/evals.csv") || return 1
+    # without a cache the switched-off keys leave nothing selected: DisableMods took effect
+    printf '%s\n' '$.modifiers[#Tessarin].DisableMods' 'sliderTime = 1' eval >"$work/off.script"
+    V run "$work/scene.json" "$work/off.script" | diff - <(printf 'tick,vertex,selected,weight\n'; printf '160,%s,0,\n' 0 1 2)
+}
+check "set cache, eval, DisableMods, eval: the same selection" cache_alone_drives_after_disable
+
+set_cache_by_dialog() {
+    printf '%s\n' '$.modifiers[#Tessarin].SetCache' 'sliderTime = 2' eval >"$work/setcache.script"
+    V run "$work/scene.json" "$work/setcache.script" --answer open="$work/keys.sel" |
+        diff - <(V eval "$work/keys.json" --frame 2)
+}
+check "SetCache takes the open dialog's answer" set_cache_by_dialog
+
+bad_line() { # script text, expected stderr line
+    printf '%s\nsliderTime = 1\n%s\neval\n' '# a comment' "$1" >"$work/bad.script"
+    local out err rc
+    out=$(V run "$work/scene.json" "$work/bad.script" 2>"$work/bad.err")
+    rc=$?
+    err=$(cat "$work/bad.err")
+    [ $rc = 1 ] || { echo "exit $rc"; return 1; }
+    [ -z "$out" ] || { echo "ran on after the bad line: $out"; return 1; }
+    [ "$err" = "$work/bad.script:3: $2" ] || { echo "stderr: $err"; return 1; }
+}
+check "unknown command" bad_line 'play' 'unknown command "play"'
+check "unknown parameter" bad_line '$.modifiers[#Tessarin].speed = 2' '#Tessarin has no parameter "speed"'
+check "unknown function" bad_line '$.modifiers[#Tessarin].Explode' '#Tessarin has no function "Explode"'
+check "wrong value type" bad_line '$.modifiers[#Tessarin].samples = "two"' 'samples takes a number, not a string'
+check "not a whole number" bad_line '$.modifiers[#Tessarin].samples = 2.5' 'samples takes a whole number'
+check "a string where a path goes" bad_line '$.modifiers[#Tessarin].cache_file = 3' 'cache_file takes a string in double quotes'
+check "unterminated string" bad_line '$.modifiers[#Tessarin].cache_file = "walk.sel' 'unterminated string'
+check "a node that does not exist" bad_line 'select Nope' 'no node named "Nope"'
+check "a modifier that does not exist" bad_line '$.modifiers[#Bend].Record' 'node "Tri" has no modifier #Bend'
+check "trailing text" bad_line 'eval now' 'unexpected "now" at the end of the line'
+check "a frame out of range" bad_line 'sliderTime = 1e30' 'frame 1e30 is out of range'
+check "control bytes stay on one line" bad_line "$(printf 'x\001y')" 'unknown command "x"'
+check "a script that cannot be read" bash -c 'V run "$work/scene.json" "$work/none.script"; [ $? = 2 ]'
+
+check "names resolve without case, as recorded" bash -c 'printf "%s\n" "\$.modifiers[#tessarin].disablemods" "SELECT Tri" EVAL >"$work/case.script" && V run "$work/keys.json" "$work/case.script" | grep -qx "0,0,0,0.200000003"'
+
+panel_json() {
+    V panel "$work/keys.json" --format json >"$work/p.json" || return 1
+    test "$(jq '.controls | length' "$work/p.json")" = 30 || return 1
+    test "$(jq -c '[.controls[] | select(.visible == false) | .id]' "$work/p.json")" = '[1005,1494,1500,1012]' || return 1
+    test "$(jq -r '.controls[] | select(.id == 1010) | .text' "$work/p.json")" = keys.sel || return 1
+    test "$(jq -c '.macro' "$work/p.json")" = '[]'
+}
+check "panel json lists every control" panel_json
+check "panel text: stack buttons record their lines after acting" bash -c 'V panel "$work/keys.json" --click disable --click enable --click 1006 | tail -2 | diff - <(printf "%s\n" "\$.modifiers[#Tessarin].DisableMods" "\$.modifiers[#Tessarin].EnableMods")'
+check "panel text: a control a line" bash -c 'V panel "$work/keys.json" | grep -qx "1010 Static \"keys.sel\" visible enabled"'
+check "panel refuses a missing control" bash -c 'V panel "$work/keys.json" --click 4242 2>&1 >/dev/null | grep -q "no enabled control 4242"; [ ${PIPESTATUS[0]} = 1 ]'
+check "panel refuses an unknown click name" bash -c 'V panel "$work/keys.json" --click explode 2>/dev/null; [ $? = 2 ]'
+check "panel and run have help" bash -c 'V panel --help | grep -q -- --click && V run --help | grep -q script'
+check "replacing an existing file is no failure" bash -c 'V record "$work/scene.json" --answer save="$work/keys.sel" --answer yesno=yes 2>/dev/null'
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
