@@ -42,18 +42,6 @@ const char* TypeName(int type) {
     }
 }
 
-const ParamDef* BoundParam(vm::Panel& panel, int controlId) {
-    ParamBlockDesc2* desc = panel.Desc();
-    for (int i = 0; i < desc->Count(); ++i) {
-        const ParamDef& def = desc->ParamAt(i);
-        if (def.controlKind < 0) continue;
-        if (def.controlId == controlId ||
-            (def.controlKind == TYPE_SPINNER && (def.editId == controlId || def.spinnerId == controlId)))
-            return &def;
-    }
-    return nullptr;
-}
-
 template <class T> void Put(std::string& out, T value) {
     char bytes[sizeof(T)];
     std::memcpy(bytes, &value, sizeof(T));
@@ -75,7 +63,7 @@ nlohmann::json PanelJson(vm::Panel& panel) {
         j["checked"] = c.checked;
         j["items"] = w.items;
         j["selection"] = w.selection;
-        if (const ParamDef* def = BoundParam(panel, c.id)) {
+        if (const ParamDef* def = panel.BoundParam(c.id)) {
             nlohmann::json p = {{"name", def->internalName}, {"type", TypeName(def->type)}};
             if (def->hasRange) p["range"] = {def->rangeLow, def->rangeHigh};
             j["param"] = p;
@@ -152,7 +140,7 @@ std::string EncodeWeights(Mesh& mesh, TimeValue tick) {
 }
 
 std::string ParameterLine(vm::Panel& panel, Modifier* modifier, int controlId) {
-    const ParamDef* def = BoundParam(panel, controlId);
+    const ParamDef* def = panel.BoundParam(controlId);
     IParamBlock2* block = panel.GetParamBlock();
     if (!def || !block) return "";
     Interval valid;
