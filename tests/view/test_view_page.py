@@ -119,6 +119,13 @@ class ViewPageTest(unittest.TestCase):
     def console_errors(self):
         return [e for e in self.driver.get_log('browser') if e['level'] == 'SEVERE']
 
+    # reads through script: the page re-renders its panel and stack, so found elements go stale
+    def text_of(self, css):
+        return self.js('const e = document.querySelector(arguments[0]); return e && e.textContent', css)
+
+    def checked(self, css):
+        return self.js('const e = document.querySelector(arguments[0]); return e && e.checked', css)
+
     def element(self, css):
         return self.driver.find_element(By.CSS_SELECTOR, css)
 
@@ -181,10 +188,10 @@ class ViewPageTest(unittest.TestCase):
         box.clear()
         box.send_keys(self.path('by-page'))  # the dialog adds the default extension
         self.element('#dialogButtons button[data-answer="ok"]').click()
-        wait_until(lambda: self.element('#ctl-1010').text == 'by-page.sel' and self.idle())
+        wait_until(lambda: self.text_of('#ctl-1010') == 'by-page.sel' and self.idle())
         with open(self.path('by-command.sel'), 'rb') as a, open(self.path('by-page.sel'), 'rb') as b:
             self.assertEqual(a.read(), b.read())
-        macro = self.element('#macroLines').text
+        macro = self.text_of('#macroLines')
         self.assertIn('$.modifiers[#Tessarin].SetCache\n$.modifiers[#Tessarin].Record', macro)
 
         # the macro saved as a script replays with vomark run into the same bytes
@@ -200,9 +207,9 @@ class ViewPageTest(unittest.TestCase):
     def test_disable_switches_the_modifiers_below_off(self):
         self.open_page(self.write_scene(keys_scene(self.path('keys.sel'))))
         self.element('#ctl-1008').click()
-        wait_until(lambda: self.idle() and not self.element('#stackList input[data-index="1"]').is_selected())
-        self.assertTrue(self.element('#stackList input[data-index="0"]').is_selected())
-        self.assertIn('DisableMods', self.element('#macroLines').text)
+        wait_until(lambda: self.idle() and self.checked('#stackList input[data-index="1"]') is False)
+        self.assertTrue(self.checked('#stackList input[data-index="0"]'))
+        self.assertIn('DisableMods', self.text_of('#macroLines'))
         # nothing below and no cache file: the viewport shows no weights
         wait_until(lambda: self.last_eval()['hasWeights'] is False)
         self.element('#stackList input[data-index="1"]').click()
@@ -214,7 +221,7 @@ class ViewPageTest(unittest.TestCase):
         self.open_page(self.write_scene(long_scene(self.path('long.sel'), frames)))
         self.element('#ctl-1003').click()
         wait_until(lambda: self.element('#progress').is_displayed())
-        self.assertIn('Frame', self.element('#progressText').text)
+        self.assertIn('Frame', self.text_of('#progressText'))
         ActionChains(self.driver).send_keys(Keys.ESCAPE).perform()
         wait_until(lambda: self.idle(), timeout=120)
         with open(self.path('long.sel'), 'rb') as f:
