@@ -82,7 +82,9 @@ export class Timeline {
     this.frameInput.addEventListener('change', () => this.go(Number(this.frameInput.value)));
     document.addEventListener('keydown', (e) => {
       const t = e.target;
-      if (t instanceof HTMLInputElement || t instanceof HTMLSelectElement || document.querySelector('dialog[open]')) return;
+      const pressable = t instanceof HTMLButtonElement || (t instanceof HTMLInputElement && t.type === 'checkbox');
+      if (document.querySelector('dialog[open]') || t instanceof HTMLSelectElement) return;
+      if (t instanceof HTMLInputElement && !pressable) return; // typing in a field
       const keys = {
         ' ': () => this.toggle(),
         ArrowLeft: () => this.go(this.frame - 1),
@@ -92,6 +94,7 @@ export class Timeline {
       };
       if (keys[e.key] && !e.ctrlKey && !e.altKey && !e.metaKey) {
         e.preventDefault();
+        if (pressable) t.blur(); // space plays: it must not press Record again or flip a switch
         if (e.key !== ' ') this.toggle(false);
         keys[e.key]();
       }
