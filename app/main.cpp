@@ -1,4 +1,4 @@
-// vomark: the host as a command. Verbs: plugins, eval, record, panel, run, view.
+// vomark: the host as a command. Verbs: plugins, eval, record, save, assets, panel, run, view.
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -7,7 +7,9 @@
 #include <nlohmann/json.hpp>
 
 #include "editing_verbs.h"
+#include "runtime/scene_io.h"
 #include "scene_description.h"
+#include "scene_files.h"
 #include "session.h"
 #include "verbs.h"
 #include "view/server.h"
@@ -29,24 +31,28 @@ int main(int argc, char** argv) {
     app::EvalOptions eval;
     CLI::App* evalVerb = cli.add_subcommand("eval", "evaluate a node's pipeline at the given times");
     addCommon(evalVerb);
-    evalVerb->add_option("scene", eval.scene, "scene description (JSON)")->required();
+    evalVerb->add_option("scene", eval.scene, "scene (JSON description or .vms)")->required();
     evalVerb->add_option("--node", eval.node, "node name (may be left out when the scene has one node)");
     CLI::Option* frames = evalVerb->add_option("--frame", eval.frames, "a frame to evaluate at");
     CLI::Option* ticks = evalVerb->add_option("--tick", eval.ticks, "a tick time to evaluate at");
-    evalVerb->add_option("--format", eval.format, "csv or json")->check(CLI::IsMember({"csv", "json"}));
+    evalVerb->add_option("--format", eval.format, "csv, json or summary (one line per evaluation)")
+        ->check(CLI::IsMember({"csv", "json", "summary"}));
 
     app::RecordOptions record;
     CLI::App* recordVerb = cli.add_subcommand("record", "record a node's modifier into its cache file");
     addCommon(recordVerb);
-    recordVerb->add_option("scene", record.scene, "scene description (JSON)")->required();
+    recordVerb->add_option("scene", record.scene, "scene (JSON description or .vms)")->required();
     recordVerb->add_option("--node", record.node, "node name (may be left out when the scene has one node)");
     recordVerb->add_option("--modifier", record.modifier,
                            "the \"id\" of the modifier (default: the topmost that records)");
     recordVerb->add_option("--set", record.sets, "set a parameter by internal name first: PARAM=VALUE");
+    recordVerb->add_option("--save", record.save, "then save the scene as this .vms file");
+    recordVerb->add_flag("--force", record.force, "let --save replace an existing file");
     recordVerb->add_option("--escape-at-poll", common.escapeAtPoll,
                            "testing: the K-th poll of the Escape key (1 = first) answers pressed");
 
-    app::Verb more[] = {app::AddPanelVerb(cli, common, addCommon), app::AddRunVerb(cli, common, addCommon),
+    app::Verb more[] = {app::AddSaveVerb(cli, common, addCommon), app::AddAssetsVerb(cli, common, addCommon),
+                        app::AddPanelVerb(cli, common, addCommon), app::AddRunVerb(cli, common, addCommon),
                         app::view::AddViewVerb(cli, common)};
 
     try {
@@ -72,6 +78,9 @@ int main(int argc, char** argv) {
         if (recordVerb->parsed()) return app::RecordCache(record, common);
         for (app::Verb& verb : more)
             if (verb.command->parsed()) return verb.run();
+    } catch (const vm::SceneFileError& e) {
+        std::cerr << "vomark: " << e.what() << "\n";
+        return 1;
     } catch (const app::SceneError& e) {
         std::cerr << "vomark: " << e.what() << "\n";
         return 2;

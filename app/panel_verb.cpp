@@ -31,9 +31,8 @@ int ShowPanel(const PanelOptions& o, const CommonOptions& common, std::ostream& 
     std::vector<int> ids;
     for (const auto& click : o.clicks)
         ids.push_back(ClickControlId(click));
-    BuiltScene built = LoadScene(o.scene);
+    BuiltScene built = LoadScene(o.scene, common.quiet);
     vm::Scene& scene = *built.scene;
-    if (common.quiet) scene.SetQuiet(true);
     // with --modifier alone the edit is for the nodes that use it, as when it is picked in a stack
     INode* node = o.modifier.empty() || !o.node.empty() ? PickNode(scene, o.node) : nullptr;
     Modifier* mod = PanelModifier(built, node, o);
@@ -78,7 +77,7 @@ Verb AddPanelVerb(CLI::App& cli, const CommonOptions& common, const AddCommonOpt
     CLI::App* verb =
         cli.add_subcommand("panel", "open a modifier's panel, press its buttons, print its controls");
     addCommon(verb);
-    verb->add_option("scene", o->scene, "scene description (JSON)")->required();
+    verb->add_option("scene", o->scene, "scene (JSON description or .vms)")->required();
     verb->add_option("--node", o->node, "node name (may be left out when the scene has one node)");
     verb->add_option("--modifier", o->modifier, "the \"id\" of the modifier (default: the topmost Tessarin)");
     verb->add_option("--click", o->clicks,

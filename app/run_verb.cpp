@@ -21,9 +21,8 @@ int RunScript(const RunOptions& o, const CommonOptions& common) {
     if (!in) throw std::invalid_argument("cannot read script " + o.script);
     std::stringstream text;
     text << in.rdbuf();
-    BuiltScene built = LoadScene(o.scene);
+    BuiltScene built = LoadScene(o.scene, common.quiet);
     vm::Scene& scene = *built.scene;
-    if (common.quiet) scene.SetQuiet(true);
     ScriptRunner runner(scene, std::cout, std::filesystem::absolute(o.script).parent_path().string());
     ScriptOutcome outcome = runner.Run(text.str(), o.script);
     std::cout.flush();
@@ -39,7 +38,7 @@ Verb AddRunVerb(CLI::App& cli, const CommonOptions& common, const AddCommonOptio
     auto o = std::make_shared<RunOptions>();
     CLI::App* verb = cli.add_subcommand("run", "run a script of macro-recorder lines against a scene");
     addCommon(verb);
-    verb->add_option("scene", o->scene, "scene description (JSON)")->required();
+    verb->add_option("scene", o->scene, "scene (JSON description or .vms)")->required();
     verb->add_option("script", o->script, "the script; see docs/scripting.md")->required();
     return {verb, [o, &common] { return RunScript(*o, common); }};
 }

@@ -12,6 +12,7 @@
 
 #include "runtime/builtin_modifiers.h"
 #include "runtime/plugin_loader.h"
+#include "runtime/scene_file.h"
 
 namespace fs = std::filesystem;
 using nlohmann::json;
@@ -287,7 +288,10 @@ Modifier* BuildPluginModifier(const Context& c, const std::string& name, const j
         mod->DeleteThis();
         throw;
     }
-    if (m.contains("id")) c.out->modifiersById[m.at("id").get<std::string>()] = mod;
+    if (m.contains("id")) {
+        mod->name = m.at("id").get<std::string>();
+        c.out->modifiersById[mod->name.str()] = mod;
+    }
     return mod;
 }
 
@@ -403,13 +407,24 @@ BuiltScene BuildScene(const std::string& jsonText, const std::string& baseDir) {
     return out;
 }
 
-BuiltScene LoadScene(const std::string& path) {
+BuiltScene LoadScene(const std::string& path, bool quiet) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw SceneError("cannot read scene " + path);
     std::stringstream ss;
     ss << in.rdbuf();
-    fs::path dir = fs::absolute(path).parent_path();
-    return BuildScene(ss.str(), dir.string());
+    std::string bytes = ss.str();
+    BuiltScene out;
+    if (vm::LooksLikeSceneFile(bytes) || fs::path(path).extension() == ".vms") {
+        out.scene = vm::ParseSceneFile(std::move(bytes), path, {quiet});
+        // a modifier's name in its stack is the "id" it had in its description
+        for (INode* n : out.scene->Nodes())
+            for (Modifier* m : vm::Scene::ModifiersOf(n))
+                if (m->name.Length()) out.modifiersById.emplace(m->name.str(), m);
+        return out;
+    }
+    out = BuildScene(bytes, fs::absolute(path).parent_path().string());
+    if (quiet) out.scene->SetQuiet(true);
+    return out;
 }
 
 const ParamDef* FindParameter(Animatable* object, const std::string& name, IParamBlock2** block) {

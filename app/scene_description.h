@@ -15,12 +15,15 @@ struct SceneError : std::runtime_error {
 
 struct BuiltScene {
     std::unique_ptr<vm::Scene> scene;
-    // Plug-in modifiers by their "id", for {"instance": id} and for verbs that address one.
+    // Plug-in modifiers by their "id" (kept as the modifier's name in its stack), for
+    // {"instance": id} and for verbs that address one.
     std::map<std::string, Modifier*> modifiersById;
 };
 
-// Reads the file and builds its scene; throws SceneError.
-BuiltScene LoadScene(const std::string& path);
+// Reads the file and builds its scene: a scene file (.vms, told by its magic word or its
+// extension) or a JSON description. `quiet` puts the scene in quiet mode before anything of it
+// runs. Throws SceneError for a description, vm::SceneFileError for a scene file.
+BuiltScene LoadScene(const std::string& path, bool quiet = false);
 // Builds from JSON text; relative paths are taken relative to `baseDir`.
 BuiltScene BuildScene(const std::string& jsonText, const std::string& baseDir);
 

@@ -11,6 +11,7 @@
 
 #include "host_queries.h"
 #include "runtime/function_publishing.h"
+#include "runtime/scene_file.h"
 #include "scene_description.h"
 
 namespace app {
@@ -132,6 +133,19 @@ struct ScriptRunner::Line {
         if (std::isalpha(static_cast<unsigned char>(ch))) return {Value::Word, Word()};
         Fail("expected a value, found " + Quote(Piece()));
     }
+    // The rest of the line as one name: in double quotes, or as it stands without trailing blanks.
+    std::string Name(const char* missing) {
+        if (AtEnd()) Fail(missing);
+        if (text[pos] == '"') {
+            std::string name = ReadString().text;
+            End();
+            return name;
+        }
+        std::string_view rest = text.substr(pos);
+        while (!rest.empty() && (rest.back() == ' ' || rest.back() == '\t'))
+            rest.remove_suffix(1);
+        return std::string(rest);
+    }
     Value ReadString() {
         Value v{Value::String, ""};
         for (++pos;;) {
@@ -158,9 +172,9 @@ struct ScriptRunner::Line {
 
 // Each line starts with one of these words, or with "$" for a modifier's function or parameter.
 const ScriptRunner::CommandEntry ScriptRunner::kCommands[] = {
-    {"select", &ScriptRunner::Select},
-    {"sliderTime", &ScriptRunner::SliderTime},
-    {"eval", &ScriptRunner::Eval},
+    {"select", &ScriptRunner::Select}, {"sliderTime", &ScriptRunner::SliderTime},
+    {"eval", &ScriptRunner::Eval},     {"save", &ScriptRunner::Save},
+    {"load", &ScriptRunner::Load},
 };
 
 ScriptRunner::ScriptRunner(vm::Scene& scene, std::ostream& out, std::string baseDir)
@@ -205,17 +219,7 @@ void ScriptRunner::RunLine(Line& line) {
 }
 
 void ScriptRunner::Select(Line& line) {
-    std::string name;
-    if (line.AtEnd()) Fail("select needs a node name");
-    if (line.text[line.pos] == '"') {
-        name = line.ReadString().text;
-        line.End();
-    } else {
-        std::string_view rest = line.text.substr(line.pos);
-        while (!rest.empty() && (rest.back() == ' ' || rest.back() == '\t'))
-            rest.remove_suffix(1);
-        name = rest;
-    }
+    std::string name = line.Name("select needs a node name");
     INode* node = scene_->FindNode(name);
     if (!node) Fail("no node named " + Quote(name));
     selected_ = node;
@@ -238,6 +242,20 @@ void ScriptRunner::Eval(Line& line) {
     headerWritten_ = true;
     TimeValue t = scene_->CurrentTime();
     WriteSelectionCsv(t, EvaluatedMesh(*scene_, selected_, t), out_);
+}
+
+// save PATH: the scene as a scene file, replacing PATH (through a temporary file).
+void ScriptRunner::Save(Line& line) {
+    vm::SaveSceneFile(*scene_, ResolvePath(baseDir_, line.Name("save needs a file name")));
+}
+
+// load PATH: a scene file or description in place of the scene; its first node is selected.
+void ScriptRunner::Load(Line& line) {
+    std::string path = ResolvePath(baseDir_, line.Name("load needs a file name"));
+    BuiltScene next = LoadScene(path, scene_->QuietMode() != FALSE);
+    loaded_ = std::move(next.scene); // the scene loaded before, if any, goes
+    scene_ = loaded_.get();
+    selected_ = scene_->Nodes().empty() ? nullptr : scene_->Nodes().front();
 }
 
 // $.modifiers[#Name].function  or  $.modifiers[#Name].parameter = VALUE

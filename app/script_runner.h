@@ -1,6 +1,7 @@
 // Scripts for a loaded scene: the lines the panel gives the macro recorder, parameter assignments
 // and a few host commands, run one line at a time.
 #pragma once
+#include <memory>
 #include <ostream>
 #include <string>
 
@@ -39,11 +40,14 @@ class ScriptRunner {
     void Select(Line& line);
     void SliderTime(Line& line);
     void Eval(Line& line);
+    void Save(Line& line);
+    void Load(Line& line);
     void ModifierMember(Line& line);
     void SetParameter(Modifier* mod, const std::string& modName, const std::string& param, Line& line);
     void CallFunction(Modifier* mod, const std::string& modName, const std::string& function);
 
-    vm::Scene* scene_; // a pointer: a command may one day load another scene in its place
+    vm::Scene* scene_;                  // the caller's scene, or the one `load` made
+    std::unique_ptr<vm::Scene> loaded_; // what `load` made
     std::ostream& out_;
     std::string baseDir_;
     INode* selected_ = nullptr;

@@ -29,6 +29,8 @@ int Evaluate(const EvalOptions& options, const CommonOptions& common, std::ostre
 struct RecordOptions {
     std::string scene, node, modifier;
     std::vector<std::string> sets; // PARAM=VALUE
+    std::string save;              // a .vms to save the scene to after recording
+    bool force = false;
 };
 // Calls the published function "record" of the node's modifier, as a script would.
 int RecordCache(const RecordOptions& options, const CommonOptions& common);

@@ -46,6 +46,7 @@ void Tessarin::LoadCache(const char* path) {
     // 5. fresh buffers (none for a file that cannot be played: the evaluation then reports it missing)
     FreeSampleBuffers();
     indexA = indexB = kNoSample;
+    recordsBefore.clear();
     if (!status.ok) {
         largestCount = -1;
         sampleTotal = 0;
@@ -55,6 +56,9 @@ void Tessarin::LoadCache(const char* path) {
         countTable.SetCount(static_cast<int>(layout.counts.size()));
         std::memcpy(countTable.Addr(0), layout.counts.data(), layout.counts.size() * sizeof(int32_t));
         pointsPerSample = layout.largestCount;
+        recordsBefore.resize(layout.counts.size() + 1);
+        for (size_t k = 0; k < layout.counts.size(); ++k)
+            recordsBefore[k + 1] = recordsBefore[k] + layout.counts[k];
     }
     largestCount = layout.largestCount;
     // zeroed, so that records a file lacks read as weight 0.0 and nothing is read uninitialised

@@ -1,4 +1,5 @@
 // Evaluation: the instancing check, playback of the two samples around t, and the end steps.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -6,6 +7,10 @@
 
 namespace {
 float* WeightChannel(Mesh& mesh) { return mesh.vDataSupport(0) ? mesh.vertexFloat(0) : nullptr; }
+
+// The arithmetic of BlendVertexWeight, shared with the per-vertex loop so both give the same bits.
+inline double Blend(float A, float B, float fraction) { return A + (double(B) - A) * fraction; }
+inline double Relative(double blend, float F, float strength, float w) { return (blend - F) * strength + w; }
 
 // Reads `count` records at the stream position; records the file does not deliver are zero.
 void ReadRecords(FILE* f, SampleRecord* dst, int count) {
@@ -67,9 +72,8 @@ double Tessarin::BlendVertexWeight(int i, float w) {
         if (cA != cB) return i < cA ? sampleA[i].weight : w;
         if (i >= cA) return w;
     }
-    double A = sampleA[i].weight, B = sampleB[i].weight;
-    double blend = A + (B - A) * fraction;
-    if (relativeOffset) return (blend - firstSample[i].weight) * strength + w;
+    double blend = Blend(sampleA[i].weight, sampleB[i].weight, fraction);
+    if (relativeOffset) return Relative(blend, firstSample[i].weight, strength, w);
     return blend;
 }
 
@@ -120,27 +124,121 @@ void Tessarin::PlaybackWeights(TimeValue t, TriObject* object) {
     }
 }
 
-// Steps 10 and 11: sample idx into sampleA and sample next into sampleB.
+// Steps 10 and 11: sample idx into sampleA and sample next into sampleB. Stepping forward, the old
+// upper sample becomes the lower one. Beyond that, a sample already held in a buffer and read from
+// the stream still open is taken from there instead of being read again: reading it would give the
+// same records. Buffers are swapped rather than copied; records past a sample's own count are never
+// played, so what they hold does not matter.
 void Tessarin::FillSampleBuffers(int idx, int next) {
-    // 10. seek to sample idx
     auto cnt = [&](int k) { return variableCounts ? countTable[k] : pointsPerSample; };
-    int64_t off = variableCounts ? SampleOffset(idx) : int64_t(pointsPerSample) * idx;
-    fseeko(cacheFile, static_cast<off_t>(sel::kHeaderBytes + sel::kRecordBytes * off), SEEK_SET);
-    // 11. fill the buffers; stepping forward, the old upper sample becomes the lower one
-    size_t bufferBytes = static_cast<size_t>(pointsPerSample) * sizeof(SampleRecord);
+    auto seekTo = [&](int k) {
+        int64_t off = variableCounts ? RecordsBefore(k) : int64_t(pointsPerSample) * k;
+        fseeko(cacheFile, static_cast<off_t>(sel::kHeaderBytes + sel::kRecordBytes * off), SEEK_SET);
+    };
+    bool sameStream = cacheFile == heldStream;
+    bool haveA = false;
     if (idx == indexB) {
-        std::memcpy(sampleA, sampleB, bufferBytes);
-        fseeko(cacheFile, static_cast<off_t>(sel::kRecordBytes * cnt(idx)), SEEK_CUR);
-    } else {
+        if (indexA != indexB) {
+            std::swap(sampleA, sampleB);
+            std::swap(indexA, indexB);
+        }
+        haveA = true;
+    } else if (sameStream && idx == indexA) {
+        haveA = true;
+    } else if (sameStream && next == indexA) {
+        // stepping back: the old lower sample becomes the upper one
+        std::swap(sampleA, sampleB);
+        std::swap(indexA, indexB);
+    }
+    if (!haveA) {
+        seekTo(idx);
         ReadRecords(cacheFile, sampleA, cnt(idx));
     }
-    if (next == idx)
-        std::memcpy(sampleB, sampleA, bufferBytes);
-    else
-        ReadRecords(cacheFile, sampleB, cnt(next));
-    indexB = next;
+    if (!sameStream || indexB != next) {
+        if (next == idx) {
+            std::memcpy(sampleB, sampleA, static_cast<size_t>(pointsPerSample) * sizeof(SampleRecord));
+        } else {
+            // next is idx + 1: right after sample idx when that was just read
+            if (haveA) seekTo(next);
+            ReadRecords(cacheFile, sampleB, cnt(next));
+        }
+    }
     indexA = idx;
+    indexB = next;
+    heldStream = cacheFile;
 }
+
+// Records before sample k of a variable-count file: SampleOffset's sum, taken from the running sums
+// made when the file was loaded, so that the cost does not grow with the file's length.
+int64_t Tessarin::RecordsBefore(int k) {
+    if (recordsBefore.size() == static_cast<size_t>(countTable.Count()) + 1 && k >= 0 &&
+        static_cast<size_t>(k) < recordsBefore.size())
+        return recordsBefore[static_cast<size_t>(k)];
+    return SampleOffset(k);
+}
+
+namespace {
+template <int kType> inline float Combine(double v, float w) {
+    if constexpr (kType == 0)
+        return static_cast<float>(v);
+    else if constexpr (kType == 1)
+        return static_cast<float>(v + w);
+    else if constexpr (kType == 2)
+        return static_cast<float>(w - v);
+    else
+        return w;
+}
+
+float CombineBy(int selectionType, double v, float w) {
+    switch (selectionType) {
+    case 0: return Combine<0>(v, w);
+    case 1: return Combine<1>(v, w);
+    case 2: return Combine<2>(v, w);
+    default: return Combine<3>(v, w);
+    }
+}
+
+// Vertices [from, to): incoming weight w, played value played(i, w), combined by kType and stored
+// as a bit (exactly 1.0) or a weight.
+template <int kType, class Played> void Pass(BitArray& sel, float* ch, int from, int to, Played played) {
+    for (int i = from; i < to; ++i) {
+        float stored = ch[i];
+        bool selected = sel[i] != 0;
+        float w = selected ? 1.0f : stored;
+        float r = Combine<kType>(played(i, w), w);
+        // an exact 1.0 is a set bit and keeps the stored weight; the bit is written only when it
+        // changes, which keeps the branch predictable
+        bool one = r == 1.0f;
+        if (one != selected) sel.Set(i, one);
+        ch[i] = one ? stored : r;
+    }
+}
+
+// What playback needs of the buffers for one evaluation; `blended` vertices come from the samples,
+// the rest keep their incoming weight as the played value.
+struct PlayedSamples {
+    const SampleRecord *a, *b, *first;
+    float fraction, strength;
+    bool relative;  // relative offset applied
+    bool lowerOnly; // the two samples differ in count: the lower one, unblended
+    int blended;
+};
+
+template <int kType> void PassAll(BitArray& sel, float* ch, int n, const PlayedSamples& s) {
+    const SampleRecord *a = s.a, *b = s.b, *first = s.first;
+    float fraction = s.fraction, strength = s.strength;
+    int m = std::min(n, s.blended);
+    if (s.lowerOnly)
+        Pass<kType>(sel, ch, 0, m, [a](int i, float) { return double(a[i].weight); });
+    else if (s.relative)
+        Pass<kType>(sel, ch, 0, m, [=](int i, float w) {
+            return Relative(Blend(a[i].weight, b[i].weight, fraction), first[i].weight, strength, w);
+        });
+    else
+        Pass<kType>(sel, ch, 0, m, [=](int i, float) { return Blend(a[i].weight, b[i].weight, fraction); });
+    Pass<kType>(sel, ch, std::max(m, 0), n, [](int, float w) { return double(w); });
+}
+} // namespace
 
 // Steps 13 to 15: each vertex's played weight, combined with the incoming one, as a selection bit
 // (exactly 1.0) or a soft-selection weight.
@@ -156,21 +254,26 @@ void Tessarin::WriteWeights(TimeValue t, Mesh& mesh) {
     }
     int n = mesh.getNumVerts();
     mesh.vertSel.SetSize(n, 1);
-    for (int i = 0; i < n; ++i) {
-        float w = mesh.vertSel[i] ? 1.0f : ch ? ch[i] : 0.0f;
-        double v = BlendVertexWeight(i, w);
-        float r;
-        switch (selectionType) {
-        case 0: r = static_cast<float>(v); break;
-        case 1: r = static_cast<float>(v + w); break;
-        case 2: r = static_cast<float>(w - v); break;
-        default: r = w; break;
+    if (!ch) {
+        // no channel to hold weights: only the bits change
+        for (int i = 0; i < n; ++i) {
+            float w = mesh.vertSel[i] ? 1.0f : 0.0f;
+            mesh.vertSel.Set(i, CombineBy(selectionType, BlendVertexWeight(i, w), w) == 1.0f);
         }
-        if (r == 1.0f) {
-            mesh.vertSel.Set(i);
-        } else {
-            mesh.vertSel.Clear(i);
-            if (ch) ch[i] = r;
-        }
+        return;
+    }
+    // the choices BlendVertexWeight makes per vertex, made once for the whole pass
+    PlayedSamples s{sampleA, sampleB,        firstSample, fraction, strength, relativeOffset != 0,
+                    false,   pointsPerSample};
+    if (variableCounts) {
+        int cA = countTable[indexA], cB = countTable[indexB];
+        s.lowerOnly = cA != cB;
+        s.blended = cA;
+    }
+    switch (selectionType) {
+    case 0: PassAll<0>(mesh.vertSel, ch, n, s); break;
+    case 1: PassAll<1>(mesh.vertSel, ch, n, s); break;
+    case 2: PassAll<2>(mesh.vertSel, ch, n, s); break;
+    default: PassAll<3>(mesh.vertSel, ch, n, s); break;
     }
 }

@@ -2,6 +2,7 @@
 // file and plays them back onto the mesh's vertex selection.
 #pragma once
 #include <cstdio>
+#include <vector>
 
 #include "cache/format/records.h"
 #include "vomark/sdk.h"
@@ -152,12 +153,17 @@ class Tessarin : public Modifier {
     int writeFailed = 0;
 
   private:
+    // Running sums of the loaded count table: entry k is SampleOffset(k).
+    std::vector<int64_t> recordsBefore;
+    // The stream the held samples were read from.
+    FILE* heldStream = nullptr;
     void FreeSampleBuffers();
     // Recorder steps (cache/recorder.cpp).
     bool RecordFrames(const struct RecordRun& run, HWND panelWindow);
     void AdoptRecordedPath(const CStr& path, HWND panelWindow);
     // Playback steps (cache/playback.cpp).
     void FillSampleBuffers(int idx, int next);
+    int64_t RecordsBefore(int k);
     void WriteWeights(TimeValue t, Mesh& mesh);
 };
 

@@ -54,7 +54,7 @@ Point3 SoftSelect::CenterAt(TimeValue t) const {
     while (centers_[i].t < t)
         ++i;
     const Key &a = centers_[i - 1], &b = centers_[i];
-    double u = double(t - a.t) / double(b.t - a.t);
+    double u = (double(t) - a.t) / (double(b.t) - a.t);
     auto mix = [u](float p, float q) { return static_cast<float>(p + (q - p) * u); };
     return {mix(a.at.x, b.at.x), mix(a.at.y, b.at.y), mix(a.at.z, b.at.z)};
 }

@@ -2,6 +2,7 @@
 // keyed selections, a moving soft selection, and a keyed vertex count.
 #pragma once
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "vomark/sdk.h"
@@ -20,6 +21,7 @@ class SelectKeys : public Modifier {
     Class_ID ClassID() override { return Class_ID(0x5e1ec7, 1); }
     void ClassDisplayName(CStr& name) override { name = "SelectKeys"; }
     void EvaluateMesh(TimeValue t, ModContext&, ObjectState* holder, INode*) override;
+    const std::vector<Key>& Keys() const { return keys_; }
 
   private:
     std::vector<Key> keys_;
@@ -38,6 +40,9 @@ class SoftSelect : public Modifier {
     void ClassDisplayName(CStr& name) override { name = "SoftSelect"; }
     void EvaluateMesh(TimeValue t, ModContext&, ObjectState* holder, INode*) override;
     Point3 CenterAt(TimeValue t) const;
+    const std::vector<Key>& Centers() const { return centers_; }
+    float Radius() const { return radius_; }
+    float Falloff() const { return falloff_; }
 
   private:
     std::vector<Key> centers_;
@@ -55,9 +60,28 @@ class Trim : public Modifier {
     Class_ID ClassID() override { return Class_ID(0x5e1ec7, 3); }
     void ClassDisplayName(CStr& name) override { name = "Trim"; }
     void EvaluateMesh(TimeValue t, ModContext&, ObjectState* holder, INode*) override;
+    const std::vector<Key>& Keys() const { return keys_; }
 
   private:
     std::vector<Key> keys_;
+};
+
+// A modifier of a class that no loaded module provides: it passes its input through and keeps the
+// chunks it was loaded from, so that saving the scene writes them back unchanged.
+class UnknownModifier : public Modifier {
+  public:
+    UnknownModifier(SClass_ID sclass, Class_ID id, std::string chunks)
+        : sclass_(sclass), id_(id), chunks_(std::move(chunks)) {}
+    SClass_ID SuperClassCode() override { return sclass_; }
+    Class_ID ClassID() override { return id_; }
+    void ClassDisplayName(CStr& name) override { name = "Unknown"; }
+    void EvaluateMesh(TimeValue, ModContext&, ObjectState*, INode*) override {}
+    const std::string& Chunks() const { return chunks_; }
+
+  private:
+    SClass_ID sclass_;
+    Class_ID id_;
+    std::string chunks_;
 };
 
 } // namespace vm

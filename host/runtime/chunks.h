@@ -28,8 +28,16 @@ class ChunkReader : public ILoad {
     IOResult Read(void* data, ULONG bytes, ULONG* read) override;
     IOResult CloseChunk() override;
     void RegisterPostLoadCallback(PostLoadCallback* callback) override;
-    // Runs the registered callbacks once, lowest priority number first (each frees itself).
+    // Runs the registered callbacks once, highest priority (smallest number) first, equal
+    // priorities in registration order (each frees itself).
     void RunPostLoadCallbacks();
+
+    // Where the next read starts, and how many bytes are left before the end of the open chunk
+    // (of the whole input at the top level).
+    size_t Offset() const { return pos_; }
+    size_t Left() const { return LevelEnd() - pos_; }
+    size_t Depth() const { return open_.size(); }
+    const std::string& Bytes() const { return bytes_; }
 
   private:
     struct Open {

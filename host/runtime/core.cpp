@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -36,14 +37,27 @@ int CStr::printf(const char* format, ...) {
 
 void BitArray::SetSize(int n, int save) {
     if (n < 0) n = 0;
-    if (!save)
-        bits_.assign(static_cast<size_t>(n), false);
-    else
-        bits_.resize(static_cast<size_t>(n), false);
+    size_t words = (static_cast<size_t>(n) + 63) / 64;
+    if (!save) {
+        words_.assign(words, 0);
+    } else {
+        // a shrink clears the bits past the new size, so that a later grow finds them clear
+        words_.resize(words, 0);
+        if (n % 64 != 0) words_.back() &= (uint64_t{1} << (n % 64)) - 1;
+    }
+    size_ = n;
 }
-void BitArray::ClearAll() { std::fill(bits_.begin(), bits_.end(), false); }
-void BitArray::SetAll() { std::fill(bits_.begin(), bits_.end(), true); }
-int BitArray::NumberSet() const { return static_cast<int>(std::count(bits_.begin(), bits_.end(), true)); }
+void BitArray::ClearAll() { std::fill(words_.begin(), words_.end(), 0); }
+void BitArray::SetAll() {
+    std::fill(words_.begin(), words_.end(), ~uint64_t{0});
+    if (size_ % 64 != 0) words_.back() = (uint64_t{1} << (size_ % 64)) - 1;
+}
+int BitArray::NumberSet() const {
+    int count = 0;
+    for (uint64_t w : words_)
+        count += std::popcount(w);
+    return count;
+}
 
 // Table layout: int count, int capacity, 8 bytes padding, then the elements.
 namespace {

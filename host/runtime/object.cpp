@@ -9,6 +9,20 @@ void Mesh::setNumVerts(int n) {
         values.resize(static_cast<size_t>(n), 0.0f);
 }
 
+Mesh& Mesh::operator=(const Mesh& other) {
+    if (this == &other) return *this;
+    verts = other.verts;
+    faces = other.faces;
+    vertSel = other.vertSel;
+    selLevel = other.selLevel;
+    dispFlags = other.dispFlags;
+    // a map's own assignment would make every channel's vector anew
+    std::erase_if(vdata_, [&](const auto& channel) { return !other.vdata_.count(channel.first); });
+    for (const auto& [channel, values] : other.vdata_)
+        vdata_[channel] = values;
+    return *this;
+}
+
 BOOL Mesh::vDataSupport(int channel) const { return vdata_.count(channel) ? TRUE : FALSE; }
 
 void Mesh::setVDataSupport(int channel, BOOL on) {

@@ -155,7 +155,7 @@ double IParamBlock2::NumberAt(const Value& v, const ParamDef& def, TimeValue t, 
     size_t i = 1;
     while (k[i].first < t)
         ++i;
-    double u = double(t - k[i - 1].first) / double(k[i].first - k[i - 1].first);
+    double u = (double(t) - k[i - 1].first) / (double(k[i].first) - k[i - 1].first);
     return k[i - 1].second + (k[i].second - k[i - 1].second) * u;
 }
 

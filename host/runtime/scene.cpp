@@ -2,6 +2,7 @@
 #include "runtime/scene.h"
 
 #include <cstdarg>
+#include <set>
 
 #include "runtime/host_record.h"
 #include "runtime/window.h"
@@ -55,7 +56,48 @@ void Scene::LogEntry(DWORD type, BOOL dialog, const char* title, const char* for
     std::vsnprintf(buf, sizeof buf, format ? format : "", ap);
     va_end(ap);
     Record().log.push_back({type, dialog, title ? title : "", buf});
-    Record().Echo(std::string("log: ") + buf);
+    Record().Echo(LogTypeName(type) + ": " + buf);
+}
+
+std::string LogTypeName(DWORD type) {
+    switch (type) {
+    case SYSLOG_ERROR: return "error";
+    case SYSLOG_WARN: return "warning";
+    case SYSLOG_INFO: return "info";
+    case SYSLOG_DEBUG: return "debug";
+    default: return "log " + std::to_string(type);
+    }
+}
+
+std::vector<IDerivedObject*> Scene::DerivedObjectsOf(INode* node) {
+    std::vector<IDerivedObject*> chain;
+    for (Object* o = node ? node->ObjectReference() : nullptr;
+         o && o->SuperClassCode() == GEN_DERIVOB_CLASS_ID; o = static_cast<IDerivedObject*>(o)->InputObject())
+        chain.push_back(static_cast<IDerivedObject*>(o));
+    return chain;
+}
+
+std::vector<Modifier*> Scene::ModifiersOf(INode* node) {
+    std::vector<IDerivedObject*> all = DerivedObjectsOf(node);
+    if (node && node->WorldSpaceDerivedObject()) all.push_back(node->WorldSpaceDerivedObject());
+    std::vector<Modifier*> mods;
+    for (IDerivedObject* d : all)
+        for (int i = 0; i < d->ModifierCount(); ++i)
+            if (Modifier* m = d->ModifierAt(i)) mods.push_back(m);
+    return mods;
+}
+
+void Scene::EnumAuxFiles(NameEnumCallback& callback, DWORD flags) {
+    std::set<Animatable*> seen;
+    auto visit = [&](Animatable* a) {
+        if (a && seen.insert(a).second) a->EnumAuxFiles(callback, flags);
+    };
+    for (INode* n : nodes_) {
+        visit(n);
+        for (Modifier* m : ModifiersOf(n))
+            visit(m);
+        visit(BaseObjectOf(n));
+    }
 }
 
 const char* Scene::HostDirectory(int which) {
@@ -79,15 +121,16 @@ ObjectState Scene::EvaluateNode(INode* node, TimeValue t, int) {
     if (onEvaluate) onEvaluate(node, t);
     auto* base = dynamic_cast<TriObject*>(BaseObjectOf(node));
     if (!base) return os;
+    // a fresh object for every evaluation; its mesh takes over the buffers of the previous one, so
+    // that the copy of the base mesh allocates nothing while the mesh keeps its size
     auto& work = evaluated_[node];
-    work = std::make_unique<TriObject>();
-    work->mesh = base->mesh;
+    auto fresh = std::make_unique<TriObject>();
+    if (work) fresh->mesh = std::move(work->mesh);
+    fresh->mesh = base->mesh;
+    work = std::move(fresh);
     os.obj = work.get();
     // derived objects from the bottom of the pipeline up
-    std::vector<IDerivedObject*> chain;
-    for (Object* o = node->ObjectReference(); o && o->SuperClassCode() == GEN_DERIVOB_CLASS_ID;
-         o = static_cast<IDerivedObject*>(o)->InputObject())
-        chain.push_back(static_cast<IDerivedObject*>(o));
+    std::vector<IDerivedObject*> chain = DerivedObjectsOf(node);
     for (auto it = chain.rbegin(); it != chain.rend(); ++it)
         ApplyModifiers(*it, t, os, node);
     if (IDerivedObject* ws = node->WorldSpaceDerivedObject()) ApplyModifiers(ws, t, os, node);

@@ -35,6 +35,7 @@ class Scene : public IObjParam {
     void SetCurrentTime(TimeValue t) { currentTime_ = t; }
     void SetQuiet(bool quiet) { quiet_ = quiet; }
     void SetDirectory(int which, std::string dir) { directories_[which] = std::move(dir); }
+    const std::map<int, std::string>& Directories() const { return directories_; }
 
     // A node with `base` as its object; the scene owns the node.
     INode* AddNode(const std::string& name, Object* base);
@@ -45,6 +46,12 @@ class Scene : public IObjParam {
     IDerivedObject* WorldDerivedObjectOf(INode* node);
     // The base object at the bottom of the node's pipeline.
     static Object* BaseObjectOf(INode* node);
+    // The node's object-space derived objects, from the top of its pipeline down.
+    static std::vector<IDerivedObject*> DerivedObjectsOf(INode* node);
+    // Its modifiers: the object-space ones from the top down, then the world-space ones.
+    static std::vector<Modifier*> ModifiersOf(INode* node);
+    // Asks every modifier and object of every node, each once, for the files it needs.
+    void EnumAuxFiles(NameEnumCallback& callback, DWORD flags);
 
     // Opens the modifier's panel as the host does when the user selects it in the stack;
     // `nodes` are the nodes the edit is for (by default, those that use the modifier).
@@ -66,6 +73,9 @@ class Scene : public IObjParam {
     Animatable* edited_ = nullptr;
     std::vector<INode*> editNodes_;
 };
+
+// "error", "warning", "info", "debug" for the log's type codes; "log N" for any other.
+std::string LogTypeName(DWORD type);
 
 // The scene that GetCOREInterface answers; a default scene exists when none was made active.
 Scene& ActiveScene();

@@ -23,6 +23,7 @@ echo '{"nodes": [], "tickPerFrame": 160}' >"$work/badkey.json"
 check "a wrong type names the key" fails_with 'nodes[0].modifiers[0].keys[0].selected: must be a list of vertex ids' V eval "$work/badtype.json" --frame 0
 check "an unknown key names the key" fails_with 'scene.tickPerFrame: unknown key' V eval "$work/badkey.json" --frame 0
 check "json output holds selection level and display flags" bash -c "'$vomark' eval '$work/keys.json' --plugins '$plugins' --frame 0 --format json | grep -q '\"displayFlags\": 1025'"
+check "summary gives one line per evaluation" bash -c "'$vomark' eval '$work/keys.json' --plugins '$plugins' --tick -5 --frame 0 --format summary | sed -E 's/,[0-9]+[.][0-9]\$/,T/' | diff - <(printf 'tick,selected,weight_sum,microseconds\\n-5,0,0,T\\n0,1,1.7,T\\n')"
 check "record writes the 180-byte file" bash -c "'$vomark' record '$work/keys.json' --plugins '$plugins' 2>/dev/null && test \$(stat -c %s '$work/keys.sel') = 180 && xxd -p -l 12 '$work/keys.sel' | grep -qx '9cffffff0200000006000000'"
 check "playback of the recording" bash -c "'$vomark' eval '$work/keys.json' --plugins '$plugins' --tick 80 --tick 240 --format csv | grep -qx '80,0,0,0.300000012' && '$vomark' eval '$work/keys.json' --plugins '$plugins' --tick 240 | grep -qx '240,1,0,0.800000012'"
 check "escape keeps the frames recorded so far" bash -c "'$vomark' record '$work/keys.json' --plugins '$plugins' --escape-at-poll 2 2>/dev/null && test \$(stat -c %s '$work/keys.sel') = $((12 + 4 * 3 * 8 + 4 * 4)) && xxd -p -s 8 -l 4 '$work/keys.sel' | grep -qx 04000000"

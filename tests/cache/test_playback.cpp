@@ -1,5 +1,6 @@
 // Playback: bracketing samples and fractions, blending, combining, status messages.
 #include <cmath>
+#include <cstring>
 
 #include "plugin/fixture.h"
 
@@ -64,8 +65,97 @@ TEST_F(Playback, SteppingForwardReusesTheUpperSample) {
     Mesh& m = Evaluate(node, 560); // p = 3.5: idx 3 equals indexB, only sample 4 is read
     EXPECT_FLOAT_EQ(Weight(m, 0), 33.0f + (4.0f - 33.0f) * 0.5f);
     EXPECT_EQ(mod->indexB, 4);
-    Mesh& m2 = Evaluate(node, 600); // p = 3.75: idx 3 differs from indexB 4, both are read again
-    EXPECT_FLOAT_EQ(Weight(m2, 0), 3.75f);
+    // p = 3.75: samples 3 and 4 are both held, so nothing is read and the mark is still played
+    Mesh& m2 = Evaluate(node, 600);
+    EXPECT_EQ(mod->indexA, 3);
+    EXPECT_EQ(mod->indexB, 4);
+    EXPECT_FLOAT_EQ(Weight(m2, 0), 33.0f + (4.0f - 33.0f) * 0.75f);
+    // p = 1.5: neither is held, both are read
+    Mesh& m3 = Evaluate(node, 240);
+    EXPECT_FLOAT_EQ(Weight(m3, 0), 1.5f);
+}
+
+TEST_F(Playback, HeldSamplesAreDroppedWhenTheFileIsOpenedAgain) {
+    Setup(Ramp(8));
+    EXPECT_FLOAT_EQ(Weight(Evaluate(node, 360), 0), 2.25f);
+    // the same name now holds other weights; Set Cache closes the file and the next playback opens it
+    std::vector<std::vector<float>> tenfold;
+    for (int k = 0; k < 8; ++k)
+        tenfold.push_back({10.0f * k});
+    WriteBytes(Path("cache.sel"), sel::EncodeFile(1, Samples(tenfold)));
+    provider_.openAnswers = {Path("cache.sel")};
+    mod->ChooseCacheFile(nullptr);
+    EXPECT_FLOAT_EQ(Weight(Evaluate(node, 360), 0), 22.5f) << "samples 2 and 3 are read from the new file";
+    // a file that cannot be played in between leaves nothing to reuse either
+    WriteBytes(Path("bad.sel"), std::string(5, '\0'));
+    provider_.openAnswers = {Path("bad.sel")};
+    mod->ChooseCacheFile(nullptr);
+    Evaluate(node, 360);
+    provider_.openAnswers = {Path("cache.sel")};
+    mod->ChooseCacheFile(nullptr);
+    EXPECT_FLOAT_EQ(Weight(Evaluate(node, 360), 0), 22.5f);
+    // a stream put in place by other means: what was read from the old one is read again
+    WriteBytes(Path("other.sel"), sel::EncodeFile(1, Samples(Ramp(8))));
+    std::fclose(mod->cacheFile);
+    mod->cacheFile = std::fopen(Path("other.sel").c_str(), "rb");
+    EXPECT_FLOAT_EQ(Weight(Evaluate(node, 400), 0), 2.5f);
+}
+
+// Whatever order the times come in (stepping either way, several times within one interval,
+// jumps, the ends), playback gives, bit for bit, what a modifier evaluating that time first gives.
+TEST_F(Playback, AnyOrderOfTimesPlaysWhatAFreshModifierPlays) {
+    // counts that differ between neighbours, weights with exact 1.0s, a mesh longer than some samples
+    std::vector<std::vector<float>> weights;
+    const int counts[] = {6, 6, 4, 6, 5, 5, 6, 6, 3, 6, 6};
+    for (int k = 0; k < 11; ++k) {
+        weights.emplace_back();
+        for (int i = 0; i < counts[k]; ++i)
+            weights.back().push_back((i + k) % 4 == 0 ? 1.0f : 0.1f * float((i * 3 + k * 7) % 11));
+    }
+    const std::vector<float> incoming = {0.5f, 0.25f, 1.0f, 0.0f, 0.75f, 0.3f};
+    const std::vector<TimeValue> times = {40,   200,  240, 280, 360, 320, 400,  120,  80,   1500, 1660,
+                                          1640, -300, 0,   160, 480, 440, 1000, 1040, 1080, 1200, 1120,
+                                          600,  760,  920, 840, 680, 520, 200,  210,  220,  1590};
+    const std::string formats[] = {"variable", "fixed"};
+    for (const std::string& format : formats) {
+        std::string path = Path(format + ".sel");
+        auto records = Samples(weights);
+        if (format == "fixed") {
+            for (auto& s : records)
+                s.resize(5, SampleRecord{0.4f, 0});
+            WriteBytes(path, sel::EncodeFile(1, records, 5));
+        } else {
+            WriteBytes(path, sel::EncodeFile(1, records));
+        }
+        for (int type = 0; type < 4; ++type)
+            for (int relative = 0; relative < 2; ++relative) {
+                auto make = [&] {
+                    ScriptedTessarin* m = NewTessarin();
+                    SetFile(m, path);
+                    m->pblock->SetParamValue(pb_selection_type, 0, type);
+                    m->pblock->SetParamValue(pb_relative_offset, 0, relative);
+                    m->pblock->SetParamValue(pb_strength, 0, 0.7f);
+                    INode* n = AddNode("n", 6, {new vm::SelectKeys({{TIME_NegInfinity, {5}, incoming}}), m});
+                    return n;
+                };
+                INode* playing = make();
+                for (TimeValue t : times) {
+                    Mesh& got = Evaluate(playing, t);
+                    std::vector<int> gotBits;
+                    std::vector<float> gotWeights(got.vertexFloat(0), got.vertexFloat(0) + 6);
+                    for (int i = 0; i < 6; ++i)
+                        gotBits.push_back(got.vertSel[i]);
+                    Mesh& fresh = Evaluate(make(), t);
+                    for (int i = 0; i < 6; ++i) {
+                        EXPECT_EQ(gotBits[i], fresh.vertSel[i]) << format << " t " << t << " vertex " << i;
+                        EXPECT_EQ(std::memcmp(&gotWeights[i], fresh.vertexFloat(0) + i, 4), 0)
+                            << format << " type " << type << " relative " << relative << " t " << t
+                            << " vertex " << i << ": " << gotWeights[i] << " against "
+                            << fresh.vertexFloat(0)[i];
+                    }
+                }
+            }
+    }
 }
 
 TEST_F(Playback, TimesOutsideTheRecordingClampToTheEnds) {

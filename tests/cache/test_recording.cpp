@@ -1,4 +1,5 @@
 // Capture and the recorder: the bytes written, the evaluation schedule, Escape, failures.
+#include <algorithm>
 #include <cstring>
 #include <functional>
 
@@ -116,6 +117,48 @@ TEST_F(Recording, AccumulationKeepsTheGreatestWeight) {
     for (int r = 0; r < 6; ++r)
         EXPECT_FLOAT_EQ(WeightAt(on, r), onExpected[r]) << r;
     EXPECT_EQ(Words(on).back(), 2);
+}
+
+// Samples far larger than the stream's buffer, a point count that changes, accumulation on and off:
+// the file holds exactly the records one write per record would have made.
+TEST_F(Recording, LargeSamplesAreWrittenRecordForRecord) {
+    const int verts = 3000;
+    auto weightAt = [](int i, int frame) { return float(i % 11) / float(10 + frame); }; // falls with time
+    std::vector<vm::SelectKeys::Key> keys;
+    for (int frame = 0; frame < 4; ++frame) {
+        std::vector<float> w;
+        for (int i = 0; i < verts; ++i)
+            w.push_back(weightAt(i, frame));
+        keys.push_back({frame * 160, {7, 2999 - frame}, w});
+    }
+    for (int accumulate = 0; accumulate < 2; ++accumulate) {
+        scene_.SetCurrentTime(-1);
+        mod = NewTessarin();
+        SetFile(mod, Path("big.sel"));
+        mod->pblock->SetParamValue(pb_end_time, 0, 3.0f);
+        mod->pblock->SetParamValue(pb_accumulate, 0, accumulate);
+        mod->pblock->SetParamValue(pb_quality, 0, 2);
+        node = AddNode("n", verts, {new vm::SelectKeys(keys), new vm::Trim({{320, 2000}}), mod});
+        mod->Record(nullptr);
+        // expected records, built one at a time
+        std::vector<std::vector<SampleRecord>> expected;
+        for (int frame = 0; frame < 4; ++frame) {
+            int count = frame < 2 ? verts : 2000;
+            expected.emplace_back();
+            for (int i = 0; i < count; ++i) {
+                float w = i == 7 || i == 2999 - frame ? 1.0f : weightAt(i, frame);
+                // accumulation keeps the greatest since the count last changed (at frame 2)
+                if (accumulate && frame != 2 && frame > 0) {
+                    float before = expected[static_cast<size_t>(frame - 1)][static_cast<size_t>(i)].weight;
+                    bool selectedBetween = i == 2999 - (frame - 1); // the key of the frame before holds
+                    w = std::max(w, std::max(before, selectedBetween ? 1.0f : 0.0f));
+                }
+                expected.back().push_back({w, frame * 160});
+            }
+        }
+        EXPECT_EQ(ReadBytes(Path("big.sel")), sel::EncodeFile(1, expected)) << "accumulate " << accumulate;
+        EXPECT_EQ(vm::Record().messageBoxes.size(), 0u);
+    }
 }
 
 TEST_F(Recording, ForwardScheduleWithQualityFour) {

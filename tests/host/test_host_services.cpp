@@ -113,24 +113,28 @@ TEST(Chunks, NestedChunksRoundTripAndUnknownOnesAreSkipped) {
     EXPECT_EQ(bad.OpenChunk(), IO_ERROR);
 }
 
-TEST(Chunks, PostLoadCallbacksRunOnceInPriorityOrder) {
+TEST(Chunks, PostLoadCallbacksRunOnceHighestPriorityFirst) {
     std::vector<int> order;
     struct Cb : PostLoadCallback {
         std::vector<int>* order;
-        int p;
-        Cb(std::vector<int>* o, int pr) : order(o), p(pr) {}
+        int p, tag;
+        Cb(std::vector<int>* o, int pr, int t) : order(o), p(pr), tag(t) {}
         int Priority() override { return p; }
         void proc(ILoad*) override {
-            order->push_back(p);
+            order->push_back(tag);
             delete this;
         }
     };
     vm::ChunkReader r("");
-    r.RegisterPostLoadCallback(new Cb(&order, 7));
-    r.RegisterPostLoadCallback(new Cb(&order, 5));
+    // priority 0 is the highest; equal priorities keep their registration order
+    r.RegisterPostLoadCallback(new Cb(&order, 7, 1));
+    r.RegisterPostLoadCallback(new Cb(&order, 5, 2));
+    r.RegisterPostLoadCallback(new Cb(&order, 0, 3));
+    r.RegisterPostLoadCallback(new Cb(&order, 9, 4));
+    r.RegisterPostLoadCallback(new Cb(&order, 5, 5));
     r.RunPostLoadCallbacks();
     r.RunPostLoadCallbacks();
-    EXPECT_EQ(order, (std::vector<int>{5, 7}));
+    EXPECT_EQ(order, (std::vector<int>{3, 2, 5, 1, 4}));
 }
 
 TEST(Loader, LoadsAModuleThroughItsExportsAndSkipsBrokenOnes) {

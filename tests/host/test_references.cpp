@@ -59,6 +59,30 @@ TEST(Pipeline, EvaluatesEnabledModifiersBottomUpOnACopy) {
     EXPECT_EQ(middle->calls, 1);
 }
 
+TEST(Pipeline, EveryEvaluationStartsFromTheBaseMeshAsItIsNow) {
+    vm::Scene scene;
+    TriObject* base = Mesh3();
+    INode* node = scene.AddNode("n", base);
+    auto* tagger = new Tagger(1);
+    scene.DerivedObjectOf(node)->AddModifier(tagger);
+    scene.EvaluateNode(node, 0, 0);
+    // the next evaluation reuses the last one's buffers: nothing of its result may show through
+    base->mesh.setNumVerts(2);
+    base->mesh.vertSel.Set(1);
+    tagger->SetAFlag(A_MOD_DISABLED);
+    Mesh& m = static_cast<TriObject*>(scene.EvaluateNode(node, 0, 0).obj)->mesh;
+    EXPECT_EQ(m.getNumVerts(), 2);
+    EXPECT_EQ(m.vertSel.GetSize(), 2);
+    EXPECT_EQ(m.vertSel[1], 1);
+    EXPECT_FALSE(m.vDataSupport(0)) << "the channel the modifier added last time is gone";
+    base->mesh.setVDataSupport(0);
+    base->mesh.vertexFloat(0)[1] = 0.5f;
+    tagger->ClearAFlag(A_MOD_DISABLED);
+    Mesh& again = static_cast<TriObject*>(scene.EvaluateNode(node, 0, 0).obj)->mesh;
+    EXPECT_FLOAT_EQ(again.vertexFloat(0)[0], 1.0f);
+    EXPECT_FLOAT_EQ(again.vertexFloat(0)[1], 0.5f);
+}
+
 TEST(References, InstancedModifierFindsEachNodeOnce) {
     vm::Scene scene;
     INode* a = scene.AddNode("a", Mesh3());

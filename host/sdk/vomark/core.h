@@ -100,28 +100,37 @@ class CStr {
     std::string s_;
 };
 
+// One bit per index, kept in 64-bit words; the bits past the size stay clear. An index out of range
+// reads as 0 and is ignored by the writes.
 class BitArray {
   public:
     BitArray() = default;
-    explicit BitArray(int n) : bits_(n > 0 ? n : 0, false) {}
-    int GetSize() const { return static_cast<int>(bits_.size()); }
+    explicit BitArray(int n) { SetSize(n); }
+    int GetSize() const { return size_; }
     void SetSize(int n, int save = 0);
-    int operator[](int i) const { return i >= 0 && i < GetSize() && bits_[i] ? 1 : 0; }
+    int operator[](int i) const { return InRange(i) ? static_cast<int>(words_[Word(i)] >> Shift(i) & 1) : 0; }
     void Set(int i) {
-        if (i >= 0 && i < GetSize()) bits_[i] = true;
+        if (InRange(i)) words_[Word(i)] |= Mask(i);
     }
     void Set(int i, int b) {
-        if (i >= 0 && i < GetSize()) bits_[i] = b != 0;
+        if (InRange(i)) words_[Word(i)] = (words_[Word(i)] & ~Mask(i)) | (b != 0 ? Mask(i) : 0);
     }
     void Clear(int i) {
-        if (i >= 0 && i < GetSize()) bits_[i] = false;
+        if (InRange(i)) words_[Word(i)] &= ~Mask(i);
     }
     void ClearAll();
     void SetAll();
     int NumberSet() const;
 
   private:
-    std::vector<bool> bits_;
+    // one unsigned comparison covers negative indexes too
+    bool InRange(int i) const { return static_cast<unsigned>(i) < static_cast<unsigned>(size_); }
+    static size_t Word(int i) { return static_cast<unsigned>(i) >> 6; }
+    static unsigned Shift(int i) { return static_cast<unsigned>(i) & 63u; }
+    static uint64_t Mask(int i) { return uint64_t{1} << Shift(i); }
+
+    std::vector<uint64_t> words_;
+    int size_ = 0;
 };
 
 // Count-prefixed table: a pointer to {count, capacity, elements...}; null when empty.

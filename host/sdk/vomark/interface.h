@@ -9,6 +9,9 @@ using INodeTab = Tab<INode*>;
 using ModContextList = Tab<ModContext*>;
 
 constexpr DWORD SYSLOG_ERROR = 1;
+constexpr DWORD SYSLOG_WARN = 2;
+constexpr DWORD SYSLOG_INFO = 4;
+constexpr DWORD SYSLOG_DEBUG = 8;
 constexpr DWORD VP_DONT_SIMPLIFY = 8;
 
 class Interface {

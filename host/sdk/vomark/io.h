@@ -22,6 +22,8 @@ class PostLoadCallback {
   public:
     virtual ~PostLoadCallback() = default;
     virtual void proc(ILoad* reader) = 0;
+    // 0 is the highest priority and runs first, 9 the lowest and runs last; callbacks of equal
+    // priority run in the order they were registered.
     virtual int Priority() { return 5; }
 };
 
@@ -33,7 +35,8 @@ class ILoad {
     virtual USHORT CurChunkID() = 0;
     virtual IOResult Read(void* data, ULONG bytes, ULONG* read) = 0;
     virtual IOResult CloseChunk() = 0;
-    // The host runs each registered callback once after the whole scene is loaded, in priority order.
+    // The host runs each registered callback once after the whole scene is loaded, highest priority
+    // (smallest number) first.
     virtual void RegisterPostLoadCallback(PostLoadCallback* callback) = 0;
 };
 

@@ -9,6 +9,9 @@
 
 class ClassDesc2;
 class ParamBlockDesc2;
+namespace vm {
+struct ParamBlockFile;
+}
 class FPInterface;
 class IParamMap2;
 class IObjParam;
@@ -132,6 +135,7 @@ class IParamBlock2 : public ReferenceTarget {
     int KeyCount(ParamID id) const;
 
   private:
+    friend struct vm::ParamBlockFile; // the host's scene files save and load the values as they are
     struct Value {
         double number = 0.0;
         bool hasString = false;

@@ -19,6 +19,14 @@ constexpr DWORD DISP_SELVERTS = 0x400;  // display of the vertex selection
 
 class Mesh {
   public:
+    Mesh() = default;
+    Mesh(const Mesh&) = default;
+    Mesh(Mesh&&) = default;
+    // Copies every field into the buffers this mesh already has where they are large enough, so
+    // that copying a base mesh into the same evaluation mesh again allocates nothing.
+    Mesh& operator=(const Mesh& other);
+    Mesh& operator=(Mesh&&) = default;
+
     int getNumVerts() const { return static_cast<int>(verts.size()); }
     void setNumVerts(int n);
     int getNumFaces() const { return static_cast<int>(faces.size()); }

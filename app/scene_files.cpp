@@ -1,0 +1,75 @@
+// vomark save and vomark assets.
+#include "scene_files.h"
+
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <set>
+
+#include "runtime/scene_file.h"
+#include "scene_description.h"
+
+namespace app {
+namespace {
+// Each name once, in the order first reported.
+struct UniqueNames : NameEnumCallback {
+    std::vector<std::string> names;
+    std::set<std::string> seen;
+    void RecordName(const char* name) override {
+        if (name && seen.insert(name).second) names.push_back(name);
+    }
+};
+} // namespace
+
+void CheckTarget(const std::string& path, bool force) {
+    std::error_code ec;
+    if (!force && std::filesystem::exists(path, ec))
+        throw vm::SceneFileError(path + ": exists already; give --force to replace it", 0);
+}
+
+std::string SaveSceneAs(vm::Scene& scene, const std::string& path, bool force) {
+    CheckTarget(path, force);
+    vm::SaveSceneFile(scene, path);
+    std::error_code ec;
+    auto bytes = std::filesystem::file_size(path, ec);
+    return "saved " + path + ": " + std::to_string(scene.Nodes().size()) + " nodes, " +
+           std::to_string(bytes) + " bytes";
+}
+
+int SaveScene(const SaveOptions& o, const CommonOptions& common, std::ostream& out) {
+    CheckTarget(o.out, o.force);
+    BuiltScene built = LoadScene(o.scene, common.quiet);
+    out << SaveSceneAs(*built.scene, o.out, o.force) << "\n";
+    return 0;
+}
+
+int ListAssets(const AssetsOptions& o, const CommonOptions& common, std::ostream& out) {
+    BuiltScene built = LoadScene(o.scene, common.quiet);
+    UniqueNames names;
+    built.scene->EnumAuxFiles(names, o.missing ? FILE_ENUM_MISSING_ONLY : 0);
+    for (const auto& n : names.names)
+        out << n << "\n";
+    return 0;
+}
+
+Verb AddSaveVerb(CLI::App& cli, const CommonOptions& common, const AddCommonOptions& addCommon) {
+    auto o = std::make_shared<SaveOptions>();
+    CLI::App* verb =
+        cli.add_subcommand("save", "save a scene (JSON description or .vms) as a .vms scene file");
+    addCommon(verb);
+    verb->add_option("scene", o->scene, "scene (JSON description or .vms)")->required();
+    verb->add_option("out", o->out, "the scene file to write")->required();
+    verb->add_flag("--force", o->force, "replace OUT when it exists");
+    return {verb, [o, &common] { return SaveScene(*o, common, std::cout); }};
+}
+
+Verb AddAssetsVerb(CLI::App& cli, const CommonOptions& common, const AddCommonOptions& addCommon) {
+    auto o = std::make_shared<AssetsOptions>();
+    CLI::App* verb = cli.add_subcommand("assets", "list the files a scene needs, one a line");
+    addCommon(verb);
+    verb->add_option("scene", o->scene, "scene (JSON description or .vms)")->required();
+    verb->add_flag("--missing", o->missing, "list the missing files instead of the existing ones");
+    return {verb, [o, &common] { return ListAssets(*o, common, std::cout); }};
+}
+
+} // namespace app
