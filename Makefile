@@ -5,7 +5,7 @@ TEST_BUILD ?= build-test
 JOBS       ?= $(shell nproc)
 WERROR     ?= $(if $(CI),ON,OFF)
 
-.PHONY: all demo test bench fuzz bootstrap clean
+.PHONY: all demo test bench soak fuzz bootstrap clean
 
 all: bootstrap
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSARIN_TESTS=OFF >/dev/null
@@ -33,6 +33,13 @@ bench:
 	build-bench/bin/bench_cache --benchmark_min_time=0.3 --benchmark_out=build-bench/bench.json \
 		--benchmark_out_format=json $(BENCH_ARGS)
 	bench/report.py build-bench/bench.json bench/results.json
+
+# 100,000 evaluations of one scene; fails when resident memory grows after the warm-up.
+soak:
+	@scripts/bootstrap bench
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DTESSARIN_TESTS=OFF -DTESSARIN_BENCH=ON >/dev/null
+	cmake --build build-bench -j $(JOBS) --target bench_soak
+	build-bench/bin/bench_soak
 
 FUZZ_SECONDS ?= 60
 FUZZ_TARGET  ?= cache_file

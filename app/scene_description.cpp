@@ -2,10 +2,10 @@
 #include "scene_description.h"
 
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <set>
-#include <sstream>
 
 #include <nlohmann/json.hpp>
 #include <tiny_obj_loader.h>
@@ -26,8 +26,24 @@ struct Context {
     BuiltScene* out = nullptr;
 };
 
+// Keys and names come from the file: control characters are escaped so a message stays on one line.
+std::string OneLine(const std::string& text) {
+    std::string out;
+    for (char ch : text) {
+        auto u = static_cast<unsigned char>(ch);
+        if (u < 0x20 || u == 0x7f) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02x", u);
+            out += buf;
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
 [[noreturn]] void Fail(const std::string& where, const std::string& what) {
-    throw SceneError(where + ": " + what);
+    throw SceneError(OneLine(where + ": " + what));
 }
 
 void AllowKeys(const json& j, const std::string& where, std::initializer_list<const char*> keys) {
@@ -49,7 +65,18 @@ double Number(const json& j, const std::string& where) {
 
 int Integer(const json& j, const std::string& where) {
     if (!j.is_number_integer()) Fail(where, "must be a whole number");
+    bool fits = j.is_number_unsigned()
+                    ? j.get<uint64_t>() <= 2147483647u
+                    : j.get<int64_t>() >= -2147483648LL && j.get<int64_t>() <= 2147483647LL;
+    if (!fits) Fail(where, "must be a whole number from -2147483648 to 2147483647");
     return j.get<int>();
+}
+
+// A time in ticks from frames or ticks given as a number, truncated; it must fit a tick time.
+TimeValue Ticks(double ticks, const std::string& where) {
+    double t = std::trunc(ticks);
+    if (!(t >= -2147483648.0 && t <= 2147483647.0)) Fail(where, "lies outside the range of tick times");
+    return static_cast<TimeValue>(t);
 }
 
 std::string Path(const Context& c, const std::string& p) {
@@ -62,7 +89,7 @@ TimeValue KeyTime(const Context& c, const json& key, const std::string& where) {
     bool f = key.contains("frame"), t = key.contains("tick");
     if (f == t) Fail(where, "needs exactly one of \"frame\" and \"tick\"");
     if (t) return Integer(key.at("tick"), where + ".tick");
-    return static_cast<TimeValue>(std::trunc(Number(key.at("frame"), where + ".frame") * c.tpf));
+    return Ticks(Number(key.at("frame"), where + ".frame") * c.tpf, where + ".frame");
 }
 
 // Calls make(key, where) for each key of the list m[listKey], after checking the key's own keys.
@@ -102,6 +129,11 @@ std::vector<float> Floats(const json& j, const std::string& where) {
     return v;
 }
 
+constexpr size_t kMaxSceneBytes = size_t(64) << 20;
+
+// A grid costs memory the description's few bytes do not show: about a million vertices at most.
+constexpr int64_t kMaxGridVertices = 1 << 20;
+
 void Grid(const json& g, const std::string& where, Mesh& mesh) {
     AllowKeys(g, where, {"width", "length", "rows", "cols"});
     double w = Number(Need(g, "width", where), where + ".width"),
@@ -109,6 +141,8 @@ void Grid(const json& g, const std::string& where, Mesh& mesh) {
     int rows = Integer(Need(g, "rows", where), where + ".rows"),
         cols = Integer(Need(g, "cols", where), where + ".cols");
     if (rows < 1 || cols < 1 || rows > 4096 || cols > 4096) Fail(where, "rows and cols must be 1 to 4096");
+    if (int64_t(rows + 1) * (cols + 1) > kMaxGridVertices)
+        Fail(where, "more than " + std::to_string(kMaxGridVertices) + " vertices");
     mesh.setNumVerts((rows + 1) * (cols + 1));
     for (int r = 0; r <= rows; ++r)
         for (int c = 0; c <= cols; ++c)
@@ -123,6 +157,9 @@ void Grid(const json& g, const std::string& where, Mesh& mesh) {
 }
 
 void ObjFile(const Context& c, const std::string& file, const std::string& where, Mesh& mesh) {
+    // a device or folder is no mesh file (reading /dev/zero would never end)
+    std::error_code ec;
+    if (!fs::is_regular_file(Path(c, file), ec)) Fail(where, "cannot read " + file + ": not a file");
     tinyobj::ObjReader reader;
     tinyobj::ObjReaderConfig config;
     config.triangulate = true;
@@ -178,9 +215,13 @@ TriObject* BuildMesh(const Context& c, const json& m, const std::string& where) 
 void ApplySelection(const json& s, const std::string& where, Mesh& mesh) {
     AllowKeys(s, where, {"selected", "weights"});
     mesh.vertSel.SetSize(mesh.getNumVerts());
-    if (s.contains("selected"))
-        for (int id : Ids(s.at("selected"), where + ".selected"))
+    if (s.contains("selected")) {
+        for (int id : Ids(s.at("selected"), where + ".selected")) {
+            if (id < 0 || id >= mesh.getNumVerts())
+                Fail(where + ".selected", "vertex " + std::to_string(id) + " out of range");
             mesh.vertSel.Set(id);
+        }
+    }
     if (s.contains("weights")) {
         auto w = Floats(s.at("weights"), where + ".weights");
         if (static_cast<int>(w.size()) != mesh.getNumVerts())
@@ -353,14 +394,12 @@ void Settings(Context& c, vm::Scene& scene, const json& j) {
             s *= c.tpf;
             e *= c.tpf;
         }
-        scene.SetAnimationRange(
-            Interval(static_cast<TimeValue>(std::trunc(s)), static_cast<TimeValue>(std::trunc(e))));
+        scene.SetAnimationRange(Interval(Ticks(s, key), Ticks(e, key)));
     };
     if (j.contains("animationRange")) range("animationRange", true);
     if (j.contains("animationRangeTicks")) range("animationRangeTicks", false);
     if (j.contains("currentFrame"))
-        scene.SetCurrentTime(
-            static_cast<TimeValue>(std::trunc(Number(j.at("currentFrame"), "currentFrame") * c.tpf)));
+        scene.SetCurrentTime(Ticks(Number(j.at("currentFrame"), "currentFrame") * c.tpf, "currentFrame"));
     if (j.contains("currentTick")) scene.SetCurrentTime(Integer(j.at("currentTick"), "currentTick"));
     if (j.contains("quiet")) {
         if (!j.at("quiet").is_boolean()) Fail("quiet", "must be true or false");
@@ -388,7 +427,7 @@ BuiltScene BuildScene(const std::string& jsonText, const std::string& baseDir) {
     json j;
     try {
         j = json::parse(jsonText);
-    } catch (const json::parse_error& e) {
+    } catch (const json::exception& e) { // parse errors, and numbers too large for a double
         throw SceneError(std::string("not valid JSON: ") + e.what());
     }
     AllowKeys(j, "scene",
@@ -408,13 +447,23 @@ BuiltScene BuildScene(const std::string& jsonText, const std::string& baseDir) {
 }
 
 BuiltScene LoadScene(const std::string& path, bool quiet) {
+    std::error_code ec;
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw SceneError("cannot read scene " + path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    std::string bytes = ss.str();
+    if (!in || fs::is_directory(path, ec)) throw SceneError(OneLine("cannot read scene " + path));
+    // descriptions are bounded, so that a device such as /dev/zero ends with a message rather than
+    // all the memory; scene files hold whole meshes and are checked against their own sizes
+    bool sceneFile = fs::path(path).extension() == ".vms";
+    std::string bytes;
+    char buf[65536];
+    while (in.read(buf, sizeof buf) || in.gcount() > 0) {
+        bytes.append(buf, static_cast<size_t>(in.gcount()));
+        sceneFile = sceneFile || vm::LooksLikeSceneFile(bytes);
+        if (!sceneFile && bytes.size() > kMaxSceneBytes)
+            throw SceneError(OneLine(path) + ": larger than " + std::to_string(kMaxSceneBytes >> 20) +
+                             " MiB");
+    }
     BuiltScene out;
-    if (vm::LooksLikeSceneFile(bytes) || fs::path(path).extension() == ".vms") {
+    if (sceneFile) {
         out.scene = vm::ParseSceneFile(std::move(bytes), path, {quiet});
         // a modifier's name in its stack is the "id" it had in its description
         for (INode* n : out.scene->Nodes())
@@ -422,7 +471,11 @@ BuiltScene LoadScene(const std::string& path, bool quiet) {
                 if (m->name.Length()) out.modifiersById.emplace(m->name.str(), m);
         return out;
     }
-    out = BuildScene(bytes, fs::absolute(path).parent_path().string());
+    try {
+        out = BuildScene(bytes, fs::absolute(path).parent_path().string());
+    } catch (const SceneError& e) {
+        throw SceneError(OneLine(path) + ": " + e.what()); // the message names the file
+    }
     if (quiet) out.scene->SetQuiet(true);
     return out;
 }
@@ -449,7 +502,7 @@ void SetParameterFromText(Animatable* object, const std::string& name, const std
             try {
                 v = json::parse(value);
             } catch (...) {
-                throw SceneError(name + ": \"" + value + "\" is not a value for this parameter");
+                throw SceneError(OneLine(name + ": \"" + value + "\" is not a value for this parameter"));
             }
     }
     Context c{fs::current_path().string(), GetTicksPerFrame(), nullptr};

@@ -66,8 +66,14 @@ int Evaluate(const EvalOptions& o, const CommonOptions& common, std::ostream& ou
     if (o.format == "csv") out << kSelectionCsvHeader;
     if (o.format == "summary") out << "tick,selected,weight_sum,microseconds\n";
     for (const EvalTime& et : o.times) {
-        TimeValue t =
-            et.isFrame ? static_cast<TimeValue>(std::trunc(et.frame * scene.TicksPerFrame())) : et.tick;
+        TimeValue t = et.tick;
+        if (et.isFrame) {
+            double ticks = std::trunc(et.frame * scene.TicksPerFrame());
+            if (!(ticks >= -2147483648.0 && ticks <= 2147483647.0))
+                throw std::invalid_argument("--frame " + std::to_string(et.frame) +
+                                            ": outside the range of tick times");
+            t = static_cast<TimeValue>(ticks);
+        }
         scene.SetCurrentTime(t);
         auto started = std::chrono::steady_clock::now();
         Mesh& mesh = EvaluatedMesh(scene, node, t);

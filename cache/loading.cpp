@@ -63,9 +63,9 @@ void Tessarin::LoadCache(const char* path) {
     largestCount = layout.largestCount;
     // zeroed, so that records a file lacks read as weight 0.0 and nothing is read uninitialised
     size_t records = static_cast<size_t>(largestCount > 0 ? largestCount : 1);
-    sampleA = static_cast<SampleRecord*>(std::calloc(records, sizeof(SampleRecord)));
-    sampleB = static_cast<SampleRecord*>(std::calloc(records, sizeof(SampleRecord)));
-    firstSample = static_cast<SampleRecord*>(std::calloc(records, sizeof(SampleRecord)));
+    sampleA = static_cast<SampleRecord*>(module::sampleAllocator(records, sizeof(SampleRecord)));
+    sampleB = static_cast<SampleRecord*>(module::sampleAllocator(records, sizeof(SampleRecord)));
+    firstSample = static_cast<SampleRecord*>(module::sampleAllocator(records, sizeof(SampleRecord)));
     // 6. sample 0
     if (firstSample) sel::ReadSample(source, layout, 0, firstSample, largestCount);
 }

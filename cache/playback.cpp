@@ -110,8 +110,8 @@ void Tessarin::PlaybackWeights(TimeValue t, TriObject* object) {
     if (quotient < 0) fraction = 0.0f;
     if (fraction > 1.0f) fraction = 1.0f;
     FillSampleBuffers(idx, next);
-    // 12. point-count check
-    if (panel && idx < countTable.Count() && object->PointCount() != countTable[idx] &&
+    // 12. point-count check; a fixed-count file has no counts of its own (the table may be another file's)
+    if (panel && variableCounts && idx < countTable.Count() && object->PointCount() != countTable[idx] &&
         statusCode != status_count_mismatch)
         ShowStatus(345, status_count_mismatch);
     // 13.-15.

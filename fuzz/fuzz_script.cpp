@@ -8,15 +8,13 @@
 #include <sstream>
 #include <string>
 
+#include "fuzz_support.h"
 #include "plugin/tessarin.h"
 #include "runtime/host_record.h"
 #include "runtime/plugin_loader.h"
 #include "runtime/window.h"
 #include "scene_description.h"
 #include "script_runner.h"
-
-extern "C" const ResourceTable VomarkModuleResources;
-extern "C" BOOL DllMain(HINSTANCE, ULONG, LPVOID);
 
 namespace {
 const char* kScene = R"({"animationRange": [0, 2], "nodes": [
@@ -27,16 +25,6 @@ const char* kScene = R"({"animationRange": [0, 2], "nodes": [
      {"class": "Tessarin", "params": {"cache_file": "fuzz.sel", "samples": 2, "end_time": 2}}]},
   {"name": "Other node", "mesh": {"vertices": [[0, 0, 0]]}}]})";
 
-// Files the scripts write stay in this folder.
-const std::string& Folder() {
-    static const std::string dir = [] {
-        auto d = std::filesystem::temp_directory_path() / ("fuzz_script-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(d);
-        return d.string();
-    }();
-    return dir;
-}
-
 bool Contains(std::string text, const char* lowerWord) {
     for (char& ch : text)
         ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
@@ -45,9 +33,7 @@ bool Contains(std::string text, const char* lowerWord) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    HINSTANCE module = vm::MakeModuleInstance(&VomarkModuleResources, "Tessarin.dlm");
-    DllMain(module, DLL_PROCESS_ATTACH, nullptr);
-    vm::Classes().Add(module::ClassDescriptor());
+    fuzz_support::AttachModule();
     return 0;
 }
 
@@ -58,9 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Contains(text, "_time"))
         return 0;
     vm::Record().Clear();
-    app::BuiltScene built = app::BuildScene(kScene, Folder());
+    app::BuiltScene built = app::BuildScene(kScene, fuzz_support::Folder("fuzz_script"));
     std::ostringstream out;
-    app::ScriptRunner runner(*built.scene, out, Folder());
+    app::ScriptRunner runner(*built.scene, out, fuzz_support::Folder("fuzz_script"));
     app::ScriptOutcome outcome = runner.Run(text, "fuzz.script");
     if (!outcome.ok && (outcome.error.rfind("fuzz.script:", 0) != 0 ||
                         outcome.error.find_first_of("\r\n") != std::string::npos))

@@ -2,6 +2,7 @@
 // static descriptors (built in this order, destroyed in reverse).
 #include "plugin/tessarin.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace module {
@@ -11,6 +12,7 @@ char stringBuffer[256] = "";
 IObjParam* editInterface = nullptr;
 char loadPathBuffer[256] = "";
 char savePathBuffer[256] = "";
+void* (*sampleAllocator)(size_t, size_t) = std::calloc;
 } // namespace module
 
 // One line per entry of the descriptor lists reads best.

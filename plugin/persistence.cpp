@@ -39,6 +39,13 @@ class TessarinPostLoad : public PostLoadCallback {
     Tessarin* mod_;
 };
 
+// A short or failed read leaves the flag as it was rather than half overwritten.
+void ReadFlag(ILoad* reader, int& flag) {
+    int value = 0;
+    ULONG read = 0;
+    if (reader->Read(&value, sizeof value, &read) == IO_OK && read == sizeof value) flag = value;
+}
+
 void WriteFlag(ISave* writer, USHORT id, int value) {
     ULONG written = 0;
     writer->BeginChunk(id);
@@ -61,11 +68,10 @@ int Tessarin::Load(ILoad* reader) {
     Modifier::Load(reader);
     savedEnabled = 1;
     savedViewEnabled = 1;
-    ULONG read = 0;
     while (reader->OpenChunk() == IO_OK) {
         switch (reader->CurChunkID()) {
-        case kEnabledChunk: reader->Read(&savedEnabled, sizeof savedEnabled, &read); break;
-        case kViewEnabledChunk: reader->Read(&savedViewEnabled, sizeof savedViewEnabled, &read); break;
+        case kEnabledChunk: ReadFlag(reader, savedEnabled); break;
+        case kViewEnabledChunk: ReadFlag(reader, savedViewEnabled); break;
         default: break;
         }
         reader->CloseChunk();

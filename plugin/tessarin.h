@@ -46,6 +46,8 @@ extern char stringBuffer[256];
 extern IObjParam* editInterface;
 extern char loadPathBuffer[256];
 extern char savePathBuffer[256];
+// Allocates the three sample buffers (calloc's contract); a test may swap it to make loading fail.
+extern void* (*sampleAllocator)(size_t count, size_t size);
 ClassDesc2* ClassDescriptor();
 FPInterfaceDesc* InterfaceDescriptor();
 ParamBlockDesc2* ParamDescriptor();

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 namespace sel {
@@ -58,18 +59,48 @@ int64_t Layout::RecordsBefore(int k) const {
 }
 
 namespace {
-Status Refuse(const std::string& why) { return {false, why}; }
+Status Refuse(Fault fault, int64_t at, const std::string& why) { return {false, why, fault, at}; }
+constexpr size_t kTableChunkEntries = 16384;
 } // namespace
 
-Status ReadLayout(const Source& src, Layout& out) {
+CountReader::CountReader(const Source& src, int64_t tableStart, int32_t entries)
+    : src_(src), at_(tableStart), left_(entries) {}
+
+bool CountReader::Next(int32_t& count) {
+    if (pos_ == chunk_.size()) {
+        if (left_ <= 0) return false;
+        size_t n = std::min<size_t>(kTableChunkEntries, static_cast<size_t>(left_));
+        chunk_.resize(n * 4);
+        if (src_.ReadAt(at_, chunk_.data(), chunk_.size()) != chunk_.size()) {
+            chunk_.clear();
+            pos_ = 0;
+            left_ = 0;
+            return false;
+        }
+        at_ += static_cast<int64_t>(chunk_.size());
+        left_ -= static_cast<int32_t>(n);
+        pos_ = 0;
+    }
+    count = GetI32(&chunk_[pos_]);
+    pos_ += 4;
+    return true;
+}
+
+Status ReadLayout(const Source& src, Layout& out, bool keepCounts) {
     out = Layout{};
     out.fileBytes = src.Size();
     unsigned char h[kHeaderBytes];
-    if (src.ReadAt(0, h, sizeof h) != sizeof h) return Refuse("shorter than its 12-byte header");
+    if (src.ReadAt(0, h, sizeof h) != sizeof h)
+        return Refuse(Fault::CutShort, out.fileBytes, "shorter than its 12-byte header");
     out.header = {GetI32(h), GetI32(h + 4), GetI32(h + 8)};
     const CacheHeader& hd = out.header;
-    if (hd.samplesPerFrame <= 0) return Refuse("samples per frame is " + std::to_string(hd.samplesPerFrame));
-    if (hd.sampleTotal <= 0) return Refuse("holds " + std::to_string(hd.sampleTotal) + " samples");
+    if (hd.samplesPerFrame <= 0)
+        return Refuse(Fault::Damaged, 4, "samples per frame is " + std::to_string(hd.samplesPerFrame));
+    if (hd.sampleTotal <= 0) {
+        // an aborted recording that captured nothing leaves the bare header
+        Fault f = hd.sampleTotal == 0 && out.fileBytes == kHeaderBytes ? Fault::CutShort : Fault::Damaged;
+        return Refuse(f, 8, "holds " + std::to_string(hd.sampleTotal) + " samples");
+    }
     int64_t body = out.fileBytes - kHeaderBytes;
     out.variable = hd.formatTag < 0;
     if (!out.variable) {
@@ -77,31 +108,42 @@ Status ReadLayout(const Source& src, Layout& out) {
         int64_t present =
             perSample == 0 ? hd.sampleTotal : std::min<int64_t>(hd.sampleTotal, body / perSample);
         if (present <= 0)
-            return Refuse("no whole sample of " + std::to_string(hd.formatTag) + " records is present");
+            return Refuse(Fault::CutShort, out.fileBytes,
+                          "no whole sample of " + std::to_string(hd.formatTag) + " records is present");
         out.samples = static_cast<int32_t>(present);
-        out.largestCount = hd.formatTag;
+        out.largestCount = out.smallestCount = hd.formatTag;
+        out.records = present * hd.formatTag;
+        out.tableStart = out.fileBytes;
         return {};
     }
+    // from here on a table that does not check out is what a recording cut short leaves
     int64_t tableBytes = 4 * int64_t(hd.sampleTotal);
     if (tableBytes > body)
-        return Refuse("its count table of " + std::to_string(hd.sampleTotal) +
-                      " entries would start before byte 12");
-    std::vector<unsigned char> table(static_cast<size_t>(tableBytes));
-    if (src.ReadAt(out.fileBytes - tableBytes, table.data(), table.size()) != table.size())
-        return Refuse("its count table cannot be read");
-    out.counts.resize(static_cast<size_t>(hd.sampleTotal));
+        return Refuse(Fault::CutShort, 8,
+                      "its count table of " + std::to_string(hd.sampleTotal) +
+                          " entries would start before byte 12");
+    out.tableStart = out.fileBytes - tableBytes;
+    if (keepCounts) out.counts.resize(static_cast<size_t>(hd.sampleTotal));
+    CountReader table(src, out.tableStart, hd.sampleTotal);
     int64_t records = 0;
     out.largestCount = -1;
+    out.smallestCount = INT32_MAX;
     for (int32_t k = 0; k < hd.sampleTotal; ++k) {
-        int32_t c = GetI32(&table[static_cast<size_t>(k) * 4]);
-        if (c < 0) return Refuse("sample " + std::to_string(k) + " has a negative count");
-        out.counts[static_cast<size_t>(k)] = c;
+        int64_t at = out.tableStart + 4 * int64_t(k);
+        int32_t c = 0;
+        if (!table.Next(c)) return Refuse(Fault::CutShort, at, "its count table cannot be read");
+        if (c < 0)
+            return Refuse(Fault::CutShort, at, "sample " + std::to_string(k) + " has a negative count");
+        if (keepCounts) out.counts[static_cast<size_t>(k)] = c;
         out.largestCount = std::max(out.largestCount, c);
+        out.smallestCount = std::min(out.smallestCount, c);
         records += c;
         if (records * kRecordBytes > body - tableBytes)
-            return Refuse("the records its count table announces do not fit in the file");
+            return Refuse(Fault::CutShort, at,
+                          "the records its count table announces do not fit in the file");
     }
     out.samples = hd.sampleTotal;
+    out.records = records;
     return {};
 }
 

@@ -50,6 +50,9 @@ struct Layout {
     std::vector<int32_t> counts; // variable-count files: one entry per sample
     int32_t samples = 0;         // samples that can be played (fixed-count: whole samples present)
     int32_t largestCount = 0;    // records of the largest sample
+    int32_t smallestCount = 0;   // records of the smallest sample
+    int64_t records = 0;         // records of the samples that can be played
+    int64_t tableStart = 0;      // variable-count files: the byte where the count table starts
     int64_t fileBytes = 0;
 
     int32_t Count(int k) const { return variable ? counts[static_cast<size_t>(k)] : header.formatTag; }
@@ -58,9 +61,15 @@ struct Layout {
     int64_t SampleStart(int k) const { return kHeaderBytes + kRecordBytes * RecordsBefore(k); }
 };
 
+// What a refusal says of the file: cut short (a recording that stopped early: no or part of a count
+// table, word 2 past the table, a sample cut off) or damaged (values no writer produces).
+enum class Fault { None, CutShort, Damaged };
+
 struct Status {
     bool ok = true;
     std::string message;
+    Fault fault = Fault::None;
+    int64_t at = 0; // the byte the message is about
 };
 
 // Reads the header and, for a variable-count file, its count table, and checks that everything they
@@ -68,8 +77,26 @@ struct Status {
 // file's own size implies. A file is refused when it is shorter than its header, has samplesPerFrame
 // or sampleTotal of 0 or less, a count table that would start before byte 12, a negative count, or
 // counts whose records do not fit before the table. A fixed-count file whose records do not all fit
-// plays the whole samples present, and is refused when not one is present.
-Status ReadLayout(const Source& src, Layout& out);
+// plays the whole samples present, and is refused when not one is present. With keepCounts false the
+// table is checked a chunk at a time and not kept, so memory does not grow with the file; Count() and
+// RecordsBefore() then must not be used (SampleWalker reads such a layout). Refusals carry the fault
+// and the byte they are about.
+Status ReadLayout(const Source& src, Layout& out, bool keepCounts = true);
+
+// Reads a count table front to back a chunk at a time.
+class CountReader {
+  public:
+    CountReader(const Source& src, int64_t tableStart, int32_t entries);
+    // The next entry; false when the table is exhausted or the source cannot deliver it.
+    bool Next(int32_t& count);
+
+  private:
+    const Source& src_;
+    int64_t at_;
+    int32_t left_;
+    std::vector<unsigned char> chunk_;
+    size_t pos_ = 0;
+};
 
 // Reads sample k's records into dst (room for `capacity`); records the file lacks are zero.
 // Answers the number of records read from the file.

@@ -1,4 +1,5 @@
 // The file format: layout checks, every truncation of a valid file, hostile headers.
+#include "cache/format/verify.h"
 #include "plugin/fixture.h"
 
 namespace {
@@ -151,5 +152,89 @@ TEST_F(LargeFiles, SamplesPastFourGibibytesPlay) {
     EXPECT_EQ(mod->SampleOffset(target), int64_t(perSample) * target);
     EXPECT_FLOAT_EQ(m.vertexFloat(0)[0], 0.75f);
     EXPECT_FLOAT_EQ(m.vertexFloat(0)[1], 0.0f);
+}
+} // namespace
+
+namespace {
+// Records with ticks 0, 80, 160, ... per sample, as the recorder stamps them.
+std::vector<std::vector<SampleRecord>> Stamped(const std::vector<std::vector<float>>& weights) {
+    std::vector<std::vector<SampleRecord>> out;
+    for (size_t k = 0; k < weights.size(); ++k) {
+        out.emplace_back();
+        for (float w : weights[k])
+            out.back().push_back({w, int32_t(80 * k)});
+    }
+    return out;
+}
+
+void SetWord(std::string& bytes, size_t at, int32_t v) {
+    std::string w;
+    sel::PutI32(w, v);
+    bytes.replace(at, 4, w);
+}
+
+TEST(Verify, NamesEachFaultWithItsByteAndKind) {
+    const std::string good = sel::EncodeFile(2, Stamped({{0.1f, 1.0f}, {0.2f, 0.5f}, {0.3f, 0.25f}}));
+    std::string mixed = good, same = good, turns = good, nan = good, wordTwo = good, between = good;
+    SetWord(mixed, 12 + 8 + 4, 7);
+    SetWord(same, 12 + 16 + 4, 0), SetWord(same, 12 + 24 + 4, 0);
+    SetWord(turns, 12 + 32 + 4, 40), SetWord(turns, 12 + 40 + 4, 40);
+    SetWord(nan, 12 + 8, 0x7fc00000), SetWord(nan, 12 + 40, 0x7f800000);
+    SetWord(wordTwo, 8, 5);
+    between.insert(12 + 48, "\x09\0\0\0", 4); // too large to be a count that fits
+    std::string fixed = sel::EncodeFile(1, Stamped({{0.5f}, {0.5f}}), 1);
+    const std::vector<std::tuple<std::string, std::string, sel::Fault, int64_t, std::string>> cases = {
+        {"tick of its own", mixed, sel::Fault::Damaged, 24, "sample 0, vertex 1: tick 7"},
+        {"two samples, one tick", same, sel::Fault::Damaged, 32, "samples 0 and 1 share tick 0"},
+        {"ticks turn back", turns, sel::Fault::Damaged, 48, "sample 2: tick 40 goes down from 80"},
+        {"not finite", nan, sel::Fault::Damaged, 20, "sample 0, vertex 1: weight is nan (and 1 more)"},
+        {"word 2 past the table", wordTwo, sel::Fault::CutShort, 8,
+         "word 2 announces 5 samples, but the count table"},
+        {"bytes before the table", between, sel::Fault::Damaged, 60,
+         "4 bytes lie between the last sample and"},
+        {"fixed count cut", fixed.substr(0, fixed.size() - 3), sel::Fault::CutShort, 20,
+         "holds 1 whole samples of the 2"},
+        {"fixed count with a tail", fixed + "xy", sel::Fault::Damaged, 28, "2 bytes follow the last sample"},
+        {"no samples per frame", fixed.substr(0, 4) + std::string(4, '\0') + fixed.substr(8),
+         sel::Fault::Damaged, 4, "samples per frame is 0"},
+        {"a recording cut short", good.substr(0, 40), sel::Fault::CutShort, 28, "do not fit"},
+    };
+    for (const auto& [name, bytes, fault, at, text] : cases) {
+        sel::MemorySource src(bytes.data(), bytes.size());
+        sel::VerifyReport r = sel::VerifyFile(src);
+        ASSERT_FALSE(r.findings.empty()) << name;
+        EXPECT_EQ(r.Verdict(), fault) << name;
+        bool found = false;
+        for (const auto& f : r.findings)
+            found = found || (f.at == at && f.message.find(text) != std::string::npos);
+        EXPECT_TRUE(found) << name << ": " << r.findings.front().at << ": " << r.findings.front().message;
+    }
+    sel::MemorySource src(good.data(), good.size());
+    sel::VerifyReport r = sel::VerifyFile(src);
+    EXPECT_TRUE(r.findings.empty());
+    EXPECT_DOUBLE_EQ(r.weights.max, 1.0);
+    EXPECT_EQ(r.weights.ones, 1);
+    EXPECT_EQ(r.weights.lastTick, 160);
+}
+
+TEST(Verify, ChecksSamplesLongerThanOneReadChunk) {
+    std::vector<std::vector<float>> weights(2, std::vector<float>(70000, 0.5f));
+    std::string bytes = sel::EncodeFile(1, Stamped(weights));
+    SetWord(bytes, size_t(12 + 8 * 69999 + 4), 3); // the last record of sample 0, two chunks in
+    sel::MemorySource src(bytes.data(), bytes.size());
+    sel::VerifyReport r = sel::VerifyFile(src);
+    ASSERT_EQ(r.findings.size(), 1u);
+    EXPECT_EQ(r.findings[0].message,
+              "sample 0, vertex 69999: tick 3, but the sample's first record has tick 0");
+    EXPECT_EQ(r.weights.records, 140000);
+}
+
+TEST(Verify, FindsTheOneTableThatFitsTheFile) {
+    std::string bytes = sel::EncodeFile(1, Stamped({{0.1f}, {0.2f, 0.3f}, {}}));
+    sel::MemorySource src(bytes.data(), bytes.size());
+    EXPECT_EQ(sel::FindTableLength(src), 3);
+    std::string cut = bytes.substr(0, bytes.size() - 2);
+    sel::MemorySource src2(cut.data(), cut.size());
+    EXPECT_EQ(sel::FindTableLength(src2), 0);
 }
 } // namespace

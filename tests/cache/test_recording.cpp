@@ -283,17 +283,6 @@ TEST_F(Recording, UnwritableTargetShowsTheErrorAndClosesTheOpenFile) {
     EXPECT_FALSE(std::filesystem::exists(Path("missing/dir/x.sel")));
 }
 
-TEST_F(Recording, AFullDiskIsReportedNotPassedOffAsSuccess) {
-    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
-    Setup(100, {}, 0, 20);
-    SetFile(mod, "/dev/full");
-    mod->Record(nullptr);
-    ASSERT_EQ(vm::Record().messageBoxes.size(), 1u);
-    EXPECT_EQ(vm::Record().messageBoxes[0].text, LookupString(350));
-    EXPECT_EQ(mod->cacheFile, nullptr);
-    EXPECT_EQ(mod->recording, 0);
-}
-
 TEST_F(Recording, CaptureOnlyAtTheRequestedTime) {
     Setup(1, {{0, {0}, std::nullopt}}, 0, 1);
     mod->cacheFile = std::fopen(Path("cap.sel").c_str(), "wb");

@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Runs the tessarin command as people do: verbs, exit codes, one-line errors, files it writes.
+# usage: tessarin_cli.sh TESSARIN
+set -u
+T=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+passed=0 failed=0
+check() { # name, then a command that must succeed
+    local name=$1; shift
+    if "$@" >"$work/out" 2>"$work/err"; then passed=$((passed + 1)); else
+        failed=$((failed + 1)); echo "FAIL: $name"; sed 's/^/  /' "$work/out" "$work/err" | head -20; fi
+}
+exits() { # expected exit code, then the command
+    local want=$1; shift
+    "$@"; local got=$?
+    [ "$got" = "$want" ] || { echo "exit $got, wanted $want"; return 1; }
+}
+one_line() { # expected exit code, text on stderr, then the command: one line that holds the text
+    local want=$1 text=$2; shift 2
+    local err got
+    err=$("$@" 2>&1 >/dev/null); got=$?
+    [ "$got" = "$want" ] || { echo "exit $got, wanted $want: $err"; return 1; }
+    [ "$(printf '%s\n' "$err" | wc -l)" = 1 ] || { echo "more than one line: $err"; return 1; }
+    grep -qF -- "$text" <<<"$err" || { echo "stderr: $err"; return 1; }
+}
+
+# three samples of two vertices at 2 samples per frame, ticks 0, 80, 160
+printf 'sample,vertex,weight,tick\n0,0,1,0\n0,1,0.25,0\n1,0,0.5,80\n1,1,0,80\n2,0,0.125,160\n2,1,1,160\n' >a.csv
+check "import writes the recorder's form" bash -c "'$T' import a.csv --out a.sel --samples-per-frame 2 | grep -qx 'wrote a.sel: 3 samples, 6 records' && test \$(stat -c %s a.sel) = $((12 + 6 * 8 + 3 * 4)) && xxd -p -l 12 a.sel | grep -qx 9cffffff0200000003000000"
+check "export then import gives the same bytes" bash -c "'$T' export a.sel --out b.csv >/dev/null && '$T' import b.csv --out b.sel --samples-per-frame 2 >/dev/null && cmp a.sel b.sel && cmp a.csv b.csv"
+check "import names the line of a malformed row" one_line 1 'c.csv:3: vertex "5" where vertex 1 is next' bash -c "printf '0,0,1,0\n\n0,5,1,0\n' >c.csv; '$T' import c.csv --out c.sel --samples-per-frame 1"
+check "a refused import writes nothing" bash -c "! test -e c.sel && ! ls c.sel.tmp-* 2>/dev/null"
+check "every verb has --help" bash -c "for v in info verify dump plot diff repair import export; do '$T' \$v --help | grep -q Usage || exit 1; done"
+check "a usage error exits 2 with one line" one_line 2 'tessarin: ' "$T" verify
+check "an unknown verb exits 2" one_line 2 'tessarin: ' "$T" frobnicate a.sel
+check "a missing file is one line" one_line 1 'none.sel: cannot open' "$T" info none.sel
+check "a folder is not a cache file" one_line 1 '.: not a plain file' "$T" verify .
+check "info shows the counts and weights" bash -c "'$T' info a.sel | grep -q '^samples/frame   2' && '$T' info a.sel | grep -q 'min 0, max 1, mean 0.479166667' && '$T' info a.sel | grep -q '^ticks           0 to 160'"
+check "info as json" bash -c "'$T' info a.sel --format json | grep -q '\"shareAtOne\": 0.3333'"
+check "verify passes a good file" bash -c "'$T' verify a.sel | grep -qx 'a.sel: valid; plays 3 samples'"
+head -c 50 a.sel >cut.sel
+check "verify exits 2 on a recording cut short" exits 2 "$T" verify cut.sel
+check "verify names the byte" bash -c "'$T' verify cut.sel | grep -q '^cut.sel: byte [0-9]*: .*(incomplete)$'"
+cp a.sel ticks.sel && printf '\x07' | dd of=ticks.sel bs=1 seek=24 conv=notrunc 2>/dev/null
+check "verify exits 1 on damage that still plays" bash -c "'$T' verify ticks.sel --format json | grep -q '\"playable\": true'; '$T' verify ticks.sel >/dev/null; test \$? = 1"
+check "repair mends the cut recording" bash -c "'$T' repair cut.sel --out fixed.sel | grep -q 'wrote fixed.sel: 2 samples' && '$T' verify fixed.sel >/dev/null && '$T' dump fixed.sel | wc -l | grep -qx 5"
+check "repair never writes over its input" one_line 1 'is the input file' "$T" repair cut.sel --out ./cut.sel
+check "repair refuses to guess, and says why" one_line 1 'ticks.sel: byte 24: its layout is whole' "$T" repair ticks.sel --out t2.sel
+check "a refused repair leaves no file" bash -c "! test -e t2.sel && ! ls t2.sel.tmp-* 2>/dev/null"
+check "dump one sample as json" bash -c "'$T' dump a.sel --sample 1 --format json | grep -qx '{\"sample\":1,\"vertex\":0,\"weight\":0.5,\"tick\":80},'"
+check "dump refuses a sample the file lacks" one_line 1 'there is no sample 3' "$T" dump a.sel --sample 3
+check "diff of equal files exits 0" "$T" diff a.sel b.sel
+check "diff exits 1 and says where" bash -c "'$T' diff a.sel fixed.sel | grep -q 'samples: 3 against 2'; '$T' diff a.sel fixed.sel >/dev/null; test \$? = 1"
+check "diff exits 2 on an unreadable file" exits 2 "$T" diff a.sel cut.sel
+check "plot writes a PNG" bash -c "'$T' plot a.sel --out heat.png --width 400 --height 300 | grep -q 'wrote heat.png (400 x 300)' && xxd -p -l 8 heat.png | grep -qx 89504e470d0a1a0a"
+check "plot refuses a tiny picture" exits 2 "$T" plot a.sel --out x.png --width 10
+
+# a sparse file of 2.4 GB: Ctrl-C stops a long verb, which says so, exits 130 and keeps no output
+printf '\x40\x42\x0f\x00\x01\x00\x00\x00\x2c\x01\x00\x00' >big.sel && truncate -s $((12 + 8 * 1000000 * 300)) big.sel
+interrupt() { # the command runs for a moment, then gets SIGINT
+    "$@" >/dev/null 2>"$work/int.err" &
+    local pid=$!
+    sleep 2; kill -INT $pid; wait $pid
+}
+check "Ctrl-C stops export, which keeps nothing" bash -c "$(declare -f interrupt); work='$work'; interrupt '$T' export big.sel --out big.csv; test \$? = 130 && grep -q 'big.csv was not written' '$work/int.err' && ! test -e big.csv && ! ls big.csv.tmp-* 2>/dev/null"
+check "Ctrl-C stops verify" bash -c "$(declare -f interrupt); work='$work'; interrupt '$T' verify big.sel; test \$? = 130"
+
+echo "tessarin_cli: $passed passed, $failed failed"
+[ "$failed" = 0 ]

@@ -1,0 +1,286 @@
+// The cache tool's verbs on files the recorder writes, cut at every byte, aborted, and made by hand.
+#include <sstream>
+
+#include "plugin/fixture.h"
+#include "tools/tessarin/tool.h"
+
+namespace {
+using testing_support::PluginTest;
+
+const std::function<bool()> kNever = [] { return false; };
+
+class Tool : public PluginTest {
+  protected:
+    // Records frames start..end at `samples` per frame through the plug-in's recorder; the weights of
+    // the 3 vertices change every frame. `below` goes under the keys (a Trim changes the point count).
+    std::string RecordFile(float start, float end, int samples, int escapeAtPoll = 0,
+                           std::vector<Modifier*> below = {}) {
+        ScriptedTessarin* mod = NewTessarin();
+        std::string path = Path("rec" + std::to_string(++counter_) + ".sel");
+        SetFile(mod, path);
+        mod->pblock->SetParamValue(pb_start_time, 0, start);
+        mod->pblock->SetParamValue(pb_end_time, 0, end);
+        mod->pblock->SetParamValue(pb_samples, 0, samples);
+        std::vector<vm::SelectKeys::Key> keys;
+        for (int f = 0; f <= 12; ++f)
+            keys.push_back(
+                {160 * f, {f % 3}, std::vector<float>{0.05f * f, 0.5f + 0.01f * f, 1.0f / (f + 1)}});
+        below.push_back(new vm::SelectKeys(keys));
+        below.push_back(mod);
+        AddNode("n" + std::to_string(counter_), 3, below);
+        scene_.SetCurrentTime(-1);
+        provider_.escapeAtPoll = escapeAtPoll;
+        mod->Record(nullptr);
+        provider_.escapeAtPoll = 0;
+        return ReadBytes(path);
+    }
+
+    // The weights a fresh modifier plays from `bytes` on a 3-vertex mesh at tick t (Replace, nothing
+    // below, so every vertex shows the file's weight); empty when the file is treated as missing.
+    std::vector<float> PlayAt(const std::string& bytes, TimeValue t) {
+        std::string path = Path("play.sel");
+        WriteBytes(path, bytes);
+        ScriptedTessarin* mod = NewTessarin();
+        SetFile(mod, path);
+        INode* node = AddNode("p" + std::to_string(++counter_), 3, {mod});
+        scene_.BeginEdit(mod);
+        Mesh& m = Evaluate(node, t);
+        std::vector<float> out;
+        if (mod->statusCode != status_missing)
+            for (int i = 0; i < 3; ++i)
+                out.push_back(m.vertSel[i] ? 1.0f : m.vertexFloat(0)[i]);
+        scene_.EndEdit();
+        return out;
+    }
+
+    // The first `keep` samples of a consistent file, as the recorder would have written them.
+    static std::string FirstSamples(const std::string& bytes, int keep) {
+        sel::MemorySource src(bytes.data(), bytes.size());
+        sel::Layout layout;
+        EXPECT_TRUE(sel::ReadLayout(src, layout).ok);
+        std::vector<std::vector<SampleRecord>> samples;
+        for (int k = 0; k < keep; ++k) {
+            samples.emplace_back(size_t(layout.Count(k)));
+            sel::ReadSample(src, layout, k, samples.back().data(), layout.Count(k));
+        }
+        return sel::EncodeFile(layout.header.samplesPerFrame, samples);
+    }
+
+    static tessarin::RepairPlan Repair(const std::string& bytes, std::optional<int32_t> points,
+                                       std::string& out) {
+        sel::MemorySource src(bytes.data(), bytes.size());
+        tessarin::RepairPlan plan = tessarin::PlanRepair(src, points, kNever);
+        tessarin::StringSink sink;
+        EXPECT_TRUE(!plan.ok || tessarin::WriteRepair(plan, src, sink));
+        out = sink.bytes;
+        return plan;
+    }
+
+    static sel::Fault Verdict(const std::string& bytes) {
+        sel::MemorySource src(bytes.data(), bytes.size());
+        return sel::VerifyFile(src).Verdict();
+    }
+
+    int counter_ = 0;
+};
+
+TEST_F(Tool, RepairOfARecordingCutAtAnyByteKeepsExactlyTheWholeSamples) {
+    const std::string whole = RecordFile(0, 4, 2); // 10 samples of 3 points
+    ASSERT_EQ(whole.size(), 12u + 10 * 24 + 40);
+    const size_t recordsEnd = 12 + 10 * 24;
+    std::vector<std::vector<float>> played;
+    for (int k = 0; k < 10; ++k)
+        played.push_back(PlayAt(whole, 80 * k));
+    for (size_t n = 0; n <= whole.size(); ++n) {
+        const std::string cut = whole.substr(0, n);
+        int complete = n >= recordsEnd ? 10 : n < 12 ? 0 : int((n - 12) / 24);
+        for (std::optional<int32_t> points : {std::optional<int32_t>(), std::optional<int32_t>(3)}) {
+            std::string out;
+            tessarin::RepairPlan plan = Repair(cut, points, out);
+            if (complete == 0) {
+                EXPECT_FALSE(plan.ok) << n;
+                continue;
+            }
+            // without --points only a lone first sample may leave the tool unsure
+            if (!points && !plan.ok && complete == 1) continue;
+            ASSERT_TRUE(plan.ok) << "cut at " << n << (points ? " with --points" : "") << ": " << plan.reason;
+            EXPECT_EQ(out, FirstSamples(whole, complete)) << n;
+            EXPECT_EQ(Verdict(out), sel::Fault::None) << n;
+            if (points) continue;                            // played once per cut
+            for (int k = 0; k <= std::min(complete, 9); ++k) // past the last kept sample, that one holds
+                EXPECT_EQ(PlayAt(out, 80 * k), played[size_t(std::min(k, complete - 1))]) << n << " " << k;
+        }
+    }
+}
+
+TEST_F(Tool, RepairOfAnAbortedRecordingPlaysTheFramesItHolds) {
+    const std::string aborted = RecordFile(0, 5, 1, 2); // Escape seen after frame 1
+    ASSERT_EQ(sel::GetI32(reinterpret_cast<const unsigned char*>(aborted.data()) + 8), 2);
+    std::string out;
+    tessarin::RepairPlan plan = Repair(aborted, std::nullopt, out);
+    ASSERT_TRUE(plan.ok) << plan.reason;
+    EXPECT_EQ(out, aborted) << "an aborted recording is already consistent";
+    EXPECT_EQ(PlayAt(out, 160), PlayAt(RecordFile(0, 1, 1), 160));
+    // a writer that left the announced total in word 2: the table at the end says what was written
+    std::string unpatched = aborted;
+    unpatched[8] = 6;
+    EXPECT_EQ(Verdict(unpatched), sel::Fault::CutShort);
+    plan = Repair(unpatched, std::nullopt, out);
+    ASSERT_TRUE(plan.ok) << plan.reason;
+    EXPECT_EQ(out, aborted);
+}
+
+TEST_F(Tool, RepairRefusesWhereItWouldHaveToGuess) {
+    const std::string whole = RecordFile(0, 2, 1);
+    auto Header = [](int32_t a, int32_t b, int32_t c) {
+        std::string s;
+        sel::PutI32(s, a);
+        sel::PutI32(s, b);
+        sel::PutI32(s, c);
+        return s;
+    };
+    std::string badTicks = whole;
+    badTicks[12 + 8 + 4] = 7; // sample 0, vertex 1: a tick of its own
+    std::string bareSample = whole.substr(0, 12 + 24);
+    const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
+        {"header cut", whole.substr(0, 11), "12-byte header"},
+        {"samples per frame lost", Header(-100, 0, 3) + whole.substr(12), "samples per frame is 0"},
+        {"records that break the tick rule", badTicks, "what fails is in the records"},
+        {"a lone sample", bareSample, "give --points"},
+        {"bytes after a fixed-count file's samples", Header(1, 1, 1) + std::string(8 + 3, '\0'),
+         "follow the last"},
+    };
+    for (const auto& [name, bytes, why] : cases) {
+        std::string out;
+        tessarin::RepairPlan plan = Repair(bytes, std::nullopt, out);
+        EXPECT_FALSE(plan.ok) << name;
+        EXPECT_NE(plan.reason.find(why), std::string::npos) << name << ": " << plan.reason;
+    }
+    std::string out;
+    EXPECT_TRUE(Repair(bareSample, 3, out).ok) << "--points settles the lone sample";
+    EXPECT_FALSE(Repair(bareSample, 4, out).ok) << "a sample shorter than --points is cut short";
+}
+
+TEST_F(Tool, RepairKeepsTheWholeSamplesOfAFixedCountFile) {
+    std::string fixed = sel::EncodeFile(1, Samples({{0.1f, 0.2f}, {0.3f, 0.4f}, {0.5f, 0.6f}}), 2);
+    fixed[12 + 8 * 2 + 4] = 1, fixed[12 + 8 * 3 + 4] = 1; // ticks 0, 1, 2
+    fixed[12 + 8 * 4 + 4] = 2, fixed[12 + 8 * 5 + 4] = 2;
+    std::string out;
+    tessarin::RepairPlan plan = Repair(fixed.substr(0, fixed.size() - 3), std::nullopt, out);
+    ASSERT_TRUE(plan.ok) << plan.reason;
+    EXPECT_EQ(out.size(), 12u + 2 * 16);
+    EXPECT_EQ(sel::GetI32(reinterpret_cast<const unsigned char*>(out.data()) + 8), 2);
+    EXPECT_EQ(Verdict(out), sel::Fault::None);
+}
+
+std::string ExportImport(const std::string& bytes, int32_t samplesPerFrame) {
+    sel::MemorySource src(bytes.data(), bytes.size());
+    std::ostringstream out, err;
+    tessarin::Context ctx{out, err};
+    tessarin::StringSink csv, file;
+    EXPECT_EQ(tessarin::Dump(src, "f.sel", std::nullopt, tessarin::Format::Csv, csv, ctx), 0) << err.str();
+    std::istringstream in(csv.bytes);
+    tessarin::ImportResult r = tessarin::Import(in, "f.csv", samplesPerFrame, file, kNever);
+    EXPECT_EQ(r.exit, 0) << r.error;
+    return file.bytes;
+}
+
+TEST_F(Tool, ExportThenImportGivesBackTheSameBytes) {
+    std::vector<std::pair<std::string, int32_t>> files = {
+        {RecordFile(0, 4, 2), 2},
+        {RecordFile(3, 0, 3), 3},                                        // backwards
+        {RecordFile(0, 5, 1, 3), 1},                                     // aborted
+        {RecordFile(0, 4, 1, 0, {new vm::Trim({{0, 3}, {320, 1}})}), 1}, // the point count changes
+        {sel::EncodeFile(4, Samples({{0.25f, -0.0f, 1e-42f}, {}, {0.1f}})), 4},
+    };
+    for (size_t i = 0; i < files.size(); ++i)
+        EXPECT_EQ(ExportImport(files[i].first, files[i].second), files[i].first) << "file " << i;
+}
+
+TEST_F(Tool, ImportRefusesMalformedRowsWithTheirLine) {
+    const std::vector<std::tuple<std::string, std::string>> cases = {
+        {"sample,vertex,weight,tick\n0,0,0.5,0\n0,1,0.5\n", "f.csv:3: a row has four fields"},
+        {"0,0,0.5,0\n0,2,0.5,0\n", "f.csv:2: vertex \"2\" where vertex 1 is next"},
+        {"0,0,0.5,0\n2,0,0.5,0\n", "f.csv:2: sample 2 follows sample 0"},
+        {"0,0,x,0\n", "f.csv:1: weight \"x\" is not a number"},
+        {"0,0,1e99,0\n", "f.csv:1: weight \"1e99\""},
+        {"0,0,0.5,99999999999\n", "f.csv:1: tick \"99999999999\""},
+        {"1,0,0.5,0\n", "f.csv:1: sample 1 follows sample -1"},
+        {"-1,0,0.5,80\n", "f.csv:1: sample -1 is negative"}, // once read a count before the first
+        {"0,,,\n0,0,0.5,0\n", "f.csv:2: sample 0 was given as empty"},
+        {"sample,vertex,weight,tick\n", "no rows"},
+    };
+    for (const auto& [csv, error] : cases) {
+        std::istringstream in(csv);
+        tessarin::StringSink sink;
+        tessarin::ImportResult r = tessarin::Import(in, "f.csv", 1, sink, kNever);
+        EXPECT_EQ(r.exit, 1) << csv;
+        EXPECT_NE(r.error.find(error), std::string::npos) << r.error;
+    }
+}
+
+TEST_F(Tool, DiffNamesTheFirstAndLargestDifferenceAndTheCounts) {
+    std::string a = sel::EncodeFile(1, Samples({{0.1f, 0.2f}, {0.3f, 0.4f}, {0.5f}}));
+    std::string b = sel::EncodeFile(1, Samples({{0.1f, 0.25f}, {0.3f, 0.9f}, {0.5f, 0.0f}}));
+    sel::MemorySource sa(a.data(), a.size()), sb(b.data(), b.size());
+    std::ostringstream out, err;
+    tessarin::Context ctx{out, err};
+    EXPECT_EQ(tessarin::Diff(sa, "a", sa, "a", 0, ctx), 0);
+    EXPECT_EQ(tessarin::Diff(sa, "a", sb, "b", 0, ctx), 1);
+    EXPECT_NE(out.str().find("first difference: sample 0, vertex 1: 0.200000003 against 0.25"),
+              std::string::npos)
+        << out.str();
+    EXPECT_NE(out.str().find(
+                  "largest difference: 0.49999997 at sample 1, vertex 1: 0.400000006 against 0.899999976"),
+              std::string::npos)
+        << out.str();
+    EXPECT_NE(out.str().find("count table: 1 entries differ, first at sample 2: 1 against 2"),
+              std::string::npos);
+    out.str("");
+    EXPECT_EQ(tessarin::Diff(sa, "a", sb, "b", 0.6, ctx), 1) << "the counts still differ";
+    EXPECT_EQ(out.str().find("weights:"), std::string::npos) << "all weights within 0.6";
+    std::string cut = a.substr(0, 20);
+    sel::MemorySource sc(cut.data(), cut.size());
+    EXPECT_EQ(tessarin::Diff(sa, "a", sc, "c", 0, ctx), 2);
+}
+} // namespace
+
+namespace {
+using testing_support::PluginTest;
+
+class VerifyAndPlayback : public Tool {};
+
+std::string Words(std::initializer_list<int32_t> words) {
+    std::string s;
+    for (int32_t w : words)
+        sel::PutI32(s, w);
+    return s;
+}
+
+TEST_F(VerifyAndPlayback, AgreeOnWhichFilesPlayAtEveryCut) {
+    std::string fixed = Words({3, 1, 2}) + std::string(48, '\0');
+    for (int i = 0; i < 6; ++i)
+        fixed[size_t(12 + 8 * i)] = char(0x3f), fixed[size_t(12 + 8 * i + 3)] = char(0x3e); // small weights
+    const std::vector<std::string> files = {
+        RecordFile(0, 3, 1),
+        RecordFile(0, 5, 1, 2),
+        fixed,
+        sel::EncodeFile(1, Samples({{0.1f}, {0.2f, 0.3f, 0.4f}, {}})),
+        Words({-100, 1, 0}),
+        Words({-100, 0, 1, 0}),
+        Words({-100, 1, 0x40000000}),
+        Words({-100, 1, 2, 0, 0, 1, -1}),
+        Words({0, 1, 3}),
+        Words({1000000, 1, 1000000}) + std::string(64, '\0'),
+    };
+    for (size_t i = 0; i < files.size(); ++i)
+        for (size_t n = 0; n <= files[i].size(); ++n) {
+            const std::string bytes = files[i].substr(0, n);
+            sel::MemorySource src(bytes.data(), bytes.size());
+            sel::VerifyReport r = sel::VerifyFile(src);
+            bool plays = !PlayAt(bytes, 0).empty();
+            ASSERT_EQ(r.playable, plays) << "file " << i << " cut at " << n;
+            EXPECT_TRUE(r.Verdict() != sel::Fault::None || plays) << "file " << i << " cut at " << n;
+        }
+}
+} // namespace

@@ -1,0 +1,191 @@
+// tessarin: inspect, verify, dump, plot, diff, repair, import and export selection cache files.
+#include <CLI/CLI.hpp>
+#include <atomic>
+#include <csignal>
+#include <fstream>
+#include <iostream>
+
+#include "tools/tessarin/tool.h"
+
+namespace {
+std::atomic<bool> interrupted{false};
+extern "C" void OnInterrupt(int) { interrupted = true; }
+
+using namespace tessarin;
+
+// Opens the input or prints the one-line error; `failure` is the verb's exit code for that.
+bool Open(const std::string& path, InputFile& in, Context& ctx) {
+    std::string error = OpenInput(path, in);
+    if (!error.empty()) ctx.err << path << ": " << error << "\n";
+    return error.empty();
+}
+
+Format FormatOf(const std::string& s) {
+    return s == "json" ? Format::Json : s == "csv" ? Format::Csv : Format::Text;
+}
+
+// OUT under a temporary name, never the input itself; prints the one-line error.
+bool OpenOutput(const std::string& path, const std::string& input, OutputFile& out, Context& ctx) {
+    std::string error = out.Open(path, input);
+    if (!error.empty()) ctx.err << path << ": " << error << "\n";
+    return error.empty();
+}
+
+// Renames OUT onto its name; prints the one-line error.
+bool Commit(OutputFile& out, const std::string& path, Context& ctx) {
+    std::string error = out.Commit();
+    if (!error.empty()) ctx.err << path << ": " << error << "\n";
+    return error.empty();
+}
+
+int Export(const std::string& file, const std::string& outPath, Context& ctx) {
+    InputFile in;
+    OutputFile out;
+    if (!Open(file, in, ctx) || !OpenOutput(outPath, file, out, ctx)) return 1;
+    int64_t rows = 0;
+    int code = Dump(*in.source, file, std::nullopt, Format::Csv, out, ctx, &rows);
+    if (code == kStopped) ctx.err << outPath << " was not written\n";
+    if (code != 0) return code;
+    if (!Commit(out, outPath, ctx)) return 1;
+    ctx.out << "wrote " << outPath << ": " << Counted(rows, "row") << "\n";
+    return 0;
+}
+
+int ImportVerb(const std::string& csvPath, const std::string& outPath, int32_t spf, Context& ctx) {
+    std::ifstream csv(csvPath);
+    if (!csv) {
+        ctx.err << csvPath << ": cannot open\n";
+        return 1;
+    }
+    OutputFile out;
+    if (!OpenOutput(outPath, csvPath, out, ctx)) return 1;
+    ImportResult r = Import(csv, csvPath, spf, out, ctx.stop);
+    if (r.exit != 0) {
+        ctx.err << r.error << "\n";
+        return r.exit;
+    }
+    if (!Commit(out, outPath, ctx)) return 1;
+    ctx.out << "wrote " << outPath << ": " << Counted(r.samples, "sample") << ", "
+            << Counted(r.rows, "record") << "\n";
+    return 0;
+}
+
+int RepairVerb(const std::string& file, const std::string& outPath, std::optional<int32_t> points,
+               Context& ctx) {
+    InputFile in;
+    OutputFile out;
+    if (!Open(file, in, ctx) || !OpenOutput(outPath, file, out, ctx)) return 1;
+    RepairPlan plan = PlanRepair(*in.source, points, ctx.stop);
+    if (ctx.stop()) {
+        ctx.err << file << ": stopped; " << outPath << " was not written\n";
+        return kStopped;
+    }
+    if (!plan.ok) {
+        ctx.err << At(file, plan.at, plan.reason) << "; nothing was written\n";
+        return 1;
+    }
+    if (!WriteRepair(plan, *in.source, out)) {
+        ctx.err << outPath << ": cannot be written\n";
+        return 1;
+    }
+    if (!Commit(out, outPath, ctx)) return 1;
+    for (const auto& a : plan.actions)
+        ctx.out << file << ": " << a << "\n";
+    ctx.out << "wrote " << outPath << ": " << Counted(plan.header.sampleTotal, "sample") << "\n";
+    return 0;
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    std::signal(SIGINT, OnInterrupt);
+    Context ctx{std::cout, std::cerr, [] { return interrupted.load(); }};
+    CLI::App app{"tessarin: inspect, verify, dump, plot, diff, repair, import and export selection cache "
+                 "files (.sel)"};
+    app.require_subcommand(1);
+    std::string file, fileB, out, format;
+    std::optional<int32_t> sample, points;
+    double tolerance = 0;
+    int32_t spf = 0;
+    PlotOptions plot;
+    auto input = [&](CLI::App* verb, const char* what = "the cache file") {
+        verb->add_option("FILE", file, what)->required();
+    };
+    auto* info = app.add_subcommand(
+        "info", "What a file holds: variant, samples, counts, size, frames, ticks, weights");
+    input(info);
+    info->add_option("--format", format, "text or json")->check(CLI::IsMember({"text", "json"}));
+    auto* verify =
+        app.add_subcommand("verify", "Check a file against its header and count table (exit 0 valid, "
+                                     "1 damaged, 2 incomplete)");
+    input(verify);
+    verify->add_option("--format", format, "text or json")->check(CLI::IsMember({"text", "json"}));
+    auto* dump = app.add_subcommand("dump", "Print the records as sample,vertex,weight,tick");
+    input(dump);
+    dump->add_option("--sample", sample, "only this sample");
+    dump->add_option("--format", format, "csv or json")->check(CLI::IsMember({"csv", "json"}));
+    auto* plotVerb = app.add_subcommand("plot", "Draw a heatmap of weight by vertex and sample as PNG");
+    input(plotVerb);
+    plotVerb->add_option("--out", out, "the PNG to write")->required();
+    plotVerb->add_option("--width", plot.width, "picture width in pixels (300 to 20000)")
+        ->check(CLI::Range(300, 20000));
+    plotVerb->add_option("--height", plot.height, "picture height in pixels (200 to 20000)")
+        ->check(CLI::Range(200, 20000));
+    auto* diff = app.add_subcommand(
+        "diff", "Compare two files as they play (exit 0 equal, 1 different, 2 unreadable)");
+    input(diff, "the first cache file");
+    diff->add_option("B", fileB, "the second cache file")->required();
+    diff->add_option("--tolerance", tolerance, "largest weight difference taken as equal")
+        ->check(CLI::NonNegativeNumber);
+    auto* repair =
+        app.add_subcommand("repair", "Write a consistent file from a damaged or incomplete one, where that "
+                                     "needs no guess");
+    input(repair, "the file to mend (never written to)");
+    repair->add_option("--out", out, "the mended file")->required();
+    repair
+        ->add_option("--points", points,
+                     "points per sample, where the ticks cannot tell whether the last "
+                     "sample is whole")
+        ->check(CLI::PositiveNumber);
+    auto* import = app.add_subcommand("import", "Make a cache file from CSV rows sample,vertex,weight,tick");
+    input(import, "the CSV file");
+    import->add_option("--out", out, "the cache file to write")->required();
+    import->add_option("--samples-per-frame", spf, "samples per frame (header word 1)")
+        ->required()
+        ->check(CLI::Range(1, INT32_MAX));
+    auto* exportVerb =
+        app.add_subcommand("export", "Write the records as CSV rows sample,vertex,weight,tick");
+    input(exportVerb);
+    exportVerb->add_option("--out", out, "the CSV file to write")->required();
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        std::cerr << "tessarin: " << e.what() << " (tessarin --help lists the verbs)\n";
+        return 2;
+    }
+    Format f = FormatOf(format);
+    InputFile in;
+    if (*info || *verify || *dump || *plotVerb) {
+        if (!Open(file, in, ctx)) return 1;
+        if (*info) return Info(*in.source, file, f, ctx);
+        if (*verify) return Verify(*in.source, file, f, ctx);
+        if (*plotVerb) return Plot(*in.source, file, out, plot, ctx);
+        struct StdoutSink : Sink {
+            bool Write(const void* d, size_t n) override { return std::fwrite(d, 1, n, stdout) == n; }
+            bool WriteAt(int64_t, const void*, size_t) override { return false; }
+        } sink;
+        int code = Dump(*in.source, file, sample, f == Format::Json ? Format::Json : Format::Csv, sink, ctx);
+        return std::fflush(stdout) == 0 ? code : 1;
+    }
+    if (*diff) {
+        InputFile b;
+        if (!Open(file, in, ctx) || !Open(fileB, b, ctx)) return 2;
+        return Diff(*in.source, file, *b.source, fileB, tolerance, ctx);
+    }
+    if (*repair) return RepairVerb(file, out, points, ctx);
+    if (*import) return ImportVerb(file, out, spf, ctx);
+    return Export(file, out, ctx);
+}

@@ -1,0 +1,309 @@
+// repair: a consistent file from a damaged or incomplete one, only where nothing must be guessed.
+// Every candidate is checked, before anything is written, by the same checks verify makes.
+#include <algorithm>
+#include <cstring>
+
+#include "tools/tessarin/tool.h"
+
+namespace tessarin {
+
+namespace {
+// The file a plan would write, read without writing it: header, records copied from the input,
+// then the count table (copied or rebuilt).
+class PlannedSource : public sel::Source {
+  public:
+    PlannedSource(const RepairPlan& plan, const sel::Source& in) : plan_(plan), in_(in) {
+        sel::PutI32(head_, plan.header.formatTag);
+        sel::PutI32(head_, plan.header.samplesPerFrame);
+        sel::PutI32(head_, plan.header.sampleTotal);
+        if (plan.header.formatTag < 0 && plan.tableAt < 0)
+            for (int32_t c : plan.counts)
+                sel::PutI32(table_, c);
+        tableBytes_ = plan.header.formatTag < 0 ? 4 * int64_t(plan.header.sampleTotal) : 0;
+    }
+    int64_t Size() const override { return plan_.recordsEnd + tableBytes_; }
+    size_t ReadAt(int64_t offset, void* dst, size_t n) const override {
+        auto* out = static_cast<unsigned char*>(dst);
+        size_t done = 0;
+        while (done < n) {
+            int64_t at = offset + int64_t(done);
+            size_t got = 0;
+            if (at < 0 || at >= Size()) break;
+            if (at < sel::kHeaderBytes) {
+                got = std::min<size_t>(n - done, size_t(sel::kHeaderBytes - at));
+                std::memcpy(out + done, head_.data() + at, got);
+            } else if (at < plan_.recordsEnd) {
+                got = in_.ReadAt(at, out + done, std::min<size_t>(n - done, size_t(plan_.recordsEnd - at)));
+            } else if (plan_.tableAt >= 0) {
+                got = in_.ReadAt(plan_.tableAt + (at - plan_.recordsEnd), out + done,
+                                 std::min<size_t>(n - done, size_t(Size() - at)));
+            } else {
+                size_t from = size_t(at - plan_.recordsEnd);
+                got = std::min(n - done, table_.size() - from);
+                std::memcpy(out + done, table_.data() + from, got);
+            }
+            if (got == 0) break;
+            done += got;
+        }
+        return done;
+    }
+
+  private:
+    const RepairPlan& plan_;
+    const sel::Source& in_;
+    std::string head_, table_;
+    int64_t tableBytes_ = 0;
+};
+
+RepairPlan Refuse(int64_t at, const std::string& why) {
+    RepairPlan p;
+    p.at = at;
+    p.reason = why;
+    return p;
+}
+
+std::string N(int64_t v) { return std::to_string(v); }
+
+// Keeps a candidate when the file it writes passes every check; else answers the first finding.
+bool Passes(RepairPlan& plan, const sel::Source& in, const std::function<bool()>& stop, std::string& why) {
+    PlannedSource out(plan, in);
+    sel::VerifyReport r = sel::VerifyFile(out, stop);
+    if (r.stopped) {
+        why = "stopped";
+        return false;
+    }
+    if (r.Verdict() == sel::Fault::None) return plan.ok = true;
+    const sel::Finding& f = r.findings.front();
+    why = "the mended file would still fail a check (byte " + N(f.at) + ": " + f.message + ")";
+    return false;
+}
+
+RepairPlan FixedCount(const sel::Layout& l) {
+    const sel::CacheHeader& h = l.header;
+    int64_t perSample = sel::kRecordBytes * h.formatTag;
+    int64_t implied = sel::kHeaderBytes + perSample * h.sampleTotal;
+    if (l.fileBytes > implied)
+        return Refuse(implied, N(l.fileBytes - implied) +
+                                   " bytes follow the last sample its header announces; what "
+                                   "they hold cannot be told");
+    int64_t whole = perSample ? (l.fileBytes - sel::kHeaderBytes) / perSample : h.sampleTotal;
+    if (whole <= 0)
+        return Refuse(l.fileBytes, "not one whole sample of " + N(h.formatTag) + " records is present");
+    RepairPlan p;
+    p.header = h;
+    p.header.sampleTotal = int32_t(whole);
+    p.recordsEnd = sel::kHeaderBytes + perSample * whole;
+    p.actions.push_back("word 2 patched from " + N(h.sampleTotal) + " to " + N(whole) +
+                        ", the whole samples present");
+    if (l.fileBytes > p.recordsEnd)
+        p.actions.push_back("dropped the " + N(l.fileBytes - p.recordsEnd) + " bytes of sample " + N(whole) +
+                            ", cut short");
+    return p;
+}
+
+struct Run {
+    int32_t tick;
+    int64_t length;
+};
+
+// The records from byte 12 to the end, grouped by tick: each run one sample.
+bool ScanRuns(const sel::Source& src, int64_t maxRuns, std::vector<Run>& runs,
+              const std::function<bool()>& stop) {
+    int64_t records = (src.Size() - sel::kHeaderBytes) / sel::kRecordBytes;
+    std::vector<sel::SampleRecord> chunk(size_t(1) << 15);
+    for (int64_t done = 0; done < records;) {
+        size_t n = size_t(std::min<int64_t>(int64_t(chunk.size()), records - done));
+        if (src.ReadAt(sel::kHeaderBytes + sel::kRecordBytes * done, chunk.data(), n * sel::kRecordBytes) !=
+                n * sel::kRecordBytes ||
+            stop())
+            return false;
+        for (size_t i = 0; i < n; ++i) {
+            if (runs.empty() || runs.back().tick != chunk[i].time) {
+                if (int64_t(runs.size()) >= maxRuns) return false;
+                runs.push_back({chunk[i].time, 0});
+            }
+            ++runs.back().length;
+        }
+        done += int64_t(n);
+    }
+    return true;
+}
+
+// The run after which the rest of the file is the start of a count table cut short, or -1. Where
+// several runs would do, the earliest wins: runs after it are the table's own words read as records.
+int64_t PartialTableAfter(const sel::Source& src, const std::vector<Run>& runs) {
+    int64_t size = src.Size();
+    int64_t span = std::min<int64_t>(size - sel::kHeaderBytes, 4 * int64_t(runs.size()));
+    std::vector<unsigned char> tail(size_t(std::max<int64_t>(span, 0)));
+    if (src.ReadAt(size - span, tail.data(), tail.size()) != tail.size()) return -1;
+    int64_t end = sel::kHeaderBytes;
+    std::vector<int64_t> ends;
+    int64_t found = -1;
+    for (const Run& r : runs)
+        ends.push_back(end += sel::kRecordBytes * r.length);
+    for (int64_t r = int64_t(runs.size()) - 1; r >= 0; --r) {
+        int64_t rest = size - ends[size_t(r)];
+        if (rest <= 0) continue;
+        if (rest >= 4 * (r + 1)) break; // a whole table would fit: this is no table cut short
+        const unsigned char* p = tail.data() + (ends[size_t(r)] - (size - span));
+        bool match = true;
+        for (int64_t b = 0; b < rest && match; ++b) {
+            uint32_t c = uint32_t(runs[size_t(b / 4)].length);
+            match = p[b] == ((c >> (8 * (b % 4))) & 0xff);
+        }
+        if (match) found = r;
+    }
+    return found;
+}
+
+// Whether the last run is a whole sample: true, false (cut short), or a refusal in `why`.
+int LastRunWhole(const sel::Source& src, const std::vector<Run>& runs, std::optional<int32_t> points,
+                 std::string& why) {
+    const Run& last = runs.back();
+    int64_t size = src.Size();
+    int64_t partial = (size - sel::kHeaderBytes) % sel::kRecordBytes;
+    if (partial > 4) {
+        // the tick bytes a cut record keeps tell whether it began a new sample
+        unsigned char bytes[3] = {};
+        size_t have = size_t(partial - 4);
+        src.ReadAt(size - int64_t(have), bytes, have);
+        uint32_t t = uint32_t(last.tick);
+        for (size_t b = 0; b < have; ++b)
+            if (bytes[b] != ((t >> (8 * b)) & 0xff)) return 1;
+    }
+    if (points) {
+        if (last.length == *points) return 1;
+        if (last.length < *points) return 0;
+        why = "the last sample has " + N(last.length) + " records, more than --points " + N(*points);
+        return -1;
+    }
+    if (runs.size() < 2) {
+        why = "one run of " + N(last.length) + " records shares tick " + N(last.tick) +
+              ": whether that sample is whole cannot be told from the ticks; give --points";
+        return -1;
+    }
+    int64_t p = runs.front().length;
+    for (size_t i = 0; i + 1 < runs.size(); ++i)
+        if (runs[i].length != p) {
+            why =
+                "the point count changes during the recording, so whether the last sample is whole cannot be "
+                "told; give --points";
+            return -1;
+        }
+    if (last.length == p) return 1;
+    if (last.length < p) return 0;
+    why = "the last sample has " + N(last.length) + " records, more than the " + N(p) +
+          " of every sample before it; give --points";
+    return -1;
+}
+
+// A missing or cut count table rebuilt from the records' ticks.
+RepairPlan RebuildTable(const sel::Source& src, const sel::CacheHeader& h, std::optional<int32_t> points,
+                        const std::function<bool()>& stop) {
+    std::vector<Run> runs;
+    if (!ScanRuns(src, 2 * int64_t(h.sampleTotal) + 2, runs, stop))
+        return Refuse(sel::kHeaderBytes, "the records' ticks do not group into the " + N(h.sampleTotal) +
+                                             " samples word 2 announces");
+    if (runs.empty()) return Refuse(src.Size(), "not one whole record is present");
+    RepairPlan p;
+    int64_t r = PartialTableAfter(src, runs);
+    size_t keep = runs.size();
+    if (r >= 0) {
+        keep = size_t(r + 1);
+        int64_t end = sel::kHeaderBytes;
+        for (size_t i = 0; i < keep; ++i)
+            end += sel::kRecordBytes * runs[i].length;
+        p.actions.push_back("the count table was cut short after " + N((src.Size() - end) / 4) +
+                            " entries; the samples before it are whole");
+    } else {
+        std::string why;
+        int whole = LastRunWhole(src, runs, points, why);
+        if (whole < 0) return Refuse(src.Size(), why);
+        if (!whole) {
+            --keep;
+            p.actions.push_back("dropped sample " + N(keep) + ", cut short after " +
+                                Counted(runs.back().length, "record"));
+        }
+    }
+    if (keep == 0) return Refuse(src.Size(), "not one whole sample is present");
+    if (int64_t(keep) > h.sampleTotal)
+        return Refuse(8, "the records hold " + N(keep) + " samples, more than the " + N(h.sampleTotal) +
+                             " word 2 announces");
+    p.header = h;
+    p.header.sampleTotal = int32_t(keep);
+    p.recordsEnd = sel::kHeaderBytes;
+    for (size_t i = 0; i < keep; ++i) {
+        if (runs[i].length > INT32_MAX)
+            return Refuse(sel::kHeaderBytes, "sample " + N(i) + " is too long to count");
+        p.counts.push_back(int32_t(runs[i].length));
+        p.recordsEnd += sel::kRecordBytes * runs[i].length;
+    }
+    p.actions.push_back("count table rebuilt from the records' ticks: " + Counted(int64_t(keep), "sample"));
+    if (keep != size_t(h.sampleTotal))
+        p.actions.push_back("word 2 patched from " + N(h.sampleTotal) + " to " + N(keep));
+    return p;
+}
+} // namespace
+
+RepairPlan PlanRepair(const sel::Source& src, std::optional<int32_t> points,
+                      const std::function<bool()>& stop) {
+    sel::Layout layout;
+    sel::Status status = sel::ReadLayout(src, layout, false);
+    const sel::CacheHeader& h = layout.header;
+    if (layout.fileBytes < sel::kHeaderBytes)
+        return Refuse(layout.fileBytes, "shorter than its 12-byte header");
+    if (h.samplesPerFrame <= 0)
+        return Refuse(4, "samples per frame is " + N(h.samplesPerFrame) + ": the right value cannot be told");
+    if (h.sampleTotal <= 0) return Refuse(8, "holds " + N(h.sampleTotal) + " samples: nothing to keep");
+    sel::VerifyReport as = sel::VerifyFile(src, stop);
+    if (as.stopped) return Refuse(0, "stopped");
+    if (as.Verdict() == sel::Fault::None) {
+        RepairPlan p;
+        p.ok = true;
+        p.header = h;
+        p.recordsEnd = layout.tableStart;
+        p.tableAt = layout.variable ? layout.tableStart : -1;
+        p.actions.push_back("nothing to mend: the file passes every check");
+        return p;
+    }
+    int64_t implied =
+        layout.variable ? sel::kHeaderBytes + sel::kRecordBytes * layout.records + 4 * int64_t(h.sampleTotal)
+                        : sel::kHeaderBytes + sel::kRecordBytes * int64_t(h.formatTag) * h.sampleTotal;
+    if (status.ok && implied == layout.fileBytes) {
+        const sel::Finding& f = as.findings.front();
+        return Refuse(f.at, "its layout is whole and what fails is in the records (" + f.message +
+                                "); mending that would mean guessing");
+    }
+    std::string why;
+    if (!layout.variable) {
+        RepairPlan p = FixedCount(layout);
+        if (!p.reason.empty() || Passes(p, src, stop, why)) return p;
+        return Refuse(0, why);
+    }
+    // word 2 patched to the table that fits the file
+    if (int32_t m = sel::FindTableLength(src)) {
+        RepairPlan p;
+        p.header = h;
+        p.header.sampleTotal = m;
+        p.recordsEnd = p.tableAt = layout.fileBytes - 4 * int64_t(m);
+        p.actions.push_back("word 2 patched from " + N(h.sampleTotal) + " to " + N(m) +
+                            ", the length of the count table that ends the file");
+        if (Passes(p, src, stop, why)) return p;
+    }
+    RepairPlan p = RebuildTable(src, h, points, stop);
+    if (!p.reason.empty() || Passes(p, src, stop, why)) return p;
+    return Refuse(0, why);
+}
+
+bool WriteRepair(const RepairPlan& plan, const sel::Source& src, Sink& sink) {
+    PlannedSource out(plan, src);
+    std::vector<unsigned char> chunk(size_t(1) << 20);
+    for (int64_t at = 0; at < out.Size();) {
+        size_t n = size_t(std::min<int64_t>(int64_t(chunk.size()), out.Size() - at));
+        if (out.ReadAt(at, chunk.data(), n) != n || !sink.Write(chunk.data(), n)) return false;
+        at += int64_t(n);
+    }
+    return true;
+}
+
+} // namespace tessarin

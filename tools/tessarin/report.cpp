@@ -1,0 +1,131 @@
+// info and verify: what a file holds, and whether it keeps what its header and table promise.
+#include <nlohmann/json.hpp>
+
+#include "tools/tessarin/tool.h"
+
+namespace tessarin {
+
+namespace {
+const char* FaultName(sel::Fault f) {
+    switch (f) {
+    case sel::Fault::None: return "valid";
+    case sel::Fault::CutShort: return "incomplete";
+    case sel::Fault::Damaged: return "damaged";
+    }
+    return "";
+}
+
+int ExitFor(sel::Fault f) { return f == sel::Fault::None ? 0 : f == sel::Fault::Damaged ? 1 : 2; }
+
+// The size a file with this header and these counts has.
+int64_t ImpliedSize(const sel::Layout& l) {
+    if (l.variable)
+        return sel::kHeaderBytes + sel::kRecordBytes * l.records + 4 * int64_t(l.header.sampleTotal);
+    return sel::kHeaderBytes + sel::kRecordBytes * int64_t(l.header.formatTag) * l.header.sampleTotal;
+}
+
+void PrintStopped(const std::string& name, Context& ctx) {
+    ctx.err << name << ": stopped before the end; nothing was concluded\n";
+}
+} // namespace
+
+int Info(const sel::Source& src, const std::string& name, Format format, Context& ctx) {
+    sel::VerifyReport r = sel::VerifyFile(src, ctx.stop);
+    if (r.stopped) {
+        PrintStopped(name, ctx);
+        return kStopped;
+    }
+    if (!r.playable) {
+        const sel::Finding& f = r.findings.front();
+        ctx.err << At(name, f.at, f.message) << "\n";
+        return 1;
+    }
+    const sel::Layout& l = r.layout;
+    const sel::WeightSummary& w = r.weights;
+    double frames = double(l.samples) / l.header.samplesPerFrame;
+    double mean = w.finite ? w.sum / double(w.finite) : 0;
+    double ones = w.records ? double(w.ones) / double(w.records) : 0;
+    if (format == Format::Json) {
+        nlohmann::ordered_json j;
+        j["file"] = name;
+        j["variant"] = l.variable ? "variable" : "fixed";
+        j["formatTag"] = l.header.formatTag;
+        j["samplesPerFrame"] = l.header.samplesPerFrame;
+        j["sampleTotal"] = l.header.sampleTotal;
+        j["samplesPlayed"] = l.samples;
+        j["countTableEntries"] = l.variable ? l.header.sampleTotal : 0;
+        j["smallestCount"] = l.smallestCount;
+        j["largestCount"] = l.largestCount;
+        j["fileBytes"] = l.fileBytes;
+        j["impliedBytes"] = ImpliedSize(l);
+        j["frames"] = frames;
+        j["firstTick"] = w.hasTicks ? nlohmann::ordered_json(w.firstTick) : nullptr;
+        j["lastTick"] = w.hasTicks ? nlohmann::ordered_json(w.lastTick) : nullptr;
+        j["records"] = w.records;
+        j["weights"] = {{"min", w.finite ? w.min : 0.0},
+                        {"max", w.finite ? w.max : 0.0},
+                        {"mean", mean},
+                        {"shareAtOne", ones},
+                        {"nonFinite", w.nonFinite}};
+        ctx.out << j.dump(2) << "\n";
+        return 0;
+    }
+    auto line = [&](const char* key, const std::string& value) {
+        ctx.out << key << std::string(16 - std::string(key).size(), ' ') << value << "\n";
+    };
+    auto num = [](double v) {
+        char b[32];
+        std::snprintf(b, sizeof b, "%.9g", v);
+        return std::string(b);
+    };
+    line("file", name);
+    line("variant", l.variable ? "variable count (word 0 is " + std::to_string(l.header.formatTag) + ")"
+                               : "fixed count of " + std::to_string(l.header.formatTag) + " records");
+    line("samples/frame", std::to_string(l.header.samplesPerFrame));
+    line("samples",
+         std::to_string(l.header.sampleTotal) +
+             (l.samples != l.header.sampleTotal ? " announced, " + std::to_string(l.samples) + " play" : ""));
+    line("count table", l.variable ? std::to_string(l.header.sampleTotal) + " entries" : "none");
+    line("counts",
+         std::to_string(l.smallestCount) + " to " + std::to_string(l.largestCount) + " records per sample");
+    line("file size",
+         std::to_string(l.fileBytes) + " bytes; the header implies " + std::to_string(ImpliedSize(l)));
+    line("frames", num(frames));
+    line("ticks", w.hasTicks ? std::to_string(w.firstTick) + " to " + std::to_string(w.lastTick) : "none");
+    line("weights",
+         w.finite ? "min " + num(w.min) + ", max " + num(w.max) + ", mean " + num(mean) : "none finite");
+    line("at exactly 1.0", num(100 * ones) + "% of " + std::to_string(w.records) + " records");
+    line("non-finite", std::to_string(w.nonFinite));
+    return 0;
+}
+
+int Verify(const sel::Source& src, const std::string& name, Format format, Context& ctx) {
+    sel::VerifyReport r = sel::VerifyFile(src, ctx.stop);
+    if (r.stopped) {
+        PrintStopped(name, ctx);
+        return kStopped;
+    }
+    sel::Fault verdict = r.Verdict();
+    if (format == Format::Json) {
+        nlohmann::ordered_json j;
+        j["file"] = name;
+        j["verdict"] = FaultName(verdict);
+        j["playable"] = r.playable;
+        j["samplesPlayed"] = r.layout.samples;
+        j["findings"] = nlohmann::ordered_json::array();
+        for (const auto& f : r.findings)
+            j["findings"].push_back({{"byte", f.at}, {"kind", FaultName(f.fault)}, {"message", f.message}});
+        ctx.out << j.dump(2) << "\n";
+        return ExitFor(verdict);
+    }
+    for (const auto& f : r.findings)
+        ctx.out << At(name, f.at, f.message) << " (" << FaultName(f.fault) << ")\n";
+    std::string plays = r.playable ? "plays " + std::to_string(r.layout.samples) + " samples"
+                                   : "cannot be played (the modifier treats it as missing)";
+    ctx.out << name << ": " << FaultName(verdict) << "; " << plays;
+    if (verdict == sel::Fault::CutShort) ctx.out << "; tessarin repair may mend it";
+    ctx.out << "\n";
+    return ExitFor(verdict);
+}
+
+} // namespace tessarin

@@ -1,0 +1,111 @@
+// dump and export: one row per record, sample,vertex,weight,tick, streamed a chunk at a time.
+#include <cmath>
+
+#include "tools/tessarin/tool.h"
+
+namespace tessarin {
+
+namespace {
+// Rows gathered into a buffer that goes to the sink whenever it fills.
+class RowWriter {
+  public:
+    RowWriter(Sink& sink, Format format) : sink_(sink), json_(format == Format::Json) {}
+    bool Begin() {
+        text_ = json_ ? "[" : "sample,vertex,weight,tick\n";
+        return true;
+    }
+    void Row(int32_t k, int32_t v, float w, int32_t tick) {
+        if (json_) {
+            text_ += first_ ? "\n" : ",\n";
+            text_ += "{\"sample\":" + std::to_string(k) + ",\"vertex\":" + std::to_string(v) +
+                     ",\"weight\":" + (std::isfinite(w) ? WeightText(w) : "null") +
+                     ",\"tick\":" + std::to_string(tick) + "}";
+        } else {
+            text_ += std::to_string(k) + ',' + std::to_string(v) + ',' + WeightText(w) + ',' +
+                     std::to_string(tick) + '\n';
+        }
+        first_ = false;
+    }
+    // A sample without records still has a row, so the count table survives a round trip.
+    void Empty(int32_t k) {
+        if (json_) {
+            text_ += first_ ? "\n" : ",\n";
+            text_ += "{\"sample\":" + std::to_string(k) + ",\"vertex\":null,\"weight\":null,\"tick\":null}";
+        } else {
+            text_ += std::to_string(k) + ",,,\n";
+        }
+        first_ = false;
+    }
+    bool Flush(bool end = false) {
+        if (end && json_) text_ += first_ ? "]\n" : "\n]\n";
+        if (!end && text_.size() < (1 << 20)) return true;
+        bool ok = sink_.Write(text_);
+        text_.clear();
+        return ok;
+    }
+
+  private:
+    Sink& sink_;
+    bool json_;
+    bool first_ = true;
+    std::string text_;
+};
+} // namespace
+
+int Dump(const sel::Source& src, const std::string& name, std::optional<int32_t> sample, Format format,
+         Sink& sink, Context& ctx, int64_t* rows) {
+    sel::Layout layout;
+    sel::Status status = sel::ReadLayout(src, layout, false);
+    if (!status.ok) {
+        ctx.err << At(name, status.at, status.message) << "\n";
+        return 1;
+    }
+    if (sample && (*sample < 0 || *sample >= layout.samples)) {
+        ctx.err << name << ": there is no sample " << *sample << "; the file plays samples 0 to "
+                << layout.samples - 1 << "\n";
+        return 1;
+    }
+    RowWriter out(sink, format);
+    out.Begin();
+    int64_t written = 0;
+    int32_t k = 0;
+    // after every sample and every chunk: the rows go out, and Ctrl-C is heard
+    auto pause = [&]() -> int {
+        if (!out.Flush()) {
+            ctx.err << name << ": the rows cannot be written\n";
+            return 1;
+        }
+        if (!ctx.stop()) return 0;
+        out.Flush(true);
+        ctx.err << name << ": stopped in sample " << k << " after " << written << " rows\n";
+        return kStopped;
+    };
+    sel::SampleWalker walk(src, layout);
+    while (walk.Next()) {
+        k = walk.Index();
+        if (sample && k < *sample) continue;
+        if (sample && k > *sample) break;
+        if (walk.Count() == 0) out.Empty(k);
+        if (int code = pause()) return code;
+        size_t n;
+        int32_t first;
+        for (const sel::SampleRecord* recs = walk.Records(n, first); n > 0; recs = walk.Records(n, first)) {
+            for (size_t i = 0; i < n; ++i)
+                out.Row(k, first + int32_t(i), recs[i].weight, recs[i].time);
+            written += int64_t(n);
+            if (int code = pause()) return code;
+        }
+    }
+    if (walk.Failed()) {
+        ctx.err << At(name, walk.FailedAt(), "cannot be read here (did it change while read?)") << "\n";
+        return 1;
+    }
+    if (!out.Flush(true)) {
+        ctx.err << name << ": the rows cannot be written\n";
+        return 1;
+    }
+    if (rows) *rows = written;
+    return 0;
+}
+
+} // namespace tessarin

@@ -1,0 +1,121 @@
+// The verbs of the cache tool, each working on sources and sinks so that the command line, the tests
+// and the fuzzers run the same code. Exit codes: 0 fine, 1 bad input, 2 usage (and the verbs' own
+// 2: incomplete for verify, unreadable for diff), 130 stopped.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cache/format/verify.h"
+
+namespace tessarin {
+
+constexpr int kStopped = 130;
+
+// Where a verb's text goes, and how it learns that it should stop (Ctrl-C).
+struct Context {
+    std::ostream& out;
+    std::ostream& err;
+    std::function<bool()> stop = [] { return false; };
+};
+
+// Bytes written in order, with one patch-up write at a given offset.
+class Sink {
+  public:
+    virtual ~Sink() = default;
+    virtual bool Write(const void* data, size_t n) = 0;
+    virtual bool WriteAt(int64_t offset, const void* data, size_t n) = 0;
+    bool Write(const std::string& s) { return Write(s.data(), s.size()); }
+};
+
+class StringSink : public Sink {
+  public:
+    bool Write(const void* data, size_t n) override;
+    bool WriteAt(int64_t offset, const void* data, size_t n) override;
+    std::string bytes;
+};
+
+// A file written under a temporary name beside its target and renamed onto it by Commit(); dropped
+// when not committed, so a failed or stopped verb leaves no half-written target.
+class OutputFile : public Sink {
+  public:
+    ~OutputFile() override;
+    // Refuses a target that is the file `input` (when given). Answers an error text or "".
+    std::string Open(const std::string& target, const std::string& input = "");
+    bool Write(const void* data, size_t n) override;
+    bool WriteAt(int64_t offset, const void* data, size_t n) override;
+    std::string Commit(); // an error text or ""
+    const std::string& TempPath() const { return temp_; }
+    using Sink::Write;
+
+  private:
+    std::string target_, temp_;
+    FILE* f_ = nullptr;
+    bool failed_ = false;
+};
+
+// An input cache file open for reading.
+struct InputFile {
+    std::string name;
+    FILE* f = nullptr;
+    std::unique_ptr<sel::FileSource> source;
+    ~InputFile();
+};
+// Answers "" or an error text without the file name.
+std::string OpenInput(const std::string& path, InputFile& in);
+
+// "FILE: byte N: reason"
+std::string At(const std::string& file, int64_t byte, const std::string& reason);
+// "1 sample", "2 samples"
+std::string Counted(int64_t n, const std::string& noun);
+// "%.9g", and nan/inf spelled so the import reads them back
+std::string WeightText(float w);
+
+enum class Format { Text, Json, Csv };
+
+int Info(const sel::Source& src, const std::string& name, Format format, Context& ctx);
+int Verify(const sel::Source& src, const std::string& name, Format format, Context& ctx);
+// dump and export: the rows sample,vertex,weight,tick of every sample (or of `sample` alone).
+int Dump(const sel::Source& src, const std::string& name, std::optional<int32_t> sample, Format format,
+         Sink& sink, Context& ctx, int64_t* rows = nullptr);
+int Diff(const sel::Source& a, const std::string& nameA, const sel::Source& b, const std::string& nameB,
+         double tolerance, Context& ctx);
+
+// A repair: what to write, or why not.
+struct RepairPlan {
+    bool ok = false;
+    int64_t at = 0;     // of a refusal
+    std::string reason; // of a refusal
+    std::vector<std::string> actions;
+    sel::CacheHeader header{};
+    int64_t recordsEnd = sel::kHeaderBytes; // bytes 12 to recordsEnd are copied from the input
+    int64_t tableAt = -1;                   // >= 0: the count table is copied from here
+    std::vector<int32_t> counts;            // otherwise the table written, when variable
+};
+RepairPlan PlanRepair(const sel::Source& src, std::optional<int32_t> points,
+                      const std::function<bool()>& stop);
+bool WriteRepair(const RepairPlan& plan, const sel::Source& src, Sink& sink);
+
+// Reads CSV rows sample,vertex,weight,tick into the variable-count file the recorder writes.
+struct ImportResult {
+    int exit = 0;
+    std::string error; // "FILE:LINE: reason"
+    int32_t samples = 0;
+    int64_t rows = 0;
+};
+ImportResult Import(std::istream& csv, const std::string& name, int32_t samplesPerFrame, Sink& sink,
+                    const std::function<bool()>& stop);
+
+struct PlotOptions {
+    int width = 1000, height = 600;
+};
+// Draws the heatmap into `png` (a path); answers the exit code.
+int Plot(const sel::Source& src, const std::string& name, const std::string& png, const PlotOptions& options,
+         Context& ctx);
+
+} // namespace tessarin
