@@ -22,7 +22,10 @@ struct Refused : std::runtime_error {
     int status;
 };
 
-Response Json(const nlohmann::json& j, int status = 200) { return {status, "application/json", j.dump()}; }
+// Names and paths from scenes may not be UTF-8: such bytes become U+FFFD rather than a failed answer.
+Response Json(const nlohmann::json& j, int status = 200) {
+    return {status, "application/json", j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)};
+}
 Response Error(int status, const std::string& why) { return Json({{"error", why}}, status); }
 
 // Compares without stopping at the first difference, so timing tells nothing of the token.
