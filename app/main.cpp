@@ -1,4 +1,4 @@
-// vomark: the host as a command. Verbs: plugins, eval, record, save, assets, panel, run.
+// vomark: the host as a command. Verbs: plugins, eval, record, save, assets, panel, run, view.
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -12,6 +12,7 @@
 #include "scene_files.h"
 #include "session.h"
 #include "verbs.h"
+#include "view/server.h"
 
 int main(int argc, char** argv) {
     CLI::App cli{"vomark: a headless host for modifier plug-ins"};
@@ -51,7 +52,8 @@ int main(int argc, char** argv) {
                            "testing: the K-th poll of the Escape key (1 = first) answers pressed");
 
     app::Verb more[] = {app::AddSaveVerb(cli, common, addCommon), app::AddAssetsVerb(cli, common, addCommon),
-                        app::AddPanelVerb(cli, common, addCommon), app::AddRunVerb(cli, common, addCommon)};
+                        app::AddPanelVerb(cli, common, addCommon), app::AddRunVerb(cli, common, addCommon),
+                        app::view::AddViewVerb(cli, common)};
 
     try {
         cli.parse(argc, argv);

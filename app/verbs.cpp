@@ -100,7 +100,6 @@ int Evaluate(const EvalOptions& o, const CommonOptions& common, std::ostream& ou
     return 0;
 }
 
-namespace {
 float FloatParam(Animatable* a, const char* name) {
     IParamBlock2* block = nullptr;
     const ParamDef* def = FindParameter(a, name, &block);
@@ -110,6 +109,7 @@ float FloatParam(Animatable* a, const char* name) {
     return v;
 }
 
+namespace {
 // Progress of a recording from the times the host is asked to evaluate.
 class Progress {
   public:
