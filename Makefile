@@ -17,7 +17,8 @@ bootstrap:
 demo: all
 	@scripts/demo $(BUILD)
 
-test: bootstrap
+test:
+	@scripts/bootstrap test
 	cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTESSARIN_SANITIZE=ON -DTESSARIN_WERROR=$(WERROR) >/dev/null
 	cmake --build $(TEST_BUILD) -j $(JOBS)
 	cd $(TEST_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
