@@ -21,7 +21,8 @@ demo: bootstrap
 	cmake --build $(DEMO_BUILD) -j $(JOBS) --target vomark Tessarin
 	@scripts/demo $(DEMO_BUILD)
 
-test: bootstrap
+test:
+	@scripts/bootstrap test
 	cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTESSARIN_SANITIZE=ON -DTESSARIN_WERROR=$(WERROR) >/dev/null
 	cmake --build $(TEST_BUILD) -j $(JOBS)
 	cd $(TEST_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \

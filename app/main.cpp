@@ -1,4 +1,4 @@
-// vomark: the host as a command. Verbs: plugins, eval, record, save, assets, panel, run, demo.
+// vomark: the host as a command. Verbs: plugins, eval, record, save, assets, panel, run, view, demo.
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -13,6 +13,7 @@
 #include "scene_files.h"
 #include "session.h"
 #include "verbs.h"
+#include "view/server.h"
 
 int main(int argc, char** argv) {
     CLI::App cli{"vomark: a headless host for modifier plug-ins"};
@@ -59,9 +60,9 @@ int main(int argc, char** argv) {
     recordVerb->add_option("--escape-at-poll", common.escapeAtPoll,
                            "testing: the K-th poll of the Escape key (1 = first) answers pressed");
 
-    app::Verb more[] = {app::AddSaveVerb(cli, common, addCommon), app::AddAssetsVerb(cli, common, addCommon),
+    app::Verb more[] = {app::AddSaveVerb(cli, common, addCommon),  app::AddAssetsVerb(cli, common, addCommon),
                         app::AddPanelVerb(cli, common, addCommon), app::AddRunVerb(cli, common, addCommon),
-                        app::AddDemoVerb(cli, common, addCommon)};
+                        app::view::AddViewVerb(cli, common),       app::AddDemoVerb(cli, common, addCommon)};
 
     try {
         cli.parse(argc, argv);

@@ -122,7 +122,6 @@ int Evaluate(const EvalOptions& o, const CommonOptions& common, std::ostream& ou
     return 0;
 }
 
-namespace {
 float FloatParam(Animatable* a, const char* name) {
     IParamBlock2* block = nullptr;
     const ParamDef* def = FindParameter(a, name, &block);
@@ -131,8 +130,6 @@ float FloatParam(Animatable* a, const char* name) {
     if (def) block->GetParamValue(def->id, 0, v, valid);
     return v;
 }
-
-} // namespace
 
 int RecordCache(const RecordOptions& o, const CommonOptions& common) {
     if (!o.save.empty()) CheckTarget(o.save, o.force);

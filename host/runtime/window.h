@@ -53,9 +53,10 @@ class Panel : public IParamMap2 {
     bool SelectItem(int controlId, int index);
     // Shows the block's values in the bound controls and applies enable links.
     void Refresh();
+    // The parameter a control (edit, spinner, check box or list) is bound to, or null.
+    const ParamDef* BoundParam(int controlId) const;
 
   private:
-    const ParamDef* BoundParam(int controlId) const;
     // The parameter behind an existing, enabled control of that kind, or null.
     const ParamDef* UsableControl(int controlId, int kind, HWND* control) const;
     void Store(const ParamDef& def, double value);

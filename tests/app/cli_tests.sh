@@ -29,6 +29,9 @@ check "playback of the recording" bash -c "'$vomark' eval '$work/keys.json' --pl
 check "escape keeps the frames recorded so far" bash -c "'$vomark' record '$work/keys.json' --plugins '$plugins' --escape-at-poll 2 2>/dev/null && test \$(stat -c %s '$work/keys.sel') = $((12 + 4 * 3 * 8 + 4 * 4)) && xxd -p -s 8 -l 4 '$work/keys.sel' | grep -qx 04000000"
 check "record reports an unwritable target" fails_with 'Error writing file.' V record "$work/keys.json" --set cache_file="$work/no/such/dir/x.sel"
 check "record asks for a file name when none is set" bash -c "'$vomark' record '$work/keys.json' --plugins '$plugins' --set cache_file= --answer save='$work/asked' 2>/dev/null && test -s '$work/asked.sel'"
+check "view refuses a scene it cannot read" fails_with 'cannot read scene' V view "$work/none.json" --port 0
+check "view refuses a port outside 0 to 65535" fails_with '--port' V view "$work/keys.json" --port 70000
+check "view says it cannot listen on a port in use" bash -c "'$vomark' view '$work/keys.json' --plugins '$plugins' --port 0 >'$work/url' 2>/dev/null & pid=\$!; for i in \$(seq 100); do [ -s '$work/url' ] && break; sleep 0.1; done; port=\$(sed 's#.*:\\([0-9]*\\)/.*#\\1#' '$work/url'); '$vomark' view '$work/keys.json' --plugins '$plugins' --port \$port 2>'$work/err2'; rc=\$?; kill -INT \$pid; wait \$pid; test \$rc = 1 && grep -q 'cannot listen on 127.0.0.1' '$work/err2'"
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -1,0 +1,96 @@
+// The HTTP API of `vomark view`, apart from any server: a request in, a response out, so that the
+// server, the tests and the fuzzer all go through the same checks and routes.
+//
+//   GET  /api/scene            ticks per frame, animation range, current tick, node, mesh size (JSON)
+//   GET  /api/mesh             the node's mesh at the current tick (binary, see EncodeMesh)
+//   GET  /api/eval?tick=T      evaluates the node at T, which becomes the current tick (binary weights)
+//   GET  /api/state            panel, modifier stack, macro lines (JSON)
+//   GET  /api/dialog           the dialog waiting for an answer, whether the host is busy, last event
+//   GET  /api/events?after=N&wait=MS   events after N, waiting up to MS for one (long polling)
+//   GET  /api/script           the macro lines as a script for `vomark run` (text)
+//   POST /api/panel            {"action": "click|spinner|check|select", "id": ID, "value|on|index": ...}
+//   POST /api/stack            {"index": I, "enabled": true|false}
+//   POST /api/dialog           {"id": N, "answer": "ok|cancel|yes|no"} or {"id": N, "path": P}
+//   POST /api/escape           the Escape key, read at the recorder's next poll
+//   GET  / and the page's own files; nothing else is served.
+//
+// Every request must name this server in Host, and in Origin when it sends one; every /api request
+// carries the token (header X-Vomark-Token, or ?token= for links).
+#pragma once
+#include <chrono>
+#include <map>
+#include <string>
+
+#include "events.h"
+#include "host_thread.h"
+#include "runtime/scene.h"
+#include "runtime/window.h"
+#include "web_interaction.h"
+
+namespace app::view {
+
+struct Request {
+    std::string method, path, body;
+    std::map<std::string, std::string> query;
+    std::map<std::string, std::string> headers; // names in lower case
+};
+
+struct Response {
+    int status = 200;
+    std::string type = "application/json";
+    std::string body;
+};
+
+// What the page works on. Touched only on the host thread.
+struct Target {
+    vm::Scene* scene = nullptr;
+    INode* node = nullptr;
+    Modifier* modifier = nullptr; // the node's recording modifier, or null
+    vm::Panel* panel = nullptr;   // its open panel, or null
+};
+
+class Api {
+  public:
+    Api(HostThread& host, WebInteraction& interaction, EventLog& events, Target target, std::string token);
+
+    // The port the server listens on, for the Host and Origin checks.
+    void SetPort(int port);
+    // The longest a GET /api/events waits.
+    void SetMaxWait(std::chrono::milliseconds wait) { maxWait_ = wait; }
+    const std::string& Token() const { return token_; }
+
+    // Never throws: a bad request is a 4xx response with {"error": ...}.
+    Response Handle(const Request& request);
+
+  private:
+    Response Route(const Request& request);
+    Response Scene();
+    Response Mesh();
+    Response Eval(const Request& request);
+    Response State();
+    Response Dialog();
+    Response Events(const Request& request);
+    Response Script();
+    Response PanelAction(const nlohmann::json& body);
+    Response StackSwitch(const nlohmann::json& body);
+    Response AnswerDialog(const nlohmann::json& body);
+    Response Escape();
+    // Runs a user's action on the host thread with progress and macro events, then the state.
+    Response UserCall(const std::function<bool()>& action, const std::string& refused);
+    // Host thread only: posts the macro lines made since the last call.
+    void PostNewMacroLines();
+
+    HostThread& host_;
+    WebInteraction& interaction_;
+    EventLog& events_;
+    Target target_;
+    std::string token_;
+    std::string hostNames_[2];
+    std::chrono::milliseconds maxWait_{25000};
+    size_t macroSeen_ = 0; // host thread only
+};
+
+// A fresh random token: 32 hexadecimal digits.
+std::string NewToken();
+
+} // namespace app::view

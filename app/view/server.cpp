@@ -1,0 +1,177 @@
+#include "server.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cctype>
+#include <iostream>
+#include <thread>
+
+#include <httplib.h>
+
+#include "host_queries.h"
+#include "panel_view.h"
+#include "runtime/host_record.h"
+#include "scene_description.h"
+
+extern char** environ;
+
+namespace app::view {
+
+struct Server::Impl {
+    HostThread host;
+    EventLog events;
+    WebInteraction interaction{events};
+    BuiltScene built; // made and destroyed on the host thread, with the edit
+    std::unique_ptr<EditSession> edit;
+    std::unique_ptr<Api> api;
+    httplib::Server http;
+    std::thread listener;
+    bool stopped = false;
+};
+
+namespace {
+std::string Lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+    return s;
+}
+
+void OpenBrowser(const std::string& url) {
+    pid_t pid = 0;
+    std::string program = "xdg-open";
+    char* argv[] = {program.data(), const_cast<char*>(url.c_str()), nullptr};
+    if (posix_spawnp(&pid, "xdg-open", nullptr, nullptr, argv, environ) != 0)
+        std::cerr << "vomark view: cannot start a browser (xdg-open); open the address by hand\n";
+    else
+        std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();
+}
+} // namespace
+
+Server::Server(const ViewOptions& o) : impl_(std::make_unique<Impl>()) {
+    Target target = impl_->host.Call([&] {
+        impl_->built = LoadScene(o.scene);
+        Target t;
+        t.scene = impl_->built.scene.get();
+        t.node = PickNode(*t.scene, o.node);
+        t.modifier = FindScriptedModifier(t.node, "record");
+        vm::Record().macroLines.clear();
+        if (t.modifier) {
+            // the modifier picked in the stack: its panel opens as the host opens it
+            impl_->edit = std::make_unique<EditSession>(*t.scene, t.modifier, std::vector<INode*>{t.node});
+            t.panel = impl_->edit->Panel();
+        }
+        return t;
+    });
+    vm::SetInteraction(&impl_->interaction);
+    impl_->api = std::make_unique<Api>(impl_->host, impl_->interaction, impl_->events, target, NewToken());
+}
+
+Server::~Server() {
+    Stop();
+    impl_->host.Call([this] {
+        impl_->edit.reset();
+        impl_->built = BuiltScene();
+    });
+    impl_->host.Stop();
+    vm::SetInteraction(nullptr);
+}
+
+bool Server::Start(int port) {
+    httplib::Server& http = impl_->http;
+    http.set_payload_max_length(1 << 20);
+    // SO_REUSEADDR only: the library's default also sets SO_REUSEPORT, which would let a second
+    // server on the same port take half of the page's requests
+    http.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
+    auto handler = [this](const httplib::Request& req, httplib::Response& res) {
+        Request r{req.method, req.path, req.body, {}, {}};
+        for (const auto& [k, v] : req.params)
+            r.query.emplace(k, v);
+        for (const auto& [k, v] : req.headers)
+            r.headers.emplace(Lower(k), v);
+        Response out = impl_->api->Handle(r);
+        res.status = out.status;
+        res.set_content(out.body, out.type.c_str());
+        res.set_header("Cache-Control", "no-store");
+        res.set_header("X-Content-Type-Options", "nosniff");
+        res.set_header("X-Frame-Options", "DENY");
+        res.set_header("Referrer-Policy", "no-referrer"); // the address holds the token
+        res.set_header("Content-Security-Policy",
+                       "default-src 'self'; style-src 'self'; script-src 'self'; frame-ancestors 'none'");
+    };
+    for (const char* pattern : {".*"}) {
+        http.Get(pattern, handler);
+        http.Post(pattern, handler);
+        http.Put(pattern, handler);
+        http.Delete(pattern, handler);
+        http.Patch(pattern, handler);
+        http.Options(pattern, handler);
+    }
+    if (port == 0)
+        port = http.bind_to_any_port("127.0.0.1");
+    else if (!http.bind_to_port("127.0.0.1", port))
+        port = -1;
+    if (port <= 0) return false;
+    port_ = port;
+    impl_->api->SetPort(port);
+    impl_->listener = std::thread([this] { impl_->http.listen_after_bind(); });
+    return true;
+}
+
+std::string Server::Url() const {
+    return "http://127.0.0.1:" + std::to_string(port_) + "/?token=" + impl_->api->Token();
+}
+
+void Server::Stop() {
+    if (impl_->stopped) return;
+    impl_->stopped = true;
+    impl_->interaction.Close();
+    impl_->events.Close();
+    impl_->http.stop();
+    if (impl_->listener.joinable()) impl_->listener.join();
+}
+
+Verb AddViewVerb(CLI::App& cli, CommonOptions& common) {
+    auto options = std::make_shared<ViewOptions>();
+    CLI::App* verb = cli.add_subcommand("view", "serve the scene as a web page on 127.0.0.1 until Ctrl-C");
+    verb->add_option("--plugins", common.plugins, "folder of *.dlm plug-in modules");
+    verb->add_option("scene", options->scene, "scene description (JSON) or scene file")->required();
+    verb->add_option("--node", options->node, "node name (may be left out when the scene has one node)");
+    verb->add_option("--port", options->port, "port on 127.0.0.1 (0: a free one)")
+        ->check(CLI::Range(0, 65535));
+    verb->add_flag("--open", options->open, "open the page in the user's browser");
+    return {verb, [options] { return Serve(*options, std::cout); }};
+}
+
+int Serve(const ViewOptions& options, std::ostream& out) {
+    // SIGINT and SIGTERM wait for sigwait below, in this thread only: block them before any thread starts
+    sigset_t signals, old;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, &old);
+    int sig = 0;
+    {
+        Server server(options);
+        if (!server.Start(options.port)) {
+            std::cerr << "vomark view: cannot listen on 127.0.0.1:" << options.port << "\n";
+            pthread_sigmask(SIG_SETMASK, &old, nullptr);
+            return 1;
+        }
+        out << server.Url() << std::endl;
+        if (options.open) OpenBrowser(server.Url());
+        sigwait(&signals, &sig);
+        server.Stop();
+    }
+    std::cerr
+        << "vomark view: stopped; cache files recorded meanwhile stay on disk, the scene is not saved\n";
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    return sig == SIGINT ? 130 : 0;
+}
+
+} // namespace app::view

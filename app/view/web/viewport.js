@@ -1,0 +1,248 @@
+// The node's mesh in WebGL 2: vertices coloured by weight, selected vertices marked, orbit/pan/zoom.
+const VERTEX = `#version 300 es
+in vec3 position;
+in float weight;
+in float selected;
+uniform mat4 mvp;
+uniform int mode; // 0 surface, 1 edges, 2 selected points
+uniform float pointSize;
+out vec4 color;
+vec3 ramp(float w) {
+  w = clamp(w, 0.0, 1.0);
+  return clamp(vec3(1.5 - abs(4.0 * w - 3.0), 1.5 - abs(4.0 * w - 2.0), 1.5 - abs(4.0 * w - 1.0)), 0.0, 1.0);
+}
+void main() {
+  gl_Position = mvp * vec4(position, 1.0);
+  gl_PointSize = pointSize;
+  if (mode == 0) color = vec4(ramp(weight), 1.0);
+  else if (mode == 1) color = vec4(0.0, 0.0, 0.0, 0.35);
+  else {
+    color = vec4(1.0, 1.0, 1.0, 1.0);
+    if (selected < 0.5) gl_Position = vec4(2.0, 2.0, 2.0, 1.0); // off screen: only selected ones show
+  }
+}`;
+const FRAGMENT = `#version 300 es
+precision mediump float;
+in vec4 color;
+out vec4 outColor;
+void main() { outColor = color; }`;
+
+// The same ramp as the shader, for the legend.
+export function ramp(w) {
+  w = Math.min(1, Math.max(0, w));
+  const c = (x) => Math.min(1, Math.max(0, 1.5 - Math.abs(4 * w - x)));
+  return [c(3), c(2), c(1)];
+}
+
+function perspective(fovy, aspect, near, far) {
+  const f = 1 / Math.tan(fovy / 2), nf = 1 / (near - far);
+  return [f / aspect, 0, 0, 0, 0, f, 0, 0, 0, 0, (far + near) * nf, -1, 0, 0, 2 * far * near * nf, 0];
+}
+
+function multiply(a, b) { // column-major a * b
+  const out = new Array(16).fill(0);
+  for (let c = 0; c < 4; c++)
+    for (let r = 0; r < 4; r++)
+      for (let k = 0; k < 4; k++) out[c * 4 + r] += a[k * 4 + r] * b[c * 4 + k];
+  return out;
+}
+
+function lookAt(eye, target, up) {
+  const sub = (a, b) => [a[0] - b[0], a[1] - b[1], a[2] - b[2]];
+  const norm = (v) => { const l = Math.hypot(...v) || 1; return v.map((x) => x / l); };
+  const cross = (a, b) => [a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]];
+  const dot = (a, b) => a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+  const z = norm(sub(eye, target)), x = norm(cross(up, z)), y = cross(z, x);
+  return [x[0], y[0], z[0], 0, x[1], y[1], z[1], 0, x[2], y[2], z[2], 0, -dot(x, eye), -dot(y, eye), -dot(z, eye), 1];
+}
+
+export class Viewport {
+  constructor(canvas) {
+    this.canvas = canvas;
+    const gl = canvas.getContext('webgl2', { antialias: true, preserveDrawingBuffer: true });
+    if (!gl) throw new Error('this browser has no WebGL 2');
+    this.gl = gl;
+    this.program = this.link(VERTEX, FRAGMENT);
+    this.loc = {
+      position: gl.getAttribLocation(this.program, 'position'),
+      weight: gl.getAttribLocation(this.program, 'weight'),
+      selected: gl.getAttribLocation(this.program, 'selected'),
+      mvp: gl.getUniformLocation(this.program, 'mvp'),
+      mode: gl.getUniformLocation(this.program, 'mode'),
+      pointSize: gl.getUniformLocation(this.program, 'pointSize'),
+    };
+    this.buffers = { position: gl.createBuffer(), weight: gl.createBuffer(), selected: gl.createBuffer(),
+                     index: gl.createBuffer(), edges: gl.createBuffer() };
+    this.vao = gl.createVertexArray();
+    this.vertexCount = 0;
+    this.indexCount = 0;
+    this.edgeCount = 0;
+    this.camera = { yaw: -0.6, pitch: 0.7, distance: 3, target: [0, 0, 0] };
+    this.listen();
+    new ResizeObserver(() => this.draw()).observe(canvas);
+  }
+
+  link(vs, fs) {
+    const gl = this.gl;
+    const shader = (type, src) => {
+      const s = gl.createShader(type);
+      gl.shaderSource(s, src);
+      gl.compileShader(s);
+      if (!gl.getShaderParameter(s, gl.COMPILE_STATUS)) throw new Error(gl.getShaderInfoLog(s));
+      return s;
+    };
+    const p = gl.createProgram();
+    gl.attachShader(p, shader(gl.VERTEX_SHADER, vs));
+    gl.attachShader(p, shader(gl.FRAGMENT_SHADER, fs));
+    gl.linkProgram(p);
+    if (!gl.getProgramParameter(p, gl.LINK_STATUS)) throw new Error(gl.getProgramInfoLog(p));
+    return p;
+  }
+
+  setMesh({ positions, indices }) {
+    const gl = this.gl, b = this.buffers, n = positions.length / 3;
+    gl.bindVertexArray(this.vao);
+    gl.bindBuffer(gl.ARRAY_BUFFER, b.position);
+    gl.bufferData(gl.ARRAY_BUFFER, positions, gl.STATIC_DRAW);
+    gl.enableVertexAttribArray(this.loc.position);
+    gl.vertexAttribPointer(this.loc.position, 3, gl.FLOAT, false, 0, 0);
+    gl.bindBuffer(gl.ARRAY_BUFFER, b.weight);
+    gl.bufferData(gl.ARRAY_BUFFER, n * 4, gl.DYNAMIC_DRAW);
+    gl.enableVertexAttribArray(this.loc.weight);
+    gl.vertexAttribPointer(this.loc.weight, 1, gl.FLOAT, false, 0, 0);
+    gl.bindBuffer(gl.ARRAY_BUFFER, b.selected);
+    gl.bufferData(gl.ARRAY_BUFFER, n, gl.DYNAMIC_DRAW);
+    gl.enableVertexAttribArray(this.loc.selected);
+    gl.vertexAttribPointer(this.loc.selected, 1, gl.UNSIGNED_BYTE, false, 0, 0);
+    gl.bindVertexArray(null);
+    gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, b.index);
+    gl.bufferData(gl.ELEMENT_ARRAY_BUFFER, indices, gl.STATIC_DRAW);
+    // edges only where they stay readable
+    const edges = new Uint32Array(indices.length <= 180000 ? indices.length * 2 : 0);
+    for (let f = 0; f < edges.length / 6; f++)
+      for (let k = 0; k < 3; k++) {
+        edges[f * 6 + k * 2] = indices[f * 3 + k];
+        edges[f * 6 + k * 2 + 1] = indices[f * 3 + (k + 1) % 3];
+      }
+    gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, b.edges);
+    gl.bufferData(gl.ELEMENT_ARRAY_BUFFER, edges, gl.STATIC_DRAW);
+    this.vertexCount = n;
+    this.indexCount = indices.length;
+    this.edgeCount = edges.length;
+    this.frameAll(positions);
+  }
+
+  setWeights({ weights, selected }) {
+    const gl = this.gl;
+    if (weights.length !== this.vertexCount) return false;
+    gl.bindBuffer(gl.ARRAY_BUFFER, this.buffers.weight);
+    gl.bufferSubData(gl.ARRAY_BUFFER, 0, weights);
+    gl.bindBuffer(gl.ARRAY_BUFFER, this.buffers.selected);
+    gl.bufferSubData(gl.ARRAY_BUFFER, 0, selected);
+    this.draw();
+    return true;
+  }
+
+  frameAll(positions = this.lastPositions) {
+    if (!positions || positions.length === 0) return;
+    this.lastPositions = positions;
+    const lo = [Infinity, Infinity, Infinity], hi = [-Infinity, -Infinity, -Infinity];
+    for (let i = 0; i < positions.length; i += 3)
+      for (let k = 0; k < 3; k++) {
+        lo[k] = Math.min(lo[k], positions[i + k]);
+        hi[k] = Math.max(hi[k], positions[i + k]);
+      }
+    this.camera.target = [0, 1, 2].map((k) => (lo[k] + hi[k]) / 2);
+    this.camera.distance = Math.max(1e-3, Math.hypot(hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2])) * 1.4;
+    this.draw();
+  }
+
+  matrix() {
+    const c = this.camera, aspect = this.canvas.width / Math.max(1, this.canvas.height);
+    const eye = [
+      c.target[0] + c.distance * Math.cos(c.pitch) * Math.cos(c.yaw),
+      c.target[1] + c.distance * Math.cos(c.pitch) * Math.sin(c.yaw),
+      c.target[2] + c.distance * Math.sin(c.pitch),
+    ];
+    const up = Math.cos(c.pitch) >= 0 ? [0, 0, 1] : [0, 0, -1]; // z up, as the host's scenes are
+    return multiply(perspective(0.8, aspect, c.distance / 100, c.distance * 100), lookAt(eye, c.target, up));
+  }
+
+  draw() {
+    const gl = this.gl, canvas = this.canvas, dpr = window.devicePixelRatio || 1;
+    const w = Math.max(1, Math.round(canvas.clientWidth * dpr)), h = Math.max(1, Math.round(canvas.clientHeight * dpr));
+    if (canvas.width !== w || canvas.height !== h) { canvas.width = w; canvas.height = h; }
+    gl.viewport(0, 0, w, h);
+    gl.clearColor(0.16, 0.18, 0.21, 1);
+    gl.clear(gl.COLOR_BUFFER_BIT | gl.DEPTH_BUFFER_BIT);
+    if (!this.vertexCount) return;
+    gl.useProgram(this.program);
+    gl.bindVertexArray(this.vao);
+    gl.uniformMatrix4fv(this.loc.mvp, false, this.matrix());
+    gl.enable(gl.DEPTH_TEST);
+    gl.enable(gl.POLYGON_OFFSET_FILL);
+    gl.polygonOffset(1, 1);
+    gl.uniform1i(this.loc.mode, 0);
+    gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, this.buffers.index);
+    gl.drawElements(gl.TRIANGLES, this.indexCount, gl.UNSIGNED_INT, 0);
+    gl.disable(gl.POLYGON_OFFSET_FILL);
+    gl.enable(gl.BLEND);
+    gl.blendFunc(gl.SRC_ALPHA, gl.ONE_MINUS_SRC_ALPHA);
+    if (this.edgeCount) {
+      gl.uniform1i(this.loc.mode, 1);
+      gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, this.buffers.edges);
+      gl.drawElements(gl.LINES, this.edgeCount, gl.UNSIGNED_INT, 0);
+    }
+    gl.disable(gl.BLEND);
+    gl.uniform1i(this.loc.mode, 2);
+    gl.uniform1f(this.loc.pointSize, Math.max(3, 6 * dpr * Math.min(1, 3000 / this.vertexCount)));
+    gl.drawArrays(gl.POINTS, 0, this.vertexCount);
+    gl.bindVertexArray(null);
+  }
+
+  listen() {
+    const canvas = this.canvas;
+    let drag = null;
+    canvas.addEventListener('contextmenu', (e) => e.preventDefault());
+    canvas.addEventListener('pointerdown', (e) => {
+      canvas.setPointerCapture(e.pointerId);
+      drag = { x: e.clientX, y: e.clientY, pan: e.button === 2 || e.shiftKey || e.button === 1 };
+      canvas.style.cursor = 'grabbing';
+    });
+    canvas.addEventListener('pointermove', (e) => {
+      if (!drag) return;
+      const dx = e.clientX - drag.x, dy = e.clientY - drag.y, c = this.camera;
+      drag.x = e.clientX;
+      drag.y = e.clientY;
+      if (drag.pan) {
+        const s = c.distance / Math.max(1, canvas.clientHeight);
+        const right = [-Math.sin(c.yaw), Math.cos(c.yaw), 0];
+        const up = [-Math.sin(c.pitch) * Math.cos(c.yaw), -Math.sin(c.pitch) * Math.sin(c.yaw), Math.cos(c.pitch)];
+        for (let k = 0; k < 3; k++) c.target[k] += (-dx * right[k] + dy * up[k]) * s;
+      } else {
+        c.yaw -= dx * 0.01;
+        c.pitch = Math.max(-1.55, Math.min(1.55, c.pitch + dy * 0.01));
+      }
+      this.draw();
+    });
+    const end = () => { drag = null; canvas.style.cursor = 'grab'; };
+    canvas.addEventListener('pointerup', end);
+    canvas.addEventListener('pointercancel', end);
+    canvas.addEventListener('wheel', (e) => {
+      e.preventDefault();
+      this.camera.distance *= Math.exp(e.deltaY * 0.001);
+      this.draw();
+    }, { passive: false });
+    canvas.addEventListener('dblclick', () => this.frameAll());
+  }
+}
+
+export function drawLegend(canvas) {
+  const ctx = canvas.getContext('2d');
+  const image = ctx.createImageData(canvas.width, canvas.height);
+  for (let x = 0; x < canvas.width; x++) {
+    const [r, g, b] = ramp(x / (canvas.width - 1));
+    for (let y = 0; y < canvas.height; y++) image.data.set([r * 255, g * 255, b * 255, 255], (y * canvas.width + x) * 4);
+  }
+  ctx.putImageData(image, 0, 0);
+}

@@ -1,0 +1,333 @@
+// The vomark view server over HTTP, as the page uses it: an httplib client against a server on a
+// free port with the real plug-in behind it.
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "server.h"
+
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+namespace {
+
+app::Session& PluginSession() {
+    static app::CommonOptions options = [] {
+        app::CommonOptions o;
+        o.plugins = TESSARIN_PLUGIN_DIR;
+        return o;
+    }();
+    static app::Session session(options, "vomark");
+    return session;
+}
+
+// A node "Tri" with keyed selections under a Tessarin whose cache file is `cacheFile`.
+std::string KeysScene(const std::string& cacheFile) {
+    json tessarin = {{"class", "Tessarin"}, {"params", {{"samples", 2}, {"end_time", 2.0}}}};
+    tessarin["params"]["cache_file"] = cacheFile.empty() ? json(nullptr) : json(cacheFile);
+    json scene = {{"ticksPerFrame", 160},
+                  {"animationRange", {0, 2}},
+                  {"nodes",
+                   {{{"name", "Tri"},
+                     {"mesh", {{"vertices", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}}, {"faces", {{0, 1, 2}}}}},
+                     {"modifiers",
+                      {{{"class", "SelectKeys"},
+                        {"keys",
+                         {{{"frame", 0}, {"selected", {1}}, {"weights", {0.2, 0.0, 0.5}}},
+                          {{"tick", 80}, {"selected", {1}}, {"weights", {0.3, 0.0, 0.5}}},
+                          {{"frame", 1}, {"selected", json::array()}, {"weights", {0.2, 0.8, 0.1}}},
+                          {{"frame", 2}, {"selected", {0}}, {"weights", {0.2, 0.8, 0.25}}}}}},
+                       tessarin}}}}}};
+    return scene.dump();
+}
+
+class ViewApiTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        PluginSession();
+        dir_ = fs::temp_directory_path() / ("vomark-view-" + std::to_string(::getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir_);
+    }
+    void TearDown() override {
+        client_.reset();
+        server_.reset();
+        fs::remove_all(dir_);
+    }
+
+    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+
+    void Serve(const std::string& sceneJson) {
+        std::ofstream(Path("scene.json")) << sceneJson;
+        app::view::ViewOptions o;
+        o.scene = Path("scene.json");
+        server_ = std::make_unique<app::view::Server>(o);
+        ASSERT_TRUE(server_->Start(0));
+        std::string url = server_->Url();
+        token_ = url.substr(url.find("token=") + 6);
+        client_ = std::make_unique<httplib::Client>("127.0.0.1", server_->Port());
+        client_->set_read_timeout(120, 0);
+    }
+
+    httplib::Headers Auth() const { return {{"X-Vomark-Token", token_}}; }
+
+    httplib::Result Get(const std::string& path) { return client_->Get(path.c_str(), Auth()); }
+    httplib::Result Post(const std::string& path, const json& body) {
+        return client_->Post(path.c_str(), Auth(), body.dump(), "application/json");
+    }
+    json GetJson(const std::string& path) {
+        auto r = Get(path);
+        EXPECT_TRUE(r && r->status == 200) << path << ": " << (r ? r->body : "no answer");
+        return r ? json::parse(r->body) : json();
+    }
+    json PostJson(const std::string& path, const json& body, int status = 200) {
+        auto r = Post(path, body);
+        EXPECT_TRUE(r && r->status == status) << path << " " << body << ": " << (r ? r->body : "no answer");
+        return r ? json::parse(r->body) : json();
+    }
+
+    // A call that runs while the test goes on asking: on a connection of its own, since one
+    // client sends its requests one after another.
+    std::future<httplib::Result> PostAsync(const std::string& path, const json& body) {
+        return std::async(std::launch::async, [this, path, body] {
+            httplib::Client own("127.0.0.1", server_->Port());
+            own.set_read_timeout(120, 0);
+            return own.Post(path.c_str(), Auth(), body.dump(), "application/json");
+        });
+    }
+
+    // Waits for the next event of `type` after `after`, moving `after` past what it read.
+    json WaitFor(const std::string& type, int64_t& after) {
+        for (int i = 0; i < 60; ++i) {
+            json r = GetJson("/api/events?after=" + std::to_string(after) + "&wait=2000");
+            for (const json& e : r["events"]) {
+                after = e["seq"].get<int64_t>();
+                if (e["type"] == type) return e;
+            }
+        }
+        ADD_FAILURE() << "no " << type << " event";
+        return json();
+    }
+
+    static json Control(const json& state, int id) {
+        for (const json& c : state["panel"]["controls"])
+            if (c["id"] == id) return c;
+        return json();
+    }
+
+    static std::string ReadFile(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+
+    static int32_t Word(const std::string& bytes, size_t index) {
+        int32_t v = 0;
+        if (bytes.size() >= (index + 1) * 4) std::memcpy(&v, bytes.data() + index * 4, 4);
+        return v;
+    }
+
+    fs::path dir_;
+    std::unique_ptr<app::view::Server> server_;
+    std::unique_ptr<httplib::Client> client_;
+    std::string token_;
+};
+
+TEST_F(ViewApiTest, EvaluationAtATickSendsWeightsAndSelectionBitsAndMovesTheTime) {
+    Serve(KeysScene(""));
+    json scene = GetJson("/api/scene");
+    EXPECT_EQ(scene["node"], "Tri");
+    EXPECT_EQ(scene["vertices"], 3);
+    EXPECT_EQ(scene["animationRange"], json({0, 320}));
+    EXPECT_EQ(scene["modifier"], "Tessarin");
+
+    auto r = Get("/api/eval?tick=200");
+    ASSERT_TRUE(r && r->status == 200);
+    ASSERT_EQ(r->body.size(), 12u + 3 * 4 + 1);
+    EXPECT_EQ(Word(r->body, 0), 3);
+    EXPECT_EQ(Word(r->body, 1), 200);
+    EXPECT_EQ(Word(r->body, 2), 1); // a weight channel
+    float w[3];
+    std::memcpy(w, r->body.data() + 12, sizeof w);
+    EXPECT_FLOAT_EQ(w[0], 0.2f); // as `vomark eval --tick 200` prints them
+    EXPECT_FLOAT_EQ(w[1], 0.8f);
+    EXPECT_FLOAT_EQ(w[2], 0.1f);
+    EXPECT_EQ(r->body[24], 0); // nothing selected at frame 1
+    EXPECT_EQ(GetJson("/api/scene")["currentTick"], 200);
+
+    r = Get("/api/eval?tick=0");
+    ASSERT_TRUE(r && r->body.size() == 25u);
+    EXPECT_EQ(r->body[24], 2); // vertex 1 selected: bit 1
+
+    auto mesh = Get("/api/mesh");
+    ASSERT_TRUE(mesh && mesh->status == 200);
+    EXPECT_EQ(mesh->body.size(), 8u + 3 * 12 + 12);
+}
+
+TEST_F(ViewApiTest, PanelChangesGoThroughThePanelAndBecomeMacroLines) {
+    Serve(KeysScene(Path("keys.sel")));
+    json state = GetJson("/api/state");
+    EXPECT_EQ(Control(state, 1493)["text"], "2");
+    EXPECT_FALSE(Control(state, 1005)["visible"]); // hidden by the panel procedure
+    EXPECT_EQ(Control(state, 1010)["text"], "keys.sel");
+    EXPECT_EQ(Control(state, 1493)["param"]["name"], "samples");
+
+    state = PostJson("/api/panel", {{"action", "spinner"}, {"id", 1499}, {"value", 3}});
+    EXPECT_EQ(Control(state, 1493)["text"], "3");
+    EXPECT_EQ(state["macro"].back(), "$.modifiers[#Tessarin].samples = 3");
+
+    // quality is enabled only with accumulateSelection on
+    PostJson("/api/panel", {{"action", "spinner"}, {"id", 1495}, {"value", 4}}, 409);
+    state = PostJson("/api/panel", {{"action", "check"}, {"id", 1014}, {"on", true}});
+    EXPECT_TRUE(Control(state, 1495)["enabled"]);
+    EXPECT_EQ(state["macro"].back(), "$.modifiers[#Tessarin].accumulateSelection = true");
+    state = PostJson("/api/panel", {{"action", "select"}, {"id", 1016}, {"index", 2}});
+    EXPECT_EQ(Control(state, 1016)["selection"], 2);
+    PostJson("/api/panel", {{"action", "select"}, {"id", 1016}, {"index", 3}}, 409);
+}
+
+TEST_F(ViewApiTest, DisableClickSwitchesTheModifiersBelowOffAndStackSwitchesTurnThemOn) {
+    Serve(KeysScene(Path("keys.sel")));
+    json state = PostJson("/api/panel", {{"action", "click"}, {"id", 1008}});
+    ASSERT_EQ(state["stack"].size(), 2u);
+    EXPECT_EQ(state["stack"][0]["name"], "Tessarin");
+    EXPECT_TRUE(state["stack"][0]["enabled"]);
+    EXPECT_EQ(state["stack"][1]["name"], "SelectKeys");
+    EXPECT_FALSE(state["stack"][1]["enabled"]);
+    EXPECT_EQ(state["macro"].back(), "$.modifiers[#Tessarin].DisableMods");
+    // with nothing below and no cache file, nothing is selected or weighted
+    auto r = Get("/api/eval?tick=0");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(Word(r->body, 2), 0);
+
+    state = PostJson("/api/stack", {{"index", 1}, {"enabled", true}});
+    EXPECT_TRUE(state["stack"][1]["enabled"]);
+    PostJson("/api/stack", {{"index", 2}, {"enabled", true}}, 409);
+}
+
+TEST_F(ViewApiTest, RecordAsksForItsFileAndTheOverwriteInThePage) {
+    Serve(KeysScene(""));
+    std::string target = Path("asked.sel");
+    std::ofstream(target) << "old";
+    int64_t after = GetJson("/api/dialog")["last"];
+    auto click = PostAsync("/api/panel", {{"action", "click"}, {"id", 1003}});
+
+    json save = WaitFor("dialog", after)["dialog"];
+    EXPECT_EQ(save["kind"], "save");
+    EXPECT_EQ(save["title"], "Save Selection");
+    EXPECT_EQ(GetJson("/api/dialog")["dialog"]["id"], save["id"]);
+    PostJson("/api/dialog", {{"id", save["id"].get<int>() + 1}, {"path", target}}, 409); // not open
+    PostJson("/api/dialog", {{"id", save["id"]}, {"answer", "yes"}}, 409); // not a button of a file dialog
+    PostJson("/api/dialog", {{"id", save["id"]}, {"path", target}});
+
+    json ask = WaitFor("dialog", after)["dialog"];
+    EXPECT_EQ(ask["kind"], "message");
+    EXPECT_EQ(ask["buttons"], "yesno");
+    EXPECT_NE(ask["text"].get<std::string>().find("already exists"), std::string::npos);
+    PostJson("/api/dialog", {{"id", ask["id"]}, {"answer", "yes"}});
+
+    auto r = click.get();
+    ASSERT_TRUE(r && r->status == 200) << (r ? r->body : "");
+    std::string bytes = ReadFile(target);
+    EXPECT_EQ(bytes.size(), 180u); // as `vomark record` writes this scene
+    EXPECT_EQ(Word(bytes, 0), -100);
+    json state = json::parse(r->body);
+    EXPECT_EQ(Control(state, 1010)["text"], "asked.sel");
+    EXPECT_EQ(state["macro"][0], "$.modifiers[#Tessarin].SetCache");
+    EXPECT_EQ(state["macro"][1], "$.modifiers[#Tessarin].Record");
+}
+
+// A recording that takes about a minute under the sanitizers (a thousand evaluations a frame), so
+// the Escape surely comes while it runs.
+json SlowRecordingScene(const std::string& cacheFile, int frames) {
+    return {{"animationRange", {0, frames}},
+            {"nodes",
+             {{{"name", "Grid"},
+               {"mesh", {{"grid", {{"width", 10}, {"length", 10}, {"rows", 8}, {"cols", 8}}}}},
+               {"modifiers",
+                {{{"class", "SoftSelect"},
+                  {"center", {{{"frame", 0}, {"at", {-5, 0, 0}}}, {{"frame", frames}, {"at", {5, 0, 0}}}}},
+                  {"radius", 1.0},
+                  {"falloff", 2.0}},
+                 {{"class", "Tessarin"},
+                  {"params",
+                   {{"cache_file", cacheFile},
+                    {"end_time", frames},
+                    {"samples", 10},
+                    {"accumulateSelection", true},
+                    {"quality", 100}}}}}}}}}};
+}
+
+TEST_F(ViewApiTest, EscapeFromThePageStopsTheRecordingAtTheNextPoll) {
+    json scene = SlowRecordingScene(Path("long.sel"), 2000);
+    Serve(scene.dump());
+    int64_t after = GetJson("/api/dialog")["last"];
+    auto click = PostAsync("/api/panel", {{"action", "click"}, {"id", 1003}});
+    json progress = WaitFor("progress", after);
+    EXPECT_EQ(progress["end"], 2000.0);
+    EXPECT_TRUE(GetJson("/api/dialog")["busy"]);
+    EXPECT_TRUE(PostJson("/api/escape", json::object())["pressed"]);
+    auto r = click.get();
+    ASSERT_TRUE(r && r->status == 200);
+
+    std::string bytes = ReadFile(Path("long.sel"));
+    int32_t samples = Word(bytes, 2);
+    EXPECT_GT(samples, 0);
+    EXPECT_LT(samples, 2001 * 10); // stopped early; word 2 then counts the samples kept
+    json state = json::parse(r->body);
+    EXPECT_EQ(Control(state, 1006)["text"], " ");
+    // Escape with nothing running presses nothing, so the next recording is not cut short
+    EXPECT_FALSE(PostJson("/api/escape", json::object())["pressed"]);
+}
+
+TEST_F(ViewApiTest, RefusesRequestsWithoutTheTokenOrFromElsewhere) {
+    Serve(KeysScene(""));
+    std::string own = "127.0.0.1:" + std::to_string(server_->Port());
+    auto status = [&](const std::string& path, httplib::Headers headers, const char* method = "GET") {
+        auto r =
+            std::string(method) == "GET"
+                ? client_->Get(path.c_str(), headers)
+                : client_->Post(path.c_str(), headers, "{\"index\":0,\"enabled\":false}", "application/json");
+        return r ? r->status : -1;
+    };
+    EXPECT_EQ(status("/api/state", {}), 403);
+    EXPECT_EQ(status("/api/stack", {}, "POST"), 403);
+    EXPECT_EQ(status("/api/stack", {{"X-Vomark-Token", "0" + token_.substr(1)}}, "POST"), 403);
+    EXPECT_EQ(status("/api/stack", {{"X-Vomark-Token", token_}, {"Origin", "http://evil.example"}}, "POST"),
+              403);
+    EXPECT_EQ(status("/api/state", {{"X-Vomark-Token", token_}, {"Host", "evil.example:80"}}), 403);
+    EXPECT_EQ(status("/", {{"Host", "rebound.example:" + std::to_string(server_->Port())}}), 403);
+    EXPECT_TRUE(GetJson("/api/state")["stack"][0]["enabled"]); // none of the above switched it off
+
+    EXPECT_EQ(status("/api/state?token=" + token_, {}), 200);
+    EXPECT_EQ(status("/api/state", {{"X-Vomark-Token", token_}, {"Origin", "http://" + own}}), 200);
+    EXPECT_EQ(status("/", {}), 200);
+    EXPECT_EQ(status("/main.js", {}), 200);
+    EXPECT_EQ(status("/../../etc/passwd", {}), 404);
+    EXPECT_EQ(status("/api/nothing", Auth()), 404);
+    EXPECT_EQ(status("/api/eval?tick=x", Auth()), 400);
+    EXPECT_EQ(Post("/api/panel", json::array())->status, 400);
+    EXPECT_EQ(client_->Post("/api/panel", Auth(), "{", "application/json")->status, 400);
+    EXPECT_EQ(Post("/api/panel", {{"action", "click"}, {"id", "1003"}})->status, 400);
+}
+
+TEST_F(ViewApiTest, ScriptHoldsTheMacroLinesForReplay) {
+    Serve(KeysScene(Path("keys.sel")));
+    PostJson("/api/panel", {{"action", "click"}, {"id", 1008}});
+    PostJson("/api/panel", {{"action", "click"}, {"id", 1007}});
+    auto r = Get("/api/script");
+    ASSERT_TRUE(r && r->status == 200);
+    EXPECT_NE(
+        r->body.find("select Tri\n$.modifiers[#Tessarin].DisableMods\n$.modifiers[#Tessarin].EnableMods\n"),
+        std::string::npos)
+        << r->body;
+}
+
+} // namespace

@@ -1,0 +1,237 @@
+#!/usr/bin/python3
+"""The vomark view page in headless Chromium, driven with Selenium as a person would use it.
+
+usage: test_view_page.py VOMARK PLUGIN_DIR DATA_DIR
+"""
+import json
+import os
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.action_chains import ActionChains
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
+
+VOMARK, PLUGINS, DATA = sys.argv[1:4]
+
+
+def keys_scene(cache_file):
+    with open(os.path.join(DATA, 'keys.json')) as f:
+        scene = json.load(f)
+    scene['nodes'][0]['modifiers'][1]['params']['cache_file'] = cache_file
+    return scene
+
+
+def slow_recording_scene(cache_file, frames):
+    """A recording of about a minute under the sanitizers: a thousand evaluations a frame."""
+    return {
+        'animationRange': [0, frames],
+        'nodes': [{
+            'name': 'Grid',
+            'mesh': {'grid': {'width': 10, 'length': 10, 'rows': 8, 'cols': 8}},
+            'modifiers': [
+                {'class': 'SoftSelect', 'radius': 1.0, 'falloff': 2.0,
+                 'center': [{'frame': 0, 'at': [-5, 0, 0]}, {'frame': frames, 'at': [5, 0, 0]}]},
+                {'class': 'Tessarin', 'params': {'cache_file': cache_file, 'end_time': float(frames), 'samples': 10,
+                                                 'accumulateSelection': True, 'quality': 100}},
+            ],
+        }],
+    }
+
+
+def wait_until(what, timeout=30.0, step=0.05):
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        value = what()
+        if value:
+            return value
+        time.sleep(step)
+    raise AssertionError('timed out waiting')
+
+
+class ViewPageTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.profile = tempfile.mkdtemp(prefix='vomark-view-chromium-')
+        options = webdriver.ChromeOptions()
+        options.binary_location = '/usr/bin/chromium'
+        for arg in ['--headless=new', '--no-sandbox', '--disable-dev-shm-usage', '--window-size=1280,800',
+                    '--use-angle=swiftshader', '--enable-unsafe-swiftshader', '--no-first-run',
+                    '--disable-background-networking', '--disable-component-update', '--disable-sync',
+                    '--disable-quic', '--user-data-dir=' + cls.profile]:
+            options.add_argument(arg)
+        options.set_capability('goog:loggingPrefs', {'browser': 'ALL'})
+        cls.driver = webdriver.Chrome(service=Service('/usr/bin/chromedriver'), options=options)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.driver.quit()
+        shutil.rmtree(cls.profile, ignore_errors=True)
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix='vomark-view-page-')
+        self.server = None
+
+    def tearDown(self):
+        if self.server:
+            self.server.send_signal(signal.SIGINT)
+            self.server.wait(timeout=30)
+            self.server.stdout.close()
+            self.log.close()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def write_scene(self, scene):
+        path = self.path('scene.json')
+        with open(path, 'w') as f:
+            json.dump(scene, f)
+        return path
+
+    def open_page(self, scene_path):
+        self.log = open(self.path('server.log'), 'w')
+        self.server = subprocess.Popen([VOMARK, 'view', scene_path, '--plugins', PLUGINS, '--port', '0'],
+                                       stdout=subprocess.PIPE, stderr=self.log, text=True)
+        url = self.server.stdout.readline().strip()
+        self.assertTrue(url.startswith('http://127.0.0.1:'), url)
+        self.driver.get_log('browser')  # forget what earlier pages said
+        self.driver.get(url)
+        wait_until(lambda: self.js('return window.vomarkView && window.vomarkView.ready'))
+
+    def js(self, script, *args):
+        return self.driver.execute_script(script, *args)
+
+    def last_eval(self):
+        return self.js('const e = window.vomarkView.lastEval; return e && {tick: e.tick, '
+                       'weights: Array.from(e.weights), selected: Array.from(e.selected), '
+                       'hasWeights: e.hasWeights}')
+
+    def idle(self):
+        return self.js('return document.getElementById("busy").hidden')
+
+    def console_errors(self):
+        return [e for e in self.driver.get_log('browser') if e['level'] == 'SEVERE']
+
+    # reads through script: the page re-renders its panel and stack, so found elements go stale
+    def text_of(self, css):
+        return self.js('const e = document.querySelector(arguments[0]); return e && e.textContent', css)
+
+    def checked(self, css):
+        return self.js('const e = document.querySelector(arguments[0]); return e && e.checked', css)
+
+    def element(self, css):
+        return self.driver.find_element(By.CSS_SELECTOR, css)
+
+    def canvas_png(self):
+        return self.element('#gl').screenshot_as_png
+
+    def run_vomark(self, *args):
+        return subprocess.run([VOMARK, *args, '--plugins', PLUGINS], check=True, capture_output=True,
+                              text=True).stdout
+
+    def test_page_loads_without_console_errors(self):
+        self.open_page(self.write_scene(keys_scene(self.path('keys.sel'))))
+        self.assertEqual(self.element('#ctl-1003').text, 'Record')
+        self.assertEqual(self.element('#ctl-1010').text, 'keys.sel')
+        self.assertFalse(self.element('#ctl-1005').is_displayed())  # hidden by the panel procedure
+        self.assertFalse(self.element('#ctl-1494').is_displayed())
+        names = [e.text for e in self.driver.find_elements(By.CSS_SELECTOR, '#stackList li span')]
+        self.assertEqual(names, ['Tessarin', 'SelectKeys'])
+        self.assertEqual(self.js('return window.vomarkView.errors'), [])
+        self.assertEqual(self.console_errors(), [])
+
+    def test_scrubbing_changes_the_viewport_and_matches_vomark_eval(self):
+        scene = self.write_scene(keys_scene(self.path('keys.sel')))
+        self.open_page(scene)
+        before = self.canvas_png()
+        self.assertEqual(self.last_eval()['tick'], 0)
+        track = self.element('#track')
+        left = -track.size['width'] // 2 + 2
+        (ActionChains(self.driver).move_to_element_with_offset(track, left, 0).click_and_hold()
+         .move_by_offset(track.size['width'] // 4, 0).move_by_offset(track.size['width'] // 4 - 2, 0)
+         .release().perform())
+        shown = wait_until(lambda: (e := self.last_eval()) and e['tick'] == 160 and self.idle() and e)
+        self.assertNotEqual(self.canvas_png(), before)
+        self.assertEqual(self.element('#frame').get_attribute('value'), '1')
+
+        csv = self.run_vomark('eval', scene, '--tick', '160', '--format', 'csv').splitlines()[1:]
+        for line, weight, selected in zip(csv, shown['weights'], shown['selected']):
+            _, _, want_selected, want_weight = line.split(',')
+            self.assertEqual(int(want_selected), selected)
+            self.assertEqual(struct.pack('<f', float(want_weight)), struct.pack('<f', weight))
+        self.assertEqual(len(csv), len(shown['weights']))
+
+        # the host's keys: End, Home, arrows
+        self.element('#track').send_keys(Keys.END)
+        wait_until(lambda: self.last_eval()['tick'] == 320)
+        self.element('#track').send_keys(Keys.HOME)
+        wait_until(lambda: self.last_eval()['tick'] == 0)
+        self.element('#track').send_keys(Keys.ARROW_RIGHT)
+        wait_until(lambda: self.last_eval()['tick'] == 160)
+        self.assertEqual(self.console_errors(), [])
+
+    def test_record_through_the_page_writes_what_vomark_record_writes(self):
+        scene = self.write_scene(keys_scene(None))
+        self.run_vomark('record', scene, '--answer', 'save=' + self.path('by-command.sel'))
+        self.open_page(scene)
+        self.element('#ctl-1003').click()
+        wait_until(lambda: self.element('#dialog').get_attribute('open') is not None)
+        self.assertEqual(self.element('#dialogTitle').text, 'Save Selection')
+        box = self.element('#dialogPath')
+        box.clear()
+        box.send_keys(self.path('by-page'))  # the dialog adds the default extension
+        self.element('#dialogButtons button[data-answer="ok"]').click()
+        wait_until(lambda: self.text_of('#ctl-1010') == 'by-page.sel' and self.idle())
+        with open(self.path('by-command.sel'), 'rb') as a, open(self.path('by-page.sel'), 'rb') as b:
+            self.assertEqual(a.read(), b.read())
+        macro = self.text_of('#macroLines')
+        self.assertIn('$.modifiers[#Tessarin].SetCache\n$.modifiers[#Tessarin].Record', macro)
+
+        # the macro saved as a script replays with vomark run into the same bytes
+        self.driver.execute_cdp_cmd('Page.setDownloadBehavior', {'behavior': 'allow', 'downloadPath': self.dir})
+        self.element('#saveScript').click()
+        script = wait_until(lambda: os.path.exists(self.path('Tri-macro.txt')) and self.path('Tri-macro.txt'))
+        wait_until(lambda: os.path.getsize(script) > 0)
+        self.run_vomark('run', scene, script, '--answer', 'open=cancel', '--answer', 'save=' + self.path('replayed'))
+        with open(self.path('by-command.sel'), 'rb') as a, open(self.path('replayed.sel'), 'rb') as b:
+            self.assertEqual(a.read(), b.read())
+        self.assertEqual(self.console_errors(), [])
+
+    def test_disable_switches_the_modifiers_below_off(self):
+        self.open_page(self.write_scene(keys_scene(self.path('keys.sel'))))
+        self.element('#ctl-1008').click()
+        wait_until(lambda: self.idle() and self.checked('#stackList input[data-index="1"]') is False)
+        self.assertTrue(self.checked('#stackList input[data-index="0"]'))
+        self.assertIn('DisableMods', self.text_of('#macroLines'))
+        # nothing below and no cache file: the viewport shows no weights
+        wait_until(lambda: self.last_eval()['hasWeights'] is False)
+        self.element('#stackList input[data-index="1"]').click()
+        wait_until(lambda: self.last_eval()['hasWeights'] is True)
+        self.assertEqual(self.console_errors(), [])
+
+    def test_escape_in_the_page_stops_the_recording(self):
+        frames = 2000
+        self.open_page(self.write_scene(slow_recording_scene(self.path('long.sel'), frames)))
+        self.element('#ctl-1003').click()
+        wait_until(lambda: self.element('#progress').is_displayed())
+        self.assertIn('Frame', self.text_of('#progressText'))
+        ActionChains(self.driver).send_keys(Keys.ESCAPE).perform()
+        wait_until(lambda: self.idle(), timeout=120)
+        with open(self.path('long.sel'), 'rb') as f:
+            word2 = struct.unpack('<i', f.read(12)[8:12])[0]
+        self.assertGreater(word2, 0)
+        self.assertLess(word2, (frames + 1) * 10)
+        self.assertEqual(self.console_errors(), [])
+
+
+if __name__ == '__main__':
+    unittest.main(argv=[sys.argv[0]], verbosity=2)
