@@ -22,6 +22,12 @@ struct PanelControl {
     unsigned long style = 0;                 // the template's window style (group box, check box...)
 };
 
+// What a control is, from its window class and style: "edit", "spinner", "button", "combo",
+// "check", "group" or "static".
+const char* ControlKindName(const std::string& className, unsigned long style);
+// How a static control aligns its text, from its style: "left", "center" or "right".
+const char* ControlAlignName(unsigned long style);
+
 // The child controls of a panel window; empty for a null window.
 std::vector<PanelControl> ReadPanelControls(HWND window);
 // {"id", "class", "text", "visible", "enabled"} of one control.

@@ -40,38 +40,24 @@ pictures::MeshPanel SelectionOf(Mesh& mesh, const std::string& caption,
 }
 
 namespace {
-// Window styles of the dialog templates: the low bits of a button's style say which kind it is.
-constexpr unsigned long kButtonKind = 0xf, kCheckBox = 0x2, kAutoCheckBox = 0x3, kGroupBox = 0x7,
-                        kStaticAlign = 0x3, kStaticCentre = 0x1, kStaticRight = 0x2;
-
 pictures::DialogControl Drawn(const PanelControl& c) {
     using pictures::ControlKind;
+    static const std::pair<std::string, ControlKind> kKinds[] = {
+        {"edit", ControlKind::Edit},      {"spinner", ControlKind::Spinner},
+        {"button", ControlKind::Button},  {"combo", ControlKind::DropDown},
+        {"check", ControlKind::CheckBox}, {"group", ControlKind::GroupBox}};
     pictures::DialogControl d;
-    d.text = c.text;
+    d.kind = ControlKind::Text;
+    for (const auto& [name, kind] : kKinds)
+        if (name == ControlKindName(c.className, c.style)) d.kind = kind;
+    std::string align = ControlAlignName(c.style);
+    d.align = align == "center"  ? pictures::Align::Centre
+              : align == "right" ? pictures::Align::Right
+                                 : pictures::Align::Left;
+    d.text = d.kind == ControlKind::DropDown ? c.selectedItem : c.text;
     d.x = c.x, d.y = c.y, d.w = c.width, d.h = c.height;
     d.enabled = c.enabled;
     d.checked = c.checked;
-    if (c.className == "Button") {
-        unsigned long kind = c.style & kButtonKind;
-        d.kind = kind == kGroupBox                            ? ControlKind::GroupBox
-                 : kind == kCheckBox || kind == kAutoCheckBox ? ControlKind::CheckBox
-                                                              : ControlKind::Button;
-    } else if (c.className == "CustButton") {
-        d.kind = ControlKind::Button;
-    } else if (c.className == "CustEdit" || c.className == "Edit") {
-        d.kind = ControlKind::Edit;
-    } else if (c.className == "SpinnerControl") {
-        d.kind = ControlKind::Spinner;
-    } else if (c.className == "ComboBox") {
-        d.kind = ControlKind::DropDown;
-        d.text = c.selectedItem;
-    } else {
-        d.kind = ControlKind::Text;
-        unsigned long align = c.style & kStaticAlign;
-        d.align = align == kStaticCentre  ? pictures::Align::Centre
-                  : align == kStaticRight ? pictures::Align::Right
-                                          : pictures::Align::Left;
-    }
     return d;
 }
 } // namespace
