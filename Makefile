@@ -1,6 +1,7 @@
 # Two entry points: `make demo` runs the main job, `make test` builds and runs every test
 # under AddressSanitizer and UndefinedBehaviorSanitizer.
 BUILD      ?= build
+DEMO_BUILD ?= build-release
 TEST_BUILD ?= build-test
 JOBS       ?= $(shell nproc)
 WERROR     ?= $(if $(CI),ON,OFF)
@@ -14,8 +15,11 @@ all: bootstrap
 bootstrap:
 	@scripts/bootstrap
 
-demo: all
-	@scripts/demo $(BUILD)
+# Release build of the command and the plug-in, then the demo into out/demo/ (pictures, cache, scene).
+demo: bootstrap
+	cmake -S . -B $(DEMO_BUILD) -DCMAKE_BUILD_TYPE=Release -DTESSARIN_TESTS=OFF >/dev/null
+	cmake --build $(DEMO_BUILD) -j $(JOBS) --target vomark Tessarin
+	@scripts/demo $(DEMO_BUILD)
 
 test:
 	@scripts/bootstrap test
@@ -53,4 +57,4 @@ fuzz:
 		$(if $(wildcard fuzz/$(FUZZ_TARGET).dict),-dict=fuzz/$(FUZZ_TARGET).dict) build-fuzz/corpus/$(FUZZ_TARGET)
 
 clean:
-	rm -rf $(BUILD) $(TEST_BUILD) build-bench build-fuzz
+	rm -rf $(BUILD) $(DEMO_BUILD) $(TEST_BUILD) build-bench build-fuzz out

@@ -1,4 +1,4 @@
-// vomark: the host as a command. Verbs: plugins, eval, record, save, assets, panel, run, view.
+// vomark: the host as a command. Verbs: plugins, eval, record, save, assets, panel, run, view, demo.
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include "demo.h"
 #include "editing_verbs.h"
 #include "runtime/scene_io.h"
 #include "scene_description.h"
@@ -17,6 +18,12 @@
 int main(int argc, char** argv) {
     CLI::App cli{"vomark: a headless host for modifier plug-ins"};
     cli.require_subcommand(1);
+    cli.footer(
+        "Start with `vomark demo` (or `make demo`); `vomark VERB --help` gives each verb's options.\n"
+        "A SCENE is a JSON scene description or a .vms scene file. Exit status: 0 done, 1 bad input or a\n"
+        "failure the host reported, 2 a usage error. Ctrl-C during a recording acts as the Escape key; a "
+        "second\n"
+        "one ends vomark with status 130. The user guide: docs/guide.md.");
     app::CommonOptions common;
     auto addCommon = [&](CLI::App* verb) {
         verb->add_option("--plugins", common.plugins, "folder of *.dlm plug-in modules");
@@ -37,6 +44,8 @@ int main(int argc, char** argv) {
     CLI::Option* ticks = evalVerb->add_option("--tick", eval.ticks, "a tick time to evaluate at");
     evalVerb->add_option("--format", eval.format, "csv, json or summary (one line per evaluation)")
         ->check(CLI::IsMember({"csv", "json", "summary"}));
+    evalVerb->add_option("--png", eval.png,
+                         "also draw the mesh from above, coloured by weight, one panel per time");
 
     app::RecordOptions record;
     CLI::App* recordVerb = cli.add_subcommand("record", "record a node's modifier into its cache file");
@@ -51,9 +60,9 @@ int main(int argc, char** argv) {
     recordVerb->add_option("--escape-at-poll", common.escapeAtPoll,
                            "testing: the K-th poll of the Escape key (1 = first) answers pressed");
 
-    app::Verb more[] = {app::AddSaveVerb(cli, common, addCommon), app::AddAssetsVerb(cli, common, addCommon),
+    app::Verb more[] = {app::AddSaveVerb(cli, common, addCommon),  app::AddAssetsVerb(cli, common, addCommon),
                         app::AddPanelVerb(cli, common, addCommon), app::AddRunVerb(cli, common, addCommon),
-                        app::view::AddViewVerb(cli, common)};
+                        app::view::AddViewVerb(cli, common),       app::AddDemoVerb(cli, common, addCommon)};
 
     try {
         cli.parse(argc, argv);

@@ -1,5 +1,6 @@
 // vomark panel: a modifier's panel opened as the host opens it, buttons pressed in order, then
 // every control and the macro-recorder lines printed.
+#include <filesystem>
 #include <iostream>
 #include <memory>
 
@@ -7,12 +8,14 @@
 #include "host_queries.h"
 #include "panel_view.h"
 #include "scene_description.h"
+#include "scene_pictures.h"
 
 namespace app {
 namespace {
 
 struct PanelOptions {
     std::string scene, node, modifier, format = "text";
+    std::string png; // the panel drawn as it stands after the clicks
     std::vector<std::string> clicks;
 };
 
@@ -49,6 +52,13 @@ int ShowPanel(const PanelOptions& o, const CommonOptions& common, std::ostream& 
                 return 1;
             }
         controls = ReadPanelControls(panel->GetHWnd());
+        if (!o.png.empty()) {
+            std::string png,
+                error = PanelPng(panel->GetHWnd(),
+                                 std::filesystem::path(o.scene).filename().string() + ": the panel", png);
+            if (!error.empty()) throw std::runtime_error(o.png + ": " + error);
+            WriteFileAtomically(o.png, png);
+        }
     }
     std::vector<std::string> macro;
     for (size_t i = firstLine; i < vm::Record().macroLines.size(); ++i)
@@ -83,6 +93,7 @@ Verb AddPanelVerb(CLI::App& cli, const CommonOptions& common, const AddCommonOpt
     verb->add_option("--click", o->clicks,
                      "press a button: record, setcache, enable, disable or a control id");
     verb->add_option("--format", o->format, "text or json")->check(CLI::IsMember({"text", "json"}));
+    verb->add_option("--png", o->png, "also draw the panel as it stands after the clicks");
     return {verb, [o, &common] { return ShowPanel(*o, common, std::cout); }};
 }
 

@@ -6,6 +6,31 @@
 
 namespace app {
 
+const char* ControlKindName(const std::string& className, unsigned long style) {
+    if (className == "CustEdit") return "edit";
+    if (className == "SpinnerControl") return "spinner";
+    if (className == "CustButton") return "button";
+    if (className == "ComboBox") return "combo";
+    if (className == "Button") {
+        // the low bits of a button's style say which kind of button it is
+        switch (style & 0x0f) {
+        case 2:
+        case 3: return "check";
+        case 7: return "group";
+        default: return "button";
+        }
+    }
+    return "static";
+}
+
+const char* ControlAlignName(unsigned long style) {
+    switch (style & 0x03) {
+    case 1: return "center";
+    case 2: return "right";
+    default: return "left";
+    }
+}
+
 std::vector<PanelControl> ReadPanelControls(HWND window) {
     std::vector<PanelControl> controls;
     if (!window) return controls;
@@ -21,6 +46,7 @@ std::vector<PanelControl> ReadPanelControls(HWND window) {
         p.width = c->width;
         p.height = c->height;
         p.checked = c->checked != 0;
+        p.style = c->style;
         if (c->selection >= 0 && c->selection < static_cast<int>(c->items.size()))
             p.selectedItem = c->items[static_cast<size_t>(c->selection)];
         controls.push_back(std::move(p));

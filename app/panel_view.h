@@ -19,7 +19,14 @@ struct PanelControl {
     int x = 0, y = 0, width = 0, height = 0; // dialog units
     bool checked = false;                    // check boxes
     std::string selectedItem;                // drop-down lists; "" when nothing is selected
+    unsigned long style = 0;                 // the template's window style (group box, check box...)
 };
+
+// What a control is, from its window class and style: "edit", "spinner", "button", "combo",
+// "check", "group" or "static".
+const char* ControlKindName(const std::string& className, unsigned long style);
+// How a static control aligns its text, from its style: "left", "center" or "right".
+const char* ControlAlignName(unsigned long style);
 
 // The child controls of a panel window; empty for a null window.
 std::vector<PanelControl> ReadPanelControls(HWND window);

@@ -11,13 +11,15 @@
 #include <nlohmann/json.hpp>
 
 #include "host_queries.h"
+#include "progress.h"
 #include "runtime/function_publishing.h"
 #include "runtime/plugin_loader.h"
 #include "scene_description.h"
 #include "scene_files.h"
+#include "scene_pictures.h"
 
+#include <filesystem>
 #include <iostream>
-#include <unistd.h>
 
 namespace app {
 namespace {
@@ -63,6 +65,7 @@ int Evaluate(const EvalOptions& o, const CommonOptions& common, std::ostream& ou
     INode* node = PickNode(scene, o.node);
     if (o.times.empty()) throw std::invalid_argument("give at least one --frame or --tick");
     nlohmann::json all = nlohmann::json::array();
+    std::vector<pictures::MeshPanel> panels;
     if (o.format == "csv") out << kSelectionCsvHeader;
     if (o.format == "summary") out << "tick,selected,weight_sum,microseconds\n";
     for (const EvalTime& et : o.times) {
@@ -78,6 +81,14 @@ int Evaluate(const EvalOptions& o, const CommonOptions& common, std::ostream& ou
         auto started = std::chrono::steady_clock::now();
         Mesh& mesh = EvaluatedMesh(scene, node, t);
         std::chrono::duration<double, std::micro> took = std::chrono::steady_clock::now() - started;
+        if (!o.png.empty()) {
+            char caption[64];
+            std::snprintf(caption, sizeof caption, "frame %g (tick %d)", double(t) / scene.TicksPerFrame(),
+                          t);
+            // a mesh whose vertex count keys over time gets a shape of its own at each time
+            bool same = !panels.empty() && panels.back().shape->Vertices() == mesh.getNumVerts();
+            panels.push_back(SelectionOf(mesh, caption, same ? panels.back().shape : nullptr));
+        }
         if (o.format == "summary") {
             out << Summary(t, mesh, took.count()) << '\n';
         } else if (o.format == "csv") {
@@ -97,6 +108,17 @@ int Evaluate(const EvalOptions& o, const CommonOptions& common, std::ostream& ou
         }
     }
     if (o.format == "json") out << all.dump(2) << "\n";
+    if (!o.png.empty()) {
+        std::string png, error = pictures::MeshPng(panels, std::min<int>(int(panels.size()), 4), 300,
+                                                   std::filesystem::path(o.scene).filename().string() +
+                                                       ": node \"" + node->GetName() + "\" from above",
+                                                   png);
+        if (!error.empty()) throw std::runtime_error(o.png + ": " + error);
+        WriteFileAtomically(o.png, png);
+        out.flush();
+        std::cerr << "wrote " << o.png << ": " << panels.size()
+                  << (panels.size() == 1 ? " time\n" : " times\n");
+    }
     return 0;
 }
 
@@ -108,45 +130,6 @@ float FloatParam(Animatable* a, const char* name) {
     if (def) block->GetParamValue(def->id, 0, v, valid);
     return v;
 }
-
-namespace {
-// Progress of a recording from the times the host is asked to evaluate.
-class Progress {
-  public:
-    Progress(int tpf, float start, float end)
-        : tpf_(tpf), start_(start), end_(end), tty_(isatty(STDERR_FILENO)) {}
-    ~Progress() {
-        if (tty_ && shown_) std::cerr << "\n";
-    }
-    void Evaluated(TimeValue t) {
-        long frame = t / tpf_;
-        if (shown_ && frame == last_) return;
-        last_ = frame;
-        shown_ = true;
-        double span = std::fabs(double(end_) - start_);
-        double done = span > 0 ? std::fabs(double(frame) - start_) / span : 1.0;
-        if (done > 1) done = 1;
-        if (tty_) {
-            int width = 30, fill = static_cast<int>(done * width);
-            std::cerr << "\rrecording [" << std::string(static_cast<size_t>(fill), '#')
-                      << std::string(static_cast<size_t>(width - fill), ' ') << "] frame " << frame
-                      << std::flush;
-        } else if (std::labs(frame - static_cast<long>(start_)) %
-                       std::max(1L, static_cast<long>(span / 20)) ==
-                   0) {
-            // plain lines go to logs: about twenty of them for any range
-            std::cerr << "recording frame " << frame << "\n";
-        }
-    }
-
-  private:
-    int tpf_;
-    float start_, end_;
-    bool tty_;
-    bool shown_ = false;
-    long last_ = 0;
-};
-} // namespace
 
 int RecordCache(const RecordOptions& o, const CommonOptions& common) {
     if (!o.save.empty()) CheckTarget(o.save, o.force);

@@ -20,6 +20,7 @@ struct EvalTime {
 };
 struct EvalOptions {
     std::string scene, node, format = "csv";
+    std::string png; // a picture of the selection at every time, when given
     std::vector<double> frames;
     std::vector<int> ticks;
     std::vector<EvalTime> times; // in command-line order

@@ -8,30 +8,6 @@
 
 namespace app::view {
 namespace {
-const char* ControlKind(const HWND__& c) {
-    if (c.className == "CustEdit") return "edit";
-    if (c.className == "SpinnerControl") return "spinner";
-    if (c.className == "CustButton") return "button";
-    if (c.className == "ComboBox") return "combo";
-    if (c.className == "Button") {
-        switch (c.style & 0x0f) {
-        case 2:
-        case 3: return "check";
-        case 7: return "group";
-        default: return "button";
-        }
-    }
-    return "static";
-}
-
-const char* Align(DWORD style) {
-    switch (style & 0x03) {
-    case 1: return "center";
-    case 2: return "right";
-    default: return "left";
-    }
-}
-
 const char* TypeName(int type) {
     switch (type) {
     case TYPE_FLOAT: return "float";
@@ -57,8 +33,8 @@ nlohmann::json PanelJson(vm::Panel& panel) {
         const PanelControl& c = read[i];
         const HWND__& w = *window->children[i]; // the same controls, in template order
         nlohmann::json j = ControlJson(c);
-        j["kind"] = ControlKind(w);
-        j["align"] = Align(w.style);
+        j["kind"] = ControlKindName(c.className, c.style);
+        j["align"] = ControlAlignName(c.style);
         j["rect"] = {c.x, c.y, c.width, c.height};
         j["checked"] = c.checked;
         j["items"] = w.items;

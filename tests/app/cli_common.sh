@@ -10,3 +10,10 @@ check() { # name, then a command that must succeed
     if "$@" >"$work/out" 2>"$work/err"; then passed=$((passed + 1)); else
         failed=$((failed + 1)); echo "FAIL: $name"; sed 's/^/  /' "$work/out" "$work/err" | head -20; fi
 }
+exits_with() { # exit status, expected text on stderr, then the command
+    local status=$1 text=$2; shift 2
+    local out rc
+    out=$("$@" 2>&1 >/dev/null); rc=$?
+    [ "$rc" = "$status" ] || { echo "exit $rc, wanted $status: $out"; return 1; }
+    grep -qF -- "$text" <<<"$out" || { echo "stderr: $out"; return 1; }
+}

@@ -2,13 +2,6 @@
 # Scene files on the command line: record --save, save, assets, loading .vms in every verb, refusals.
 # usage: scene_file_tests.sh VOMARK PLUGIN_DIR DATA_DIR
 source "$(dirname "$0")/cli_common.sh" "$@"
-fails_with() { # exit status, expected text on stderr, then the command
-    local status=$1 text=$2; shift 2
-    local out rc
-    out=$("$@" 2>&1 >/dev/null); rc=$?
-    [ "$rc" = "$status" ] || { echo "exit $rc, wanted $status: $out"; return 1; }
-    grep -qF -- "$text" <<<"$out" || { echo "stderr: $out"; return 1; }
-}
 V() { "$vomark" "$@" --plugins "$plugins"; }
 times=(--tick 0 --tick 40 --tick 80 --tick 170 --tick 240 --tick 320 --tick 400)
 
@@ -18,14 +11,14 @@ V eval "$work/keys.json" "${times[@]}" >"$work/json.csv" 2>/dev/null
 check "a loaded scene plays back the weights it played before" bash -c "'$vomark' eval '$work/keys.vms' --plugins '$plugins' ${times[*]} | diff '$work/json.csv' -"
 check "loading and saving again gives the same bytes" bash -c "'$vomark' save '$work/keys.vms' '$work/again.vms' --plugins '$plugins' >/dev/null && cmp '$work/keys.vms' '$work/again.vms'"
 check "a JSON scene saves to the same bytes" bash -c "'$vomark' save '$work/keys.json' '$work/fromjson.vms' --plugins '$plugins' >/dev/null && cmp '$work/keys.vms' '$work/fromjson.vms'"
-check "save refuses to replace a file" fails_with 1 "$work/again.vms: exists already; give --force to replace it" V save "$work/keys.vms" "$work/again.vms"
+check "save refuses to replace a file" exits_with 1 "$work/again.vms: exists already; give --force to replace it" V save "$work/keys.vms" "$work/again.vms"
 check "save --force replaces it" V save "$work/keys.vms" "$work/again.vms" --force
-check "record --save refuses to replace a file before recording" fails_with 1 "exists already" V record "$work/keys.json" --save "$work/again.vms"
+check "record --save refuses to replace a file before recording" exits_with 1 "exists already" V record "$work/keys.json" --save "$work/again.vms"
 check "a failed save leaves no file" bash -c "! '$vomark' save '$work/keys.vms' '$work/no/dir/x.vms' --plugins '$plugins' 2>'$work/e' && grep -q 'cannot write' '$work/e' && test ! -e '$work/no'"
 head -c 100 "$work/keys.vms" >"$work/cut.vms"
-check "a truncated scene is refused with the place" fails_with 1 "vomark: $work/cut.vms: byte 8: chunk 0x0100 claims" V eval "$work/cut.vms" --frame 0
+check "a truncated scene is refused with the place" exits_with 1 "vomark: $work/cut.vms: byte 8: chunk 0x0100 claims" V eval "$work/cut.vms" --frame 0
 cp "$work/keys.json" "$work/foreign.vms"
-check "a foreign file is refused" fails_with 1 "foreign.vms: byte 0: not a scene file" V eval "$work/foreign.vms" --frame 0
+check "a foreign file is refused" exits_with 1 "foreign.vms: byte 0: not a scene file" V eval "$work/foreign.vms" --frame 0
 check "assets lists the existing cache file" bash -c "'$vomark' assets '$work/keys.vms' --plugins '$plugins' 2>/dev/null | diff <(echo '$work/keys.sel') - && test -z \"\$('$vomark' assets '$work/keys.vms' --missing --plugins '$plugins')\""
 mv "$work/keys.sel" "$work/moved.sel"
 check "assets --missing lists the missing one" bash -c "'$vomark' assets '$work/keys.vms' --missing --plugins '$plugins' 2>/dev/null | diff <(echo '$work/keys.sel') - && test -z \"\$('$vomark' assets '$work/keys.json' --plugins '$plugins' 2>/dev/null)\""
@@ -37,7 +30,7 @@ check "record runs from a scene file" bash -c "rm '$work/keys.sel' && '$vomark' 
 printf '%s\n' 'save "saved.vms"' '$.modifiers[#Tessarin].selectionType = 1' 'sliderTime = 1.5' 'eval' 'load saved.vms' 'sliderTime = 1.5' 'eval' >"$work/saveload.script"
 check "a script saves and loads the scene" bash -c "'$vomark' run '$work/keys.json' '$work/saveload.script' --plugins '$plugins' >'$work/sl.csv' && '$vomark' eval '$work/keys.json' --plugins '$plugins' --frame 1.5 | diff - <(sed -n '1p;5,7p' '$work/sl.csv') && ! diff -q <(sed -n '2,4p' '$work/sl.csv') <(sed -n '5,7p' '$work/sl.csv') >/dev/null && cmp '$work/saved.vms' '$work/keys.vms'"
 printf '%s\n' 'eval' 'load "cut.vms"' 'eval' >"$work/badload.script"
-check "a script stops at a damaged scene file" fails_with 1 "badload.script:2: $work/cut.vms: byte 8: chunk 0x0100 claims" V run "$work/keys.json" "$work/badload.script"
+check "a script stops at a damaged scene file" exits_with 1 "badload.script:2: $work/cut.vms: byte 8: chunk 0x0100 claims" V run "$work/keys.json" "$work/badload.script"
 check "save and assets have help" bash -c "'$vomark' save --help | grep -q -- --force && '$vomark' assets --help | grep -q -- --missing"
 
 echo "$passed passed, $failed failed"

@@ -1,38 +1,24 @@
 // plot: the heatmap of weight by vertex and sample, gathered into a grid no larger than the picture.
-#include "pictures/heatmap.h"
+#include "tools/tessarin/cache_heatmap.h"
 #include "tools/tessarin/tool.h"
 
 namespace tessarin {
 
 int Plot(const sel::Source& src, const std::string& name, const std::string& png, const PlotOptions& options,
          Context& ctx) {
-    sel::Layout layout;
-    sel::Status status = sel::ReadLayout(src, layout, false);
-    if (!status.ok) {
-        ctx.err << At(name, status.at, status.message) << "\n";
-        return 1;
+    std::string bytes;
+    CacheHeatmap map = DrawCacheHeatmap(src, name + ": weight by vertex and sample", options.width,
+                                        options.height, png.empty() ? nullptr : &bytes, ctx.stop);
+    if (map.stopped) {
+        ctx.err << name << ": stopped at sample " << map.stoppedAt << "; " << png << " was not written\n";
+        return kStopped;
     }
-    pictures::Box area = pictures::HeatmapArea(options.width, options.height);
-    pictures::HeatmapGrid grid(layout.samples, std::max(layout.largestCount, 1), int(area.w), int(area.h));
-    sel::SampleWalker walk(src, layout);
-    while (walk.Next()) {
-        size_t n;
-        int32_t first;
-        for (const sel::SampleRecord* recs = walk.Records(n, first); n > 0; recs = walk.Records(n, first))
-            for (size_t i = 0; i < n; ++i)
-                grid.Add(walk.Index(), first + int64_t(i), recs[i].weight);
-        if (ctx.stop()) {
-            ctx.err << name << ": stopped at sample " << walk.Index() << "; " << png << " was not written\n";
-            return kStopped;
-        }
-    }
-    if (walk.Failed()) {
-        ctx.err << At(name, walk.FailedAt(), "cannot be read here (did it change while read?)") << "\n";
+    if (map.failedAt >= 0) {
+        ctx.err << At(name, map.failedAt, map.error) << "\n";
         return 1;
     }
     if (png.empty()) return 0; // the fuzzers stop here
-    pictures::HeatmapLabels labels{name + ": weight by vertex and sample", layout.header.samplesPerFrame};
-    std::string bytes, error = pictures::HeatmapPng(grid, labels, options.width, options.height, bytes);
+    std::string error = map.error;
     OutputFile out;
     if (error.empty()) error = out.Open(png);
     if (error.empty() && !out.Write(bytes)) error = "cannot be written";
@@ -41,8 +27,9 @@ int Plot(const sel::Source& src, const std::string& name, const std::string& png
         ctx.err << png << ": " << error << "\n";
         return 1;
     }
-    ctx.out << "wrote " << png << " (" << options.width << " x " << options.height << "): " << layout.samples
-            << " samples of up to " << layout.largestCount << " vertices\n";
+    ctx.out << "wrote " << png << " (" << options.width << " x " << options.height
+            << "): " << map.layout.samples << " samples of up to " << map.layout.largestCount
+            << " vertices\n";
     return 0;
 }
 

@@ -1,0 +1,10 @@
+// vomark demo: the main job on a built-in scene, with pictures and a summary.
+#pragma once
+#include "editing_verbs.h"
+
+namespace app {
+
+// Takes `common` writable for --escape-at-poll, which the session reads when it starts.
+Verb AddDemoVerb(CLI::App& cli, CommonOptions& common, const AddCommonOptions& addCommon);
+
+} // namespace app

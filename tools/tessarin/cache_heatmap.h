@@ -1,0 +1,25 @@
+// The heatmap of a cache file, as `tessarin plot` draws it, for every program that shows one.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "cache/format/verify.h"
+
+namespace tessarin {
+
+struct CacheHeatmap {
+    std::string error;     // "" when read (and drawn)
+    int64_t failedAt = -1; // >= 0: the byte of the file where reading failed
+    bool stopped = false;  // `stop` answered true before sample `stoppedAt` was read
+    int64_t stoppedAt = 0;
+    sel::Layout layout;
+};
+
+// Reads every sample of `src` into a grid no larger than a picture of width x height and, when
+// `png` is not null, draws it there under `title`. A file that cannot be read answers the byte and
+// the reason and draws nothing.
+CacheHeatmap DrawCacheHeatmap(const sel::Source& src, const std::string& title, int width, int height,
+                              std::string* png, const std::function<bool()>& stop = {});
+
+} // namespace tessarin
