@@ -13,6 +13,7 @@ constexpr int kBlock = 64; // vertices per selection word
 // Stores the record (x, the time in `timeWord`) as one 8-byte word: a record is the weight's bits,
 // then the time, little-endian like the file.
 inline void Put(SampleRecord* r, float x, uint64_t timeWord) {
+    static_assert(std::endian::native == std::endian::little);
     static_assert(sizeof(SampleRecord) == 8 && offsetof(SampleRecord, time) == 4);
     uint64_t word = std::bit_cast<uint32_t>(x) | timeWord;
     std::memcpy(r, &word, sizeof word);
