@@ -19,6 +19,13 @@ inline void Put(SampleRecord* r, float x, uint64_t timeWord) {
     std::memcpy(r, &word, sizeof word);
 }
 
+// The record's weight, read as Put writes it, which lets the compiler vectorize the two together.
+inline float Weight(const SampleRecord* r) {
+    uint64_t word;
+    std::memcpy(&word, r, sizeof word);
+    return std::bit_cast<float>(static_cast<uint32_t>(word));
+}
+
 // Records of vertices [0, to): 1.0 when selected, else the channel weight (vertices from `present`
 // on have none: 0.0), kept at the record's earlier weight when that is greater. The selection is
 // read a word at a time: a branch-free loop (which the compiler vectorizes) stores every vertex of
@@ -45,12 +52,12 @@ void CaptureRange(const BitArray& selection, const float* ch, SampleRecord* reco
         }
         for (int j = 0; j < fromCh; ++j) {
             float x = ch[base + j];
-            if (kKeepLarger && x < r[j].weight) x = r[j].weight;
+            if (kKeepLarger && x < Weight(r + j)) x = Weight(r + j);
             Put(r + j, x, timeWord);
         }
         for (int j = fromCh; j < len; ++j) {
             float x = 0.0f;
-            if (kKeepLarger && x < r[j].weight) x = r[j].weight;
+            if (kKeepLarger && x < Weight(r + j)) x = Weight(r + j);
             Put(r + j, x, timeWord);
         }
         for (uint64_t b = bits; b; b &= b - 1) {
