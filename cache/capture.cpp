@@ -8,7 +8,7 @@
 #include "plugin/tessarin.h"
 
 namespace {
-constexpr int kBlock = 64; // vertices per selection word
+constexpr int kBlock = BitArray::kWordBits; // vertices per selection word
 
 // Stores the record (x, the time in `timeWord`) as one 8-byte word: a record is the weight's bits,
 // then the time, little-endian like the file.

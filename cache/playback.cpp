@@ -200,7 +200,7 @@ float CombineBy(int selectionType, double v, float w) {
     }
 }
 
-constexpr int kBlock = 64; // vertices per selection word
+constexpr int kBlock = BitArray::kWordBits; // vertices per selection word
 
 // Eight flags of 0 or 1, one a byte, as the low eight bits of a word (flag k is bit k).
 inline uint64_t PackFlags(const uint8_t* flags) {
@@ -214,7 +214,7 @@ inline uint64_t PackFlags(const uint8_t* flags) {
 // as a bit (exactly 1.0) or a weight. The selection is read a word at a time: a block's incoming
 // weights are gathered, its set bits make them 1.0, a branch-free loop (which the compiler
 // vectorizes) stores the weights and notes the results of exactly 1.0, and only the bits that
-// change are written.
+// change are written. The selection holds at least `to` bits.
 template <int kType, class Played> void Pass(BitArray& sel, float* ch, int from, int to, Played played) {
     const uint64_t* words = sel.Words();
     float w[kBlock];
