@@ -1,24 +1,70 @@
 // Capture while recording: the incoming weights of the requested evaluation go to the cache file.
 #include <algorithm>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 #include "plugin/tessarin.h"
 
 namespace {
+constexpr int kBlock = BitArray::kWordBits; // vertices per selection word
+
+// Stores the record (x, the time in `timeWord`) as one 8-byte word: a record is the weight's bits,
+// then the time, little-endian like the file.
+inline void Put(SampleRecord* r, float x, uint64_t timeWord) {
+    static_assert(std::endian::native == std::endian::little);
+    static_assert(sizeof(SampleRecord) == 8 && offsetof(SampleRecord, time) == 4);
+    uint64_t word = std::bit_cast<uint32_t>(x) | timeWord;
+    std::memcpy(r, &word, sizeof word);
+}
+
+// The record's weight, read as Put writes it, which lets the compiler vectorize the two together.
+inline float Weight(const SampleRecord* r) {
+    uint64_t word;
+    std::memcpy(&word, r, sizeof word);
+    return std::bit_cast<float>(static_cast<uint32_t>(word));
+}
+
 // Records of vertices [0, to): 1.0 when selected, else the channel weight (vertices from `present`
-// on have none: 0.0), kept at the record's earlier weight when that is greater.
+// on have none: 0.0), kept at the record's earlier weight when that is greater. The selection is
+// read a word at a time: a branch-free loop (which the compiler vectorizes) stores every vertex of
+// a block as unselected, then the block's set bits overwrite their records.
 template <bool kKeepLarger>
 void CaptureRange(const BitArray& selection, const float* ch, SampleRecord* records, TimeValue t, int present,
                   int to) {
-    auto store = [&](int i, float v) {
-        if (kKeepLarger && v < records[i].weight) v = records[i].weight;
-        records[i] = SampleRecord{v, t};
-    };
-    for (int i = 0; i < present; ++i) {
-        float c = ch[i];
-        store(i, selection[i] ? 1.0f : c);
+    const uint64_t* words = selection.Words();
+    int wordCount = selection.WordCount();
+    const uint64_t timeWord = uint64_t{static_cast<uint32_t>(t)} << 32;
+    float selected[kBlock]; // kKeepLarger: what a selected vertex records
+    for (int base = 0; base < to; base += kBlock) {
+        int len = std::min(kBlock, to - base);
+        int fromCh = std::clamp(present - base, 0, len);
+        // a word past the selection's end reads as no bits; bits past `to` have no record
+        uint64_t bits = base / kBlock < wordCount ? words[base / kBlock] : 0;
+        if (len < kBlock) bits &= (uint64_t{1} << len) - 1;
+        SampleRecord* r = records + base;
+        if constexpr (kKeepLarger) {
+            for (uint64_t b = bits; b; b &= b - 1) {
+                int j = std::countr_zero(b);
+                selected[j] = 1.0f < r[j].weight ? r[j].weight : 1.0f;
+            }
+        }
+        for (int j = 0; j < fromCh; ++j) {
+            float x = ch[base + j];
+            if (kKeepLarger && x < Weight(r + j)) x = Weight(r + j);
+            Put(r + j, x, timeWord);
+        }
+        for (int j = fromCh; j < len; ++j) {
+            float x = 0.0f;
+            if (kKeepLarger && x < Weight(r + j)) x = Weight(r + j);
+            Put(r + j, x, timeWord);
+        }
+        for (uint64_t b = bits; b; b &= b - 1) {
+            int j = std::countr_zero(b);
+            Put(r + j, kKeepLarger ? selected[j] : 1.0f, timeWord);
+        }
     }
-    for (int i = std::max(present, 0); i < to; ++i)
-        store(i, selection[i] ? 1.0f : 0.0f);
 }
 } // namespace
 
@@ -30,7 +76,7 @@ void Tessarin::CaptureWeights(TimeValue t, TriObject* object) {
         Interval valid = FOREVER();
         pblock->GetParamValue(pb_accumulate, t, accumulate, valid);
         Mesh& mesh = object->GetMesh();
-        BitArray selection = mesh.vertSel;
+        const BitArray& selection = mesh.vertSel;
         const float* ch = mesh.vDataSupport(0) ? mesh.vertexFloat(0) : nullptr;
         // 4. a new point count restarts the comparison
         bool compare = true;
@@ -49,6 +95,8 @@ void Tessarin::CaptureWeights(TimeValue t, TriObject* object) {
             CaptureRange<true>(selection, ch, records, t, present, n);
         else
             CaptureRange<false>(selection, ch, records, t, present, n);
+        // one write of the whole sample: writing it in cache-sized chunks as they are made measured
+        // slower
         if (writeNow && n > 0 &&
             std::fwrite(records, sizeof(SampleRecord), static_cast<size_t>(n), cacheFile) != size_t(n))
             writeFailed = 1;

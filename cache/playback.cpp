@@ -1,6 +1,8 @@
 // Evaluation: the instancing check, playback of the two samples around t, and the end steps.
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "plugin/tessarin.h"
@@ -198,19 +200,50 @@ float CombineBy(int selectionType, double v, float w) {
     }
 }
 
+constexpr int kBlock = BitArray::kWordBits; // vertices per selection word
+
+// Eight flags of 0 or 1, one a byte, as the low eight bits of a word (flag k is bit k).
+inline uint64_t PackFlags(const uint8_t* flags) {
+    static_assert(std::endian::native == std::endian::little);
+    uint64_t x;
+    std::memcpy(&x, flags, sizeof x);
+    return (x * 0x0102040810204080ull) >> 56;
+}
+
 // Vertices [from, to): incoming weight w, played value played(i, w), combined by kType and stored
-// as a bit (exactly 1.0) or a weight.
+// as a bit (exactly 1.0) or a weight. The selection is read a word at a time: a block's incoming
+// weights are gathered, its set bits make them 1.0, a branch-free loop (which the compiler
+// vectorizes) stores the weights and notes the results of exactly 1.0, and only the bits that
+// change are written. The selection holds at least `to` bits.
 template <int kType, class Played> void Pass(BitArray& sel, float* ch, int from, int to, Played played) {
-    for (int i = from; i < to; ++i) {
-        float stored = ch[i];
-        bool selected = sel[i] != 0;
-        float w = selected ? 1.0f : stored;
-        float r = Combine<kType>(played(i, w), w);
-        // an exact 1.0 is a set bit and keeps the stored weight; the bit is written only when it
-        // changes, which keeps the branch predictable
-        bool one = r == 1.0f;
-        if (one != selected) sel.Set(i, one);
-        ch[i] = one ? stored : r;
+    const uint64_t* words = sel.Words();
+    float w[kBlock];
+    alignas(8) uint8_t one[kBlock];
+    for (int base = from - from % kBlock; base < to; base += kBlock) {
+        int lo = std::max(from, base) - base, hi = std::min(to - base, kBlock);
+        uint64_t range = (hi == kBlock ? ~uint64_t{0} : (uint64_t{1} << hi) - 1) & ~((uint64_t{1} << lo) - 1);
+        uint64_t in = words[base / kBlock] & range;
+        float* c = ch + base;
+        for (int j = lo; j < hi; ++j)
+            w[j] = c[j];
+        for (uint64_t b = in; b; b &= b - 1)
+            w[std::countr_zero(b)] = 1.0f;
+        for (int j = lo; j < hi; ++j) {
+            float r = Combine<kType>(played(base + j, w[j]), w[j]);
+            // an exact 1.0 is a set bit and keeps the stored weight
+            bool isOne = r == 1.0f;
+            one[j] = isOne;
+            c[j] = isOne ? c[j] : r;
+        }
+        std::memset(one, 0, static_cast<size_t>(lo));
+        std::memset(one + hi, 0, static_cast<size_t>(kBlock - hi));
+        uint64_t out = 0;
+        for (int k = 0; k < kBlock / 8; ++k)
+            out |= PackFlags(one + 8 * k) << (8 * k);
+        for (uint64_t changed = out ^ in; changed; changed &= changed - 1) {
+            int j = std::countr_zero(changed);
+            sel.Set(base + j, int(out >> j & 1));
+        }
     }
 }
 

@@ -1,4 +1,5 @@
 // Playback: bracketing samples and fractions, blending, combining, status messages.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -239,6 +240,56 @@ TEST_F(Playback, RelativeWithZeroStrengthOrAtTheFirstSampleKeepsTheIncomingWeigh
     EXPECT_EQ(m.vertSel[1], 1) << "a weight of exactly 1.0 becomes a set bit";
     mod->pblock->SetParamValue(pb_strength, 0, 0.0f);
     EXPECT_FLOAT_EQ(Weight(Evaluate(node, 80), 0), 0.5f);
+}
+
+// Playback reads the selection a word at a time and writes only the bits that change. Against the
+// per-vertex rule (BlendVertexWeight, then the combination): meshes and sample counts around the
+// 64-bit word edges, so that the blended vertices end inside a word, bits set on the edges, exact
+// 1.0s among the samples and the incoming weights, every combination, relative offset on and off.
+TEST_F(Playback, WordsPlayWhatTheVertexRuleGives) {
+    for (int n : {63, 64, 65, 130})
+        for (int count : {1, 63, 64, 66, 129}) {
+            std::vector<std::vector<float>> samples;
+            for (int k = 0; k < 3; ++k) {
+                samples.emplace_back();
+                int c = k == 2 ? count + 1 : count; // samples 1 and 2 differ in count
+                for (int i = 0; i < c; ++i)
+                    samples.back().push_back((i + k) % 5 == 0 ? 1.0f : 0.125f * float((i * 3 + k) % 9));
+            }
+            std::vector<int> selected;
+            std::vector<float> incoming;
+            for (int i : {0, 1, 62, 63, 64, 65, 127, 128, n - 1})
+                if (i < n) selected.push_back(i);
+            for (int i = 0; i < n; ++i)
+                incoming.push_back(i % 7 == 0 ? 1.0f : 0.1f * float(i % 10));
+            for (int type = 0; type < 4; ++type)
+                for (int relative = 0; relative < 2; ++relative) {
+                    Setup(samples, 1, incoming, selected);
+                    mod->pblock->SetParamValue(pb_selection_type, 0, type);
+                    mod->pblock->SetParamValue(pb_relative_offset, 0, relative);
+                    mod->pblock->SetParamValue(pb_strength, 0, 0.75f);
+                    for (TimeValue t : {0, 40, 200, 160, 280}) {
+                        Mesh& m = Evaluate(node, t);
+                        for (int i = 0; i < n; ++i) {
+                            bool in = std::find(selected.begin(), selected.end(), i) != selected.end();
+                            float w = in ? 1.0f : incoming[static_cast<size_t>(i)];
+                            double v = mod->BlendVertexWeight(i, w);
+                            float r = type == 0   ? float(v)
+                                      : type == 1 ? float(v + w)
+                                      : type == 2 ? float(w - v)
+                                                  : w;
+                            float stored = r == 1.0f ? incoming[static_cast<size_t>(i)] : r;
+                            std::string where = "n " + std::to_string(n) + " count " + std::to_string(count) +
+                                                " type " + std::to_string(type) + " relative " +
+                                                std::to_string(relative) + " t " + std::to_string(t) +
+                                                " vertex " + std::to_string(i);
+                            ASSERT_EQ(m.vertSel[i], r == 1.0f ? 1 : 0) << where;
+                            ASSERT_EQ(std::memcmp(&stored, m.vertexFloat(0) + i, 4), 0)
+                                << where << ": " << m.vertexFloat(0)[i] << " against " << stored;
+                        }
+                    }
+                }
+        }
 }
 
 TEST_F(Playback, VerticesBeyondTheRecordsUseTheIncomingWeight) {

@@ -1,5 +1,6 @@
 // Capture and the recorder: the bytes written, the evaluation schedule, Escape, failures.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <functional>
 
@@ -303,5 +304,61 @@ TEST_F(Recording, CaptureOnlyAtTheRequestedTime) {
     std::string bytes = ReadBytes(Path("cap.sel"));
     ASSERT_EQ(bytes.size(), 8u);
     EXPECT_EQ(Words(bytes)[1], 9) << "the time word is the capture's time";
+}
+// The capture reads the selection a word at a time. Against the bit-by-bit rule: sizes around the
+// 64-bit word edges, bits on the edges, selections shorter and longer than the point count, the
+// channel present or absent (NaN weights among its values), accumulation on and off over two
+// captures.
+TEST_F(Recording, CaptureGivesTheBitByBitRecordsAtWordEdges) {
+    for (int n : {1, 63, 64, 65, 127, 128, 200})
+        for (int selExtra : {0, -1, 70})
+            for (int withChannel = 0; withChannel < 2; ++withChannel)
+                for (int accumulate = 0; accumulate < 2; ++accumulate) {
+                    std::string where = "n " + std::to_string(n) + " selection " +
+                                        std::to_string(n + selExtra) + " channel " +
+                                        std::to_string(withChannel) + " accumulate " +
+                                        std::to_string(accumulate);
+                    ScriptedTessarin* m = NewTessarin();
+                    m->pblock->SetParamValue(pb_accumulate, 0, accumulate);
+                    TriObject tri;
+                    Mesh& mesh = tri.mesh;
+                    mesh.setNumVerts(n);
+                    ObjectState state;
+                    state.obj = &tri;
+                    ModContext context;
+                    m->cacheFile = std::fopen(Path("edges.sel").c_str(), "wb");
+                    m->recording = 1;
+                    m->writeNow = 1;
+                    std::vector<float> previous(static_cast<size_t>(n), -1.0f);
+                    std::vector<SampleRecord> expected;
+                    for (int capture = 0; capture < 2; ++capture) {
+                        if (withChannel) mesh.setVDataSupport(0, TRUE);
+                        float* ch = withChannel ? mesh.vertexFloat(0) : nullptr;
+                        mesh.vertSel.SetSize(n + selExtra);
+                        mesh.vertSel.ClearAll();
+                        for (int i : {0, 62, 63, 64, 65, 127, 128, n - 1, n, n + 5})
+                            if ((i + capture) % 2 == 0 || i >= n - 1) mesh.vertSel.Set(i);
+                        for (int i = 0; ch && i < n; ++i)
+                            ch[i] = (i + capture) % 13 == 5 ? std::nanf("")
+                                                            : float((i * 5 + capture * 3) % 7) / 8.0f;
+                        TimeValue t = 100 + capture;
+                        m->recordTime = t;
+                        m->EvaluateMesh(t, context, &state, nullptr);
+                        for (int i = 0; i < n; ++i) {
+                            float v = mesh.vertSel[i] ? 1.0f : ch ? ch[i] : 0.0f;
+                            if (accumulate && capture > 0 && v < previous[static_cast<size_t>(i)])
+                                v = previous[static_cast<size_t>(i)];
+                            previous[static_cast<size_t>(i)] = v;
+                            expected.push_back({v, t});
+                        }
+                    }
+                    std::fclose(m->cacheFile);
+                    m->cacheFile = nullptr;
+                    m->recording = 0;
+                    std::string bytes = ReadBytes(Path("edges.sel"));
+                    ASSERT_EQ(bytes.size(), expected.size() * sizeof(SampleRecord)) << where;
+                    EXPECT_EQ(std::memcmp(bytes.data(), expected.data(), bytes.size()), 0) << where;
+                    m->DeleteThis();
+                }
 }
 } // namespace

@@ -121,6 +121,11 @@ class BitArray {
     void ClearAll();
     void SetAll();
     int NumberSet() const;
+    // Word-level reads for whole-array passes: bit i is bit i % 64 of word i / 64; the bits past the
+    // size are clear.
+    static constexpr int kWordBits = 64;
+    const uint64_t* Words() const { return words_.data(); }
+    int WordCount() const { return static_cast<int>(words_.size()); }
 
   private:
     // one unsigned comparison covers negative indexes too
