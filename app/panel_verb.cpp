@@ -2,6 +2,7 @@
 // every control and the macro-recorder lines printed.
 #include <iostream>
 #include <memory>
+#include <stdexcept>
 
 #include "editing_verbs.h"
 #include "host_queries.h"
@@ -19,7 +20,8 @@ struct PanelOptions {
 Modifier* PanelModifier(BuiltScene& built, INode* node, const PanelOptions& o) {
     if (!o.modifier.empty()) {
         auto it = built.modifiersById.find(o.modifier);
-        if (it == built.modifiersById.end()) throw SceneError("no modifier with id \"" + o.modifier + "\"");
+        if (it == built.modifiersById.end())
+            throw std::invalid_argument("no modifier with id \"" + o.modifier + "\"");
         return it->second;
     }
     Modifier* mod = FindModifierNamed(node, "Tessarin");
