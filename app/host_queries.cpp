@@ -4,6 +4,7 @@
 #include <strings.h>
 
 #include <cstdio>
+#include <stdexcept>
 
 #include "runtime/host_record.h"
 #include "runtime/plugin_loader.h"
@@ -16,12 +17,12 @@ const char* const kSelectionCsvHeader = "tick,vertex,selected,weight\n";
 INode* PickNode(vm::Scene& scene, const std::string& name) {
     if (name.empty()) {
         if (scene.Nodes().size() != 1)
-            throw SceneError("the scene has " + std::to_string(scene.Nodes().size()) +
-                             " nodes: name one with --node");
+            throw std::invalid_argument("the scene has " + std::to_string(scene.Nodes().size()) +
+                                        " nodes: name one with --node");
         return scene.Nodes().front();
     }
     INode* node = scene.FindNode(name);
-    if (!node) throw SceneError("no node named \"" + name + "\"");
+    if (!node) throw std::invalid_argument("no node named \"" + name + "\"");
     return node;
 }
 

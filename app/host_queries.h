@@ -8,7 +8,8 @@
 
 namespace app {
 
-// The node named `name`; with an empty name the scene's only node. Throws SceneError otherwise.
+// The node named `name`; with an empty name the scene's only node. Throws std::invalid_argument
+// otherwise, a mistake of the command line rather than of the scene.
 INode* PickNode(vm::Scene& scene, const std::string& name);
 
 // The class descriptor of a plug-in modifier; null for the host's own modifiers.

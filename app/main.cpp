@@ -67,7 +67,10 @@ int main(int argc, char** argv) {
     try {
         cli.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        return cli.exit(e);
+        if (e.get_exit_code() == 0) return cli.exit(e); // --help
+        // a usage error: one line and status 2, whatever code the parser gives the kind of mistake
+        std::cerr << "vomark: " << e.what() << " (vomark --help lists the verbs)\n";
+        return 2;
     }
 
     try {
@@ -87,15 +90,14 @@ int main(int argc, char** argv) {
         if (recordVerb->parsed()) return app::RecordCache(record, common);
         for (app::Verb& verb : more)
             if (verb.command->parsed()) return verb.run();
-    } catch (const vm::SceneFileError& e) {
-        std::cerr << "vomark: " << e.what() << "\n";
-        return 1;
-    } catch (const app::SceneError& e) {
+    } catch (const std::invalid_argument& e) {
+        // the command line asked for something wrong: an option's value, a node or id the scene lacks
         std::cerr << "vomark: " << e.what() << "\n";
         return 2;
     } catch (const std::exception& e) {
+        // bad input: a scene description, scene file or script that is missing, unreadable or malformed
         std::cerr << "vomark: " << e.what() << "\n";
-        return 2;
+        return 1;
     }
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <stdexcept>
 
 #include "editing_verbs.h"
 #include "host_queries.h"
@@ -22,7 +23,8 @@ struct PanelOptions {
 Modifier* PanelModifier(BuiltScene& built, INode* node, const PanelOptions& o) {
     if (!o.modifier.empty()) {
         auto it = built.modifiersById.find(o.modifier);
-        if (it == built.modifiersById.end()) throw SceneError("no modifier with id \"" + o.modifier + "\"");
+        if (it == built.modifiersById.end())
+            throw std::invalid_argument("no modifier with id \"" + o.modifier + "\"");
         return it->second;
     }
     Modifier* mod = FindModifierNamed(node, "Tessarin");

@@ -18,7 +18,7 @@ struct RunOptions {
 
 int RunScript(const RunOptions& o, const CommonOptions& common) {
     std::ifstream in(o.script, std::ios::binary);
-    if (!in) throw std::invalid_argument("cannot read script " + o.script);
+    if (!in) throw std::runtime_error("cannot read script " + o.script);
     std::stringstream text;
     text << in.rdbuf();
     BuiltScene built = LoadScene(o.scene, common.quiet);

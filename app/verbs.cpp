@@ -139,7 +139,8 @@ int RecordCache(const RecordOptions& o, const CommonOptions& common) {
     Modifier* mod = nullptr;
     if (!o.modifier.empty()) {
         auto it = built.modifiersById.find(o.modifier);
-        if (it == built.modifiersById.end()) throw SceneError("no modifier with id \"" + o.modifier + "\"");
+        if (it == built.modifiersById.end())
+            throw std::invalid_argument("no modifier with id \"" + o.modifier + "\"");
         mod = it->second;
     } else {
         mod = FindScriptedModifier(node, "record");
@@ -149,7 +150,11 @@ int RecordCache(const RecordOptions& o, const CommonOptions& common) {
     for (const auto& set : o.sets) {
         size_t eq = set.find('=');
         if (eq == std::string::npos) throw std::invalid_argument("--set " + set + ": expected PARAM=VALUE");
-        SetParameterFromText(mod, set.substr(0, eq), set.substr(eq + 1));
+        try {
+            SetParameterFromText(mod, set.substr(0, eq), set.substr(eq + 1));
+        } catch (const SceneError& e) {
+            throw std::invalid_argument(std::string("--set ") + e.what());
+        }
     }
     ClassDesc2* cd = ClassOf(mod);
     Progress progress(scene.TicksPerFrame(), FloatParam(mod, "start_time"), FloatParam(mod, "end_time"));

@@ -21,15 +21,23 @@ inline void AttachModule() {
     vm::Classes().Add(module::ClassDescriptor());
 }
 
-// A scratch folder of this process (made once) where the target's files stay.
+// A scratch folder of this process (made once) where the target's files stay; removed at exit, so
+// that replays under ctest leave nothing behind.
 inline const std::string& Folder(const char* target) {
-    static const std::string dir = [target] {
+    struct Scratch {
+        std::string dir;
+        ~Scratch() {
+            std::error_code ec;
+            std::filesystem::remove_all(dir, ec);
+        }
+    };
+    static const Scratch scratch{[target] {
         auto d =
             std::filesystem::temp_directory_path() / (std::string(target) + "-" + std::to_string(::getpid()));
         std::filesystem::create_directories(d);
         return d.string();
-    }();
-    return dir;
+    }()};
+    return scratch.dir;
 }
 
 } // namespace fuzz_support

@@ -63,7 +63,7 @@ check "a modifier that does not exist" bad_line '$.modifiers[#Bend].Record' 'nod
 check "trailing text" bad_line 'eval now' 'unexpected "now" at the end of the line'
 check "a frame out of range" bad_line 'sliderTime = 1e30' 'frame 1e30 is out of range'
 check "control bytes stay on one line" bad_line "$(printf 'x\001y')" 'unknown command "x"'
-check "a script that cannot be read" bash -c 'V run "$work/scene.json" "$work/none.script"; [ $? = 2 ]'
+check "a script that cannot be read" bash -c 'V run "$work/scene.json" "$work/none.script"; [ $? = 1 ]'
 
 check "names resolve without case, as recorded" bash -c 'printf "%s\n" "\$.modifiers[#tessarin].disablemods" "SELECT Tri" EVAL >"$work/case.script" && V run "$work/keys.json" "$work/case.script" | grep -qx "0,0,0,0.200000003"'
 

@@ -1,18 +1,18 @@
 #!/usr/bin/env bash
-# Malformed scene descriptions, from the command line: each ends with status 1 or 2 and one line on
-# stderr, never a signal, a sanitizer report, a hang or an allocation the input does not justify.
+# Malformed scene descriptions, from the command line: each ends with status 1 (bad input; 2 is kept
+# for a wrong command line) and one line on stderr, never a signal, a sanitizer report, a hang or an allocation the input does not justify.
 # usage: malformed_scene_tests.sh VOMARK PLUGIN_DIR DATA_DIR
 source "$(dirname "$0")/cli_common.sh" "$@"
 # an allocation past 256 MiB is a sanitizer report, so it fails the one-line check
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}max_allocation_size_mb=256:allocator_may_return_null=0"
 
-refused() { # name, scene file; extra arguments go to vomark eval
-    local file=$1; shift
+refused() { # exit status, scene file; extra arguments go to vomark eval
+    local want=$1 file=$2; shift 2
     local rc lines
     timeout 60 "$vomark" eval "$file" --plugins "$plugins" --frame 0 "$@" >/dev/null 2>"$work/err"
     rc=$?
     lines=$(wc -l <"$work/err")
-    if [ $rc != 1 ] && [ $rc != 2 ]; then echo "exit $rc"; cat "$work/err"; return 1; fi
+    if [ $rc != "$want" ]; then echo "exit $rc, wanted $want"; cat "$work/err"; return 1; fi
     if [ "$lines" != 1 ]; then echo "$lines lines on stderr"; head -5 "$work/err"; return 1; fi
     if grep -qE 'Sanitizer|runtime error' "$work/err"; then cat "$work/err"; return 1; fi
 }
@@ -74,19 +74,19 @@ cases=(
 for entry in "${cases[@]}"; do
     name=${entry%%|*}
     printf '%b' "${entry#*|}" >"$work/scene.json"
-    check "$name" refused "$work/scene.json"
+    check "$name" refused 1 "$work/scene.json"
 done
 
 # nesting and size that only a generator writes
 python3 -c 'print("[" * 200000 + "]" * 200000)' >"$work/deep.json"
-check "200000 nested lists" refused "$work/deep.json"
+check "200000 nested lists" refused 1 "$work/deep.json"
 python3 -c 'print("{\"nodes\": " + "[" * 200000)' >"$work/deep_cut.json"
-check "200000 open lists" refused "$work/deep_cut.json"
+check "200000 open lists" refused 1 "$work/deep_cut.json"
 python3 -c 'print("{\"a\":" * 100000 + "1" + "}" * 100000)' >"$work/deep_objects.json"
-check "100000 nested objects" refused "$work/deep_objects.json"
-check "a scene that is a device" refused /dev/zero
-check "a scene that is a folder" refused "$work"
-check "a frame past the tick range" refused "$data/keys.json" --frame 1e300
+check "100000 nested objects" refused 1 "$work/deep_objects.json"
+check "a scene that is a device" refused 1 /dev/zero
+check "a scene that is a folder" refused 1 "$work"
+check "a frame past the tick range" refused 2 "$data/keys.json" --frame 1e300
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
