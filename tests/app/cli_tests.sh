@@ -2,39 +2,32 @@
 # Runs the vomark command as people do and checks what it prints and writes.
 # usage: cli_tests.sh VOMARK PLUGIN_DIR DATA_DIR
 source "$(dirname "$0")/cli_common.sh" "$@"
-fails_with() { # exit status, expected text on stderr, then the command
-    local status=$1 text=$2; shift 2
-    local out rc
-    out=$("$@" 2>&1 >/dev/null); rc=$?
-    [ "$rc" = "$status" ] || { echo "exit $rc, wanted $status: $out"; return 1; }
-    grep -qF -- "$text" <<<"$out" || { echo "stderr: $out"; return 1; }
-}
 
 sed "s#OUT/#$work/#" "$data/keys.json" >"$work/keys.json"
 V() { "$vomark" "$@" --plugins "$plugins"; }
 
 check "plugins lists the module" bash -c "$(declare -f V); vomark='$vomark' plugins='$plugins'; V plugins | grep -q 'Disk Cache Modifier (Quorrel)' && V plugins | grep -q 'class id: (0x21d07ae1, 0x48d30bff)' && V plugins | grep -q 'super-class id: 0x00000810'"
 check "eval prints the keyed selection" bash -c "'$vomark' eval '$work/keys.json' --plugins '$plugins' --tick -5 --frame 0 --tick=200 2>&1 | diff - '$data/keys_eval.csv'"
-check "eval refuses an unknown node" fails_with 2 'no node named "Nope"' V eval "$work/keys.json" --node Nope --frame 0
-check "eval refuses an unknown class" fails_with 1 'unknown modifier class "Tessarin"' "$vomark" eval "$work/keys.json" --plugins /nonexistent --frame 0 --format csv
-check "eval refuses a bad option" fails_with 2 '--bogus' V eval "$work/keys.json" --bogus
+check "eval refuses an unknown node" exits_with 2 'no node named "Nope"' V eval "$work/keys.json" --node Nope --frame 0
+check "eval refuses an unknown class" exits_with 1 'unknown modifier class "Tessarin"' "$vomark" eval "$work/keys.json" --plugins /nonexistent --frame 0 --format csv
+check "eval refuses a bad option" exits_with 2 '--bogus' V eval "$work/keys.json" --bogus
 check "a usage error is one line" bash -c "'$vomark' eval '$work/keys.json' --bogus 2>&1 >/dev/null | wc -l | grep -qx 1"
-check "eval refuses a scene it cannot read" fails_with 1 'cannot read scene' V eval "$work/none.json" --frame 0
+check "eval refuses a scene it cannot read" exits_with 1 'cannot read scene' V eval "$work/none.json" --frame 0
 echo '{"nodes": [{"name": "A", "mesh": {"vertices": [[0, 0, 0]]}, "modifiers": [{"class": "SelectKeys", "keys": [{"frame": 0, "selected": "all"}]}]}]}' >"$work/badtype.json"
 echo '{"nodes": [], "tickPerFrame": 160}' >"$work/badkey.json"
-check "a wrong type names the key" fails_with 1 'nodes[0].modifiers[0].keys[0].selected: must be a list of vertex ids' V eval "$work/badtype.json" --frame 0
-check "an unknown key names the key" fails_with 1 'scene.tickPerFrame: unknown key' V eval "$work/badkey.json" --frame 0
+check "a wrong type names the key" exits_with 1 'nodes[0].modifiers[0].keys[0].selected: must be a list of vertex ids' V eval "$work/badtype.json" --frame 0
+check "an unknown key names the key" exits_with 1 'scene.tickPerFrame: unknown key' V eval "$work/badkey.json" --frame 0
 check "json output holds selection level and display flags" bash -c "'$vomark' eval '$work/keys.json' --plugins '$plugins' --frame 0 --format json | grep -q '\"displayFlags\": 1025'"
 check "summary gives one line per evaluation" bash -c "'$vomark' eval '$work/keys.json' --plugins '$plugins' --tick -5 --frame 0 --format summary | sed -E 's/,[0-9]+[.][0-9]\$/,T/' | diff - <(printf 'tick,selected,weight_sum,microseconds\\n-5,0,0,T\\n0,1,1.7,T\\n')"
 check "record writes the 180-byte file" bash -c "'$vomark' record '$work/keys.json' --plugins '$plugins' 2>/dev/null && test \$(stat -c %s '$work/keys.sel') = 180 && xxd -p -l 12 '$work/keys.sel' | grep -qx '9cffffff0200000006000000'"
 check "playback of the recording" bash -c "'$vomark' eval '$work/keys.json' --plugins '$plugins' --tick 80 --tick 240 --format csv | grep -qx '80,0,0,0.300000012' && '$vomark' eval '$work/keys.json' --plugins '$plugins' --tick 240 | grep -qx '240,1,0,0.800000012'"
 check "escape keeps the frames recorded so far" bash -c "'$vomark' record '$work/keys.json' --plugins '$plugins' --escape-at-poll 2 2>/dev/null && test \$(stat -c %s '$work/keys.sel') = $((12 + 4 * 3 * 8 + 4 * 4)) && xxd -p -s 8 -l 4 '$work/keys.sel' | grep -qx 04000000"
-check "record refuses a --set value that does not fit" fails_with 2 '--set samples: "two" is not a value' V record "$work/keys.json" --set samples=two
-check "record refuses a --modifier the scene lacks" fails_with 2 'no modifier with id "m9"' V record "$work/keys.json" --modifier m9
-check "record reports an unwritable target" fails_with 1 'Error writing file.' V record "$work/keys.json" --set cache_file="$work/no/such/dir/x.sel"
+check "record refuses a --set value that does not fit" exits_with 2 '--set samples: "two" is not a value' V record "$work/keys.json" --set samples=two
+check "record refuses a --modifier the scene lacks" exits_with 2 'no modifier with id "m9"' V record "$work/keys.json" --modifier m9
+check "record reports an unwritable target" exits_with 1 'Error writing file.' V record "$work/keys.json" --set cache_file="$work/no/such/dir/x.sel"
 check "record asks for a file name when none is set" bash -c "'$vomark' record '$work/keys.json' --plugins '$plugins' --set cache_file= --answer save='$work/asked' 2>/dev/null && test -s '$work/asked.sel'"
-check "view refuses a scene it cannot read" fails_with 1 'cannot read scene' V view "$work/none.json" --port 0
-check "view refuses a port outside 0 to 65535" fails_with 2 '--port' V view "$work/keys.json" --port 70000
+check "view refuses a scene it cannot read" exits_with 1 'cannot read scene' V view "$work/none.json" --port 0
+check "view refuses a port outside 0 to 65535" exits_with 2 '--port' V view "$work/keys.json" --port 70000
 check "view says it cannot listen on a port in use" bash -c "'$vomark' view '$work/keys.json' --plugins '$plugins' --port 0 >'$work/url' 2>/dev/null & pid=\$!; for i in \$(seq 100); do [ -s '$work/url' ] && break; sleep 0.1; done; port=\$(sed 's#.*:\\([0-9]*\\)/.*#\\1#' '$work/url'); '$vomark' view '$work/keys.json' --plugins '$plugins' --port \$port 2>'$work/err2'; rc=\$?; kill -INT \$pid; wait \$pid; test \$rc = 1 && grep -q 'cannot listen on 127.0.0.1' '$work/err2'"
 
 echo "$passed passed, $failed failed"
