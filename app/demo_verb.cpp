@@ -100,7 +100,6 @@ class Demo {
   private:
     void Build();
     int Record();
-    int64_t RecordedSamples() const;
     void Times();
     void EvaluateAll(bool live);
     void Pictures();
@@ -153,9 +152,10 @@ int Demo::Record() {
     vm::Scene& scene = *built_.scene;
     std::cerr << "1. recording frames " << range_.first << " to " << range_.last << ", " << o_.samples
               << " samples per frame, into " << cache_.string() << "\n";
-    Progress progress(kTicksPerFrame, float(range_.first), float(range_.last));
+    Progress progress(scene, mod_);
     scene.onEvaluate = [&](INode*, TimeValue t) { progress.Evaluated(t); };
     size_t boxes = vm::Record().messageBoxes.size();
+    int escapes = vm::Record().escapePresses;
     auto started = Clock::now();
     vm::ScriptCallResult r = vm::CallScriptFunction(mod_, ClassOf(mod_), "record");
     recordSeconds_ = std::chrono::duration<double>(Clock::now() - started).count();
@@ -166,26 +166,8 @@ int Demo::Record() {
         return 1;
     }
     // Escape (Ctrl-C) ends a recording early and keeps what it has: nothing to compare then
-    int64_t expected = int64_t(range_.last - range_.first + 1) * o_.samples, kept = RecordedSamples();
-    if (kept < expected) {
-        std::cerr << "vomark: recording stopped: " << cache_.string() << " keeps " << kept << " of "
-                  << expected << " samples\n";
-        return 130;
-    }
+    if (SayIfRecordingStopped(escapes, mod_)) return 130;
     return 0;
-}
-
-int64_t Demo::RecordedSamples() const {
-    FILE* f = std::fopen(cache_.string().c_str(), "rb");
-    if (!f) return 0;
-    sel::Layout layout;
-    sel::Status status;
-    {
-        sel::FileSource src(f);
-        status = sel::ReadLayout(src, layout, false);
-    }
-    std::fclose(f);
-    return status.ok ? layout.samples : 0;
 }
 
 // The recorder's sample times (each frame's start plus whole steps) and the tick half-way between each two.
@@ -331,8 +313,7 @@ Verb AddDemoVerb(CLI::App& cli, CommonOptions& common, const AddCommonOptions& a
         ->capture_default_str();
     verb->add_option("--frames", o->frames, "the range recorded, A:B")->capture_default_str();
     verb->add_option("--samples", o->samples, "samples per frame (a divisor of 160)")->capture_default_str();
-    verb->add_option("--escape-at-poll", common.escapeAtPoll,
-                     "testing: the K-th poll of the Escape key (1 = first) answers pressed");
+    AddEscapeAtPollOption(verb, common);
     return {verb, [o, &common] { return Demo(*o, common).Run(); }};
 }
 

@@ -16,7 +16,13 @@ struct Verb {
 };
 using AddCommonOptions = std::function<void(CLI::App*)>;
 
+// For the verbs that may record: a testing option that stops a recording as Escape would.
+inline void AddEscapeAtPollOption(CLI::App* verb, CommonOptions& common) {
+    verb->add_option("--escape-at-poll", common.escapeAtPoll,
+                     "testing: the K-th poll of the Escape key (1 = first) answers pressed");
+}
+
 Verb AddPanelVerb(CLI::App& cli, const CommonOptions& common, const AddCommonOptions& addCommon);
-Verb AddRunVerb(CLI::App& cli, const CommonOptions& common, const AddCommonOptions& addCommon);
+Verb AddRunVerb(CLI::App& cli, CommonOptions& common, const AddCommonOptions& addCommon);
 
 } // namespace app

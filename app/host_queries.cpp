@@ -1,11 +1,13 @@
-// Nodes and modifiers by name, and the CSV rows of an evaluated selection.
+// Nodes and modifiers by name, the CSV rows of an evaluated selection, and what the host reported.
 #include "host_queries.h"
 
 #include <strings.h>
 
 #include <cstdio>
+#include <iostream>
 #include <stdexcept>
 
+#include "cache/format/cache_format.h"
 #include "runtime/host_record.h"
 #include "runtime/plugin_loader.h"
 #include "scene_description.h"
@@ -101,6 +103,42 @@ std::string ErrorShownSince(size_t boxes) {
             return text;
         }
     return "";
+}
+
+namespace {
+// The samples the file's header announces (an aborted recording patches it to what it wrote).
+int64_t SamplesIn(const std::string& path) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return 0;
+    sel::Layout layout;
+    sel::Status status;
+    {
+        sel::FileSource src(f);
+        status = sel::ReadLayout(src, layout, false);
+    }
+    std::fclose(f);
+    return status.ok ? layout.samples : 0;
+}
+} // namespace
+
+template <typename T> T ParamAtZero(Animatable* object, const char* name, T value) {
+    IParamBlock2* block = nullptr;
+    const ParamDef* def = FindParameter(object, name, &block);
+    Interval valid;
+    if (def) block->GetParamValue(def->id, 0, value, valid);
+    return value;
+}
+template float ParamAtZero(Animatable*, const char*, float);
+template const char* ParamAtZero(Animatable*, const char*, const char*);
+
+bool SayIfRecordingStopped(int escapesBefore, Animatable* recorder, const std::string& andThen) {
+    if (vm::Record().escapePresses <= escapesBefore) return false;
+    const char* name = ParamAtZero<const char*>(recorder, "cache_file", nullptr);
+    std::string cacheFile = name ? name : "";
+    std::cerr << "vomark: recording stopped: " << cacheFile << " keeps " << SamplesIn(cacheFile)
+              << " samples (every frame up to the stop)" << (andThen.empty() ? "" : "; ") << andThen
+              << "\n";
+    return true;
 }
 
 } // namespace app

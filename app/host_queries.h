@@ -1,5 +1,5 @@
 // Finding nodes and modifiers the way a host user names them, printing a node's selection, and the
-// failures the host showed meanwhile.
+// failures and stops the host saw meanwhile.
 #pragma once
 #include <ostream>
 #include <string>
@@ -34,5 +34,14 @@ void WriteSelectionCsv(TimeValue t, Mesh& mesh, std::ostream& out);
 // The text (on one line) of the first error message box shown since the host record held `boxes`
 // of them, or "" when there was none; questions do not count.
 std::string ErrorShownSince(size_t boxes);
+
+// A parameter's value at time 0 (float or const char*); `value` as given when the object has no
+// parameter of that name.
+template <typename T> T ParamAtZero(Animatable* object, const char* name, T value);
+
+// After `recorder` recorded, starting when the host record counted `escapesBefore` Escape presses:
+// when Escape (Ctrl-C on the command line) stopped it, one line on stderr saying what its cache file
+// kept, then `andThen` if not empty, and true; false when the recording ran to its end.
+bool SayIfRecordingStopped(int escapesBefore, Animatable* recorder, const std::string& andThen = "");
 
 } // namespace app

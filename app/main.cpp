@@ -21,9 +21,9 @@ int main(int argc, char** argv) {
     cli.footer(
         "Start with `vomark demo` (or `make demo`); `vomark VERB --help` gives each verb's options.\n"
         "A SCENE is a JSON scene description or a .vms scene file. Exit status: 0 done, 1 bad input or a\n"
-        "failure the host reported, 2 a usage error. Ctrl-C during a recording acts as the Escape key; a "
-        "second\n"
-        "one ends vomark with status 130. The user guide: docs/guide.md.");
+        "failure the host reported, 2 a usage error, 130 stopped by Ctrl-C. Ctrl-C acts as the Escape key\n"
+        "during a recording; eval and run stop after the evaluation or line running; each says what it\n"
+        "kept. A second Ctrl-C ends vomark at once. The user guide: docs/guide.md.");
     app::CommonOptions common;
     auto addCommon = [&](CLI::App* verb) {
         verb->add_option("--plugins", common.plugins, "folder of *.dlm plug-in modules");
@@ -57,8 +57,7 @@ int main(int argc, char** argv) {
     recordVerb->add_option("--set", record.sets, "set a parameter by internal name first: PARAM=VALUE");
     recordVerb->add_option("--save", record.save, "then save the scene as this .vms file");
     recordVerb->add_flag("--force", record.force, "let --save replace an existing file");
-    recordVerb->add_option("--escape-at-poll", common.escapeAtPoll,
-                           "testing: the K-th poll of the Escape key (1 = first) answers pressed");
+    app::AddEscapeAtPollOption(recordVerb, common);
 
     app::Verb more[] = {app::AddSaveVerb(cli, common, addCommon),  app::AddAssetsVerb(cli, common, addCommon),
                         app::AddPanelVerb(cli, common, addCommon), app::AddRunVerb(cli, common, addCommon),

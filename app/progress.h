@@ -9,18 +9,27 @@
 
 #include <unistd.h>
 
-#include "vomark/sdk.h"
+#include "host_queries.h"
+#include "runtime/scene.h"
 
 namespace app {
 
 class Progress {
   public:
-    Progress(int tpf, float start, float end)
-        : tpf_(tpf), start_(start), end_(end), tty_(isatty(STDERR_FILENO)) {}
+    // For `recorder` about to record in `scene`. A recording that starts at the current time first
+    // evaluates one frame after the start without recording anything: that is no progress.
+    Progress(vm::Scene& scene, Animatable* recorder)
+        : tpf_(scene.TicksPerFrame()), start_(ParamAtZero(recorder, "start_time", 0.0f)),
+          end_(ParamAtZero(recorder, "end_time", 0.0f)), tty_(isatty(STDERR_FILENO)),
+          preRoll_(double(scene.CurrentTime()) == double(float(double(tpf_) * start_))) {}
     ~Progress() {
         if (tty_ && shown_) std::cerr << "\n";
     }
     void Evaluated(TimeValue t) {
+        if (preRoll_) {
+            preRoll_ = false;
+            return;
+        }
         long frame = t / tpf_;
         if (shown_ && frame == last_) return;
         last_ = frame;
@@ -45,6 +54,7 @@ class Progress {
     int tpf_;
     float start_, end_;
     bool tty_;
+    bool preRoll_;
     bool shown_ = false;
     long last_ = 0;
 };

@@ -28,18 +28,19 @@ int RunScript(const RunOptions& o, const CommonOptions& common) {
     std::cout.flush();
     if (!outcome.ok) {
         std::cerr << outcome.error << "\n";
-        return 1;
+        return outcome.stopped ? 130 : 1;
     }
     return 0;
 }
 } // namespace
 
-Verb AddRunVerb(CLI::App& cli, const CommonOptions& common, const AddCommonOptions& addCommon) {
+Verb AddRunVerb(CLI::App& cli, CommonOptions& common, const AddCommonOptions& addCommon) {
     auto o = std::make_shared<RunOptions>();
     CLI::App* verb = cli.add_subcommand("run", "run a script of macro-recorder lines against a scene");
     addCommon(verb);
     verb->add_option("scene", o->scene, "scene (JSON description or .vms)")->required();
     verb->add_option("script", o->script, "the script; see docs/scripting.md")->required();
+    AddEscapeAtPollOption(verb, common);
     return {verb, [o, &common] { return RunScript(*o, common); }};
 }
 

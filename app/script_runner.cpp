@@ -11,6 +11,8 @@
 
 #include "host_queries.h"
 #include "runtime/function_publishing.h"
+#include "runtime/host_record.h"
+#include "runtime/interaction.h"
 #include "runtime/scene_file.h"
 #include "scene_description.h"
 
@@ -192,6 +194,7 @@ ScriptOutcome ScriptRunner::Run(const std::string& text, const std::string& name
         if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
         Line line{raw};
         if (line.AtEnd() || raw[line.pos] == '#') continue;
+        int escapes = vm::Record().escapePresses;
         try {
             RunLine(line);
             ++outcome.linesRun;
@@ -199,6 +202,13 @@ ScriptOutcome ScriptRunner::Run(const std::string& text, const std::string& name
             outcome.error = e.reason;
         } catch (const std::exception& e) { // a helper's own error about this line
             outcome.error = e.what();
+        }
+        // Ctrl-C reaches a recording as Escape and anything else as a pending interrupt: either
+        // way the user wants the script to stop, not to go on past what they stopped
+        if (outcome.error.empty() && (vm::Record().escapePresses > escapes || vm::TakeInterrupt())) {
+            outcome.stopped = true;
+            outcome.error = "stopped by the user during this line; " + std::to_string(outcome.linesRun) +
+                            (outcome.linesRun == 1 ? " line ran" : " lines ran") + ", none after it";
         }
         if (!outcome.error.empty()) {
             outcome.ok = false;
@@ -307,7 +317,9 @@ void ScriptRunner::SetParameter(Modifier* mod, const std::string& modName, const
 void ScriptRunner::CallFunction(Modifier* mod, const std::string& modName, const std::string& function) {
     ClassDesc2* cd = ClassOf(mod);
     size_t boxes = vm::Record().messageBoxes.size();
+    int escapes = vm::Record().escapePresses;
     vm::ScriptCallResult r = cd ? vm::CallScriptFunction(mod, cd, function.c_str()) : vm::ScriptCallResult{};
+    if (r.found && strcasecmp(function.c_str(), "record") == 0) SayIfRecordingStopped(escapes, mod);
     if (!r.found) {
         if (FindParameter(mod, function, nullptr))
             Fail(function + " is a parameter: expected " + function + " = VALUE");

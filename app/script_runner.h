@@ -10,8 +10,10 @@
 namespace app {
 
 // What became of a script: ok, or the first line that could not run as "SCRIPT:LINE: reason".
+// `stopped`: Ctrl-C or Escape came while that line ran; it finished, and no line after it ran.
 struct ScriptOutcome {
     bool ok = true;
+    bool stopped = false;
     std::string error;
     int linesRun = 0;
 };

@@ -13,6 +13,7 @@
 #include "host_queries.h"
 #include "progress.h"
 #include "runtime/function_publishing.h"
+#include "runtime/interaction.h"
 #include "runtime/plugin_loader.h"
 #include "scene_description.h"
 #include "scene_files.h"
@@ -68,7 +69,10 @@ int Evaluate(const EvalOptions& o, const CommonOptions& common, std::ostream& ou
     std::vector<pictures::MeshPanel> panels;
     if (o.format == "csv") out << kSelectionCsvHeader;
     if (o.format == "summary") out << "tick,selected,weight_sum,microseconds\n";
+    size_t done = 0;
     for (const EvalTime& et : o.times) {
+        if (vm::TakeInterrupt()) break; // Ctrl-C: what was evaluated is still written out below
+        ++done;
         TimeValue t = et.tick;
         if (et.isFrame) {
             double ticks = std::trunc(et.frame * scene.TicksPerFrame());
@@ -119,16 +123,13 @@ int Evaluate(const EvalOptions& o, const CommonOptions& common, std::ostream& ou
         std::cerr << "wrote " << o.png << ": " << panels.size()
                   << (panels.size() == 1 ? " time\n" : " times\n");
     }
+    if (done < o.times.size()) {
+        out.flush();
+        std::cerr << "vomark: stopped by Ctrl-C after " << done << " of " << o.times.size()
+                  << " evaluations; the output holds those\n";
+        return 130;
+    }
     return 0;
-}
-
-float FloatParam(Animatable* a, const char* name) {
-    IParamBlock2* block = nullptr;
-    const ParamDef* def = FindParameter(a, name, &block);
-    float v = 0;
-    Interval valid;
-    if (def) block->GetParamValue(def->id, 0, v, valid);
-    return v;
 }
 
 int RecordCache(const RecordOptions& o, const CommonOptions& common) {
@@ -157,9 +158,10 @@ int RecordCache(const RecordOptions& o, const CommonOptions& common) {
         }
     }
     ClassDesc2* cd = ClassOf(mod);
-    Progress progress(scene.TicksPerFrame(), FloatParam(mod, "start_time"), FloatParam(mod, "end_time"));
+    Progress progress(scene, mod);
     scene.onEvaluate = [&](INode*, TimeValue t) { progress.Evaluated(t); };
     size_t boxes = vm::Record().messageBoxes.size();
+    int escapes = vm::Record().escapePresses;
     vm::ScriptCallResult r = vm::CallScriptFunction(mod, cd, "record");
     scene.onEvaluate = nullptr;
     if (!r.found) throw SceneError(r.error);
@@ -167,6 +169,9 @@ int RecordCache(const RecordOptions& o, const CommonOptions& common) {
         std::cerr << "vomark: recording failed: " << error << "\n";
         return 1;
     }
+    // a scene naming a cut-short cache is not what --save asked for
+    if (SayIfRecordingStopped(escapes, mod, o.save.empty() ? "" : o.save + " was not written"))
+        return 130;
     if (!o.save.empty()) std::cout << SaveSceneAs(scene, o.save, o.force) << "\n";
     return 0;
 }

@@ -10,9 +10,6 @@ namespace app {
 
 int ListPlugins(Session& session, std::ostream& out);
 
-// A float parameter by internal name at time 0; 0 when there is none.
-float FloatParam(Animatable* object, const char* name);
-
 struct EvalTime {
     bool isFrame;
     double frame;

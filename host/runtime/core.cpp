@@ -161,7 +161,7 @@ void HostRecord::Clear() {
     messageBoxes.clear();
     filePrompts.clear();
     macroLines.clear();
-    commonControlsInits = customControlsInits = 0;
+    commonControlsInits = customControlsInits = escapePresses = 0;
 }
 HostRecord& Record() {
     static HostRecord record;

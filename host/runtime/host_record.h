@@ -60,6 +60,9 @@ struct HostRecord {
     std::vector<MacroRecord> macroLines;
     int commonControlsInits = 0;
     int customControlsInits = 0;
+    // Polls of the Escape key answered "pressed since the last poll" (0x8001): how a caller learns
+    // that a recording was stopped by the user rather than run to its end.
+    int escapePresses = 0;
     // Called with one readable line for each message box, log entry and assertion report.
     std::function<void(const std::string&)> echo;
 

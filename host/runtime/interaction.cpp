@@ -22,12 +22,6 @@ void OnInterrupt(int) {
     g_interrupted = 1;
 }
 
-bool TakeInterrupt() {
-    if (!g_interrupted) return false;
-    g_interrupted = 0;
-    return true;
-}
-
 std::string OneLine(std::string s) {
     for (char& c : s)
         if (c == '\n' || c == '\r') c = ' ';
@@ -124,6 +118,12 @@ SHORT ScriptedInteraction::KeyState(int key) {
     return escapeAtPoll > 0 && escapePolls == escapeAtPoll ? static_cast<SHORT>(0x8001) : 0;
 }
 
+bool TakeInterrupt() {
+    if (!g_interrupted) return false;
+    g_interrupted = 0;
+    return true;
+}
+
 void TreatInterruptAsEscape() {
     g_interrupted = 0;
     struct sigaction sa {};
@@ -161,5 +161,9 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
 }
 BOOL GetOpenFileNameA(OPENFILENAMEA* record) { return vm::FileDialog(false, record); }
 BOOL GetSaveFileNameA(OPENFILENAMEA* record) { return vm::FileDialog(true, record); }
-SHORT GetAsyncKeyState(int key) { return vm::Interaction().KeyState(key); }
+SHORT GetAsyncKeyState(int key) {
+    SHORT state = vm::Interaction().KeyState(key);
+    if (key == VK_ESCAPE && state == static_cast<SHORT>(0x8001)) ++vm::Record().escapePresses;
+    return state;
+}
 }

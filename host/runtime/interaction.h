@@ -42,6 +42,9 @@ class TerminalInteraction : public InteractionProvider {
 // From now on Ctrl-C reads as Escape pressed (0x8001) at the next Escape poll, whichever provider
 // answers; a second Ctrl-C before that poll ends the process.
 void TreatInterruptAsEscape();
+// True once for a Ctrl-C that no Escape poll has read yet (it is then spent), so that work which
+// polls no Escape key can stop between steps.
+bool TakeInterrupt();
 
 InteractionProvider& Interaction();
 // The provider used from now on (not owned); null restores the default scripted one.

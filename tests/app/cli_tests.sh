@@ -21,7 +21,13 @@ check "json output holds selection level and display flags" bash -c "'$vomark' e
 check "summary gives one line per evaluation" bash -c "'$vomark' eval '$work/keys.json' --plugins '$plugins' --tick -5 --frame 0 --format summary | sed -E 's/,[0-9]+[.][0-9]\$/,T/' | diff - <(printf 'tick,selected,weight_sum,microseconds\\n-5,0,0,T\\n0,1,1.7,T\\n')"
 check "record writes the 180-byte file" bash -c "'$vomark' record '$work/keys.json' --plugins '$plugins' 2>/dev/null && test \$(stat -c %s '$work/keys.sel') = 180 && xxd -p -l 12 '$work/keys.sel' | grep -qx '9cffffff0200000006000000'"
 check "playback of the recording" bash -c "'$vomark' eval '$work/keys.json' --plugins '$plugins' --tick 80 --tick 240 --format csv | grep -qx '80,0,0,0.300000012' && '$vomark' eval '$work/keys.json' --plugins '$plugins' --tick 240 | grep -qx '240,1,0,0.800000012'"
-check "escape keeps the frames recorded so far" bash -c "'$vomark' record '$work/keys.json' --plugins '$plugins' --escape-at-poll 2 2>/dev/null && test \$(stat -c %s '$work/keys.sel') = $((12 + 4 * 3 * 8 + 4 * 4)) && xxd -p -s 8 -l 4 '$work/keys.sel' | grep -qx 04000000"
+escape_keeps_what_was_recorded() {
+    exits_with 130 "recording stopped: $work/keys.sel keeps 4 samples (every frame up to the stop); $work/cut.vms was not written" \
+        V record "$work/keys.json" --escape-at-poll 2 --save "$work/cut.vms" || return 1
+    test "$(stat -c %s "$work/keys.sel")" = $((12 + 4 * 3 * 8 + 4 * 4)) || return 1
+    xxd -p -s 8 -l 4 "$work/keys.sel" | grep -qx 04000000 && test ! -e "$work/cut.vms"
+}
+check "escape keeps the frames recorded so far, says so and exits 130" escape_keeps_what_was_recorded
 check "record refuses a --set value that does not fit" exits_with 2 '--set samples: "two" is not a value' V record "$work/keys.json" --set samples=two
 check "record refuses a --modifier the scene lacks" exits_with 2 'no modifier with id "m9"' V record "$work/keys.json" --modifier m9
 check "record reports an unwritable target" exits_with 1 'Error writing file.' V record "$work/keys.json" --set cache_file="$work/no/such/dir/x.sel"

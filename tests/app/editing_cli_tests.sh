@@ -41,6 +41,18 @@ set_cache_by_dialog() {
 }
 check "SetCache takes the open dialog's answer" set_cache_by_dialog
 
+escape_stops_the_script() {
+    printf '%s\n' '$.modifiers[#Tessarin].Record' eval >"$work/stop.script"
+    local out rc
+    out=$(V run "$work/keys.json" "$work/stop.script" --escape-at-poll 2 2>"$work/stop.err")
+    rc=$?
+    [ $rc = 130 ] && [ -z "$out" ] || { echo "exit $rc, printed: $out"; return 1; }
+    printf '%s\n' "vomark: recording stopped: $work/keys.sel keeps 4 samples (every frame up to the stop)" \
+        "$work/stop.script:1: stopped by the user during this line; 1 line ran, none after it" |
+        diff - <(grep -v '^recording' "$work/stop.err")
+}
+check "escape during a recording line stops the script after it" escape_stops_the_script
+
 bad_line() { # script text, expected stderr line
     printf '%s\nsliderTime = 1\n%s\neval\n' '# a comment' "$1" >"$work/bad.script"
     local out err rc
