@@ -81,14 +81,13 @@ double Tessarin::BlendVertexWeight(int i, float w) {
 
 void Tessarin::PlaybackWeights(TimeValue t, TriObject* object) {
     // 1. parameters
-    const char* path = nullptr;
+    const char* path = CacheFileName();
     float start = 0.0f;
     Interval valid = FOREVER();
-    pblock->GetParamValue(pb_cache_file, 0, path, valid);
     pblock->GetParamValue(pb_time, 0, start, valid);
     pblock->GetParamValue(pb_relative_offset, 0, relativeOffset, valid);
     pblock->GetParamValue(pb_strength, t, strength, valid);
-    // 2. no file named at all: pass through
+    // 2. no file named (unset or ""): pass through, without the missing-file message
     if (!path) return;
     // 3.-5. the file and its buffers
     int tpf = GetTicksPerFrame();

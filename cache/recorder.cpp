@@ -13,8 +13,6 @@ struct RecordRun {
 };
 
 namespace {
-bool Empty(const char* s) { return !s || !*s; }
-
 void ShowProgress(HWND window, const char* text) { SetWindowTextA(GetDlgItem(window, 1006), text); }
 
 void ShowWriteError() {
@@ -95,12 +93,11 @@ bool Tessarin::RecordFrames(const RecordRun& run, HWND panelWindow) {
 void Tessarin::Record(HWND panelWindow) {
     Interval valid = FOREVER();
     // 1. target
-    const char* name = nullptr;
-    pblock->GetParamValue(pb_cache_file, 0, name, valid);
-    if (Empty(name)) {
+    const char* name = CacheFileName();
+    if (!name) {
         ChooseRecordFile(panelWindow);
-        pblock->GetParamValue(pb_cache_file, 0, name, valid);
-        if (Empty(name)) return;
+        name = CacheFileName();
+        if (!name) return;
     }
     CStr path(name);
     // 2. close
@@ -169,10 +166,7 @@ void Tessarin::Record(HWND panelWindow) {
 
 // cache_file was cleared while the run went on: it names the file just written again.
 void Tessarin::AdoptRecordedPath(const CStr& path, HWND panelWindow) {
-    const char* now = nullptr;
-    Interval valid = FOREVER();
-    pblock->GetParamValue(pb_cache_file, 0, now, valid);
-    if (!Empty(now)) return;
+    if (CacheFileName()) return;
     pblock->SetParamValue(pb_cache_file, 0, path.data());
     CStr directory, file;
     SplitPathFile(path, &directory, &file);

@@ -17,9 +17,7 @@ class TessarinPostLoad : public PostLoadCallback {
   private:
     void Warn() {
         if (!mod_->pblock || !mod_->savedEnabled) return;
-        const char* name = nullptr;
-        Interval valid = FOREVER();
-        mod_->pblock->GetParamValue(pb_cache_file, 0, name, valid);
+        const char* name = mod_->CacheFileName();
         if (!name) return;
         if (FILE* f = mod_->OpenCacheFile(name)) {
             std::fclose(f);
@@ -80,10 +78,7 @@ int Tessarin::Load(ILoad* reader) {
 }
 
 void Tessarin::EnumAuxFiles(NameEnumCallback& callback, DWORD flags) {
-    const char* name = nullptr;
-    Interval valid = FOREVER();
-    pblock->GetParamValue(pb_cache_file, 0, name, valid);
-    if (name) {
+    if (const char* name = CacheFileName()) {
         if (FILE* f = OpenCacheFile(name)) {
             if (!(flags & FILE_ENUM_MISSING_ONLY)) callback.RecordName(name);
             std::fclose(f);

@@ -37,6 +37,13 @@ CStr Tessarin::SubAnimName(int) { return CStr(LookupString(4)); }
 
 IParamBlock2* Tessarin::ParamBlockById(BlockID id) { return pblock && pblock->ID() == id ? pblock : nullptr; }
 
+const char* Tessarin::CacheFileName() {
+    const char* name = nullptr;
+    Interval valid = FOREVER();
+    if (pblock) pblock->GetParamValue(pb_cache_file, 0, name, valid);
+    return name && *name ? name : nullptr;
+}
+
 void Tessarin::SetReference(int, ReferenceTarget* target) { pblock = static_cast<IParamBlock2*>(target); }
 
 ReferenceTarget* Tessarin::Clone(RemapDir& remap) {

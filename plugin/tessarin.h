@@ -101,6 +101,10 @@ class Tessarin : public Modifier {
     void EvaluateMesh(TimeValue t, ModContext& context, ObjectState* holder, INode* node) override;
     Class_ID InputClass() override { return triObjectClassID; }
 
+    // The cache_file parameter at time 0, or null when it names no file: unset and "" alike, so
+    // that playback, the post-load warning, asset enumeration and the panel agree on what is a name.
+    const char* CacheFileName();
+
     // Cache engine (cache/).
     FILE* OpenCacheFile(const char* path);
     void LoadCache(const char* path);

@@ -43,11 +43,8 @@ class TessarinDlgProc : public ParamMap2UserDlgProc {
             RefreshPanel(mod_, window);
             break;
         case 1003: {
-            const char* name = nullptr;
-            Interval valid = FOREVER();
-            mod_->pblock->GetParamValue(pb_cache_file, 0, name, valid);
             // an empty name is as unset as none: Record will ask for a file either way
-            if (!name || !*name) RecordLine("SetCache");
+            if (!mod_->CacheFileName()) RecordLine("SetCache");
             RecordLine("Record");
             mod_->Record(window);
             RefreshPanel(mod_, window);
@@ -82,10 +79,7 @@ void Tessarin::EndEditParams(IObjParam* ip, ULONG flags, Animatable* next) {
 
 void RefreshPanel(Tessarin* mod, HWND window) {
     if (!window) return;
-    const char* path = nullptr;
-    Interval valid = FOREVER();
-    mod->pblock->GetParamValue(pb_cache_file, 0, path, valid);
-    if (path && *path) {
+    if (const char* path = mod->CacheFileName()) {
         CStr directory, file;
         SplitPathFile(CStr(path), &directory, &file);
         SetWindowTextA(GetDlgItem(window, 1010), file);

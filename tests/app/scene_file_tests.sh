@@ -31,6 +31,8 @@ printf '%s\n' 'save "saved.vms"' '$.modifiers[#Tessarin].selectionType = 1' 'sli
 check "a script saves and loads the scene" bash -c "'$vomark' run '$work/keys.json' '$work/saveload.script' --plugins '$plugins' >'$work/sl.csv' && '$vomark' eval '$work/keys.json' --plugins '$plugins' --frame 1.5 | diff - <(sed -n '1p;5,7p' '$work/sl.csv') && ! diff -q <(sed -n '2,4p' '$work/sl.csv') <(sed -n '5,7p' '$work/sl.csv') >/dev/null && cmp '$work/saved.vms' '$work/keys.vms'"
 printf '%s\n' 'eval' 'load "cut.vms"' 'eval' >"$work/badload.script"
 check "a script stops at a damaged scene file" exits_with 1 "badload.script:2: $work/cut.vms: byte 8: chunk 0x0100 claims" V run "$work/keys.json" "$work/badload.script"
+sed 's#"cache_file": "[^"]*"#"cache_file": ""#' "$work/keys.json" >"$work/unnamed.json"
+check "an empty cache_file is no file: no warning, no asset" bash -c "'$vomark' save '$work/unnamed.json' '$work/unnamed.vms' --plugins '$plugins' >/dev/null && test -z \"\$('$vomark' assets '$work/unnamed.vms' --missing --plugins '$plugins')\" && '$vomark' eval '$work/unnamed.vms' --plugins '$plugins' --frame 0 2>&1 >/dev/null | grep -c . | grep -qx 0"
 check "save and assets have help" bash -c "'$vomark' save --help | grep -q -- --force && '$vomark' assets --help | grep -q -- --missing"
 
 echo "$passed passed, $failed failed"

@@ -363,20 +363,21 @@ TEST_F(Playback, MissingFileIsReportedOnceAndClearedWhenItAppears) {
     EXPECT_EQ(GetDlgItem(mod->panel, 1006)->text, " ");
 }
 
-TEST_F(Playback, UnsetFileNamePassesThroughButEmptyNameIsMissing) {
+TEST_F(Playback, UnsetAndEmptyFileNamesPassThroughWithoutTheMissingMessage) {
     mod = NewTessarin();
     node = AddNode("n", 1, {mod});
     scene_.BeginEdit(mod);
     Mesh& m = Evaluate(node, 0);
     EXPECT_EQ(mod->statusCode, 0);
     EXPECT_EQ(m.dispFlags & 0x401u, 0x401u);
-    SetFile(mod, "");
+    SetFile(mod, ""); // as the panel shows it: "<none>", so no missing-file message either
     Evaluate(node, 0);
-    EXPECT_EQ(mod->statusCode, status_missing);
-    EXPECT_EQ(mod->cacheFile, nullptr) << "the fallback folder itself is not a cache file";
+    EXPECT_EQ(mod->statusCode, 0);
+    EXPECT_EQ(mod->cacheFile, nullptr);
     SetFile(mod, dir_.string());
     Evaluate(node, 0);
-    EXPECT_EQ(mod->cacheFile, nullptr);
+    EXPECT_EQ(mod->cacheFile, nullptr) << "the fallback folder itself is not a cache file";
+    EXPECT_EQ(mod->statusCode, status_missing);
 }
 
 TEST_F(Playback, FileNameFallsBackToHostDirectoryTwo) {

@@ -102,6 +102,29 @@ TEST_F(ScenePersistence, NoWarningWithoutANameWhenSwitchedOffOrFoundInTheFallbac
     EXPECT_EQ(TessarinOf(*fallback)->statusCode, status_none);
 }
 
+TEST_F(ScenePersistence, AnEmptyNameIsNoNameForTheWarningAssetsAndPlayback) {
+    ScriptedTessarin* mod = Build("");
+    SetFile(mod, ""); // set, but to nothing
+    std::string bytes = vm::SceneFileBytes(scene_);
+    auto loaded = Reload(bytes);
+    auto quiet = Reload(bytes, true);
+    EXPECT_TRUE(vm::Record().messageBoxes.empty());
+    EXPECT_TRUE(vm::Record().log.empty());
+    EXPECT_EQ(TessarinOf(*loaded)->statusCode, status_none);
+    Names missing, present;
+    loaded->EnumAuxFiles(missing, FILE_ENUM_MISSING_ONLY);
+    loaded->EnumAuxFiles(present, 0);
+    EXPECT_TRUE(missing.names.empty());
+    EXPECT_TRUE(present.names.empty());
+    // with the panel open, playback passes through without the missing-file message
+    scene_.BeginEdit(mod);
+    Mesh& m = Evaluate(scene_.FindNode("n"), 0);
+    EXPECT_EQ(mod->statusCode, status_none);
+    EXPECT_EQ(GetDlgItem(mod->panel, 1010)->text, "<none>");
+    EXPECT_NE(GetDlgItem(mod->panel, 1006)->text, "Warning: Cache file not found ");
+    EXPECT_FLOAT_EQ(m.vertexFloat(0)[1], 0.5f) << "the incoming weights pass through";
+}
+
 TEST_F(ScenePersistence, RecordedScenePlaysTheSameWeightsAfterLoadingAndSavesToTheSameBytes) {
     ScriptedTessarin* mod = Build(Path("rec.sel"));
     mod->pblock->SetParamValue(pb_start_time, 0, 0.0f);
