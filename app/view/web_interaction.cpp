@@ -86,7 +86,8 @@ bool WebInteraction::AskFile(bool save, const OPENFILENAMEA& r, std::string& pat
     nlohmann::json a = Ask({{"kind", save ? "save" : "open"},
                             {"title", Text(r.lpstrTitle)},
                             {"filters", filters},
-                            {"initialDir", Text(r.lpstrInitialDir)},
+                            // the folder the host takes a bare name in, so the page shows that one
+                            {"initialDir", vm::DialogFolder(r)},
                             {"initialFile", initial},
                             {"defaultExt", Text(r.lpstrDefExt)}});
     if (!a.is_object() || !a.contains("path")) return false;

@@ -41,6 +41,7 @@ struct FilePromptRecord {
     bool save;
     HWND owner;
     std::string title, filter, initialDir, defaultExt, initialFile;
+    std::string folder; // the folder the dialog showed, in which a bare name is taken
     DWORD flags, structSize, maxFile;
     BOOL result;
     std::string path; // what the dialog handed back ("" when it returned 0)

@@ -50,9 +50,13 @@ std::string ReadTtyLine(const std::string& prompt) {
     return line;
 }
 
-// The dialog's rules on a name the user gave: default extension, existing folder and file, buffer length.
+// The dialog's rules on a name the user gave: taken in the folder shown, default extension, existing
+// folder and file, buffer length.
 BOOL FinishFileDialog(bool save, OPENFILENAMEA* r, std::string path, FilePromptRecord& rec) {
     namespace fs = std::filesystem;
+    // a relative name read against the working folder would land elsewhere than the dialog showed,
+    // and would name another file once the host runs from another folder
+    path = (fs::path(rec.folder) / path).lexically_normal().string();
     CStr dir, file;
     SplitPathFile(CStr(path), &dir, &file);
     if (r->lpstrDefExt && *r->lpstrDefExt && file.str().find('.') == std::string::npos)
@@ -81,12 +85,34 @@ BOOL FileDialog(bool save, OPENFILENAMEA* r) {
     rec.flags = r->Flags;
     rec.structSize = r->lStructSize;
     rec.maxFile = r->nMaxFile;
+    rec.folder = DialogFolder(*r);
     std::string path;
     rec.result = Interaction().AskFile(save, *r, path) ? FinishFileDialog(save, r, path, rec) : FALSE;
     Record().filePrompts.push_back(rec);
     return rec.result;
 }
 } // namespace
+
+std::string DialogFolder(const OPENFILENAMEA& r) {
+    namespace fs = std::filesystem;
+    std::string start = r.lpstrFile ? std::string(r.lpstrFile, strnlen(r.lpstrFile, r.nMaxFile)) : "";
+    CStr dir, file;
+    SplitPathFile(CStr(start), &dir, &file);
+    std::string last = dir.str();
+    if (last.empty() && start.size() > file.str().size()) last = "/"; // a file in the root
+    // a folder that has gone since is passed over, as the next candidate would be shown instead
+    std::error_code ec;
+    for (const std::string& folder : {last, std::string(r.lpstrInitialDir ? r.lpstrInitialDir : "")}) {
+        if (folder.empty() || !fs::is_directory(folder, ec)) continue;
+        fs::path full = fs::absolute(folder, ec);
+        if (ec) continue;
+        std::string out = full.lexically_normal().string();
+        if (out.size() > 1 && out.back() == '/') out.pop_back();
+        return out;
+    }
+    fs::path here = fs::current_path(ec);
+    return ec ? std::string() : here.string();
+}
 
 ScriptedInteraction& DefaultScriptedInteraction() {
     static ScriptedInteraction scripted;
@@ -141,7 +167,7 @@ int TerminalInteraction::AskMessageBox(HWND, const std::string& text, const std:
 
 bool TerminalInteraction::AskFile(bool save, const OPENFILENAMEA& r, std::string& path) {
     std::string title = r.lpstrTitle ? r.lpstrTitle : (save ? "Save" : "Open");
-    path = ReadTtyLine(title + " (empty to cancel): ");
+    path = ReadTtyLine(title + " in " + DialogFolder(r) + " (empty to cancel): ");
     return !path.empty();
 }
 

@@ -33,6 +33,8 @@ printf '%s\n' 'eval' 'load "cut.vms"' 'eval' >"$work/badload.script"
 check "a script stops at a damaged scene file" exits_with 1 "badload.script:2: $work/cut.vms: byte 8: chunk 0x0100 claims" V run "$work/keys.json" "$work/badload.script"
 sed 's#"cache_file": "[^"]*"#"cache_file": ""#' "$work/keys.json" >"$work/unnamed.json"
 check "an empty cache_file is no file: no warning, no asset" bash -c "'$vomark' save '$work/unnamed.json' '$work/unnamed.vms' --plugins '$plugins' >/dev/null && test -z \"\$('$vomark' assets '$work/unnamed.vms' --missing --plugins '$plugins')\" && '$vomark' eval '$work/unnamed.vms' --plugins '$plugins' --frame 0 2>&1 >/dev/null | grep -c . | grep -qx 0"
+mkdir -p "$work/here" "$work/there"
+check "a name given to the save dialog is kept as a full path" bash -c "cd '$work/here' && '$vomark' record ../keys.json --plugins '$plugins' --set cache_file= --answer save=take3 --save out.vms >/dev/null 2>&1 && cd '$work/there' && test -z \"\$('$vomark' assets ../here/out.vms --missing --plugins '$plugins')\" && '$vomark' assets ../here/out.vms --plugins '$plugins' | diff <(echo '$work/here/take3.sel') -"
 check "save and assets have help" bash -c "'$vomark' save --help | grep -q -- --force && '$vomark' assets --help | grep -q -- --missing"
 
 echo "$passed passed, $failed failed"

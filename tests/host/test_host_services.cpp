@@ -67,6 +67,34 @@ TEST_F(Dialogs, SaveHandsBackNewNamesButHonoursTheBufferLength) {
     EXPECT_FALSE(GetSaveFileNameA(&ofn)) << "the folder must exist";
 }
 
+TEST_F(Dialogs, ANameWithoutAFolderIsTakenInTheFolderShownAndComesBackFull) {
+    std::string other = (dir / "other").string();
+    fs::create_directories(other);
+    // 1. an empty buffer shows the initial folder
+    ofn.lpstrInitialDir = dir.c_str();
+    provider.saveAnswers = {"take3", "sub/../next.sel"};
+    EXPECT_TRUE(GetSaveFileNameA(&ofn));
+    EXPECT_EQ(std::string(buffer), (dir / "take3.sel").string());
+    EXPECT_EQ(vm::Record().filePrompts.back().folder, dir.string());
+    // 2. a buffer holding a path shows that path's folder, whatever the initial folder
+    ofn.lpstrInitialDir = other.c_str();
+    EXPECT_TRUE(GetSaveFileNameA(&ofn));
+    EXPECT_EQ(std::string(buffer), (dir / "next.sel").string());
+    EXPECT_EQ(vm::Record().filePrompts.back().folder, dir.string());
+    // 3. a folder that has gone is passed over
+    std::strcpy(buffer, (dir / "gone" / "x.sel").c_str());
+    EXPECT_EQ(vm::DialogFolder(ofn), other);
+    // 4. without either, the working folder; the answer is still a full path
+    buffer[0] = '\0';
+    ofn.lpstrInitialDir = nullptr;
+    ofn.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST;
+    provider.openAnswers = {fs::relative(dir / "there.sel", fs::current_path()).string()};
+    EXPECT_TRUE(GetOpenFileNameA(&ofn));
+    EXPECT_EQ(std::string(buffer), (dir / "there.sel").string());
+    EXPECT_EQ(vm::Record().filePrompts.back().folder, fs::current_path().string());
+    EXPECT_EQ(vm::DialogFolder(ofn), dir.string()) << "the next dialog shows the folder of the file chosen";
+}
+
 TEST_F(Dialogs, MessageBoxesAnswerFromTheQueueAndAreRecorded) {
     provider.boxAnswers = {IDYES};
     EXPECT_EQ(MessageBoxA(nullptr, "Replace?", "Save Selection", MB_YESNO | MB_ICONQUESTION), IDYES);

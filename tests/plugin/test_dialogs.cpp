@@ -98,6 +98,19 @@ TEST_F(CacheDialogs, RecordFileAsksBeforeReplacing) {
         << "asked again with the refused path";
 }
 
+TEST_F(CacheDialogs, ANameTypedWithoutAFolderLandsInTheFolderShownAsAFullPath) {
+    std::filesystem::create_directories(Path("takes"));
+    scene_.SetDirectory(3, Path("takes"));
+    provider_.saveAnswers = {"take3"};
+    mod->ChooseRecordFile(nullptr);
+    EXPECT_STREQ(CacheFile(), Path("takes/take3.sel").c_str());
+    // Set Cache starts in the folder of the last file it chose, here the fixture's folder
+    provider_.openAnswers = {Path("a.sel"), "b.sel"};
+    mod->ChooseCacheFile(nullptr);
+    mod->ChooseCacheFile(nullptr);
+    EXPECT_STREQ(CacheFile(), Path("b.sel").c_str());
+}
+
 TEST_F(CacheDialogs, PathsMustFitTheBuffer) {
     std::string base = dir_.string() + "/";
     std::string fits = base + std::string(255 - base.size() - 4, 'x') + ".sel";
