@@ -359,10 +359,15 @@ void AddModifiers(const Context& c, vm::Scene& scene, INode* node, const json& l
                   bool world) {
     if (!list.is_array()) Fail(where, "must be a list, bottom first");
     for (size_t i = 0; i < list.size(); ++i) {
-        Modifier* mod = BuildModifier(c, list[i], where + "[" + std::to_string(i) + "]");
+        std::string at = where + "[" + std::to_string(i) + "]";
+        Modifier* mod = BuildModifier(c, list[i], at);
         // listed bottom first: each one goes on top of the stack
         IDerivedObject* d = world ? scene.WorldDerivedObjectOf(node) : scene.DerivedObjectOf(node);
-        d->AddModifier(mod, 0);
+        if (d->AddModifier(mod, 0)) continue;
+        bool instance = list[i].contains("instance");
+        if (!instance) mod->DeleteThis(); // nothing holds it yet
+        Fail(at + (instance ? ".instance" : ".class"),
+             "an object-space modifier cannot sit in the world-space stack; list it under \"modifiers\"");
     }
 }
 

@@ -9,7 +9,11 @@
 
 namespace vm {
 
-class SelectKeys : public Modifier {
+// The host's own modifiers, which may sit in either part of a stack: the built-ins work on whatever
+// mesh reaches them, and the stand-in for an unknown class passes it through wherever it was saved.
+class HostModifier : public Modifier {};
+
+class SelectKeys : public HostModifier {
   public:
     struct Key {
         TimeValue t;
@@ -27,7 +31,7 @@ class SelectKeys : public Modifier {
     std::vector<Key> keys_;
 };
 
-class SoftSelect : public Modifier {
+class SoftSelect : public HostModifier {
   public:
     struct Key {
         TimeValue t;
@@ -49,7 +53,7 @@ class SoftSelect : public Modifier {
     float radius_, falloff_;
 };
 
-class Trim : public Modifier {
+class Trim : public HostModifier {
   public:
     struct Key {
         TimeValue t;
@@ -68,7 +72,7 @@ class Trim : public Modifier {
 
 // A modifier of a class that no loaded module provides: it passes its input through and keeps the
 // chunks it was loaded from, so that saving the scene writes them back unchanged.
-class UnknownModifier : public Modifier {
+class UnknownModifier : public HostModifier {
   public:
     UnknownModifier(SClass_ID sclass, Class_ID id, std::string chunks)
         : sclass_(sclass), id_(id), chunks_(std::move(chunks)) {}

@@ -1,4 +1,5 @@
 // Meshes, objects, derived objects and nodes.
+#include "runtime/builtin_modifiers.h"
 #include "runtime/host_record.h"
 
 void Mesh::setNumVerts(int n) {
@@ -60,13 +61,21 @@ Modifier* IDerivedObject::ModifierAt(int i) const {
 
 void IDerivedObject::SetInputObject(Object* input) { ReplaceReference(0, input); }
 
-void IDerivedObject::AddModifier(Modifier* mod, int index) {
+bool IDerivedObject::Accepts(Modifier* mod) {
+    if (!mod) return false;
+    if (code_ != WSM_DERIVOB_CLASS_ID || mod->SuperClassCode() != OSM_CLASS_ID) return true;
+    return dynamic_cast<vm::HostModifier*>(mod) != nullptr;
+}
+
+bool IDerivedObject::AddModifier(Modifier* mod, int index) {
+    if (!Accepts(mod)) return false;
     if (index < 0 || index > ModifierCount()) index = ModifierCount();
     // references 1.. follow the list order, so rebuild them around the insertion
     std::vector<Modifier*> mods = mods_;
     mods.insert(mods.begin() + index, mod);
     for (int i = 0; i < static_cast<int>(mods.size()); ++i)
         ReplaceReference(1 + i, mods[i], FALSE);
+    return true;
 }
 
 ReferenceTarget* IDerivedObject::GetReference(int i) {

@@ -204,14 +204,20 @@ TriPtr LoadMesh(SceneInput& in) {
     return tri;
 }
 
-std::vector<Modifier*> LoadModifierList(SceneInput& in, const ModifierTable& table) {
+// The modifier numbers of one derived object; `space` says which modifiers it may hold.
+std::vector<Modifier*> LoadModifierList(SceneInput& in, const ModifierTable& table, SClass_ID space) {
+    IDerivedObject probe(space);
     std::vector<Modifier*> mods(in.Count(4, "modifier"));
     for (Modifier*& m : mods) {
+        size_t at = in.Reader().Offset();
         uint32_t i = in.U32();
         if (i >= table.Size())
             in.Fail("modifier " + std::to_string(i) + " is not among the " + std::to_string(table.Size()) +
                     " modifiers read before this node");
         m = table.At(i);
+        if (!probe.Accepts(m))
+            in.Fail("modifier " + std::to_string(i) + " is an object-space modifier in the world-space stack",
+                    at);
     }
     in.Done();
     return mods;
@@ -242,9 +248,9 @@ void LoadNode(SceneInput& in, Scene& scene, const ModifierTable& table) {
             if (tri) in.Fail("a second mesh for one node", in.ChunkStart());
             tri = LoadMesh(in);
             break;
-        case chunk_derived: derived.push_back(LoadModifierList(in, table)); break;
+        case chunk_derived: derived.push_back(LoadModifierList(in, table, GEN_DERIVOB_CLASS_ID)); break;
         case chunk_world_derived:
-            worldMods = LoadModifierList(in, table);
+            worldMods = LoadModifierList(in, table, WSM_DERIVOB_CLASS_ID);
             world = true;
             break;
         default: break;

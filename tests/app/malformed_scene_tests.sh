@@ -77,6 +77,19 @@ for entry in "${cases[@]}"; do
     check "$name" refused 1 "$work/scene.json"
 done
 
+# an object-space plug-in modifier in the world-space stack, new or an instance: refused at its place
+world_case() { # scene text, the place the message must name
+    printf '%s' "$1" >"$work/world.json"
+    refused 1 "$work/world.json" || return 1
+    grep -qF "$2: an object-space modifier cannot sit in the world-space stack" "$work/err" || { cat "$work/err"; return 1; }
+}
+check "Tessarin in worldModifiers" world_case \
+    "{\"nodes\": [{\"name\": \"A\", \"mesh\": $tri, \"worldModifiers\": [{\"class\": \"SelectKeys\", \"keys\": []}, {\"class\": \"Tessarin\"}]}]}" \
+    'nodes[0].worldModifiers[1].class'
+check "an instance of Tessarin in worldModifiers" world_case \
+    "{\"nodes\": [{\"name\": \"A\", \"mesh\": $tri, \"modifiers\": [{\"class\": \"Tessarin\", \"id\": \"t\"}], \"worldModifiers\": [{\"instance\": \"t\"}]}]}" \
+    'nodes[0].worldModifiers[0].instance'
+
 # nesting and size that only a generator writes
 python3 -c 'print("[" * 200000 + "]" * 200000)' >"$work/deep.json"
 check "200000 nested lists" refused 1 "$work/deep.json"

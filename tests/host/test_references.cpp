@@ -22,6 +22,13 @@ class Tagger : public Modifier {
     float tag_;
 };
 
+// The same, of a world-space modifier class.
+class WorldTagger : public Tagger {
+  public:
+    using Tagger::Tagger;
+    SClass_ID SuperClassCode() override { return WSM_CLASS_ID; }
+};
+
 TriObject* Mesh3() {
     auto* tri = new TriObject();
     tri->mesh.setNumVerts(3);
@@ -47,8 +54,8 @@ TEST(Pipeline, EvaluatesEnabledModifiersBottomUpOnACopy) {
     d->AddModifier(top, 0);
     EXPECT_EQ(d->ModifierAt(0), top);
     EXPECT_EQ(d->ModifierAt(2), bottom);
-    auto* world = new Tagger(4);
-    scene.WorldDerivedObjectOf(node)->AddModifier(world);
+    auto* world = new WorldTagger(4);
+    ASSERT_TRUE(scene.WorldDerivedObjectOf(node)->AddModifier(world));
     ObjectState os = scene.EvaluateNode(node, 0, 0);
     EXPECT_FLOAT_EQ(static_cast<TriObject*>(os.obj)->mesh.vertexFloat(0)[0], 1234.0f);
     middle->SetAFlag(A_MOD_DISABLED);
@@ -81,6 +88,23 @@ TEST(Pipeline, EveryEvaluationStartsFromTheBaseMeshAsItIsNow) {
     Mesh& again = static_cast<TriObject*>(scene.EvaluateNode(node, 0, 0).obj)->mesh;
     EXPECT_FLOAT_EQ(again.vertexFloat(0)[0], 1.0f);
     EXPECT_FLOAT_EQ(again.vertexFloat(0)[1], 0.5f);
+}
+
+TEST(Pipeline, TheWorldSpaceStackRefusesAPluginsObjectSpaceModifier) {
+    vm::Scene scene;
+    INode* node = scene.AddNode("n", Mesh3());
+    IDerivedObject* world = scene.WorldDerivedObjectOf(node);
+    auto* objectSpace = new Tagger(1);
+    EXPECT_FALSE(world->AddModifier(objectSpace));
+    EXPECT_EQ(world->ModifierCount(), 0);
+    Nodes holders;
+    objectSpace->EnumDependents(&holders);
+    EXPECT_TRUE(holders.seen.empty()) << "a refused modifier is not taken";
+    EXPECT_TRUE(scene.DerivedObjectOf(node)->AddModifier(objectSpace)) << "its own place takes it";
+    // world-space classes and the host's own selection modifiers sit in either part
+    EXPECT_TRUE(world->AddModifier(new WorldTagger(2)));
+    EXPECT_TRUE(world->AddModifier(new vm::Trim({})));
+    EXPECT_EQ(world->ModifierCount(), 2);
 }
 
 TEST(References, InstancedModifierFindsEachNodeOnce) {

@@ -230,6 +230,26 @@ TEST_F(ScenePersistence, AModifierNoNodeUsesIsDroppedOnlyAfterItsCallbackRan) {
     EXPECT_EQ(vm::Record().messageBoxes.size(), 1u);
 }
 
+TEST_F(ScenePersistence, TheModifierInTheWorldSpaceStackIsRefusedWithItsPlace) {
+    Build("");
+    scene_.WorldDerivedObjectOf(scene_.FindNode("n"))->AddModifier(new vm::Trim({}));
+    std::string bytes = vm::SceneFileBytes(scene_);
+    // the world-space list names modifier 2 (the Trim); make it name 0, the Tessarin
+    std::string world("\x40\x03\x08\0\0\0\x01\0\0\0\x02\0\0\0", 14);
+    size_t at = bytes.find(world);
+    ASSERT_NE(at, std::string::npos);
+    bytes[at + 10] = 0;
+    try {
+        Reload(bytes);
+        ADD_FAILURE() << "loaded";
+    } catch (const vm::SceneFileError& e) {
+        EXPECT_NE(std::string(e.what()).find("byte " + std::to_string(at + 10) +
+                                             ": modifier 0 is an object-space modifier in the world-space stack"),
+                  std::string::npos)
+            << e.what();
+    }
+}
+
 TEST_F(ScenePersistence, ParameterKeysOutOfOrderAreRefused) {
     ScriptedTessarin* mod = Build("");
     mod->pblock->SetParamValue(pb_strength, 0, 0.5f);

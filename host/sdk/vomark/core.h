@@ -24,6 +24,7 @@ constexpr SClass_ID GEOMOBJECT_CLASS_ID = 0x10;
 constexpr SClass_ID WSM_DERIVOB_CLASS_ID = 0x0d;
 constexpr SClass_ID PARAMETER_BLOCK2_CLASS_ID = 0x82;
 constexpr SClass_ID OSM_CLASS_ID = 0x810;
+constexpr SClass_ID WSM_CLASS_ID = 0x820;
 
 // Pipeline channel bits and their channel numbers.
 constexpr ULONG TOPO_CHANNEL = 0x04;

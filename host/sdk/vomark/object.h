@@ -103,8 +103,13 @@ class IDerivedObject : public Object {
     Modifier* ModifierAt(int i) const;
     Object* InputObject() const { return input_; }
     void SetInputObject(Object* input);
-    // Inserts at `index` (0 = top; -1 or past the end = bottom).
-    void AddModifier(Modifier* mod, int index = 0);
+    // Inserts at `index` (0 = top; -1 or past the end = bottom). False, and nothing taken, when this is
+    // a world-space derived object and `mod` may not sit in it (`Accepts`).
+    bool AddModifier(Modifier* mod, int index = 0);
+    // A world-space derived object takes world-space modifiers and the host's own ones, never a
+    // loaded plug-in's object-space modifier: such a modifier works on the object's own pipeline
+    // (stack control, for one, relies on it sitting there). An object-space one takes all.
+    bool Accepts(Modifier* mod);
 
     int NumRefs() override { return 1 + ModifierCount(); }
     ReferenceTarget* GetReference(int i) override;
