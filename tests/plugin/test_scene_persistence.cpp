@@ -192,6 +192,22 @@ TEST_F(ScenePersistence, UnknownPluginChunksAreSkipped) {
     EXPECT_EQ(TessarinOf(*loaded)->savedEnabled, 0);
 }
 
+TEST_F(ScenePersistence, APluginChunkLongerThanItsDataChunkEndsTheFlagsButNotTheLoad) {
+    ScriptedTessarin* mod = Build("");
+    mod->SetAFlag(A_MOD_DISABLED | A_MOD_DISABLED_INVIEWS);
+    std::string bytes = vm::SceneFileBytes(scene_);
+    std::string viewFlag("\x30\x21\x04\0\0\0\0\0\0\0", 10);
+    size_t at = bytes.find(viewFlag);
+    ASSERT_NE(at, std::string::npos);
+    bytes[at + 2] = 100; // more than the plug-in data chunk holds
+    auto loaded = Reload(bytes);
+    EXPECT_EQ(TessarinOf(*loaded)->savedEnabled, 0) << "read before the damaged chunk";
+    EXPECT_EQ(TessarinOf(*loaded)->savedViewEnabled, 1) << "not read: as if missing";
+    ASSERT_NE(loaded->FindNode("n"), nullptr) << "the rest of the scene loads";
+    std::string again = vm::SceneFileBytes(*loaded);
+    EXPECT_NE(again.find(viewFlag), std::string::npos) << "saved afresh";
+}
+
 TEST_F(ScenePersistence, WithoutTheModuleTheModifierIsKeptAndComesBackWhole) {
     ScriptedTessarin* mod = Build(Path("gone.sel"));
     mod->pblock->SetParamValue(pb_samples, 0, 3);
