@@ -232,14 +232,52 @@ TEST_F(Recording, EscapeStopsAfterTheFrameThatWasRunning) {
     EXPECT_EQ(GetDlgItem(mod->panel, 1006)->text, " ");
 }
 
-TEST_F(Recording, EscapeReleasedBetweenPollsDoesNotStop) {
-    struct Tap : vm::ScriptedInteraction {
-        SHORT KeyState(int) override { return 0x0001; }
-    } tap;
-    Setup(1, {}, 0, 3);
-    vm::SetInteraction(&tap);
+TEST_F(Recording, EscapeIsPolledOncePerFrameAfterItsSamplesAndItsProgress) {
+    scene_.SetCurrentTime(-1);
+    Setup(1, {}, 0, 5, 3);
+    polls.escapeAtPoll = 2;
+    scene_.BeginEdit(mod);
+    mod->Record(mod->panel);
+    EXPECT_EQ(polls.escapePolls, 2) << "one poll per frame, not per sample";
+    EXPECT_EQ(statusTexts, (std::vector<std::string>{"Frame 0 of 5", "Frame 1 of 5"}))
+        << "each poll follows the frame's progress text";
+    EXPECT_EQ(Times(), (std::vector<TimeValue>{0, 53, 106, 160, 213, 266})) << "every sample of both frames";
+    auto w = Words(ReadBytes(Path("rec.sel")));
+    ASSERT_EQ(w.size(), 3u + 2 * 6 + 6);
+    EXPECT_EQ(w[2], 6);
+    EXPECT_EQ(vm::Record().escapePresses, 1);
+}
+
+TEST_F(Recording, EscapeStopsABackwardRunAndARunWithoutAPanelAndThePlaybackThatFollows) {
+    scene_.SetCurrentTime(-1);
+    Setup(2, {{0, {0}, std::nullopt}}, 5, 0);
+    polls.escapeAtPoll = 1;
     mod->Record(nullptr);
-    EXPECT_EQ(Words(ReadBytes(Path("rec.sel")))[2], 4);
+    EXPECT_EQ(Times(), (std::vector<TimeValue>{800}));
+    auto w = Words(ReadBytes(Path("rec.sel")));
+    EXPECT_EQ(w, (std::vector<int32_t>{-100, 1, 1, 0x3f800000, 800, 0, 800, 2}));
+    EXPECT_EQ(mod->recording, 0);
+    EXPECT_EQ(mod->cacheFile, nullptr);
+    // the stopped file plays back, here without the selection below it: vertex 0 gets its recorded 1.0
+    keysMod->SetAFlag(A_MOD_DISABLED);
+    Mesh& m = Evaluate(node, 320);
+    EXPECT_EQ(m.vertSel[0], 1);
+    EXPECT_EQ(m.vertSel[1], 0);
+}
+
+TEST_F(Recording, OnlyAKeyDownAndNewlyPressedStops) {
+    // 0x0001: pressed and released between polls; 0x8000: held since before; anything but 0x8001 exactly
+    struct Key : vm::ScriptedInteraction {
+        SHORT state = 0;
+        SHORT KeyState(int) override { return state; }
+    } key;
+    Setup(1, {}, 0, 3);
+    vm::SetInteraction(&key);
+    for (SHORT state : {SHORT(0x0001), SHORT(0x8000), SHORT(-1)}) {
+        key.state = state;
+        mod->Record(nullptr);
+        EXPECT_EQ(Words(ReadBytes(Path("rec.sel")))[2], 4) << std::hex << state;
+    }
 }
 
 TEST_F(Recording, UncapturedSamplesDoNotLeaveACountTableShortOfWordTwo) {
