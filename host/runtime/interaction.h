@@ -46,9 +46,9 @@ void TreatInterruptAsEscape();
 // polls no Escape key can stop between steps.
 bool TakeInterrupt();
 
-// The folder a file dialog shows: that of the path it starts with, else its initial folder, else the
-// working folder (the first of them that exists); always a full path. A name given without a folder is taken in it, and the dialog
-// hands back the full path.
+// The folder a file dialog shows: that of the path it starts with, else its initial folder, else
+// the working folder (the first of them that exists); always a full path. A name given without a
+// folder is taken in it, and the dialog hands back the full path.
 std::string DialogFolder(const OPENFILENAMEA& record);
 
 InteractionProvider& Interaction();

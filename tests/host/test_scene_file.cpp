@@ -228,84 +228,90 @@ TEST(SceneFile, ForeignAndInconsistentFilesNameTheProblem) {
     EXPECT_NE(ErrorOf(classless).find("a modifier must start with its class chunk"), std::string::npos);
 }
 
-// A file of one node "N" whose mesh chunk (at byte 31) holds what `mesh` writes.
-std::string NodeWithMesh(const std::function<void(vm::ChunkWriter&)>& mesh) {
+// One chunk of a mesh.
+using MeshChunk = std::function<void(vm::ChunkWriter&)>;
+
+// A file of one node "N" whose mesh chunk (at byte 31) holds the given chunks in order.
+std::string NodeWithMesh(std::initializer_list<MeshChunk> chunks) {
     return FileWith([&](vm::ChunkWriter& w) {
         w.BeginChunk(vm::chunk_node);
         w.BeginChunk(vm::chunk_node_name);
         vm::PutStr(w, "N");
         w.EndChunk();
         w.BeginChunk(vm::chunk_mesh);
-        mesh(w);
+        for (const MeshChunk& c : chunks)
+            c(w);
         w.EndChunk();
         w.EndChunk();
     });
 }
-void Vertices(vm::ChunkWriter& w, uint32_t n, uint32_t written) {
-    w.BeginChunk(vm::chunk_vertices);
-    vm::PutU32(w, n);
-    for (uint32_t i = 0; i < 3 * written; ++i)
-        vm::PutF32(w, 0.0f);
-    w.EndChunk();
+// A count of `n` followed by `written` elements of `each` values.
+MeshChunk Counted(USHORT id, uint32_t n, uint32_t written, int each) {
+    return [=](vm::ChunkWriter& w) {
+        w.BeginChunk(id);
+        vm::PutU32(w, n);
+        for (uint32_t i = 0; i < written * static_cast<uint32_t>(each); ++i)
+            vm::PutF32(w, 0.5f);
+        w.EndChunk();
+    };
 }
-void Soft(vm::ChunkWriter& w, uint32_t n, uint32_t written) {
-    w.BeginChunk(vm::chunk_soft_selection);
-    vm::PutU32(w, n);
-    for (uint32_t i = 0; i < written; ++i)
-        vm::PutF32(w, 0.5f);
-    w.EndChunk();
+MeshChunk Vertices(uint32_t n, uint32_t written) { return Counted(vm::chunk_vertices, n, written, 3); }
+MeshChunk Soft(uint32_t n, uint32_t written) { return Counted(vm::chunk_soft_selection, n, written, 1); }
+MeshChunk Selection(uint32_t bits, std::vector<uint8_t> bytes) {
+    return [=](vm::ChunkWriter& w) {
+        w.BeginChunk(vm::chunk_selection);
+        vm::PutU32(w, bits);
+        for (uint8_t b : bytes)
+            vm::PutU8(w, b);
+        w.EndChunk();
+    };
 }
-void Selection(vm::ChunkWriter& w, uint32_t bits, std::initializer_list<uint8_t> bytes) {
-    w.BeginChunk(vm::chunk_selection);
-    vm::PutU32(w, bits);
-    for (uint8_t b : bytes)
-        vm::PutU8(w, b);
-    w.EndChunk();
+MeshChunk Face(int a, int b, int c) {
+    return [=](vm::ChunkWriter& w) {
+        w.BeginChunk(vm::chunk_faces);
+        vm::PutU32(w, 1);
+        for (int v : {a, b, c})
+            vm::PutI32(w, v);
+        w.EndChunk();
+    };
 }
-void Face(vm::ChunkWriter& w, int a, int b, int c) {
-    w.BeginChunk(vm::chunk_faces);
-    vm::PutU32(w, 1);
-    for (int v : {a, b, c})
-        vm::PutI32(w, v);
-    w.EndChunk();
-}
+Mesh& BaseMesh(vm::Scene& s) { return static_cast<TriObject*>(vm::Scene::BaseObjectOf(s.Nodes()[0]))->mesh; }
 
 TEST(SceneFile, PerVertexArraysMustMatchTheMeshExactly) {
     const std::string inMesh = " (in chunk 0x0100 > 0x0300 > 0x0320)";
     // soft-selection weights: one per vertex, neither fewer nor more, in whichever chunk order
-    EXPECT_EQ(ErrorOf(NodeWithMesh([](auto& w) { Vertices(w, 3, 3); Soft(w, 2, 2); })),
+    EXPECT_EQ(ErrorOf(NodeWithMesh({Vertices(3, 3), Soft(2, 2)})),
               "f.vms: byte 31: 2 soft-selection weights for 3 vertices" + inMesh);
-    EXPECT_EQ(ErrorOf(NodeWithMesh([](auto& w) { Vertices(w, 3, 3); Soft(w, 4, 4); })),
+    EXPECT_EQ(ErrorOf(NodeWithMesh({Vertices(3, 3), Soft(4, 4)})),
               "f.vms: byte 31: 4 soft-selection weights for 3 vertices" + inMesh);
-    auto softFirst = vm::ParseSceneFile(NodeWithMesh([](auto& w) { Soft(w, 3, 3); Vertices(w, 3, 3); }), "f.vms");
-    Mesh& m = static_cast<TriObject*>(vm::Scene::BaseObjectOf(softFirst->Nodes()[0]))->mesh;
-    ASSERT_TRUE(m.vDataSupport(0));
-    EXPECT_FLOAT_EQ(m.vertexFloat(0)[2], 0.5f);
+    auto softFirst = vm::ParseSceneFile(NodeWithMesh({Soft(3, 3), Vertices(3, 3)}), "f.vms");
+    ASSERT_TRUE(BaseMesh(*softFirst).vDataSupport(0));
+    EXPECT_FLOAT_EQ(BaseMesh(*softFirst).vertexFloat(0)[2], 0.5f);
     // counts that promise one element more than the chunk holds
-    EXPECT_EQ(ErrorOf(NodeWithMesh([](auto& w) { Vertices(w, 2, 1); })),
+    EXPECT_EQ(ErrorOf(NodeWithMesh({Vertices(2, 1)})),
               "f.vms: byte 43: vertex count 2 needs at least 24 bytes but only 12 are left "
               "(in chunk 0x0100 > 0x0300 > 0x0320 > 0x0321)");
-    EXPECT_NE(ErrorOf(NodeWithMesh([](auto& w) { Vertices(w, 2, 2); Soft(w, 2, 1); }))
+    EXPECT_NE(ErrorOf(NodeWithMesh({Vertices(2, 2), Soft(2, 1)}))
                   .find("weight count 2 needs at least 8 bytes but only 4 are left"),
               std::string::npos);
     // faces: every corner names a vertex from 0 to count - 1
-    EXPECT_NE(ErrorOf(NodeWithMesh([](auto& w) { Vertices(w, 3, 3); Face(w, 0, 3, 1); }))
-                  .find("byte 31: a face uses vertex 3 of 3"),
-              std::string::npos);
-    EXPECT_NE(ErrorOf(NodeWithMesh([](auto& w) { Vertices(w, 3, 3); Face(w, 0, -1, 1); }))
-                  .find("byte 31: a face uses vertex -1 of 3"),
-              std::string::npos);
-    EXPECT_EQ(ErrorOf(NodeWithMesh([](auto& w) { Vertices(w, 3, 3); Face(w, 2, 0, 1); })), "(loaded)");
+    EXPECT_NE(
+        ErrorOf(NodeWithMesh({Vertices(3, 3), Face(0, 3, 1)})).find("byte 31: a face uses vertex 3 of 3"),
+        std::string::npos);
+    EXPECT_NE(
+        ErrorOf(NodeWithMesh({Vertices(3, 3), Face(0, -1, 1)})).find("byte 31: a face uses vertex -1 of 3"),
+        std::string::npos);
+    EXPECT_EQ(ErrorOf(NodeWithMesh({Vertices(3, 3), Face(2, 0, 1)})), "(loaded)");
     // selection bits: packed 8 to a byte, the last byte partly used
-    EXPECT_EQ(ErrorOf(NodeWithMesh([](auto& w) { Selection(w, 9, {0xff}); })),
+    EXPECT_EQ(ErrorOf(NodeWithMesh({Selection(9, {0xff})})),
               "f.vms: byte 47: selection of 9 bits runs past the chunk "
               "(in chunk 0x0100 > 0x0300 > 0x0320 > 0x0323)");
-    auto eight = vm::ParseSceneFile(NodeWithMesh([](auto& w) { Vertices(w, 8, 8); Selection(w, 8, {0x81}); }), "f.vms");
-    Mesh& e = static_cast<TriObject*>(vm::Scene::BaseObjectOf(eight->Nodes()[0]))->mesh;
-    EXPECT_EQ(e.vertSel.GetSize(), 8);
-    EXPECT_EQ(e.vertSel.NumberSet(), 2);
-    EXPECT_EQ(e.vertSel[0], 1);
-    EXPECT_EQ(e.vertSel[7], 1);
+    auto eight = vm::ParseSceneFile(NodeWithMesh({Vertices(8, 8), Selection(8, {0x81})}), "f.vms");
+    const BitArray& bits = BaseMesh(*eight).vertSel;
+    EXPECT_EQ(bits.GetSize(), 8);
+    EXPECT_EQ(bits.NumberSet(), 2);
+    EXPECT_EQ(bits[0], 1);
+    EXPECT_EQ(bits[7], 1);
 }
 
 TEST(SceneFile, UnknownChunksAreSkipped) {

@@ -259,9 +259,10 @@ TEST_F(ScenePersistence, TheModifierInTheWorldSpaceStackIsRefusedWithItsPlace) {
         Reload(bytes);
         ADD_FAILURE() << "loaded";
     } catch (const vm::SceneFileError& e) {
-        EXPECT_NE(std::string(e.what()).find("byte " + std::to_string(at + 10) +
-                                             ": modifier 0 is an object-space modifier in the world-space stack"),
-                  std::string::npos)
+        EXPECT_NE(
+            std::string(e.what()).find("byte " + std::to_string(at + 10) +
+                                       ": modifier 0 is an object-space modifier in the world-space stack"),
+            std::string::npos)
             << e.what();
     }
 }
