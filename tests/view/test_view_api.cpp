@@ -244,6 +244,21 @@ TEST_F(ViewApiTest, RecordAsksForItsFileAndTheOverwriteInThePage) {
     EXPECT_EQ(state["macro"][1], "$.modifiers[#Tessarin].Record");
 }
 
+TEST_F(ViewApiTest, TheSaveDialogShowsTheFolderABareNameLandsIn) {
+    json scene = json::parse(KeysScene(""));
+    scene["directories"] = {{"3", dir_.string()}};
+    Serve(scene.dump());
+    int64_t after = GetJson("/api/dialog")["last"];
+    auto click = PostAsync("/api/panel", {{"action", "click"}, {"id", 1003}});
+    json save = WaitFor("dialog", after)["dialog"];
+    EXPECT_EQ(save["initialDir"], dir_.string()) << "host directory 3";
+    PostJson("/api/dialog", {{"id", save["id"]}, {"path", "bare"}});
+    auto r = click.get();
+    ASSERT_TRUE(r && r->status == 200) << (r ? r->body : "");
+    EXPECT_TRUE(fs::exists(Path("bare.sel")));
+    EXPECT_EQ(Control(json::parse(r->body), 1010)["text"], "bare.sel");
+}
+
 // A recording that takes about a minute under the sanitizers (a thousand evaluations a frame), so
 // the Escape surely comes while it runs.
 json SlowRecordingScene(const std::string& cacheFile, int frames) {
