@@ -34,7 +34,10 @@ check "import names the line of a malformed row" one_line 1 'c.csv:3: vertex "5"
 check "a refused import writes nothing" bash -c "! test -e c.sel && ! ls c.sel.tmp-* 2>/dev/null"
 check "every verb has --help" bash -c "for v in info verify dump plot diff repair import export; do '$T' \$v --help | grep -q Usage || exit 1; done"
 check "a usage error exits 2 with one line" one_line 2 'tessarin: ' "$T" verify
-check "an unknown verb exits 2" one_line 2 'tessarin: ' "$T" frobnicate a.sel
+check "an unknown verb is named as such" one_line 2 'tessarin: there is no verb "frobnicate"' "$T" frobnicate a.sel
+check "no verb at all lists the verbs" one_line 2 'tessarin: a verb is required: info, verify,' "$T"
+check "--version prints the version and the build" bash -c "'$T' --version | grep -Eqx 'tessarin [0-9]+\.[0-9]+\.[0-9]+ \(.+\)' && test \$('$T' --version | wc -l) = 1"
+check "a negative tolerance is refused in words" one_line 2 'tessarin: --tolerance: -1 is not a weight difference; give 0 or more' "$T" diff a.sel a.sel --tolerance -1
 check "a missing file is one line" one_line 1 'none.sel: cannot open' "$T" info none.sel
 check "a folder is not a cache file" one_line 1 '.: not a plain file' "$T" verify .
 check "info shows the counts and weights" bash -c "'$T' info a.sel | grep -q '^samples/frame   2' && '$T' info a.sel | grep -q 'min 0, max 1, mean 0.479166667' && '$T' info a.sel | grep -q '^ticks           0 to 160'"

@@ -1,7 +1,9 @@
 // tessarin: inspect, verify, dump, plot, diff, repair, import and export selection cache files.
 #include <CLI/CLI.hpp>
 #include <atomic>
+#include <cmath>
 #include <csignal>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 
@@ -94,6 +96,22 @@ int RepairVerb(const std::string& file, const std::string& outPath, std::optiona
     ctx.out << "wrote " << outPath << ": " << Counted(plan.header.sampleTotal, "sample") << "\n";
     return 0;
 }
+
+constexpr const char* kVerbs[] = {"info", "verify", "dump", "plot", "diff", "repair", "import", "export"};
+
+// `tessarin bogus` is named as an unknown verb rather than as a missing one.
+bool IsVerb(const char* word) {
+    for (const char* v : kVerbs)
+        if (std::strcmp(v, word) == 0) return true;
+    return false;
+}
+
+std::string VerbList() {
+    std::string list;
+    for (const char* v : kVerbs)
+        list += (list.empty() ? "" : ", ") + std::string(v);
+    return list;
+}
 } // namespace
 
 int main(int argc, char** argv) {
@@ -102,6 +120,9 @@ int main(int argc, char** argv) {
     CLI::App app{"tessarin: inspect, verify, dump, plot, diff, repair, import and export selection cache "
                  "files (.sel)"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("tessarin ") + TESSARIN_VERSION_STRING + " (" +
+                                          TESSARIN_BUILD_STRING + ")",
+                         "Print the version and the build, then exit");
     std::string file, fileB, out, format;
     std::optional<int32_t> sample, points;
     double tolerance = 0;
@@ -135,7 +156,12 @@ int main(int argc, char** argv) {
     input(diff, "the first cache file");
     diff->add_option("B", fileB, "the second cache file")->required();
     diff->add_option("--tolerance", tolerance, "largest weight difference taken as equal")
-        ->check(CLI::NonNegativeNumber);
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                double v = std::strtod(text.c_str(), nullptr);
+                return std::isnan(v) || v < 0 ? text + " is not a weight difference; give 0 or more" : "";
+            },
+            "X >= 0"));
     auto* repair =
         app.add_subcommand("repair", "Write a consistent file from a damaged or incomplete one, where that "
                                      "needs no guess");
@@ -156,14 +182,25 @@ int main(int argc, char** argv) {
         app.add_subcommand("export", "Write the records as CSV rows sample,vertex,weight,tick");
     input(exportVerb);
     exportVerb->add_option("--out", out, "the CSV file to write")->required();
+    if (argc > 1 && argv[1][0] != '-' && !IsVerb(argv[1])) {
+        std::cerr << "tessarin: there is no verb \"" << argv[1] << "\"; the verbs are " << VerbList()
+                  << " (tessarin --help says more)\n";
+        return 2;
+    }
     try {
         app.parse(argc, argv);
+    } catch (const CLI::CallForVersion& e) {
+        std::cout << e.what() << "\n";
+        return 0;
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        std::cerr << "tessarin: " << e.what() << " (tessarin --help lists the verbs)\n";
+        std::string what = app.get_subcommands().empty() && argc == 1
+                               ? "a verb is required: " + VerbList()
+                               : std::string(e.what());
+        std::cerr << "tessarin: " << what << " (tessarin --help lists the verbs)\n";
         return 2;
     }
     Format f = FormatOf(format);
