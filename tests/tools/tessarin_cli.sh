@@ -49,7 +49,17 @@ check "verify names the byte" bash -c "'$T' verify cut.sel | grep -q '^cut.sel: 
 cp a.sel ticks.sel && printf '\x07' | dd of=ticks.sel bs=1 seek=24 conv=notrunc 2>/dev/null
 check "verify exits 1 on damage that still plays" bash -c "'$T' verify ticks.sel --format json | grep -q '\"playable\": true'; '$T' verify ticks.sel >/dev/null; test \$? = 1"
 check "repair mends the cut recording" bash -c "'$T' repair cut.sel --out fixed.sel | grep -q 'wrote fixed.sel: 2 samples' && '$T' verify fixed.sel >/dev/null && '$T' dump fixed.sel | wc -l | grep -qx 5"
-check "repair never writes over its input" one_line 1 'is the input file' "$T" repair cut.sel --out ./cut.sel
+# every verb that writes refuses its own input as OUT, however it is named, and leaves it as it was
+ln -s a.sel link.sel && ln a.sel hard.sel && ln -s a.csv link.csv && ln a.csv hard.csv && cp a.sel a.keep && cp a.csv a.csv.keep
+for out in ./a.sel link.sel hard.sel; do
+    check "plot refuses to write over its input as $out" one_line 1 "$out: is the input file" "$T" plot a.sel --out $out
+    check "export refuses to write over its input as $out" one_line 1 "$out: is the input file" "$T" export a.sel --out $out
+    check "repair refuses to write over its input as $out" one_line 1 "$out: is the input file" "$T" repair a.sel --out $out
+done
+for out in ./a.csv link.csv hard.csv; do
+    check "import refuses to write over its input as $out" one_line 1 "$out: is the input file" "$T" import a.csv --out $out --samples-per-frame 2
+done
+check "a refused write leaves the input as it was" bash -c "cmp a.sel a.keep && cmp a.csv a.csv.keep && test -L link.sel && ! ls *.tmp-* 2>/dev/null"
 check "repair refuses to guess, and says why" one_line 1 'ticks.sel: byte 24: its layout is whole' "$T" repair ticks.sel --out t2.sel
 check "a refused repair leaves no file" bash -c "! test -e t2.sel && ! ls t2.sel.tmp-* 2>/dev/null"
 check "dump one sample as json" bash -c "'$T' dump a.sel --sample 1 --format json | grep -qx '{\"sample\":1,\"vertex\":0,\"weight\":0.5,\"tick\":80},'"

@@ -6,6 +6,15 @@ namespace tessarin {
 
 int Plot(const sel::Source& src, const std::string& name, const std::string& png, const PlotOptions& options,
          Context& ctx) {
+    // the target is settled before the drawing, which can take long: never the input itself
+    OutputFile out;
+    if (!png.empty()) {
+        std::string error = out.Open(png, name);
+        if (!error.empty()) {
+            ctx.err << png << ": " << error << "\n";
+            return 1;
+        }
+    }
     std::string bytes;
     CacheHeatmap map = DrawCacheHeatmap(src, name + ": weight by vertex and sample", options.width,
                                         options.height, png.empty() ? nullptr : &bytes, ctx.stop);
@@ -19,8 +28,6 @@ int Plot(const sel::Source& src, const std::string& name, const std::string& png
     }
     if (png.empty()) return 0; // the fuzzers stop here
     std::string error = map.error;
-    OutputFile out;
-    if (error.empty()) error = out.Open(png);
     if (error.empty() && !out.Write(bytes)) error = "cannot be written";
     if (error.empty()) error = out.Commit();
     if (!error.empty()) {

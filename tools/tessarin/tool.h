@@ -114,7 +114,8 @@ ImportResult Import(std::istream& csv, const std::string& name, int32_t samplesP
 struct PlotOptions {
     int width = 1000, height = 600;
 };
-// Draws the heatmap into `png` (a path); answers the exit code.
+// Draws the heatmap of the file `name` into `png` (a path, never the file `name` itself; "" draws
+// nothing); answers the exit code.
 int Plot(const sel::Source& src, const std::string& name, const std::string& png, const PlotOptions& options,
          Context& ctx);
 
