@@ -173,6 +173,34 @@ TEST_F(Tool, RepairKeepsTheWholeSamplesOfAFixedCountFile) {
     EXPECT_EQ(Verdict(out), sel::Fault::None);
 }
 
+TEST_F(Tool, VerifyOffersRepairOnlyWhereRepairMends) {
+    const std::string whole = RecordFile(0, 4, 2); // 10 samples of 3 points
+    auto verdictLine = [](const std::string& bytes) {
+        sel::MemorySource src(bytes.data(), bytes.size());
+        std::ostringstream out, err;
+        tessarin::Context ctx{out, err};
+        tessarin::Verify(src, "f.sel", tessarin::Format::Text, ctx);
+        std::string text = out.str();
+        return text.substr(text.rfind("f.sel: ", text.size() - 2));
+    };
+    // what the newcomer met: the hint on files repair then refused
+    for (size_t n : {0, 5, 12, 16}) {
+        std::string line = verdictLine(whole.substr(0, n)), out;
+        EXPECT_FALSE(Repair(whole.substr(0, n), std::nullopt, out).ok) << n;
+        EXPECT_EQ(line.find("repair"), std::string::npos) << n << ": " << line;
+    }
+    EXPECT_NE(verdictLine(whole.substr(0, 12 + 24 * 4 + 5)).find("tessarin repair can mend it"),
+              std::string::npos);
+    EXPECT_NE(verdictLine(whole.substr(0, 12 + 24)).find("can mend it given --points"), std::string::npos)
+        << "a lone sample needs its point count";
+    for (size_t n = 0; n < whole.size(); ++n) {
+        std::string cut = whole.substr(0, n), out;
+        bool mends = Repair(cut, std::nullopt, out).ok;
+        bool offered = verdictLine(cut).find("tessarin repair can mend it\n") != std::string::npos;
+        EXPECT_EQ(offered, mends) << "cut at " << n << ": " << verdictLine(cut);
+    }
+}
+
 std::string ExportImport(const std::string& bytes, int32_t samplesPerFrame) {
     sel::MemorySource src(bytes.data(), bytes.size());
     std::ostringstream out, err;

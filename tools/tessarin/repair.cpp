@@ -156,7 +156,8 @@ int64_t PartialTableAfter(const sel::Source& src, const std::vector<Run>& runs) 
     return found;
 }
 
-// Whether the last run is a whole sample: true, false (cut short), or a refusal in `why`.
+// Whether the last run is a whole sample: 1, 0 (cut short), or a refusal in `why`: -2 where
+// --points would settle it, -1 otherwise.
 int LastRunWhole(const sel::Source& src, const std::vector<Run>& runs, std::optional<int32_t> points,
                  std::string& why) {
     const Run& last = runs.back();
@@ -180,7 +181,7 @@ int LastRunWhole(const sel::Source& src, const std::vector<Run>& runs, std::opti
     if (runs.size() < 2) {
         why = "one run of " + N(last.length) + " records shares tick " + N(last.tick) +
               ": whether that sample is whole cannot be told from the ticks; give --points";
-        return -1;
+        return -2;
     }
     int64_t p = runs.front().length;
     for (size_t i = 0; i + 1 < runs.size(); ++i)
@@ -188,13 +189,13 @@ int LastRunWhole(const sel::Source& src, const std::vector<Run>& runs, std::opti
             why =
                 "the point count changes during the recording, so whether the last sample is whole cannot be "
                 "told; give --points";
-            return -1;
+            return -2;
         }
     if (last.length == p) return 1;
     if (last.length < p) return 0;
     why = "the last sample has " + N(last.length) + " records, more than the " + N(p) +
           " of every sample before it; give --points";
-    return -1;
+    return -2;
 }
 
 // A missing or cut count table rebuilt from the records' ticks.
@@ -218,7 +219,11 @@ RepairPlan RebuildTable(const sel::Source& src, const sel::CacheHeader& h, std::
     } else {
         std::string why;
         int whole = LastRunWhole(src, runs, points, why);
-        if (whole < 0) return Refuse(src.Size(), why);
+        if (whole < 0) {
+            RepairPlan refusal = Refuse(src.Size(), why);
+            refusal.needsPoints = whole == -2;
+            return refusal;
+        }
         if (!whole) {
             --keep;
             p.actions.push_back("dropped sample " + N(keep) + ", cut short after " +

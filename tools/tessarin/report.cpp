@@ -106,12 +106,22 @@ int Verify(const sel::Source& src, const std::string& name, Format format, Conte
         return kStopped;
     }
     sel::Fault verdict = r.Verdict();
+    // the hint is given only where repair, asked the same, would write a mended file
+    RepairPlan plan;
+    if (verdict != sel::Fault::None) {
+        plan = PlanRepair(src, std::nullopt, ctx.stop);
+        if (ctx.stop()) {
+            PrintStopped(name, ctx);
+            return kStopped;
+        }
+    }
     if (format == Format::Json) {
         nlohmann::ordered_json j;
         j["file"] = name;
         j["verdict"] = FaultName(verdict);
         j["playable"] = r.playable;
         j["samplesPlayed"] = r.layout.samples;
+        j["repairable"] = plan.ok;
         j["findings"] = nlohmann::ordered_json::array();
         for (const auto& f : r.findings)
             j["findings"].push_back({{"byte", f.at}, {"kind", FaultName(f.fault)}, {"message", f.message}});
@@ -123,7 +133,8 @@ int Verify(const sel::Source& src, const std::string& name, Format format, Conte
     std::string plays = r.playable ? "plays " + std::to_string(r.layout.samples) + " samples"
                                    : "cannot be played (the modifier treats it as missing)";
     ctx.out << name << ": " << FaultName(verdict) << "; " << plays;
-    if (verdict == sel::Fault::CutShort) ctx.out << "; tessarin repair may mend it";
+    if (plan.ok) ctx.out << "; tessarin repair can mend it";
+    if (plan.needsPoints) ctx.out << "; tessarin repair can mend it given --points (the points per sample)";
     ctx.out << "\n";
     return ExitFor(verdict);
 }

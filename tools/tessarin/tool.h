@@ -91,6 +91,7 @@ struct RepairPlan {
     bool ok = false;
     int64_t at = 0;     // of a refusal
     std::string reason; // of a refusal
+    bool needsPoints = false; // a refusal that --points would settle
     std::vector<std::string> actions;
     sel::CacheHeader header{};
     int64_t recordsEnd = sel::kHeaderBytes; // bytes 12 to recordsEnd are copied from the input
