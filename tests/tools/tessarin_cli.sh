@@ -66,7 +66,24 @@ check "dump one sample as json" bash -c "'$T' dump a.sel --sample 1 --format jso
 check "dump refuses a sample the file lacks" one_line 1 'there is no sample 3' "$T" dump a.sel --sample 3
 check "diff of equal files exits 0" "$T" diff a.sel b.sel
 check "diff exits 1 and says where" bash -c "'$T' diff a.sel fixed.sel | grep -q 'samples: 3 against 2'; '$T' diff a.sel fixed.sel >/dev/null; test \$? = 1"
-check "diff exits 2 on an unreadable file" exits 2 "$T" diff a.sel cut.sel
+check "diff exits 1 on a file that would not play, as verify does" exits 1 "$T" diff a.sel cut.sel
+check "diff exits 1 on a missing file, as verify does" bash -c "'$T' diff a.sel none.sel 2>/dev/null; test \$? = 1 && '$T' verify none.sel 2>/dev/null; test \$? = 1"
+
+# with --format json the output is JSON on every error: {"file", "error", "byte"}
+json_error() { # expected exit code, expected .error text, then the command
+    local want=$1 text=$2; shift 2
+    local out got
+    out=$("$@" 2>/dev/null); got=$?
+    [ "$got" = "$want" ] || { echo "exit $got, wanted $want"; return 1; }
+    jq -e --arg t "$text" '.error | contains($t)' <<<"$out" >/dev/null || { echo "not the JSON error: $out"; return 1; }
+}
+check "verify --format json on a missing file" json_error 1 'cannot open' "$T" verify none.sel --format json
+check "info --format json on a file that would not play" json_error 1 'do not fit' "$T" info cut.sel --format json
+check "dump --format json on a file that would not play" json_error 1 'do not fit' "$T" dump cut.sel --format json
+check "dump --format json of a sample the file lacks" json_error 1 'there is no sample 7' "$T" dump a.sel --format json --sample 7
+check "a usage error with --format json" json_error 2 'FILE is required' "$T" verify --format json
+check "an unknown verb with --format=json" json_error 2 'there is no verb' "$T" bogus --format=json
+check "the json error names the byte" bash -c "'$T' info cut.sel --format json 2>/dev/null | jq -e '.byte == 38 and .file == \"cut.sel\"' >/dev/null"
 check "plot writes a PNG" bash -c "'$T' plot a.sel --out heat.png --width 400 --height 300 | grep -q 'wrote heat.png (400 x 300)' && xxd -p -l 8 heat.png | grep -qx 89504e470d0a1a0a"
 check "plot refuses a tiny picture" exits 2 "$T" plot a.sel --out x.png --width 10
 

@@ -54,7 +54,7 @@ int Diff(const sel::Source& a, const std::string& nameA, const sel::Source& b, c
         sel::Status s = sel::ReadLayout(*src, *layout, false);
         if (!s.ok) {
             ctx.err << At(*name, s.at, s.message) << "\n";
-            return 2;
+            return 1;
         }
     }
     std::vector<std::string> lines;
@@ -80,7 +80,7 @@ int Diff(const sel::Source& a, const std::string& nameA, const sel::Source& b, c
     for (auto [walk, name] : {std::pair{&wa, &nameA}, std::pair{&wb, &nameB}})
         if (walk->Failed()) {
             ctx.err << At(*name, walk->FailedAt(), "cannot be read here (did it change while read?)") << "\n";
-            return 2;
+            return 1;
         }
     if (countsDiffer)
         lines.push_back("count table: " + std::to_string(countsDiffer) + " entries differ, first at sample " +

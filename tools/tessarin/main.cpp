@@ -16,10 +16,20 @@ extern "C" void OnInterrupt(int) { interrupted = true; }
 using namespace tessarin;
 
 // Opens the input or prints the one-line error; `failure` is the verb's exit code for that.
-bool Open(const std::string& path, InputFile& in, Context& ctx) {
+bool Open(const std::string& path, InputFile& in, Context& ctx, Format format = Format::Text) {
     std::string error = OpenInput(path, in);
     if (!error.empty()) ctx.err << path << ": " << error << "\n";
+    if (!error.empty() && format == Format::Json) JsonError(ctx.out, path, -1, error);
     return error.empty();
+}
+
+// Whether the command line asks for JSON, read before (or without) a successful parse.
+bool AsksForJson(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--format=json") == 0 ||
+            (i + 1 < argc && std::strcmp(argv[i], "--format") == 0 && std::strcmp(argv[i + 1], "json") == 0))
+            return true;
+    return false;
 }
 
 Format FormatOf(const std::string& s) {
@@ -152,7 +162,7 @@ int main(int argc, char** argv) {
     plotVerb->add_option("--height", plot.height, "picture height in pixels (200 to 20000)")
         ->check(CLI::Range(200, 20000));
     auto* diff = app.add_subcommand(
-        "diff", "Compare two files as they play (exit 0 equal, 1 different, 2 unreadable)");
+        "diff", "Compare two files as they play (exit 0 equal, 1 different or unreadable)");
     input(diff, "the first cache file");
     diff->add_option("B", fileB, "the second cache file")->required();
     diff->add_option("--tolerance", tolerance, "largest weight difference taken as equal")
@@ -183,8 +193,9 @@ int main(int argc, char** argv) {
     input(exportVerb);
     exportVerb->add_option("--out", out, "the CSV file to write")->required();
     if (argc > 1 && argv[1][0] != '-' && !IsVerb(argv[1])) {
-        std::cerr << "tessarin: there is no verb \"" << argv[1] << "\"; the verbs are " << VerbList()
-                  << " (tessarin --help says more)\n";
+        std::string what = "there is no verb \"" + std::string(argv[1]) + "\"; the verbs are " + VerbList();
+        std::cerr << "tessarin: " << what << " (tessarin --help says more)\n";
+        if (AsksForJson(argc, argv)) JsonError(std::cout, "", -1, what);
         return 2;
     }
     try {
@@ -201,12 +212,13 @@ int main(int argc, char** argv) {
                                ? "a verb is required: " + VerbList()
                                : std::string(e.what());
         std::cerr << "tessarin: " << what << " (tessarin --help lists the verbs)\n";
+        if (AsksForJson(argc, argv)) JsonError(std::cout, "", -1, what);
         return 2;
     }
     Format f = FormatOf(format);
     InputFile in;
     if (*info || *verify || *dump || *plotVerb) {
-        if (!Open(file, in, ctx)) return 1;
+        if (!Open(file, in, ctx, f)) return 1;
         if (*info) return Info(*in.source, file, f, ctx);
         if (*verify) return Verify(*in.source, file, f, ctx);
         if (*plotVerb) return Plot(*in.source, file, out, plot, ctx);
@@ -219,7 +231,7 @@ int main(int argc, char** argv) {
     }
     if (*diff) {
         InputFile b;
-        if (!Open(file, in, ctx) || !Open(fileB, b, ctx)) return 2;
+        if (!Open(file, in, ctx) || !Open(fileB, b, ctx)) return 1;
         return Diff(*in.source, file, *b.source, fileB, tolerance, ctx);
     }
     if (*repair) return RepairVerb(file, out, points, ctx);

@@ -24,20 +24,31 @@ int64_t ImpliedSize(const sel::Layout& l) {
     return sel::kHeaderBytes + sel::kRecordBytes * int64_t(l.header.formatTag) * l.header.sampleTotal;
 }
 
-void PrintStopped(const std::string& name, Context& ctx) {
-    ctx.err << name << ": stopped before the end; nothing was concluded\n";
+void PrintStopped(const std::string& name, Format format, Context& ctx) {
+    const char* text = "stopped before the end; nothing was concluded";
+    ctx.err << name << ": " << text << "\n";
+    if (format == Format::Json) JsonError(ctx.out, name, -1, text);
 }
 } // namespace
+
+void JsonError(std::ostream& out, const std::string& file, int64_t byte, const std::string& message) {
+    nlohmann::ordered_json j;
+    j["file"] = file.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(file);
+    j["error"] = message;
+    j["byte"] = byte >= 0 ? nlohmann::ordered_json(byte) : nlohmann::ordered_json(nullptr);
+    out << j.dump(2) << "\n";
+}
 
 int Info(const sel::Source& src, const std::string& name, Format format, Context& ctx) {
     sel::VerifyReport r = sel::VerifyFile(src, ctx.stop);
     if (r.stopped) {
-        PrintStopped(name, ctx);
+        PrintStopped(name, format, ctx);
         return kStopped;
     }
     if (!r.playable) {
         const sel::Finding& f = r.findings.front();
         ctx.err << At(name, f.at, f.message) << "\n";
+        if (format == Format::Json) JsonError(ctx.out, name, f.at, f.message);
         return 1;
     }
     const sel::Layout& l = r.layout;
@@ -102,7 +113,7 @@ int Info(const sel::Source& src, const std::string& name, Format format, Context
 int Verify(const sel::Source& src, const std::string& name, Format format, Context& ctx) {
     sel::VerifyReport r = sel::VerifyFile(src, ctx.stop);
     if (r.stopped) {
-        PrintStopped(name, ctx);
+        PrintStopped(name, format, ctx);
         return kStopped;
     }
     sel::Fault verdict = r.Verdict();
@@ -111,7 +122,7 @@ int Verify(const sel::Source& src, const std::string& name, Format format, Conte
     if (verdict != sel::Fault::None) {
         plan = PlanRepair(src, std::nullopt, ctx.stop);
         if (ctx.stop()) {
-            PrintStopped(name, ctx);
+            PrintStopped(name, format, ctx);
             return kStopped;
         }
     }

@@ -1,6 +1,6 @@
 // The verbs of the cache tool, each working on sources and sinks so that the command line, the tests
-// and the fuzzers run the same code. Exit codes: 0 fine, 1 bad input, 2 usage (and the verbs' own
-// 2: incomplete for verify, unreadable for diff), 130 stopped.
+// and the fuzzers run the same code. Exit codes, as vomark's: 0 done, 1 bad input or a finding
+// (damaged for verify, different for diff), 2 usage (and incomplete for verify), 130 stopped.
 #pragma once
 #include <cstdint>
 #include <cstdio>
@@ -77,6 +77,11 @@ std::string Counted(int64_t n, const std::string& noun);
 std::string WeightText(float w);
 
 enum class Format { Text, Json, Csv };
+
+// With --format json an error is a JSON object on `out` as well as its line on stderr, so what reads
+// the output always gets JSON: {"file", "error", "byte"} (byte null where no place applies; file
+// null for a usage error).
+void JsonError(std::ostream& out, const std::string& file, int64_t byte, const std::string& message);
 
 int Info(const sel::Source& src, const std::string& name, Format format, Context& ctx);
 int Verify(const sel::Source& src, const std::string& name, Format format, Context& ctx);
