@@ -193,7 +193,7 @@ TEST(Verify, NamesEachFaultWithItsByteAndKind) {
         {"bytes before the table", between, sel::Fault::Damaged, 60,
          "4 bytes lie between the last sample and"},
         {"fixed count cut", fixed.substr(0, fixed.size() - 3), sel::Fault::CutShort, 20,
-         "holds 1 whole samples of the 2"},
+         "holds 1 whole sample of the 2"},
         {"fixed count with a tail", fixed + "xy", sel::Fault::Damaged, 28, "2 bytes follow the last sample"},
         {"no samples per frame", fixed.substr(0, 4) + std::string(4, '\0') + fixed.substr(8),
          sel::Fault::Damaged, 4, "samples per frame is 0"},

@@ -236,7 +236,10 @@ TEST_F(Tool, ImportRefusesMalformedRowsWithTheirLine) {
         {"1,0,0.5,0\n", "f.csv:1: sample 1 follows sample -1"},
         {"-1,0,0.5,80\n", "f.csv:1: sample -1 is negative"}, // once read a count before the first
         {"0,,,\n0,0,0.5,0\n", "f.csv:2: sample 0 was given as empty"},
-        {"sample,vertex,weight,tick\n", "no rows"},
+        {"sample,vertex,weight,tick\n", "f.csv: no rows"},
+        {"", "f.csv: no rows"}, // once "f.csv:0"
+        {std::string("\x9c\xff\xff\xff\x01,0,0,0\n", 13), "f.csv:1: sample \"\\x9c\\xff\\xff\\xff\\x01\" is not"},
+        {"0,0," + std::string(100, '7') + "x,0\n", "f.csv:1: weight \"" + std::string(40, '7') + "...\" is not"},
     };
     for (const auto& [csv, error] : cases) {
         std::istringstream in(csv);
@@ -262,7 +265,7 @@ TEST_F(Tool, DiffNamesTheFirstAndLargestDifferenceAndTheCounts) {
                   "largest difference: 0.49999997 at sample 1, vertex 1: 0.400000006 against 0.899999976"),
               std::string::npos)
         << out.str();
-    EXPECT_NE(out.str().find("count table: 1 entries differ, first at sample 2: 1 against 2"),
+    EXPECT_NE(out.str().find("count table: 1 entry differs, first at sample 2: 1 against 2"),
               std::string::npos);
     out.str("");
     EXPECT_EQ(tessarin::Diff(sa, "a", sb, "b", 0.6, ctx), 1) << "the counts still differ";

@@ -101,8 +101,8 @@ std::string At(const std::string& file, int64_t byte, const std::string& reason)
     return file + ": byte " + std::to_string(byte) + ": " + reason;
 }
 
-std::string Counted(int64_t n, const std::string& noun) {
-    return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
+std::string Counted(int64_t n, const std::string& noun, const std::string& nouns) {
+    return std::to_string(n) + " " + (n == 1 ? noun : nouns.empty() ? noun + "s" : nouns);
 }
 
 std::string WeightText(float w) {

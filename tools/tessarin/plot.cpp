@@ -35,8 +35,8 @@ int Plot(const sel::Source& src, const std::string& name, const std::string& png
         return 1;
     }
     ctx.out << "wrote " << png << " (" << options.width << " x " << options.height
-            << "): " << map.layout.samples << " samples of up to " << map.layout.largestCount
-            << " vertices\n";
+            << "): " << Counted(map.layout.samples, "sample") << " of up to "
+            << Counted(map.layout.largestCount, "vertex", "vertices") << "\n";
     return 0;
 }
 

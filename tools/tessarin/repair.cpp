@@ -96,7 +96,7 @@ RepairPlan FixedCount(const sel::Layout& l) {
     p.actions.push_back("word 2 patched from " + N(h.sampleTotal) + " to " + N(whole) +
                         ", the whole samples present");
     if (l.fileBytes > p.recordsEnd)
-        p.actions.push_back("dropped the " + N(l.fileBytes - p.recordsEnd) + " bytes of sample " + N(whole) +
+        p.actions.push_back("dropped the " + Counted(l.fileBytes - p.recordsEnd, "byte") + " of sample " + N(whole) +
                             ", cut short");
     return p;
 }
@@ -214,8 +214,9 @@ RepairPlan RebuildTable(const sel::Source& src, const sel::CacheHeader& h, std::
         int64_t end = sel::kHeaderBytes;
         for (size_t i = 0; i < keep; ++i)
             end += sel::kRecordBytes * runs[i].length;
-        p.actions.push_back("the count table was cut short after " + N((src.Size() - end) / 4) +
-                            " entries; the samples before it are whole");
+        p.actions.push_back("the count table was cut short after " +
+                            Counted((src.Size() - end) / 4, "entry", "entries") +
+                            "; the samples before it are whole");
     } else {
         std::string why;
         int whole = LastRunWhole(src, runs, points, why);

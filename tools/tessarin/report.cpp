@@ -91,12 +91,12 @@ int Info(const sel::Source& src, const std::string& name, Format format, Context
     };
     line("file", name);
     line("variant", l.variable ? "variable count (word 0 is " + std::to_string(l.header.formatTag) + ")"
-                               : "fixed count of " + std::to_string(l.header.formatTag) + " records");
+                               : "fixed count of " + Counted(l.header.formatTag, "record"));
     line("samples/frame", std::to_string(l.header.samplesPerFrame));
     line("samples",
          std::to_string(l.header.sampleTotal) +
              (l.samples != l.header.sampleTotal ? " announced, " + std::to_string(l.samples) + " play" : ""));
-    line("count table", l.variable ? std::to_string(l.header.sampleTotal) + " entries" : "none");
+    line("count table", l.variable ? Counted(l.header.sampleTotal, "entry", "entries") : "none");
     line("counts",
          std::to_string(l.smallestCount) + " to " + std::to_string(l.largestCount) + " records per sample");
     line("file size",
@@ -105,7 +105,7 @@ int Info(const sel::Source& src, const std::string& name, Format format, Context
     line("ticks", w.hasTicks ? std::to_string(w.firstTick) + " to " + std::to_string(w.lastTick) : "none");
     line("weights",
          w.finite ? "min " + num(w.min) + ", max " + num(w.max) + ", mean " + num(mean) : "none finite");
-    line("at exactly 1.0", num(100 * ones) + "% of " + std::to_string(w.records) + " records");
+    line("at exactly 1.0", num(100 * ones) + "% of " + Counted(w.records, "record"));
     line("non-finite", std::to_string(w.nonFinite));
     return 0;
 }
@@ -141,7 +141,7 @@ int Verify(const sel::Source& src, const std::string& name, Format format, Conte
     }
     for (const auto& f : r.findings)
         ctx.out << At(name, f.at, f.message) << " (" << FaultName(f.fault) << ")\n";
-    std::string plays = r.playable ? "plays " + std::to_string(r.layout.samples) + " samples"
+    std::string plays = r.playable ? "plays " + Counted(r.layout.samples, "sample")
                                    : "cannot be played (the modifier treats it as missing)";
     ctx.out << name << ": " << FaultName(verdict) << "; " << plays;
     if (plan.ok) ctx.out << "; tessarin repair can mend it";

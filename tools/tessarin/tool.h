@@ -71,8 +71,8 @@ std::string OpenInput(const std::string& path, InputFile& in);
 
 // "FILE: byte N: reason"
 std::string At(const std::string& file, int64_t byte, const std::string& reason);
-// "1 sample", "2 samples"
-std::string Counted(int64_t n, const std::string& noun);
+// "1 sample", "2 samples"; "1 entry", "2 entries"
+std::string Counted(int64_t n, const std::string& noun, const std::string& nouns = "");
 // "%.9g", and nan/inf spelled so the import reads them back
 std::string WeightText(float w);
 
