@@ -1,4 +1,5 @@
 // The cache tool's verbs on files the recorder writes, cut at every byte, aborted, and made by hand.
+#include <cmath>
 #include <sstream>
 
 #include "plugin/fixture.h"
@@ -142,6 +143,22 @@ TEST_F(Tool, RepairRefusesWhereItWouldHaveToGuess) {
     std::string badTicks = whole;
     badTicks[12 + 8 + 4] = 7; // sample 0, vertex 1: a tick of its own
     std::string bareSample = whole.substr(0, 12 + 24);
+    // records without a count table, one run of `lengths[i]` records at tick 80 x i per sample
+    auto Runs = [](std::initializer_list<int> lengths) {
+        std::string s;
+        int32_t tick = 0;
+        for (int n : lengths) {
+            for (int i = 0; i < n; ++i)
+                sel::PutF32(s, 0.5f), sel::PutI32(s, tick);
+            tick += 80;
+        }
+        return s;
+    };
+    std::string nanWeight = whole;
+    nanWeight.replace(12, 4, "\x00\x00\xc0\x7f", 4);
+    std::string ticksOneByOne;
+    for (int32_t t = 0; t < 5; ++t)
+        sel::PutF32(ticksOneByOne, 0.5f), sel::PutI32(ticksOneByOne, t);
     const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
         {"header cut", whole.substr(0, 11), "12-byte header"},
         {"samples per frame lost", Header(-100, 0, 3) + whole.substr(12), "samples per frame is 0"},
@@ -149,6 +166,20 @@ TEST_F(Tool, RepairRefusesWhereItWouldHaveToGuess) {
         {"a lone sample", bareSample, "give --points"},
         {"bytes after a fixed-count file's samples", Header(1, 1, 1) + std::string(8 + 3, '\0'),
          "follow the last"},
+        {"negative samples per frame", Header(-100, -2, 3) + whole.substr(12), "samples per frame is -2"},
+        {"no samples announced", Header(-100, 1, 0) + whole.substr(12), "holds 0 samples: nothing to keep"},
+        {"a negative total", Header(-100, 1, -3) + whole.substr(12), "holds -3 samples: nothing to keep"},
+        {"a weight that is not a number", nanWeight, "what fails is in the records"},
+        {"a whole fixed-count file with shared ticks", Header(1, 1, 2) + Runs({2}),
+         "what fails is in the records"},
+        {"not one whole fixed-count sample", Header(2, 1, 3) + std::string(10, '\0'), "not one whole sample"},
+        {"a point count that changes", Header(-100, 1, 3) + Runs({3, 2, 2}), "the point count changes"},
+        {"a last sample longer than the rest", Header(-100, 1, 3) + Runs({2, 2, 3}),
+         "3 records, more than the 2 of every sample before it"},
+        {"more samples than word 2 announces", Header(-100, 1, 1) + Runs({2, 2, 2}),
+         "the records hold 3 samples, more than the 1 word 2 announces"},
+        {"ticks that do not group into samples", Header(-100, 1, 1) + ticksOneByOne,
+         "do not group into the 1 sample word 2 announces"},
     };
     for (const auto& [name, bytes, why] : cases) {
         std::string out;
@@ -159,6 +190,9 @@ TEST_F(Tool, RepairRefusesWhereItWouldHaveToGuess) {
     std::string out;
     EXPECT_TRUE(Repair(bareSample, 3, out).ok) << "--points settles the lone sample";
     EXPECT_FALSE(Repair(bareSample, 4, out).ok) << "a sample shorter than --points is cut short";
+    tessarin::RepairPlan longer = Repair(Header(-100, 1, 3) + Runs({3, 3, 3}), 2, out);
+    EXPECT_FALSE(longer.ok);
+    EXPECT_NE(longer.reason.find("more than --points 2"), std::string::npos) << longer.reason;
 }
 
 TEST_F(Tool, RepairKeepsTheWholeSamplesOfAFixedCountFile) {
@@ -276,6 +310,43 @@ TEST_F(Tool, DiffNamesTheFirstAndLargestDifferenceAndTheCounts) {
     EXPECT_EQ(tessarin::Diff(sa, "a", sc, "c", 0, ctx), 1) << "bad input, as verify says it";
     EXPECT_EQ(out.str(), "") << "bad input is no report of differences";
     EXPECT_NE(err.str().find("c: byte "), std::string::npos) << err.str();
+}
+// The header fields diff compares are those playback uses: samples per frame and the samples that
+// play; the variant, word 2 past the whole samples and the ticks are not compared.
+TEST_F(Tool, DiffComparesTheFilesAsTheyPlay) {
+    auto diff = [](const std::string& a, const std::string& b, double tolerance, std::string* text = nullptr) {
+        sel::MemorySource sa(a.data(), a.size()), sb(b.data(), b.size());
+        std::ostringstream out, err;
+        tessarin::Context ctx{out, err};
+        int code = tessarin::Diff(sa, "a", sb, "b", tolerance, ctx);
+        if (text) *text = out.str() + err.str();
+        return code;
+    };
+    const auto weights = Samples({{0.5f, 0.25f}, {0.75f, 1.0f}});
+    const std::string one = sel::EncodeFile(1, weights);
+    std::string text;
+    EXPECT_EQ(diff(one, sel::EncodeFile(2, weights), 0, &text), 1) << "same records at another rate";
+    EXPECT_NE(text.find("samples per frame: 1 against 2"), std::string::npos) << text;
+    EXPECT_EQ(diff(one, sel::EncodeFile(1, {weights[0]}), 0, &text), 1) << "a file that stops early";
+    EXPECT_NE(text.find("samples: 2 against 1"), std::string::npos) << text;
+    EXPECT_EQ(diff(sel::EncodeFile(1, {weights[0]}), one, 0), 1) << "either way round";
+
+    std::string fixed = sel::EncodeFile(1, weights, 2);
+    EXPECT_EQ(diff(one, fixed, 0, &text), 0) << "the variant alone: " << text;
+    std::string announcesMore = fixed;
+    announcesMore[8] = 5; // word 2 says 5, two whole samples play
+    EXPECT_EQ(diff(one, announcesMore, 0, &text), 0) << text;
+    std::string otherTicks = one;
+    otherTicks[12 + 4] = 9;
+    EXPECT_EQ(diff(one, otherTicks, 0, &text), 0) << "no reader uses the ticks: " << text;
+
+    // a difference of exactly the tolerance is equal (0.25 is exact in a float)
+    EXPECT_EQ(diff(one, sel::EncodeFile(1, Samples({{0.75f, 0.25f}, {0.75f, 1.0f}})), 0.25), 0);
+    EXPECT_EQ(diff(one, sel::EncodeFile(1, Samples({{0.75f, 0.25f}, {0.75f, 1.0f}})), 0.2499), 1);
+    const float nan = std::nanf("");
+    EXPECT_EQ(diff(sel::EncodeFile(1, Samples({{nan}})), sel::EncodeFile(1, Samples({{nan}})), 0), 0);
+    EXPECT_EQ(diff(sel::EncodeFile(1, Samples({{nan}})), sel::EncodeFile(1, Samples({{0.0f}})), 10), 1)
+        << "nan equals only nan";
 }
 } // namespace
 

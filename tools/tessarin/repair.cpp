@@ -203,8 +203,8 @@ RepairPlan RebuildTable(const sel::Source& src, const sel::CacheHeader& h, std::
                         const std::function<bool()>& stop) {
     std::vector<Run> runs;
     if (!ScanRuns(src, 2 * int64_t(h.sampleTotal) + 2, runs, stop))
-        return Refuse(sel::kHeaderBytes, "the records' ticks do not group into the " + N(h.sampleTotal) +
-                                             " samples word 2 announces");
+        return Refuse(sel::kHeaderBytes, "the records' ticks do not group into the " +
+                                             Counted(h.sampleTotal, "sample") + " word 2 announces");
     if (runs.empty()) return Refuse(src.Size(), "not one whole record is present");
     RepairPlan p;
     int64_t r = PartialTableAfter(src, runs);
