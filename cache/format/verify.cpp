@@ -142,7 +142,8 @@ void CheckSizes(const Source& src, VerifyReport& r) {
     } else if (l.fileBytes > implied) {
         r.findings.push_back({Fault::Damaged, implied,
                               Counted(l.fileBytes - implied, "byte") +
-                                  (l.fileBytes - implied == 1 ? " follows" : " follow") + " the last sample"});
+                                  (l.fileBytes - implied == 1 ? " follows" : " follow") +
+                                  " the last sample"});
     }
 }
 

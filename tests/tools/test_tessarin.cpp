@@ -272,8 +272,10 @@ TEST_F(Tool, ImportRefusesMalformedRowsWithTheirLine) {
         {"0,,,\n0,0,0.5,0\n", "f.csv:2: sample 0 was given as empty"},
         {"sample,vertex,weight,tick\n", "f.csv: no rows"},
         {"", "f.csv: no rows"}, // once "f.csv:0"
-        {std::string("\x9c\xff\xff\xff\x01,0,0,0\n", 13), "f.csv:1: sample \"\\x9c\\xff\\xff\\xff\\x01\" is not"},
-        {"0,0," + std::string(100, '7') + "x,0\n", "f.csv:1: weight \"" + std::string(40, '7') + "...\" is not"},
+        {std::string("\x9c\xff\xff\xff\x01,0,0,0\n", 13),
+         "f.csv:1: sample \"\\x9c\\xff\\xff\\xff\\x01\" is not"},
+        {"0,0," + std::string(100, '7') + "x,0\n",
+         "f.csv:1: weight \"" + std::string(40, '7') + "...\" is not"},
     };
     for (const auto& [csv, error] : cases) {
         std::istringstream in(csv);
@@ -314,7 +316,8 @@ TEST_F(Tool, DiffNamesTheFirstAndLargestDifferenceAndTheCounts) {
 // The header fields diff compares are those playback uses: samples per frame and the samples that
 // play; the variant, word 2 past the whole samples and the ticks are not compared.
 TEST_F(Tool, DiffComparesTheFilesAsTheyPlay) {
-    auto diff = [](const std::string& a, const std::string& b, double tolerance, std::string* text = nullptr) {
+    auto diff = [](const std::string& a, const std::string& b, double tolerance,
+                   std::string* text = nullptr) {
         sel::MemorySource sa(a.data(), a.size()), sb(b.data(), b.size());
         std::ostringstream out, err;
         tessarin::Context ctx{out, err};

@@ -84,12 +84,13 @@ int Diff(const sel::Source& a, const std::string& nameA, const sel::Source& b, c
         }
     if (countsDiffer)
         lines.push_back("count table: " + Counted(countsDiffer, "entry differs", "entries differ") +
-                        ", first at sample " + std::to_string(countAt.sample) + ": " + std::to_string(countA) +
-                        " against " + Counted(countB, "record"));
+                        ", first at sample " + std::to_string(countAt.sample) + ": " +
+                        std::to_string(countA) + " against " + Counted(countB, "record"));
     if (differing) {
         char d[32];
         std::snprintf(d, sizeof d, "%.9g", largestDistance);
-        lines.push_back("weights: " + Counted(differing, "differs", "differ") + " by more than the tolerance");
+        lines.push_back("weights: " + Counted(differing, "differs", "differ") +
+                        " by more than the tolerance");
         lines.push_back("first difference: " + Where(first));
         lines.push_back("largest difference: " + std::string(d) + " at " + Where(largest));
     }

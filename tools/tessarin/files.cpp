@@ -105,6 +105,12 @@ std::string Counted(int64_t n, const std::string& noun, const std::string& nouns
     return std::to_string(n) + " " + (n == 1 ? noun : nouns.empty() ? noun + "s" : nouns);
 }
 
+std::string Megabytes(int64_t bytes) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f MB", double(bytes) / 1e6);
+    return buf;
+}
+
 std::string WeightText(float w) {
     if (std::isnan(w)) return std::signbit(w) ? "-nan" : "nan";
     if (std::isinf(w)) return w > 0 ? "inf" : "-inf";

@@ -68,7 +68,7 @@ ImportResult Bad(const std::string& name, int64_t line, const std::string& why) 
 } // namespace
 
 ImportResult Import(std::istream& csv, const std::string& name, int32_t samplesPerFrame, Sink& sink,
-                    const std::function<bool()>& stop) {
+                    const std::function<bool()>& stop, Progress* progress, int64_t csvBytes) {
     std::string head;
     sel::PutI32(head, sel::kWrittenFormatTag);
     sel::PutI32(head, samplesPerFrame);
@@ -105,7 +105,8 @@ ImportResult Import(std::istream& csv, const std::string& name, int32_t samplesP
         if (starts) counts.push_back(0), expectVertex = 0;
         if (!Int32(f[1], v) || v != expectVertex)
             return Bad(name, lineNo,
-                       "vertex " + Quoted(f[1]) + " where vertex " + std::to_string(expectVertex) + " is next");
+                       "vertex " + Quoted(f[1]) + " where vertex " + std::to_string(expectVertex) +
+                           " is next");
         if (!Float(f[2], w)) return Bad(name, lineNo, "weight " + Quoted(f[2]) + " is not a number");
         if (!Int32(f[3], tick))
             return Bad(name, lineNo, "tick " + Quoted(f[3]) + " is not a whole number of ticks");
@@ -117,6 +118,16 @@ ImportResult Import(std::istream& csv, const std::string& name, int32_t samplesP
         if (out.size() >= (1 << 20)) {
             if (!sink.Write(out)) return {1, name + ": the output cannot be written"};
             out.clear();
+            if (progress) {
+                int64_t at = int64_t(csv.tellg());
+                progress->Show(at, csvBytes, [&] {
+                    std::string of = csvBytes > 0 && at >= 0
+                                         ? " (" + std::to_string(100 * at / csvBytes) + "% of the file)"
+                                         : "";
+                    return "line " + std::to_string(lineNo) + of + ", " +
+                           Counted(int64_t(counts.size()), "sample");
+                });
+            }
             if (stop())
                 return {kStopped,
                         name + ": stopped at line " + std::to_string(lineNo) + "; nothing was written"};

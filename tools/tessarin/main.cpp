@@ -6,6 +6,9 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "tools/tessarin/tool.h"
 
@@ -71,7 +74,9 @@ int ImportVerb(const std::string& csvPath, const std::string& outPath, int32_t s
     }
     OutputFile out;
     if (!OpenOutput(outPath, csvPath, out, ctx)) return 1;
-    ImportResult r = Import(csv, csvPath, spf, out, ctx.stop);
+    struct stat st;
+    int64_t csvBytes = stat(csvPath.c_str(), &st) == 0 ? int64_t(st.st_size) : 0;
+    ImportResult r = Import(csv, csvPath, spf, out, ctx.stop, ctx.progress, csvBytes);
     if (r.exit != 0) {
         ctx.err << r.error << "\n";
         return r.exit;
@@ -82,12 +87,49 @@ int ImportVerb(const std::string& csvPath, const std::string& outPath, int32_t s
     return 0;
 }
 
+// A source that shows how far through the file its reads have come.
+class ShownSource : public sel::Source {
+  public:
+    ShownSource(const sel::Source& in, Context& ctx, const char* what) : in_(in), ctx_(ctx), what_(what) {}
+    int64_t Size() const override { return in_.Size(); }
+    size_t ReadAt(int64_t offset, void* dst, size_t n) const override {
+        int64_t at = offset + int64_t(n), size = in_.Size();
+        ctx_.Show(at, size,
+                  [&] { return std::string(what_) + ", " + Megabytes(at) + " of " + Megabytes(size); });
+        return in_.ReadAt(offset, dst, n);
+    }
+
+  private:
+    const sel::Source& in_;
+    Context& ctx_;
+    const char* what_;
+};
+
+// A sink that shows how much of `total` bytes was written.
+class ShownSink : public Sink {
+  public:
+    ShownSink(Sink& to, int64_t total, Context& ctx) : to_(to), total_(total), ctx_(ctx) {}
+    bool Write(const void* data, size_t n) override {
+        done_ += int64_t(n);
+        ctx_.Show(done_, total_, [&] { return "writing, " + Megabytes(done_) + " of " + Megabytes(total_); });
+        return to_.Write(data, n);
+    }
+    bool WriteAt(int64_t offset, const void* data, size_t n) override { return to_.WriteAt(offset, data, n); }
+
+  private:
+    Sink& to_;
+    int64_t total_, done_ = 0;
+    Context& ctx_;
+};
+
 int RepairVerb(const std::string& file, const std::string& outPath, std::optional<int32_t> points,
                Context& ctx) {
     InputFile in;
     OutputFile out;
     if (!Open(file, in, ctx) || !OpenOutput(outPath, file, out, ctx)) return 1;
-    RepairPlan plan = PlanRepair(*in.source, points, ctx.stop);
+    // the plan reads the file more than once (checks, then the candidate); each pass shows its bytes
+    ShownSource checking(*in.source, ctx, "checking");
+    RepairPlan plan = PlanRepair(checking, points, ctx.stop);
     if (ctx.stop()) {
         ctx.err << file << ": stopped; " << outPath << " was not written\n";
         return kStopped;
@@ -96,7 +138,9 @@ int RepairVerb(const std::string& file, const std::string& outPath, std::optiona
         ctx.err << At(file, plan.at, plan.reason) << "; nothing was written\n";
         return 1;
     }
-    if (!WriteRepair(plan, *in.source, out)) {
+    ShownSink writing(
+        out, plan.recordsEnd + (plan.header.formatTag < 0 ? 4 * int64_t(plan.header.sampleTotal) : 0), ctx);
+    if (!WriteRepair(plan, *in.source, writing)) {
         ctx.err << outPath << ": cannot be written\n";
         return 1;
     }
@@ -126,13 +170,17 @@ std::string VerbList() {
 
 int main(int argc, char** argv) {
     std::signal(SIGINT, OnInterrupt);
-    Context ctx{std::cout, std::cerr, [] { return interrupted.load(); }};
+    // the verbs' text goes through buffers that first take a progress bar off the terminal
+    Progress* shown = nullptr;
+    ErasingBuf outBuf(std::cout.rdbuf(), shown), errBuf(std::cerr.rdbuf(), shown);
+    std::ostream outStream(&outBuf), errStream(&errBuf);
+    Context ctx{outStream, errStream, [] { return interrupted.load(); }};
     CLI::App app{"tessarin: inspect, verify, dump, plot, diff, repair, import and export selection cache "
                  "files (.sel)"};
     app.require_subcommand(1);
-    app.set_version_flag("--version", std::string("tessarin ") + TESSARIN_VERSION_STRING + " (" +
-                                          TESSARIN_BUILD_STRING + ")",
-                         "Print the version and the build, then exit");
+    app.set_version_flag(
+        "--version", std::string("tessarin ") + TESSARIN_VERSION_STRING + " (" + TESSARIN_BUILD_STRING + ")",
+        "Print the version and the build, then exit");
     std::string file, fileB, out, format;
     std::optional<int32_t> sample, points;
     double tolerance = 0;
@@ -208,14 +256,24 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForAllHelp& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        std::string what = app.get_subcommands().empty() && argc == 1
-                               ? "a verb is required: " + VerbList()
-                               : std::string(e.what());
+        std::string what = app.get_subcommands().empty() && argc == 1 ? "a verb is required: " + VerbList()
+                                                                      : std::string(e.what());
         std::cerr << "tessarin: " << what << " (tessarin --help lists the verbs)\n";
         if (AsksForJson(argc, argv)) JsonError(std::cout, "", -1, what);
         return 2;
     }
     Format f = FormatOf(format);
+    std::optional<Progress> bar;
+    if (*plotVerb || *repair || *import || *exportVerb) {
+        bar.emplace(std::cerr,
+                    (*plotVerb ? plotVerb
+                     : *repair ? repair
+                     : *import ? import
+                               : exportVerb)
+                        ->get_name(),
+                    isatty(STDERR_FILENO) == 1);
+        shown = ctx.progress = &*bar;
+    }
     InputFile in;
     if (*info || *verify || *dump || *plotVerb) {
         if (!Open(file, in, ctx, f)) return 1;

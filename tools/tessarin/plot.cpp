@@ -16,8 +16,17 @@ int Plot(const sel::Source& src, const std::string& name, const std::string& png
         }
     }
     std::string bytes;
+    sel::Layout layout;
+    int64_t total = sel::ReadLayout(src, layout, false).ok ? layout.samples : 0, done = 0;
+    // asked after every sample: the count of calls is how far the drawing has come
+    auto step = [&] {
+        ++done;
+        ctx.Show(done, total,
+                 [&] { return "sample " + std::to_string(done) + " of " + std::to_string(total); });
+        return ctx.stop();
+    };
     CacheHeatmap map = DrawCacheHeatmap(src, name + ": weight by vertex and sample", options.width,
-                                        options.height, png.empty() ? nullptr : &bytes, ctx.stop);
+                                        options.height, png.empty() ? nullptr : &bytes, step);
     if (map.stopped) {
         ctx.err << name << ": stopped at sample " << map.stoppedAt << "; " << png << " was not written\n";
         return kStopped;

@@ -96,8 +96,8 @@ RepairPlan FixedCount(const sel::Layout& l) {
     p.actions.push_back("word 2 patched from " + N(h.sampleTotal) + " to " + N(whole) +
                         ", the whole samples present");
     if (l.fileBytes > p.recordsEnd)
-        p.actions.push_back("dropped the " + Counted(l.fileBytes - p.recordsEnd, "byte") + " of sample " + N(whole) +
-                            ", cut short");
+        p.actions.push_back("dropped the " + Counted(l.fileBytes - p.recordsEnd, "byte") + " of sample " +
+                            N(whole) + ", cut short");
     return p;
 }
 

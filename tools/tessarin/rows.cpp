@@ -77,6 +77,10 @@ int Dump(const sel::Source& src, const std::string& name, std::optional<int32_t>
     int32_t k = 0;
     // after every sample and every chunk: the rows go out, and Ctrl-C is heard
     auto pause = [&]() -> int {
+        ctx.Show(k, layout.samples, [&] {
+            return "sample " + std::to_string(k + 1) + " of " + std::to_string(layout.samples) + ", " +
+                   Counted(written, "row");
+        });
         if (!out.Flush()) {
             ctx.err << name << ": the rows cannot be written\n";
             return 1;

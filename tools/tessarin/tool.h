@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cache/format/verify.h"
+#include "tools/tessarin/progress.h"
 
 namespace tessarin {
 
@@ -22,6 +23,10 @@ struct Context {
     std::ostream& out;
     std::ostream& err;
     std::function<bool()> stop = [] { return false; };
+    Progress* progress = nullptr; // where a long verb shows how far it has come, when set
+    void Show(int64_t done, int64_t total, const std::function<std::string()>& text) {
+        if (progress) progress->Show(done, total, text);
+    }
 };
 
 // Bytes written in order, with one patch-up write at a given offset.
@@ -73,6 +78,8 @@ std::string OpenInput(const std::string& path, InputFile& in);
 std::string At(const std::string& file, int64_t byte, const std::string& reason);
 // "1 sample", "2 samples"; "1 entry", "2 entries"
 std::string Counted(int64_t n, const std::string& noun, const std::string& nouns = "");
+// "12.3 MB"
+std::string Megabytes(int64_t bytes);
 // "%.9g", and nan/inf spelled so the import reads them back
 std::string WeightText(float w);
 
@@ -94,8 +101,8 @@ int Diff(const sel::Source& a, const std::string& nameA, const sel::Source& b, c
 // A repair: what to write, or why not.
 struct RepairPlan {
     bool ok = false;
-    int64_t at = 0;     // of a refusal
-    std::string reason; // of a refusal
+    int64_t at = 0;           // of a refusal
+    std::string reason;       // of a refusal
     bool needsPoints = false; // a refusal that --points would settle
     std::vector<std::string> actions;
     sel::CacheHeader header{};
@@ -114,8 +121,10 @@ struct ImportResult {
     int32_t samples = 0;
     int64_t rows = 0;
 };
+// `progress`, when given, hears every megabyte of output how many bytes of the CSV (of `csvBytes`)
+// were read.
 ImportResult Import(std::istream& csv, const std::string& name, int32_t samplesPerFrame, Sink& sink,
-                    const std::function<bool()>& stop);
+                    const std::function<bool()>& stop, Progress* progress = nullptr, int64_t csvBytes = 0);
 
 struct PlotOptions {
     int width = 1000, height = 600;
