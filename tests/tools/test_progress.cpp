@@ -65,3 +65,46 @@ TEST(Progress, ABarIsRedrawnInPlaceAndTakenAwayBeforeOtherText) {
     EXPECT_NE(screen.str().find("[##############################]"), std::string::npos) << screen.str();
 }
 } // namespace
+
+#include "tools/tessarin/tool.h"
+
+namespace {
+// A clock that moves `step` seconds each time it is read: every call of Show is a moment.
+struct TickingClock {
+    double step, now = 0;
+    tessarin::Progress::Clock Get() {
+        return [this] { return now += step; };
+    }
+};
+
+TEST(Progress, ExportCountsTheSamplesOfTheFile) {
+    std::vector<std::vector<sel::SampleRecord>> samples(12, std::vector<sel::SampleRecord>(3, {0.5f, 0}));
+    std::string bytes = sel::EncodeFile(1, samples);
+    sel::MemorySource src(bytes.data(), bytes.size());
+    TickingClock clock{0.25};
+    std::ostringstream out, err, shown;
+    Progress p(shown, "export", false, clock.Get());
+    tessarin::Context ctx{out, err};
+    ctx.progress = &p;
+    tessarin::StringSink csv;
+    ASSERT_EQ(tessarin::Dump(src, "f.sel", std::nullopt, tessarin::Format::Csv, csv, ctx), 0);
+    EXPECT_NE(shown.str().find("export: sample 12 of 12, 36 rows\n"), std::string::npos) << shown.str();
+    EXPECT_EQ(err.str(), "");
+}
+
+TEST(Progress, ImportCountsLinesAndTheShareOfTheFile) {
+    std::string csv = "sample,vertex,weight,tick\n";
+    for (int v = 0; v < 140000; ++v) // a little over one megabyte of records
+        csv += "0," + std::to_string(v) + ",0.5,0\n";
+    std::istringstream in(csv);
+    TickingClock clock{1}; // the one megabyte of output here is a moment past the quiet first second
+    std::ostringstream shown;
+    Progress p(shown, "import", false, clock.Get());
+    tessarin::StringSink file;
+    tessarin::ImportResult r = tessarin::Import(
+        in, "f.csv", 1, file, [] { return false; }, &p, int64_t(csv.size()));
+    ASSERT_EQ(r.exit, 0) << r.error;
+    EXPECT_NE(shown.str().find("import: line "), std::string::npos) << shown.str();
+    EXPECT_NE(shown.str().find("% of the file), 1 sample\n"), std::string::npos) << shown.str();
+}
+} // namespace

@@ -18,7 +18,7 @@ extern "C" void OnInterrupt(int) { interrupted = true; }
 
 using namespace tessarin;
 
-// Opens the input or prints the one-line error; `failure` is the verb's exit code for that.
+// Opens the input or prints the one-line error (and, for json, the error object).
 bool Open(const std::string& path, InputFile& in, Context& ctx, Format format = Format::Text) {
     std::string error = OpenInput(path, in);
     if (!error.empty()) ctx.err << path << ": " << error << "\n";
