@@ -37,6 +37,7 @@ check "a usage error exits 2 with one line" one_line 2 'tessarin: ' "$T" verify
 check "an unknown verb is named as such" one_line 2 'tessarin: there is no verb "frobnicate"' "$T" frobnicate a.sel
 check "no verb at all lists the verbs" one_line 2 'tessarin: a verb is required: info, verify,' "$T"
 check "--version prints the version and the build" bash -c "'$T' --version | grep -Eqx 'tessarin [0-9]+\.[0-9]+\.[0-9]+ \(.+\)' && test \$('$T' --version | wc -l) = 1"
+check "a point count below 1 is refused in words" one_line 2 'tessarin: --points: 0 is not a point count; give 1 or more' "$T" repair a.sel --out r.sel --points 0
 check "a negative tolerance is refused in words" one_line 2 'tessarin: --tolerance: -1 is not a weight difference; give 0 or more' "$T" diff a.sel a.sel --tolerance -1
 check "a missing file is one line" one_line 1 'none.sel: cannot open' "$T" info none.sel
 check "a folder is not a cache file" one_line 1 '.: not a plain file' "$T" verify .

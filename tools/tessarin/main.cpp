@@ -160,6 +160,20 @@ bool IsVerb(const char* word) {
     return false;
 }
 
+// A lower bound said in words ("-1 is not a point count; give 1 or more"), where the library's own
+// range check would print the largest double in full.
+CLI::Validator AtLeast(double least, const std::string& what) {
+    char bound[32];
+    std::snprintf(bound, sizeof bound, "%g", least);
+    std::string words = std::string(" is not ") + what + "; give " + bound + " or more";
+    return CLI::Validator(
+        [least, words](std::string& text) -> std::string {
+            double v = std::strtod(text.c_str(), nullptr);
+            return std::isnan(v) || v < least ? text + words : "";
+        },
+        std::string("X >= ") + bound);
+}
+
 std::string VerbList() {
     std::string list;
     for (const char* v : kVerbs)
@@ -214,12 +228,7 @@ int main(int argc, char** argv) {
     input(diff, "the first cache file");
     diff->add_option("B", fileB, "the second cache file")->required();
     diff->add_option("--tolerance", tolerance, "largest weight difference taken as equal")
-        ->check(CLI::Validator(
-            [](std::string& text) -> std::string {
-                double v = std::strtod(text.c_str(), nullptr);
-                return std::isnan(v) || v < 0 ? text + " is not a weight difference; give 0 or more" : "";
-            },
-            "X >= 0"));
+        ->check(AtLeast(0, "a weight difference"));
     auto* repair =
         app.add_subcommand("repair", "Write a consistent file from a damaged or incomplete one, where that "
                                      "needs no guess");
@@ -229,7 +238,7 @@ int main(int argc, char** argv) {
         ->add_option("--points", points,
                      "points per sample, where the ticks cannot tell whether the last "
                      "sample is whole")
-        ->check(CLI::PositiveNumber);
+        ->check(AtLeast(1, "a point count"));
     auto* import = app.add_subcommand("import", "Make a cache file from CSV rows sample,vertex,weight,tick");
     input(import, "the CSV file");
     import->add_option("--out", out, "the cache file to write")->required();
