@@ -121,7 +121,7 @@ Status ReadLayout(const Source& src, Layout& out, bool keepCounts) {
     if (tableBytes > body)
         return Refuse(Fault::CutShort, 8,
                       "its count table of " + std::to_string(hd.sampleTotal) +
-                          " entries would start before byte 12");
+                          (hd.sampleTotal == 1 ? " entry" : " entries") + " would start before byte 12");
     out.tableStart = out.fileBytes - tableBytes;
     if (keepCounts) out.counts.resize(static_cast<size_t>(hd.sampleTotal));
     CountReader table(src, out.tableStart, hd.sampleTotal);

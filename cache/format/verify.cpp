@@ -94,6 +94,11 @@ class Rule {
     std::string text_;
 };
 
+// "1 sample", "2 samples"; "1 entry", "2 entries"
+std::string Counted(int64_t n, const std::string& noun, const std::string& nouns = "") {
+    return std::to_string(n) + " " + (n == 1 ? noun : nouns.empty() ? noun + "s" : nouns);
+}
+
 std::string Place(int32_t k, int32_t v) {
     return "sample " + std::to_string(k) + ", vertex " + std::to_string(v);
 }
@@ -109,9 +114,8 @@ void DiagnoseWordTwo(const Source& src, const Layout& layout, std::vector<Findin
     int32_t n = layout.header.sampleTotal;
     if (m == 0 || m == n) return;
     out.push_back({m < n ? Fault::CutShort : Fault::Damaged, 8,
-                   "word 2 announces " + std::to_string(n) +
-                       " samples, but the count table that fits the file has " + std::to_string(m) +
-                       " entries"});
+                   "word 2 announces " + Counted(n, "sample") +
+                       ", but the count table that fits the file has " + Counted(m, "entry", "entries")});
 }
 
 void CheckSizes(const Source& src, VerifyReport& r) {
@@ -123,20 +127,23 @@ void CheckSizes(const Source& src, VerifyReport& r) {
         DiagnoseWordTwo(src, l, r.findings);
         if (r.findings.size() == before)
             r.findings.push_back({Fault::Damaged, recordsEnd,
-                                  std::to_string(l.tableStart - recordsEnd) +
-                                      " bytes lie between the last sample and the count table"});
+                                  Counted(l.tableStart - recordsEnd, "byte") +
+                                      (l.tableStart - recordsEnd == 1 ? " lies" : " lie") +
+                                      " between the last sample and the count table"});
         return;
     }
     int64_t implied = kHeaderBytes + kRecordBytes * int64_t(l.header.formatTag) * l.header.sampleTotal;
     if (l.fileBytes < implied) {
-        std::string text = "holds " + std::to_string(l.samples) + " whole samples of the " +
+        std::string text = "holds " + Counted(l.samples, "whole sample") + " of the " +
                            std::to_string(l.header.sampleTotal) + " its header announces";
         if (l.fileBytes > recordsEnd)
-            text += ", and " + std::to_string(l.fileBytes - recordsEnd) + " bytes of the next";
+            text += ", and " + Counted(l.fileBytes - recordsEnd, "byte") + " of the next";
         r.findings.push_back({Fault::CutShort, recordsEnd, text});
     } else if (l.fileBytes > implied) {
         r.findings.push_back({Fault::Damaged, implied,
-                              std::to_string(l.fileBytes - implied) + " bytes follow the last sample"});
+                              Counted(l.fileBytes - implied, "byte") +
+                                  (l.fileBytes - implied == 1 ? " follows" : " follow") +
+                                  " the last sample"});
     }
 }
 

@@ -69,6 +69,86 @@ TEST(Format, HostileHeadersAreRefused) {
     }
 }
 
+// Each bound of the header and count table checks at its very edge: one byte or one entry either
+// side, so a `<` for `<=`, a bound off by one word or a check left out changes a verdict here.
+TEST(Format, HeaderAndTableBoundsHoldAtTheirEdges) {
+    auto counts = [](std::initializer_list<int32_t> cs) {
+        std::string s;
+        for (int32_t c : cs)
+            sel::PutI32(s, c);
+        return s;
+    };
+    const std::string rec(8, '\0');
+    struct Case {
+        const char* name;
+        std::string bytes;
+        bool plays;
+        int32_t samples;  // when it plays
+        sel::Fault fault; // when refused
+        int64_t at;       // when refused
+    };
+    const std::vector<Case> cases = {
+        {"11 bytes", Header(-100, 1, 1).substr(0, 11), false, 0, sel::Fault::CutShort, 11},
+        {"no bytes", "", false, 0, sel::Fault::CutShort, 0},
+        {"the bare header of an aborted recording", Header(-100, 1, 0), false, 0, sel::Fault::CutShort, 8},
+        {"no samples but more bytes", Header(-100, 1, 0) + rec, false, 0, sel::Fault::Damaged, 8},
+        {"a negative total", Header(-100, 1, -1) + rec, false, 0, sel::Fault::Damaged, 8},
+        {"samples per frame of -1", Header(-100, -1, 1) + counts({0}), false, 0, sel::Fault::Damaged, 4},
+        {"samples per frame of 1", Header(-100, 1, 1) + counts({0}), true, 1, {}, 0},
+        {"a table that fills the file", Header(-100, 1, 2) + counts({0, 0}), true, 2, {}, 0},
+        {"a table one entry longer than the file", Header(-100, 1, 3) + counts({0, 0}), false, 0,
+         sel::Fault::CutShort, 8},
+        {"a count of 0", Header(-100, 1, 2) + rec + counts({0, 1}), true, 2, {}, 0},
+        {"a count of -1", Header(-100, 1, 2) + rec + counts({1, -1}), false, 0, sel::Fault::CutShort, 24},
+        {"records that end where the table starts",
+         Header(-100, 1, 2) + rec + rec + counts({1, 1}),
+         true,
+         2,
+         {},
+         0},
+        {"records that run into the table", Header(-100, 1, 2) + rec + counts({1, 1}), false, 0,
+         sel::Fault::CutShort, 24},
+        {"records one byte short of the table", Header(-100, 1, 1) + rec.substr(1) + counts({1}), false, 0,
+         sel::Fault::CutShort, 19},
+        {"a fixed count of 0", Header(0, 1, 3), true, 3, {}, 0},
+        {"a fixed count with exactly its samples", Header(1, 1, 2) + rec + rec, true, 2, {}, 0},
+        {"a fixed count one byte short of a sample", Header(2, 1, 1) + rec + rec.substr(1), false, 0,
+         sel::Fault::CutShort, 27},
+    };
+    for (const Case& c : cases) {
+        sel::MemorySource src(c.bytes.data(), c.bytes.size());
+        sel::Layout layout;
+        sel::Status status = sel::ReadLayout(src, layout);
+        ASSERT_EQ(status.ok, c.plays) << c.name << ": " << status.message;
+        if (c.plays) {
+            EXPECT_EQ(layout.samples, c.samples) << c.name;
+            continue;
+        }
+        EXPECT_EQ(status.fault, c.fault) << c.name << ": " << status.message;
+        EXPECT_EQ(status.at, c.at) << c.name << ": " << status.message;
+    }
+}
+
+TEST(Format, CountsAndSampleReadsStayInsideTheFile) {
+    std::string bytes = sel::EncodeFile(1, {{{0.25f, 0}, {0.5f, 0}}, {{0.75f, 80}}, {}});
+    sel::MemorySource src(bytes.data(), bytes.size());
+    sel::Layout layout;
+    ASSERT_TRUE(sel::ReadLayout(src, layout).ok);
+    EXPECT_EQ(layout.largestCount, 2);
+    EXPECT_EQ(layout.smallestCount, 0);
+    EXPECT_EQ(layout.records, 3);
+    EXPECT_EQ(layout.tableStart, 12 + 3 * 8);
+    std::vector<SampleRecord> buf(4, SampleRecord{9.0f, 9});
+    EXPECT_EQ(sel::ReadSample(src, layout, 1, buf.data(), 4), 1);
+    EXPECT_EQ(buf[0].weight, 0.75f);
+    EXPECT_EQ(buf[1].weight, 0.0f) << "records the sample lacks are zero";
+    EXPECT_EQ(sel::ReadSample(src, layout, 0, buf.data(), 1), 1) << "never more than the room given";
+    buf.assign(4, SampleRecord{9.0f, 9});
+    EXPECT_EQ(sel::ReadSample(src, layout, 3, buf.data(), 4), 0) << "no sample past the last";
+    EXPECT_EQ(sel::ReadSample(src, layout, -1, buf.data(), 4), 0);
+    EXPECT_EQ(buf[0].weight, 9.0f) << "a sample that does not exist leaves the buffer";
+}
+
 class DamagedFiles : public PluginTest {
   protected:
     // Plays `bytes` on a 3-vertex mesh with a panel open; answers the weights, or nothing when the
@@ -193,7 +273,7 @@ TEST(Verify, NamesEachFaultWithItsByteAndKind) {
         {"bytes before the table", between, sel::Fault::Damaged, 60,
          "4 bytes lie between the last sample and"},
         {"fixed count cut", fixed.substr(0, fixed.size() - 3), sel::Fault::CutShort, 20,
-         "holds 1 whole samples of the 2"},
+         "holds 1 whole sample of the 2"},
         {"fixed count with a tail", fixed + "xy", sel::Fault::Damaged, 28, "2 bytes follow the last sample"},
         {"no samples per frame", fixed.substr(0, 4) + std::string(4, '\0') + fixed.substr(8),
          sel::Fault::Damaged, 4, "samples per frame is 0"},

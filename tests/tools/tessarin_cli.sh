@@ -34,7 +34,11 @@ check "import names the line of a malformed row" one_line 1 'c.csv:3: vertex "5"
 check "a refused import writes nothing" bash -c "! test -e c.sel && ! ls c.sel.tmp-* 2>/dev/null"
 check "every verb has --help" bash -c "for v in info verify dump plot diff repair import export; do '$T' \$v --help | grep -q Usage || exit 1; done"
 check "a usage error exits 2 with one line" one_line 2 'tessarin: ' "$T" verify
-check "an unknown verb exits 2" one_line 2 'tessarin: ' "$T" frobnicate a.sel
+check "an unknown verb is named as such" one_line 2 'tessarin: there is no verb "frobnicate"' "$T" frobnicate a.sel
+check "no verb at all lists the verbs" one_line 2 'tessarin: a verb is required: info, verify,' "$T"
+check "--version prints the version and the build" bash -c "'$T' --version | grep -Eqx 'tessarin [0-9]+\.[0-9]+\.[0-9]+ \(.+\)' && test \$('$T' --version | wc -l) = 1"
+check "a point count below 1 is refused in words" one_line 2 'tessarin: --points: 0 is not a point count; give 1 or more' "$T" repair a.sel --out r.sel --points 0
+check "a negative tolerance is refused in words" one_line 2 'tessarin: --tolerance: -1 is not a weight difference; give 0 or more' "$T" diff a.sel a.sel --tolerance -1
 check "a missing file is one line" one_line 1 'none.sel: cannot open' "$T" info none.sel
 check "a folder is not a cache file" one_line 1 '.: not a plain file' "$T" verify .
 check "info shows the counts and weights" bash -c "'$T' info a.sel | grep -q '^samples/frame   2' && '$T' info a.sel | grep -q 'min 0, max 1, mean 0.479166667' && '$T' info a.sel | grep -q '^ticks           0 to 160'"
@@ -46,14 +50,41 @@ check "verify names the byte" bash -c "'$T' verify cut.sel | grep -q '^cut.sel: 
 cp a.sel ticks.sel && printf '\x07' | dd of=ticks.sel bs=1 seek=24 conv=notrunc 2>/dev/null
 check "verify exits 1 on damage that still plays" bash -c "'$T' verify ticks.sel --format json | grep -q '\"playable\": true'; '$T' verify ticks.sel >/dev/null; test \$? = 1"
 check "repair mends the cut recording" bash -c "'$T' repair cut.sel --out fixed.sel | grep -q 'wrote fixed.sel: 2 samples' && '$T' verify fixed.sel >/dev/null && '$T' dump fixed.sel | wc -l | grep -qx 5"
-check "repair never writes over its input" one_line 1 'is the input file' "$T" repair cut.sel --out ./cut.sel
+# every verb that writes refuses its own input as OUT, however it is named, and leaves it as it was
+ln -s a.sel link.sel && ln a.sel hard.sel && ln -s a.csv link.csv && ln a.csv hard.csv && cp a.sel a.keep && cp a.csv a.csv.keep
+for out in ./a.sel link.sel hard.sel; do
+    check "plot refuses to write over its input as $out" one_line 1 "$out: is the input file" "$T" plot a.sel --out $out
+    check "export refuses to write over its input as $out" one_line 1 "$out: is the input file" "$T" export a.sel --out $out
+    check "repair refuses to write over its input as $out" one_line 1 "$out: is the input file" "$T" repair a.sel --out $out
+done
+for out in ./a.csv link.csv hard.csv; do
+    check "import refuses to write over its input as $out" one_line 1 "$out: is the input file" "$T" import a.csv --out $out --samples-per-frame 2
+done
+check "a refused write leaves the input as it was" bash -c "cmp a.sel a.keep && cmp a.csv a.csv.keep && test -L link.sel && ! ls *.tmp-* 2>/dev/null"
 check "repair refuses to guess, and says why" one_line 1 'ticks.sel: byte 24: its layout is whole' "$T" repair ticks.sel --out t2.sel
 check "a refused repair leaves no file" bash -c "! test -e t2.sel && ! ls t2.sel.tmp-* 2>/dev/null"
 check "dump one sample as json" bash -c "'$T' dump a.sel --sample 1 --format json | grep -qx '{\"sample\":1,\"vertex\":0,\"weight\":0.5,\"tick\":80},'"
 check "dump refuses a sample the file lacks" one_line 1 'there is no sample 3' "$T" dump a.sel --sample 3
 check "diff of equal files exits 0" "$T" diff a.sel b.sel
 check "diff exits 1 and says where" bash -c "'$T' diff a.sel fixed.sel | grep -q 'samples: 3 against 2'; '$T' diff a.sel fixed.sel >/dev/null; test \$? = 1"
-check "diff exits 2 on an unreadable file" exits 2 "$T" diff a.sel cut.sel
+check "diff exits 1 on a file that would not play, as verify does" exits 1 "$T" diff a.sel cut.sel
+check "diff exits 1 on a missing file, as verify does" bash -c "'$T' diff a.sel none.sel 2>/dev/null; test \$? = 1 && '$T' verify none.sel 2>/dev/null; test \$? = 1"
+
+# with --format json the output is JSON on every error: {"file", "error", "byte"}
+json_error() { # expected exit code, expected .error text, then the command
+    local want=$1 text=$2; shift 2
+    local out got
+    out=$("$@" 2>/dev/null); got=$?
+    [ "$got" = "$want" ] || { echo "exit $got, wanted $want"; return 1; }
+    jq -e --arg t "$text" '.error | contains($t)' <<<"$out" >/dev/null || { echo "not the JSON error: $out"; return 1; }
+}
+check "verify --format json on a missing file" json_error 1 'cannot open' "$T" verify none.sel --format json
+check "info --format json on a file that would not play" json_error 1 'do not fit' "$T" info cut.sel --format json
+check "dump --format json on a file that would not play" json_error 1 'do not fit' "$T" dump cut.sel --format json
+check "dump --format json of a sample the file lacks" json_error 1 'there is no sample 7' "$T" dump a.sel --format json --sample 7
+check "a usage error with --format json" json_error 2 'FILE is required' "$T" verify --format json
+check "an unknown verb with --format=json" json_error 2 'there is no verb' "$T" bogus --format=json
+check "the json error names the byte" bash -c "'$T' info cut.sel --format json 2>/dev/null | jq -e '.byte == 38 and .file == \"cut.sel\"' >/dev/null"
 check "plot writes a PNG" bash -c "'$T' plot a.sel --out heat.png --width 400 --height 300 | grep -q 'wrote heat.png (400 x 300)' && xxd -p -l 8 heat.png | grep -qx 89504e470d0a1a0a"
 check "plot refuses a tiny picture" exits 2 "$T" plot a.sel --out x.png --width 10
 

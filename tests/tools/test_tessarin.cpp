@@ -1,4 +1,5 @@
 // The cache tool's verbs on files the recorder writes, cut at every byte, aborted, and made by hand.
+#include <cmath>
 #include <sstream>
 
 #include "plugin/fixture.h"
@@ -142,6 +143,22 @@ TEST_F(Tool, RepairRefusesWhereItWouldHaveToGuess) {
     std::string badTicks = whole;
     badTicks[12 + 8 + 4] = 7; // sample 0, vertex 1: a tick of its own
     std::string bareSample = whole.substr(0, 12 + 24);
+    // records without a count table, one run of `lengths[i]` records at tick 80 x i per sample
+    auto Runs = [](std::initializer_list<int> lengths) {
+        std::string s;
+        int32_t tick = 0;
+        for (int n : lengths) {
+            for (int i = 0; i < n; ++i)
+                sel::PutF32(s, 0.5f), sel::PutI32(s, tick);
+            tick += 80;
+        }
+        return s;
+    };
+    std::string nanWeight = whole;
+    nanWeight.replace(12, 4, "\x00\x00\xc0\x7f", 4);
+    std::string ticksOneByOne;
+    for (int32_t t = 0; t < 5; ++t)
+        sel::PutF32(ticksOneByOne, 0.5f), sel::PutI32(ticksOneByOne, t);
     const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
         {"header cut", whole.substr(0, 11), "12-byte header"},
         {"samples per frame lost", Header(-100, 0, 3) + whole.substr(12), "samples per frame is 0"},
@@ -149,6 +166,20 @@ TEST_F(Tool, RepairRefusesWhereItWouldHaveToGuess) {
         {"a lone sample", bareSample, "give --points"},
         {"bytes after a fixed-count file's samples", Header(1, 1, 1) + std::string(8 + 3, '\0'),
          "follow the last"},
+        {"negative samples per frame", Header(-100, -2, 3) + whole.substr(12), "samples per frame is -2"},
+        {"no samples announced", Header(-100, 1, 0) + whole.substr(12), "holds 0 samples: nothing to keep"},
+        {"a negative total", Header(-100, 1, -3) + whole.substr(12), "holds -3 samples: nothing to keep"},
+        {"a weight that is not a number", nanWeight, "what fails is in the records"},
+        {"a whole fixed-count file with shared ticks", Header(1, 1, 2) + Runs({2}),
+         "what fails is in the records"},
+        {"not one whole fixed-count sample", Header(2, 1, 3) + std::string(10, '\0'), "not one whole sample"},
+        {"a point count that changes", Header(-100, 1, 3) + Runs({3, 2, 2}), "the point count changes"},
+        {"a last sample longer than the rest", Header(-100, 1, 3) + Runs({2, 2, 3}),
+         "3 records, more than the 2 of every sample before it"},
+        {"more samples than word 2 announces", Header(-100, 1, 1) + Runs({2, 2, 2}),
+         "the records hold 3 samples, more than the 1 word 2 announces"},
+        {"ticks that do not group into samples", Header(-100, 1, 1) + ticksOneByOne,
+         "do not group into the 1 sample word 2 announces"},
     };
     for (const auto& [name, bytes, why] : cases) {
         std::string out;
@@ -159,6 +190,9 @@ TEST_F(Tool, RepairRefusesWhereItWouldHaveToGuess) {
     std::string out;
     EXPECT_TRUE(Repair(bareSample, 3, out).ok) << "--points settles the lone sample";
     EXPECT_FALSE(Repair(bareSample, 4, out).ok) << "a sample shorter than --points is cut short";
+    tessarin::RepairPlan longer = Repair(Header(-100, 1, 3) + Runs({3, 3, 3}), 2, out);
+    EXPECT_FALSE(longer.ok);
+    EXPECT_NE(longer.reason.find("more than --points 2"), std::string::npos) << longer.reason;
 }
 
 TEST_F(Tool, RepairKeepsTheWholeSamplesOfAFixedCountFile) {
@@ -171,6 +205,34 @@ TEST_F(Tool, RepairKeepsTheWholeSamplesOfAFixedCountFile) {
     EXPECT_EQ(out.size(), 12u + 2 * 16);
     EXPECT_EQ(sel::GetI32(reinterpret_cast<const unsigned char*>(out.data()) + 8), 2);
     EXPECT_EQ(Verdict(out), sel::Fault::None);
+}
+
+TEST_F(Tool, VerifyOffersRepairOnlyWhereRepairMends) {
+    const std::string whole = RecordFile(0, 4, 2); // 10 samples of 3 points
+    auto verdictLine = [](const std::string& bytes) {
+        sel::MemorySource src(bytes.data(), bytes.size());
+        std::ostringstream out, err;
+        tessarin::Context ctx{out, err};
+        tessarin::Verify(src, "f.sel", tessarin::Format::Text, ctx);
+        std::string text = out.str();
+        return text.substr(text.rfind("f.sel: ", text.size() - 2));
+    };
+    // what the newcomer met: the hint on files repair then refused
+    for (size_t n : {0, 5, 12, 16}) {
+        std::string line = verdictLine(whole.substr(0, n)), out;
+        EXPECT_FALSE(Repair(whole.substr(0, n), std::nullopt, out).ok) << n;
+        EXPECT_EQ(line.find("repair"), std::string::npos) << n << ": " << line;
+    }
+    EXPECT_NE(verdictLine(whole.substr(0, 12 + 24 * 4 + 5)).find("tessarin repair can mend it"),
+              std::string::npos);
+    EXPECT_NE(verdictLine(whole.substr(0, 12 + 24)).find("can mend it given --points"), std::string::npos)
+        << "a lone sample needs its point count";
+    for (size_t n = 0; n < whole.size(); ++n) {
+        std::string cut = whole.substr(0, n), out;
+        bool mends = Repair(cut, std::nullopt, out).ok;
+        bool offered = verdictLine(cut).find("tessarin repair can mend it\n") != std::string::npos;
+        EXPECT_EQ(offered, mends) << "cut at " << n << ": " << verdictLine(cut);
+    }
 }
 
 std::string ExportImport(const std::string& bytes, int32_t samplesPerFrame) {
@@ -208,7 +270,12 @@ TEST_F(Tool, ImportRefusesMalformedRowsWithTheirLine) {
         {"1,0,0.5,0\n", "f.csv:1: sample 1 follows sample -1"},
         {"-1,0,0.5,80\n", "f.csv:1: sample -1 is negative"}, // once read a count before the first
         {"0,,,\n0,0,0.5,0\n", "f.csv:2: sample 0 was given as empty"},
-        {"sample,vertex,weight,tick\n", "no rows"},
+        {"sample,vertex,weight,tick\n", "f.csv: no rows"},
+        {"", "f.csv: no rows"}, // once "f.csv:0"
+        {std::string("\x9c\xff\xff\xff\x01,0,0,0\n", 13),
+         "f.csv:1: sample \"\\x9c\\xff\\xff\\xff\\x01\" is not"},
+        {"0,0," + std::string(100, '7') + "x,0\n",
+         "f.csv:1: weight \"" + std::string(40, '7') + "...\" is not"},
     };
     for (const auto& [csv, error] : cases) {
         std::istringstream in(csv);
@@ -234,14 +301,55 @@ TEST_F(Tool, DiffNamesTheFirstAndLargestDifferenceAndTheCounts) {
                   "largest difference: 0.49999997 at sample 1, vertex 1: 0.400000006 against 0.899999976"),
               std::string::npos)
         << out.str();
-    EXPECT_NE(out.str().find("count table: 1 entries differ, first at sample 2: 1 against 2"),
+    EXPECT_NE(out.str().find("count table: 1 entry differs, first at sample 2: 1 against 2"),
               std::string::npos);
     out.str("");
     EXPECT_EQ(tessarin::Diff(sa, "a", sb, "b", 0.6, ctx), 1) << "the counts still differ";
     EXPECT_EQ(out.str().find("weights:"), std::string::npos) << "all weights within 0.6";
     std::string cut = a.substr(0, 20);
     sel::MemorySource sc(cut.data(), cut.size());
-    EXPECT_EQ(tessarin::Diff(sa, "a", sc, "c", 0, ctx), 2);
+    out.str("");
+    EXPECT_EQ(tessarin::Diff(sa, "a", sc, "c", 0, ctx), 1) << "bad input, as verify says it";
+    EXPECT_EQ(out.str(), "") << "bad input is no report of differences";
+    EXPECT_NE(err.str().find("c: byte "), std::string::npos) << err.str();
+}
+// The header fields diff compares are those playback uses: samples per frame and the samples that
+// play; the variant, word 2 past the whole samples and the ticks are not compared.
+TEST_F(Tool, DiffComparesTheFilesAsTheyPlay) {
+    auto diff = [](const std::string& a, const std::string& b, double tolerance,
+                   std::string* text = nullptr) {
+        sel::MemorySource sa(a.data(), a.size()), sb(b.data(), b.size());
+        std::ostringstream out, err;
+        tessarin::Context ctx{out, err};
+        int code = tessarin::Diff(sa, "a", sb, "b", tolerance, ctx);
+        if (text) *text = out.str() + err.str();
+        return code;
+    };
+    const auto weights = Samples({{0.5f, 0.25f}, {0.75f, 1.0f}});
+    const std::string one = sel::EncodeFile(1, weights);
+    std::string text;
+    EXPECT_EQ(diff(one, sel::EncodeFile(2, weights), 0, &text), 1) << "same records at another rate";
+    EXPECT_NE(text.find("samples per frame: 1 against 2"), std::string::npos) << text;
+    EXPECT_EQ(diff(one, sel::EncodeFile(1, {weights[0]}), 0, &text), 1) << "a file that stops early";
+    EXPECT_NE(text.find("samples: 2 against 1"), std::string::npos) << text;
+    EXPECT_EQ(diff(sel::EncodeFile(1, {weights[0]}), one, 0), 1) << "either way round";
+
+    std::string fixed = sel::EncodeFile(1, weights, 2);
+    EXPECT_EQ(diff(one, fixed, 0, &text), 0) << "the variant alone: " << text;
+    std::string announcesMore = fixed;
+    announcesMore[8] = 5; // word 2 says 5, two whole samples play
+    EXPECT_EQ(diff(one, announcesMore, 0, &text), 0) << text;
+    std::string otherTicks = one;
+    otherTicks[12 + 4] = 9;
+    EXPECT_EQ(diff(one, otherTicks, 0, &text), 0) << "no reader uses the ticks: " << text;
+
+    // a difference of exactly the tolerance is equal (0.25 is exact in a float)
+    EXPECT_EQ(diff(one, sel::EncodeFile(1, Samples({{0.75f, 0.25f}, {0.75f, 1.0f}})), 0.25), 0);
+    EXPECT_EQ(diff(one, sel::EncodeFile(1, Samples({{0.75f, 0.25f}, {0.75f, 1.0f}})), 0.2499), 1);
+    const float nan = std::nanf("");
+    EXPECT_EQ(diff(sel::EncodeFile(1, Samples({{nan}})), sel::EncodeFile(1, Samples({{nan}})), 0), 0);
+    EXPECT_EQ(diff(sel::EncodeFile(1, Samples({{nan}})), sel::EncodeFile(1, Samples({{0.0f}})), 10), 1)
+        << "nan equals only nan";
 }
 } // namespace
 

@@ -54,7 +54,7 @@ int Diff(const sel::Source& a, const std::string& nameA, const sel::Source& b, c
         sel::Status s = sel::ReadLayout(*src, *layout, false);
         if (!s.ok) {
             ctx.err << At(*name, s.at, s.message) << "\n";
-            return 2;
+            return 1;
         }
     }
     std::vector<std::string> lines;
@@ -80,22 +80,23 @@ int Diff(const sel::Source& a, const std::string& nameA, const sel::Source& b, c
     for (auto [walk, name] : {std::pair{&wa, &nameA}, std::pair{&wb, &nameB}})
         if (walk->Failed()) {
             ctx.err << At(*name, walk->FailedAt(), "cannot be read here (did it change while read?)") << "\n";
-            return 2;
+            return 1;
         }
     if (countsDiffer)
-        lines.push_back("count table: " + std::to_string(countsDiffer) + " entries differ, first at sample " +
-                        std::to_string(countAt.sample) + ": " + std::to_string(countA) + " against " +
-                        std::to_string(countB) + " records");
+        lines.push_back("count table: " + Counted(countsDiffer, "entry differs", "entries differ") +
+                        ", first at sample " + std::to_string(countAt.sample) + ": " +
+                        std::to_string(countA) + " against " + Counted(countB, "record"));
     if (differing) {
         char d[32];
         std::snprintf(d, sizeof d, "%.9g", largestDistance);
-        lines.push_back("weights: " + std::to_string(differing) + " differ by more than the tolerance");
+        lines.push_back("weights: " + Counted(differing, "differs", "differ") +
+                        " by more than the tolerance");
         lines.push_back("first difference: " + Where(first));
         lines.push_back("largest difference: " + std::string(d) + " at " + Where(largest));
     }
     if (lines.empty()) {
-        ctx.out << nameA << " and " << nameB << " are equal within " << tolerance << " (" << la.samples
-                << " samples)\n";
+        ctx.out << nameA << " and " << nameB << " are equal within " << tolerance << " ("
+                << Counted(la.samples, "sample") << ")\n";
         return 0;
     }
     ctx.out << nameA << " and " << nameB << " differ\n";

@@ -101,8 +101,14 @@ std::string At(const std::string& file, int64_t byte, const std::string& reason)
     return file + ": byte " + std::to_string(byte) + ": " + reason;
 }
 
-std::string Counted(int64_t n, const std::string& noun) {
-    return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
+std::string Counted(int64_t n, const std::string& noun, const std::string& nouns) {
+    return std::to_string(n) + " " + (n == 1 ? noun : nouns.empty() ? noun + "s" : nouns);
+}
+
+std::string Megabytes(int64_t bytes) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f MB", double(bytes) / 1e6);
+    return buf;
 }
 
 std::string WeightText(float w) {

@@ -1,6 +1,7 @@
 // import: CSV rows sample,vertex,weight,tick into the variable-count file the recorder writes.
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <istream>
 
@@ -40,13 +41,34 @@ bool Float(const std::string& s, float& out) {
     return !*end && !(errno == ERANGE && std::isinf(out));
 }
 
+// A field as the error shows it: quoted, bytes that are not printable ASCII as \xNN (a binary file
+// given as CSV shows no raw bytes), and cut after 40 characters.
+std::string Quoted(const std::string& field) {
+    std::string out = "\"";
+    for (size_t i = 0; i < field.size(); ++i) {
+        if (i == 40) {
+            out += "...";
+            break;
+        }
+        unsigned char c = static_cast<unsigned char>(field[i]);
+        if (c >= 0x20 && c < 0x7f && c != '"' && c != '\\') {
+            out += char(c);
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            out += hex;
+        }
+    }
+    return out + "\"";
+}
+
 ImportResult Bad(const std::string& name, int64_t line, const std::string& why) {
     return {1, name + ":" + std::to_string(line) + ": " + why};
 }
 } // namespace
 
 ImportResult Import(std::istream& csv, const std::string& name, int32_t samplesPerFrame, Sink& sink,
-                    const std::function<bool()>& stop) {
+                    const std::function<bool()>& stop, Progress* progress, int64_t csvBytes) {
     std::string head;
     sel::PutI32(head, sel::kWrittenFormatTag);
     sel::PutI32(head, samplesPerFrame);
@@ -64,7 +86,7 @@ ImportResult Import(std::istream& csv, const std::string& name, int32_t samplesP
         if (!Fields(line, f)) return Bad(name, lineNo, "a row has four fields: sample,vertex,weight,tick");
         int32_t k, v, tick;
         float w;
-        if (!Int32(f[0], k)) return Bad(name, lineNo, "sample \"" + f[0] + "\" is not a whole number");
+        if (!Int32(f[0], k)) return Bad(name, lineNo, "sample " + Quoted(f[0]) + " is not a whole number");
         int32_t current = int32_t(counts.size()) - 1;
         if (k < 0) return Bad(name, lineNo, "sample " + f[0] + " is negative; samples go 0, 1, 2, ...");
         if (k != current && k != current + 1)
@@ -83,10 +105,11 @@ ImportResult Import(std::istream& csv, const std::string& name, int32_t samplesP
         if (starts) counts.push_back(0), expectVertex = 0;
         if (!Int32(f[1], v) || v != expectVertex)
             return Bad(name, lineNo,
-                       "vertex \"" + f[1] + "\" where vertex " + std::to_string(expectVertex) + " is next");
-        if (!Float(f[2], w)) return Bad(name, lineNo, "weight \"" + f[2] + "\" is not a number");
+                       "vertex " + Quoted(f[1]) + " where vertex " + std::to_string(expectVertex) +
+                           " is next");
+        if (!Float(f[2], w)) return Bad(name, lineNo, "weight " + Quoted(f[2]) + " is not a number");
         if (!Int32(f[3], tick))
-            return Bad(name, lineNo, "tick \"" + f[3] + "\" is not a whole number of ticks");
+            return Bad(name, lineNo, "tick " + Quoted(f[3]) + " is not a whole number of ticks");
         ++expectVertex;
         ++counts.back();
         ++rows;
@@ -95,13 +118,24 @@ ImportResult Import(std::istream& csv, const std::string& name, int32_t samplesP
         if (out.size() >= (1 << 20)) {
             if (!sink.Write(out)) return {1, name + ": the output cannot be written"};
             out.clear();
+            if (progress) {
+                int64_t at = int64_t(csv.tellg());
+                progress->Show(at, csvBytes, [&] {
+                    std::string of = csvBytes > 0 && at >= 0
+                                         ? " (" + std::to_string(100 * at / csvBytes) + "% of the file)"
+                                         : "";
+                    return "line " + std::to_string(lineNo) + of + ", " +
+                           Counted(int64_t(counts.size()), "sample");
+                });
+            }
             if (stop())
                 return {kStopped,
                         name + ": stopped at line " + std::to_string(lineNo) + "; nothing was written"};
         }
     }
     if (csv.bad()) return {1, name + ": cannot be read"};
-    if (counts.empty()) return Bad(name, lineNo, "no rows: a cache file needs at least one sample");
+    // no line to name: an empty file has none, and a lone header line is not at fault
+    if (counts.empty()) return {1, name + ": no rows: a cache file needs at least one sample"};
     for (int32_t c : counts)
         sel::PutI32(out, c);
     std::string total;

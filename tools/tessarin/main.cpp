@@ -1,9 +1,14 @@
 // tessarin: inspect, verify, dump, plot, diff, repair, import and export selection cache files.
 #include <CLI/CLI.hpp>
 #include <atomic>
+#include <cmath>
 #include <csignal>
+#include <cstring>
 #include <fstream>
 #include <iostream>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "tools/tessarin/tool.h"
 
@@ -13,11 +18,21 @@ extern "C" void OnInterrupt(int) { interrupted = true; }
 
 using namespace tessarin;
 
-// Opens the input or prints the one-line error; `failure` is the verb's exit code for that.
-bool Open(const std::string& path, InputFile& in, Context& ctx) {
+// Opens the input or prints the one-line error (and, for json, the error object).
+bool Open(const std::string& path, InputFile& in, Context& ctx, Format format = Format::Text) {
     std::string error = OpenInput(path, in);
     if (!error.empty()) ctx.err << path << ": " << error << "\n";
+    if (!error.empty() && format == Format::Json) JsonError(ctx.out, path, -1, error);
     return error.empty();
+}
+
+// Whether the command line asks for JSON, read before (or without) a successful parse.
+bool AsksForJson(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--format=json") == 0 ||
+            (i + 1 < argc && std::strcmp(argv[i], "--format") == 0 && std::strcmp(argv[i + 1], "json") == 0))
+            return true;
+    return false;
 }
 
 Format FormatOf(const std::string& s) {
@@ -59,7 +74,9 @@ int ImportVerb(const std::string& csvPath, const std::string& outPath, int32_t s
     }
     OutputFile out;
     if (!OpenOutput(outPath, csvPath, out, ctx)) return 1;
-    ImportResult r = Import(csv, csvPath, spf, out, ctx.stop);
+    struct stat st;
+    int64_t csvBytes = stat(csvPath.c_str(), &st) == 0 ? int64_t(st.st_size) : 0;
+    ImportResult r = Import(csv, csvPath, spf, out, ctx.stop, ctx.progress, csvBytes);
     if (r.exit != 0) {
         ctx.err << r.error << "\n";
         return r.exit;
@@ -70,12 +87,49 @@ int ImportVerb(const std::string& csvPath, const std::string& outPath, int32_t s
     return 0;
 }
 
+// A source that shows how far through the file its reads have come.
+class ShownSource : public sel::Source {
+  public:
+    ShownSource(const sel::Source& in, Context& ctx, const char* what) : in_(in), ctx_(ctx), what_(what) {}
+    int64_t Size() const override { return in_.Size(); }
+    size_t ReadAt(int64_t offset, void* dst, size_t n) const override {
+        int64_t at = offset + int64_t(n), size = in_.Size();
+        ctx_.Show(at, size,
+                  [&] { return std::string(what_) + ", " + Megabytes(at) + " of " + Megabytes(size); });
+        return in_.ReadAt(offset, dst, n);
+    }
+
+  private:
+    const sel::Source& in_;
+    Context& ctx_;
+    const char* what_;
+};
+
+// A sink that shows how much of `total` bytes was written.
+class ShownSink : public Sink {
+  public:
+    ShownSink(Sink& to, int64_t total, Context& ctx) : to_(to), total_(total), ctx_(ctx) {}
+    bool Write(const void* data, size_t n) override {
+        done_ += int64_t(n);
+        ctx_.Show(done_, total_, [&] { return "writing, " + Megabytes(done_) + " of " + Megabytes(total_); });
+        return to_.Write(data, n);
+    }
+    bool WriteAt(int64_t offset, const void* data, size_t n) override { return to_.WriteAt(offset, data, n); }
+
+  private:
+    Sink& to_;
+    int64_t total_, done_ = 0;
+    Context& ctx_;
+};
+
 int RepairVerb(const std::string& file, const std::string& outPath, std::optional<int32_t> points,
                Context& ctx) {
     InputFile in;
     OutputFile out;
     if (!Open(file, in, ctx) || !OpenOutput(outPath, file, out, ctx)) return 1;
-    RepairPlan plan = PlanRepair(*in.source, points, ctx.stop);
+    // the plan reads the file more than once (checks, then the candidate); each pass shows its bytes
+    ShownSource checking(*in.source, ctx, "checking");
+    RepairPlan plan = PlanRepair(checking, points, ctx.stop);
     if (ctx.stop()) {
         ctx.err << file << ": stopped; " << outPath << " was not written\n";
         return kStopped;
@@ -84,7 +138,9 @@ int RepairVerb(const std::string& file, const std::string& outPath, std::optiona
         ctx.err << At(file, plan.at, plan.reason) << "; nothing was written\n";
         return 1;
     }
-    if (!WriteRepair(plan, *in.source, out)) {
+    ShownSink writing(
+        out, plan.recordsEnd + (plan.header.formatTag < 0 ? 4 * int64_t(plan.header.sampleTotal) : 0), ctx);
+    if (!WriteRepair(plan, *in.source, writing)) {
         ctx.err << outPath << ": cannot be written\n";
         return 1;
     }
@@ -94,14 +150,51 @@ int RepairVerb(const std::string& file, const std::string& outPath, std::optiona
     ctx.out << "wrote " << outPath << ": " << Counted(plan.header.sampleTotal, "sample") << "\n";
     return 0;
 }
+
+constexpr const char* kVerbs[] = {"info", "verify", "dump", "plot", "diff", "repair", "import", "export"};
+
+// `tessarin bogus` is named as an unknown verb rather than as a missing one.
+bool IsVerb(const char* word) {
+    for (const char* v : kVerbs)
+        if (std::strcmp(v, word) == 0) return true;
+    return false;
+}
+
+// A lower bound said in words ("-1 is not a point count; give 1 or more"), where the library's own
+// range check would print the largest double in full.
+CLI::Validator AtLeast(double least, const std::string& what) {
+    char bound[32];
+    std::snprintf(bound, sizeof bound, "%g", least);
+    std::string words = std::string(" is not ") + what + "; give " + bound + " or more";
+    return CLI::Validator(
+        [least, words](std::string& text) -> std::string {
+            double v = std::strtod(text.c_str(), nullptr);
+            return std::isnan(v) || v < least ? text + words : "";
+        },
+        std::string("X >= ") + bound);
+}
+
+std::string VerbList() {
+    std::string list;
+    for (const char* v : kVerbs)
+        list += (list.empty() ? "" : ", ") + std::string(v);
+    return list;
+}
 } // namespace
 
 int main(int argc, char** argv) {
     std::signal(SIGINT, OnInterrupt);
-    Context ctx{std::cout, std::cerr, [] { return interrupted.load(); }};
+    // the verbs' text goes through buffers that first take a progress bar off the terminal
+    Progress* shown = nullptr;
+    ErasingBuf outBuf(std::cout.rdbuf(), shown), errBuf(std::cerr.rdbuf(), shown);
+    std::ostream outStream(&outBuf), errStream(&errBuf);
+    Context ctx{outStream, errStream, [] { return interrupted.load(); }};
     CLI::App app{"tessarin: inspect, verify, dump, plot, diff, repair, import and export selection cache "
                  "files (.sel)"};
     app.require_subcommand(1);
+    app.set_version_flag(
+        "--version", std::string("tessarin ") + TESSARIN_VERSION_STRING + " (" + TESSARIN_BUILD_STRING + ")",
+        "Print the version and the build, then exit");
     std::string file, fileB, out, format;
     std::optional<int32_t> sample, points;
     double tolerance = 0;
@@ -131,11 +224,11 @@ int main(int argc, char** argv) {
     plotVerb->add_option("--height", plot.height, "picture height in pixels (200 to 20000)")
         ->check(CLI::Range(200, 20000));
     auto* diff = app.add_subcommand(
-        "diff", "Compare two files as they play (exit 0 equal, 1 different, 2 unreadable)");
+        "diff", "Compare two files as they play (exit 0 equal, 1 different or unreadable)");
     input(diff, "the first cache file");
     diff->add_option("B", fileB, "the second cache file")->required();
     diff->add_option("--tolerance", tolerance, "largest weight difference taken as equal")
-        ->check(CLI::NonNegativeNumber);
+        ->check(AtLeast(0, "a weight difference"));
     auto* repair =
         app.add_subcommand("repair", "Write a consistent file from a damaged or incomplete one, where that "
                                      "needs no guess");
@@ -145,7 +238,7 @@ int main(int argc, char** argv) {
         ->add_option("--points", points,
                      "points per sample, where the ticks cannot tell whether the last "
                      "sample is whole")
-        ->check(CLI::PositiveNumber);
+        ->check(AtLeast(1, "a point count"));
     auto* import = app.add_subcommand("import", "Make a cache file from CSV rows sample,vertex,weight,tick");
     input(import, "the CSV file");
     import->add_option("--out", out, "the cache file to write")->required();
@@ -156,20 +249,43 @@ int main(int argc, char** argv) {
         app.add_subcommand("export", "Write the records as CSV rows sample,vertex,weight,tick");
     input(exportVerb);
     exportVerb->add_option("--out", out, "the CSV file to write")->required();
+    if (argc > 1 && argv[1][0] != '-' && !IsVerb(argv[1])) {
+        std::string what = "there is no verb \"" + std::string(argv[1]) + "\"; the verbs are " + VerbList();
+        std::cerr << "tessarin: " << what << " (tessarin --help says more)\n";
+        if (AsksForJson(argc, argv)) JsonError(std::cout, "", -1, what);
+        return 2;
+    }
     try {
         app.parse(argc, argv);
+    } catch (const CLI::CallForVersion& e) {
+        std::cout << e.what() << "\n";
+        return 0;
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        std::cerr << "tessarin: " << e.what() << " (tessarin --help lists the verbs)\n";
+        std::string what = app.get_subcommands().empty() && argc == 1 ? "a verb is required: " + VerbList()
+                                                                      : std::string(e.what());
+        std::cerr << "tessarin: " << what << " (tessarin --help lists the verbs)\n";
+        if (AsksForJson(argc, argv)) JsonError(std::cout, "", -1, what);
         return 2;
     }
     Format f = FormatOf(format);
+    std::optional<Progress> bar;
+    if (*plotVerb || *repair || *import || *exportVerb) {
+        bar.emplace(std::cerr,
+                    (*plotVerb ? plotVerb
+                     : *repair ? repair
+                     : *import ? import
+                               : exportVerb)
+                        ->get_name(),
+                    isatty(STDERR_FILENO) == 1);
+        shown = ctx.progress = &*bar;
+    }
     InputFile in;
     if (*info || *verify || *dump || *plotVerb) {
-        if (!Open(file, in, ctx)) return 1;
+        if (!Open(file, in, ctx, f)) return 1;
         if (*info) return Info(*in.source, file, f, ctx);
         if (*verify) return Verify(*in.source, file, f, ctx);
         if (*plotVerb) return Plot(*in.source, file, out, plot, ctx);
@@ -182,7 +298,7 @@ int main(int argc, char** argv) {
     }
     if (*diff) {
         InputFile b;
-        if (!Open(file, in, ctx) || !Open(fileB, b, ctx)) return 2;
+        if (!Open(file, in, ctx) || !Open(fileB, b, ctx)) return 1;
         return Diff(*in.source, file, *b.source, fileB, tolerance, ctx);
     }
     if (*repair) return RepairVerb(file, out, points, ctx);

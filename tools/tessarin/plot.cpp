@@ -6,9 +6,27 @@ namespace tessarin {
 
 int Plot(const sel::Source& src, const std::string& name, const std::string& png, const PlotOptions& options,
          Context& ctx) {
+    // the target is settled before the drawing, which can take long: never the input itself
+    OutputFile out;
+    if (!png.empty()) {
+        std::string error = out.Open(png, name);
+        if (!error.empty()) {
+            ctx.err << png << ": " << error << "\n";
+            return 1;
+        }
+    }
     std::string bytes;
+    sel::Layout layout;
+    int64_t total = sel::ReadLayout(src, layout, false).ok ? layout.samples : 0, done = 0;
+    // asked after every sample: the count of calls is how far the drawing has come
+    auto step = [&] {
+        ++done;
+        ctx.Show(done, total,
+                 [&] { return "sample " + std::to_string(done) + " of " + std::to_string(total); });
+        return ctx.stop();
+    };
     CacheHeatmap map = DrawCacheHeatmap(src, name + ": weight by vertex and sample", options.width,
-                                        options.height, png.empty() ? nullptr : &bytes, ctx.stop);
+                                        options.height, png.empty() ? nullptr : &bytes, step);
     if (map.stopped) {
         ctx.err << name << ": stopped at sample " << map.stoppedAt << "; " << png << " was not written\n";
         return kStopped;
@@ -19,8 +37,6 @@ int Plot(const sel::Source& src, const std::string& name, const std::string& png
     }
     if (png.empty()) return 0; // the fuzzers stop here
     std::string error = map.error;
-    OutputFile out;
-    if (error.empty()) error = out.Open(png);
     if (error.empty() && !out.Write(bytes)) error = "cannot be written";
     if (error.empty()) error = out.Commit();
     if (!error.empty()) {
@@ -28,8 +44,8 @@ int Plot(const sel::Source& src, const std::string& name, const std::string& png
         return 1;
     }
     ctx.out << "wrote " << png << " (" << options.width << " x " << options.height
-            << "): " << map.layout.samples << " samples of up to " << map.layout.largestCount
-            << " vertices\n";
+            << "): " << Counted(map.layout.samples, "sample") << " of up to "
+            << Counted(map.layout.largestCount, "vertex", "vertices") << "\n";
     return 0;
 }
 

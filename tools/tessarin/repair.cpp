@@ -96,8 +96,8 @@ RepairPlan FixedCount(const sel::Layout& l) {
     p.actions.push_back("word 2 patched from " + N(h.sampleTotal) + " to " + N(whole) +
                         ", the whole samples present");
     if (l.fileBytes > p.recordsEnd)
-        p.actions.push_back("dropped the " + N(l.fileBytes - p.recordsEnd) + " bytes of sample " + N(whole) +
-                            ", cut short");
+        p.actions.push_back("dropped the " + Counted(l.fileBytes - p.recordsEnd, "byte") + " of sample " +
+                            N(whole) + ", cut short");
     return p;
 }
 
@@ -156,7 +156,8 @@ int64_t PartialTableAfter(const sel::Source& src, const std::vector<Run>& runs) 
     return found;
 }
 
-// Whether the last run is a whole sample: true, false (cut short), or a refusal in `why`.
+// Whether the last run is a whole sample: 1, 0 (cut short), or a refusal in `why`: -2 where
+// --points would settle it, -1 otherwise.
 int LastRunWhole(const sel::Source& src, const std::vector<Run>& runs, std::optional<int32_t> points,
                  std::string& why) {
     const Run& last = runs.back();
@@ -180,7 +181,7 @@ int LastRunWhole(const sel::Source& src, const std::vector<Run>& runs, std::opti
     if (runs.size() < 2) {
         why = "one run of " + N(last.length) + " records shares tick " + N(last.tick) +
               ": whether that sample is whole cannot be told from the ticks; give --points";
-        return -1;
+        return -2;
     }
     int64_t p = runs.front().length;
     for (size_t i = 0; i + 1 < runs.size(); ++i)
@@ -188,13 +189,13 @@ int LastRunWhole(const sel::Source& src, const std::vector<Run>& runs, std::opti
             why =
                 "the point count changes during the recording, so whether the last sample is whole cannot be "
                 "told; give --points";
-            return -1;
+            return -2;
         }
     if (last.length == p) return 1;
     if (last.length < p) return 0;
     why = "the last sample has " + N(last.length) + " records, more than the " + N(p) +
           " of every sample before it; give --points";
-    return -1;
+    return -2;
 }
 
 // A missing or cut count table rebuilt from the records' ticks.
@@ -202,8 +203,8 @@ RepairPlan RebuildTable(const sel::Source& src, const sel::CacheHeader& h, std::
                         const std::function<bool()>& stop) {
     std::vector<Run> runs;
     if (!ScanRuns(src, 2 * int64_t(h.sampleTotal) + 2, runs, stop))
-        return Refuse(sel::kHeaderBytes, "the records' ticks do not group into the " + N(h.sampleTotal) +
-                                             " samples word 2 announces");
+        return Refuse(sel::kHeaderBytes, "the records' ticks do not group into the " +
+                                             Counted(h.sampleTotal, "sample") + " word 2 announces");
     if (runs.empty()) return Refuse(src.Size(), "not one whole record is present");
     RepairPlan p;
     int64_t r = PartialTableAfter(src, runs);
@@ -213,12 +214,17 @@ RepairPlan RebuildTable(const sel::Source& src, const sel::CacheHeader& h, std::
         int64_t end = sel::kHeaderBytes;
         for (size_t i = 0; i < keep; ++i)
             end += sel::kRecordBytes * runs[i].length;
-        p.actions.push_back("the count table was cut short after " + N((src.Size() - end) / 4) +
-                            " entries; the samples before it are whole");
+        p.actions.push_back("the count table was cut short after " +
+                            Counted((src.Size() - end) / 4, "entry", "entries") +
+                            "; the samples before it are whole");
     } else {
         std::string why;
         int whole = LastRunWhole(src, runs, points, why);
-        if (whole < 0) return Refuse(src.Size(), why);
+        if (whole < 0) {
+            RepairPlan refusal = Refuse(src.Size(), why);
+            refusal.needsPoints = whole == -2;
+            return refusal;
+        }
         if (!whole) {
             --keep;
             p.actions.push_back("dropped sample " + N(keep) + ", cut short after " +

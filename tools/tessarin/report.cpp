@@ -24,20 +24,31 @@ int64_t ImpliedSize(const sel::Layout& l) {
     return sel::kHeaderBytes + sel::kRecordBytes * int64_t(l.header.formatTag) * l.header.sampleTotal;
 }
 
-void PrintStopped(const std::string& name, Context& ctx) {
-    ctx.err << name << ": stopped before the end; nothing was concluded\n";
+void PrintStopped(const std::string& name, Format format, Context& ctx) {
+    const char* text = "stopped before the end; nothing was concluded";
+    ctx.err << name << ": " << text << "\n";
+    if (format == Format::Json) JsonError(ctx.out, name, -1, text);
 }
 } // namespace
+
+void JsonError(std::ostream& out, const std::string& file, int64_t byte, const std::string& message) {
+    nlohmann::ordered_json j;
+    j["file"] = file.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(file);
+    j["error"] = message;
+    j["byte"] = byte >= 0 ? nlohmann::ordered_json(byte) : nlohmann::ordered_json(nullptr);
+    out << j.dump(2) << "\n";
+}
 
 int Info(const sel::Source& src, const std::string& name, Format format, Context& ctx) {
     sel::VerifyReport r = sel::VerifyFile(src, ctx.stop);
     if (r.stopped) {
-        PrintStopped(name, ctx);
+        PrintStopped(name, format, ctx);
         return kStopped;
     }
     if (!r.playable) {
         const sel::Finding& f = r.findings.front();
         ctx.err << At(name, f.at, f.message) << "\n";
+        if (format == Format::Json) JsonError(ctx.out, name, f.at, f.message);
         return 1;
     }
     const sel::Layout& l = r.layout;
@@ -80,12 +91,12 @@ int Info(const sel::Source& src, const std::string& name, Format format, Context
     };
     line("file", name);
     line("variant", l.variable ? "variable count (word 0 is " + std::to_string(l.header.formatTag) + ")"
-                               : "fixed count of " + std::to_string(l.header.formatTag) + " records");
+                               : "fixed count of " + Counted(l.header.formatTag, "record"));
     line("samples/frame", std::to_string(l.header.samplesPerFrame));
     line("samples",
          std::to_string(l.header.sampleTotal) +
              (l.samples != l.header.sampleTotal ? " announced, " + std::to_string(l.samples) + " play" : ""));
-    line("count table", l.variable ? std::to_string(l.header.sampleTotal) + " entries" : "none");
+    line("count table", l.variable ? Counted(l.header.sampleTotal, "entry", "entries") : "none");
     line("counts",
          std::to_string(l.smallestCount) + " to " + std::to_string(l.largestCount) + " records per sample");
     line("file size",
@@ -94,7 +105,7 @@ int Info(const sel::Source& src, const std::string& name, Format format, Context
     line("ticks", w.hasTicks ? std::to_string(w.firstTick) + " to " + std::to_string(w.lastTick) : "none");
     line("weights",
          w.finite ? "min " + num(w.min) + ", max " + num(w.max) + ", mean " + num(mean) : "none finite");
-    line("at exactly 1.0", num(100 * ones) + "% of " + std::to_string(w.records) + " records");
+    line("at exactly 1.0", num(100 * ones) + "% of " + Counted(w.records, "record"));
     line("non-finite", std::to_string(w.nonFinite));
     return 0;
 }
@@ -102,16 +113,26 @@ int Info(const sel::Source& src, const std::string& name, Format format, Context
 int Verify(const sel::Source& src, const std::string& name, Format format, Context& ctx) {
     sel::VerifyReport r = sel::VerifyFile(src, ctx.stop);
     if (r.stopped) {
-        PrintStopped(name, ctx);
+        PrintStopped(name, format, ctx);
         return kStopped;
     }
     sel::Fault verdict = r.Verdict();
+    // the hint is given only where repair, asked the same, would write a mended file
+    RepairPlan plan;
+    if (verdict != sel::Fault::None) {
+        plan = PlanRepair(src, std::nullopt, ctx.stop);
+        if (ctx.stop()) {
+            PrintStopped(name, format, ctx);
+            return kStopped;
+        }
+    }
     if (format == Format::Json) {
         nlohmann::ordered_json j;
         j["file"] = name;
         j["verdict"] = FaultName(verdict);
         j["playable"] = r.playable;
         j["samplesPlayed"] = r.layout.samples;
+        j["repairable"] = plan.ok;
         j["findings"] = nlohmann::ordered_json::array();
         for (const auto& f : r.findings)
             j["findings"].push_back({{"byte", f.at}, {"kind", FaultName(f.fault)}, {"message", f.message}});
@@ -120,10 +141,11 @@ int Verify(const sel::Source& src, const std::string& name, Format format, Conte
     }
     for (const auto& f : r.findings)
         ctx.out << At(name, f.at, f.message) << " (" << FaultName(f.fault) << ")\n";
-    std::string plays = r.playable ? "plays " + std::to_string(r.layout.samples) + " samples"
+    std::string plays = r.playable ? "plays " + Counted(r.layout.samples, "sample")
                                    : "cannot be played (the modifier treats it as missing)";
     ctx.out << name << ": " << FaultName(verdict) << "; " << plays;
-    if (verdict == sel::Fault::CutShort) ctx.out << "; tessarin repair may mend it";
+    if (plan.ok) ctx.out << "; tessarin repair can mend it";
+    if (plan.needsPoints) ctx.out << "; tessarin repair can mend it given --points (the points per sample)";
     ctx.out << "\n";
     return ExitFor(verdict);
 }

@@ -1,5 +1,6 @@
 // dump and export: one row per record, sample,vertex,weight,tick, streamed a chunk at a time.
 #include <cmath>
+#include <sstream>
 
 #include "tools/tessarin/tool.h"
 
@@ -56,21 +57,30 @@ int Dump(const sel::Source& src, const std::string& name, std::optional<int32_t>
          Sink& sink, Context& ctx, int64_t* rows) {
     sel::Layout layout;
     sel::Status status = sel::ReadLayout(src, layout, false);
-    if (!status.ok) {
-        ctx.err << At(name, status.at, status.message) << "\n";
+    // refusals before the first row: with json, the output is the error object instead of the array
+    auto refuse = [&](int64_t at, const std::string& why) {
+        ctx.err << (at >= 0 ? At(name, at, why) : name + ": " + why) << "\n";
+        if (format == Format::Json) {
+            std::ostringstream j;
+            JsonError(j, name, at, why);
+            sink.Write(j.str());
+        }
         return 1;
-    }
-    if (sample && (*sample < 0 || *sample >= layout.samples)) {
-        ctx.err << name << ": there is no sample " << *sample << "; the file plays samples 0 to "
-                << layout.samples - 1 << "\n";
-        return 1;
-    }
+    };
+    if (!status.ok) return refuse(status.at, status.message);
+    if (sample && (*sample < 0 || *sample >= layout.samples))
+        return refuse(-1, "there is no sample " + std::to_string(*sample) + "; the file plays samples 0 to " +
+                              std::to_string(layout.samples - 1));
     RowWriter out(sink, format);
     out.Begin();
     int64_t written = 0;
     int32_t k = 0;
     // after every sample and every chunk: the rows go out, and Ctrl-C is heard
     auto pause = [&]() -> int {
+        ctx.Show(k, layout.samples, [&] {
+            return "sample " + std::to_string(k + 1) + " of " + std::to_string(layout.samples) + ", " +
+                   Counted(written, "row");
+        });
         if (!out.Flush()) {
             ctx.err << name << ": the rows cannot be written\n";
             return 1;
@@ -97,6 +107,7 @@ int Dump(const sel::Source& src, const std::string& name, std::optional<int32_t>
         }
     }
     if (walk.Failed()) {
+        out.Flush(true); // the rows so far stay well-formed
         ctx.err << At(name, walk.FailedAt(), "cannot be read here (did it change while read?)") << "\n";
         return 1;
     }

@@ -1,6 +1,6 @@
 // The verbs of the cache tool, each working on sources and sinks so that the command line, the tests
-// and the fuzzers run the same code. Exit codes: 0 fine, 1 bad input, 2 usage (and the verbs' own
-// 2: incomplete for verify, unreadable for diff), 130 stopped.
+// and the fuzzers run the same code. Exit codes, as vomark's: 0 done, 1 bad input or a finding
+// (damaged for verify, different for diff), 2 usage (and incomplete for verify), 130 stopped.
 #pragma once
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cache/format/verify.h"
+#include "tools/tessarin/progress.h"
 
 namespace tessarin {
 
@@ -22,6 +23,10 @@ struct Context {
     std::ostream& out;
     std::ostream& err;
     std::function<bool()> stop = [] { return false; };
+    Progress* progress = nullptr; // where a long verb shows how far it has come, when set
+    void Show(int64_t done, int64_t total, const std::function<std::string()>& text) {
+        if (progress) progress->Show(done, total, text);
+    }
 };
 
 // Bytes written in order, with one patch-up write at a given offset.
@@ -71,12 +76,19 @@ std::string OpenInput(const std::string& path, InputFile& in);
 
 // "FILE: byte N: reason"
 std::string At(const std::string& file, int64_t byte, const std::string& reason);
-// "1 sample", "2 samples"
-std::string Counted(int64_t n, const std::string& noun);
+// "1 sample", "2 samples"; "1 entry", "2 entries"
+std::string Counted(int64_t n, const std::string& noun, const std::string& nouns = "");
+// "12.3 MB"
+std::string Megabytes(int64_t bytes);
 // "%.9g", and nan/inf spelled so the import reads them back
 std::string WeightText(float w);
 
 enum class Format { Text, Json, Csv };
+
+// With --format json an error is a JSON object on `out` as well as its line on stderr, so what reads
+// the output always gets JSON: {"file", "error", "byte"} (byte null where no place applies; file
+// null for a usage error).
+void JsonError(std::ostream& out, const std::string& file, int64_t byte, const std::string& message);
 
 int Info(const sel::Source& src, const std::string& name, Format format, Context& ctx);
 int Verify(const sel::Source& src, const std::string& name, Format format, Context& ctx);
@@ -89,8 +101,9 @@ int Diff(const sel::Source& a, const std::string& nameA, const sel::Source& b, c
 // A repair: what to write, or why not.
 struct RepairPlan {
     bool ok = false;
-    int64_t at = 0;     // of a refusal
-    std::string reason; // of a refusal
+    int64_t at = 0;           // of a refusal
+    std::string reason;       // of a refusal
+    bool needsPoints = false; // a refusal that --points would settle
     std::vector<std::string> actions;
     sel::CacheHeader header{};
     int64_t recordsEnd = sel::kHeaderBytes; // bytes 12 to recordsEnd are copied from the input
@@ -108,13 +121,16 @@ struct ImportResult {
     int32_t samples = 0;
     int64_t rows = 0;
 };
+// `progress`, when given, hears every megabyte of output how many bytes of the CSV (of `csvBytes`)
+// were read.
 ImportResult Import(std::istream& csv, const std::string& name, int32_t samplesPerFrame, Sink& sink,
-                    const std::function<bool()>& stop);
+                    const std::function<bool()>& stop, Progress* progress = nullptr, int64_t csvBytes = 0);
 
 struct PlotOptions {
     int width = 1000, height = 600;
 };
-// Draws the heatmap into `png` (a path); answers the exit code.
+// Draws the heatmap of the file `name` into `png` (a path, never the file `name` itself; "" draws
+// nothing); answers the exit code.
 int Plot(const sel::Source& src, const std::string& name, const std::string& png, const PlotOptions& options,
          Context& ctx);
 

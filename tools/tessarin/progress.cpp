@@ -1,0 +1,64 @@
+// Progress lines and bars for the long verbs.
+#include "tools/tessarin/progress.h"
+
+#include <chrono>
+
+namespace tessarin {
+
+namespace {
+constexpr double kQuiet = 1.0;     // seconds before the first showing
+constexpr double kLineEvery = 0.5; // seconds between plain lines
+constexpr double kBarEvery = 0.1;  // seconds between redraws of a bar
+constexpr int kBarWidth = 30;
+} // namespace
+
+Progress::Clock Progress::SteadySeconds() {
+    return [] {
+        using namespace std::chrono;
+        return duration<double>(steady_clock::now().time_since_epoch()).count();
+    };
+}
+
+Progress::Progress(std::ostream& err, std::string verb, bool terminal, Clock clock)
+    : err_(err), verb_(std::move(verb)), terminal_(terminal), clock_(std::move(clock)) {
+    start_ = last_ = clock_();
+}
+
+Progress::~Progress() { Erase(); }
+
+void Progress::Show(int64_t done, int64_t total, const std::function<std::string()>& text) {
+    double now = clock_();
+    if (now - start_ < kQuiet) return;
+    if (shown_ && now - last_ < (terminal_ ? kBarEvery : kLineEvery)) return;
+    shown_ = true;
+    last_ = now;
+    if (!terminal_) {
+        err_ << verb_ << ": " << text() << "\n";
+        return;
+    }
+    std::string bar;
+    if (total > 0) {
+        int64_t filled = done >= total ? kBarWidth : done * kBarWidth / total;
+        bar = "[" + std::string(size_t(filled), '#') + std::string(size_t(kBarWidth - filled), '-') + "] ";
+    }
+    err_ << "\r\033[K" << verb_ << ": " << bar << text() << std::flush;
+    barShown_ = true;
+}
+
+void Progress::Erase() {
+    if (!barShown_) return;
+    barShown_ = false;
+    err_ << "\r\033[K" << std::flush;
+}
+
+int ErasingBuf::overflow(int c) {
+    if (progress_) progress_->Erase();
+    return c == traits_type::eof() ? traits_type::not_eof(c) : to_->sputc(traits_type::to_char_type(c));
+}
+
+std::streamsize ErasingBuf::xsputn(const char* s, std::streamsize n) {
+    if (progress_ && n > 0) progress_->Erase();
+    return to_->sputn(s, n);
+}
+
+} // namespace tessarin
