@@ -7,6 +7,9 @@ TEST_BUILD ?= build-test
 JOBS       ?= $(shell nproc)
 WERROR     ?= $(if $(CI),ON,OFF)
 
+# no "Entering directory" lines from this make or the ones cmake --build runs (MAKEFLAGS reaches them)
+MAKEFLAGS += --no-print-directory
+
 .PHONY: all demo test bench soak fuzz fuzz-build bootstrap clean
 
 all: bootstrap
