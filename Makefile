@@ -19,10 +19,11 @@ all: bootstrap
 bootstrap:
 	@scripts/bootstrap
 
-# Release build of the command and the plug-in, then the demo into out/demo/ (pictures, cache, scene).
+# Release build of both commands and the plug-in into $(DEMO_BUILD)/ (the folder docs/guide.md uses
+# throughout), then the demo into out/demo/ (pictures, cache, scene).
 demo: bootstrap
 	cmake -S . -B $(DEMO_BUILD) -DCMAKE_BUILD_TYPE=Release -DTESSARIN_TESTS=OFF >/dev/null
-	cmake --build $(DEMO_BUILD) -j $(JOBS) --target vomark Tessarin
+	cmake --build $(DEMO_BUILD) -j $(JOBS) --target vomark tessarin Tessarin
 	@scripts/demo $(DEMO_BUILD)
 
 test:
