@@ -82,7 +82,9 @@ def run(script, cwd, where, log):
 
 def make_demo(root, vomark, tessarin, plugins, guide_commands, log):
     """`make demo` with the suite's binaries in place of its Release build."""
-    dry = subprocess.run(["make", "-n", "demo"], cwd=root, capture_output=True, text=True)
+    # as a newcomer types it: not inside the make that runs this test (its jobserver, its flags)
+    env = {k: v for k, v in os.environ.items() if k not in ("MAKEFLAGS", "MFLAGS", "MAKELEVEL")}
+    dry = subprocess.run(["make", "-n", "demo"], cwd=root, capture_output=True, text=True, env=env)
     if dry.returncode != 0:
         fail("make -n demo: " + dry.stderr.strip())
         return False
