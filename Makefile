@@ -7,6 +7,9 @@ TEST_BUILD ?= build-test
 JOBS       ?= $(shell nproc)
 WERROR     ?= $(if $(CI),ON,OFF)
 
+# no "Entering directory" lines from this make or the ones cmake --build runs (MAKEFLAGS reaches them)
+MAKEFLAGS += --no-print-directory
+
 .PHONY: all demo test bench soak fuzz fuzz-build bootstrap clean
 
 all: bootstrap
@@ -16,10 +19,11 @@ all: bootstrap
 bootstrap:
 	@scripts/bootstrap
 
-# Release build of the command and the plug-in, then the demo into out/demo/ (pictures, cache, scene).
+# Release build of both commands and the plug-in into $(DEMO_BUILD)/ (the folder docs/guide.md uses
+# throughout), then the demo into out/demo/ (pictures, cache, scene).
 demo: bootstrap
 	cmake -S . -B $(DEMO_BUILD) -DCMAKE_BUILD_TYPE=Release -DTESSARIN_TESTS=OFF >/dev/null
-	cmake --build $(DEMO_BUILD) -j $(JOBS) --target vomark Tessarin
+	cmake --build $(DEMO_BUILD) -j $(JOBS) --target vomark tessarin Tessarin
 	@scripts/demo $(DEMO_BUILD)
 
 test:

@@ -1,13 +1,15 @@
 // The modifier's cost per evaluation against what the machine can do at best. Every case runs beside
 // its floor, the unavoidable work of the same step (the file reads or writes, and one pass that
-// writes N floats and N selection bits through the mesh's own containers, the only way a modifier
-// can write them), in alternating blocks of steps. bench/report.py makes the table.
+// blends two samples and writes N floats and N selection bits through the mesh's own containers,
+// the only way a modifier can write them, the bits a word at a time), in alternating blocks of
+// steps. bench/report.py makes the table.
 #include <benchmark/benchmark.h>
 
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -28,6 +30,7 @@ constexpr int kTpf = 160;            // ticks per frame; one sample per frame
 constexpr int kStepSamples = 16;     // samples of the files the playback cases walk through
 constexpr int kScrubEvaluations = 4; // evaluations within one sample interval
 constexpr int kRecordFrames = 100;
+constexpr float kFraction = 0.25f;   // where the playback cases evaluate between two samples (40 ticks)
 
 namespace fs = std::filesystem;
 
@@ -100,7 +103,18 @@ struct Playback {
     Tessarin* mod = nullptr;
 };
 
-// The floor's file and pass: reads whole samples into a buffer, and writes N floats and N bits.
+constexpr int kBlock = BitArray::kWordBits; // vertices per selection word
+
+// Eight flags of 0 or 1, one a byte, as the low eight bits of a word (flag k is bit k).
+inline uint64_t PackFlags(const uint8_t* flags) {
+    static_assert(std::endian::native == std::endian::little);
+    uint64_t x;
+    std::memcpy(&x, flags, sizeof x);
+    return (x * 0x0102040810204080ull) >> 56;
+}
+
+// The floor's file and pass: reads whole samples into the two halves of a buffer, blends them, and
+// writes N floats and N bits.
 struct FloorWork {
     FloorWork(int verts, int samples = kStepSamples) : n(verts), buffer(static_cast<size_t>(verts) * 2) {
         PrepareMesh(mesh, verts);
@@ -114,12 +128,30 @@ struct FloorWork {
         fseeko(f, static_cast<off_t>(sel::kHeaderBytes + sel::kRecordBytes * int64_t(n) * k), SEEK_SET);
         benchmark::DoNotOptimize(std::fread(dst, sizeof(SampleRecord), size_t(n), f));
     }
-    void Pass(const SampleRecord* src) {
+    SampleRecord* Half(int h) { return buffer.data() + (h != 0 ? n : 0); }
+    // The least any pass must do on these containers: per block of 64 vertices, one loop that the
+    // compiler vectorizes blends the two samples, stores the weights and notes which are exactly
+    // 1.0; the notes become one word, and only the bits that differ from the word there are written
+    // (the `BitArray` writes a bit per call, and reads whole words).
+    void Pass(const SampleRecord* a, const SampleRecord* b, float fraction) {
         float* ch = mesh.vertexFloat(0);
-        for (int i = 0; i < n; ++i) {
-            float w = src[i].weight;
-            mesh.vertSel.Set(i, w == 1.0f);
-            ch[i] = w;
+        const uint64_t* words = mesh.vertSel.Words();
+        alignas(8) uint8_t one[kBlock];
+        for (int base = 0; base < n; base += kBlock) {
+            int m = std::min(kBlock, n - base);
+            for (int j = 0; j < m; ++j) {
+                float lo = a[base + j].weight, w = lo + (b[base + j].weight - lo) * fraction;
+                ch[base + j] = w;
+                one[j] = w == 1.0f;
+            }
+            std::memset(one + m, 0, static_cast<size_t>(kBlock - m));
+            uint64_t out = 0;
+            for (int k = 0; k < kBlock / 8; ++k)
+                out |= PackFlags(one + 8 * k) << (8 * k);
+            for (uint64_t changed = out ^ words[base / kBlock]; changed; changed &= changed - 1) {
+                int j = std::countr_zero(changed);
+                mesh.vertSel.Set(base + j, int(out >> j & 1));
+            }
         }
         benchmark::ClobberMemory();
     }
@@ -246,8 +278,10 @@ struct Step : Pair {
     // the floor reads other samples than the case did just before, which the caches may still hold
     int64_t FloorPhase(int64_t step) const { return step + (samples - 2 - first) / 2; }
     void Floor(int64_t step) override {
-        floor.Read(Lower(FloorPhase(step)) + 1, floor.buffer.data());
-        floor.Pass(floor.buffer.data());
+        // the new upper sample goes where the lower one before it was, as the modifier swaps them
+        int h = static_cast<int>(step & 1);
+        floor.Read(Lower(FloorPhase(step)) + 1, floor.Half(h));
+        floor.Pass(floor.Half(h ^ 1), floor.Half(h), kFraction);
     }
     int samples, first;
     Playback play;
@@ -270,9 +304,9 @@ struct Random : Pair {
     void Case(int64_t step) override { play.At(At(step) * kTpf + 40); }
     void Floor(int64_t step) override {
         // other samples than the case read just before, which the caches may still hold
-        floor.Read(At(step + static_cast<int64_t>(order.size()) / 2), floor.buffer.data());
-        floor.ReadNext(floor.buffer.data() + floor.n);
-        floor.Pass(floor.buffer.data());
+        floor.Read(At(step + static_cast<int64_t>(order.size()) / 2), floor.Half(0));
+        floor.ReadNext(floor.Half(1));
+        floor.Pass(floor.Half(0), floor.Half(1), kFraction);
     }
     std::vector<int> order;
     Playback play;
@@ -288,9 +322,10 @@ struct Scrub : Step {
             play.At(Lower(step) * kTpf + e * kTpf / kScrubEvaluations);
     }
     void Floor(int64_t step) override {
-        floor.Read(Lower(FloorPhase(step)), floor.buffer.data());
+        int h = static_cast<int>(step & 1);
+        floor.Read(Lower(FloorPhase(step)) + 1, floor.Half(h));
         for (int e = 0; e < kScrubEvaluations; ++e)
-            floor.Pass(floor.buffer.data());
+            floor.Pass(floor.Half(h ^ 1), floor.Half(h), float(e) / kScrubEvaluations);
     }
 };
 
@@ -400,7 +435,7 @@ int main(int argc, char** argv) {
     Register("playback_scrub", Run<Scrub>, sizes);
     Register("record_sample", Run<RecordSample>, sizes);
     Register("host_pipeline", Run<HostPipeline>, sizes);
-    Register("record_100_frames", Run<WholeRecord>, {{100000, 0}}, 7);
+    Register("record_100_frames", Run<WholeRecord>, {{100000, 0}}, 15);
     // the file's length: a small mesh, so that 10,000 samples stay well under a gigabyte
     Register("length_step", Run<Step>, {{1000, 10}, {1000, 10000}});
     Register("length_random", Run<Random>, {{1000, 10}, {1000, 10000}});
