@@ -7,7 +7,7 @@ TEST_BUILD ?= build-test
 JOBS       ?= $(shell nproc)
 WERROR     ?= $(if $(CI),ON,OFF)
 
-.PHONY: all demo test bench soak fuzz fuzz-build bootstrap clean
+.PHONY: all demo test bench soak fuzz fuzz-build bootstrap clean python
 
 all: bootstrap
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSARIN_TESTS=OFF >/dev/null
@@ -21,6 +21,15 @@ demo: bootstrap
 	cmake -S . -B $(DEMO_BUILD) -DCMAKE_BUILD_TYPE=Release -DTESSARIN_TESTS=OFF >/dev/null
 	cmake --build $(DEMO_BUILD) -j $(JOBS) --target vomark Tessarin
 	@scripts/demo $(DEMO_BUILD)
+
+# The tessarin Python module, built against Debian's /usr/bin/python3 (the one Blender embeds), and a
+# .pth file in that Python's user site-packages so that `import tessarin` finds it from anywhere.
+PYTHON_BUILD ?= build-python
+python:
+	@scripts/bootstrap python
+	cmake -S . -B $(PYTHON_BUILD) -DCMAKE_BUILD_TYPE=Release -DTESSARIN_TESTS=OFF >/dev/null
+	cmake --build $(PYTHON_BUILD) -j $(JOBS) --target tessarin_python
+	@scripts/install-python $(PYTHON_BUILD)/python
 
 test:
 	@scripts/bootstrap test fuzz
@@ -65,4 +74,4 @@ fuzz-build:
 	cmake --build build-fuzz -j $(JOBS) --target $(if $(FUZZ_TARGET),fuzz_$(FUZZ_TARGET),fuzzers)
 
 clean:
-	rm -rf $(BUILD) $(DEMO_BUILD) $(TEST_BUILD) build-bench build-fuzz out
+	rm -rf $(BUILD) $(DEMO_BUILD) $(TEST_BUILD) $(PYTHON_BUILD) build-bench build-fuzz out
