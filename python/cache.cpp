@@ -62,7 +62,7 @@ void Cache::EnsureBuffers() {
     if (layout_.Count(0) > 0) ReadRecords(0, first_.data());
 }
 
-void Cache::Evaluate(const EvalSettings& s, float* weights, uint64_t* words, int n) {
+void Cache::Evaluate(const EvalSettings& s, const float* in, float* out, uint64_t* words, int n) {
     EnsureBuffers();
     play::Bracket at =
         play::BracketAt(s.tick, s.start, s.ticksPerFrame, layout_.header.samplesPerFrame, layout_.samples);
@@ -71,7 +71,7 @@ void Cache::Evaluate(const EvalSettings& s, float* weights, uint64_t* words, int
     play::Played played =
         play::ChoosePlayed(a_, b_, first_.data(), at.fraction, s.strength, s.relativeOffset, layout_.variable,
                            layout_.largestCount, layout_.Count(indexA_), layout_.Count(indexB_));
-    play::PlayVertices(s.selectionType, words, weights, n, played,
+    play::PlayVertices(s.selectionType, words, in, out, n, played,
                        [words](int word, uint64_t changed, uint64_t bits) {
                            words[word] = (words[word] & ~changed) | (bits & changed);
                        });

@@ -49,10 +49,10 @@ class Cache {
     // Count(k); records the file lacks read as zero.
     void ReadRecords(int k, sel::SampleRecord* dst);
 
-    // Plays n vertices at s.tick: `weights` and `words` (the selection, bit i of word i / 64) hold
-    // the incoming values and receive the results, exactly as the modifier leaves a mesh's channel 0
-    // and vertex selection. Keeps the two bracketing samples for the next call.
-    void Evaluate(const EvalSettings& s, float* weights, uint64_t* words, int n);
+    // Plays n vertices at s.tick: `in` and `words` (the selection, bit i of word i / 64) hold the
+    // incoming values; `out` and `words` receive the results, exactly as the modifier leaves a
+    // mesh's channel 0 and vertex selection. Keeps the two bracketing samples for the next call.
+    void Evaluate(const EvalSettings& s, const float* in, float* out, uint64_t* words, int n);
 
   private:
     void EnsureBuffers();

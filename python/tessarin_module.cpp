@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <system_error>
@@ -68,6 +69,33 @@ const char* FaultName(sel::Fault f) {
     return "";
 }
 
+// numpy bools (bytes of 0 or 1) into selection words, eight at a time.
+void PackBits(const bool* in, py::ssize_t n, uint64_t* words) {
+    static_assert(sizeof(bool) == 1);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(in);
+    py::ssize_t i = 0;
+    for (; i + 8 <= n; i += 8)
+        words[i / 64] |= play::PackFlags(bytes + i) << (i % 64);
+    for (; i < n; ++i)
+        words[i / 64] |= uint64_t(bytes[i] != 0) << (i % 64);
+}
+
+// Selection words into numpy bools, eight at a time through a table of spread bytes.
+void UnpackBits(const uint64_t* words, py::ssize_t n, bool* out) {
+    static const auto spread = [] {
+        std::array<uint64_t, 256> t{};
+        for (unsigned b = 0; b < 256; ++b)
+            for (unsigned k = 0; k < 8; ++k)
+                t[b] |= uint64_t(b >> k & 1) << (8 * k);
+        return t;
+    }();
+    py::ssize_t i = 0;
+    for (; i + 8 <= n; i += 8)
+        std::memcpy(out + i, &spread[words[i / 64] >> (i % 64) & 0xff], 8);
+    for (; i < n; ++i)
+        out[i] = words[i / 64] >> (i % 64) & 1;
+}
+
 py::tuple Evaluate(Cache& c, double frame, const py::handle& weightsArg, const py::handle& selectedArg,
                    double start, bool relativeOffset, double strength, int selectionType, int ticksPerFrame) {
     CheckOpen(c);
@@ -97,21 +125,14 @@ py::tuple Evaluate(Cache& c, double frame, const py::handle& weightsArg, const p
     s.strength = static_cast<float>(strength);
     s.selectionType = selectionType;
     s.ticksPerFrame = ticksPerFrame;
-    // the outputs start as the inputs and are played in place
     py::array_t<float> outWeights(n);
     py::array_t<bool> outSelected(n);
     float* w = outWeights.mutable_data();
     bool* sel = outSelected.mutable_data();
-    std::memcpy(w, weights.data(), size_t(n) * sizeof(float));
     std::vector<uint64_t> words(size_t(n + 63) / 64 + 1, 0);
-    if (!selectedArg.is_none()) {
-        const bool* in = selected.data();
-        for (py::ssize_t i = 0; i < n; ++i)
-            words[size_t(i) / 64] |= uint64_t(in[i]) << (i % 64);
-    }
-    c.Evaluate(s, w, words.data(), static_cast<int>(n));
-    for (py::ssize_t i = 0; i < n; ++i)
-        sel[i] = words[size_t(i) / 64] >> (i % 64) & 1;
+    if (!selectedArg.is_none()) PackBits(selected.data(), n, words.data());
+    c.Evaluate(s, weights.data(), w, words.data(), static_cast<int>(n));
+    UnpackBits(words.data(), n, sel);
     return py::make_tuple(outWeights, outSelected);
 }
 

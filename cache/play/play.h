@@ -7,6 +7,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "cache/format/records.h"
 
@@ -124,7 +125,6 @@ inline float CombineBy(int selectionType, double v, float w) {
 
 constexpr int kBlock = 64; // vertices per selection word
 
-namespace detail {
 // Eight flags of 0 or 1, one a byte, as the low eight bits of a word (flag k is bit k).
 inline uint64_t PackFlags(const uint8_t* flags) {
     static_assert(std::endian::native == std::endian::little);
@@ -133,29 +133,32 @@ inline uint64_t PackFlags(const uint8_t* flags) {
     return (x * 0x0102040810204080ull) >> 56;
 }
 
+namespace detail {
 // Vertices [from, to): incoming weight w (the channel value, or 1.0 where the selection bit is
 // set), played value played(i, w), combined by kType and stored as a bit (exactly 1.0, which keeps
 // the stored weight) or a weight. A block's incoming weights are gathered, a branch-free loop (which
 // the compiler vectorizes) stores the weights and notes the results of exactly 1.0, and
 // setBits(word, changed, bits) is told which bits of that selection word change and to what.
 template <int kType, class PlayedFn, class SetBits>
-void Pass(const uint64_t* words, float* ch, int from, int to, PlayedFn played, SetBits& setBits) {
+void Pass(const uint64_t* words, const float* inWeights, float* outWeights, int from, int to, PlayedFn played,
+          SetBits& setBits) {
     float w[kBlock];
     alignas(8) uint8_t one[kBlock];
     for (int base = from - from % kBlock; base < to; base += kBlock) {
         int lo = std::max(from, base) - base, hi = std::min(to - base, kBlock);
         uint64_t range = (hi == kBlock ? ~uint64_t{0} : (uint64_t{1} << hi) - 1) & ~((uint64_t{1} << lo) - 1);
         uint64_t in = words[base / kBlock] & range;
-        float* c = ch + base;
+        const float* ci = inWeights + base;
+        float* co = outWeights + base;
         for (int j = lo; j < hi; ++j)
-            w[j] = c[j];
+            w[j] = ci[j];
         for (uint64_t bits = in; bits; bits &= bits - 1)
             w[std::countr_zero(bits)] = 1.0f;
         for (int j = lo; j < hi; ++j) {
             float r = Combine<kType>(played(base + j, w[j]), w[j]);
             bool isOne = r == 1.0f;
             one[j] = isOne;
-            c[j] = isOne ? c[j] : r;
+            co[j] = isOne ? ci[j] : r;
         }
         std::memset(one, 0, static_cast<size_t>(lo));
         std::memset(one + hi, 0, static_cast<size_t>(kBlock - hi));
@@ -167,44 +170,51 @@ void Pass(const uint64_t* words, float* ch, int from, int to, PlayedFn played, S
 }
 
 template <int kType, class SetBits>
-void PassAll(const uint64_t* words, float* ch, int n, const Played& s, SetBits& setBits) {
+void PassAll(const uint64_t* words, const float* in, float* out, int n, const Played& s, SetBits& setBits) {
     const SampleRecord *a = s.a, *b = s.b, *first = s.first;
     float fraction = s.fraction, strength = s.strength;
     int m = std::min(n, s.blended);
     if (s.lowerOnly)
         Pass<kType>(
-            words, ch, 0, m, [a](int i, float) { return double(a[i].weight); }, setBits);
+            words, in, out, 0, m, [a](int i, float) { return double(a[i].weight); }, setBits);
     else if (s.relative)
         Pass<kType>(
-            words, ch, 0, m,
+            words, in, out, 0, m,
             [=](int i, float w) {
                 return Relative(Blend(a[i].weight, b[i].weight, fraction), first[i].weight, strength, w);
             },
             setBits);
     else
         Pass<kType>(
-            words, ch, 0, m, [=](int i, float) { return Blend(a[i].weight, b[i].weight, fraction); },
+            words, in, out, 0, m, [=](int i, float) { return Blend(a[i].weight, b[i].weight, fraction); },
             setBits);
     Pass<kType>(
-        words, ch, std::max(m, 0), n, [](int, float w) { return double(w); }, setBits);
+        words, in, out, std::max(m, 0), n, [](int, float w) { return double(w); }, setBits);
 }
 } // namespace detail
 
 // Plays n vertices: `words` holds the incoming selection (bit i of word i / 64; at least n bits,
-// bits past n are ignored), ch the incoming weights, which are overwritten with the results (a
-// result of exactly 1.0 leaves the weight as it was and sets the bit instead). setBits(word,
-// changed, bits) is called for each selection word whose bits change: the bits under `changed`
-// take their values from `bits`. The words are only read, so the caller may update them in place
-// from setBits. Results are not clamped.
+// bits past n are ignored), `in` the incoming weights; the results go to `out`, which may be `in`
+// itself (a result of exactly 1.0 stores the incoming weight there and sets the bit instead).
+// setBits(word, changed, bits) is called for each selection word whose bits change: the bits under
+// `changed` take their values from `bits`. The words are only read, so the caller may update them
+// in place from setBits. Results are not clamped.
+template <class SetBits>
+void PlayVertices(int selectionType, const uint64_t* words, const float* in, float* out, int n,
+                  const Played& s, SetBits&& setBits) {
+    switch (selectionType) {
+    case 0: detail::PassAll<0>(words, in, out, n, s, setBits); break;
+    case 1: detail::PassAll<1>(words, in, out, n, s, setBits); break;
+    case 2: detail::PassAll<2>(words, in, out, n, s, setBits); break;
+    default: detail::PassAll<3>(words, in, out, n, s, setBits); break;
+    }
+}
+
+// The same in place: the weights in ch are the incoming ones and receive the results.
 template <class SetBits>
 void PlayVertices(int selectionType, const uint64_t* words, float* ch, int n, const Played& s,
                   SetBits&& setBits) {
-    switch (selectionType) {
-    case 0: detail::PassAll<0>(words, ch, n, s, setBits); break;
-    case 1: detail::PassAll<1>(words, ch, n, s, setBits); break;
-    case 2: detail::PassAll<2>(words, ch, n, s, setBits); break;
-    default: detail::PassAll<3>(words, ch, n, s, setBits); break;
-    }
+    PlayVertices(selectionType, words, ch, ch, n, s, std::forward<SetBits>(setBits));
 }
 
 } // namespace play

@@ -116,3 +116,18 @@ def test_a_strided_array_plays_like_a_contiguous_one(tmp_path):
     a = c.evaluate(0.5, base[::2], None)
     b = c.evaluate(0.5, np.ascontiguousarray(base[::2]), None)
     np.testing.assert_array_equal(a[0], b[0])
+
+
+@pytest.mark.parametrize("n", [1, 7, 8, 63, 64, 65, 130, 1000])
+def test_selection_bits_cross_word_edges_intact(tmp_path, n):
+    # an unknown selection type keeps the incoming weight: only the bits of exact ones change
+    rng = np.random.default_rng(n)
+    samples = [np.where(rng.random(n) < 0.3, 1.0, 0.5).astype(np.float32) for _ in range(2)]
+    c = tessarin.open(str(write_variable(tmp_path / "v.sel", samples)))
+    weights = np.where(rng.random(n) < 0.2, 1.0, 0.25).astype(np.float32)
+    selected = rng.random(n) < 0.4
+    for selection_type, want in ((3, selected | (weights == 1.0)), (0, samples[0] == 1.0)):
+        w, sel = c.evaluate(0.0, weights, selected, selection_type=selection_type)
+        np.testing.assert_array_equal(sel, want, err_msg=f"type {selection_type}")
+    w, sel = c.evaluate(0.0, weights, None, selection_type=3)
+    np.testing.assert_array_equal(sel, weights == 1.0)
