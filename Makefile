@@ -7,7 +7,7 @@ TEST_BUILD ?= build-test
 JOBS       ?= $(shell nproc)
 WERROR     ?= $(if $(CI),ON,OFF)
 
-.PHONY: all demo test bench soak fuzz fuzz-build bootstrap clean python
+.PHONY: all demo test bench bench-python soak fuzz fuzz-build bootstrap clean python
 
 all: bootstrap
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSARIN_TESTS=OFF >/dev/null
@@ -51,6 +51,16 @@ bench:
 	build-bench/bin/bench_cache --benchmark_min_time=0.3 --benchmark_out=build-bench/bench.json \
 		--benchmark_out_format=json $(BENCH_ARGS)
 	bench/report.py build-bench/bench.json bench/results.json
+
+# Cache.evaluate beside the modifier's own playback, then a frame change in headless Blender with the
+# add-on beside Blender's Mesh Cache modifier (docs/performance.md, "Python and Blender").
+bench-python:
+	@scripts/bootstrap bench python blender
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DTESSARIN_TESTS=OFF -DTESSARIN_BENCH=ON >/dev/null
+	cmake --build build-bench -j $(JOBS) --target bench_cache tessarin_python
+	/usr/bin/python3 bench/python_bench.py build-bench
+	PYTHONPATH=$(CURDIR)/build-bench/python blender -b --factory-startup --python-use-system-env \
+		--python bench/blender_bench.py -- integrations/blender/tessarin_cache.py 2>/dev/null | grep '^|'
 
 # 100,000 evaluations of one scene; fails when resident memory grows after the warm-up.
 soak:
