@@ -33,6 +33,8 @@ except ImportError:
         tessarin = None
 
 INCOMING = "tessarin_incoming"  # the group's weights before the cache, kept in the mesh
+PLAYED = "tessarin_played"  # the played weights, for the Geometry Nodes modifier to store in the group
+NODES = "Tessarin Cache"  # the name of that modifier and of its node group
 SELECTION_TYPES = [
     ("REPLACE", "Replace", "The cache's weight replaces the group's", 0),
     ("ADD", "Add", "The cache's weight is added to the group's", 1),
@@ -95,6 +97,60 @@ def _write_group(obj, group, weights):
             add((i,), value, 'REPLACE')
 
 
+def _node_group():
+    """A node group that stores the float point attribute PLAYED into the attribute (the vertex group)
+    named by its string input."""
+    tree = bpy.data.node_groups.get(NODES)
+    if tree is not None:
+        return tree
+    tree = bpy.data.node_groups.new(NODES, 'GeometryNodeTree')
+    tree.inputs.new('NodeSocketGeometry', "Geometry")
+    tree.inputs.new('NodeSocketString', "Group")
+    tree.outputs.new('NodeSocketGeometry', "Geometry")
+    inputs, outputs = tree.nodes.new('NodeGroupInput'), tree.nodes.new('NodeGroupOutput')
+    store = tree.nodes.new('GeometryNodeStoreNamedAttribute')
+    store.data_type, store.domain = 'FLOAT', 'POINT'
+    played = tree.nodes.new('GeometryNodeInputNamedAttribute')
+    played.data_type = 'FLOAT'
+    played.inputs["Name"].default_value = PLAYED
+    tree.links.new(inputs.outputs["Geometry"], store.inputs["Geometry"])
+    tree.links.new(inputs.outputs["Group"], store.inputs["Name"])
+    value = [i for i in store.inputs if i.name == "Value" and i.enabled][0]
+    tree.links.new([o for o in played.outputs if o.enabled][0], value)
+    tree.links.new(store.outputs["Geometry"], outputs.inputs["Geometry"])
+    return tree
+
+
+def _nodes_modifier(obj, group_name):
+    """The Geometry Nodes modifier at the bottom of the stack that stores the played weights."""
+    mod = obj.modifiers.get(NODES)
+    if mod is None or mod.type != 'NODES':
+        mod = obj.modifiers.new(NODES, 'NODES')
+        mod.node_group = _node_group()
+        with bpy.context.temp_override(object=obj):
+            bpy.ops.object.modifier_move_to_index(modifier=mod.name, index=0)
+    key = mod.node_group.inputs["Group"].identifier
+    if mod[key] != group_name:
+        mod[key] = group_name
+    return mod
+
+
+def _remove_nodes_modifier(obj):
+    mod = obj.modifiers.get(NODES)
+    if mod is not None and mod.type == 'NODES':
+        obj.modifiers.remove(mod)
+
+
+def _write_played(obj, weights):
+    mesh = obj.data
+    attribute = mesh.attributes.get(PLAYED)
+    if attribute is None or attribute.domain != 'POINT' or attribute.data_type != 'FLOAT':
+        if attribute is not None:
+            mesh.attributes.remove(attribute)
+        attribute = mesh.attributes.new(PLAYED, 'FLOAT', 'POINT')
+    attribute.data.foreach_set("value", weights)
+
+
 def _incoming(obj):
     attribute = obj.data.attributes.get(INCOMING)
     n = len(obj.data.vertices)
@@ -148,7 +204,13 @@ def play(obj, frame):
             frame, incoming, None, start=settings.start, relative_offset=settings.relative_offset,
             strength=settings.strength, selection_type=int(SELECTION_INDEX[settings.selection_type]))
         weights[selected] = 1.0
-        _write_group(obj, _group(obj, settings), weights)
+        group = _group(obj, settings)
+        if settings.through_nodes:
+            # one array call; Blender's own evaluation puts the weights into the group
+            _nodes_modifier(obj, group.name)
+            _write_played(obj, np.clip(weights, 0.0, 1.0))
+        else:
+            _write_group(obj, group, weights)
         obj.data.update()
         settings.status = _describe(cache, settings, vertices)
     except Exception as e:  # a file gone or damaged while playing: say so, keep Blender going
@@ -181,9 +243,26 @@ def _switched(self, context):
             play(obj, _frame(context.scene))
         else:
             _forget(obj)
-            _write_group(obj, group, _incoming(obj))
+            _remove_nodes_modifier(obj)
+            if not self.through_nodes:
+                _write_group(obj, group, _incoming(obj))
             obj.data.update()
             self.status = "off"
+    except Exception as e:
+        self.status = f"{type(e).__name__}: {e}"
+
+
+def _way_changed(self, context):
+    obj = self.id_data
+    if not self.enabled:
+        return
+    try:
+        if self.through_nodes:
+            # the group of the mesh itself gets its own weights back; the nodes play on top of them
+            _write_group(obj, _group(obj, self), _incoming(obj))
+        else:
+            _remove_nodes_modifier(obj)
+        play(obj, _frame(context.scene))
     except Exception as e:
         self.status = f"{type(e).__name__}: {e}"
 
@@ -210,6 +289,12 @@ class TessarinCacheSettings(bpy.types.PropertyGroup):
     selection_type: bpy.props.EnumProperty(
         name="Selection Type", description="How the cache's weight combines with the group's. " + CLAMP_NOTE,
         items=SELECTION_TYPES, default="REPLACE", update=_settings_changed)
+    through_nodes: bpy.props.BoolProperty(
+        name="Through Geometry Nodes",
+        description="Fast: the weights reach the group in Blender's evaluation, through a Geometry Nodes "
+                    "modifier at the bottom of the stack, for the modifiers above it; the group of the mesh "
+                    "itself (weight painting, scripts) keeps its own weights",
+        default=False, update=_way_changed)
     status: bpy.props.StringProperty(name="Status", default="off")
 
 
@@ -238,6 +323,7 @@ class DATA_PT_tessarin_cache(bpy.types.Panel):
         row.active = settings.relative_offset
         row.prop(settings, "strength")
         layout.prop(settings, "selection_type")
+        layout.prop(settings, "through_nodes")
         layout.label(text=settings.status, icon='INFO')
 
 

@@ -158,6 +158,41 @@ def test_reports_files_that_cannot_play(obj, cache, smaller):
     check("samples" in s.status, f"back to a good file: {s.status!r}")
 
 
+def evaluated_group_weights(obj):
+    index = obj.vertex_groups[obj.tessarin_cache.group].index
+    mesh = obj.evaluated_get(bpy.context.evaluated_depsgraph_get()).data
+    out = np.zeros(len(mesh.vertices), dtype=np.float32)
+    for v in mesh.vertices:
+        for g in v.groups:
+            if g.group == index:
+                out[v.index] = g.weight
+    return out
+
+
+def test_through_nodes_the_evaluated_group_gets_the_same_weights(obj, cache):
+    s = obj.tessarin_cache
+    s.start, s.relative_offset, s.strength, s.selection_type = 2.0, True, 0.5, "ADD"
+    settings = {"start": 2.0, "relative_offset": True, "strength": 0.5, "type": 1}
+    displace = obj.modifiers.new("Displace", 'DISPLACE')
+    displace.vertex_group, displace.strength, displace.mid_level, displace.direction = GROUP, 2.0, 0.0, 'Z'
+    s.through_nodes = True
+    check(obj.modifiers[0].type == 'NODES', "the Geometry Nodes modifier is at the bottom of the stack")
+    frames = [12.5, 37.25]
+    for frame, want in zip(frames, expected(cache, frames, settings)):
+        set_frame(frame)
+        got = evaluated_group_weights(obj)
+        check(np.array_equal(got.view(np.uint32), np.clip(want, 0, 1).view(np.uint32)),
+              f"through nodes, frame {frame}: the evaluated group holds the played weights, clamped")
+        check(np.array_equal(group_weights(obj), incoming_weights()),
+              f"through nodes, frame {frame}: the mesh's own group keeps its weights")
+        mesh = obj.evaluated_get(bpy.context.evaluated_depsgraph_get()).data
+        z = np.array([v.co.z for v in mesh.vertices])
+        check(np.allclose(z, got * 2.0, atol=1e-6), f"through nodes, frame {frame}: Displace sees them")
+    s.through_nodes = False
+    check(all(m.type != 'NODES' for m in obj.modifiers), "back to the group: the nodes modifier is gone")
+    obj.modifiers.remove(displace)
+
+
 def test_switching_off_restores_the_groups_own_weights(obj):
     obj.tessarin_cache.enabled = False
     check(np.array_equal(group_weights(obj), incoming_weights()), "off: the group's weights from before")
@@ -192,6 +227,7 @@ def main():
     bpy.context.scene.frame_end = LAST
     for test in (lambda: test_plays_the_weights_vomark_eval_gives(obj, cache),
                  lambda: test_weights_reach_blenders_own_modifiers(obj),
+                 lambda: test_through_nodes_the_evaluated_group_gets_the_same_weights(obj, cache),
                  lambda: test_switching_off_restores_the_groups_own_weights(obj),
                  lambda: test_reports_files_that_cannot_play(obj, cache, smaller),
                  lambda: test_settings_survive_saving_and_reopening(cache)):
