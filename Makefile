@@ -10,7 +10,7 @@ WERROR     ?= $(if $(CI),ON,OFF)
 # no "Entering directory" lines from this make or the ones cmake --build runs (MAKEFLAGS reaches them)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all demo test bench soak fuzz fuzz-build bootstrap clean
+.PHONY: all demo test bench bench-python soak fuzz fuzz-build bootstrap clean python
 
 all: bootstrap
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSARIN_TESTS=OFF >/dev/null
@@ -25,6 +25,15 @@ demo: bootstrap
 	cmake -S . -B $(DEMO_BUILD) -DCMAKE_BUILD_TYPE=Release -DTESSARIN_TESTS=OFF >/dev/null
 	cmake --build $(DEMO_BUILD) -j $(JOBS) --target vomark tessarin Tessarin
 	@scripts/demo $(DEMO_BUILD)
+
+# The tessarin Python module, built against Debian's /usr/bin/python3 (the one Blender embeds), and a
+# .pth file in that Python's user site-packages so that `import tessarin` finds it from anywhere.
+PYTHON_BUILD ?= build-python
+python:
+	@scripts/bootstrap python
+	cmake -S . -B $(PYTHON_BUILD) -DCMAKE_BUILD_TYPE=Release -DTESSARIN_TESTS=OFF >/dev/null
+	cmake --build $(PYTHON_BUILD) -j $(JOBS) --target tessarin_python
+	@scripts/install-python $(PYTHON_BUILD)/python
 
 test:
 	@scripts/bootstrap test fuzz
@@ -46,6 +55,16 @@ bench:
 	build-bench/bin/bench_cache --benchmark_min_time=0.3 --benchmark_out=build-bench/bench.json \
 		--benchmark_out_format=json $(BENCH_ARGS)
 	bench/report.py build-bench/bench.json bench/results.json
+
+# Cache.evaluate beside the modifier's own playback, then a frame change in headless Blender with the
+# add-on beside Blender's Mesh Cache modifier (docs/performance.md, "Python and Blender").
+bench-python:
+	@scripts/bootstrap bench python blender
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DTESSARIN_TESTS=OFF -DTESSARIN_BENCH=ON >/dev/null
+	cmake --build build-bench -j $(JOBS) --target bench_cache tessarin_python
+	/usr/bin/python3 bench/python_bench.py build-bench
+	PYTHONPATH=$(CURDIR)/build-bench/python blender -b --factory-startup --python-use-system-env \
+		--python bench/blender_bench.py -- integrations/blender/tessarin_cache.py 2>/dev/null | grep '^|'
 
 # 100,000 evaluations of one scene; fails when resident memory grows after the warm-up.
 soak:
@@ -69,4 +88,4 @@ fuzz-build:
 	cmake --build build-fuzz -j $(JOBS) --target $(if $(FUZZ_TARGET),fuzz_$(FUZZ_TARGET),fuzzers)
 
 clean:
-	rm -rf $(BUILD) $(DEMO_BUILD) $(TEST_BUILD) build-bench build-fuzz out
+	rm -rf $(BUILD) $(DEMO_BUILD) $(TEST_BUILD) $(PYTHON_BUILD) build-bench build-fuzz out

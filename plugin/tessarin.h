@@ -8,6 +8,9 @@
 #include "vomark/sdk.h"
 
 using sel::SampleRecord;
+namespace play {
+struct Played;
+}
 
 constexpr Class_ID TESSARIN_CLASS_ID(0x21d07ae1, 0x48d30bff);
 constexpr Interface_ID TESSARIN_INTERFACE_ID(0x53b4409b, 0x18ee7ff8);
@@ -169,6 +172,7 @@ class Tessarin : public Modifier {
     void AdoptRecordedPath(const CStr& path, HWND panelWindow);
     // Playback steps (cache/playback.cpp).
     void FillSampleBuffers(int idx, int next);
+    play::Played HeldPlayed() const;
     int64_t RecordsBefore(int k);
     void WriteWeights(TimeValue t, Mesh& mesh);
 };

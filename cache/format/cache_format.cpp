@@ -148,9 +148,15 @@ Status ReadLayout(const Source& src, Layout& out, bool keepCounts) {
 }
 
 int32_t ReadSample(const Source& src, const Layout& layout, int k, SampleRecord* dst, int32_t capacity) {
+    return ReadSample(src, layout, k, layout.RecordsBefore(k), dst, capacity);
+}
+
+int32_t ReadSample(const Source& src, const Layout& layout, int k, int64_t recordsBefore, SampleRecord* dst,
+                   int32_t capacity) {
     if (k < 0 || k >= layout.samples || capacity <= 0) return 0;
     int32_t want = std::min(layout.Count(k), capacity);
-    size_t bytes = src.ReadAt(layout.SampleStart(k), dst, static_cast<size_t>(want) * kRecordBytes);
+    size_t bytes = src.ReadAt(kHeaderBytes + kRecordBytes * recordsBefore, dst,
+                              static_cast<size_t>(want) * kRecordBytes);
     int32_t got = static_cast<int32_t>(bytes / kRecordBytes);
     std::memset(reinterpret_cast<char*>(dst) + got * kRecordBytes, 0,
                 static_cast<size_t>(capacity - got) * kRecordBytes);

@@ -101,6 +101,10 @@ class CountReader {
 // Reads sample k's records into dst (room for `capacity`); records the file lacks are zero.
 // Answers the number of records read from the file.
 int32_t ReadSample(const Source& src, const Layout& layout, int k, SampleRecord* dst, int32_t capacity);
+// The same with the records before sample k given (RecordsBefore(k), which sums the table), for
+// callers that keep running sums.
+int32_t ReadSample(const Source& src, const Layout& layout, int k, int64_t recordsBefore, SampleRecord* dst,
+                   int32_t capacity);
 
 // A variable-count file as the recorder writes it.
 std::string EncodeFile(int32_t samplesPerFrame, const std::vector<std::vector<SampleRecord>>& samples,

@@ -1,0 +1,100 @@
+// A cache file opened for Python: the format core's checked layout, samples read on demand, and
+// playback through the same arithmetic the modifier runs. No Python types here; the bindings
+// (tessarin_module.cpp) turn arrays and errors into Python's.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "cache/format/cache_format.h"
+#include "cache/play/play.h"
+
+namespace pytessarin {
+
+// A file the modifier would refuse; what() is the cache tool's line "FILE: byte N: reason".
+struct CacheFailure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// What the modifier reads from its parameters, and the time it is evaluated at.
+struct EvalSettings {
+    int32_t tick = 0;
+    float start = 0.0f;
+    bool relativeOffset = false;
+    float strength = 1.0f;
+    int selectionType = 0;
+    int ticksPerFrame = 160;
+};
+
+class Cache {
+  public:
+    // Opens and checks `path` as the modifier's loader does (a plain file whose layout passes);
+    // throws CacheFailure otherwise. Reads the header and the count table only.
+    explicit Cache(const std::string& path);
+    ~Cache();
+    Cache(const Cache&) = delete;
+    Cache& operator=(const Cache&) = delete;
+
+    void Close();
+    bool Closed() const { return file_ == nullptr; }
+    const std::string& Path() const { return path_; }
+    const sel::Layout& Layout() const { return layout_; }
+    int32_t SampleCount() const { return layout_.samples; }
+    int32_t Count(int k) const { return layout_.Count(k); }
+
+    // Sample k's records (k inside [0, SampleCount()), checked by the caller) into dst, room for
+    // Count(k); records the file lacks read as zero.
+    void ReadRecords(int k, sel::SampleRecord* dst);
+
+    // Plays n vertices at s.tick: `in` and `words` (the selection, bit i of word i / 64) hold the
+    // incoming values; `out` and `words` receive the results, exactly as the modifier leaves a
+    // mesh's channel 0 and vertex selection. Keeps the two bracketing samples for the next call.
+    void Evaluate(const EvalSettings& s, const float* in, float* out, uint64_t* words, int n);
+
+  private:
+    void EnsureBuffers();
+    std::string path_;
+    FILE* file_ = nullptr;
+    std::unique_ptr<sel::FileSource> source_;
+    sel::Layout layout_;
+    std::vector<int64_t> recordsBefore_; // entry k: records stored before sample k
+    std::vector<sel::SampleRecord> bufferA_, bufferB_, first_;
+    sel::SampleRecord *a_ = nullptr, *b_ = nullptr;
+    int indexA_ = play::kNoSample, indexB_ = play::kNoSample;
+};
+
+// Writes what the recorder writes, one sample at a time: header, records whose ticks follow the
+// recorder's schedule from `startFrame`, then the count table and header word 2 at Close(). After
+// every sample word 2 names the samples so far and the stream is flushed, so a writer that dies
+// leaves a file that `tessarin repair` mends to the samples appended. Throws std::system_error
+// (errno) when the file cannot be created or written, std::invalid_argument for settings no
+// recorder uses.
+class Writer {
+  public:
+    Writer(const std::string& path, int samplesPerFrame, int ticksPerFrame, double startFrame,
+           bool overwrite);
+    ~Writer();
+    Writer(const Writer&) = delete;
+    Writer& operator=(const Writer&) = delete;
+    // One sample of n records: weight 1.0 where `selected` (may be null) is set, else weights[i].
+    void Append(const float* weights, const bool* selected, int n);
+    void Close();
+    bool Closed() const { return file_ == nullptr; }
+    const std::string& Path() const { return path_; }
+    int32_t Samples() const { return static_cast<int32_t>(counts_.size()); }
+    int32_t TickOf(int32_t k) const;
+
+  private:
+    void Check(bool ok);
+    std::string path_;
+    FILE* file_ = nullptr;
+    int samplesPerFrame_, ticksPerFrame_;
+    int32_t firstTick_;
+    std::vector<int32_t> counts_;
+    std::vector<sel::SampleRecord> records_;
+};
+
+} // namespace pytessarin

@@ -1,0 +1,244 @@
+"""The Tessarin Cache add-on in a real, headless Blender: a cache recorded by `vomark record` plays
+onto a vertex group with the weights `vomark eval` gives, reaches Blender's own modifiers, survives
+saving and reopening, and reports missing, damaged and mismatched files on its status line.
+
+Run by run_blender_test.sh:
+  blender -b --factory-startup --python-exit-code 1 --python test_addon.py -- VOMARK PLUGINS ADDON WORK
+"""
+import json
+import os
+import subprocess
+import sys
+import traceback
+
+import bpy
+import numpy as np
+
+VOMARK, PLUGINS, ADDON, WORK = sys.argv[sys.argv.index("--") + 1:]
+ROWS, COLS, LAST = 20, 20, 48
+N = (ROWS + 1) * (COLS + 1)
+GROUP = "Sweep"
+failures = []
+checks = [0]
+
+
+def check(ok, what):
+    checks[0] += 1
+    if not ok:
+        failures.append(what)
+        print("FAIL:", what)
+
+
+def vomark(*args):
+    env = {k: v for k, v in os.environ.items() if k not in ("LD_PRELOAD", "ASAN_OPTIONS")}
+    return subprocess.run([VOMARK, *args, "--plugins", PLUGINS, "--quiet"], check=True, capture_output=True,
+                          text=True, env=env).stdout
+
+
+def scene_file(name, modifiers, rows=ROWS):
+    path = os.path.join(WORK, name)
+    with open(path, "w") as f:
+        json.dump({"ticksPerFrame": 160, "animationRange": [0, LAST], "quiet": True,
+                   "nodes": [{"name": "Grid", "mesh": {"grid": {"width": 10, "length": 10, "rows": rows, "cols": COLS}},
+                              "modifiers": modifiers}]}, f)
+    return path
+
+
+def record(name, rows=ROWS):
+    cache = os.path.join(WORK, name)
+    sweep = {"class": "SoftSelect", "center": [{"frame": 0, "at": [-6, -2, 0]}, {"frame": LAST, "at": [6, 3, 0]}],
+             "radius": 1.5, "falloff": 3}
+    vomark("record", scene_file(name + ".json", [sweep, {"class": "Tessarin", "params": {
+        "cache_file": cache, "samples": 2, "start_time": 0, "end_time": LAST}}], rows))
+    return cache
+
+
+def incoming_weights():
+    # the group's weights before the cache: a pattern with exact ones and zeros
+    return np.array([((i * 7) % 11) / 10 for i in range(N)], dtype=np.float32)
+
+
+def expected(cache, frames, settings):
+    keys = [{"frame": -1000, "selected": [], "weights": [float(w) for w in incoming_weights()]}]
+    params = {"cache_file": cache, "time": settings["start"], "relativeOffset": settings["relative_offset"],
+              "strength": settings["strength"], "selectionType": settings["type"]}
+    scene = scene_file("eval.json", [{"class": "SelectKeys", "keys": keys}, {"class": "Tessarin", "params": params}])
+    args = ["eval", scene, "--format", "json"]
+    for f in frames:
+        args += ["--frame", repr(float(f))]
+    out = []
+    for e in json.loads(vomark(*args)):
+        w = np.array([1.0 if v["selected"] else v["weight"] for v in e["vertices"]], dtype=np.float32)
+        out.append(w)
+    return out
+
+
+def grid_object():
+    verts = [(-5 + 10 * c / COLS, -5 + 10 * r / ROWS, 0.0) for r in range(ROWS + 1) for c in range(COLS + 1)]
+    faces = []
+    for r in range(ROWS):
+        for c in range(COLS):
+            a = r * (COLS + 1) + c
+            faces.append((a, a + 1, a + COLS + 2, a + COLS + 1))
+    mesh = bpy.data.meshes.new("Grid")
+    mesh.from_pydata(verts, [], faces)
+    obj = bpy.data.objects.new("Grid", mesh)
+    bpy.context.scene.collection.objects.link(obj)
+    group = obj.vertex_groups.new(name=GROUP)
+    for i, w in enumerate(incoming_weights().tolist()):
+        group.add([i], w, 'REPLACE')
+    return obj
+
+
+def group_weights(obj):
+    group = obj.vertex_groups[obj.tessarin_cache.group]
+    return np.array([group.weight(i) for i in range(len(obj.data.vertices))], dtype=np.float32)
+
+
+def set_frame(f):
+    whole = int(np.floor(f))
+    bpy.context.scene.frame_set(whole, subframe=f - whole)
+
+
+FRAMES = [0, 12, 12.5, 37.25, LAST]
+
+
+def test_plays_the_weights_vomark_eval_gives(obj, cache):
+    cases = [{"start": 0.0, "relative_offset": False, "strength": 1.0, "type": 0},
+             {"start": 2.0, "relative_offset": True, "strength": 0.5, "type": 1},
+             {"start": -1.0, "relative_offset": False, "strength": 1.0, "type": 2}]
+    for settings in cases:
+        s = obj.tessarin_cache
+        s.start, s.relative_offset, s.strength = settings["start"], settings["relative_offset"], settings["strength"]
+        s.selection_type = ("REPLACE", "ADD", "SUBTRACT")[settings["type"]]
+        for frame, want in zip(FRAMES, expected(cache, FRAMES, settings)):
+            set_frame(frame)
+            got = group_weights(obj)
+            inside = (want >= 0) & (want <= 1)
+            where = f"{settings} frame {frame}"
+            check(np.array_equal(got[inside].view(np.uint32), want[inside].view(np.uint32)),
+                  f"{where}: weights inside 0..1 bit for bit ({int((got[inside] != want[inside]).sum())} differ)")
+            check(np.array_equal(got[~inside], np.clip(want[~inside], 0, 1)), f"{where}: the rest clamped")
+        check("98 samples, frames" in s.status, f"status after playing: {s.status!r}")
+
+
+def test_weights_reach_blenders_own_modifiers(obj):
+    s = obj.tessarin_cache
+    s.start, s.relative_offset, s.selection_type = 0.0, False, "REPLACE"
+    displace = obj.modifiers.new("Displace", 'DISPLACE')
+    displace.vertex_group, displace.strength, displace.mid_level, displace.direction = GROUP, 2.0, 0.0, 'Z'
+    for frame in (12.5, 37.25):
+        set_frame(frame)
+        weights = group_weights(obj)
+        evaluated = obj.evaluated_get(bpy.context.evaluated_depsgraph_get()).data
+        z = np.array([v.co.z for v in evaluated.vertices])
+        check(np.allclose(z, weights * 2.0, atol=1e-6), f"frame {frame}: Displace moves each vertex by weight x 2")
+        check(weights.max() > 0.5, f"frame {frame}: the sweep is on the grid")
+    obj.modifiers.remove(displace)
+
+
+def test_reports_files_that_cannot_play(obj, cache, smaller):
+    s = obj.tessarin_cache
+    set_frame(12)
+    before = group_weights(obj)
+    damaged = os.path.join(WORK, "damaged.sel")
+    with open(damaged, "wb") as f:
+        f.write(open(cache, "rb").read()[:100])
+    for path, text in ((os.path.join(WORK, "absent.sel"), "cannot open"), (damaged, "damaged.sel: byte "),
+                       (WORK, "not a plain file")):
+        s.filepath = path
+        set_frame(13)
+        check(text in s.status, f"{path}: status {s.status!r} names the reason")
+        check(np.array_equal(group_weights(obj), before), f"{path}: the group keeps its weights")
+    s.filepath = smaller
+    set_frame(14)
+    check(s.status == f"vertex count {N}, cache has {(ROWS) * (COLS + 1)}", f"mismatch status {s.status!r}")
+    s.filepath = cache
+    set_frame(12)
+    check("samples" in s.status, f"back to a good file: {s.status!r}")
+
+
+def evaluated_group_weights(obj):
+    index = obj.vertex_groups[obj.tessarin_cache.group].index
+    mesh = obj.evaluated_get(bpy.context.evaluated_depsgraph_get()).data
+    out = np.zeros(len(mesh.vertices), dtype=np.float32)
+    for v in mesh.vertices:
+        for g in v.groups:
+            if g.group == index:
+                out[v.index] = g.weight
+    return out
+
+
+def test_through_nodes_the_evaluated_group_gets_the_same_weights(obj, cache):
+    s = obj.tessarin_cache
+    s.start, s.relative_offset, s.strength, s.selection_type = 2.0, True, 0.5, "ADD"
+    settings = {"start": 2.0, "relative_offset": True, "strength": 0.5, "type": 1}
+    displace = obj.modifiers.new("Displace", 'DISPLACE')
+    displace.vertex_group, displace.strength, displace.mid_level, displace.direction = GROUP, 2.0, 0.0, 'Z'
+    s.through_nodes = True
+    check(obj.modifiers[0].type == 'NODES', "the Geometry Nodes modifier is at the bottom of the stack")
+    frames = [12.5, 37.25]
+    for frame, want in zip(frames, expected(cache, frames, settings)):
+        set_frame(frame)
+        got = evaluated_group_weights(obj)
+        check(np.array_equal(got.view(np.uint32), np.clip(want, 0, 1).view(np.uint32)),
+              f"through nodes, frame {frame}: the evaluated group holds the played weights, clamped")
+        check(np.array_equal(group_weights(obj), incoming_weights()),
+              f"through nodes, frame {frame}: the mesh's own group keeps its weights")
+        mesh = obj.evaluated_get(bpy.context.evaluated_depsgraph_get()).data
+        z = np.array([v.co.z for v in mesh.vertices])
+        check(np.allclose(z, got * 2.0, atol=1e-6), f"through nodes, frame {frame}: Displace sees them")
+    s.through_nodes = False
+    check(all(m.type != 'NODES' for m in obj.modifiers), "back to the group: the nodes modifier is gone")
+    obj.modifiers.remove(displace)
+
+
+def test_switching_off_restores_the_groups_own_weights(obj):
+    obj.tessarin_cache.enabled = False
+    check(np.array_equal(group_weights(obj), incoming_weights()), "off: the group's weights from before")
+    obj.tessarin_cache.enabled = True
+
+
+def test_settings_survive_saving_and_reopening(cache):
+    set_frame(12.5)
+    obj = bpy.data.objects["Grid"]
+    played = group_weights(obj)
+    path = os.path.join(WORK, "saved.blend")
+    bpy.ops.wm.save_as_mainfile(filepath=path)
+    bpy.ops.wm.open_mainfile(filepath=path)
+    obj = bpy.data.objects["Grid"]
+    s = obj.tessarin_cache
+    check(s.enabled and s.filepath == cache and s.group == GROUP, "settings kept in the .blend file")
+    set_frame(30)
+    set_frame(12.5)
+    check(np.array_equal(group_weights(obj), played), "reopened: plays the same weights")
+
+
+def main():
+    bpy.ops.preferences.addon_install(filepath=ADDON)
+    bpy.ops.preferences.addon_enable(module="tessarin_cache")
+    cache = record("sweep.sel")
+    smaller = record("smaller.sel", rows=ROWS - 1)
+    obj = grid_object()
+    s = obj.tessarin_cache
+    s.group = GROUP
+    s.filepath = cache
+    s.enabled = True
+    bpy.context.scene.frame_end = LAST
+    for test in (lambda: test_plays_the_weights_vomark_eval_gives(obj, cache),
+                 lambda: test_weights_reach_blenders_own_modifiers(obj),
+                 lambda: test_through_nodes_the_evaluated_group_gets_the_same_weights(obj, cache),
+                 lambda: test_switching_off_restores_the_groups_own_weights(obj),
+                 lambda: test_reports_files_that_cannot_play(obj, cache, smaller),
+                 lambda: test_settings_survive_saving_and_reopening(cache)):
+        try:
+            test()
+        except Exception:
+            failures.append(traceback.format_exc())
+            traceback.print_exc()
+    print(f"blender add-on test: {checks[0]} checks, {len(failures)} failure(s)")
+    if failures:
+        sys.exit(1)
+
+
+main()
