@@ -314,7 +314,7 @@ Verb AddDemoVerb(CLI::App& cli, CommonOptions& common, const AddCommonOptions& a
     verb->add_option("--frames", o->frames, "the range recorded, A:B")->capture_default_str();
     verb->add_option("--samples", o->samples, "samples per frame (a divisor of 160)")->capture_default_str();
     AddEscapeAtPollOption(verb, common);
-    return {verb, [o, &common] { return Demo(*o, common).Run(); }};
+    return {verb, [o, &common](Session&) { return Demo(*o, common).Run(); }};
 }
 
 } // namespace app

@@ -96,7 +96,7 @@ Verb AddPanelVerb(CLI::App& cli, const CommonOptions& common, const AddCommonOpt
                      "press a button: record, setcache, enable, disable or a control id");
     verb->add_option("--format", o->format, "text or json")->check(CLI::IsMember({"text", "json"}));
     verb->add_option("--png", o->png, "also draw the panel as it stands after the clicks");
-    return {verb, [o, &common] { return ShowPanel(*o, common, std::cout); }};
+    return {verb, [o, &common](Session&) { return ShowPanel(*o, common, std::cout); }};
 }
 
 } // namespace app

@@ -41,7 +41,7 @@ Verb AddRunVerb(CLI::App& cli, CommonOptions& common, const AddCommonOptions& ad
     verb->add_option("scene", o->scene, "scene (JSON description or .vms)")->required();
     verb->add_option("script", o->script, "the script; see docs/scripting.md")->required();
     AddEscapeAtPollOption(verb, common);
-    return {verb, [o, &common] { return RunScript(*o, common); }};
+    return {verb, [o, &common](Session&) { return RunScript(*o, common); }};
 }
 
 } // namespace app

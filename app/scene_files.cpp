@@ -60,7 +60,7 @@ Verb AddSaveVerb(CLI::App& cli, const CommonOptions& common, const AddCommonOpti
     verb->add_option("scene", o->scene, "scene (JSON description or .vms)")->required();
     verb->add_option("out", o->out, "the scene file to write")->required();
     verb->add_flag("--force", o->force, "replace OUT when it exists");
-    return {verb, [o, &common] { return SaveScene(*o, common, std::cout); }};
+    return {verb, [o, &common](Session&) { return SaveScene(*o, common, std::cout); }};
 }
 
 Verb AddAssetsVerb(CLI::App& cli, const CommonOptions& common, const AddCommonOptions& addCommon) {
@@ -69,7 +69,7 @@ Verb AddAssetsVerb(CLI::App& cli, const CommonOptions& common, const AddCommonOp
     addCommon(verb);
     verb->add_option("scene", o->scene, "scene (JSON description or .vms)")->required();
     verb->add_flag("--missing", o->missing, "list the missing files instead of the existing ones");
-    return {verb, [o, &common] { return ListAssets(*o, common, std::cout); }};
+    return {verb, [o, &common](Session&) { return ListAssets(*o, common, std::cout); }};
 }
 
 } // namespace app

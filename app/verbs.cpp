@@ -1,4 +1,4 @@
-// plugins and eval.
+// plugins, eval and record.
 #include "verbs.h"
 
 #include <algorithm>
@@ -21,6 +21,7 @@
 
 #include <filesystem>
 #include <iostream>
+#include <memory>
 
 namespace app {
 namespace {
@@ -174,6 +175,50 @@ int RecordCache(const RecordOptions& o, const CommonOptions& common) {
         return 130;
     if (!o.save.empty()) std::cout << SaveSceneAs(scene, o.save, o.force) << "\n";
     return 0;
+}
+
+Verb AddPluginsVerb(CLI::App& cli, const AddCommonOptions& addCommon) {
+    CLI::App* verb = cli.add_subcommand("plugins", "list the loaded modules and their classes");
+    addCommon(verb);
+    return {verb, [](Session& session) { return ListPlugins(session, std::cout); }};
+}
+
+Verb AddEvalVerb(CLI::App& cli, const CommonOptions& common, const AddCommonOptions& addCommon) {
+    auto o = std::make_shared<EvalOptions>();
+    CLI::App* verb = cli.add_subcommand("eval", "evaluate a node's pipeline at the given times");
+    addCommon(verb);
+    verb->add_option("scene", o->scene, "scene (JSON description or .vms)")->required();
+    verb->add_option("--node", o->node, "node name (may be left out when the scene has one node)");
+    CLI::Option* frames = verb->add_option("--frame", o->frames, "a frame to evaluate at");
+    CLI::Option* ticks = verb->add_option("--tick", o->ticks, "a tick time to evaluate at");
+    verb->add_option("--format", o->format, "csv, json or summary (one line per evaluation)")
+        ->check(CLI::IsMember({"csv", "json", "summary"}));
+    verb->add_option("--png", o->png, "also draw the mesh from above, coloured by weight, one panel per time");
+    return {verb, [o, &common, verb, frames, ticks](Session&) {
+                // keep the times in the order they were given, mixing --frame and --tick
+                size_t f = 0, t = 0;
+                for (CLI::Option* opt : verb->parse_order()) {
+                    if (opt == frames && f < o->frames.size())
+                        o->times.push_back({true, o->frames[f++], 0});
+                    else if (opt == ticks && t < o->ticks.size())
+                        o->times.push_back({false, 0, o->ticks[t++]});
+                }
+                return Evaluate(*o, common, std::cout);
+            }};
+}
+
+Verb AddRecordVerb(CLI::App& cli, CommonOptions& common, const AddCommonOptions& addCommon) {
+    auto o = std::make_shared<RecordOptions>();
+    CLI::App* verb = cli.add_subcommand("record", "record a node's modifier into its cache file");
+    addCommon(verb);
+    verb->add_option("scene", o->scene, "scene (JSON description or .vms)")->required();
+    verb->add_option("--node", o->node, "node name (may be left out when the scene has one node)");
+    verb->add_option("--modifier", o->modifier, "the \"id\" of the modifier (default: the topmost that records)");
+    verb->add_option("--set", o->sets, "set a parameter by internal name first: PARAM=VALUE");
+    verb->add_option("--save", o->save, "then save the scene as this .vms file");
+    verb->add_flag("--force", o->force, "let --save replace an existing file");
+    AddEscapeAtPollOption(verb, common);
+    return {verb, [o, &common](Session&) { return RecordCache(*o, common); }};
 }
 
 } // namespace app
