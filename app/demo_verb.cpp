@@ -270,6 +270,8 @@ int Demo::Run() {
     std::cerr << "3. switching the modifiers below off (disableMods) and playing the cache back\n";
     vm::ScriptCallResult r = vm::CallScriptFunction(mod_, ClassOf(mod_), "disableMods");
     if (!r.found) throw SceneError(r.error);
+    std::vector<std::string> said;
+    SayUnplayableCaches(*built_.scene, said);
     EvaluateAll(false);
     live_.clear();
     std::cerr << "4. drawing the pictures and saving the scene\n";

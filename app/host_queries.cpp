@@ -3,6 +3,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <stdexcept>
@@ -139,6 +140,52 @@ bool SayIfRecordingStopped(int escapesBefore, Animatable* recorder, const std::s
               << " samples (every frame up to the stop)" << (andThen.empty() ? "" : "; ") << andThen
               << "\n";
     return true;
+}
+
+namespace {
+// The reason `path` cannot be played, as the cache tool's verify words it; "" when it plays.
+std::string WhyUnplayable(const std::string& path) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        // the modifier's second place: the file's name in the host's directory 2
+        std::string name = path.substr(path.find_last_of("/\\") + 1);
+        std::string fallback = std::string(GetCOREInterface()->HostDirectory(2)) + "/" + name;
+        f = std::fopen(fallback.c_str(), "rb");
+        if (!f) return path + ": not found";
+    }
+    sel::Layout layout;
+    sel::Status status;
+    {
+        sel::FileSource src(f);
+        status = sel::ReadLayout(src, layout, false);
+    }
+    std::fclose(f);
+    if (status.ok) return "";
+    return path + ": byte " + std::to_string(status.at) + ": " + status.message +
+           (status.fault == sel::Fault::CutShort ? " (incomplete)" : " (damaged)");
+}
+} // namespace
+
+std::vector<std::string> UnplayableCaches(vm::Scene& scene) {
+    std::vector<std::string> lines;
+    for (INode* node : scene.Nodes())
+        for (Modifier* mod : vm::Scene::ModifiersOf(node)) {
+            if (!ClassOf(mod) || !mod->IsEnabled()) continue;
+            const char* file = ParamAtZero<const char*>(mod, "cache_file", nullptr);
+            if (!file || !*file) continue;
+            if (std::string why = WhyUnplayable(file); !why.empty())
+                lines.push_back("node \"" + std::string(node->GetName()) + "\": cache " + why +
+                                "; the modifier plays nothing from it");
+        }
+    return lines;
+}
+
+void SayUnplayableCaches(vm::Scene& scene, std::vector<std::string>& said) {
+    for (const std::string& line : UnplayableCaches(scene)) {
+        if (std::find(said.begin(), said.end(), line) != said.end()) continue;
+        said.push_back(line);
+        std::cerr << "vomark: " << line << "\n";
+    }
 }
 
 } // namespace app

@@ -3,6 +3,7 @@
 #pragma once
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "runtime/scene.h"
 
@@ -43,5 +44,16 @@ template <typename T> T ParamAtZero(Animatable* object, const char* name, T valu
 // when Escape (Ctrl-C on the command line) stopped it, one line on stderr saying what its cache file
 // kept, then `andThen` if not empty, and true; false when the recording ran to its end.
 bool SayIfRecordingStopped(int escapesBefore, Animatable* recorder, const std::string& andThen = "");
+
+// One line for each switched-on plug-in modifier of the scene whose cache file cannot be played,
+// with the reason the cache tool's verify gives: `FILE: byte N: REASON (incomplete|damaged)`, or
+// `FILE: not found`, after `node "NAME": cache ` . The file is looked for where the modifier
+// looks: as named, then by its name in the host's directory 2. Modifiers with no cache_file set
+// say nothing. Reads only each file's header and count table.
+std::vector<std::string> UnplayableCaches(vm::Scene& scene);
+
+// Writes each line of UnplayableCaches to stderr ("vomark: " first) that `said` does not hold yet,
+// and adds it there, so a verb that evaluates again and again says each once.
+void SayUnplayableCaches(vm::Scene& scene, std::vector<std::string>& said);
 
 } // namespace app

@@ -248,6 +248,7 @@ void ScriptRunner::SliderTime(Line& line) {
 void ScriptRunner::Eval(Line& line) {
     line.End();
     if (!selected_) Fail("the scene has no nodes");
+    SayUnplayableCaches(*scene_, saidCaches_);
     if (!headerWritten_) out_ << kSelectionCsvHeader;
     headerWritten_ = true;
     TimeValue t = scene_->CurrentTime();

@@ -4,6 +4,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "runtime/scene.h"
 
@@ -54,6 +55,7 @@ class ScriptRunner {
     std::string baseDir_;
     INode* selected_ = nullptr;
     bool headerWritten_ = false;
+    std::vector<std::string> saidCaches_; // the unplayable caches told of so far
 };
 
 } // namespace app

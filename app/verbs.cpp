@@ -66,6 +66,8 @@ int Evaluate(const EvalOptions& o, const CommonOptions& common, std::ostream& ou
     vm::Scene& scene = *built.scene;
     INode* node = PickNode(scene, o.node);
     if (o.times.empty()) throw std::invalid_argument("give at least one --frame or --tick");
+    std::vector<std::string> said;
+    SayUnplayableCaches(scene, said);
     nlohmann::json all = nlohmann::json::array();
     std::vector<pictures::MeshPanel> panels;
     if (o.format == "csv") out << kSelectionCsvHeader;
