@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <stdexcept>
 
@@ -142,17 +143,21 @@ bool SayIfRecordingStopped(int escapesBefore, Animatable* recorder, const std::s
     return true;
 }
 
+std::string FindCacheFile(const std::string& name) {
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(name, ec)) return name;
+    // the modifier's second place: the file's name in the host's directory 2
+    std::string fallback = std::string(GetCOREInterface()->HostDirectory(2)) + "/" +
+                           name.substr(name.find_last_of("/\\") + 1);
+    return std::filesystem::is_regular_file(fallback, ec) ? fallback : "";
+}
+
 namespace {
-// The reason `path` cannot be played, as the cache tool's verify words it; "" when it plays.
-std::string WhyUnplayable(const std::string& path) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) {
-        // the modifier's second place: the file's name in the host's directory 2
-        std::string name = path.substr(path.find_last_of("/\\") + 1);
-        std::string fallback = std::string(GetCOREInterface()->HostDirectory(2)) + "/" + name;
-        f = std::fopen(fallback.c_str(), "rb");
-        if (!f) return path + ": not found";
-    }
+// The reason the cache file `name` cannot be played, as the cache tool's verify words it; "" when it plays.
+std::string WhyUnplayable(const std::string& name) {
+    std::string path = FindCacheFile(name);
+    FILE* f = path.empty() ? nullptr : std::fopen(path.c_str(), "rb");
+    if (!f) return name + ": not found";
     sel::Layout layout;
     sel::Status status;
     {
@@ -161,22 +166,52 @@ std::string WhyUnplayable(const std::string& path) {
     }
     std::fclose(f);
     if (status.ok) return "";
-    return path + ": byte " + std::to_string(status.at) + ": " + status.message +
+    return name + ": byte " + std::to_string(status.at) + ": " + status.message +
            (status.fault == sel::Fault::CutShort ? " (incomplete)" : " (damaged)");
 }
-} // namespace
 
-std::vector<std::string> UnplayableCaches(vm::Scene& scene) {
-    std::vector<std::string> lines;
+// Calls visit(node, modifier, cache_file) for every switched-on plug-in modifier naming a cache file.
+template <class Visit> void EachCacheFile(vm::Scene& scene, Visit visit) {
     for (INode* node : scene.Nodes())
         for (Modifier* mod : vm::Scene::ModifiersOf(node)) {
             if (!ClassOf(mod) || !mod->IsEnabled()) continue;
             const char* file = ParamAtZero<const char*>(mod, "cache_file", nullptr);
-            if (!file || !*file) continue;
-            if (std::string why = WhyUnplayable(file); !why.empty())
-                lines.push_back("node \"" + std::string(node->GetName()) + "\": cache " + why +
-                                "; the modifier plays nothing from it");
+            if (file && *file) visit(node, std::string(file));
         }
+}
+} // namespace
+
+std::vector<InputFile> CacheInputs(vm::Scene& scene) {
+    std::vector<InputFile> inputs;
+    EachCacheFile(scene, [&](INode* node, const std::string& file) {
+        if (std::string path = FindCacheFile(file); !path.empty())
+            inputs.push_back({path, "the cache file of node \"" + std::string(node->GetName()) + "\""});
+    });
+    return inputs;
+}
+
+std::vector<InputFile> InputsOf(const std::string& scenePath, vm::Scene& scene) {
+    std::vector<InputFile> inputs{{scenePath, "the scene"}};
+    for (InputFile& in : CacheInputs(scene))
+        inputs.push_back(std::move(in));
+    return inputs;
+}
+
+void RefuseToWriteOver(const std::string& target, const std::vector<InputFile>& inputs) {
+    for (const InputFile& in : inputs) {
+        std::error_code ec; // a target or input that does not exist is no match
+        if (std::filesystem::equivalent(target, in.path, ec))
+            throw std::runtime_error(target + ": is " + in.what + " (" + in.path + "); write to another name");
+    }
+}
+
+std::vector<std::string> UnplayableCaches(vm::Scene& scene) {
+    std::vector<std::string> lines;
+    EachCacheFile(scene, [&](INode* node, const std::string& file) {
+        if (std::string why = WhyUnplayable(file); !why.empty())
+            lines.push_back("node \"" + std::string(node->GetName()) + "\": cache " + why +
+                            "; the modifier plays nothing from it");
+    });
     return lines;
 }
 

@@ -45,6 +45,23 @@ template <typename T> T ParamAtZero(Animatable* object, const char* name, T valu
 // kept, then `andThen` if not empty, and true; false when the recording ran to its end.
 bool SayIfRecordingStopped(int escapesBefore, Animatable* recorder, const std::string& andThen = "");
 
+// Where the modifier finds the cache file `name`: as named, else its file name in the host's
+// directory 2, else "" (missing).
+std::string FindCacheFile(const std::string& name);
+
+// A file a verb reads, and what it is to the verb ("the scene", "the cache file of node \"A\"").
+struct InputFile {
+    std::string path, what;
+};
+// The cache files that the scene's plug-in modifiers name and that exist, each as found.
+std::vector<InputFile> CacheInputs(vm::Scene& scene);
+// The scene file at `scenePath` and the cache files its scene reads.
+std::vector<InputFile> InputsOf(const std::string& scenePath, vm::Scene& scene);
+// Throws std::runtime_error ("TARGET: is WHAT; write to another name") when `target` is one of
+// `inputs`, compared by file identity, so another spelling, a symbolic or a hard link is caught too.
+// A target that does not exist yet is no input.
+void RefuseToWriteOver(const std::string& target, const std::vector<InputFile>& inputs);
+
 // One line for each switched-on plug-in modifier of the scene whose cache file cannot be played,
 // with the reason the cache tool's verify gives: `FILE: byte N: REASON (incomplete|damaged)`, or
 // `FILE: not found`, after `node "NAME": cache ` . The file is looked for where the modifier

@@ -41,6 +41,7 @@ int ShowPanel(const PanelOptions& o, const CommonOptions& common, std::ostream& 
     // with --modifier alone the edit is for the nodes that use it, as when it is picked in a stack
     INode* node = o.modifier.empty() || !o.node.empty() ? PickNode(scene, o.node) : nullptr;
     Modifier* mod = PanelModifier(built, node, o);
+    if (!o.png.empty()) RefuseToWriteOver(o.png, InputsOf(o.scene, scene));
     size_t firstLine = vm::Record().macroLines.size(), boxes = vm::Record().messageBoxes.size();
     std::vector<PanelControl> controls;
     {

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "editing_verbs.h"
+#include "host_queries.h"
 #include "scene_description.h"
 #include "script_runner.h"
 
@@ -24,6 +25,7 @@ int RunScript(const RunOptions& o, const CommonOptions& common) {
     BuiltScene built = LoadScene(o.scene, common.quiet);
     vm::Scene& scene = *built.scene;
     ScriptRunner runner(scene, std::cout, std::filesystem::absolute(o.script).parent_path().string());
+    runner.Protect({{o.scene, "the scene"}, {o.script, "the script"}});
     ScriptOutcome outcome = runner.Run(text.str(), o.script);
     std::cout.flush();
     if (!outcome.ok) {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <set>
 
+#include "host_queries.h"
 #include "runtime/scene_file.h"
 #include "scene_description.h"
 
@@ -39,6 +40,7 @@ std::string SaveSceneAs(vm::Scene& scene, const std::string& path, bool force) {
 int SaveScene(const SaveOptions& o, const CommonOptions& common, std::ostream& out) {
     CheckTarget(o.out, o.force);
     BuiltScene built = LoadScene(o.scene, common.quiet);
+    RefuseToWriteOver(o.out, InputsOf(o.scene, *built.scene));
     out << SaveSceneAs(*built.scene, o.out, o.force) << "\n";
     return 0;
 }

@@ -66,6 +66,7 @@ int Evaluate(const EvalOptions& o, const CommonOptions& common, std::ostream& ou
     vm::Scene& scene = *built.scene;
     INode* node = PickNode(scene, o.node);
     if (o.times.empty()) throw std::invalid_argument("give at least one --frame or --tick");
+    if (!o.png.empty()) RefuseToWriteOver(o.png, InputsOf(o.scene, scene));
     std::vector<std::string> said;
     SayUnplayableCaches(scene, said);
     nlohmann::json all = nlohmann::json::array();
@@ -160,6 +161,10 @@ int RecordCache(const RecordOptions& o, const CommonOptions& common) {
             throw std::invalid_argument(std::string("--set ") + e.what());
         }
     }
+    // the recording writes the cache file and --save the scene file: neither over what was read
+    if (const char* cache = ParamAtZero<const char*>(mod, "cache_file", nullptr); cache && *cache)
+        RefuseToWriteOver(cache, {{o.scene, "the scene"}});
+    if (!o.save.empty()) RefuseToWriteOver(o.save, InputsOf(o.scene, scene));
     ClassDesc2* cd = ClassOf(mod);
     Progress progress(scene, mod);
     scene.onEvaluate = [&](INode*, TimeValue t) { progress.Evaluated(t); };
