@@ -161,8 +161,8 @@ int Demo::Record() {
     recordSeconds_ = std::chrono::duration<double>(Clock::now() - started).count();
     scene.onEvaluate = nullptr;
     if (!r.found) throw SceneError(r.error);
-    if (std::string error = ErrorShownSince(boxes); !error.empty()) {
-        std::cerr << "vomark: recording failed: " << error << "\n";
+    if (!ErrorShownSince(boxes).empty()) { // the message box's own line was printed already
+        std::cerr << "vomark: " << RecordingFailure(mod_) << "\n";
         return 1;
     }
     // Escape (Ctrl-C) ends a recording early and keeps what it has: nothing to compare then

@@ -2,6 +2,7 @@
 #include "host_queries.h"
 
 #include <strings.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -132,6 +133,22 @@ template <typename T> T ParamAtZero(Animatable* object, const char* name, T valu
 }
 template float ParamAtZero(Animatable*, const char*, float);
 template const char* ParamAtZero(Animatable*, const char*, const char*);
+
+std::string RecordingFailure(Animatable* recorder) {
+    const char* name = ParamAtZero<const char*>(recorder, "cache_file", nullptr);
+    if (!name || !*name) return "recording failed: no cache file was chosen";
+    std::filesystem::path path(name);
+    std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
+    std::error_code ec;
+    std::string why;
+    if (std::filesystem::is_directory(path, ec))
+        why = " (it is a folder)";
+    else if (!std::filesystem::is_directory(folder, ec))
+        why = " (its folder " + folder.string() + " does not exist)";
+    else if (access(folder.c_str(), W_OK) != 0 || (std::filesystem::exists(path, ec) && access(name, W_OK) != 0))
+        why = " (no permission to write there)";
+    return "recording failed: " + std::string(name) + " could not be written" + why;
+}
 
 bool SayIfRecordingStopped(int escapesBefore, Animatable* recorder, const std::string& andThen) {
     if (vm::Record().escapePresses <= escapesBefore) return false;

@@ -36,6 +36,11 @@ void WriteSelectionCsv(TimeValue t, Mesh& mesh, std::ostream& out);
 // of them, or "" when there was none; questions do not count.
 std::string ErrorShownSince(size_t boxes);
 
+// After `recorder` showed an error while recording: "recording failed: FILE could not be written"
+// with the likely reason (its folder is missing, it is a folder, no permission), so that the
+// command's line names the file the message box does not.
+std::string RecordingFailure(Animatable* recorder);
+
 // A parameter's value at time 0 (float or const char*); `value` as given when the object has no
 // parameter of that name.
 template <typename T> T ParamAtZero(Animatable* object, const char* name, T value);

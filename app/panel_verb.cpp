@@ -1,5 +1,6 @@
 // vomark panel: a modifier's panel opened as the host opens it, buttons pressed in order, then
 // every control and the macro-recorder lines printed.
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -78,7 +79,9 @@ int ShowPanel(const PanelOptions& o, const CommonOptions& common, std::ostream& 
             out << line << "\n";
     }
     if (std::string error = ErrorShownSince(boxes); !error.empty()) {
-        std::cerr << "vomark: " << error << "\n";
+        // the message box's own line was printed already: a failed recording names its file here
+        bool recorded = std::find(ids.begin(), ids.end(), 1003) != ids.end();
+        std::cerr << "vomark: " << (recorded ? RecordingFailure(mod) : error) << "\n";
         return 1;
     }
     return 0;

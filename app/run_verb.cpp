@@ -19,7 +19,9 @@ struct RunOptions {
 
 int RunScript(const RunOptions& o, const CommonOptions& common) {
     std::ifstream in(o.script, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read script " + o.script);
+    std::error_code ec;
+    if (!in || std::filesystem::is_directory(o.script, ec))
+        throw std::runtime_error("cannot read script " + o.script + ": " + WhyUnreadable(o.script));
     std::stringstream text;
     text << in.rdbuf();
     BuiltScene built = LoadScene(o.scene, common.quiet);

@@ -24,6 +24,8 @@ struct UniqueNames : NameEnumCallback {
 
 void CheckTarget(const std::string& path, bool force) {
     std::error_code ec;
+    if (std::filesystem::is_directory(path, ec))
+        throw vm::SceneFileError(path + ": is a folder; give the name of the scene file to write", 0);
     if (!force && std::filesystem::exists(path, ec))
         throw vm::SceneFileError(path + ": exists already; give --force to replace it", 0);
 }
@@ -33,8 +35,9 @@ std::string SaveSceneAs(vm::Scene& scene, const std::string& path, bool force) {
     vm::SaveSceneFile(scene, path);
     std::error_code ec;
     auto bytes = std::filesystem::file_size(path, ec);
-    return "saved " + path + ": " + std::to_string(scene.Nodes().size()) + " nodes, " +
-           std::to_string(bytes) + " bytes";
+    size_t nodes = scene.Nodes().size();
+    return "saved " + path + ": " + std::to_string(nodes) + (nodes == 1 ? " node, " : " nodes, ") +
+           std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
 }
 
 int SaveScene(const SaveOptions& o, const CommonOptions& common, std::ostream& out) {

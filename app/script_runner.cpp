@@ -332,7 +332,8 @@ void ScriptRunner::CallFunction(Modifier* mod, const std::string& modName, const
             Fail(function + " is a parameter: expected " + function + " = VALUE");
         Fail("#" + modName + " has no function " + Quote(function));
     }
-    if (std::string error = ErrorShownSince(boxes); !error.empty()) Fail(error);
+    if (std::string error = ErrorShownSince(boxes); !error.empty())
+        Fail(strcasecmp(function.c_str(), "record") == 0 ? RecordingFailure(mod) : error);
 }
 
 } // namespace app

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -48,6 +49,17 @@ std::string Summary(TimeValue t, Mesh& mesh, double microseconds) {
 } // namespace
 
 int ListPlugins(Session& session, std::ostream& out) {
+    if (session.Loader().Modules().empty()) {
+        // nothing to list is a wrong folder, not an empty answer
+        std::string folders;
+        for (const auto& f : session.Folders()) {
+            std::error_code ec;
+            folders += (folders.empty() ? "" : ", ") + f +
+                       (std::filesystem::is_directory(f, ec) ? "" : " (no such folder)");
+        }
+        std::cerr << "vomark: no plug-in module (*.dlm) loaded from " << folders << "\n";
+        return 1;
+    }
     for (const auto& m : session.Loader().Modules()) {
         out << m.path << "\n  description: " << m.description << "\n  version: " << Hex(m.version) << "\n";
         for (ClassDesc2* cd : m.classes) {
@@ -66,6 +78,23 @@ int Evaluate(const EvalOptions& o, const CommonOptions& common, std::ostream& ou
     vm::Scene& scene = *built.scene;
     INode* node = PickNode(scene, o.node);
     if (o.times.empty()) throw std::invalid_argument("give at least one --frame or --tick");
+    // every time is checked before anything is printed: a usage error leaves no half-written output
+    std::vector<TimeValue> ticks;
+    for (const EvalTime& et : o.times) {
+        if (!et.isFrame) {
+            ticks.push_back(et.tick);
+            continue;
+        }
+        double t = std::trunc(et.frame * scene.TicksPerFrame());
+        if (!(t >= -2147483648.0 && t <= 2147483647.0)) {
+            char frame[32];
+            std::snprintf(frame, sizeof frame, "%g", et.frame);
+            throw std::invalid_argument(std::string("--frame ") + frame + ": outside the range of tick times (" +
+                                        std::to_string(INT32_MIN / scene.TicksPerFrame()) + " to " +
+                                        std::to_string(INT32_MAX / scene.TicksPerFrame()) + " frames)");
+        }
+        ticks.push_back(static_cast<TimeValue>(t));
+    }
     if (!o.png.empty()) RefuseToWriteOver(o.png, InputsOf(o.scene, scene));
     std::vector<std::string> said;
     SayUnplayableCaches(scene, said);
@@ -74,17 +103,9 @@ int Evaluate(const EvalOptions& o, const CommonOptions& common, std::ostream& ou
     if (o.format == "csv") out << kSelectionCsvHeader;
     if (o.format == "summary") out << "tick,selected,weight_sum,microseconds\n";
     size_t done = 0;
-    for (const EvalTime& et : o.times) {
+    for (TimeValue t : ticks) {
         if (vm::TakeInterrupt()) break; // Ctrl-C: what was evaluated is still written out below
         ++done;
-        TimeValue t = et.tick;
-        if (et.isFrame) {
-            double ticks = std::trunc(et.frame * scene.TicksPerFrame());
-            if (!(ticks >= -2147483648.0 && ticks <= 2147483647.0))
-                throw std::invalid_argument("--frame " + std::to_string(et.frame) +
-                                            ": outside the range of tick times");
-            t = static_cast<TimeValue>(ticks);
-        }
         scene.SetCurrentTime(t);
         auto started = std::chrono::steady_clock::now();
         Mesh& mesh = EvaluatedMesh(scene, node, t);
@@ -173,8 +194,8 @@ int RecordCache(const RecordOptions& o, const CommonOptions& common) {
     vm::ScriptCallResult r = vm::CallScriptFunction(mod, cd, "record");
     scene.onEvaluate = nullptr;
     if (!r.found) throw SceneError(r.error);
-    if (std::string error = ErrorShownSince(boxes); !error.empty()) {
-        std::cerr << "vomark: recording failed: " << error << "\n";
+    if (!ErrorShownSince(boxes).empty()) { // the message box's own line was printed already
+        std::cerr << "vomark: " << RecordingFailure(mod) << "\n";
         return 1;
     }
     // a scene naming a cut-short cache is not what --save asked for

@@ -12,7 +12,25 @@ check "eval refuses an unknown node" exits_with 2 'no node named "Nope"' V eval 
 check "eval refuses an unknown class" exits_with 1 'unknown modifier class "Tessarin"' "$vomark" eval "$work/keys.json" --plugins /nonexistent --frame 0 --format csv
 check "eval refuses a bad option" exits_with 2 '--bogus' V eval "$work/keys.json" --bogus
 check "a usage error is one line" bash -c "'$vomark' eval '$work/keys.json' --bogus 2>&1 >/dev/null | wc -l | grep -qx 1"
-check "eval refuses a scene it cannot read" exits_with 1 'cannot read scene' V eval "$work/none.json" --frame 0
+check "eval refuses a scene it cannot read" exits_with 1 "cannot read scene $work/none.json: no such file" V eval "$work/none.json" --frame 0
+check "eval refuses a folder as its scene" exits_with 1 "cannot read scene $work: is a folder" V eval "$work" --frame 0
+check "run refuses a folder as its script" exits_with 1 "cannot read script $work: is a folder" V run "$work/keys.json" "$work"
+check "plugins with no module to list is bad input" exits_with 1 'no plug-in module (*.dlm) loaded from /nonexistent (no such folder)' "$vomark" plugins --plugins /nonexistent
+check "save refuses a folder as its target, --force or not" bash -c "$(declare -f exits_with V); vomark='$vomark' plugins='$plugins'
+    exits_with 1 '$work: is a folder; give the name' V save '$work/keys.json' '$work' && exits_with 1 '$work: is a folder; give the name' V save '$work/keys.json' '$work' --force"
+# messages in plain words: where the JSON breaks, what a binary file is, no half-printed output
+printf '{"nodes": [\n  {x' >"$work/broken.json"
+check "a JSON error gives line, column and reason, without the library's tags" bash -c "$(declare -f exits_with V); vomark='$vomark' plugins='$plugins'
+    exits_with 1 '$work/broken.json: line 2, column 4: not valid JSON: syntax error' V eval '$work/broken.json' --frame 0 && ! V eval '$work/broken.json' --frame 0 2>&1 | grep -q 'json.exception'"
+cache_as_scene() {
+    printf '\x9c\xff\xff\xff\x01\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x80\x3f\x01\x00\x00\x00' >"$work/renamed.bin"
+    local err; err=$(V eval "$work/renamed.bin" --frame 0 2>&1 >/dev/null)
+    grep -qx "vomark: $work/renamed.bin: looks like a cache file (.sel), not a scene; give a scene description (JSON) or a .vms scene file" <<<"$err" &&
+        ! LC_ALL=C grep -q '[^ -~]' <<<"$err"
+}
+check "a cache file given as a scene is named as one, in plain text" cache_as_scene
+check "a frame outside the tick range prints nothing before its usage error" bash -c "$(declare -f V); vomark='$vomark' plugins='$plugins'
+    out=\$(V eval '$work/keys.json' --frame 0 --frame 1e9 2>'$work/e1'); test \$? = 2 && test -z \"\$out\" && grep -q -- '--frame 1e+09: outside the range of tick times' '$work/e1'"
 echo '{"nodes": [{"name": "A", "mesh": {"vertices": [[0, 0, 0]]}, "modifiers": [{"class": "SelectKeys", "keys": [{"frame": 0, "selected": "all"}]}]}]}' >"$work/badtype.json"
 echo '{"nodes": [], "tickPerFrame": 160}' >"$work/badkey.json"
 check "a wrong type names the key" exits_with 1 'nodes[0].modifiers[0].keys[0].selected: must be a list of vertex ids' V eval "$work/badtype.json" --frame 0
@@ -49,7 +67,13 @@ unplayable_caches_are_named() {
 check "eval and run name a cache that cannot play and say why" unplayable_caches_are_named
 check "record refuses a --set value that does not fit" exits_with 2 '--set samples: "two" is not a value' V record "$work/keys.json" --set samples=two
 check "record refuses a --modifier the scene lacks" exits_with 2 'no modifier with id "m9"' V record "$work/keys.json" --modifier m9
-check "record reports an unwritable target" exits_with 1 'Error writing file.' V record "$work/keys.json" --set cache_file="$work/no/such/dir/x.sel"
+unwritable_target_named_once() {
+    exits_with 1 "vomark: recording failed: $work/no/such/dir/x.sel could not be written (its folder $work/no/such/dir does not exist)" \
+        V record "$work/keys.json" --set cache_file="$work/no/such/dir/x.sel" || return 1
+    # the message box keeps the modifier's own words, shown once
+    test "$(V record "$work/keys.json" --set cache_file="$work/no/such/dir/x.sel" 2>&1 | grep -c 'Error writing file')" = 1
+}
+check "record names an unwritable target once, with the reason" unwritable_target_named_once
 check "record asks for a file name when none is set" bash -c "'$vomark' record '$work/keys.json' --plugins '$plugins' --set cache_file= --answer save='$work/asked' 2>/dev/null && test -s '$work/asked.sel'"
 check "view refuses a scene it cannot read" exits_with 1 'cannot read scene' V view "$work/none.json" --port 0
 check "view refuses a port outside 0 to 65535" exits_with 2 '--port' V view "$work/keys.json" --port 70000

@@ -6,7 +6,7 @@ V() { "$vomark" "$@" --plugins "$plugins"; }
 times=(--tick 0 --tick 40 --tick 80 --tick 170 --tick 240 --tick 320 --tick 400)
 
 sed "s#OUT/#$work/#" "$data/keys.json" >"$work/keys.json"
-check "record --save keeps the scene" bash -c "$(declare -f V); vomark='$vomark' plugins='$plugins'; V record '$work/keys.json' --save '$work/keys.vms' 2>/dev/null | grep -qx 'saved $work/keys.vms: 1 nodes, [0-9]* bytes' && head -c 4 '$work/keys.vms' | grep -qx VMSC"
+check "record --save keeps the scene" bash -c "$(declare -f V); vomark='$vomark' plugins='$plugins'; V record '$work/keys.json' --save '$work/keys.vms' 2>/dev/null | grep -qx 'saved $work/keys.vms: 1 node, [0-9]* bytes' && head -c 4 '$work/keys.vms' | grep -qx VMSC"
 V eval "$work/keys.json" "${times[@]}" >"$work/json.csv" 2>/dev/null
 check "a loaded scene plays back the weights it played before" bash -c "'$vomark' eval '$work/keys.vms' --plugins '$plugins' ${times[*]} | diff '$work/json.csv' -"
 check "loading and saving again gives the same bytes" bash -c "'$vomark' save '$work/keys.vms' '$work/again.vms' --plugins '$plugins' >/dev/null && cmp '$work/keys.vms' '$work/again.vms'"
