@@ -1,5 +1,6 @@
 // vomark: the host as a command. Every verb is a Verb: its options are declared beside its work.
 #include <iostream>
+#include <string>
 
 #include <CLI/CLI.hpp>
 
@@ -13,6 +14,9 @@
 int main(int argc, char** argv) {
     CLI::App cli{"vomark: a headless host for modifier plug-ins"};
     cli.require_subcommand(1);
+    cli.set_version_flag("--version",
+                         std::string("vomark ") + TESSARIN_VERSION_STRING + " (" + TESSARIN_BUILD_STRING + ")",
+                         "print the version and the build, then exit");
     cli.footer(
         "Start with `vomark demo` (or `make demo`); `vomark VERB --help` gives each verb's options.\n"
         "A SCENE is a JSON scene description or a .vms scene file. Exit status: 0 done, 1 bad input or a\n"
@@ -37,6 +41,16 @@ int main(int argc, char** argv) {
                          app::view::AddViewVerb(cli, common),
                          app::AddDemoVerb(cli, common, addCommon)};
 
+    std::string names;
+    bool known = false;
+    for (const app::Verb& verb : verbs) {
+        names += (names.empty() ? "" : ", ") + verb.command->get_name();
+        known = known || (argc > 1 && verb.command->check_name(argv[1]));
+    }
+    if (argc > 1 && argv[1][0] != '-' && !known) { // the parser would only say that a verb is required
+        std::cerr << "vomark: unknown verb \"" << argv[1] << "\"; the verbs are " << names << "\n";
+        return 2;
+    }
     try {
         cli.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

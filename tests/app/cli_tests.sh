@@ -11,6 +11,8 @@ check "eval prints the keyed selection" bash -c "'$vomark' eval '$work/keys.json
 check "eval refuses an unknown node" exits_with 2 'no node named "Nope"' V eval "$work/keys.json" --node Nope --frame 0
 check "eval refuses an unknown class" exits_with 1 'unknown modifier class "Tessarin"' "$vomark" eval "$work/keys.json" --plugins /nonexistent --frame 0 --format csv
 check "eval refuses a bad option" exits_with 2 '--bogus' V eval "$work/keys.json" --bogus
+check "--version prints the version and the build" bash -c "'$vomark' --version | grep -qE '^vomark [0-9]+[.][0-9]+[.][0-9]+ [(].+[)]\$'"
+check "an unknown verb is named" exits_with 2 'unknown verb "bogus"; the verbs are plugins, eval, record' "$vomark" bogus
 check "a usage error is one line" bash -c "'$vomark' eval '$work/keys.json' --bogus 2>&1 >/dev/null | wc -l | grep -qx 1"
 check "eval refuses a scene it cannot read" exits_with 1 "cannot read scene $work/none.json: no such file" V eval "$work/none.json" --frame 0
 check "eval refuses a folder as its scene" exits_with 1 "cannot read scene $work: is a folder" V eval "$work" --frame 0
