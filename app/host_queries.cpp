@@ -17,7 +17,7 @@
 
 namespace app {
 
-const char* const kSelectionCsvHeader = "tick,vertex,selected,weight\n";
+const char* const kSelectionCsvHeader = "tick,vertex,selected,weight,effective\n";
 
 INode* PickNode(vm::Scene& scene, const std::string& name) {
     if (name.empty()) {
@@ -90,10 +90,18 @@ Mesh& EvaluatedMesh(vm::Scene& scene, INode* node, TimeValue t) {
     return tri->GetMesh();
 }
 
+float EffectiveWeight(Mesh& mesh, int i) {
+    const float* ch = mesh.vertexFloat(0);
+    return mesh.vertSel[i] ? 1.0f : ch ? ch[i] : 0.0f;
+}
+
 void WriteSelectionCsv(TimeValue t, Mesh& mesh, std::ostream& out) {
     const float* ch = mesh.vertexFloat(0);
-    for (int i = 0; i < mesh.getNumVerts(); ++i)
-        out << t << ',' << i << ',' << mesh.vertSel[i] << ',' << Weight(ch, i) << '\n';
+    char effective[32];
+    for (int i = 0; i < mesh.getNumVerts(); ++i) {
+        std::snprintf(effective, sizeof effective, "%.9g", static_cast<double>(EffectiveWeight(mesh, i)));
+        out << t << ',' << i << ',' << mesh.vertSel[i] << ',' << Weight(ch, i) << ',' << effective << '\n';
+    }
 }
 
 std::string ErrorShownSince(size_t boxes) {

@@ -27,8 +27,13 @@ Modifier* FindModifierNamed(INode* node, const std::string& name);
 // SceneError when the node yields no mesh.
 Mesh& EvaluatedMesh(vm::Scene& scene, INode* node, TimeValue t);
 
-// The mesh's selection as CSV rows "tick,vertex,selected,weight" under kSelectionCsvHeader
-// (weight "%.9g", empty without a soft-selection channel).
+// What a vertex's selection amounts to: 1.0 for a selected vertex (whatever its channel holds, as
+// playback leaves the channel of a vertex it selects), else its soft-selection weight, else 0.
+float EffectiveWeight(Mesh& mesh, int i);
+
+// The mesh's selection as CSV rows "tick,vertex,selected,weight,effective" under
+// kSelectionCsvHeader (weight, the raw channel value, "%.9g", empty without a soft-selection
+// channel; effective as EffectiveWeight, "%.9g").
 extern const char* const kSelectionCsvHeader;
 void WriteSelectionCsv(TimeValue t, Mesh& mesh, std::ostream& out);
 

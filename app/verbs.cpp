@@ -128,6 +128,7 @@ int Evaluate(const EvalOptions& o, const CommonOptions& common, std::ostream& ou
             for (int i = 0; i < mesh.getNumVerts(); ++i) {
                 nlohmann::json v = {{"vertex", i}, {"selected", mesh.vertSel[i] != 0}};
                 v["weight"] = ch ? nlohmann::json(ch[i]) : nlohmann::json(nullptr);
+                v["effective"] = EffectiveWeight(mesh, i);
                 verts.push_back(v);
             }
             all.push_back({{"tick", t},
