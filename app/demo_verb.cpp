@@ -161,8 +161,8 @@ int Demo::Record() {
     recordSeconds_ = std::chrono::duration<double>(Clock::now() - started).count();
     scene.onEvaluate = nullptr;
     if (!r.found) throw SceneError(r.error);
-    if (std::string error = ErrorShownSince(boxes); !error.empty()) {
-        std::cerr << "vomark: recording failed: " << error << "\n";
+    if (!ErrorShownSince(boxes).empty()) { // the message box's own line was printed already
+        std::cerr << "vomark: " << RecordingFailure(mod_) << "\n";
         return 1;
     }
     // Escape (Ctrl-C) ends a recording early and keeps what it has: nothing to compare then
@@ -270,6 +270,8 @@ int Demo::Run() {
     std::cerr << "3. switching the modifiers below off (disableMods) and playing the cache back\n";
     vm::ScriptCallResult r = vm::CallScriptFunction(mod_, ClassOf(mod_), "disableMods");
     if (!r.found) throw SceneError(r.error);
+    std::vector<std::string> said;
+    SayUnplayableCaches(*built_.scene, said);
     EvaluateAll(false);
     live_.clear();
     std::cerr << "4. drawing the pictures and saving the scene\n";
@@ -314,7 +316,7 @@ Verb AddDemoVerb(CLI::App& cli, CommonOptions& common, const AddCommonOptions& a
     verb->add_option("--frames", o->frames, "the range recorded, A:B")->capture_default_str();
     verb->add_option("--samples", o->samples, "samples per frame (a divisor of 160)")->capture_default_str();
     AddEscapeAtPollOption(verb, common);
-    return {verb, [o, &common] { return Demo(*o, common).Run(); }};
+    return {verb, [o, &common](Session&) { return Demo(*o, common).Run(); }};
 }
 
 } // namespace app

@@ -9,10 +9,11 @@
 
 namespace app {
 
-// A verb on the command line; run() does its work once it was the verb given and the session is up.
+// A verb on the command line: every verb of vomark is one of these. run() does its work once it
+// was the verb given, with the session (plug-ins loaded, dialogs answered) up.
 struct Verb {
     CLI::App* command;
-    std::function<int()> run;
+    std::function<int(Session&)> run;
 };
 using AddCommonOptions = std::function<void(CLI::App*)>;
 

@@ -2,8 +2,11 @@
 #include "host_queries.h"
 
 #include <strings.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <stdexcept>
 
@@ -14,7 +17,7 @@
 
 namespace app {
 
-const char* const kSelectionCsvHeader = "tick,vertex,selected,weight\n";
+const char* const kSelectionCsvHeader = "tick,vertex,selected,weight,effective\n";
 
 INode* PickNode(vm::Scene& scene, const std::string& name) {
     if (name.empty()) {
@@ -87,10 +90,18 @@ Mesh& EvaluatedMesh(vm::Scene& scene, INode* node, TimeValue t) {
     return tri->GetMesh();
 }
 
+float EffectiveWeight(Mesh& mesh, int i) {
+    const float* ch = mesh.vertexFloat(0);
+    return mesh.vertSel[i] ? 1.0f : ch ? ch[i] : 0.0f;
+}
+
 void WriteSelectionCsv(TimeValue t, Mesh& mesh, std::ostream& out) {
     const float* ch = mesh.vertexFloat(0);
-    for (int i = 0; i < mesh.getNumVerts(); ++i)
-        out << t << ',' << i << ',' << mesh.vertSel[i] << ',' << Weight(ch, i) << '\n';
+    char effective[32];
+    for (int i = 0; i < mesh.getNumVerts(); ++i) {
+        std::snprintf(effective, sizeof effective, "%.9g", static_cast<double>(EffectiveWeight(mesh, i)));
+        out << t << ',' << i << ',' << mesh.vertSel[i] << ',' << Weight(ch, i) << ',' << effective << '\n';
+    }
 }
 
 std::string ErrorShownSince(size_t boxes) {
@@ -131,6 +142,22 @@ template <typename T> T ParamAtZero(Animatable* object, const char* name, T valu
 template float ParamAtZero(Animatable*, const char*, float);
 template const char* ParamAtZero(Animatable*, const char*, const char*);
 
+std::string RecordingFailure(Animatable* recorder) {
+    const char* name = ParamAtZero<const char*>(recorder, "cache_file", nullptr);
+    if (!name || !*name) return "recording failed: no cache file was chosen";
+    std::filesystem::path path(name);
+    std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
+    std::error_code ec;
+    std::string why;
+    if (std::filesystem::is_directory(path, ec))
+        why = " (it is a folder)";
+    else if (!std::filesystem::is_directory(folder, ec))
+        why = " (its folder " + folder.string() + " does not exist)";
+    else if (access(folder.c_str(), W_OK) != 0 || (std::filesystem::exists(path, ec) && access(name, W_OK) != 0))
+        why = " (no permission to write there)";
+    return "recording failed: " + std::string(name) + " could not be written" + why;
+}
+
 bool SayIfRecordingStopped(int escapesBefore, Animatable* recorder, const std::string& andThen) {
     if (vm::Record().escapePresses <= escapesBefore) return false;
     const char* name = ParamAtZero<const char*>(recorder, "cache_file", nullptr);
@@ -139,6 +166,86 @@ bool SayIfRecordingStopped(int escapesBefore, Animatable* recorder, const std::s
               << " samples (every frame up to the stop)" << (andThen.empty() ? "" : "; ") << andThen
               << "\n";
     return true;
+}
+
+std::string FindCacheFile(const std::string& name) {
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(name, ec)) return name;
+    // the modifier's second place: the file's name in the host's directory 2
+    std::string fallback = std::string(GetCOREInterface()->HostDirectory(2)) + "/" +
+                           name.substr(name.find_last_of("/\\") + 1);
+    return std::filesystem::is_regular_file(fallback, ec) ? fallback : "";
+}
+
+namespace {
+// The reason the cache file `name` cannot be played, as the cache tool's verify words it; "" when it plays.
+std::string WhyUnplayable(const std::string& name) {
+    std::string path = FindCacheFile(name);
+    FILE* f = path.empty() ? nullptr : std::fopen(path.c_str(), "rb");
+    if (!f) return name + ": not found";
+    sel::Layout layout;
+    sel::Status status;
+    {
+        sel::FileSource src(f);
+        status = sel::ReadLayout(src, layout, false);
+    }
+    std::fclose(f);
+    if (status.ok) return "";
+    return name + ": byte " + std::to_string(status.at) + ": " + status.message +
+           (status.fault == sel::Fault::CutShort ? " (incomplete)" : " (damaged)");
+}
+
+// Calls visit(node, modifier, cache_file) for every switched-on plug-in modifier naming a cache file.
+template <class Visit> void EachCacheFile(vm::Scene& scene, Visit visit) {
+    for (INode* node : scene.Nodes())
+        for (Modifier* mod : vm::Scene::ModifiersOf(node)) {
+            if (!ClassOf(mod) || !mod->IsEnabled()) continue;
+            const char* file = ParamAtZero<const char*>(mod, "cache_file", nullptr);
+            if (file && *file) visit(node, std::string(file));
+        }
+}
+} // namespace
+
+std::vector<InputFile> CacheInputs(vm::Scene& scene) {
+    std::vector<InputFile> inputs;
+    EachCacheFile(scene, [&](INode* node, const std::string& file) {
+        if (std::string path = FindCacheFile(file); !path.empty())
+            inputs.push_back({path, "the cache file of node \"" + std::string(node->GetName()) + "\""});
+    });
+    return inputs;
+}
+
+std::vector<InputFile> InputsOf(const std::string& scenePath, vm::Scene& scene) {
+    std::vector<InputFile> inputs{{scenePath, "the scene"}};
+    for (InputFile& in : CacheInputs(scene))
+        inputs.push_back(std::move(in));
+    return inputs;
+}
+
+void RefuseToWriteOver(const std::string& target, const std::vector<InputFile>& inputs) {
+    for (const InputFile& in : inputs) {
+        std::error_code ec; // a target or input that does not exist is no match
+        if (std::filesystem::equivalent(target, in.path, ec))
+            throw std::runtime_error(target + ": is " + in.what + " (" + in.path + "); write to another name");
+    }
+}
+
+std::vector<std::string> UnplayableCaches(vm::Scene& scene) {
+    std::vector<std::string> lines;
+    EachCacheFile(scene, [&](INode* node, const std::string& file) {
+        if (std::string why = WhyUnplayable(file); !why.empty())
+            lines.push_back("node \"" + std::string(node->GetName()) + "\": cache " + why +
+                            "; the modifier plays nothing from it");
+    });
+    return lines;
+}
+
+void SayUnplayableCaches(vm::Scene& scene, std::vector<std::string>& said) {
+    for (const std::string& line : UnplayableCaches(scene)) {
+        if (std::find(said.begin(), said.end(), line) != said.end()) continue;
+        said.push_back(line);
+        std::cerr << "vomark: " << line << "\n";
+    }
 }
 
 } // namespace app

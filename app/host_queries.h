@@ -3,6 +3,7 @@
 #pragma once
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "runtime/scene.h"
 
@@ -26,14 +27,24 @@ Modifier* FindModifierNamed(INode* node, const std::string& name);
 // SceneError when the node yields no mesh.
 Mesh& EvaluatedMesh(vm::Scene& scene, INode* node, TimeValue t);
 
-// The mesh's selection as CSV rows "tick,vertex,selected,weight" under kSelectionCsvHeader
-// (weight "%.9g", empty without a soft-selection channel).
+// What a vertex's selection amounts to: 1.0 for a selected vertex (whatever its channel holds, as
+// playback leaves the channel of a vertex it selects), else its soft-selection weight, else 0.
+float EffectiveWeight(Mesh& mesh, int i);
+
+// The mesh's selection as CSV rows "tick,vertex,selected,weight,effective" under
+// kSelectionCsvHeader (weight, the raw channel value, "%.9g", empty without a soft-selection
+// channel; effective as EffectiveWeight, "%.9g").
 extern const char* const kSelectionCsvHeader;
 void WriteSelectionCsv(TimeValue t, Mesh& mesh, std::ostream& out);
 
 // The text (on one line) of the first error message box shown since the host record held `boxes`
 // of them, or "" when there was none; questions do not count.
 std::string ErrorShownSince(size_t boxes);
+
+// After `recorder` showed an error while recording: "recording failed: FILE could not be written"
+// with the likely reason (its folder is missing, it is a folder, no permission), so that the
+// command's line names the file the message box does not.
+std::string RecordingFailure(Animatable* recorder);
 
 // A parameter's value at time 0 (float or const char*); `value` as given when the object has no
 // parameter of that name.
@@ -43,5 +54,33 @@ template <typename T> T ParamAtZero(Animatable* object, const char* name, T valu
 // when Escape (Ctrl-C on the command line) stopped it, one line on stderr saying what its cache file
 // kept, then `andThen` if not empty, and true; false when the recording ran to its end.
 bool SayIfRecordingStopped(int escapesBefore, Animatable* recorder, const std::string& andThen = "");
+
+// Where the modifier finds the cache file `name`: as named, else its file name in the host's
+// directory 2, else "" (missing).
+std::string FindCacheFile(const std::string& name);
+
+// A file a verb reads, and what it is to the verb ("the scene", "the cache file of node \"A\"").
+struct InputFile {
+    std::string path, what;
+};
+// The cache files that the scene's plug-in modifiers name and that exist, each as found.
+std::vector<InputFile> CacheInputs(vm::Scene& scene);
+// The scene file at `scenePath` and the cache files its scene reads.
+std::vector<InputFile> InputsOf(const std::string& scenePath, vm::Scene& scene);
+// Throws std::runtime_error ("TARGET: is WHAT; write to another name") when `target` is one of
+// `inputs`, compared by file identity, so another spelling, a symbolic or a hard link is caught too.
+// A target that does not exist yet is no input.
+void RefuseToWriteOver(const std::string& target, const std::vector<InputFile>& inputs);
+
+// One line for each switched-on plug-in modifier of the scene whose cache file cannot be played,
+// with the reason the cache tool's verify gives: `FILE: byte N: REASON (incomplete|damaged)`, or
+// `FILE: not found`, after `node "NAME": cache ` . The file is looked for where the modifier
+// looks: as named, then by its name in the host's directory 2. Modifiers with no cache_file set
+// say nothing. Reads only each file's header and count table.
+std::vector<std::string> UnplayableCaches(vm::Scene& scene);
+
+// Writes each line of UnplayableCaches to stderr ("vomark: " first) that `said` does not hold yet,
+// and adds it there, so a verb that evaluates again and again says each once.
+void SayUnplayableCaches(vm::Scene& scene, std::vector<std::string>& said);
 
 } // namespace app

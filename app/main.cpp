@@ -1,15 +1,11 @@
-// vomark: the host as a command. Verbs: plugins, eval, record, save, assets, panel, run, view, demo.
-#include <cmath>
-#include <cstdio>
+// vomark: the host as a command. Every verb is a Verb: its options are declared beside its work.
 #include <iostream>
+#include <string>
 
 #include <CLI/CLI.hpp>
-#include <nlohmann/json.hpp>
 
 #include "demo.h"
 #include "editing_verbs.h"
-#include "runtime/scene_io.h"
-#include "scene_description.h"
 #include "scene_files.h"
 #include "session.h"
 #include "verbs.h"
@@ -18,6 +14,9 @@
 int main(int argc, char** argv) {
     CLI::App cli{"vomark: a headless host for modifier plug-ins"};
     cli.require_subcommand(1);
+    cli.set_version_flag("--version",
+                         std::string("vomark ") + TESSARIN_VERSION_STRING + " (" + TESSARIN_BUILD_STRING + ")",
+                         "print the version and the build, then exit");
     cli.footer(
         "Start with `vomark demo` (or `make demo`); `vomark VERB --help` gives each verb's options.\n"
         "A SCENE is a JSON scene description or a .vms scene file. Exit status: 0 done, 1 bad input or a\n"
@@ -32,37 +31,26 @@ int main(int argc, char** argv) {
         verb->add_flag("--quiet", common.quiet, "host quiet mode: no dialogs, warnings go to the log");
     };
 
-    CLI::App* plugins = cli.add_subcommand("plugins", "list the loaded modules and their classes");
-    addCommon(plugins);
+    app::Verb verbs[] = {app::AddPluginsVerb(cli, addCommon),
+                         app::AddEvalVerb(cli, common, addCommon),
+                         app::AddRecordVerb(cli, common, addCommon),
+                         app::AddSaveVerb(cli, common, addCommon),
+                         app::AddAssetsVerb(cli, common, addCommon),
+                         app::AddPanelVerb(cli, common, addCommon),
+                         app::AddRunVerb(cli, common, addCommon),
+                         app::view::AddViewVerb(cli, common),
+                         app::AddDemoVerb(cli, common, addCommon)};
 
-    app::EvalOptions eval;
-    CLI::App* evalVerb = cli.add_subcommand("eval", "evaluate a node's pipeline at the given times");
-    addCommon(evalVerb);
-    evalVerb->add_option("scene", eval.scene, "scene (JSON description or .vms)")->required();
-    evalVerb->add_option("--node", eval.node, "node name (may be left out when the scene has one node)");
-    CLI::Option* frames = evalVerb->add_option("--frame", eval.frames, "a frame to evaluate at");
-    CLI::Option* ticks = evalVerb->add_option("--tick", eval.ticks, "a tick time to evaluate at");
-    evalVerb->add_option("--format", eval.format, "csv, json or summary (one line per evaluation)")
-        ->check(CLI::IsMember({"csv", "json", "summary"}));
-    evalVerb->add_option("--png", eval.png,
-                         "also draw the mesh from above, coloured by weight, one panel per time");
-
-    app::RecordOptions record;
-    CLI::App* recordVerb = cli.add_subcommand("record", "record a node's modifier into its cache file");
-    addCommon(recordVerb);
-    recordVerb->add_option("scene", record.scene, "scene (JSON description or .vms)")->required();
-    recordVerb->add_option("--node", record.node, "node name (may be left out when the scene has one node)");
-    recordVerb->add_option("--modifier", record.modifier,
-                           "the \"id\" of the modifier (default: the topmost that records)");
-    recordVerb->add_option("--set", record.sets, "set a parameter by internal name first: PARAM=VALUE");
-    recordVerb->add_option("--save", record.save, "then save the scene as this .vms file");
-    recordVerb->add_flag("--force", record.force, "let --save replace an existing file");
-    app::AddEscapeAtPollOption(recordVerb, common);
-
-    app::Verb more[] = {app::AddSaveVerb(cli, common, addCommon),  app::AddAssetsVerb(cli, common, addCommon),
-                        app::AddPanelVerb(cli, common, addCommon), app::AddRunVerb(cli, common, addCommon),
-                        app::view::AddViewVerb(cli, common),       app::AddDemoVerb(cli, common, addCommon)};
-
+    std::string names;
+    bool known = false;
+    for (const app::Verb& verb : verbs) {
+        names += (names.empty() ? "" : ", ") + verb.command->get_name();
+        known = known || (argc > 1 && verb.command->check_name(argv[1]));
+    }
+    if (argc > 1 && argv[1][0] != '-' && !known) { // the parser would only say that a verb is required
+        std::cerr << "vomark: unknown verb \"" << argv[1] << "\"; the verbs are " << names << "\n";
+        return 2;
+    }
     try {
         cli.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -74,21 +62,8 @@ int main(int argc, char** argv) {
 
     try {
         app::Session session(common, argv[0]);
-        if (plugins->parsed()) return app::ListPlugins(session, std::cout);
-        if (evalVerb->parsed()) {
-            // keep the times in the order they were given, mixing --frame and --tick
-            size_t f = 0, t = 0;
-            for (CLI::Option* o : evalVerb->parse_order()) {
-                if (o == frames && f < eval.frames.size())
-                    eval.times.push_back({true, eval.frames[f++], 0});
-                else if (o == ticks && t < eval.ticks.size())
-                    eval.times.push_back({false, 0, eval.ticks[t++]});
-            }
-            return app::Evaluate(eval, common, std::cout);
-        }
-        if (recordVerb->parsed()) return app::RecordCache(record, common);
-        for (app::Verb& verb : more)
-            if (verb.command->parsed()) return verb.run();
+        for (app::Verb& verb : verbs)
+            if (verb.command->parsed()) return verb.run(session);
     } catch (const std::invalid_argument& e) {
         // the command line asked for something wrong: an option's value, a node or id the scene lacks
         std::cerr << "vomark: " << e.what() << "\n";

@@ -1,5 +1,6 @@
 // vomark panel: a modifier's panel opened as the host opens it, buttons pressed in order, then
 // every control and the macro-recorder lines printed.
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -41,6 +42,7 @@ int ShowPanel(const PanelOptions& o, const CommonOptions& common, std::ostream& 
     // with --modifier alone the edit is for the nodes that use it, as when it is picked in a stack
     INode* node = o.modifier.empty() || !o.node.empty() ? PickNode(scene, o.node) : nullptr;
     Modifier* mod = PanelModifier(built, node, o);
+    if (!o.png.empty()) RefuseToWriteOver(o.png, InputsOf(o.scene, scene));
     size_t firstLine = vm::Record().macroLines.size(), boxes = vm::Record().messageBoxes.size();
     std::vector<PanelControl> controls;
     {
@@ -77,7 +79,9 @@ int ShowPanel(const PanelOptions& o, const CommonOptions& common, std::ostream& 
             out << line << "\n";
     }
     if (std::string error = ErrorShownSince(boxes); !error.empty()) {
-        std::cerr << "vomark: " << error << "\n";
+        // the message box's own line was printed already: a failed recording names its file here
+        bool recorded = std::find(ids.begin(), ids.end(), 1003) != ids.end();
+        std::cerr << "vomark: " << (recorded ? RecordingFailure(mod) : error) << "\n";
         return 1;
     }
     return 0;
@@ -96,7 +100,7 @@ Verb AddPanelVerb(CLI::App& cli, const CommonOptions& common, const AddCommonOpt
                      "press a button: record, setcache, enable, disable or a control id");
     verb->add_option("--format", o->format, "text or json")->check(CLI::IsMember({"text", "json"}));
     verb->add_option("--png", o->png, "also draw the panel as it stands after the clicks");
-    return {verb, [o, &common] { return ShowPanel(*o, common, std::cout); }};
+    return {verb, [o, &common](Session&) { return ShowPanel(*o, common, std::cout); }};
 }
 
 } // namespace app

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "editing_verbs.h"
+#include "host_queries.h"
 #include "scene_description.h"
 #include "script_runner.h"
 
@@ -18,12 +19,15 @@ struct RunOptions {
 
 int RunScript(const RunOptions& o, const CommonOptions& common) {
     std::ifstream in(o.script, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read script " + o.script);
+    std::error_code ec;
+    if (!in || std::filesystem::is_directory(o.script, ec))
+        throw std::runtime_error("cannot read script " + o.script + ": " + WhyUnreadable(o.script));
     std::stringstream text;
     text << in.rdbuf();
     BuiltScene built = LoadScene(o.scene, common.quiet);
     vm::Scene& scene = *built.scene;
     ScriptRunner runner(scene, std::cout, std::filesystem::absolute(o.script).parent_path().string());
+    runner.Protect({{o.scene, "the scene"}, {o.script, "the script"}});
     ScriptOutcome outcome = runner.Run(text.str(), o.script);
     std::cout.flush();
     if (!outcome.ok) {
@@ -41,7 +45,7 @@ Verb AddRunVerb(CLI::App& cli, CommonOptions& common, const AddCommonOptions& ad
     verb->add_option("scene", o->scene, "scene (JSON description or .vms)")->required();
     verb->add_option("script", o->script, "the script; see docs/scripting.md")->required();
     AddEscapeAtPollOption(verb, common);
-    return {verb, [o, &common] { return RunScript(*o, common); }};
+    return {verb, [o, &common](Session&) { return RunScript(*o, common); }};
 }
 
 } // namespace app

@@ -1,6 +1,7 @@
 // Building host scenes from their JSON description.
 #include "scene_description.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <tiny_obj_loader.h>
 
+#include "cache/format/cache_format.h"
 #include "runtime/builtin_modifiers.h"
 #include "runtime/plugin_loader.h"
 #include "runtime/scene_file.h"
@@ -18,6 +20,14 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 
 namespace app {
+
+std::string WhyUnreadable(const std::string& path) {
+    std::error_code ec;
+    if (fs::is_directory(path, ec)) return "is a folder";
+    if (!fs::exists(path, ec)) return "no such file";
+    return "cannot be opened for reading";
+}
+
 namespace {
 
 struct Context {
@@ -41,6 +51,47 @@ std::string OneLine(const std::string& text) {
     }
     return out;
 }
+
+// A parse error of the JSON library as a person reads it: "line L, column C: not valid JSON: REASON",
+// without the library's tags, with any byte outside printable ASCII escaped (binary input quotes it).
+std::string JsonErrorText(const json::exception& e, const std::string& text) {
+    std::string what = e.what();
+    if (size_t end = what.find("] "); what.rfind("[json.exception.", 0) == 0 && end != std::string::npos)
+        what.erase(0, end + 2);
+    if (size_t lead = what.find(": "); what.rfind("parse error", 0) == 0 && lead != std::string::npos)
+        what.erase(0, lead + 2);
+    std::string reason;
+    for (char ch : what) {
+        auto u = static_cast<unsigned char>(ch);
+        if (u < 0x20 || u >= 0x7f) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02x", u);
+            reason += buf;
+        } else {
+            reason += ch;
+        }
+    }
+    auto* parse = dynamic_cast<const json::parse_error*>(&e);
+    if (!parse || parse->byte == 0) return "not valid JSON: " + reason;
+    // the byte the parser stopped at, counted from 1, as a line and a column
+    size_t at = std::min<size_t>(parse->byte - 1, text.size());
+    size_t line = 1, lineStart = 0;
+    for (size_t i = 0; i < at; ++i)
+        if (text[i] == '\n') ++line, lineStart = i + 1;
+    return "line " + std::to_string(line) + ", column " + std::to_string(at - lineStart + 1) +
+           ": not valid JSON: " + reason;
+}
+
+// A cache file handed over as a scene: its extension, or binary bytes whose header reads as one.
+bool LooksLikeCacheFile(const std::string& path, const std::string& bytes) {
+    if (fs::path(path).extension() == ".sel") return true;
+    size_t first = bytes.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos || bytes[first] == '{' || bytes[first] == '[') return false;
+    sel::MemorySource src(bytes.data(), bytes.size());
+    sel::Layout layout;
+    return sel::ReadLayout(src, layout, false).ok;
+}
+
 
 [[noreturn]] void Fail(const std::string& where, const std::string& what) {
     throw SceneError(OneLine(where + ": " + what));
@@ -433,7 +484,7 @@ BuiltScene BuildScene(const std::string& jsonText, const std::string& baseDir) {
     try {
         j = json::parse(jsonText);
     } catch (const json::exception& e) { // parse errors, and numbers too large for a double
-        throw SceneError(std::string("not valid JSON: ") + e.what());
+        throw SceneError(JsonErrorText(e, jsonText));
     }
     AllowKeys(j, "scene",
               {"ticksPerFrame", "animationRange", "animationRangeTicks", "currentFrame", "currentTick",
@@ -454,7 +505,8 @@ BuiltScene BuildScene(const std::string& jsonText, const std::string& baseDir) {
 BuiltScene LoadScene(const std::string& path, bool quiet) {
     std::error_code ec;
     std::ifstream in(path, std::ios::binary);
-    if (!in || fs::is_directory(path, ec)) throw SceneError(OneLine("cannot read scene " + path));
+    if (!in || fs::is_directory(path, ec))
+        throw SceneError(OneLine("cannot read scene " + path + ": " + WhyUnreadable(path)));
     // descriptions are bounded, so that a device such as /dev/zero ends with a message rather than
     // all the memory; scene files hold whole meshes and are checked against their own sizes
     bool sceneFile = fs::path(path).extension() == ".vms";
@@ -476,6 +528,9 @@ BuiltScene LoadScene(const std::string& path, bool quiet) {
                 if (m->name.Length()) out.modifiersById.emplace(m->name.str(), m);
         return out;
     }
+    if (LooksLikeCacheFile(path, bytes))
+        throw SceneError(OneLine(path) + ": looks like a cache file (.sel), not a scene; give a scene "
+                                         "description (JSON) or a .vms scene file");
     try {
         out = BuildScene(bytes, fs::absolute(path).parent_path().string());
     } catch (const SceneError& e) {

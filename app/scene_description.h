@@ -20,6 +20,9 @@ struct BuiltScene {
     std::map<std::string, Modifier*> modifiersById;
 };
 
+// Why the file at `path` cannot be read, in a few words: "is a folder", "no such file"...
+std::string WhyUnreadable(const std::string& path);
+
 // Reads the file and builds its scene: a scene file (.vms, told by its magic word or its
 // extension) or a JSON description. `quiet` puts the scene in quiet mode before anything of it
 // runs. Throws SceneError for a description, vm::SceneFileError for a scene file.

@@ -6,6 +6,7 @@
 #include <memory>
 #include <set>
 
+#include "host_queries.h"
 #include "runtime/scene_file.h"
 #include "scene_description.h"
 
@@ -23,6 +24,8 @@ struct UniqueNames : NameEnumCallback {
 
 void CheckTarget(const std::string& path, bool force) {
     std::error_code ec;
+    if (std::filesystem::is_directory(path, ec))
+        throw vm::SceneFileError(path + ": is a folder; give the name of the scene file to write", 0);
     if (!force && std::filesystem::exists(path, ec))
         throw vm::SceneFileError(path + ": exists already; give --force to replace it", 0);
 }
@@ -32,13 +35,15 @@ std::string SaveSceneAs(vm::Scene& scene, const std::string& path, bool force) {
     vm::SaveSceneFile(scene, path);
     std::error_code ec;
     auto bytes = std::filesystem::file_size(path, ec);
-    return "saved " + path + ": " + std::to_string(scene.Nodes().size()) + " nodes, " +
-           std::to_string(bytes) + " bytes";
+    size_t nodes = scene.Nodes().size();
+    return "saved " + path + ": " + std::to_string(nodes) + (nodes == 1 ? " node, " : " nodes, ") +
+           std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
 }
 
 int SaveScene(const SaveOptions& o, const CommonOptions& common, std::ostream& out) {
     CheckTarget(o.out, o.force);
     BuiltScene built = LoadScene(o.scene, common.quiet);
+    RefuseToWriteOver(o.out, InputsOf(o.scene, *built.scene));
     out << SaveSceneAs(*built.scene, o.out, o.force) << "\n";
     return 0;
 }
@@ -60,7 +65,7 @@ Verb AddSaveVerb(CLI::App& cli, const CommonOptions& common, const AddCommonOpti
     verb->add_option("scene", o->scene, "scene (JSON description or .vms)")->required();
     verb->add_option("out", o->out, "the scene file to write")->required();
     verb->add_flag("--force", o->force, "replace OUT when it exists");
-    return {verb, [o, &common] { return SaveScene(*o, common, std::cout); }};
+    return {verb, [o, &common](Session&) { return SaveScene(*o, common, std::cout); }};
 }
 
 Verb AddAssetsVerb(CLI::App& cli, const CommonOptions& common, const AddCommonOptions& addCommon) {
@@ -69,7 +74,7 @@ Verb AddAssetsVerb(CLI::App& cli, const CommonOptions& common, const AddCommonOp
     addCommon(verb);
     verb->add_option("scene", o->scene, "scene (JSON description or .vms)")->required();
     verb->add_flag("--missing", o->missing, "list the missing files instead of the existing ones");
-    return {verb, [o, &common] { return ListAssets(*o, common, std::cout); }};
+    return {verb, [o, &common](Session&) { return ListAssets(*o, common, std::cout); }};
 }
 
 } // namespace app

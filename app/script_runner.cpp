@@ -248,6 +248,7 @@ void ScriptRunner::SliderTime(Line& line) {
 void ScriptRunner::Eval(Line& line) {
     line.End();
     if (!selected_) Fail("the scene has no nodes");
+    SayUnplayableCaches(*scene_, saidCaches_);
     if (!headerWritten_) out_ << kSelectionCsvHeader;
     headerWritten_ = true;
     TimeValue t = scene_->CurrentTime();
@@ -256,7 +257,12 @@ void ScriptRunner::Eval(Line& line) {
 
 // save PATH: the scene as a scene file, replacing PATH (through a temporary file).
 void ScriptRunner::Save(Line& line) {
-    vm::SaveSceneFile(*scene_, ResolvePath(baseDir_, line.Name("save needs a file name")));
+    std::string path = ResolvePath(baseDir_, line.Name("save needs a file name"));
+    std::vector<InputFile> inputs = inputs_;
+    for (InputFile& in : CacheInputs(*scene_))
+        inputs.push_back(std::move(in));
+    RefuseToWriteOver(path, inputs);
+    vm::SaveSceneFile(*scene_, path);
 }
 
 // load PATH: a scene file or description in place of the scene; its first node is selected.
@@ -264,6 +270,7 @@ void ScriptRunner::Load(Line& line) {
     std::string path = ResolvePath(baseDir_, line.Name("load needs a file name"));
     BuiltScene next = LoadScene(path, scene_->QuietMode() != FALSE);
     loaded_ = std::move(next.scene); // the scene loaded before, if any, goes
+    inputs_.push_back({path, "a scene the script loaded"});
     scene_ = loaded_.get();
     selected_ = scene_->Nodes().empty() ? nullptr : scene_->Nodes().front();
 }
@@ -325,7 +332,8 @@ void ScriptRunner::CallFunction(Modifier* mod, const std::string& modName, const
             Fail(function + " is a parameter: expected " + function + " = VALUE");
         Fail("#" + modName + " has no function " + Quote(function));
     }
-    if (std::string error = ErrorShownSince(boxes); !error.empty()) Fail(error);
+    if (std::string error = ErrorShownSince(boxes); !error.empty())
+        Fail(strcasecmp(function.c_str(), "record") == 0 ? RecordingFailure(mod) : error);
 }
 
 } // namespace app

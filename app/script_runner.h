@@ -4,7 +4,9 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <vector>
 
+#include "host_queries.h"
 #include "runtime/scene.h"
 
 namespace app {
@@ -28,6 +30,8 @@ class ScriptRunner {
     ScriptRunner(vm::Scene& scene, std::ostream& out, std::string baseDir);
     // `name` is the script's name in errors. The first node is selected at the start.
     ScriptOutcome Run(const std::string& text, const std::string& name);
+    // Files `save` must not write over, besides the cache files of the scene and the files loaded.
+    void Protect(std::vector<InputFile> files) { inputs_ = std::move(files); }
 
   private:
     struct Line;
@@ -54,6 +58,8 @@ class ScriptRunner {
     std::string baseDir_;
     INode* selected_ = nullptr;
     bool headerWritten_ = false;
+    std::vector<InputFile> inputs_;       // the files read: never written over by `save`
+    std::vector<std::string> saidCaches_; // the unplayable caches told of so far
 };
 
 } // namespace app

@@ -38,7 +38,8 @@ Session::Session(const CommonOptions& options, const std::string& exePath) {
         vm::SetInteraction(terminal_.get());
     }
     auto warn = [](const std::string& m) { std::cerr << "vomark: " << m << "\n"; };
-    loader_.LoadFolders(vm::PluginFolders(options.plugins, exePath), warn);
+    folders_ = vm::PluginFolders(options.plugins, exePath);
+    loader_.LoadFolders(folders_, warn);
 }
 
 Session::~Session() {

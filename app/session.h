@@ -25,9 +25,12 @@ class Session {
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
     vm::PluginLoader& Loader() { return loader_; }
+    // The folders searched for plug-in modules, in order.
+    const std::vector<std::string>& Folders() const { return folders_; }
 
   private:
     vm::PluginLoader loader_;
+    std::vector<std::string> folders_;
     vm::ScriptedInteraction scripted_;
     std::unique_ptr<vm::TerminalInteraction> terminal_;
 };

@@ -1,8 +1,9 @@
-// plugins and eval.
+// plugins, eval and record.
 #include "verbs.h"
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +22,7 @@
 
 #include <filesystem>
 #include <iostream>
+#include <memory>
 
 namespace app {
 namespace {
@@ -47,6 +49,17 @@ std::string Summary(TimeValue t, Mesh& mesh, double microseconds) {
 } // namespace
 
 int ListPlugins(Session& session, std::ostream& out) {
+    if (session.Loader().Modules().empty()) {
+        // nothing to list is a wrong folder, not an empty answer
+        std::string folders;
+        for (const auto& f : session.Folders()) {
+            std::error_code ec;
+            folders += (folders.empty() ? "" : ", ") + f +
+                       (std::filesystem::is_directory(f, ec) ? "" : " (no such folder)");
+        }
+        std::cerr << "vomark: no plug-in module (*.dlm) loaded from " << folders << "\n";
+        return 1;
+    }
     for (const auto& m : session.Loader().Modules()) {
         out << m.path << "\n  description: " << m.description << "\n  version: " << Hex(m.version) << "\n";
         for (ClassDesc2* cd : m.classes) {
@@ -65,22 +78,34 @@ int Evaluate(const EvalOptions& o, const CommonOptions& common, std::ostream& ou
     vm::Scene& scene = *built.scene;
     INode* node = PickNode(scene, o.node);
     if (o.times.empty()) throw std::invalid_argument("give at least one --frame or --tick");
+    // every time is checked before anything is printed: a usage error leaves no half-written output
+    std::vector<TimeValue> ticks;
+    for (const EvalTime& et : o.times) {
+        if (!et.isFrame) {
+            ticks.push_back(et.tick);
+            continue;
+        }
+        double t = std::trunc(et.frame * scene.TicksPerFrame());
+        if (!(t >= -2147483648.0 && t <= 2147483647.0)) {
+            char frame[32];
+            std::snprintf(frame, sizeof frame, "%g", et.frame);
+            throw std::invalid_argument(std::string("--frame ") + frame + ": outside the range of tick times (" +
+                                        std::to_string(INT32_MIN / scene.TicksPerFrame()) + " to " +
+                                        std::to_string(INT32_MAX / scene.TicksPerFrame()) + " frames)");
+        }
+        ticks.push_back(static_cast<TimeValue>(t));
+    }
+    if (!o.png.empty()) RefuseToWriteOver(o.png, InputsOf(o.scene, scene));
+    std::vector<std::string> said;
+    SayUnplayableCaches(scene, said);
     nlohmann::json all = nlohmann::json::array();
     std::vector<pictures::MeshPanel> panels;
     if (o.format == "csv") out << kSelectionCsvHeader;
     if (o.format == "summary") out << "tick,selected,weight_sum,microseconds\n";
     size_t done = 0;
-    for (const EvalTime& et : o.times) {
+    for (TimeValue t : ticks) {
         if (vm::TakeInterrupt()) break; // Ctrl-C: what was evaluated is still written out below
         ++done;
-        TimeValue t = et.tick;
-        if (et.isFrame) {
-            double ticks = std::trunc(et.frame * scene.TicksPerFrame());
-            if (!(ticks >= -2147483648.0 && ticks <= 2147483647.0))
-                throw std::invalid_argument("--frame " + std::to_string(et.frame) +
-                                            ": outside the range of tick times");
-            t = static_cast<TimeValue>(ticks);
-        }
         scene.SetCurrentTime(t);
         auto started = std::chrono::steady_clock::now();
         Mesh& mesh = EvaluatedMesh(scene, node, t);
@@ -103,6 +128,7 @@ int Evaluate(const EvalOptions& o, const CommonOptions& common, std::ostream& ou
             for (int i = 0; i < mesh.getNumVerts(); ++i) {
                 nlohmann::json v = {{"vertex", i}, {"selected", mesh.vertSel[i] != 0}};
                 v["weight"] = ch ? nlohmann::json(ch[i]) : nlohmann::json(nullptr);
+                v["effective"] = EffectiveWeight(mesh, i);
                 verts.push_back(v);
             }
             all.push_back({{"tick", t},
@@ -157,6 +183,10 @@ int RecordCache(const RecordOptions& o, const CommonOptions& common) {
             throw std::invalid_argument(std::string("--set ") + e.what());
         }
     }
+    // the recording writes the cache file and --save the scene file: neither over what was read
+    if (const char* cache = ParamAtZero<const char*>(mod, "cache_file", nullptr); cache && *cache)
+        RefuseToWriteOver(cache, {{o.scene, "the scene"}});
+    if (!o.save.empty()) RefuseToWriteOver(o.save, InputsOf(o.scene, scene));
     ClassDesc2* cd = ClassOf(mod);
     Progress progress(scene, mod);
     scene.onEvaluate = [&](INode*, TimeValue t) { progress.Evaluated(t); };
@@ -165,8 +195,8 @@ int RecordCache(const RecordOptions& o, const CommonOptions& common) {
     vm::ScriptCallResult r = vm::CallScriptFunction(mod, cd, "record");
     scene.onEvaluate = nullptr;
     if (!r.found) throw SceneError(r.error);
-    if (std::string error = ErrorShownSince(boxes); !error.empty()) {
-        std::cerr << "vomark: recording failed: " << error << "\n";
+    if (!ErrorShownSince(boxes).empty()) { // the message box's own line was printed already
+        std::cerr << "vomark: " << RecordingFailure(mod) << "\n";
         return 1;
     }
     // a scene naming a cut-short cache is not what --save asked for
@@ -174,6 +204,50 @@ int RecordCache(const RecordOptions& o, const CommonOptions& common) {
         return 130;
     if (!o.save.empty()) std::cout << SaveSceneAs(scene, o.save, o.force) << "\n";
     return 0;
+}
+
+Verb AddPluginsVerb(CLI::App& cli, const AddCommonOptions& addCommon) {
+    CLI::App* verb = cli.add_subcommand("plugins", "list the loaded modules and their classes");
+    addCommon(verb);
+    return {verb, [](Session& session) { return ListPlugins(session, std::cout); }};
+}
+
+Verb AddEvalVerb(CLI::App& cli, const CommonOptions& common, const AddCommonOptions& addCommon) {
+    auto o = std::make_shared<EvalOptions>();
+    CLI::App* verb = cli.add_subcommand("eval", "evaluate a node's pipeline at the given times");
+    addCommon(verb);
+    verb->add_option("scene", o->scene, "scene (JSON description or .vms)")->required();
+    verb->add_option("--node", o->node, "node name (may be left out when the scene has one node)");
+    CLI::Option* frames = verb->add_option("--frame", o->frames, "a frame to evaluate at");
+    CLI::Option* ticks = verb->add_option("--tick", o->ticks, "a tick time to evaluate at");
+    verb->add_option("--format", o->format, "csv, json or summary (one line per evaluation)")
+        ->check(CLI::IsMember({"csv", "json", "summary"}));
+    verb->add_option("--png", o->png, "also draw the mesh from above, coloured by weight, one panel per time");
+    return {verb, [o, &common, verb, frames, ticks](Session&) {
+                // keep the times in the order they were given, mixing --frame and --tick
+                size_t f = 0, t = 0;
+                for (CLI::Option* opt : verb->parse_order()) {
+                    if (opt == frames && f < o->frames.size())
+                        o->times.push_back({true, o->frames[f++], 0});
+                    else if (opt == ticks && t < o->ticks.size())
+                        o->times.push_back({false, 0, o->ticks[t++]});
+                }
+                return Evaluate(*o, common, std::cout);
+            }};
+}
+
+Verb AddRecordVerb(CLI::App& cli, CommonOptions& common, const AddCommonOptions& addCommon) {
+    auto o = std::make_shared<RecordOptions>();
+    CLI::App* verb = cli.add_subcommand("record", "record a node's modifier into its cache file");
+    addCommon(verb);
+    verb->add_option("scene", o->scene, "scene (JSON description or .vms)")->required();
+    verb->add_option("--node", o->node, "node name (may be left out when the scene has one node)");
+    verb->add_option("--modifier", o->modifier, "the \"id\" of the modifier (default: the topmost that records)");
+    verb->add_option("--set", o->sets, "set a parameter by internal name first: PARAM=VALUE");
+    verb->add_option("--save", o->save, "then save the scene as this .vms file");
+    verb->add_flag("--force", o->force, "let --save replace an existing file");
+    AddEscapeAtPollOption(verb, common);
+    return {verb, [o, &common](Session&) { return RecordCache(*o, common); }};
 }
 
 } // namespace app

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "editing_verbs.h"
 #include "session.h"
 
 namespace app {
@@ -32,5 +33,10 @@ struct RecordOptions {
 };
 // Calls the published function "record" of the node's modifier, as a script would.
 int RecordCache(const RecordOptions& options, const CommonOptions& common);
+
+Verb AddPluginsVerb(CLI::App& cli, const AddCommonOptions& addCommon);
+Verb AddEvalVerb(CLI::App& cli, const CommonOptions& common, const AddCommonOptions& addCommon);
+// Takes `common` writable for --escape-at-poll, which the session reads when it starts.
+Verb AddRecordVerb(CLI::App& cli, CommonOptions& common, const AddCommonOptions& addCommon);
 
 } // namespace app

@@ -145,7 +145,7 @@ Verb AddViewVerb(CLI::App& cli, CommonOptions& common) {
     verb->add_option("--port", options->port, "port on 127.0.0.1 (0: a free one)")
         ->check(CLI::Range(0, 65535));
     verb->add_flag("--open", options->open, "open the page in the user's browser");
-    return {verb, [options] { return Serve(*options, std::cout); }};
+    return {verb, [options](Session&) { return Serve(*options, std::cout); }};
 }
 
 int Serve(const ViewOptions& options, std::ostream& out) {

@@ -30,9 +30,20 @@ cache_alone_drives_after_disable() {
     V eval "$work/keys.json" --frame 1 | diff - <(sed -n 1,4p "$work/evals.csv") || return 1
     # without a cache the switched-off keys leave nothing selected: DisableMods took effect
     printf '%s\n' '$.modifiers[#Tessarin].DisableMods' 'sliderTime = 1' eval >"$work/off.script"
-    V run "$work/scene.json" "$work/off.script" | diff - <(printf 'tick,vertex,selected,weight\n'; printf '160,%s,0,\n' 0 1 2)
+    V run "$work/scene.json" "$work/off.script" | diff - <(printf 'tick,vertex,selected,weight,effective\n'; printf '160,%s,0,,0\n' 0 1 2)
 }
 check "set cache, eval, DisableMods, eval: the same selection" cache_alone_drives_after_disable
+
+effective_agrees_where_the_channel_differs() {
+    # at frame 2 vertex 0 is selected live with 0.2 in its channel; playback sets the bit for the
+    # recorded 1.0 and leaves the channel as it comes (0 with the keys switched off)
+    printf '%s\n' '$.modifiers[#Tessarin].cache_file = "eff.sel"' '$.modifiers[#Tessarin].Record' \
+        'sliderTime = 2' eval '$.modifiers[#Tessarin].DisableMods' eval >"$work/eff.script"
+    V run "$work/scene.json" "$work/eff.script" >"$work/eff.csv" 2>/dev/null || return 1
+    grep -qx '320,0,1,0.200000003,1' "$work/eff.csv" && grep -qx '320,0,1,0,1' "$work/eff.csv" || { cat "$work/eff.csv"; return 1; }
+    diff <(sed -n 2,4p "$work/eff.csv" | cut -d, -f1-3,5) <(sed -n 5,7p "$work/eff.csv" | cut -d, -f1-3,5)
+}
+check "live and played back agree on effective where the raw channel differs" effective_agrees_where_the_channel_differs
 
 set_cache_by_dialog() {
     printf '%s\n' '$.modifiers[#Tessarin].SetCache' 'sliderTime = 2' eval >"$work/setcache.script"
@@ -77,7 +88,7 @@ check "a frame out of range" bad_line 'sliderTime = 1e30' 'frame 1e30 is out of 
 check "control bytes stay on one line" bad_line "$(printf 'x\001y')" 'unknown command "x"'
 check "a script that cannot be read" bash -c 'V run "$work/scene.json" "$work/none.script"; [ $? = 1 ]'
 
-check "names resolve without case, as recorded" bash -c 'printf "%s\n" "\$.modifiers[#tessarin].disablemods" "SELECT Tri" EVAL >"$work/case.script" && V run "$work/keys.json" "$work/case.script" | grep -qx "0,0,0,0.200000003"'
+check "names resolve without case, as recorded" bash -c 'printf "%s\n" "\$.modifiers[#tessarin].disablemods" "SELECT Tri" EVAL >"$work/case.script" && V run "$work/keys.json" "$work/case.script" | grep -qx "0,0,0,0.200000003,0.200000003"'
 
 panel_json() {
     V panel "$work/keys.json" --format json >"$work/p.json" || return 1

@@ -6,7 +6,7 @@ V() { "$vomark" "$@" --plugins "$plugins"; }
 times=(--tick 0 --tick 40 --tick 80 --tick 170 --tick 240 --tick 320 --tick 400)
 
 sed "s#OUT/#$work/#" "$data/keys.json" >"$work/keys.json"
-check "record --save keeps the scene" bash -c "$(declare -f V); vomark='$vomark' plugins='$plugins'; V record '$work/keys.json' --save '$work/keys.vms' 2>/dev/null | grep -qx 'saved $work/keys.vms: 1 nodes, [0-9]* bytes' && head -c 4 '$work/keys.vms' | grep -qx VMSC"
+check "record --save keeps the scene" bash -c "$(declare -f V); vomark='$vomark' plugins='$plugins'; V record '$work/keys.json' --save '$work/keys.vms' 2>/dev/null | grep -qx 'saved $work/keys.vms: 1 node, [0-9]* bytes' && head -c 4 '$work/keys.vms' | grep -qx VMSC"
 V eval "$work/keys.json" "${times[@]}" >"$work/json.csv" 2>/dev/null
 check "a loaded scene plays back the weights it played before" bash -c "'$vomark' eval '$work/keys.vms' --plugins '$plugins' ${times[*]} | diff '$work/json.csv' -"
 check "loading and saving again gives the same bytes" bash -c "'$vomark' save '$work/keys.vms' '$work/again.vms' --plugins '$plugins' >/dev/null && cmp '$work/keys.vms' '$work/again.vms'"
@@ -23,7 +23,7 @@ check "assets lists the existing cache file" bash -c "'$vomark' assets '$work/ke
 mv "$work/keys.sel" "$work/moved.sel"
 check "assets --missing lists the missing one" bash -c "'$vomark' assets '$work/keys.vms' --missing --plugins '$plugins' 2>/dev/null | diff <(echo '$work/keys.sel') - && test -z \"\$('$vomark' assets '$work/keys.json' --plugins '$plugins' 2>/dev/null)\""
 check "the missing-file warning as a message box line" bash -c "'$vomark' eval '$work/keys.vms' --plugins '$plugins' --frame 0 2>&1 >/dev/null | grep -cx 'message: Warning: Cache file not found  $work/keys.sel' | grep -qx 1"
-check "the missing-file warning in quiet mode as a log line" bash -c "'$vomark' eval '$work/keys.vms' --plugins '$plugins' --frame 0 --quiet 2>&1 >/dev/null | diff <(echo 'error: Warning: Cache file not found : $work/keys.sel') -"
+check "the missing-file warning in quiet mode as a log line" bash -c "'$vomark' eval '$work/keys.vms' --plugins '$plugins' --frame 0 --quiet 2>&1 >/dev/null | diff <(echo 'error: Warning: Cache file not found : $work/keys.sel'; echo 'vomark: node \"Tri\": cache $work/keys.sel: not found; the modifier plays nothing from it') -"
 mv "$work/moved.sel" "$work/keys.sel"
 check "without the module the modifier is kept and saved back unchanged" bash -c "'$vomark' save '$work/keys.vms' '$work/bare.vms' --plugins /nonexistent 2>'$work/w' >/dev/null && cmp '$work/keys.vms' '$work/bare.vms' && grep -qx 'warning: $work/keys.vms: no loaded module provides class id (0x21d07ae1, 0x48d30bff); its modifier is kept unchanged and passes its input through' '$work/w'"
 check "record runs from a scene file" bash -c "rm '$work/keys.sel' && '$vomark' record '$work/keys.vms' --plugins '$plugins' 2>/dev/null && test \$(stat -c %s '$work/keys.sel') = 180"
@@ -35,6 +35,26 @@ sed 's#"cache_file": "[^"]*"#"cache_file": ""#' "$work/keys.json" >"$work/unname
 check "an empty cache_file is no file: no warning, no asset" bash -c "'$vomark' save '$work/unnamed.json' '$work/unnamed.vms' --plugins '$plugins' >/dev/null && test -z \"\$('$vomark' assets '$work/unnamed.vms' --missing --plugins '$plugins')\" && '$vomark' eval '$work/unnamed.vms' --plugins '$plugins' --frame 0 2>&1 >/dev/null | grep -c . | grep -qx 0"
 mkdir -p "$work/here" "$work/there"
 check "a name given to the save dialog is kept as a full path" bash -c "cd '$work/here' && '$vomark' record ../keys.json --plugins '$plugins' --set cache_file= --answer save=take3 --save out.vms >/dev/null 2>&1 && cd '$work/there' && test -z \"\$('$vomark' assets ../here/out.vms --missing --plugins '$plugins')\" && '$vomark' assets ../here/out.vms --plugins '$plugins' | diff <(echo '$work/here/take3.sel') -"
+# Every verb that writes refuses to write over a file it reads, however the name is spelled:
+# another spelling, a symbolic link, a hard link. Each case checks the input is left as it was.
+unchanged_after() { # file, then the command that must refuse with status 1
+    local file=$1; shift
+    local before; before=$(sha1sum <"$file")
+    exits_with 1 "; write to another name" "$@" || return 1
+    test "$(sha1sum <"$file")" = "$before" || { echo "$file changed"; return 1; }
+}
+( cd "$work" && ln -sf keys.sel link.sel && ln -f keys.sel hard.sel && ln -sf keys.vms link.vms )
+printf 'save "%s"\n' "$work/./refuse.script" >"$work/refuse.script"
+check "eval --png refuses the scene, named another way" unchanged_after "$work/keys.json" bash -c "cd '$work' && '$vomark' eval ./keys.json --plugins '$plugins' --frame 0 --png ../$(basename "$work")/keys.json"
+check "eval --png refuses the cache file through a symbolic link" unchanged_after "$work/keys.sel" V eval "$work/keys.json" --frame 0 --png "$work/link.sel"
+check "panel --png refuses the cache file through a hard link" unchanged_after "$work/keys.sel" V panel "$work/keys.json" --png "$work/hard.sel"
+check "save refuses the scene through a symbolic link, even with --force" unchanged_after "$work/keys.vms" V save "$work/keys.vms" "$work/link.vms" --force
+check "save refuses the cache file it names" unchanged_after "$work/keys.sel" V save "$work/keys.json" "$work/hard.sel" --force
+check "record --save refuses the cache file" unchanged_after "$work/keys.sel" V record "$work/keys.json" --save "$work/link.sel" --force
+check "record refuses a cache file that is the scene" unchanged_after "$work/keys.json" V record "$work/keys.json" --set cache_file="$work/./keys.json" --answer yesno=yes
+check "a script's save refuses the script" unchanged_after "$work/refuse.script" V run "$work/keys.json" "$work/refuse.script"
+printf 'load "keys.vms"\nsave "link.sel"\n' >"$work/refuse2.script"
+check "a script's save refuses the cache file of a scene it loaded" unchanged_after "$work/keys.sel" V run "$work/keys.json" "$work/refuse2.script"
 check "save and assets have help" bash -c "'$vomark' save --help | grep -q -- --force && '$vomark' assets --help | grep -q -- --missing"
 
 echo "$passed passed, $failed failed"

@@ -59,7 +59,7 @@ TEST_F(Interrupts, EvalWritesTheTimesItFinished) {
     std::ostringstream out;
     raise(SIGINT);
     EXPECT_EQ(app::Evaluate(o, app::CommonOptions{}, out), 130);
-    EXPECT_EQ(out.str(), "tick,vertex,selected,weight\n");
+    EXPECT_EQ(out.str(), "tick,vertex,selected,weight,effective\n");
 
     std::ostringstream full;
     EXPECT_EQ(app::Evaluate(o, app::CommonOptions{}, full), 0);
