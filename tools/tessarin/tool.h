@@ -113,6 +113,8 @@ ImportResult Import(std::istream& csv, const std::string& name, int32_t samplesP
 
 struct PlotOptions {
     int width = 1000, height = 600;
+    std::optional<double> startFrame; // the frame of the first sample: the axis counts frames
+    bool mean = false;                // a pixel row shows the mean of its vertices, not the largest
 };
 // Draws the heatmap into `png` (a path); answers the exit code.
 int Plot(const sel::Source& src, const std::string& name, const std::string& png, const PlotOptions& options,
