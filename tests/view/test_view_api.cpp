@@ -334,7 +334,8 @@ TEST_F(ViewApiTest, OutFolderTakesTheCacheFilesTheSceneNamesBesideItselfAndTheAn
     server_.reset();
 
     // a file outside the scene's folder stays where it is
-    std::string outside = (dir_.parent_path() / "vomark-view-elsewhere.sel").string();
+    std::string outside =
+        (dir_.parent_path() / ("vomark-view-absent-" + std::to_string(::getpid())) / "elsewhere.sel").string();
     Serve(KeysScene(outside), Path("mine"));
     EXPECT_EQ(GetJson("/api/state")["notes"][0], "Tessarin: " + outside + ": cannot be opened (No such file or directory); nothing plays");
     server_.reset();

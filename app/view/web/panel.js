@@ -93,8 +93,11 @@ export function renderPanel(container, panel, act) {
         el.style.textAlign = c.align;
     }
     el.classList.add('ctl', c.kind);
-    if (c.id !== 65535) el.id = `ctl-${c.id}`;
-    el.dataset.id = c.id;
+    // labels and frames share id 65535 (no id of their own): they get no element id
+    if (c.id !== 65535) {
+      el.id = `ctl-${c.id}`;
+      el.dataset.id = c.id;
+    }
     if (!c.enabled) {
       if ('disabled' in el) el.disabled = true;
       el.classList.add('disabled');
