@@ -14,12 +14,12 @@
 #include "demo.h"
 #include "host_queries.h"
 #include "panel_view.h"
+#include "pictures/cache_heatmap.h"
 #include "progress.h"
 #include "runtime/function_publishing.h"
 #include "scene_description.h"
 #include "scene_files.h"
 #include "scene_pictures.h"
-#include "pictures/cache_heatmap.h"
 
 namespace app {
 namespace {
@@ -242,7 +242,7 @@ void Demo::Pictures() {
     {
         sel::FileSource src(f);
         pictures::HeatmapLabels labels{"demo.sel: weight by vertex and frame", 1, double(range_.first),
-                                         pictures::Aggregate::Max};
+                                       pictures::Aggregate::Max};
         map = pictures::DrawCacheHeatmap(src, labels, 1000, 600, &png);
     }
     std::fclose(f);

@@ -96,8 +96,10 @@ void DrawSampleAxis(Canvas& canvas, const HeatmapGrid& g, const HeatmapLabels& l
         lastX = mark(u);
     // the last whole unit is labelled too, where it leaves room for its neighbour's label
     double last = std::floor((double(g.Samples()) - 1) / spf);
-    if (last > u - step + 1e-9 && area.x + (g.ColumnOf(int64_t(last * spf)) + 0.5) * cell - lastX > 40) mark(last);
-    std::string per = std::to_string(labels.samplesPerFrame) + " sample" + (labels.samplesPerFrame == 1 ? "" : "s");
+    if (last > u - step + 1e-9 && area.x + (g.ColumnOf(int64_t(last * spf)) + 0.5) * cell - lastX > 40)
+        mark(last);
+    std::string per =
+        std::to_string(labels.samplesPerFrame) + " sample" + (labels.samplesPerFrame == 1 ? "" : "s");
     canvas.Text(area.x + area.w / 2, area.y + area.h + 42,
                 labels.startFrame ? "frame (" + per + " per frame)" : "sample (" + per + " per frame)", 12,
                 Align::Centre);

@@ -32,7 +32,9 @@ class HeatmapGrid {
     // Of the cell's finite weights; 0 when it has none.
     double Mean(int column, int row) const;
     double Max(int column, int row) const;
-    double Value(int column, int row, Aggregate a) const { return a == Aggregate::Max ? Max(column, row) : Mean(column, row); }
+    double Value(int column, int row, Aggregate a) const {
+        return a == Aggregate::Max ? Max(column, row) : Mean(column, row);
+    }
 
   private:
     struct Bin {

@@ -310,7 +310,8 @@ Response Api::UserCall(const std::function<bool()>& action, const std::string& r
         int escapes = vm::Record().escapePresses;
         PostNewMacroLines();
         Modifier* m = target_.modifier;
-        float start = m ? ParamAtZero(m, "start_time", 0.0f) : 0, end = m ? ParamAtZero(m, "end_time", 0.0f) : 0;
+        float start = m ? ParamAtZero(m, "start_time", 0.0f) : 0,
+              end = m ? ParamAtZero(m, "end_time", 0.0f) : 0;
         auto last = std::chrono::steady_clock::now() - std::chrono::seconds(1);
         // recording progress: at most about thirty events a second
         target_.scene->onEvaluate = [&](INode*, TimeValue t) {

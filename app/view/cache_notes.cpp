@@ -40,8 +40,8 @@ std::string CacheProblem(const std::string& path) {
     if (status.ok) return "";
     if (!openError.empty()) return path + ": cannot be opened (" + openError + "); nothing plays";
     // the refusal is the first finding `tessarin verify` prints for a file that cannot play
-    return path + ": byte " + std::to_string(status.at) + ": " + status.message + " (" + FaultText(status.fault) +
-           "); nothing plays";
+    return path + ": byte " + std::to_string(status.at) + ": " + status.message + " (" +
+           FaultText(status.fault) + "); nothing plays";
 }
 
 std::string StoppedRecordingLine(const std::string& path) {

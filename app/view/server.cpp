@@ -54,7 +54,8 @@ void MoveCacheFiles(vm::Scene& scene, const std::string& scenePath, const std::s
             if (!def || def->type != TYPE_STRING || !file || !*file) continue;
             fs::path inside = fs::path(file).lexically_normal().lexically_relative(sceneDir);
             if (inside.empty() || *inside.begin() == "..") continue;
-            block->SetParamValue(def->id, 0, (fs::absolute(out) / inside).lexically_normal().string().c_str());
+            block->SetParamValue(def->id, 0,
+                                 (fs::absolute(out) / inside).lexically_normal().string().c_str());
         }
 }
 

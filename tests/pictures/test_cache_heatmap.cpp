@@ -61,12 +61,15 @@ TEST(Heatmap, ALoneSelectedVertexAmongThousandsInAPixelRowShowsAtItsLargest) {
     double y = area.y + (row + 0.5) * area.h / g.Rows(), x = area.x + area.w / 4;
 
     std::string png;
-    ASSERT_EQ(pictures::HeatmapPng(g, {"max", 1, std::nullopt, pictures::Aggregate::Max}, width, height, png), "");
+    ASSERT_EQ(pictures::HeatmapPng(g, {"max", 1, std::nullopt, pictures::Aggregate::Max}, width, height, png),
+              "");
     Decoded max(png);
     EXPECT_LT(Distance(max.At(int(x), int(y)), pictures::WeightColour(1)), 0.03);
     EXPECT_LT(Distance(max.At(int(x), int(y + area.h / g.Rows() * 3)), pictures::WeightColour(0)), 0.03);
 
-    ASSERT_EQ(pictures::HeatmapPng(g, {"mean", 1, std::nullopt, pictures::Aggregate::Mean}, width, height, png), "");
+    ASSERT_EQ(
+        pictures::HeatmapPng(g, {"mean", 1, std::nullopt, pictures::Aggregate::Mean}, width, height, png),
+        "");
     Decoded mean(png);
     double share = 1.0 / (double(vertices) / g.Rows());
     EXPECT_LT(Distance(mean.At(int(x), int(y)), pictures::WeightColour(share)), 0.03);
@@ -77,13 +80,15 @@ TEST(Heatmap, VertexTicksSitAtTheCentresOfTheirRows) {
     pictures::Box area = pictures::HeatmapArea(width, height);
     pictures::HeatmapGrid g(1, 4, int(area.w), int(area.h)); // four rows, each a quarter of the height
     std::string png;
-    ASSERT_EQ(pictures::HeatmapPng(g, {"t", 1, std::nullopt, pictures::Aggregate::Max}, width, height, png), "");
+    ASSERT_EQ(pictures::HeatmapPng(g, {"t", 1, std::nullopt, pictures::Aggregate::Max}, width, height, png),
+              "");
     Decoded d(png);
     const pictures::Colour white{1, 1, 1};
     double rowHeight = area.h / 4, tickX = area.x - 3;
     for (int v = 0; v < 4; ++v) {
         double centre = area.y + (v + 0.5) * rowHeight;
-        EXPECT_GT(Distance(d.At(int(tickX), int(centre)), white), 0.5) << "no tick at the centre of row " << v;
+        EXPECT_GT(Distance(d.At(int(tickX), int(centre)), white), 0.5)
+            << "no tick at the centre of row " << v;
         EXPECT_LT(Distance(d.At(int(tickX), int(centre - rowHeight / 4)), white), 0.01)
             << "a tick off the centre of row " << v;
     }
@@ -93,19 +98,22 @@ TEST(CacheHeatmap, DrawsEverySampleOfAFileAndNamesTheByteOfOneThatCannotBeRead) 
     std::string file = CacheFile(2, {{0, 1, 0.5f}, {1, 1, 1}, {0, 0, 0}});
     sel::MemorySource good(file.data(), file.size());
     std::string png;
-    pictures::CacheHeatmap map = pictures::DrawCacheHeatmap(good, {"good.sel", 0, 10.0, pictures::Aggregate::Max}, 700, 400, &png);
+    pictures::CacheHeatmap map =
+        pictures::DrawCacheHeatmap(good, {"good.sel", 0, 10.0, pictures::Aggregate::Max}, 700, 400, &png);
     EXPECT_EQ(map.error, "");
     EXPECT_EQ(map.layout.samples, 3);
     Decoded d(png);
     EXPECT_EQ(d.Width(), 700);
     pictures::Box area = pictures::HeatmapArea(700, 400);
     // sample 1, vertex 0: weight 1, in the middle column and the top row
-    EXPECT_LT(Distance(d.At(int(area.x + area.w / 2), int(area.y + area.h / 6)), pictures::WeightColour(1)), 0.03);
+    EXPECT_LT(Distance(d.At(int(area.x + area.w / 2), int(area.y + area.h / 6)), pictures::WeightColour(1)),
+              0.03);
 
     std::string cut = file.substr(0, file.size() - 2); // the count table cut short
     sel::MemorySource bad(cut.data(), cut.size());
     png.clear();
-    map = pictures::DrawCacheHeatmap(bad, {"cut.sel", 0, std::nullopt, pictures::Aggregate::Max}, 700, 400, &png);
+    map = pictures::DrawCacheHeatmap(bad, {"cut.sel", 0, std::nullopt, pictures::Aggregate::Max}, 700, 400,
+                                     &png);
     EXPECT_GE(map.failedAt, 0);
     EXPECT_NE(map.error, "");
     EXPECT_EQ(png, "");

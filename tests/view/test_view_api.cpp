@@ -258,7 +258,8 @@ json RecordingScene(const std::string& cacheFile, int frames) {
                   {"center", {{{"frame", 0}, {"at", {-5, 0, 0}}}, {{"frame", frames}, {"at", {5, 0, 0}}}}},
                   {"radius", 1.0},
                   {"falloff", 2.0}},
-                 {{"class", "Tessarin"}, {"params", {{"cache_file", cacheFile}, {"end_time", frames}, {"samples", 10}}}}}}}}}};
+                 {{"class", "Tessarin"},
+                  {"params", {{"cache_file", cacheFile}, {"end_time", frames}, {"samples", 10}}}}}}}}}};
 }
 
 TEST_F(ViewApiTest, EscapeFromThePageStopsTheRecordingAfterTheFrameItCameInAndSaysWhatWasKept) {
@@ -302,12 +303,13 @@ TEST_F(ViewApiTest, NotesNameEachSwitchedOnCacheThatCannotPlayWithTheReason) {
     Serve(KeysScene(Path("keys.sel")));
     json notes = GetJson("/api/state")["notes"];
     ASSERT_EQ(notes.size(), 1u);
-    EXPECT_EQ(notes[0], "Tessarin: " + Path("keys.sel") + ": cannot be opened (No such file or directory); "
-                        "nothing plays");
+    EXPECT_EQ(notes[0], "Tessarin: " + Path("keys.sel") +
+                            ": cannot be opened (No such file or directory); nothing plays");
 
     // a recording cut off before its count table: header only
     const int32_t header[3] = {-100, 2, 6};
-    std::ofstream(Path("keys.sel"), std::ios::binary).write(reinterpret_cast<const char*>(header), sizeof header);
+    std::ofstream(Path("keys.sel"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(header), sizeof header);
     notes = GetJson("/api/state")["notes"];
     ASSERT_EQ(notes.size(), 1u);
     std::string note = notes[0];
@@ -335,9 +337,11 @@ TEST_F(ViewApiTest, OutFolderTakesTheCacheFilesTheSceneNamesBesideItselfAndTheAn
 
     // a file outside the scene's folder stays where it is
     std::string outside =
-        (dir_.parent_path() / ("vomark-view-absent-" + std::to_string(::getpid())) / "elsewhere.sel").string();
+        (dir_.parent_path() / ("vomark-view-absent-" + std::to_string(::getpid())) / "elsewhere.sel")
+            .string();
     Serve(KeysScene(outside), Path("mine"));
-    EXPECT_EQ(GetJson("/api/state")["notes"][0], "Tessarin: " + outside + ": cannot be opened (No such file or directory); nothing plays");
+    EXPECT_EQ(GetJson("/api/state")["notes"][0],
+              "Tessarin: " + outside + ": cannot be opened (No such file or directory); nothing plays");
     server_.reset();
 
     // without a folder of its own, a name answered in the Save dialog lands in the out folder
