@@ -14,12 +14,12 @@
 #include "demo.h"
 #include "host_queries.h"
 #include "panel_view.h"
+#include "pictures/cache_heatmap.h"
 #include "progress.h"
 #include "runtime/function_publishing.h"
 #include "scene_description.h"
 #include "scene_files.h"
 #include "scene_pictures.h"
-#include "tools/tessarin/cache_heatmap.h"
 
 namespace app {
 namespace {
@@ -238,10 +238,12 @@ void Demo::Pictures() {
 
     FILE* f = std::fopen(cache_.string().c_str(), "rb");
     if (!f) throw std::runtime_error(cache_.string() + ": cannot be opened");
-    tessarin::CacheHeatmap map;
+    pictures::CacheHeatmap map;
     {
         sel::FileSource src(f);
-        map = tessarin::DrawCacheHeatmap(src, "demo.sel: weight by vertex and sample", 1000, 600, &png);
+        pictures::HeatmapLabels labels{"demo.sel: weight by vertex and frame", 1, double(range_.first),
+                                       pictures::Aggregate::Max};
+        map = pictures::DrawCacheHeatmap(src, labels, 1000, 600, &png);
     }
     std::fclose(f);
     if (map.failedAt >= 0)

@@ -49,6 +49,7 @@ std::vector<PanelControl> ReadPanelControls(HWND window) {
         p.style = c->style;
         if (c->selection >= 0 && c->selection < static_cast<int>(c->items.size()))
             p.selectedItem = c->items[static_cast<size_t>(c->selection)];
+        if (p.className == "ComboBox") p.text = p.selectedItem; // a drop-down list shows its selected item
         controls.push_back(std::move(p));
     }
     return controls;

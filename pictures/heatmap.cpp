@@ -1,5 +1,6 @@
 // Heatmap: the grid becomes an image of one pixel per cell, scaled into the plot area without
-// smoothing, then the axes, the title and the legend are drawn around it.
+// smoothing, then the axes, the title and the legend are drawn around it. Axis labels sit at the
+// centres of the cells they name.
 #include "pictures/heatmap.h"
 
 #include <algorithm>
@@ -17,19 +18,22 @@ HeatmapGrid::HeatmapGrid(int64_t samples, int64_t vertices, int columns, int row
 
 void HeatmapGrid::Add(int64_t sample, int64_t vertex, float weight) {
     if (sample < 0 || sample >= samples_ || vertex < 0 || vertex >= vertices_) return;
-    int c = int(sample * columns_ / samples_), r = int(vertex * rows_ / vertices_);
-    Bin& b = bins_[size_t(r) * size_t(columns_) + size_t(c)];
+    Bin& b = bins_[size_t(RowOf(vertex)) * size_t(columns_) + size_t(ColumnOf(sample))];
     ++b.count;
-    if (std::isfinite(weight))
-        b.sum += weight;
-    else
+    if (!std::isfinite(weight)) {
         b.notFinite = true;
+        return;
+    }
+    b.sum += weight;
+    b.max = b.finite++ == 0 ? weight : std::max(b.max, double(weight));
 }
 
 double HeatmapGrid::Mean(int column, int row) const {
     const Bin& b = Cell(column, row);
-    return b.count ? b.sum / double(b.count) : 0.0;
+    return b.finite ? b.sum / double(b.finite) : 0.0;
 }
+
+double HeatmapGrid::Max(int column, int row) const { return Cell(column, row).max; }
 
 Box HeatmapArea(int width, int height) {
     const double left = 70, right = 120, top = 44, bottom = 56;
@@ -37,8 +41,8 @@ Box HeatmapArea(int width, int height) {
 }
 
 namespace {
-// One pixel per cell; a cell holding a non-finite weight shows that before its mean.
-cairo_surface_t* GridImage(const HeatmapGrid& g) {
+// One pixel per cell; a cell holding a non-finite weight shows that before its value.
+cairo_surface_t* GridImage(const HeatmapGrid& g, Aggregate aggregate) {
     cairo_surface_t* img = cairo_image_surface_create(CAIRO_FORMAT_RGB24, g.Columns(), g.Rows());
     cairo_surface_flush(img);
     unsigned char* data = cairo_image_surface_get_data(img);
@@ -48,7 +52,7 @@ cairo_surface_t* GridImage(const HeatmapGrid& g) {
         for (int c = 0; c < g.Columns(); ++c) {
             Colour col = !g.HasData(c, r)    ? kNoData
                          : g.NotFinite(c, r) ? kNotFinite
-                                             : WeightColour(g.Mean(c, r));
+                                             : WeightColour(g.Value(c, r, aggregate));
             auto byte = [](double v) { return uint32_t(std::lround(std::clamp(v, 0.0, 1.0) * 255)); };
             row[c] = byte(col.r) << 16 | byte(col.g) << 8 | byte(col.b);
         }
@@ -57,9 +61,9 @@ cairo_surface_t* GridImage(const HeatmapGrid& g) {
     return img;
 }
 
-void DrawGrid(Canvas& canvas, const HeatmapGrid& g, const Box& area) {
+void DrawGrid(Canvas& canvas, const HeatmapGrid& g, Aggregate aggregate, const Box& area) {
     cairo_t* cr = canvas.Context();
-    cairo_surface_t* img = GridImage(g);
+    cairo_surface_t* img = GridImage(g, aggregate);
     cairo_save(cr);
     cairo_rectangle(cr, area.x, area.y, area.w, area.h);
     cairo_clip(cr);
@@ -73,29 +77,41 @@ void DrawGrid(Canvas& canvas, const HeatmapGrid& g, const Box& area) {
     canvas.Frame({area.x - 1, area.y - 1, area.w + 2, area.h + 2}, {0.3, 0.3, 0.3});
 }
 
-// Frames across: sample k sits at the left edge of its column span, at frame k / samplesPerFrame.
-void DrawFrameAxis(Canvas& canvas, const HeatmapGrid& g, const HeatmapLabels& labels, const Box& area) {
-    double spf = std::max(labels.samplesPerFrame, 1);
-    double frames = double(g.Samples()) / spf;
-    double step = std::max(NiceStep(frames, int(std::max(2.0, area.w / 90))), 1.0 / spf);
-    for (double f = 0; f <= frames + 1e-9; f += step) {
-        double x = area.x + area.w * (f / frames);
-        if (x > area.x + area.w + 0.5) break;
+// Samples across, in frames when the first sample's frame is known: a label at the centre of the
+// column holding the sample that begins the frame.
+void DrawSampleAxis(Canvas& canvas, const HeatmapGrid& g, const HeatmapLabels& labels, const Box& area) {
+    double spf = labels.startFrame ? std::max(labels.samplesPerFrame, 1) : 1; // samples per label unit
+    double units = double(g.Samples()) / spf;
+    double step = std::max(NiceStep(units, int(std::max(2.0, area.w / 90))), 1.0 / spf);
+    double cell = area.w / g.Columns();
+    auto mark = [&](double u) {
+        double x = area.x + (g.ColumnOf(int64_t(std::llround(u * spf))) + 0.5) * cell;
         canvas.Fill({x - 0.5, area.y + area.h + 1, 1, 5}, {0.3, 0.3, 0.3});
-        canvas.Text(x, area.y + area.h + 19, Label(f), 11, Align::Centre);
-    }
+        canvas.Text(x, area.y + area.h + 19, Label(labels.startFrame ? *labels.startFrame + u : u), 11,
+                    Align::Centre);
+        return x;
+    };
+    double lastX = -1e9, u = 0;
+    for (; u * spf < double(g.Samples()) - 1e-9; u += step)
+        lastX = mark(u);
+    // the last whole unit is labelled too, where it leaves room for its neighbour's label
+    double last = std::floor((double(g.Samples()) - 1) / spf);
+    if (last > u - step + 1e-9 && area.x + (g.ColumnOf(int64_t(last * spf)) + 0.5) * cell - lastX > 40)
+        mark(last);
+    std::string per =
+        std::to_string(labels.samplesPerFrame) + " sample" + (labels.samplesPerFrame == 1 ? "" : "s");
     canvas.Text(area.x + area.w / 2, area.y + area.h + 42,
-                "frame after the first sample (" + std::to_string(labels.samplesPerFrame) +
-                    " samples per frame)",
-                12, Align::Centre);
+                labels.startFrame ? "frame (" + per + " per frame)" : "sample (" + per + " per frame)", 12,
+                Align::Centre);
 }
 
-// Vertices down, vertex 0 at the top.
+// Vertices down, vertex 0 at the top, each label at the centre of its vertex's row.
 void DrawVertexAxis(Canvas& canvas, const HeatmapGrid& g, const Box& area) {
     double n = double(g.Vertices());
     double step = std::max(NiceStep(n, int(std::max(2.0, area.h / 60))), 1.0);
+    double cell = area.h / g.Rows();
     for (double v = 0; v < n; v += step) {
-        double y = area.y + area.h * (v / n);
+        double y = area.y + (g.RowOf(int64_t(v)) + 0.5) * cell;
         canvas.Fill({area.x - 6, y - 0.5, 5, 1}, {0.3, 0.3, 0.3});
         canvas.Text(area.x - 9, y + 4, Label(v), 11, Align::Right);
     }
@@ -110,8 +126,8 @@ std::string HeatmapPng(const HeatmapGrid& grid, const HeatmapLabels& labels, int
         return "a picture of " + std::to_string(width) + " x " + std::to_string(height) + " cannot be made";
     Box area = HeatmapArea(width, height);
     canvas.Text(area.x, 26, labels.title, 14, Align::Left, {0.1, 0.1, 0.1}, true);
-    DrawGrid(canvas, grid, area);
-    DrawFrameAxis(canvas, grid, labels, area);
+    DrawGrid(canvas, grid, labels.aggregate, area);
+    DrawSampleAxis(canvas, grid, labels, area);
     DrawVertexAxis(canvas, grid, area);
     DrawWeightLegend(canvas, {area.x + area.w + 22, area.y, 90, area.h});
     return canvas.Png(png);

@@ -1,11 +1,14 @@
 #include "api.h"
 
+#include "cache_notes.h"
+
 #include <charconv>
 #include <cmath>
 #include <limits>
 #include <random>
 
 #include "host_queries.h"
+#include "pictures/ramp.h"
 #include "runtime/host_record.h"
 #include "scene_description.h"
 #include "verbs.h"
@@ -106,6 +109,14 @@ Response StaticFile(const std::string& path) {
     return Error(404, "no such page");
 }
 
+// The pictures' weight colours, so that the page shows a weight as the PNGs do.
+nlohmann::json WeightRamp() {
+    nlohmann::json stops = nlohmann::json::array();
+    for (const pictures::Colour& c : pictures::kWeightStops)
+        stops.push_back({c.r, c.g, c.b});
+    return stops;
+}
+
 Mesh& Evaluated(const Target& t, TimeValue tick) { return EvaluatedMesh(*t.scene, t.node, tick); }
 } // namespace
 
@@ -190,7 +201,8 @@ Response Api::Scene() {
                      {"vertices", mesh.getNumVerts()},
                      {"faces", mesh.getNumFaces()},
                      {"modifier", target_.modifier ? nlohmann::json(ModifierName(target_.modifier))
-                                                   : nlohmann::json(nullptr)}});
+                                                   : nlohmann::json(nullptr)},
+                     {"weightRamp", WeightRamp()}});
     });
 }
 
@@ -207,7 +219,9 @@ Response Api::Eval(const Request& r) {
                                                    std::numeric_limits<TimeValue>::max()));
     return host_.Call([this, tick] {
         target_.scene->SetCurrentTime(tick);
-        return Response{200, "application/octet-stream", EncodeWeights(Evaluated(target_, tick), tick)};
+        Response r{200, "application/octet-stream", EncodeWeights(Evaluated(target_, tick), tick)};
+        PostStatusIfChanged();
+        return r;
     });
 }
 
@@ -216,11 +230,28 @@ Response Api::State() {
         nlohmann::json macro = nlohmann::json::array();
         for (const auto& m : vm::Record().macroLines)
             macro.push_back(m.line);
+        // "seq": every event up to it is already in this state, so the page lets no older one
+        // (a late progress event, say) overwrite what it shows
+        statusSent_ = StatusText();
         return Json({{"panel", target_.panel ? PanelJson(*target_.panel) : nlohmann::json(nullptr)},
                      {"stack", StackJson(target_.node, target_.modifier)},
                      {"macro", macro},
-                     {"currentTick", target_.scene->CurrentTime()}});
+                     {"notes", Notes()},
+                     {"currentTick", target_.scene->CurrentTime()},
+                     {"seq", events_.Last()}});
     });
+}
+
+nlohmann::json Api::Notes() {
+    nlohmann::json notes = nlohmann::json::array();
+    if (!stoppedLine_.empty()) notes.push_back(stoppedLine_);
+    for (Modifier* m : StackOf(target_.node)) {
+        const char* file = m->IsEnabled() ? ParamAtZero<const char*>(m, "cache_file", nullptr) : nullptr;
+        if (!file || !*file) continue;
+        std::string problem = CacheProblem(file);
+        if (!problem.empty()) notes.push_back(ModifierName(m) + ": " + problem);
+    }
+    return notes;
 }
 
 Response Api::Dialog() {
@@ -245,6 +276,27 @@ Response Api::Script() {
     });
 }
 
+std::string Api::StatusText() {
+    HWND status = target_.panel ? GetDlgItem(target_.panel->GetHWnd(), 1006) : nullptr;
+    return status ? status->text : "";
+}
+
+void Api::PostStatusIfChanged() {
+    std::string now = StatusText();
+    if (now == statusSent_) return;
+    statusSent_ = now;
+    events_.Post({{"type", "status"}, {"text", now}});
+}
+
+void Api::PostProgress(TimeValue t, float start, float end) {
+    events_.Post({{"type", "progress"},
+                  {"tick", t},
+                  {"frame", static_cast<double>(t) / target_.scene->TicksPerFrame()},
+                  {"start", start},
+                  {"end", end},
+                  {"status", StatusText()}});
+}
+
 void Api::PostNewMacroLines() {
     const auto& lines = vm::Record().macroLines;
     for (; macroSeen_ < lines.size(); ++macroSeen_)
@@ -254,23 +306,22 @@ void Api::PostNewMacroLines() {
 Response Api::UserCall(const std::function<bool()>& action, const std::string& refused) {
     bool done = host_.Call([&] {
         interaction_.ForgetEscape(); // a press from before this call is not for it
+        stoppedLine_.clear();
+        int escapes = vm::Record().escapePresses;
         PostNewMacroLines();
         Modifier* m = target_.modifier;
-        float start = m ? ParamAtZero(m, "start_time", 0.0f) : 0, end = m ? ParamAtZero(m, "end_time", 0.0f) : 0;
+        float start = m ? ParamAtZero(m, "start_time", 0.0f) : 0,
+              end = m ? ParamAtZero(m, "end_time", 0.0f) : 0;
         auto last = std::chrono::steady_clock::now() - std::chrono::seconds(1);
         // recording progress: at most about thirty events a second
         target_.scene->onEvaluate = [&](INode*, TimeValue t) {
             PostNewMacroLines();
             auto now = std::chrono::steady_clock::now();
-            if (now - last < std::chrono::milliseconds(33)) return;
-            last = now;
-            HWND status = target_.panel ? GetDlgItem(target_.panel->GetHWnd(), 1006) : nullptr;
-            events_.Post({{"type", "progress"},
-                          {"tick", t},
-                          {"frame", static_cast<double>(t) / target_.scene->TicksPerFrame()},
-                          {"start", start},
-                          {"end", end},
-                          {"status", status ? status->text : ""}});
+            if (now - last >= std::chrono::milliseconds(33)) {
+                last = now;
+                PostProgress(t, start, end);
+            }
+            if (evaluationHook_) evaluationHook_(t);
         };
         bool ok = false;
         try {
@@ -281,6 +332,11 @@ Response Api::UserCall(const std::function<bool()>& action, const std::string& r
         }
         target_.scene->onEvaluate = nullptr;
         PostNewMacroLines();
+        // as `vomark record` says after Ctrl-C: the recorder read Escape and kept what it had
+        if (m && vm::Record().escapePresses > escapes) {
+            const char* file = ParamAtZero<const char*>(m, "cache_file", nullptr);
+            stoppedLine_ = StoppedRecordingLine(file ? file : "");
+        }
         return ok;
     });
     events_.Post({{"type", "done"}});

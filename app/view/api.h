@@ -1,12 +1,15 @@
 // The HTTP API of `vomark view`, apart from any server: a request in, a response out, so that the
 // server, the tests and the fuzzer all go through the same checks and routes.
 //
-//   GET  /api/scene            ticks per frame, animation range, current tick, node, mesh size (JSON)
+//   GET  /api/scene            ticks per frame, animation range, current tick, node, mesh size, the
+//                              weight colours (the pictures' stops for 0, 1/4 ... 1) (JSON)
 //   GET  /api/mesh             the node's mesh at the current tick (binary, see EncodeMesh)
 //   GET  /api/eval?tick=T      evaluates the node at T, which becomes the current tick (binary weights)
-//   GET  /api/state            panel, modifier stack, macro lines (JSON)
+//   GET  /api/state            panel, modifier stack, macro lines, notes, the last event before it (JSON)
 //   GET  /api/dialog           the dialog waiting for an answer, whether the host is busy, last event
-//   GET  /api/events?after=N&wait=MS   events after N, waiting up to MS for one (long polling)
+//   GET  /api/events?after=N&wait=MS   events after N, waiting up to MS for one (long polling):
+//                              progress, dialog, dialogClosed, macro, status (the panel's status
+//                              line changed in an evaluation), done (a user's call ended)
 //   GET  /api/script           the macro lines as a script for `vomark run` (text)
 //   POST /api/panel            {"action": "click|spinner|check|select", "id": ID, "value|on|index": ...}
 //   POST /api/stack            {"index": I, "enabled": true|false}
@@ -58,6 +61,9 @@ class Api {
     // The longest a GET /api/events waits.
     void SetMaxWait(std::chrono::milliseconds wait) { maxWait_ = wait; }
     const std::string& Token() const { return token_; }
+    // Called on the host thread at every evaluation inside a user's call (a recording's samples),
+    // after its progress event: a test holds a recording here to press Escape at a known frame.
+    void SetEvaluationHook(std::function<void(TimeValue)> hook) { evaluationHook_ = std::move(hook); }
 
     // Never throws: a bad request is a 4xx response with {"error": ...}.
     Response Handle(const Request& request);
@@ -79,6 +85,15 @@ class Api {
     Response UserCall(const std::function<bool()>& action, const std::string& refused);
     // Host thread only: posts the macro lines made since the last call.
     void PostNewMacroLines();
+    // Host thread only: the panel's status line ("" without a panel); a "status" event when an
+    // evaluation changed it since the page last learnt it.
+    std::string StatusText();
+    void PostStatusIfChanged();
+    // Host thread only: a progress event with the panel's status line.
+    void PostProgress(TimeValue t, float start, float end);
+    // Host thread only: the lines under the panel: what the last call's stopped recording kept,
+    // then one per switched-on modifier whose cache file cannot play.
+    nlohmann::json Notes();
 
     HostThread& host_;
     WebInteraction& interaction_;
@@ -88,6 +103,9 @@ class Api {
     std::string hostNames_[2];
     std::chrono::milliseconds maxWait_{25000};
     size_t macroSeen_ = 0; // host thread only
+    std::function<void(TimeValue)> evaluationHook_;
+    std::string stoppedLine_; // host thread only: said until the next user's call
+    std::string statusSent_;  // host thread only: the status line the page last learnt
 };
 
 // A fresh random token: 32 hexadecimal digits.

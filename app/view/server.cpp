@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <iostream>
 #include <thread>
 
@@ -16,6 +17,7 @@
 #include "panel_view.h"
 #include "runtime/host_record.h"
 #include "scene_description.h"
+#include "view_state.h"
 
 extern char** environ;
 
@@ -39,6 +41,24 @@ std::string Lower(std::string s) {
     return s;
 }
 
+// --out: cache files of the scene's folder move to `out` (the same name below it), so that opening an
+// example of the repository and recording writes nothing into the repository.
+void MoveCacheFiles(vm::Scene& scene, const std::string& scenePath, const std::string& out) {
+    namespace fs = std::filesystem;
+    fs::path sceneDir = fs::absolute(scenePath).parent_path().lexically_normal();
+    for (INode* node : scene.Nodes())
+        for (Modifier* m : StackOf(node)) {
+            IParamBlock2* block = nullptr;
+            const ParamDef* def = FindParameter(m, "cache_file", &block);
+            const char* file = ParamAtZero<const char*>(m, "cache_file", nullptr);
+            if (!def || def->type != TYPE_STRING || !file || !*file) continue;
+            fs::path inside = fs::path(file).lexically_normal().lexically_relative(sceneDir);
+            if (inside.empty() || *inside.begin() == "..") continue;
+            block->SetParamValue(def->id, 0,
+                                 (fs::absolute(out) / inside).lexically_normal().string().c_str());
+        }
+}
+
 void OpenBrowser(const std::string& url) {
     pid_t pid = 0;
     std::string program = "xdg-open";
@@ -56,6 +76,7 @@ Server::Server(const ViewOptions& o) : impl_(std::make_unique<Impl>()) {
         Target t;
         t.scene = impl_->built.scene.get();
         t.node = PickNode(*t.scene, o.node);
+        if (!o.out.empty()) MoveCacheFiles(*t.scene, o.scene, o.out);
         t.modifier = FindScriptedModifier(t.node, "record");
         vm::Record().macroLines.clear();
         if (t.modifier) {
@@ -65,6 +86,7 @@ Server::Server(const ViewOptions& o) : impl_(std::make_unique<Impl>()) {
         }
         return t;
     });
+    if (!o.out.empty()) impl_->interaction.SetFolder(o.out);
     vm::SetInteraction(&impl_->interaction);
     impl_->api = std::make_unique<Api>(impl_->host, impl_->interaction, impl_->events, target, NewToken());
 }
@@ -127,6 +149,10 @@ std::string Server::Url() const {
     return "http://127.0.0.1:" + std::to_string(port_) + "/?token=" + impl_->api->Token();
 }
 
+void Server::SetEvaluationHook(std::function<void(TimeValue)> hook) {
+    impl_->api->SetEvaluationHook(std::move(hook));
+}
+
 void Server::Stop() {
     if (impl_->stopped) return;
     impl_->stopped = true;
@@ -145,6 +171,10 @@ Verb AddViewVerb(CLI::App& cli, CommonOptions& common) {
     verb->add_option("--port", options->port, "port on 127.0.0.1 (0: a free one)")
         ->check(CLI::Range(0, 65535));
     verb->add_flag("--open", options->open, "open the page in the user's browser");
+    verb->add_option("--out", options->out,
+                     "folder for the cache files the scene names beside itself, read and recorded there "
+                     "(default: beside the scene)")
+        ->check(CLI::ExistingDirectory);
     return {verb, [options](Session&) { return Serve(*options, std::cout); }};
 }
 

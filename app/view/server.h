@@ -15,6 +15,9 @@ namespace app::view {
 
 struct ViewOptions {
     std::string scene, node;
+    // When set, a cache file the scene names in its own folder is read and written here instead,
+    // and a file name answered in the page without a folder lands here too.
+    std::string out;
     int port = 8137;
     bool open = false;
 };
@@ -42,6 +45,8 @@ class Server {
     std::string Url() const;
     // Cancels open dialogs, presses Escape for a running recording, stops serving; idempotent.
     void Stop();
+    // See Api::SetEvaluationHook; set it before the first request.
+    void SetEvaluationHook(std::function<void(TimeValue)> hook);
 
   private:
     struct Impl;

@@ -1,6 +1,7 @@
 #include "web_interaction.h"
 
 #include <cstring>
+#include <filesystem>
 
 namespace app::view {
 namespace {
@@ -92,6 +93,8 @@ bool WebInteraction::AskFile(bool save, const OPENFILENAMEA& r, std::string& pat
                             {"defaultExt", Text(r.lpstrDefExt)}});
     if (!a.is_object() || !a.contains("path")) return false;
     path = a["path"].get<std::string>();
+    if (!path.empty() && !folder_.empty() && std::filesystem::path(path).is_relative())
+        path = (std::filesystem::path(folder_) / path).string();
     return !path.empty();
 }
 

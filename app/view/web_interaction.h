@@ -24,6 +24,9 @@ class WebInteraction : public vm::InteractionProvider {
     bool AskFile(bool save, const OPENFILENAMEA& record, std::string& path) override;
     SHORT KeyState(int key) override;
 
+    // A file name answered without a folder is taken in `folder` (else in the working folder).
+    void SetFolder(const std::string& folder) { folder_ = folder; }
+
     // The dialog waiting for its answer, or null.
     nlohmann::json Pending();
     // Answers dialog `id`: {"answer": "ok|cancel|yes|no"} for a message box, {"path": P} or
@@ -47,6 +50,7 @@ class WebInteraction : public vm::InteractionProvider {
     int64_t nextId_ = 0;
     bool closed_ = false;
     std::atomic<bool> escape_{false};
+    std::string folder_; // set before serving
 };
 
 } // namespace app::view

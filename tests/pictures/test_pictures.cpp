@@ -48,7 +48,7 @@ TEST(Heatmap, WritesAPngOfTheAskedSize) {
     pictures::HeatmapGrid g(3, 2, 500, 500);
     g.Add(1, 1, 0.5f);
     std::string png;
-    ASSERT_EQ(pictures::HeatmapPng(g, {"t", 2}, 640, 360, png), "");
+    ASSERT_EQ(pictures::HeatmapPng(g, {"t", 2, std::nullopt, pictures::Aggregate::Max}, 640, 360, png), "");
     ASSERT_GT(png.size(), 24u);
     EXPECT_EQ(png.substr(1, 3), "PNG");
     EXPECT_EQ(BigEndian(png, 16), 640u);

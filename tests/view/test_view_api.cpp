@@ -65,10 +65,11 @@ class ViewApiTest : public ::testing::Test {
 
     std::string Path(const std::string& name) const { return (dir_ / name).string(); }
 
-    void Serve(const std::string& sceneJson) {
+    void Serve(const std::string& sceneJson, const std::string& out = "") {
         std::ofstream(Path("scene.json")) << sceneJson;
         app::view::ViewOptions o;
         o.scene = Path("scene.json");
+        o.out = out;
         server_ = std::make_unique<app::view::Server>(o);
         ASSERT_TRUE(server_->Start(0));
         std::string url = server_->Url();
@@ -190,6 +191,7 @@ TEST_F(ViewApiTest, PanelChangesGoThroughThePanelAndBecomeMacroLines) {
     EXPECT_EQ(state["macro"].back(), "$.modifiers[#Tessarin].accumulateSelection = true");
     state = PostJson("/api/panel", {{"action", "select"}, {"id", 1016}, {"index", 2}});
     EXPECT_EQ(Control(state, 1016)["selection"], 2);
+    EXPECT_EQ(Control(state, 1016)["text"], "Subtract"); // as the drop-down shows it
     PostJson("/api/panel", {{"action", "select"}, {"id", 1016}, {"index", 3}}, 409);
 }
 
@@ -242,6 +244,7 @@ TEST_F(ViewApiTest, RecordAsksForItsFileAndTheOverwriteInThePage) {
     EXPECT_EQ(Control(state, 1010)["text"], "asked.sel");
     EXPECT_EQ(state["macro"][0], "$.modifiers[#Tessarin].SetCache");
     EXPECT_EQ(state["macro"][1], "$.modifiers[#Tessarin].Record");
+    EXPECT_EQ(state["notes"], json::array());
 }
 
 TEST_F(ViewApiTest, TheSaveDialogShowsTheFolderABareNameLandsIn) {
@@ -259,9 +262,8 @@ TEST_F(ViewApiTest, TheSaveDialogShowsTheFolderABareNameLandsIn) {
     EXPECT_EQ(Control(json::parse(r->body), 1010)["text"], "bare.sel");
 }
 
-// A recording that takes about a minute under the sanitizers (a thousand evaluations a frame), so
-// the Escape surely comes while it runs.
-json SlowRecordingScene(const std::string& cacheFile, int frames) {
+// Ten samples a frame over `frames` frames of a moving soft selection.
+json RecordingScene(const std::string& cacheFile, int frames) {
     return {{"animationRange", {0, frames}},
             {"nodes",
              {{{"name", "Grid"},
@@ -272,34 +274,100 @@ json SlowRecordingScene(const std::string& cacheFile, int frames) {
                   {"radius", 1.0},
                   {"falloff", 2.0}},
                  {{"class", "Tessarin"},
-                  {"params",
-                   {{"cache_file", cacheFile},
-                    {"end_time", frames},
-                    {"samples", 10},
-                    {"accumulateSelection", true},
-                    {"quality", 100}}}}}}}}}};
+                  {"params", {{"cache_file", cacheFile}, {"end_time", frames}, {"samples", 10}}}}}}}}}};
 }
 
-TEST_F(ViewApiTest, EscapeFromThePageStopsTheRecordingAtTheNextPoll) {
-    json scene = SlowRecordingScene(Path("long.sel"), 2000);
-    Serve(scene.dump());
+TEST_F(ViewApiTest, EscapeFromThePageStopsTheRecordingAfterTheFrameItCameInAndSaysWhatWasKept) {
+    Serve(RecordingScene(Path("long.sel"), 48).dump());
+    // the recording waits at its first evaluation until the page's Escape is in
+    std::promise<void> reached, pressed;
+    std::shared_future<void> pressedNow = pressed.get_future().share();
+    bool first = true; // host thread only
+    server_->SetEvaluationHook([&](TimeValue) {
+        if (!first) return;
+        first = false;
+        reached.set_value();
+        pressedNow.wait();
+    });
     int64_t after = GetJson("/api/dialog")["last"];
     auto click = PostAsync("/api/panel", {{"action", "click"}, {"id", 1003}});
-    json progress = WaitFor("progress", after);
-    EXPECT_EQ(progress["end"], 2000.0);
+    reached.get_future().wait();
+    EXPECT_EQ(WaitFor("progress", after)["end"], 48.0);
     EXPECT_TRUE(GetJson("/api/dialog")["busy"]);
     EXPECT_TRUE(PostJson("/api/escape", json::object())["pressed"]);
+    pressed.set_value();
     auto r = click.get();
+    server_->SetEvaluationHook(nullptr);
     ASSERT_TRUE(r && r->status == 200);
 
+    // the recorder reads Escape once the frame is whole: frame 0's ten samples stay
     std::string bytes = ReadFile(Path("long.sel"));
-    int32_t samples = Word(bytes, 2);
-    EXPECT_GT(samples, 0);
-    EXPECT_LT(samples, 2001 * 10); // stopped early; word 2 then counts the samples kept
+    EXPECT_EQ(Word(bytes, 2), 10);
     json state = json::parse(r->body);
     EXPECT_EQ(Control(state, 1006)["text"], " ");
+    EXPECT_EQ(state["notes"], json({"recording stopped: " + Path("long.sel") +
+                                    " keeps 10 samples (every frame up to the stop)"}));
+    EXPECT_EQ(GetJson("/api/state")["notes"], state["notes"]); // a reload says it too
     // Escape with nothing running presses nothing, so the next recording is not cut short
     EXPECT_FALSE(PostJson("/api/escape", json::object())["pressed"]);
+    EXPECT_EQ(PostJson("/api/panel", {{"action", "click"}, {"id", 1003}})["notes"], json::array());
+    EXPECT_EQ(Word(ReadFile(Path("long.sel")), 2), 49 * 10);
+}
+
+TEST_F(ViewApiTest, NotesNameEachSwitchedOnCacheThatCannotPlayWithTheReason) {
+    Serve(KeysScene(Path("keys.sel")));
+    json notes = GetJson("/api/state")["notes"];
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0], "Tessarin: " + Path("keys.sel") +
+                            ": cannot be opened (No such file or directory); nothing plays");
+
+    // a recording cut off before its count table: header only
+    const int32_t header[3] = {-100, 2, 6};
+    std::ofstream(Path("keys.sel"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(header), sizeof header);
+    notes = GetJson("/api/state")["notes"];
+    ASSERT_EQ(notes.size(), 1u);
+    std::string note = notes[0];
+    EXPECT_EQ(note.rfind("Tessarin: " + Path("keys.sel") + ": byte ", 0), 0u) << note;
+    EXPECT_NE(note.find("(cut short); nothing plays"), std::string::npos) << note;
+
+    // switched off, it plays nothing anyway; recorded, it plays
+    EXPECT_EQ(PostJson("/api/stack", {{"index", 0}, {"enabled", false}})["notes"], json::array());
+    PostJson("/api/stack", {{"index", 0}, {"enabled", true}});
+    EXPECT_EQ(PostJson("/api/panel", {{"action", "click"}, {"id", 1003}})["notes"], json::array());
+}
+
+TEST_F(ViewApiTest, OutFolderTakesTheCacheFilesTheSceneNamesBesideItselfAndTheAnsweredNames) {
+    fs::create_directories(Path("mine"));
+    Serve(KeysScene("rel.sel"), Path("mine"));
+    json state = GetJson("/api/state");
+    EXPECT_EQ(Control(state, 1010)["text"], "rel.sel");
+    EXPECT_NE(state["notes"][0].get<std::string>().find(Path("mine/rel.sel") + ": cannot be opened"),
+              std::string::npos);
+    PostJson("/api/panel", {{"action", "click"}, {"id", 1003}});
+    EXPECT_TRUE(fs::exists(Path("mine/rel.sel")));
+    EXPECT_FALSE(fs::exists(Path("rel.sel")));
+    EXPECT_EQ(GetJson("/api/state")["notes"], json::array()); // it plays from there
+    server_.reset();
+
+    // a file outside the scene's folder stays where it is
+    std::string outside =
+        (dir_.parent_path() / ("vomark-view-absent-" + std::to_string(::getpid())) / "elsewhere.sel")
+            .string();
+    Serve(KeysScene(outside), Path("mine"));
+    EXPECT_EQ(GetJson("/api/state")["notes"][0],
+              "Tessarin: " + outside + ": cannot be opened (No such file or directory); nothing plays");
+    server_.reset();
+
+    // without a folder of its own, a name answered in the Save dialog lands in the out folder
+    Serve(KeysScene(""), Path("mine"));
+    int64_t after = GetJson("/api/dialog")["last"];
+    auto click = PostAsync("/api/panel", {{"action", "click"}, {"id", 1003}});
+    json save = WaitFor("dialog", after)["dialog"];
+    PostJson("/api/dialog", {{"id", save["id"]}, {"path", "answered.sel"}});
+    auto r = click.get();
+    ASSERT_TRUE(r && r->status == 200);
+    EXPECT_TRUE(fs::exists(Path("mine/answered.sel")));
 }
 
 TEST_F(ViewApiTest, RefusesRequestsWithoutTheTokenOrFromElsewhere) {
@@ -314,7 +382,12 @@ TEST_F(ViewApiTest, RefusesRequestsWithoutTheTokenOrFromElsewhere) {
     };
     EXPECT_EQ(status("/api/state", {}), 403);
     EXPECT_EQ(status("/api/stack", {}, "POST"), 403);
-    EXPECT_EQ(status("/api/stack", {{"X-Vomark-Token", "0" + token_.substr(1)}}, "POST"), 403);
+    // one digit changed, to another digit whatever the token holds
+    std::string wrong = token_;
+    wrong[0] = wrong[0] == '0' ? '1' : '0';
+    EXPECT_EQ(status("/api/stack", {{"X-Vomark-Token", wrong}}, "POST"), 403);
+    EXPECT_EQ(status("/api/stack", {{"X-Vomark-Token", token_ + "0"}}, "POST"), 403);
+    EXPECT_EQ(status("/api/stack", {{"X-Vomark-Token", token_.substr(1)}}, "POST"), 403);
     EXPECT_EQ(status("/api/stack", {{"X-Vomark-Token", token_}, {"Origin", "http://evil.example"}}, "POST"),
               403);
     EXPECT_EQ(status("/api/state", {{"X-Vomark-Token", token_}, {"Host", "evil.example:80"}}), 403);

@@ -13,6 +13,7 @@ import sys
 import tempfile
 import time
 import unittest
+import urllib.request
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
@@ -31,7 +32,7 @@ def keys_scene(cache_file):
 
 
 def slow_recording_scene(cache_file, frames):
-    """A recording of about a minute under the sanitizers: a thousand evaluations a frame."""
+    """Ten samples a frame of a moving soft selection."""
     return {
         'animationRange': [0, frames],
         'nodes': [{
@@ -40,11 +41,24 @@ def slow_recording_scene(cache_file, frames):
             'modifiers': [
                 {'class': 'SoftSelect', 'radius': 1.0, 'falloff': 2.0,
                  'center': [{'frame': 0, 'at': [-5, 0, 0]}, {'frame': frames, 'at': [5, 0, 0]}]},
-                {'class': 'Tessarin', 'params': {'cache_file': cache_file, 'end_time': float(frames), 'samples': 10,
-                                                 'accumulateSelection': True, 'quality': 100}},
+                {'class': 'Tessarin', 'params': {'cache_file': cache_file, 'end_time': float(frames), 'samples': 10}},
             ],
         }],
     }
+
+
+# Installed before the page's own scripts: while window.holdEvents is a list, each answer of
+# /api/events waits in it (as a function that lets it go), so a test orders events and answers itself.
+HOLD_EVENTS = """
+window.holdEvents = null;
+const realFetch = window.fetch.bind(window);
+window.fetch = async (...args) => {
+  const response = await realFetch(...args);
+  if (String(args[0]).startsWith('/api/events') && window.holdEvents)
+    await new Promise((release) => window.holdEvents.push(release));
+  return response;
+};
+"""
 
 
 def wait_until(what, timeout=30.0, step=0.05):
@@ -97,15 +111,23 @@ class ViewPageTest(unittest.TestCase):
             json.dump(scene, f)
         return path
 
-    def open_page(self, scene_path):
+    def open_page(self, scene_path, *options):
         self.log = open(self.path('server.log'), 'w')
-        self.server = subprocess.Popen([VOMARK, 'view', scene_path, '--plugins', PLUGINS, '--port', '0'],
+        self.server = subprocess.Popen([VOMARK, 'view', scene_path, '--plugins', PLUGINS, '--port', '0', *options],
                                        stdout=subprocess.PIPE, stderr=self.log, text=True)
         url = self.server.stdout.readline().strip()
         self.assertTrue(url.startswith('http://127.0.0.1:'), url)
+        self.url = url
         self.driver.get_log('browser')  # forget what earlier pages said
         self.driver.get(url)
         wait_until(lambda: self.js('return window.vomarkView && window.vomarkView.ready'))
+
+    def api(self, path):
+        """GET an /api path as the page does; the JSON answer."""
+        base, token = self.url.split('/?token=')
+        request = urllib.request.Request(base + path, headers={'X-Vomark-Token': token})
+        with urllib.request.urlopen(request) as r:
+            return json.load(r)
 
     def js(self, script, *args):
         return self.driver.execute_script(script, *args)
@@ -218,8 +240,70 @@ class ViewPageTest(unittest.TestCase):
         wait_until(lambda: self.last_eval()['hasWeights'] is True)
         self.assertEqual(self.console_errors(), [])
 
-    def test_escape_in_the_page_stops_the_recording(self):
-        frames = 2000
+    def test_layout_labels_the_last_frame_gives_unique_ids_and_fits_a_laptop_screen(self):
+        self.open_page(self.write_scene(slow_recording_scene(self.path('grid.sel'), 48)))
+        labels = self.js('return Array.from(document.querySelectorAll("#ticks span"), (e) => e.textContent)')
+        self.assertEqual(labels[0], '0')
+        self.assertEqual(labels[-1], '48')
+        self.assertEqual(labels, sorted(set(labels), key=int))
+        ids = self.js('return Array.from(document.querySelectorAll("[id]"), (e) => e.id)')
+        self.assertEqual(len(ids), len(set(ids)), ids)
+        self.assertNotIn('ctl-65535', ids)
+        self.assertNotIn('ctl--1', ids)
+        try:
+            self.driver.set_window_size(1400, 900)
+            wait_until(lambda: self.js('return window.innerHeight') < 900)
+            # the whole side column, macro recorder and its button included, without scrolling
+            self.assertLessEqual(self.js('const s = document.getElementById("side"); return s.scrollHeight - s.clientHeight'), 1)
+            bottom = self.js('return document.getElementById("saveScript").getBoundingClientRect().bottom')
+            self.assertLessEqual(bottom, self.js('return document.getElementById("side").getBoundingClientRect().bottom'))
+        finally:
+            self.driver.set_window_size(1280, 800)
+
+    def test_legend_and_viewport_use_the_pictures_colours(self):
+        self.open_page(self.write_scene(keys_scene(self.path('keys.sel'))))
+        stops = self.api('/api/scene')['weightRamp']
+        self.assertEqual(len(stops), 5)
+        pixels = self.js('''const c = document.getElementById("legendRamp");
+            const d = c.getContext("2d").getImageData(0, 0, c.width, 1).data;
+            return [Array.from(d.slice(0, 3)), Array.from(d.slice((c.width >> 1) * 4, (c.width >> 1) * 4 + 3)),
+                    Array.from(d.slice((c.width - 1) * 4, (c.width - 1) * 4 + 3))]''')
+        for pixel, stop in zip(pixels, [stops[0], stops[2], stops[4]]):
+            for got, want in zip(pixel, stop):
+                self.assertLessEqual(abs(got - want * 255), 3, (pixels, stops))
+
+    def test_status_line_shows_the_servers_state_when_events_come_after_the_answer(self):
+        # the events of the recording reach the page only after the click's answer was shown
+        added = self.driver.execute_cdp_cmd('Page.addScriptToEvaluateOnNewDocument', {'source': HOLD_EVENTS})
+        try:
+            self.open_page(self.write_scene(keys_scene(self.path('keys.sel'))))
+        finally:
+            self.driver.execute_cdp_cmd('Page.removeScriptToEvaluateOnNewDocument', {'identifier': added['identifier']})
+        # nothing recorded yet: the first evaluation's warning reaches the page (as an event when
+        # the page read the state before the evaluation ran)
+        wait_until(lambda: 'Cache file not found' in self.text_of('#ctl-1006'))
+        self.js('window.holdEvents = []')
+        self.element('#ctl-1003').click()
+        wait_until(lambda: self.idle() and self.text_of('#ctl-1010') == 'keys.sel')
+        wait_until(lambda: self.js('return window.holdEvents.length') > 0)
+        state = self.api('/api/state')
+        self.js('const held = window.holdEvents; window.holdEvents = null; held.forEach((go) => go())')
+        wait_until(lambda: self.js('return window.vomarkView.eventSeq') >= state['seq'])
+        status = [c for c in state['panel']['controls'] if c['id'] == 1006][0]['text']
+        self.assertEqual(status, ' ')
+        self.assertEqual(self.text_of('#ctl-1006'), status)
+        self.assertEqual(self.text_of('#notes'), '')
+        self.assertEqual(self.console_errors(), [])
+
+    def test_notes_name_a_cache_that_cannot_play(self):
+        self.open_page(self.write_scene(keys_scene(self.path('keys.sel'))))
+        self.assertEqual(self.text_of('#notes'),
+                         'Tessarin: %s: cannot be opened (No such file or directory); nothing plays'
+                         % self.path('keys.sel'))
+
+    def test_escape_in_the_page_stops_the_recording_and_says_what_the_file_kept(self):
+        # a recording far longer than any test: only the Escape ends it
+        frames = 1000000
         self.open_page(self.write_scene(slow_recording_scene(self.path('long.sel'), frames)))
         self.element('#ctl-1003').click()
         wait_until(lambda: self.element('#progress').is_displayed())
@@ -230,6 +314,9 @@ class ViewPageTest(unittest.TestCase):
             word2 = struct.unpack('<i', f.read(12)[8:12])[0]
         self.assertGreater(word2, 0)
         self.assertLess(word2, (frames + 1) * 10)
+        self.assertEqual(self.text_of('#notes'), 'recording stopped: %s keeps %d samples (every frame up to the stop)'
+                         % (self.path('long.sel'), word2))
+        self.assertEqual(self.text_of('#ctl-1006'), ' ')
         self.assertEqual(self.console_errors(), [])
 
 

@@ -223,6 +223,10 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(300, 20000));
     plotVerb->add_option("--height", plot.height, "picture height in pixels (200 to 20000)")
         ->check(CLI::Range(200, 20000));
+    plotVerb->add_option("--start", plot.startFrame,
+                         "the frame of the file's first sample: the axis then counts frames, not samples");
+    plotVerb->add_flag("--mean", plot.mean,
+                       "colour each pixel by the mean weight of its vertices and samples, not the largest");
     auto* diff = app.add_subcommand(
         "diff", "Compare two files as they play (exit 0 equal, 1 different or unreadable)");
     input(diff, "the first cache file");

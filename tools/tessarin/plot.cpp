@@ -1,8 +1,9 @@
 // plot: the heatmap of weight by vertex and sample, gathered into a grid no larger than the picture.
-#include "tools/tessarin/cache_heatmap.h"
+#include "pictures/cache_heatmap.h"
 #include "tools/tessarin/tool.h"
 
 namespace tessarin {
+using pictures::CacheHeatmap;
 
 int Plot(const sel::Source& src, const std::string& name, const std::string& png, const PlotOptions& options,
          Context& ctx) {
@@ -25,8 +26,10 @@ int Plot(const sel::Source& src, const std::string& name, const std::string& png
                  [&] { return "sample " + std::to_string(done) + " of " + std::to_string(total); });
         return ctx.stop();
     };
-    CacheHeatmap map = DrawCacheHeatmap(src, name + ": weight by vertex and sample", options.width,
-                                        options.height, png.empty() ? nullptr : &bytes, step);
+    pictures::HeatmapLabels labels{name + ": weight by vertex and sample", 1, options.startFrame,
+                                   options.mean ? pictures::Aggregate::Mean : pictures::Aggregate::Max};
+    CacheHeatmap map = pictures::DrawCacheHeatmap(src, labels, options.width, options.height,
+                                                  png.empty() ? nullptr : &bytes, step);
     if (map.stopped) {
         ctx.err << name << ": stopped at sample " << map.stoppedAt << "; " << png << " was not written\n";
         return kStopped;

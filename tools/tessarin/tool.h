@@ -128,6 +128,8 @@ ImportResult Import(std::istream& csv, const std::string& name, int32_t samplesP
 
 struct PlotOptions {
     int width = 1000, height = 600;
+    std::optional<double> startFrame; // the frame of the first sample: the axis counts frames
+    bool mean = false;                // a pixel row shows the mean of its vertices, not the largest
 };
 // Draws the heatmap of the file `name` into `png` (a path, never the file `name` itself; "" draws
 // nothing); answers the exit code.

@@ -8,7 +8,9 @@ import { Viewport, drawLegend } from './viewport.js';
 
 const $ = (id) => document.getElementById(id);
 // What the tests and the curious read: the last evaluation and how long evaluations take.
-const view = (window.vomarkView = { ready: false, lastEval: null, evals: 0, lastMs: 0, totalMs: 0, errors: [] });
+const view = (window.vomarkView = {
+  ready: false, lastEval: null, evals: 0, lastMs: 0, totalMs: 0, errors: [], eventSeq: 0, stateSeq: -1,
+});
 
 let scene, viewport, timeline, dialogs;
 let busyCalls = 0;
@@ -81,10 +83,35 @@ function renderMacro(lines) {
   $('macroLines').textContent = macro.map((l) => l + '\n').join('');
 }
 
+// The seq of the last event the shown state already holds: an event at or before it is old news (a
+// progress event read late must not put "Frame 37 of 48" back over a finished recording's status).
+let shownSeq = -1;
+
+function renderNotes(notes) {
+  const list = $('notes');
+  list.textContent = '';
+  for (const line of notes || []) {
+    const li = document.createElement('li');
+    li.textContent = line;
+    list.append(li);
+  }
+}
+
+// Shows a state from the server unless the page already shows a newer one.
 function renderState(state) {
+  if (state.seq !== undefined) {
+    if (state.seq < shownSeq) return;
+    shownSeq = state.seq;
+    view.stateSeq = state.seq;
+  }
   renderPanel($('panelBody'), state.panel, (body) => userCall('/api/panel', body));
   renderStack(state.stack);
   renderMacro(state.macro);
+  renderNotes(state.notes);
+}
+
+async function fetchState() {
+  renderState(await getJson('/api/state'));
 }
 
 function setBusy(on) {
@@ -118,11 +145,18 @@ function onProgress(e) {
 }
 
 function handleEvent(e) {
-  if (e.type === 'progress') onProgress(e);
-  else if (e.type === 'dialog') { $('progress').hidden = true; dialogs.show(e.dialog); }
+  // dialogs come and go in pairs and the state does not hold them: always followed
+  if (e.type === 'dialog') { $('progress').hidden = true; dialogs.show(e.dialog); }
   else if (e.type === 'dialogClosed') dialogs.close(e.id);
+  if (e.seq <= shownSeq) return;
+  if (e.type === 'progress') onProgress(e);
   else if (e.type === 'macro') { macro[e.index] = e.line; renderMacro(macro); }
-  else if (e.type === 'done') $('progress').hidden = true;
+  else if (e.type === 'status') showStatus($('panelBody'), e.text);
+  else if (e.type === 'done') {
+    $('progress').hidden = true;
+    // a call of another page (or one whose answer is still on its way) changed the state
+    if (busyCalls === 0) fetchState().catch(showError);
+  }
 }
 
 async function eventLoop(after) {
@@ -132,6 +166,7 @@ async function eventLoop(after) {
       for (const e of r.events) {
         after = Math.max(after, e.seq);
         handleEvent(e);
+        view.eventSeq = after;
       }
     } catch (e) {
       await new Promise((done) => setTimeout(done, 1000));
@@ -151,7 +186,6 @@ async function saveScript() {
 }
 
 async function start() {
-  drawLegend($('legendRamp'));
   dialogs = new Dialogs(showError);
   // a dialog may already be waiting (the page was reloaded during a call)
   const pending = await getJson('/api/dialog');
@@ -160,7 +194,8 @@ async function start() {
 
   scene = await getJson('/api/scene');
   $('sceneName').textContent = `${scene.node} · ${scene.vertices} vertices · ${scene.ticksPerFrame} ticks per frame`;
-  viewport = new Viewport($('gl'));
+  drawLegend($('legendRamp'), scene.weightRamp);
+  viewport = new Viewport($('gl'), scene.weightRamp);
   viewport.setMesh(decodeMesh(await getBinary('/api/mesh')));
   const tpf = scene.ticksPerFrame;
   timeline = new Timeline({
@@ -169,7 +204,7 @@ async function start() {
     onFrame: (f) => requestTick(f * tpf),
   });
   timeline.go(scene.currentTick / tpf, true);
-  renderState(await getJson('/api/state'));
+  await fetchState();
   $('cancel').addEventListener('click', pressEscape);
   $('saveScript').addEventListener('click', () => saveScript().catch(showError));
   document.addEventListener('keydown', (e) => {

@@ -1,6 +1,7 @@
 // The modifier's parameter panel, laid out from its dialog template: every control where the
 // template puts it, in the state the host's window layer holds. Changes go to the real panel.
-const SCALE_X = 1.9, SCALE_Y = 1.75; // pixels per dialog unit
+// pixels per dialog unit: the stack, the panel and the macro recorder fit a 900-pixel-high screen
+const SCALE_X = 1.75, SCALE_Y = 1.45;
 
 function place(el, [x, y, w, h]) {
   el.style.left = `${x * SCALE_X}px`;
@@ -75,6 +76,8 @@ export function renderPanel(container, panel, act) {
         el = document.createElement('select');
         c.items.forEach((item, i) => el.append(new Option(item, i, false, i === c.selection)));
         el.addEventListener('change', () => act({ action: 'select', id: c.id, index: Number(el.value) }));
+        // the template gives the list no label of its own: its parameter names it for readers
+        if (c.param) el.setAttribute('aria-label', c.param.name);
         rect = [rect[0], rect[1], rect[2], 12]; // the template's height includes the open list
         break;
       case 'group': {
@@ -90,8 +93,11 @@ export function renderPanel(container, panel, act) {
         el.style.textAlign = c.align;
     }
     el.classList.add('ctl', c.kind);
-    if (c.id !== 65535) el.id = `ctl-${c.id}`;
-    el.dataset.id = c.id;
+    // labels and frames share id 65535 (no id of their own): they get no element id
+    if (c.id !== 65535) {
+      el.id = `ctl-${c.id}`;
+      el.dataset.id = c.id;
+    }
     if (!c.enabled) {
       if ('disabled' in el) el.disabled = true;
       el.classList.add('disabled');

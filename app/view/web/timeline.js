@@ -15,18 +15,22 @@ export class Timeline {
     new ResizeObserver(() => this.place()).observe(track);
   }
 
+  // Marks every frame or every few; labels at multiples of a round step, and always the first and
+  // the last frame, where a round label too near them gives way.
   drawTicks() {
     this.ticks.textContent = '';
     const span = this.end - this.start || 1;
     const step = [1, 2, 5, 10, 20, 50, 100, 200, 500, 1000].find((s) => span / s <= 20) || 5000;
+    const labelled = (f) => f === this.start || f === this.end ||
+      (f % step === 0 && f - this.start >= step / 2 && this.end - f >= step / 2);
     for (let f = this.start; f <= this.end; f++) {
-      if ((f - this.start) % Math.max(1, step / 5) !== 0 && f !== this.end) continue;
+      if ((f - this.start) % Math.max(1, step / 5) !== 0 && f !== this.end && f % step !== 0) continue;
       const mark = document.createElement('div');
-      const major = f % step === 0;
+      const major = f % step === 0 || f === this.start || f === this.end;
       mark.className = major ? 'major' : '';
       mark.style.left = `${this.fraction(f) * 100}%`;
       this.ticks.append(mark);
-      if (major) {
+      if (labelled(f)) {
         const label = document.createElement('span');
         label.textContent = f;
         label.style.left = `${this.fraction(f) * 100}%`;

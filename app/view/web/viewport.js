@@ -7,9 +7,11 @@ uniform mat4 mvp;
 uniform int mode; // 0 surface, 1 edges, 2 selected points
 uniform float pointSize;
 out vec4 color;
+uniform vec3 stops[5]; // the weight ramp at 0, 1/4, 1/2, 3/4, 1
 vec3 ramp(float w) {
-  w = clamp(w, 0.0, 1.0);
-  return clamp(vec3(1.5 - abs(4.0 * w - 3.0), 1.5 - abs(4.0 * w - 2.0), 1.5 - abs(4.0 * w - 1.0)), 0.0, 1.0);
+  float x = clamp(w, 0.0, 1.0) * 4.0;
+  int i = min(int(x), 3);
+  return mix(stops[i], stops[i + 1], x - float(i));
 }
 void main() {
   gl_Position = mvp * vec4(position, 1.0);
@@ -27,11 +29,11 @@ in vec4 color;
 out vec4 outColor;
 void main() { outColor = color; }`;
 
-// The same ramp as the shader, for the legend.
-export function ramp(w) {
-  w = Math.min(1, Math.max(0, w));
-  const c = (x) => Math.min(1, Math.max(0, 1.5 - Math.abs(4 * w - x)));
-  return [c(3), c(2), c(1)];
+// The same ramp as the shader, for the legend: `stops` are the colours at 0, 1/4, 1/2, 3/4, 1.
+export function ramp(stops, w) {
+  const x = Math.min(1, Math.max(0, w)) * (stops.length - 1);
+  const i = Math.min(Math.floor(x), stops.length - 2), f = x - i;
+  return [0, 1, 2].map((k) => stops[i][k] + (stops[i + 1][k] - stops[i][k]) * f);
 }
 
 function perspective(fovy, aspect, near, far) {
@@ -57,8 +59,10 @@ function lookAt(eye, target, up) {
 }
 
 export class Viewport {
-  constructor(canvas) {
+  // `stops`: the weight ramp the pictures use, as the server hands it.
+  constructor(canvas, stops) {
     this.canvas = canvas;
+    this.stops = stops.flat();
     const gl = canvas.getContext('webgl2', { antialias: true, preserveDrawingBuffer: true });
     if (!gl) throw new Error('this browser has no WebGL 2');
     this.gl = gl;
@@ -70,6 +74,7 @@ export class Viewport {
       mvp: gl.getUniformLocation(this.program, 'mvp'),
       mode: gl.getUniformLocation(this.program, 'mode'),
       pointSize: gl.getUniformLocation(this.program, 'pointSize'),
+      stops: gl.getUniformLocation(this.program, 'stops'),
     };
     this.buffers = { position: gl.createBuffer(), weight: gl.createBuffer(), selected: gl.createBuffer(),
                      index: gl.createBuffer(), edges: gl.createBuffer() };
@@ -179,6 +184,7 @@ export class Viewport {
     gl.useProgram(this.program);
     gl.bindVertexArray(this.vao);
     gl.uniformMatrix4fv(this.loc.mvp, false, this.matrix());
+    gl.uniform3fv(this.loc.stops, this.stops);
     gl.enable(gl.DEPTH_TEST);
     gl.enable(gl.POLYGON_OFFSET_FILL);
     gl.polygonOffset(1, 1);
@@ -237,11 +243,11 @@ export class Viewport {
   }
 }
 
-export function drawLegend(canvas) {
+export function drawLegend(canvas, stops) {
   const ctx = canvas.getContext('2d');
   const image = ctx.createImageData(canvas.width, canvas.height);
   for (let x = 0; x < canvas.width; x++) {
-    const [r, g, b] = ramp(x / (canvas.width - 1));
+    const [r, g, b] = ramp(stops, x / (canvas.width - 1));
     for (let y = 0; y < canvas.height; y++) image.data.set([r * 255, g * 255, b * 255, 255], (y * canvas.width + x) * 4);
   }
   ctx.putImageData(image, 0, 0);

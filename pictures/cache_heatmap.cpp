@@ -1,13 +1,11 @@
 // Cache file to heatmap grid to PNG.
-#include "tools/tessarin/cache_heatmap.h"
+#include "pictures/cache_heatmap.h"
 
 #include <algorithm>
 
-#include "pictures/heatmap.h"
+namespace pictures {
 
-namespace tessarin {
-
-CacheHeatmap DrawCacheHeatmap(const sel::Source& src, const std::string& title, int width, int height,
+CacheHeatmap DrawCacheHeatmap(const sel::Source& src, HeatmapLabels labels, int width, int height,
                               std::string* png, const std::function<bool()>& stop) {
     CacheHeatmap r;
     sel::Status status = sel::ReadLayout(src, r.layout, false);
@@ -17,8 +15,8 @@ CacheHeatmap DrawCacheHeatmap(const sel::Source& src, const std::string& title, 
         return r;
     }
     const sel::Layout& layout = r.layout;
-    pictures::Box area = pictures::HeatmapArea(width, height);
-    pictures::HeatmapGrid grid(layout.samples, std::max(layout.largestCount, 1), int(area.w), int(area.h));
+    Box area = HeatmapArea(width, height);
+    HeatmapGrid grid(layout.samples, std::max(layout.largestCount, 1), int(area.w), int(area.h));
     sel::SampleWalker walk(src, layout);
     while (walk.Next()) {
         size_t n;
@@ -38,10 +36,10 @@ CacheHeatmap DrawCacheHeatmap(const sel::Source& src, const std::string& title, 
         return r;
     }
     if (png) {
-        pictures::HeatmapLabels labels{title, layout.header.samplesPerFrame};
-        r.error = pictures::HeatmapPng(grid, labels, width, height, *png);
+        labels.samplesPerFrame = layout.header.samplesPerFrame;
+        r.error = HeatmapPng(grid, labels, width, height, *png);
     }
     return r;
 }
 
-} // namespace tessarin
+} // namespace pictures

@@ -1,12 +1,14 @@
-// The heatmap of a cache file, as `tessarin plot` draws it, for every program that shows one.
+// The heatmap of a cache file, for every program that shows one (`tessarin plot`, `vomark demo`):
+// the samples read through cache/format/, drawn by heatmap.h.
 #pragma once
 #include <cstdint>
 #include <functional>
 #include <string>
 
 #include "cache/format/verify.h"
+#include "pictures/heatmap.h"
 
-namespace tessarin {
+namespace pictures {
 
 struct CacheHeatmap {
     std::string error;     // "" when read (and drawn)
@@ -17,9 +19,9 @@ struct CacheHeatmap {
 };
 
 // Reads every sample of `src` into a grid no larger than a picture of width x height and, when
-// `png` is not null, draws it there under `title`. A file that cannot be read answers the byte and
-// the reason and draws nothing.
-CacheHeatmap DrawCacheHeatmap(const sel::Source& src, const std::string& title, int width, int height,
+// `png` is not null, draws it there under labels.title (labels.samplesPerFrame comes from the
+// file). A file that cannot be read answers the byte and the reason and draws nothing.
+CacheHeatmap DrawCacheHeatmap(const sel::Source& src, HeatmapLabels labels, int width, int height,
                               std::string* png, const std::function<bool()>& stop = {});
 
-} // namespace tessarin
+} // namespace pictures
