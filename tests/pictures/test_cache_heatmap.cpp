@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "pictures/cache_heatmap.h"
@@ -92,6 +94,36 @@ TEST(Heatmap, VertexTicksSitAtTheCentresOfTheirRows) {
         EXPECT_LT(Distance(d.At(int(tickX), int(centre - rowHeight / 4)), white), 0.01)
             << "a tick off the centre of row " << v;
     }
+}
+
+// The rows of pixels from `top` to `bottom` of a picture, as bytes.
+std::string Band(const std::string& png, int top, int bottom) {
+    Decoded d(png);
+    std::string out;
+    for (int y = top; y < bottom; ++y)
+        for (int x = 0; x < d.Width(); ++x) {
+            pictures::Colour c = d.At(x, y);
+            for (double v : {c.r, c.g, c.b})
+                out.push_back(char(static_cast<unsigned char>(std::lround(v * 255))));
+        }
+    return out;
+}
+
+TEST(Heatmap, SampleAxisCountsTheFilesFramesFromItsStartWhenKnownElseSamples) {
+    const int width = 600, height = 400;
+    pictures::Box area = pictures::HeatmapArea(width, height);
+    pictures::HeatmapGrid g(40, 3, int(area.w), int(area.h));
+    auto axis = [&](std::optional<double> start) {
+        std::string png;
+        EXPECT_EQ(pictures::HeatmapPng(g, {"t", 2, start, pictures::Aggregate::Max}, width, height, png), "");
+        return std::make_pair(Band(png, int(area.y + area.h) + 6, int(area.y + area.h) + 24), // tick labels
+                              Band(png, int(area.y + area.h) + 28, height));                  // axis title
+    };
+    auto samples = axis(std::nullopt), fromZero = axis(0.0), fromTen = axis(10.0);
+    EXPECT_NE(samples.second, fromZero.second) << "\"sample\" and \"frame\" titles drawn alike";
+    EXPECT_EQ(fromZero.second, fromTen.second);
+    EXPECT_NE(samples.first, fromZero.first) << "samples 0..39 labelled as frames 0..19";
+    EXPECT_NE(fromZero.first, fromTen.first) << "the start frame left out of the labels";
 }
 
 TEST(CacheHeatmap, DrawsEverySampleOfAFileAndNamesTheByteOfOneThatCannotBeRead) {
