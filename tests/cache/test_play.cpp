@@ -155,9 +155,10 @@ TEST(PlayVertices, WordsInPlaceGiveWhatTheVertexRuleGives) {
                         ASSERT_EQ(int(words[size_t(i / 64)] >> (i % 64) & 1), r == 1.0f ? 1 : 0) << where;
                         ASSERT_EQ(std::memcmp(&stored, &ch[size_t(i)], 4), 0) << where;
                     }
-                    if (n % 64)
+                    if (n % 64) {
                         EXPECT_EQ(words.back() >> (n % 64), inWords.back() >> (n % 64))
                             << "bits past n untouched";
+                    }
                 }
 }
 
