@@ -307,7 +307,8 @@ class ViewPageTest(unittest.TestCase):
         self.open_page(self.write_scene(slow_recording_scene(self.path('long.sel'), frames)))
         self.element('#ctl-1003').click()
         wait_until(lambda: self.element('#progress').is_displayed())
-        self.assertIn('Frame', self.text_of('#progressText'))
+        # the bar may show before the first frame's text replaces the status line's old message
+        wait_until(lambda: 'Frame' in self.text_of('#progressText'))
         ActionChains(self.driver).send_keys(Keys.ESCAPE).perform()
         wait_until(lambda: self.idle(), timeout=120)
         with open(self.path('long.sel'), 'rb') as f:
