@@ -535,6 +535,18 @@ BuiltScene LoadScene(const std::string& path, bool quiet) {
     return out;
 }
 
+void ApplySets(Animatable* object, const std::vector<std::string>& sets) {
+    for (const auto& set : sets) {
+        size_t eq = set.find('=');
+        if (eq == std::string::npos) throw std::invalid_argument("--set " + set + ": expected PARAM=VALUE");
+        try {
+            SetParameterFromText(object, set.substr(0, eq), set.substr(eq + 1));
+        } catch (const SceneError& e) {
+            throw std::invalid_argument(std::string("--set ") + e.what());
+        }
+    }
+}
+
 const ParamDef* FindParameter(Animatable* object, const std::string& name, IParamBlock2** block) {
     for (int b = 0; b < object->ParamBlockCount(); ++b)
         if (IParamBlock2* pb = object->ParamBlockAt(b)) {

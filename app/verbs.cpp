@@ -174,15 +174,7 @@ int RecordCache(const RecordOptions& o, const CommonOptions& common) {
     }
     if (!mod)
         throw SceneError("node \"" + std::string(node->GetName()) + "\" has no modifier that can record");
-    for (const auto& set : o.sets) {
-        size_t eq = set.find('=');
-        if (eq == std::string::npos) throw std::invalid_argument("--set " + set + ": expected PARAM=VALUE");
-        try {
-            SetParameterFromText(mod, set.substr(0, eq), set.substr(eq + 1));
-        } catch (const SceneError& e) {
-            throw std::invalid_argument(std::string("--set ") + e.what());
-        }
-    }
+    ApplySets(mod, o.sets);
     // the recording writes the cache file and --save the scene file: neither over what was read
     if (const char* cache = ParamAtZero<const char*>(mod, "cache_file", nullptr); cache && *cache)
         RefuseToWriteOver(cache, {{o.scene, "the scene"}});

@@ -20,6 +20,19 @@ macro_replays_to_the_same_bytes() {
 }
 check "a macro recorded from panel clicks replays to the same bytes" macro_replays_to_the_same_bytes
 
+# the scripting guide's example, as written, on the example scene (which names a cache file)
+docs_example_replays() {
+    mkdir -p "$work/ex" && cp "$data/../../docs/examples/demo.json" "$work/ex/demo.json" && cd "$work/ex" || return 1
+    V panel demo.json --set cache_file= --click record --answer save=take1.sel --format json 2>/dev/null |
+        jq -r '.macro[]' >take.script
+    (echo '$.modifiers[#Tessarin].cache_file = ""'; cat take.script) >replay.script
+    V run demo.json replay.script --answer save=take2.sel 2>"$work/ex/err" || return 1
+    test -s take1.sel && cmp take1.sel take2.sel && test ! -e demo.sel && ! grep -q 'not used' "$work/ex/err"
+}
+check "the scripting guide's panel, macro and run example works on the example scene" docs_example_replays
+check "an answer no dialog asked for is a warning" exits_with 0 'vomark: warning: 1 answer was not used: --answer save=take1.sel' \
+    V panel "$work/keys.json" --click record --answer save=take1.sel
+
 cache_alone_drives_after_disable() {
     V record "$work/keys.json" 2>/dev/null || return 1
     printf '%s\n' '$.modifiers[#Tessarin].cache_file = "keys.sel"' 'sliderTime = 1' eval \
