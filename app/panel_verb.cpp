@@ -52,7 +52,7 @@ int ShowPanel(const PanelOptions& o, const CommonOptions& common, std::ostream& 
         vm::Panel* panel = edit.Panel();
         if (!panel) throw SceneError("the modifier shows no panel");
         for (size_t i = 0; i < ids.size(); ++i)
-            if (!panel->Click(ids[i])) {
+            if (!ClickControl(*panel, ids[i])) {
                 std::cerr << "vomark: --click " << o.clicks[i] << ": the panel has no enabled control "
                           << ids[i] << "\n";
                 return 1;

@@ -113,8 +113,32 @@ panel_json() {
 check "panel json lists every control" panel_json
 check "panel text: stack buttons record their lines after acting" bash -c 'V panel "$work/keys.json" --click disable --click enable --click 1006 | tail -2 | diff - <(printf "%s\n" "\$.modifiers[#Tessarin].DisableMods" "\$.modifiers[#Tessarin].EnableMods")'
 check "panel text: a control a line" bash -c 'V panel "$work/keys.json" | grep -qx "1010 Static \"keys.sel\" visible enabled"'
-check "panel refuses a missing control" bash -c 'V panel "$work/keys.json" --click 4242 2>&1 >/dev/null | grep -q "no enabled control 4242"; [ ${PIPESTATUS[0]} = 1 ]'
-check "panel refuses an unknown click name" bash -c 'V panel "$work/keys.json" --click explode 2>/dev/null; [ $? = 2 ]'
+# panel's exit status on each kind of failure: 1 for what the scene or the panel refuses, 2 for the
+# command line; and the clicks before a refused one are not taken for success
+check "panel refuses a missing control" exits_with 1 '--click 4242: the panel has no enabled control 4242' V panel "$work/keys.json" --click 4242
+check "panel refuses a disabled control" exits_with 1 '--click 1005: the panel has no enabled control 1005' V panel "$work/keys.json" --click 1005
+check "panel refuses a control after clicks that worked" exits_with 1 'no enabled control 4242' V panel "$work/keys.json" --click disable --click 4242
+check "panel refuses an unknown click name" exits_with 2 '--click explode: expected record, setcache, enable, disable or a control id' V panel "$work/keys.json" --click explode
+check "panel refuses a --modifier the scene lacks" exits_with 2 'no modifier with id "m9"' V panel "$work/keys.json" --modifier m9
+sed 's#{"class": "Tessarin"[^}]*}}#{"class": "SoftSelect", "radius": 1, "falloff": 1, "center": [{"frame": 0, "at": [0, 0, 0]}]}#' "$work/keys.json" >"$work/plain.json"
+check "panel refuses a node without a Tessarin" exits_with 1 'node "Tri" has no Tessarin modifier' V panel "$work/plain.json"
+failed_record_click() {
+    local out rc
+    out=$(V panel "$work/keys.json" --set cache_file="$work/no/dir/x.sel" --click record 2>"$work/pe")
+    rc=$?
+    [ $rc = 1 ] || { echo "exit $rc"; return 1; }
+    grep -q '^1003 CustButton "Record"' <<<"$out" || { echo "the panel was not printed: $out"; return 1; }
+    grep -qx "vomark: recording failed: $work/no/dir/x.sel could not be written (its folder $work/no/dir does not exist)" "$work/pe"
+}
+check "panel exits 1 after printing when a button's recording fails" failed_record_click
+# a click on a check box turns it over, as the view's check does, and changes its parameter
+toggles() {
+    V panel "$work/keys.json" | grep -qx '1014 Button "Accumlate Selection" visible enabled unchecked' || return 1
+    V panel "$work/keys.json" --click 1014 | grep -qx '1014 Button "Accumlate Selection" visible enabled checked' || return 1
+    V panel "$work/keys.json" --click 1014 --click 1014 | grep -qx '1014 Button "Accumlate Selection" visible enabled unchecked' || return 1
+    V panel "$work/keys.json" --click 1014 --format json | jq -e '.controls[] | select(.id == 1014) | .checked == true' >/dev/null
+}
+check "panel --click on a check box toggles it" toggles
 check "panel and run have help" bash -c 'V panel --help | grep -q -- --click && V run --help | grep -q script'
 check "replacing an existing file is no failure" bash -c 'V record "$work/scene.json" --answer save="$work/keys.sel" --answer yesno=yes 2>/dev/null'
 
