@@ -24,6 +24,8 @@ check "heatmap.png: as tessarin plot draws it" size_is "$work/d/heatmap.png" "10
 check "panel.png: dialog 102 at 2.5 pixels a unit" size_is "$work/d/panel.png" "290 828"
 check "the saved scene plays the cache back" bash -c "'$vomark' eval '$work/d/demo.vms' --plugins '$plugins' --frame 5 --format summary | grep -q '^800,'"
 check "a second run replaces its own output" V demo --out "$work/d" --size 100 --frames 0:2
+check "a size beyond what the comparison keeps states the real limit" exits_with 2 '--size 150000: the comparison keeps the live weights of 404 evaluations (2 x frames x samples), at most 50000000 weights in all: at most 123762 vertices for --frames 0:100 at --samples 2' V demo --out "$work/big" --size 150000
+check "demo --help states the limit" bash -c "'$vomark' demo --help | grep -q '123762 for 0:100'"
 check "escape stops the demo and says what the file kept" exits_with 130 'recording stopped: ' V demo --out "$work/s" --size 100 --frames 0:10 --escape-at-poll 3
 check "samples that miss a tick are refused" exits_with 2 '--samples 3: must divide 160' V demo --out "$work/e" --samples 3
 check "a backward range is refused" exits_with 2 '--frames 5:1: expected A:B' V demo --out "$work/e" --frames 5:1
