@@ -165,6 +165,7 @@ int Demo::Record() {
     vm::ScriptCallResult r = vm::CallScriptFunction(mod_, ClassOf(mod_), "record");
     recordSeconds_ = std::chrono::duration<double>(Clock::now() - started).count();
     scene.onEvaluate = nullptr;
+    progress.Finish(); // what follows starts a line of its own
     if (!r.found) throw SceneError(r.error);
     if (!ErrorShownSince(boxes).empty()) { // the message box's own line was printed already
         std::cerr << "vomark: " << RecordingFailure(mod_) << "\n";

@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <cstdlib>
 #include <fstream>
+#include <iostream>
 #include <set>
 
 #include <nlohmann/json.hpp>
@@ -539,11 +541,21 @@ void ApplySets(Animatable* object, const std::vector<std::string>& sets) {
     for (const auto& set : sets) {
         size_t eq = set.find('=');
         if (eq == std::string::npos) throw std::invalid_argument("--set " + set + ": expected PARAM=VALUE");
+        std::string name = set.substr(0, eq), value = set.substr(eq + 1);
         try {
-            SetParameterFromText(object, set.substr(0, eq), set.substr(eq + 1));
+            SetParameterFromText(object, name, value);
         } catch (const SceneError& e) {
             throw std::invalid_argument(std::string("--set ") + e.what());
         }
+        // the block clamps a number to the parameter's range, as the panel's spinners do: say so
+        const ParamDef* def = FindParameter(object, name, nullptr);
+        char* end = nullptr;
+        double asked = std::strtod(value.c_str(), &end);
+        if (def && def->hasRange && def->type != TYPE_STRING && end && *end == '\0' && !value.empty() &&
+            (asked < def->rangeLow || asked > def->rangeHigh))
+            std::cerr << "vomark: warning: --set " << OneLine(set) << ": outside " << def->rangeLow << " to "
+                      << def->rangeHigh << ", clamped to " << (asked < def->rangeLow ? def->rangeLow : def->rangeHigh)
+                      << "\n";
     }
 }
 

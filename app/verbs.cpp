@@ -186,6 +186,7 @@ int RecordCache(const RecordOptions& o, const CommonOptions& common) {
     int escapes = vm::Record().escapePresses;
     vm::ScriptCallResult r = vm::CallScriptFunction(mod, cd, "record");
     scene.onEvaluate = nullptr;
+    progress.Finish(); // what follows starts a line of its own
     if (!r.found) throw SceneError(r.error);
     if (!ErrorShownSince(boxes).empty()) { // the message box's own line was printed already
         std::cerr << "vomark: " << RecordingFailure(mod) << "\n";
@@ -194,6 +195,7 @@ int RecordCache(const RecordOptions& o, const CommonOptions& common) {
     // a scene naming a cut-short cache is not what --save asked for
     if (SayIfRecordingStopped(escapes, mod, o.save.empty() ? "" : o.save + " was not written"))
         return 130;
+    std::cout << RecordingSummary(mod) << "\n";
     if (!o.save.empty()) std::cout << SaveSceneAs(scene, o.save, o.force) << "\n";
     return 0;
 }

@@ -16,7 +16,7 @@ check "the summary counts vertices and samples" bash -c "grep -qx 'vertices: 400
 check "played back equals live at every sample time" grep -qx 'largest difference at sample times: 0 (exact)' "$work/summary"
 check "the blend's own error is reported" grep -q '^largest difference between samples: [0-9.e-]* (' "$work/summary"
 check "the summary names what it wrote" grep -q "^wrote $work/d/demo.sel, .*frames.png, .*heatmap.png, .*panel.png, .*demo.vms\$" "$work/summary"
-check "progress goes to stderr as plain lines off a terminal" grep -qx 'recording frame 10' "$work/progress"
+check "progress goes to stderr as plain lines off a terminal, with the total" bash -c "grep -qx 'recording frame 1 of 11' '$work/progress' && grep -qx 'recording frame 11 of 11' '$work/progress'"
 check "the cache verifies" "$tessarin" verify "$work/d/demo.sel"
 check "the file holds the samples the summary counts" bash -c "'$tessarin' info '$work/d/demo.sel' | grep -qE '^samples +22\$'"
 check "frames.png: four rows of live beside played back" size_is "$work/d/frames.png" "810 1424"
