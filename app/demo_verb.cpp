@@ -33,6 +33,7 @@ struct DemoOptions {
 };
 
 constexpr int kTicksPerFrame = 160;
+constexpr int64_t kMaxLiveWeights = 50'000'000; // 200 MB of live selections kept for the comparison
 
 struct Range {
     int first, last;
@@ -129,11 +130,15 @@ void Demo::Build() {
             "--samples " + std::to_string(o_.samples) +
             ": must divide 160, the demo's ticks per frame, so every sample lands on a tick");
     if (o_.size < 4 || o_.size > 1000000) throw std::invalid_argument("--size: 4 to 1000000 vertices");
+    // the comparison keeps every live selection until the playback: bounded by kMaxLiveWeights
     int64_t evaluations = 2 * int64_t(range_.last - range_.first + 1) * o_.samples;
-    if (evaluations * o_.size > 50'000'000)
+    if (evaluations * o_.size > kMaxLiveWeights)
         throw std::invalid_argument(
-            "--size x --frames x --samples: the live selections would not fit in memory; "
-            "use fewer vertices or frames");
+            "--size " + std::to_string(o_.size) + ": the comparison keeps the live weights of " +
+            std::to_string(evaluations) + " evaluations (2 x frames x samples), at most " +
+            std::to_string(kMaxLiveWeights) + " weights in all: at most " +
+            std::to_string(kMaxLiveWeights / evaluations) + " vertices for --frames " + o_.frames +
+            " at --samples " + std::to_string(o_.samples) + "; give fewer vertices, frames or samples");
     dir_ = fs::absolute(o_.out);
     fs::create_directories(dir_);
     cache_ = dir_ / "demo.sel";
@@ -160,6 +165,7 @@ int Demo::Record() {
     vm::ScriptCallResult r = vm::CallScriptFunction(mod_, ClassOf(mod_), "record");
     recordSeconds_ = std::chrono::duration<double>(Clock::now() - started).count();
     scene.onEvaluate = nullptr;
+    progress.Finish(); // what follows starts a line of its own
     if (!r.found) throw SceneError(r.error);
     if (!ErrorShownSince(boxes).empty()) { // the message box's own line was printed already
         std::cerr << "vomark: " << RecordingFailure(mod_) << "\n";
@@ -313,7 +319,9 @@ Verb AddDemoVerb(CLI::App& cli, CommonOptions& common, const AddCommonOptions& a
     addCommon(verb);
     verb->add_option("--out", o->out, "folder for demo.sel, frames.png, heatmap.png, panel.png, demo.vms")
         ->capture_default_str();
-    verb->add_option("--size", o->size, "about this many vertices (a square grid, 4 to 1000000)")
+    verb->add_option("--size", o->size,
+                     "about this many vertices (a square grid, 4 to 1000000, and at most 50000000 / "
+                     "(2 x frames x samples): 123762 for 0:100 at 2 samples)")
         ->capture_default_str();
     verb->add_option("--frames", o->frames, "the range recorded, A:B")->capture_default_str();
     verb->add_option("--samples", o->samples, "samples per frame (a divisor of 160)")->capture_default_str();

@@ -116,8 +116,6 @@ std::string ErrorShownSince(size_t boxes) {
     return "";
 }
 
-namespace {
-// The samples the file's header announces (an aborted recording patches it to what it wrote).
 int64_t SamplesIn(const std::string& path) {
     FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return 0;
@@ -130,7 +128,6 @@ int64_t SamplesIn(const std::string& path) {
     std::fclose(f);
     return status.ok ? layout.samples : 0;
 }
-} // namespace
 
 template <typename T> T ParamAtZero(Animatable* object, const char* name, T value) {
     IParamBlock2* block = nullptr;
@@ -141,6 +138,16 @@ template <typename T> T ParamAtZero(Animatable* object, const char* name, T valu
 }
 template float ParamAtZero(Animatable*, const char*, float);
 template const char* ParamAtZero(Animatable*, const char*, const char*);
+
+std::string RecordingSummary(Animatable* recorder) {
+    const char* name = ParamAtZero<const char*>(recorder, "cache_file", nullptr);
+    std::string path = name ? name : "";
+    int64_t samples = SamplesIn(path);
+    std::error_code ec;
+    auto bytes = std::filesystem::file_size(path, ec);
+    return "wrote " + path + ": " + std::to_string(samples) + (samples == 1 ? " sample, " : " samples, ") +
+           std::to_string(ec ? 0 : bytes) + " bytes";
+}
 
 std::string RecordingFailure(Animatable* recorder) {
     const char* name = ParamAtZero<const char*>(recorder, "cache_file", nullptr);

@@ -1,6 +1,7 @@
 // Finding nodes and modifiers the way a host user names them, printing a node's selection, and the
 // failures and stops the host saw meanwhile.
 #pragma once
+#include <cstdint>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -45,6 +46,13 @@ std::string ErrorShownSince(size_t boxes);
 // with the likely reason (its folder is missing, it is a folder, no permission), so that the
 // command's line names the file the message box does not.
 std::string RecordingFailure(Animatable* recorder);
+
+// The samples the cache file at `path` plays (an aborted recording patches its header to what it
+// wrote); 0 for a file that is missing or cannot be played.
+int64_t SamplesIn(const std::string& path);
+
+// After `recorder` recorded to its end: "wrote FILE: N samples, B bytes".
+std::string RecordingSummary(Animatable* recorder);
 
 // A parameter's value at time 0 (float or const char*); `value` as given when the object has no
 // parameter of that name.

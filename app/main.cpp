@@ -1,6 +1,7 @@
 // vomark: the host as a command. Every verb is a Verb: its options are declared beside its work.
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -63,7 +64,18 @@ int main(int argc, char** argv) {
     try {
         app::Session session(common, argv[0]);
         for (app::Verb& verb : verbs)
-            if (verb.command->parsed()) return verb.run(session);
+            if (verb.command->parsed()) {
+                int status = verb.run(session);
+                // an answer no dialog asked for usually means the scene did not do what was meant
+                if (std::vector<std::string> unused = session.UnusedAnswers(); status == 0 && !unused.empty()) {
+                    std::cerr << "vomark: warning: " << unused.size()
+                              << (unused.size() == 1 ? " answer was not used:" : " answers were not used:");
+                    for (const auto& a : unused)
+                        std::cerr << " --answer " << a;
+                    std::cerr << "\n";
+                }
+                return status;
+            }
     } catch (const std::invalid_argument& e) {
         // the command line asked for something wrong: an option's value, a node or id the scene lacks
         std::cerr << "vomark: " << e.what() << "\n";

@@ -19,6 +19,7 @@ struct PanelOptions {
     std::string scene, node, modifier, format = "text";
     std::string png; // the panel drawn as it stands after the clicks
     std::vector<std::string> clicks;
+    std::vector<std::string> sets; // PARAM=VALUE, before the panel opens
 };
 
 Modifier* PanelModifier(BuiltScene& built, INode* node, const PanelOptions& o) {
@@ -42,6 +43,7 @@ int ShowPanel(const PanelOptions& o, const CommonOptions& common, std::ostream& 
     // with --modifier alone the edit is for the nodes that use it, as when it is picked in a stack
     INode* node = o.modifier.empty() || !o.node.empty() ? PickNode(scene, o.node) : nullptr;
     Modifier* mod = PanelModifier(built, node, o);
+    ApplySets(mod, o.sets);
     if (!o.png.empty()) RefuseToWriteOver(o.png, InputsOf(o.scene, scene));
     size_t firstLine = vm::Record().macroLines.size(), boxes = vm::Record().messageBoxes.size();
     std::vector<PanelControl> controls;
@@ -50,7 +52,7 @@ int ShowPanel(const PanelOptions& o, const CommonOptions& common, std::ostream& 
         vm::Panel* panel = edit.Panel();
         if (!panel) throw SceneError("the modifier shows no panel");
         for (size_t i = 0; i < ids.size(); ++i)
-            if (!panel->Click(ids[i])) {
+            if (!ClickControl(*panel, ids[i])) {
                 std::cerr << "vomark: --click " << o.clicks[i] << ": the panel has no enabled control "
                           << ids[i] << "\n";
                 return 1;
@@ -96,6 +98,7 @@ Verb AddPanelVerb(CLI::App& cli, const CommonOptions& common, const AddCommonOpt
     verb->add_option("scene", o->scene, "scene (JSON description or .vms)")->required();
     verb->add_option("--node", o->node, "node name (may be left out when the scene has one node)");
     verb->add_option("--modifier", o->modifier, "the \"id\" of the modifier (default: the topmost Tessarin)");
+    verb->add_option("--set", o->sets, "set a parameter by internal name first: PARAM=VALUE");
     verb->add_option("--click", o->clicks,
                      "press a button: record, setcache, enable, disable or a control id");
     verb->add_option("--format", o->format, "text or json")->check(CLI::IsMember({"text", "json"}));

@@ -55,17 +55,30 @@ std::vector<PanelControl> ReadPanelControls(HWND window) {
     return controls;
 }
 
+namespace {
+bool IsCheckBox(const PanelControl& c) { return std::string(ControlKindName(c.className, c.style)) == "check"; }
+} // namespace
+
 nlohmann::json ControlJson(const PanelControl& c) {
-    return {{"id", c.id},
-            {"class", c.className},
-            {"text", c.text},
-            {"visible", c.visible},
-            {"enabled", c.enabled}};
+    nlohmann::json j = {{"id", c.id},
+                        {"class", c.className},
+                        {"text", c.text},
+                        {"visible", c.visible},
+                        {"enabled", c.enabled}};
+    if (IsCheckBox(c)) j["checked"] = c.checked;
+    return j;
 }
 
 std::string ControlLine(const PanelControl& c) {
     return std::to_string(c.id) + " " + c.className + " " + nlohmann::json(c.text).dump() + " " +
-           (c.visible ? "visible" : "hidden") + " " + (c.enabled ? "enabled" : "disabled");
+           (c.visible ? "visible" : "hidden") + " " + (c.enabled ? "enabled" : "disabled") +
+           (IsCheckBox(c) ? (c.checked ? " checked" : " unchecked") : "");
+}
+
+bool ClickControl(vm::Panel& panel, int id) {
+    for (const PanelControl& c : ReadPanelControls(panel.GetHWnd()))
+        if (c.id == id && IsCheckBox(c)) return c.enabled && panel.SetCheck(id, !c.checked); // a click toggles it
+    return panel.Click(id);
 }
 
 int ClickControlId(const std::string& click) {

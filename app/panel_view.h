@@ -30,10 +30,15 @@ const char* ControlAlignName(unsigned long style);
 
 // The child controls of a panel window; empty for a null window.
 std::vector<PanelControl> ReadPanelControls(HWND window);
-// {"id", "class", "text", "visible", "enabled"} of one control.
+// {"id", "class", "text", "visible", "enabled"} of one control, and "checked" for a check box.
 nlohmann::json ControlJson(const PanelControl& control);
-// "ID CLASS "TEXT" visible|hidden enabled|disabled", the text quoted with JSON escapes.
+// "ID CLASS "TEXT" visible|hidden enabled|disabled", the text quoted with JSON escapes, and
+// " checked" or " unchecked" for a check box.
 std::string ControlLine(const PanelControl& control);
+
+// Presses control `id` as a user's click does: a check box turns over (its parameter with it), any
+// other control sends its command. False when the panel has no enabled control `id`.
+bool ClickControl(vm::Panel& panel, int id);
 
 // The control id behind a click name: record, setcache, enable, disable, or a number.
 // Throws std::invalid_argument for anything else.

@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <cstdlib>
 #include <fstream>
+#include <iostream>
 #include <set>
 
 #include <nlohmann/json.hpp>
@@ -538,6 +540,28 @@ BuiltScene LoadScene(const std::string& path, bool quiet) {
     }
     if (quiet) out.scene->SetQuiet(true);
     return out;
+}
+
+void ApplySets(Animatable* object, const std::vector<std::string>& sets) {
+    for (const auto& set : sets) {
+        size_t eq = set.find('=');
+        if (eq == std::string::npos) throw std::invalid_argument("--set " + set + ": expected PARAM=VALUE");
+        std::string name = set.substr(0, eq), value = set.substr(eq + 1);
+        try {
+            SetParameterFromText(object, name, value);
+        } catch (const SceneError& e) {
+            throw std::invalid_argument(std::string("--set ") + e.what());
+        }
+        // the block clamps a number to the parameter's range, as the panel's spinners do: say so
+        const ParamDef* def = FindParameter(object, name, nullptr);
+        char* end = nullptr;
+        double asked = std::strtod(value.c_str(), &end);
+        if (def && def->hasRange && def->type != TYPE_STRING && end && *end == '\0' && !value.empty() &&
+            (asked < def->rangeLow || asked > def->rangeHigh))
+            std::cerr << "vomark: warning: --set " << OneLine(set) << ": outside " << def->rangeLow << " to "
+                      << def->rangeHigh << ", clamped to " << (asked < def->rangeLow ? def->rangeLow : def->rangeHigh)
+                      << "\n";
+    }
 }
 
 const ParamDef* FindParameter(Animatable* object, const std::string& name, IParamBlock2** block) {

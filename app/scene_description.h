@@ -3,6 +3,7 @@
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "runtime/scene.h"
 
@@ -32,6 +33,10 @@ BuiltScene BuildScene(const std::string& jsonText, const std::string& baseDir);
 
 // The parameter named `name` among the object's blocks, with its block; null when there is none.
 const ParamDef* FindParameter(Animatable* object, const std::string& name, IParamBlock2** block);
+
+// Applies command-line `--set PARAM=VALUE` texts in order; throws std::invalid_argument naming the
+// one that does not fit.
+void ApplySets(Animatable* object, const std::vector<std::string>& sets);
 
 // Sets a parameter of the modifier's blocks by internal name from text ("1.5", "2", "on", a path).
 // Throws SceneError when there is no such parameter or the value does not fit its type.

@@ -54,7 +54,8 @@ int ListAssets(const AssetsOptions& o, const CommonOptions& common, std::ostream
     built.scene->EnumAuxFiles(names, o.missing ? FILE_ENUM_MISSING_ONLY : 0);
     for (const auto& n : names.names)
         out << n << "\n";
-    return 0;
+    // scripts test `assets --missing` by its status: 1 when something is missing
+    return o.missing && !names.names.empty() ? 1 : 0;
 }
 
 Verb AddSaveVerb(CLI::App& cli, const CommonOptions& common, const AddCommonOptions& addCommon) {

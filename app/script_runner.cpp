@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "host_queries.h"
+#include "progress.h"
 #include "runtime/function_publishing.h"
 #include "runtime/host_record.h"
 #include "runtime/interaction.h"
@@ -325,8 +326,15 @@ void ScriptRunner::CallFunction(Modifier* mod, const std::string& modName, const
     ClassDesc2* cd = ClassOf(mod);
     size_t boxes = vm::Record().messageBoxes.size();
     int escapes = vm::Record().escapePresses;
-    vm::ScriptCallResult r = cd ? vm::CallScriptFunction(mod, cd, function.c_str()) : vm::ScriptCallResult{};
-    if (r.found && strcasecmp(function.c_str(), "record") == 0) SayIfRecordingStopped(escapes, mod);
+    bool recording = strcasecmp(function.c_str(), "record") == 0;
+    vm::ScriptCallResult r;
+    {
+        Progress progress(*scene_, mod);
+        if (recording) scene_->onEvaluate = [&](INode*, TimeValue t) { progress.Evaluated(t); };
+        r = cd ? vm::CallScriptFunction(mod, cd, function.c_str()) : vm::ScriptCallResult{};
+        scene_->onEvaluate = nullptr;
+    }
+    if (r.found && recording) SayIfRecordingStopped(escapes, mod);
     if (!r.found) {
         if (FindParameter(mod, function, nullptr))
             Fail(function + " is a parameter: expected " + function + " = VALUE");

@@ -42,6 +42,17 @@ Session::Session(const CommonOptions& options, const std::string& exePath) {
     loader_.LoadFolders(folders_, warn);
 }
 
+std::vector<std::string> Session::UnusedAnswers() const {
+    std::vector<std::string> unused;
+    for (const auto& a : scripted_.openAnswers)
+        unused.push_back("open=" + (a.empty() ? std::string("cancel") : a));
+    for (const auto& a : scripted_.saveAnswers)
+        unused.push_back("save=" + (a.empty() ? std::string("cancel") : a));
+    for (int a : scripted_.boxAnswers)
+        unused.push_back(std::string("yesno=") + (a == IDYES ? "yes" : "no"));
+    return unused;
+}
+
 Session::~Session() {
     loader_.UnloadAll();
     vm::SetInteraction(nullptr);

@@ -25,6 +25,8 @@ class Session {
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
     vm::PluginLoader& Loader() { return loader_; }
+    // The --answer texts no dialog took, in the order given per kind ("save=take1.sel").
+    std::vector<std::string> UnusedAnswers() const;
     // The folders searched for plug-in modules, in order.
     const std::vector<std::string>& Folders() const { return folders_; }
 

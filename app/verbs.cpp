@@ -174,15 +174,7 @@ int RecordCache(const RecordOptions& o, const CommonOptions& common) {
     }
     if (!mod)
         throw SceneError("node \"" + std::string(node->GetName()) + "\" has no modifier that can record");
-    for (const auto& set : o.sets) {
-        size_t eq = set.find('=');
-        if (eq == std::string::npos) throw std::invalid_argument("--set " + set + ": expected PARAM=VALUE");
-        try {
-            SetParameterFromText(mod, set.substr(0, eq), set.substr(eq + 1));
-        } catch (const SceneError& e) {
-            throw std::invalid_argument(std::string("--set ") + e.what());
-        }
-    }
+    ApplySets(mod, o.sets);
     // the recording writes the cache file and --save the scene file: neither over what was read
     if (const char* cache = ParamAtZero<const char*>(mod, "cache_file", nullptr); cache && *cache)
         RefuseToWriteOver(cache, {{o.scene, "the scene"}});
@@ -194,6 +186,7 @@ int RecordCache(const RecordOptions& o, const CommonOptions& common) {
     int escapes = vm::Record().escapePresses;
     vm::ScriptCallResult r = vm::CallScriptFunction(mod, cd, "record");
     scene.onEvaluate = nullptr;
+    progress.Finish(); // what follows starts a line of its own
     if (!r.found) throw SceneError(r.error);
     if (!ErrorShownSince(boxes).empty()) { // the message box's own line was printed already
         std::cerr << "vomark: " << RecordingFailure(mod) << "\n";
@@ -202,6 +195,7 @@ int RecordCache(const RecordOptions& o, const CommonOptions& common) {
     // a scene naming a cut-short cache is not what --save asked for
     if (SayIfRecordingStopped(escapes, mod, o.save.empty() ? "" : o.save + " was not written"))
         return 130;
+    std::cout << RecordingSummary(mod) << "\n";
     if (!o.save.empty()) std::cout << SaveSceneAs(scene, o.save, o.force) << "\n";
     return 0;
 }

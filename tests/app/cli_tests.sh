@@ -40,6 +40,9 @@ check "an unknown key names the key" exits_with 1 'scene.tickPerFrame: unknown k
 check "json output holds selection level and display flags" bash -c "'$vomark' eval '$work/keys.json' --plugins '$plugins' --frame 0 --format json | grep -q '\"displayFlags\": 1025'"
 check "summary gives one line per evaluation" bash -c "'$vomark' eval '$work/keys.json' --plugins '$plugins' --tick -5 --frame 0 --format summary | sed -E 's/,[0-9]+[.][0-9]\$/,T/' | diff - <(printf 'tick,selected,weight_sum,microseconds\\n-5,0,0,T\\n0,1,1.7,T\\n')"
 check "record writes the 180-byte file" bash -c "'$vomark' record '$work/keys.json' --plugins '$plugins' 2>/dev/null && test \$(stat -c %s '$work/keys.sel') = 180 && xxd -p -l 12 '$work/keys.sel' | grep -qx '9cffffff0200000006000000'"
+check "record ends with what it wrote" bash -c "'$vomark' record '$work/keys.json' --plugins '$plugins' 2>/dev/null | grep -qx 'wrote $work/keys.sel: 6 samples, 180 bytes'"
+check "record says when --set is clamped" exits_with 0 'vomark: warning: --set samples=1000: outside 1 to 10, clamped to 10' V record "$work/keys.json" --set samples=1000
+check "a script's recording shows its progress" bash -c "printf '%s\n' '\$.modifiers[#Tessarin].Record' >'$work/rec.script' && '$vomark' run '$work/keys.json' '$work/rec.script' --plugins '$plugins' 2>&1 >/dev/null | grep -qx 'recording frame 3 of 3'"
 check "playback of the recording" bash -c "'$vomark' eval '$work/keys.json' --plugins '$plugins' --tick 80 --tick 240 --format csv | grep -qx '80,0,0,0.300000012,0.300000012' && '$vomark' eval '$work/keys.json' --plugins '$plugins' --tick 240 | grep -qx '240,1,0,0.800000012,0.800000012'"
 escape_keeps_what_was_recorded() {
     exits_with 130 "recording stopped: $work/keys.sel keeps 4 samples (every frame up to the stop); $work/cut.vms was not written" \

@@ -16,7 +16,7 @@ check "the summary counts vertices and samples" bash -c "grep -qx 'vertices: 400
 check "played back equals live at every sample time" grep -qx 'largest difference at sample times: 0 (exact)' "$work/summary"
 check "the blend's own error is reported" grep -q '^largest difference between samples: [0-9.e-]* (' "$work/summary"
 check "the summary names what it wrote" grep -q "^wrote $work/d/demo.sel, .*frames.png, .*heatmap.png, .*panel.png, .*demo.vms\$" "$work/summary"
-check "progress goes to stderr as plain lines off a terminal" grep -qx 'recording frame 10' "$work/progress"
+check "progress goes to stderr as plain lines off a terminal, with the total" bash -c "grep -qx 'recording frame 1 of 11' '$work/progress' && grep -qx 'recording frame 11 of 11' '$work/progress'"
 check "the cache verifies" "$tessarin" verify "$work/d/demo.sel"
 check "the file holds the samples the summary counts" bash -c "'$tessarin' info '$work/d/demo.sel' | grep -qE '^samples +22\$'"
 check "frames.png: four rows of live beside played back" size_is "$work/d/frames.png" "810 1424"
@@ -24,6 +24,8 @@ check "heatmap.png: as tessarin plot draws it" size_is "$work/d/heatmap.png" "10
 check "panel.png: dialog 102 at 2.5 pixels a unit" size_is "$work/d/panel.png" "290 828"
 check "the saved scene plays the cache back" bash -c "'$vomark' eval '$work/d/demo.vms' --plugins '$plugins' --frame 5 --format summary | grep -q '^800,'"
 check "a second run replaces its own output" V demo --out "$work/d" --size 100 --frames 0:2
+check "a size beyond what the comparison keeps states the real limit" exits_with 2 '--size 150000: the comparison keeps the live weights of 404 evaluations (2 x frames x samples), at most 50000000 weights in all: at most 123762 vertices for --frames 0:100 at --samples 2' V demo --out "$work/big" --size 150000
+check "demo --help states the limit" bash -c "'$vomark' demo --help | grep -q '123762 for 0:100'"
 check "escape stops the demo and says what the file kept" exits_with 130 'recording stopped: ' V demo --out "$work/s" --size 100 --frames 0:10 --escape-at-poll 3
 check "samples that miss a tick are refused" exits_with 2 '--samples 3: must divide 160' V demo --out "$work/e" --samples 3
 check "a backward range is refused" exits_with 2 '--frames 5:1: expected A:B' V demo --out "$work/e" --frames 5:1

@@ -20,6 +20,19 @@ macro_replays_to_the_same_bytes() {
 }
 check "a macro recorded from panel clicks replays to the same bytes" macro_replays_to_the_same_bytes
 
+# the scripting guide's example, as written, on the example scene (which names a cache file)
+docs_example_replays() {
+    mkdir -p "$work/ex" && cp "$data/../../docs/examples/demo.json" "$work/ex/demo.json" && cd "$work/ex" || return 1
+    V panel demo.json --set cache_file= --click record --answer save=take1.sel --format json 2>/dev/null |
+        jq -r '.macro[]' >take.script
+    (echo '$.modifiers[#Tessarin].cache_file = ""'; cat take.script) >replay.script
+    V run demo.json replay.script --answer save=take2.sel 2>"$work/ex/err" || return 1
+    test -s take1.sel && cmp take1.sel take2.sel && test ! -e demo.sel && ! grep -q 'not used' "$work/ex/err"
+}
+check "the scripting guide's panel, macro and run example works on the example scene" docs_example_replays
+check "an answer no dialog asked for is a warning" exits_with 0 'vomark: warning: 1 answer was not used: --answer save=take1.sel' \
+    V panel "$work/keys.json" --click record --answer save=take1.sel
+
 cache_alone_drives_after_disable() {
     V record "$work/keys.json" 2>/dev/null || return 1
     printf '%s\n' '$.modifiers[#Tessarin].cache_file = "keys.sel"' 'sliderTime = 1' eval \
@@ -100,8 +113,32 @@ panel_json() {
 check "panel json lists every control" panel_json
 check "panel text: stack buttons record their lines after acting" bash -c 'V panel "$work/keys.json" --click disable --click enable --click 1006 | tail -2 | diff - <(printf "%s\n" "\$.modifiers[#Tessarin].DisableMods" "\$.modifiers[#Tessarin].EnableMods")'
 check "panel text: a control a line" bash -c 'V panel "$work/keys.json" | grep -qx "1010 Static \"keys.sel\" visible enabled"'
-check "panel refuses a missing control" bash -c 'V panel "$work/keys.json" --click 4242 2>&1 >/dev/null | grep -q "no enabled control 4242"; [ ${PIPESTATUS[0]} = 1 ]'
-check "panel refuses an unknown click name" bash -c 'V panel "$work/keys.json" --click explode 2>/dev/null; [ $? = 2 ]'
+# panel's exit status on each kind of failure: 1 for what the scene or the panel refuses, 2 for the
+# command line; and the clicks before a refused one are not taken for success
+check "panel refuses a missing control" exits_with 1 '--click 4242: the panel has no enabled control 4242' V panel "$work/keys.json" --click 4242
+check "panel refuses a disabled control" exits_with 1 '--click 1005: the panel has no enabled control 1005' V panel "$work/keys.json" --click 1005
+check "panel refuses a control after clicks that worked" exits_with 1 'no enabled control 4242' V panel "$work/keys.json" --click disable --click 4242
+check "panel refuses an unknown click name" exits_with 2 '--click explode: expected record, setcache, enable, disable or a control id' V panel "$work/keys.json" --click explode
+check "panel refuses a --modifier the scene lacks" exits_with 2 'no modifier with id "m9"' V panel "$work/keys.json" --modifier m9
+sed 's#{"class": "Tessarin"[^}]*}}#{"class": "SoftSelect", "radius": 1, "falloff": 1, "center": [{"frame": 0, "at": [0, 0, 0]}]}#' "$work/keys.json" >"$work/plain.json"
+check "panel refuses a node without a Tessarin" exits_with 1 'node "Tri" has no Tessarin modifier' V panel "$work/plain.json"
+failed_record_click() {
+    local out rc
+    out=$(V panel "$work/keys.json" --set cache_file="$work/no/dir/x.sel" --click record 2>"$work/pe")
+    rc=$?
+    [ $rc = 1 ] || { echo "exit $rc"; return 1; }
+    grep -q '^1003 CustButton "Record"' <<<"$out" || { echo "the panel was not printed: $out"; return 1; }
+    grep -qx "vomark: recording failed: $work/no/dir/x.sel could not be written (its folder $work/no/dir does not exist)" "$work/pe"
+}
+check "panel exits 1 after printing when a button's recording fails" failed_record_click
+# a click on a check box turns it over, as the view's check does, and changes its parameter
+toggles() {
+    V panel "$work/keys.json" | grep -qx '1014 Button "Accumlate Selection" visible enabled unchecked' || return 1
+    V panel "$work/keys.json" --click 1014 | grep -qx '1014 Button "Accumlate Selection" visible enabled checked' || return 1
+    V panel "$work/keys.json" --click 1014 --click 1014 | grep -qx '1014 Button "Accumlate Selection" visible enabled unchecked' || return 1
+    V panel "$work/keys.json" --click 1014 --format json | jq -e '.controls[] | select(.id == 1014) | .checked == true' >/dev/null
+}
+check "panel --click on a check box toggles it" toggles
 check "panel and run have help" bash -c 'V panel --help | grep -q -- --click && V run --help | grep -q script'
 check "replacing an existing file is no failure" bash -c 'V record "$work/scene.json" --answer save="$work/keys.sel" --answer yesno=yes 2>/dev/null'
 

@@ -22,9 +22,11 @@ check "a foreign file is refused" exits_with 1 "foreign.vms: byte 0: not a scene
 check "assets lists the existing cache file" bash -c "'$vomark' assets '$work/keys.vms' --plugins '$plugins' 2>/dev/null | diff <(echo '$work/keys.sel') - && test -z \"\$('$vomark' assets '$work/keys.vms' --missing --plugins '$plugins')\""
 mv "$work/keys.sel" "$work/moved.sel"
 check "assets --missing lists the missing one" bash -c "'$vomark' assets '$work/keys.vms' --missing --plugins '$plugins' 2>/dev/null | diff <(echo '$work/keys.sel') - && test -z \"\$('$vomark' assets '$work/keys.json' --plugins '$plugins' 2>/dev/null)\""
+check "assets --missing exits 1 when it lists a file" exits_with 1 "" V assets "$work/keys.vms" --missing
 check "the missing-file warning as a message box line" bash -c "'$vomark' eval '$work/keys.vms' --plugins '$plugins' --frame 0 2>&1 >/dev/null | grep -cx 'message: Warning: Cache file not found  $work/keys.sel' | grep -qx 1"
 check "the missing-file warning in quiet mode as a log line" bash -c "'$vomark' eval '$work/keys.vms' --plugins '$plugins' --frame 0 --quiet 2>&1 >/dev/null | diff <(echo 'error: Warning: Cache file not found : $work/keys.sel'; echo 'vomark: node \"Tri\": cache $work/keys.sel: not found; the modifier plays nothing from it') -"
 mv "$work/moved.sel" "$work/keys.sel"
+check "assets --missing exits 0 when nothing is missing" V assets "$work/keys.json" --missing
 check "without the module the modifier is kept and saved back unchanged" bash -c "'$vomark' save '$work/keys.vms' '$work/bare.vms' --plugins /nonexistent 2>'$work/w' >/dev/null && cmp '$work/keys.vms' '$work/bare.vms' && grep -qx 'warning: $work/keys.vms: no loaded module provides class id (0x21d07ae1, 0x48d30bff); its modifier is kept unchanged and passes its input through' '$work/w'"
 check "record runs from a scene file" bash -c "rm '$work/keys.sel' && '$vomark' record '$work/keys.vms' --plugins '$plugins' 2>/dev/null && test \$(stat -c %s '$work/keys.sel') = 180"
 printf '%s\n' 'save "saved.vms"' '$.modifiers[#Tessarin].selectionType = 1' 'sliderTime = 1.5' 'eval' 'load saved.vms' 'sliderTime = 1.5' 'eval' >"$work/saveload.script"

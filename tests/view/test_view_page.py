@@ -187,7 +187,7 @@ class ViewPageTest(unittest.TestCase):
 
         csv = self.run_vomark('eval', scene, '--tick', '160', '--format', 'csv').splitlines()[1:]
         for line, weight, selected in zip(csv, shown['weights'], shown['selected']):
-            _, _, want_selected, want_weight = line.split(',')
+            _, _, want_selected, want_weight, _ = line.split(',')  # the last is effective
             self.assertEqual(int(want_selected), selected)
             self.assertEqual(struct.pack('<f', float(want_weight)), struct.pack('<f', weight))
         self.assertEqual(len(csv), len(shown['weights']))
