@@ -116,17 +116,29 @@ std::string ErrorShownSince(size_t boxes) {
     return "";
 }
 
-int64_t SamplesIn(const std::string& path) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return 0;
-    sel::Layout layout;
-    sel::Status status;
+namespace {
+// The layout check the modifier's loader plays by, on the file at `path` (false: it cannot be opened).
+bool ReadFileLayout(const std::string& path, sel::Layout& layout, sel::Status& status) {
+    FILE* f = path.empty() ? nullptr : std::fopen(path.c_str(), "rb");
+    if (!f) return false;
     {
         sel::FileSource src(f);
         status = sel::ReadLayout(src, layout, false);
     }
     std::fclose(f);
-    return status.ok ? layout.samples : 0;
+    return true;
+}
+} // namespace
+
+int64_t SamplesIn(const std::string& path) {
+    sel::Layout layout;
+    sel::Status status;
+    return ReadFileLayout(path, layout, status) && status.ok ? layout.samples : 0;
+}
+
+std::string StoppedRecordingLine(const std::string& cacheFile) {
+    return "recording stopped: " + cacheFile + " keeps " + std::to_string(SamplesIn(cacheFile)) +
+           " samples (every frame up to the stop)";
 }
 
 template <typename T> T ParamAtZero(Animatable* object, const char* name, T value) {
@@ -169,8 +181,7 @@ bool SayIfRecordingStopped(int escapesBefore, Animatable* recorder, const std::s
     if (vm::Record().escapePresses <= escapesBefore) return false;
     const char* name = ParamAtZero<const char*>(recorder, "cache_file", nullptr);
     std::string cacheFile = name ? name : "";
-    std::cerr << "vomark: recording stopped: " << cacheFile << " keeps " << SamplesIn(cacheFile)
-              << " samples (every frame up to the stop)" << (andThen.empty() ? "" : "; ") << andThen
+    std::cerr << "vomark: " << StoppedRecordingLine(cacheFile) << (andThen.empty() ? "" : "; ") << andThen
               << "\n";
     return true;
 }
@@ -184,24 +195,16 @@ std::string FindCacheFile(const std::string& name) {
     return std::filesystem::is_regular_file(fallback, ec) ? fallback : "";
 }
 
-namespace {
-// The reason the cache file `name` cannot be played, as the cache tool's verify words it; "" when it plays.
 std::string WhyUnplayable(const std::string& name) {
-    std::string path = FindCacheFile(name);
-    FILE* f = path.empty() ? nullptr : std::fopen(path.c_str(), "rb");
-    if (!f) return name + ": not found";
     sel::Layout layout;
     sel::Status status;
-    {
-        sel::FileSource src(f);
-        status = sel::ReadLayout(src, layout, false);
-    }
-    std::fclose(f);
+    if (!ReadFileLayout(FindCacheFile(name), layout, status)) return name + ": not found";
     if (status.ok) return "";
     return name + ": byte " + std::to_string(status.at) + ": " + status.message +
            (status.fault == sel::Fault::CutShort ? " (incomplete)" : " (damaged)");
 }
 
+namespace {
 // Calls visit(node, modifier, cache_file) for every switched-on plug-in modifier naming a cache file.
 template <class Visit> void EachCacheFile(vm::Scene& scene, Visit visit) {
     for (INode* node : scene.Nodes())

@@ -80,6 +80,15 @@ std::vector<InputFile> InputsOf(const std::string& scenePath, vm::Scene& scene);
 // A target that does not exist yet is no input.
 void RefuseToWriteOver(const std::string& target, const std::vector<InputFile>& inputs);
 
+// Why the cache file `name` cannot be played, as the cache tool's verify words it:
+// `NAME: byte N: REASON (incomplete|damaged)`, or `NAME: not found`; "" when it plays. The file is
+// looked for as FindCacheFile looks. Reads only the header and the count table.
+std::string WhyUnplayable(const std::string& name);
+
+// "recording stopped: FILE keeps N samples (every frame up to the stop)", N as the file's header
+// says now (0 when it cannot be read).
+std::string StoppedRecordingLine(const std::string& cacheFile);
+
 // One line for each switched-on plug-in modifier of the scene whose cache file cannot be played,
 // with the reason the cache tool's verify gives: `FILE: byte N: REASON (incomplete|damaged)`, or
 // `FILE: not found`, after `node "NAME": cache ` . The file is looked for where the modifier

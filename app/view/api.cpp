@@ -1,7 +1,5 @@
 #include "api.h"
 
-#include "cache_notes.h"
-
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -248,8 +246,8 @@ nlohmann::json Api::Notes() {
     for (Modifier* m : StackOf(target_.node)) {
         const char* file = m->IsEnabled() ? ParamAtZero<const char*>(m, "cache_file", nullptr) : nullptr;
         if (!file || !*file) continue;
-        std::string problem = CacheProblem(file);
-        if (!problem.empty()) notes.push_back(ModifierName(m) + ": " + problem);
+        std::string why = WhyUnplayable(file);
+        if (!why.empty()) notes.push_back(ModifierName(m) + ": cache " + why + "; the modifier plays nothing from it");
     }
     return notes;
 }

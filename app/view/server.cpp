@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <thread>
@@ -67,6 +69,21 @@ void OpenBrowser(const std::string& url) {
         std::cerr << "vomark view: cannot start a browser (xdg-open); open the address by hand\n";
     else
         std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();
+}
+
+// The library says only that it could not bind; a bind of our own tells why, with what to do.
+std::string WhyCannotListen(int port) {
+    int sock = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (sock < 0) return std::strerror(errno);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int err = ::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 ? 0 : errno;
+    ::close(sock);
+    if (err == EADDRINUSE) return "the port is in use; give another --port, or --port 0 for a free one";
+    if (err == EACCES) return "ports below 1024 need privileges; give --port 0 for a free one";
+    return err ? std::strerror(err) : "the server could not start";
 }
 } // namespace
 
@@ -189,7 +206,8 @@ int Serve(const ViewOptions& options, std::ostream& out) {
     {
         Server server(options);
         if (!server.Start(options.port)) {
-            std::cerr << "vomark view: cannot listen on 127.0.0.1:" << options.port << "\n";
+            std::cerr << "vomark view: cannot listen on 127.0.0.1:" << options.port << ": "
+                      << WhyCannotListen(options.port) << "\n";
             pthread_sigmask(SIG_SETMASK, &old, nullptr);
             return 1;
         }

@@ -318,8 +318,8 @@ TEST_F(ViewApiTest, NotesNameEachSwitchedOnCacheThatCannotPlayWithTheReason) {
     Serve(KeysScene(Path("keys.sel")));
     json notes = GetJson("/api/state")["notes"];
     ASSERT_EQ(notes.size(), 1u);
-    EXPECT_EQ(notes[0], "Tessarin: " + Path("keys.sel") +
-                            ": cannot be opened (No such file or directory); nothing plays");
+    EXPECT_EQ(notes[0], "Tessarin: cache " + Path("keys.sel") +
+                            ": not found; the modifier plays nothing from it");
 
     // a recording cut off before its count table: header only
     const int32_t header[3] = {-100, 2, 6};
@@ -328,8 +328,8 @@ TEST_F(ViewApiTest, NotesNameEachSwitchedOnCacheThatCannotPlayWithTheReason) {
     notes = GetJson("/api/state")["notes"];
     ASSERT_EQ(notes.size(), 1u);
     std::string note = notes[0];
-    EXPECT_EQ(note.rfind("Tessarin: " + Path("keys.sel") + ": byte ", 0), 0u) << note;
-    EXPECT_NE(note.find("(cut short); nothing plays"), std::string::npos) << note;
+    EXPECT_EQ(note.rfind("Tessarin: cache " + Path("keys.sel") + ": byte ", 0), 0u) << note;
+    EXPECT_NE(note.find("(incomplete); the modifier plays nothing from it"), std::string::npos) << note;
 
     // switched off, it plays nothing anyway; recorded, it plays
     EXPECT_EQ(PostJson("/api/stack", {{"index", 0}, {"enabled", false}})["notes"], json::array());
@@ -342,7 +342,7 @@ TEST_F(ViewApiTest, OutFolderTakesTheCacheFilesTheSceneNamesBesideItselfAndTheAn
     Serve(KeysScene("rel.sel"), Path("mine"));
     json state = GetJson("/api/state");
     EXPECT_EQ(Control(state, 1010)["text"], "rel.sel");
-    EXPECT_NE(state["notes"][0].get<std::string>().find(Path("mine/rel.sel") + ": cannot be opened"),
+    EXPECT_NE(state["notes"][0].get<std::string>().find(Path("mine/rel.sel") + ": not found"),
               std::string::npos);
     PostJson("/api/panel", {{"action", "click"}, {"id", 1003}});
     EXPECT_TRUE(fs::exists(Path("mine/rel.sel")));
@@ -356,7 +356,7 @@ TEST_F(ViewApiTest, OutFolderTakesTheCacheFilesTheSceneNamesBesideItselfAndTheAn
             .string();
     Serve(KeysScene(outside), Path("mine"));
     EXPECT_EQ(GetJson("/api/state")["notes"][0],
-              "Tessarin: " + outside + ": cannot be opened (No such file or directory); nothing plays");
+              "Tessarin: cache " + outside + ": not found; the modifier plays nothing from it");
     server_.reset();
 
     // without a folder of its own, a name answered in the Save dialog lands in the out folder

@@ -298,7 +298,7 @@ class ViewPageTest(unittest.TestCase):
     def test_notes_name_a_cache_that_cannot_play(self):
         self.open_page(self.write_scene(keys_scene(self.path('keys.sel'))))
         self.assertEqual(self.text_of('#notes'),
-                         'Tessarin: %s: cannot be opened (No such file or directory); nothing plays'
+                         'Tessarin: cache %s: not found; the modifier plays nothing from it'
                          % self.path('keys.sel'))
 
     def test_escape_in_the_page_stops_the_recording_and_says_what_the_file_kept(self):
