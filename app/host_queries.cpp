@@ -200,8 +200,8 @@ std::string WhyUnplayable(const std::string& name) {
     sel::Status status;
     if (!ReadFileLayout(FindCacheFile(name), layout, status)) return name + ": not found";
     if (status.ok) return "";
-    return name + ": byte " + std::to_string(status.at) + ": " + status.message +
-           (status.fault == sel::Fault::CutShort ? " (incomplete)" : " (damaged)");
+    return name + ": byte " + std::to_string(status.at) + ": " + status.message + " (" +
+           sel::FaultName(status.fault) + ")";
 }
 
 namespace {

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "cache/play/play.h"
 #include "plugin/tessarin.h"
 #include "runtime/builtin_modifiers.h"
 #include "runtime/scene.h"
@@ -105,13 +106,8 @@ struct Playback {
 
 constexpr int kBlock = BitArray::kWordBits; // vertices per selection word
 
-// Eight flags of 0 or 1, one a byte, as the low eight bits of a word (flag k is bit k).
-inline uint64_t PackFlags(const uint8_t* flags) {
-    static_assert(std::endian::native == std::endian::little);
-    uint64_t x;
-    std::memcpy(&x, flags, sizeof x);
-    return (x * 0x0102040810204080ull) >> 56;
-}
+// the floor packs its flags into words as any word-level writer must
+using play::PackFlags;
 
 // The floor's file and pass: reads whole samples into the two halves of a buffer, blends them, and
 // writes N floats and N bits.

@@ -60,13 +60,15 @@ template <class T, class Field> py::array_t<T> SampleField(Cache& c, py::ssize_t
     return out;
 }
 
-const char* FaultName(sel::Fault f) {
-    switch (f) {
-    case sel::Fault::None: return "valid";
-    case sel::Fault::CutShort: return "incomplete";
-    case sel::Fault::Damaged: return "damaged";
-    }
-    return "";
+// The optional selection bits, one per vertex as `weights` has `n`; empty when None.
+py::array_t<bool, py::array::c_style> SelectedLike(const py::handle& selectedArg, py::ssize_t n) {
+    py::array_t<bool, py::array::c_style> selected;
+    if (selectedArg.is_none()) return selected;
+    selected = Vector<bool>(selectedArg, "selected");
+    if (selected.shape(0) != n)
+        throw py::value_error("selected has " + std::to_string(selected.shape(0)) + " entries and weights " +
+                              std::to_string(n) + ": give one of each per vertex");
+    return selected;
 }
 
 // numpy bools (bytes of 0 or 1) into selection words, eight at a time.
@@ -110,14 +112,7 @@ py::tuple Evaluate(Cache& c, double frame, const py::handle& weightsArg, const p
     py::ssize_t n = weights.shape(0);
     if (n > std::numeric_limits<int>::max())
         throw py::value_error("weights has more vertices than a mesh can have");
-    py::array_t<bool, py::array::c_style> selected;
-    if (!selectedArg.is_none()) {
-        selected = Vector<bool>(selectedArg, "selected");
-        if (selected.shape(0) != n)
-            throw py::value_error("selected has " + std::to_string(selected.shape(0)) +
-                                  " entries and weights " + std::to_string(n) +
-                                  ": give one of each per vertex");
-    }
+    auto selected = SelectedLike(selectedArg, n);
     pytessarin::EvalSettings s;
     s.tick = static_cast<int32_t>(ticks);
     s.start = static_cast<float>(start);
@@ -149,14 +144,14 @@ py::dict Verify(const std::string& path) {
     std::fclose(f);
     py::dict d;
     d["file"] = path;
-    d["verdict"] = FaultName(r.Verdict());
+    d["verdict"] = sel::FaultName(r.Verdict());
     d["playable"] = r.playable;
     d["samplesPlayed"] = r.layout.samples;
     py::list findings;
     for (const sel::Finding& x : r.findings) {
         py::dict one;
         one["byte"] = x.at;
-        one["kind"] = FaultName(x.fault);
+        one["kind"] = sel::FaultName(x.fault);
         one["message"] = x.message;
         findings.append(one);
     }
@@ -170,14 +165,7 @@ void Append(Writer& w, const py::handle& weightsArg, const py::handle& selectedA
     py::ssize_t n = weights.shape(0);
     if (n > std::numeric_limits<int32_t>::max())
         throw py::value_error("a sample holds at most 2147483647 records");
-    py::array_t<bool, py::array::c_style> selected;
-    if (!selectedArg.is_none()) {
-        selected = Vector<bool>(selectedArg, "selected");
-        if (selected.shape(0) != n)
-            throw py::value_error("selected has " + std::to_string(selected.shape(0)) +
-                                  " entries and weights " + std::to_string(n) +
-                                  ": give one of each per vertex");
-    }
+    auto selected = SelectedLike(selectedArg, n);
     w.Append(weights.data(), selectedArg.is_none() ? nullptr : selected.data(), static_cast<int>(n));
 }
 

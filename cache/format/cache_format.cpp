@@ -58,6 +58,15 @@ int64_t Layout::RecordsBefore(int k) const {
     return sum;
 }
 
+const char* FaultName(Fault f) {
+    switch (f) {
+    case Fault::None: return "valid";
+    case Fault::CutShort: return "incomplete";
+    case Fault::Damaged: return "damaged";
+    }
+    return "";
+}
+
 namespace {
 Status Refuse(Fault fault, int64_t at, const std::string& why) { return {false, why, fault, at}; }
 constexpr size_t kTableChunkEntries = 16384;

@@ -64,6 +64,8 @@ struct Layout {
 // What a refusal says of the file: cut short (a recording that stopped early: no or part of a count
 // table, word 2 past the table, a sample cut off) or damaged (values no writer produces).
 enum class Fault { None, CutShort, Damaged };
+// "valid", "incomplete" or "damaged": the word the tool and the host's messages use for a fault.
+const char* FaultName(Fault f);
 
 struct Status {
     bool ok = true;

@@ -6,14 +6,6 @@
 namespace tessarin {
 
 namespace {
-const char* FaultName(sel::Fault f) {
-    switch (f) {
-    case sel::Fault::None: return "valid";
-    case sel::Fault::CutShort: return "incomplete";
-    case sel::Fault::Damaged: return "damaged";
-    }
-    return "";
-}
 
 int ExitFor(sel::Fault f) { return f == sel::Fault::None ? 0 : f == sel::Fault::Damaged ? 1 : 2; }
 
@@ -129,21 +121,21 @@ int Verify(const sel::Source& src, const std::string& name, Format format, Conte
     if (format == Format::Json) {
         nlohmann::ordered_json j;
         j["file"] = name;
-        j["verdict"] = FaultName(verdict);
+        j["verdict"] = sel::FaultName(verdict);
         j["playable"] = r.playable;
         j["samplesPlayed"] = r.layout.samples;
         j["repairable"] = plan.ok;
         j["findings"] = nlohmann::ordered_json::array();
         for (const auto& f : r.findings)
-            j["findings"].push_back({{"byte", f.at}, {"kind", FaultName(f.fault)}, {"message", f.message}});
+            j["findings"].push_back({{"byte", f.at}, {"kind", sel::FaultName(f.fault)}, {"message", f.message}});
         ctx.out << j.dump(2) << "\n";
         return ExitFor(verdict);
     }
     for (const auto& f : r.findings)
-        ctx.out << At(name, f.at, f.message) << " (" << FaultName(f.fault) << ")\n";
+        ctx.out << At(name, f.at, f.message) << " (" << sel::FaultName(f.fault) << ")\n";
     std::string plays = r.playable ? "plays " + Counted(r.layout.samples, "sample")
                                    : "cannot be played (the modifier treats it as missing)";
-    ctx.out << name << ": " << FaultName(verdict) << "; " << plays;
+    ctx.out << name << ": " << sel::FaultName(verdict) << "; " << plays;
     if (plan.ok) ctx.out << "; tessarin repair can mend it";
     if (plan.needsPoints) ctx.out << "; tessarin repair can mend it given --points (the points per sample)";
     ctx.out << "\n";
