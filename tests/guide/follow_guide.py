@@ -1,14 +1,15 @@
 #!/usr/bin/env python3
 """Follows docs/guide.md as a newcomer would, on a fresh copy of the repository.
 
-usage: follow_guide.py SOURCE_DIR VOMARK TESSARIN PLUGIN_DIR
+usage: follow_guide.py SOURCE_DIR VOMARK TESSARIN PLUGIN_DIR [PYTHON_MODULE_DIR]
 
 The copy holds the files git tracks (what a clone gets). The commands of the guide's `sh` code
 blocks run in order from the copy's root, each block under `bash -e`, so any failing command fails
 the test. `make demo` is the one command not run as it stands: a Release build would take most of
 the suite's time, so the test asks `make -n demo` what it would do, checks that its build makes
 every command the guide runs from that build folder, puts the given binaries (the suite's own
-build) there, and runs the rest of the recipe (the demo itself). Afterwards every file the guide
+build) there, and runs the rest of the recipe (the demo itself). `make python` likewise: its recipe
+is checked, and the rest of its block runs with the suite's module on PYTHONPATH. Afterwards every file the guide
 names must exist. Outputs are not compared: other wording may change, exit status and files may not.
 """
 import json
@@ -69,10 +70,10 @@ def blocks(text):
     return found
 
 
-def run(script, cwd, where, log):
+def run(script, cwd, where, log, env=None):
     with open(log, "w") as out:
         rc = subprocess.run(["bash", "-e", "-o", "pipefail", "-c", script], cwd=cwd, stdout=out,
-                            stderr=subprocess.STDOUT).returncode
+                            stderr=subprocess.STDOUT, env=env).returncode
     if rc != 0:
         with open(log) as f:
             tail = f.read()[-3000:]
@@ -121,6 +122,25 @@ def make_demo(root, vomark, tessarin, plugins, guide_commands, log):
     return run("\n".join(rest), root, "make demo (after its build)", log)
 
 
+def make_python(root, python_dir, rest, where, log):
+    """`make python` with the suite's module in place of its Release build, then the block's other lines."""
+    env = {k: v for k, v in os.environ.items() if k not in ("MAKEFLAGS", "MFLAGS", "MAKELEVEL")}
+    dry = subprocess.run(["make", "-n", "python"], cwd=root, capture_output=True, text=True, env=env)
+    if dry.returncode != 0 or "tessarin_python" not in dry.stdout or "install-python" not in dry.stdout:
+        fail(f"{where}: make -n python does not build and install the module:\n{dry.stdout}{dry.stderr}")
+        return False
+    if not python_dir:
+        print(f"{where}: this build has no Python module; the block's other lines did not run")
+        return True
+    env["PYTHONPATH"] = python_dir
+    # the module of a sanitizer build needs its runtime loaded first into an uninstrumented Python
+    preload = os.environ.get("GUIDE_PYTHON_PRELOAD", "")
+    if preload:
+        env["LD_PRELOAD"] = preload
+        env["ASAN_OPTIONS"] = "detect_leaks=0"
+    return run("\n".join(rest), root, where, log, env)
+
+
 def named_paths(text):
     """Every file or folder the guide names, in prose, in code or as a link."""
     names = set()
@@ -151,10 +171,11 @@ def exists(root, base, name):
 
 
 def main(argv):
-    if len(argv) != 5:
+    if len(argv) not in (5, 6):
         print(__doc__.strip(), file=sys.stderr)
         return 2
-    source, vomark, tessarin, plugins = argv[1:]
+    source, vomark, tessarin, plugins = argv[1:5]
+    python_dir = argv[5] if len(argv) == 6 else ""
     os.environ.pop("VOMARK_PLUGINS", None)
     work = tempfile.mkdtemp(prefix="follow-guide-")
     try:
@@ -185,7 +206,11 @@ def main(argv):
         for number, (start, lines) in enumerate(commands[1:], 2):
             if not ok:
                 break
-            ok = run("\n".join(lines), root, f"docs/guide.md:{start}", os.path.join(work, "log"))
+            where = f"docs/guide.md:{start}"
+            if lines[0] == "make python":
+                ok = make_python(root, python_dir, lines[1:], where, os.path.join(work, "log"))
+            else:
+                ok = run("\n".join(lines), root, where, os.path.join(work, "log"))
         if ok:
             for base, name in sorted(named_paths(text)):
                 if not exists(root, base, name):
