@@ -52,4 +52,12 @@ if(TESSARIN_TESTS)
   foreach(t progress_tests win_format_tests)
     add_test(NAME ${t} COMMAND ${t})
   endforeach()
+  # The command-line tests call the command by one name; under Wine that is a script around the .exe.
+  set(WINE_RUN ${CMAKE_SOURCE_DIR}/scripts/wine-run)
+  file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/wine-bin/tessarin CONTENT
+    "#!/bin/sh\nexec '${WINE_RUN}' '$<TARGET_FILE:tessarin>' \"$@\"\n"
+    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+  add_test(NAME tessarin_cli COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/tessarin_cli.sh
+    ${CMAKE_BINARY_DIR}/wine-bin/tessarin noplot)
+  set_tests_properties(tessarin_cli PROPERTIES TIMEOUT 900)
 endif()

@@ -33,6 +33,9 @@ bool FlushToDisk(FILE* f);
 std::string ReplaceWith(const std::string& from, const std::string& to);
 bool RemoveFile(const std::string& path);
 
+// stdin, stdout and stderr in binary mode: dumps and messages end lines with "\n" on every platform.
+void BinaryStandardStreams();
+
 // A UTF-8 name as a path for the standard streams and std::filesystem (which take the ANSI code page
 // for a plain char string on Windows).
 inline std::filesystem::path PathOf(const std::string& utf8) {

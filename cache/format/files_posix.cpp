@@ -84,4 +84,6 @@ bool RemoveFile(const std::string& path) {
     return std::remove(path.c_str()) == 0;
 }
 
+void BinaryStandardStreams() {} // there is no text mode here
+
 } // namespace sel

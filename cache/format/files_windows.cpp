@@ -140,4 +140,10 @@ bool RemoveFile(const std::string& path) {
     return DeleteFileW(Wide(path).c_str()) != 0;
 }
 
+void BinaryStandardStreams() {
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+}
+
 } // namespace sel

@@ -68,6 +68,8 @@ InputFile::~InputFile() {
 
 std::string OpenInput(const std::string& path, InputFile& in) {
     in.name = path;
+    // a folder does not open for reading everywhere; where it does not, it is still no cache file
+    if (sel::KindOf(path) == sel::FileKind::Folder) return "not a plain file";
     in.f = sel::OpenFile(path, "rb");
     if (!in.f) return std::string("cannot open: ") + std::strerror(errno);
     if (!sel::IsPlainFile(in.f)) return "not a plain file";

@@ -183,6 +183,7 @@ std::string VerbList() {
 } // namespace
 
 int main(int argc, char** argv) {
+    sel::BinaryStandardStreams();
     std::signal(SIGINT, OnInterrupt);
     // the verbs' text goes through buffers that first take a progress bar off the terminal
     Progress* shown = nullptr;
