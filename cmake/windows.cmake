@@ -27,6 +27,7 @@ file(GLOB FORMAT_SOURCES CONFIGURE_DEPENDS cache/format/*.cpp)
 list(FILTER FORMAT_SOURCES EXCLUDE REGEX "_posix\\.cpp$")
 add_library(tessarin_format STATIC ${FORMAT_SOURCES})
 target_include_directories(tessarin_format PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(tessarin_format PUBLIC shell32) # CommandLineToArgvW
 
 add_library(tessarin_play STATIC cache/play/play.cpp)
 target_include_directories(tessarin_play PUBLIC ${CMAKE_SOURCE_DIR})

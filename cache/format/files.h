@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace sel {
 
@@ -35,6 +36,17 @@ bool RemoveFile(const std::string& path);
 
 // stdin, stdout and stderr in binary mode: dumps and messages end lines with "\n" on every platform.
 void BinaryStandardStreams();
+
+// The command line in UTF-8: on Windows argv is in the ANSI code page, so it is rebuilt from the
+// wide command line (the strings live as long as this object); elsewhere argv is left as it is.
+class Utf8Arguments {
+  public:
+    Utf8Arguments(int& argc, char**& argv);
+
+  private:
+    std::vector<std::string> strings_;
+    std::vector<char*> pointers_;
+};
 
 // A UTF-8 name as a path for the standard streams and std::filesystem (which take the ANSI code page
 // for a plain char string on Windows).

@@ -84,6 +84,8 @@ bool RemoveFile(const std::string& path) {
     return std::remove(path.c_str()) == 0;
 }
 
+Utf8Arguments::Utf8Arguments(int&, char**&) {} // names are bytes, taken as they come
+
 void BinaryStandardStreams() {} // there is no text mode here
 
 } // namespace sel

@@ -1,6 +1,7 @@
 // The file seam on Windows: wide-character names made from UTF-8, _fseeki64/_ftelli64 (long has
 // 32 bits there), and MoveFileExW, since rename refuses to replace an existing file.
 #include <windows.h>
+#include <shellapi.h>
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
@@ -138,6 +139,23 @@ std::string ReplaceWith(const std::string& from, const std::string& to) {
 
 bool RemoveFile(const std::string& path) {
     return DeleteFileW(Wide(path).c_str()) != 0;
+}
+
+Utf8Arguments::Utf8Arguments(int& argc, char**& argv) {
+    int n = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &n);
+    if (!wide) return;
+    for (int i = 0; i < n; ++i) {
+        int k = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string s(size_t(k > 0 ? k - 1 : 0), '\0');
+        if (k > 1) WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, s.data(), k, nullptr, nullptr);
+        strings_.push_back(std::move(s));
+    }
+    LocalFree(wide);
+    for (auto& s : strings_) pointers_.push_back(s.data());
+    pointers_.push_back(nullptr);
+    argc = n;
+    argv = pointers_.data();
 }
 
 void BinaryStandardStreams() {

@@ -183,6 +183,7 @@ std::string VerbList() {
 } // namespace
 
 int main(int argc, char** argv) {
+    sel::Utf8Arguments utf8(argc, argv);
     sel::BinaryStandardStreams();
     std::signal(SIGINT, OnInterrupt);
     // the verbs' text goes through buffers that first take a progress bar off the terminal
@@ -193,6 +194,8 @@ int main(int argc, char** argv) {
     CLI::App app{"tessarin: inspect, verify, dump, plot, diff, repair, import and export selection cache "
                  "files (.sel)"};
     app.require_subcommand(1);
+    // options are --name on every platform; on Windows the library would take "/tmp/x.sel" for one
+    app.allow_windows_style_options(false);
     app.set_version_flag(
         "--version", std::string("tessarin ") + TESSARIN_VERSION_STRING + " (" + TESSARIN_BUILD_STRING + ")",
         "Print the version and the build, then exit");
