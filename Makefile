@@ -10,7 +10,7 @@ WERROR     ?= $(if $(CI),ON,OFF)
 # no "Entering directory" lines from this make or the ones cmake --build runs (MAKEFLAGS reaches them)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all demo test bench bench-python soak fuzz fuzz-build bootstrap clean python
+.PHONY: all demo test bench bench-python soak fuzz fuzz-build bootstrap clean python windows test-windows
 
 all: bootstrap
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSARIN_TESTS=OFF >/dev/null
@@ -87,5 +87,17 @@ fuzz-build:
 		-DTESSARIN_FUZZ_SMOKE_SECONDS=$(FUZZ_SMOKE_SECONDS) >/dev/null
 	cmake --build build-fuzz -j $(JOBS) --target $(if $(FUZZ_TARGET),fuzz_$(FUZZ_TARGET),fuzzers)
 
+# The Windows build with Debian's MinGW-w64 into $(WINDOWS_BUILD)/ (docs/windows.md), and its tests
+# under wine64, headless, in a Wine prefix of their own inside that folder (made on the first run).
+WINDOWS_BUILD ?= build-windows
+windows:
+	@scripts/bootstrap windows
+	cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+		-DCMAKE_BUILD_TYPE=Release -DTESSARIN_WERROR=$(WERROR) >/dev/null
+	cmake --build $(WINDOWS_BUILD) -j $(JOBS)
+
+test-windows: windows
+	cd $(WINDOWS_BUILD) && WINEPREFIX=$(CURDIR)/$(WINDOWS_BUILD)/wine ctest --output-on-failure -j $(JOBS)
+
 clean:
-	rm -rf $(BUILD) $(DEMO_BUILD) $(TEST_BUILD) $(PYTHON_BUILD) build-bench build-fuzz out
+	rm -rf $(BUILD) $(DEMO_BUILD) $(TEST_BUILD) $(PYTHON_BUILD) $(WINDOWS_BUILD) build-bench build-fuzz out

@@ -1,18 +1,16 @@
 // Opening a cache file for reading and loading its header, count table and first sample.
-#include <sys/stat.h>
-
 #include <cstdlib>
 #include <cstring>
 
 #include "cache/format/cache_format.h"
+#include "cache/format/files.h"
 #include "plugin/tessarin.h"
 
 namespace {
 // Folders open for reading too; a cache file is a plain file.
 FILE* OpenPlainFile(const char* path) {
-    FILE* f = std::fopen(path, "rb");
-    struct stat st;
-    if (f && (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode))) {
+    FILE* f = sel::OpenFile(path, "rb");
+    if (f && !sel::IsPlainFile(f)) {
         std::fclose(f);
         f = nullptr;
     }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "cache/format/files.h"
 #include "cache/play/play.h"
 #include "plugin/tessarin.h"
 
@@ -103,7 +104,7 @@ void Tessarin::FillSampleBuffers(int idx, int next) {
     auto read = [&](int k, SampleRecord* dst, bool seek) {
         if (seek) {
             int64_t off = variableCounts ? RecordsBefore(k) : int64_t(pointsPerSample) * k;
-            fseeko(cacheFile, static_cast<off_t>(sel::kHeaderBytes + sel::kRecordBytes * off), SEEK_SET);
+            sel::SeekTo(cacheFile, sel::kHeaderBytes + sel::kRecordBytes * off);
         }
         ReadRecords(cacheFile, dst, variableCounts ? countTable[k] : pointsPerSample);
     };

@@ -2,6 +2,7 @@
 // sample time (the capture writes the records), and frames the file with header and count table.
 #include <cmath>
 
+#include "cache/format/files.h"
 #include "plugin/tessarin.h"
 
 // One run's values; none outlives the run.
@@ -118,7 +119,7 @@ void Tessarin::Record(HWND panelWindow) {
         suppressPlayback = 0;
     }
     // 6. open
-    cacheFile = std::fopen(path, "wb");
+    cacheFile = sel::OpenFile(path.data(), "wb");
     if (!cacheFile) {
         ShowWriteError();
         collector.nodes.Free();

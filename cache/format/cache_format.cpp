@@ -1,7 +1,6 @@
 // Checked reading of the header, count table and samples of a cache file.
 #include "cache/format/cache_format.h"
-
-#include <sys/types.h>
+#include "cache/format/files.h"
 
 #include <algorithm>
 #include <climits>
@@ -18,13 +17,13 @@ size_t MemorySource::ReadAt(int64_t offset, void* dst, size_t n) const {
 }
 
 FileSource::FileSource(FILE* f) : f_(f), size_(0) {
-    if (f_ && fseeko(f_, 0, SEEK_END) == 0) size_ = ftello(f_);
+    if (f_ && SeekTo(f_, 0, SEEK_END)) size_ = Position(f_);
     if (size_ < 0) size_ = 0;
 }
 
 size_t FileSource::ReadAt(int64_t offset, void* dst, size_t n) const {
     if (!f_ || offset < 0 || offset >= size_) return 0;
-    if (fseeko(f_, static_cast<off_t>(offset), SEEK_SET) != 0) return 0;
+    if (!SeekTo(f_, offset)) return 0;
     size_t k = std::min<int64_t>(static_cast<int64_t>(n), size_ - offset);
     return std::fread(dst, 1, k, f_);
 }

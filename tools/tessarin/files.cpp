@@ -1,11 +1,9 @@
 // Inputs, outputs through a temporary name, and the texts every verb shares.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 
+#include "cache/format/files.h"
 #include "tools/tessarin/tool.h"
 
 namespace tessarin {
@@ -21,33 +19,18 @@ bool StringSink::WriteAt(int64_t offset, const void* data, size_t n) {
     return true;
 }
 
-namespace {
-bool SameFile(const std::string& a, const std::string& b) {
-    struct stat sa, sb;
-    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
-}
-} // namespace
-
 OutputFile::~OutputFile() {
     if (f_) std::fclose(f_);
-    if (!temp_.empty()) std::remove(temp_.c_str());
+    if (!temp_.empty()) sel::RemoveFile(temp_);
 }
 
 std::string OutputFile::Open(const std::string& target, const std::string& input) {
-    if (!input.empty() && SameFile(target, input)) return "is the input file; write to another name";
-    struct stat st;
-    if (stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return "is a folder";
+    if (!input.empty() && sel::SameFile(target, input)) return "is the input file; write to another name";
+    if (sel::KindOf(target) == sel::FileKind::Folder) return "is a folder";
     target_ = target;
-    std::string pattern = target + ".tmp-XXXXXX";
-    int fd = mkstemp(pattern.data());
-    if (fd < 0) return std::string("cannot be written: ") + std::strerror(errno);
-    temp_ = pattern;
-    f_ = fdopen(fd, "wb");
-    if (!f_) {
-        ::close(fd);
-        return std::string("cannot be written: ") + std::strerror(errno);
-    }
+    std::string error;
+    f_ = sel::CreateBeside(target, temp_, error);
+    if (!f_) return "cannot be written: " + error;
     return "";
 }
 
@@ -59,26 +42,22 @@ bool OutputFile::Write(const void* data, size_t n) {
 
 bool OutputFile::WriteAt(int64_t offset, const void* data, size_t n) {
     if (!f_ || failed_) return false;
-    off_t back = ftello(f_);
-    if (fseeko(f_, offset, SEEK_SET) != 0 || std::fwrite(data, 1, n, f_) != n ||
-        fseeko(f_, back, SEEK_SET) != 0)
+    int64_t back = sel::Position(f_);
+    if (back < 0 || !sel::SeekTo(f_, offset) || std::fwrite(data, 1, n, f_) != n || !sel::SeekTo(f_, back))
         failed_ = true;
     return !failed_;
 }
 
 std::string OutputFile::Commit() {
     if (!f_) return "was not opened";
-    bool ok = !failed_ && std::fflush(f_) == 0 && fsync(fileno(f_)) == 0;
+    errno = 0;
+    bool ok = !failed_ && sel::FlushToDisk(f_);
     int saved = errno;
     ok = std::fclose(f_) == 0 && ok;
     f_ = nullptr;
     if (!ok) return std::string("cannot be written: ") + std::strerror(saved ? saved : errno);
-    // mkstemp makes the file private; the target gets the usual permissions
-    mode_t mask = umask(0);
-    umask(mask);
-    chmod(temp_.c_str(), 0666 & ~mask);
-    if (std::rename(temp_.c_str(), target_.c_str()) != 0)
-        return std::string("cannot be written: ") + std::strerror(errno);
+    std::string error = sel::ReplaceWith(temp_, target_);
+    if (!error.empty()) return "cannot be written: " + error;
     temp_.clear();
     return "";
 }
@@ -89,10 +68,11 @@ InputFile::~InputFile() {
 
 std::string OpenInput(const std::string& path, InputFile& in) {
     in.name = path;
-    in.f = std::fopen(path.c_str(), "rb");
+    // a folder does not open for reading everywhere; where it does not, it is still no cache file
+    if (sel::KindOf(path) == sel::FileKind::Folder) return "not a plain file";
+    in.f = sel::OpenFile(path, "rb");
     if (!in.f) return std::string("cannot open: ") + std::strerror(errno);
-    struct stat st;
-    if (fstat(fileno(in.f), &st) != 0 || !S_ISREG(st.st_mode)) return "not a plain file";
+    if (!sel::IsPlainFile(in.f)) return "not a plain file";
     in.source = std::make_unique<sel::FileSource>(in.f);
     return "";
 }

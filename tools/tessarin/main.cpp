@@ -1,5 +1,6 @@
 // tessarin: inspect, verify, dump, plot, diff, repair, import and export selection cache files.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <csignal>
@@ -7,9 +8,9 @@
 #include <fstream>
 #include <iostream>
 #include <optional>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include "cache/format/files.h"
 #include "tools/tessarin/tool.h"
 
 namespace {
@@ -67,15 +68,14 @@ int Export(const std::string& file, const std::string& outPath, Context& ctx) {
 }
 
 int ImportVerb(const std::string& csvPath, const std::string& outPath, int32_t spf, Context& ctx) {
-    std::ifstream csv(csvPath);
+    std::ifstream csv(sel::PathOf(csvPath), std::ios::binary);
     if (!csv) {
         ctx.err << csvPath << ": cannot open\n";
         return 1;
     }
     OutputFile out;
     if (!OpenOutput(outPath, csvPath, out, ctx)) return 1;
-    struct stat st;
-    int64_t csvBytes = stat(csvPath.c_str(), &st) == 0 ? int64_t(st.st_size) : 0;
+    int64_t csvBytes = std::max<int64_t>(sel::SizeOf(csvPath), 0);
     ImportResult r = Import(csv, csvPath, spf, out, ctx.stop, ctx.progress, csvBytes);
     if (r.exit != 0) {
         ctx.err << r.error << "\n";
@@ -183,6 +183,8 @@ std::string VerbList() {
 } // namespace
 
 int main(int argc, char** argv) {
+    sel::Utf8Arguments utf8(argc, argv);
+    sel::BinaryStandardStreams();
     std::signal(SIGINT, OnInterrupt);
     // the verbs' text goes through buffers that first take a progress bar off the terminal
     Progress* shown = nullptr;
@@ -192,6 +194,8 @@ int main(int argc, char** argv) {
     CLI::App app{"tessarin: inspect, verify, dump, plot, diff, repair, import and export selection cache "
                  "files (.sel)"};
     app.require_subcommand(1);
+    // options are --name on every platform; on Windows the library would take "/tmp/x.sel" for one
+    app.allow_windows_style_options(false);
     app.set_version_flag(
         "--version", std::string("tessarin ") + TESSARIN_VERSION_STRING + " (" + TESSARIN_BUILD_STRING + ")",
         "Print the version and the build, then exit");

@@ -1,0 +1,57 @@
+// Files by UTF-8 name, always in binary mode, with 64-bit positions, and replacing a file through a
+// temporary name: the few calls that differ between platforms, each behind one function here.
+// files_posix.cpp and files_windows.cpp implement them; the build takes the one of its platform.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace sel {
+
+// fopen with a UTF-8 name; `mode` is one of fopen's ("rb", "wb", "r+b"...), binary whether or not it
+// says so, since a text-mode read stops at the first 0x1a byte on Windows.
+FILE* OpenFile(const std::string& path, const char* mode);
+
+// Positions past 4 GiB, where `long` has 32 bits (Windows) as where it has 64.
+bool SeekTo(FILE* f, int64_t offset, int whence = SEEK_SET);
+int64_t Position(FILE* f); // -1 when it cannot be told
+
+enum class FileKind { Missing, Plain, Folder, Other };
+FileKind KindOf(const std::string& path);
+bool IsPlainFile(FILE* f);
+int64_t SizeOf(const std::string& path); // -1 when missing or not a plain file
+// Both names lead to one file (not merely equal names): writing one would destroy the other.
+bool SameFile(const std::string& a, const std::string& b);
+
+// A new, empty file beside `target` under a name no other file has, open for writing; its name goes
+// to `tempName`. On failure, nullptr and the reason in `error`.
+FILE* CreateBeside(const std::string& target, std::string& tempName, std::string& error);
+// fflush, then the bytes to the disk itself.
+bool FlushToDisk(FILE* f);
+// Puts `from` in the place of `to`, replacing it when it exists; "" or the reason it failed.
+std::string ReplaceWith(const std::string& from, const std::string& to);
+bool RemoveFile(const std::string& path);
+
+// stdin, stdout and stderr in binary mode: dumps and messages end lines with "\n" on every platform.
+void BinaryStandardStreams();
+
+// The command line in UTF-8: on Windows argv is in the ANSI code page, so it is rebuilt from the
+// wide command line (the strings live as long as this object); elsewhere argv is left as it is.
+class Utf8Arguments {
+  public:
+    Utf8Arguments(int& argc, char**& argv);
+
+  private:
+    std::vector<std::string> strings_;
+    std::vector<char*> pointers_;
+};
+
+// A UTF-8 name as a path for the standard streams and std::filesystem (which take the ANSI code page
+// for a plain char string on Windows).
+inline std::filesystem::path PathOf(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+} // namespace sel

@@ -1,0 +1,91 @@
+// The file seam on POSIX systems: fseeko/ftello (64-bit off_t) and rename, which replaces.
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "cache/format/files.h"
+
+namespace sel {
+
+FILE* OpenFile(const std::string& path, const char* mode) {
+    std::string m(mode);
+    if (m.find('b') == std::string::npos) m += 'b';
+    return std::fopen(path.c_str(), m.c_str());
+}
+
+bool SeekTo(FILE* f, int64_t offset, int whence) {
+    static_assert(sizeof(off_t) == 8, "64-bit file positions need a 64-bit off_t");
+    return fseeko(f, static_cast<off_t>(offset), whence) == 0;
+}
+
+int64_t Position(FILE* f) {
+    return static_cast<int64_t>(ftello(f));
+}
+
+FileKind KindOf(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return FileKind::Missing;
+    if (S_ISREG(st.st_mode)) return FileKind::Plain;
+    return S_ISDIR(st.st_mode) ? FileKind::Folder : FileKind::Other;
+}
+
+bool IsPlainFile(FILE* f) {
+    struct stat st;
+    return fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+int64_t SizeOf(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    return int64_t(st.st_size);
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+FILE* CreateBeside(const std::string& target, std::string& tempName, std::string& error) {
+    std::string pattern = target + ".tmp-XXXXXX";
+    int fd = mkstemp(pattern.data());
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return nullptr;
+    }
+    // mkstemp makes the file private; the target gets the usual permissions
+    mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    FILE* f = fdopen(fd, "wb");
+    if (!f) {
+        error = std::strerror(errno);
+        ::close(fd);
+        ::unlink(pattern.c_str());
+        return nullptr;
+    }
+    tempName = pattern;
+    return f;
+}
+
+bool FlushToDisk(FILE* f) {
+    return std::fflush(f) == 0 && fsync(fileno(f)) == 0;
+}
+
+std::string ReplaceWith(const std::string& from, const std::string& to) {
+    if (std::rename(from.c_str(), to.c_str()) != 0) return std::strerror(errno);
+    return "";
+}
+
+bool RemoveFile(const std::string& path) {
+    return std::remove(path.c_str()) == 0;
+}
+
+Utf8Arguments::Utf8Arguments(int&, char**&) {} // names are bytes, taken as they come
+
+void BinaryStandardStreams() {} // there is no text mode here
+
+} // namespace sel

@@ -1,0 +1,172 @@
+// The file seam of the format core, as both platforms must behave: positions past 4 GiB, binary
+// bytes, replacing a file that exists, and names outside ASCII. Built into the Linux tests and the
+// Windows ones (run under Wine), so the same expectations hold on each.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cache/format/cache_format.h"
+#include "cache/format/files.h"
+
+#ifdef _WIN32
+#include <process.h>
+#define TEST_PID _getpid()
+#else
+#include <unistd.h>
+#define TEST_PID getpid()
+#endif
+
+namespace {
+namespace fs = std::filesystem;
+
+class Files : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("tessarin-files-" + std::to_string(TEST_PID) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    // a UTF-8 name inside the test's folder
+    std::string Path(const std::string& name) const {
+        auto u8 = dir_.u8string();
+        return std::string(u8.begin(), u8.end()) + "/" + name;
+    }
+    static void Put(const std::string& path, const std::string& bytes) {
+        FILE* f = sel::OpenFile(path, "wb");
+        ASSERT_NE(f, nullptr) << path;
+        ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+        ASSERT_EQ(std::fclose(f), 0);
+    }
+    static std::string Get(const std::string& path) {
+        FILE* f = sel::OpenFile(path, "rb");
+        if (!f) return "(cannot open)";
+        std::string out;
+        char buf[4096];
+        for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) out.append(buf, n);
+        std::fclose(f);
+        return out;
+    }
+    fs::path dir_;
+};
+
+// A fixed-count cache file past 4 GiB, sparse: only the header and the last sample are written.
+// A 32-bit position anywhere (long on Windows, an off_t without large-file support) reads the
+// wrong sample or none.
+TEST_F(Files, ACacheOver4GiBPlaysItsLastSampleExactly) {
+    constexpr int32_t kPerSample = 1000, kSamples = 600000; // 8000-byte samples, 4.8 GB
+    std::string path = Path("large.sel");
+    FILE* f = sel::OpenFile(path, "wb");
+    ASSERT_NE(f, nullptr);
+    std::string header;
+    sel::PutI32(header, kPerSample);
+    sel::PutI32(header, 1);
+    sel::PutI32(header, kSamples);
+    ASSERT_EQ(std::fwrite(header.data(), 1, header.size(), f), header.size());
+    int64_t last = sel::kHeaderBytes + sel::kRecordBytes * kPerSample * int64_t(kSamples - 1);
+    ASSERT_GT(last, int64_t(1) << 32);
+    std::string sample;
+    for (int32_t i = 0; i < kPerSample; ++i) {
+        sel::PutF32(sample, 0.25f + float(i) / kPerSample);
+        sel::PutI32(sample, i);
+    }
+    ASSERT_TRUE(sel::SeekTo(f, last));
+    EXPECT_EQ(sel::Position(f), last);
+    ASSERT_EQ(std::fwrite(sample.data(), 1, sample.size(), f), sample.size());
+    EXPECT_EQ(sel::Position(f), last + int64_t(sample.size()));
+    // where a position cut to 32 bits would land: a sample that must not be the one read
+    int64_t wrapped = last & 0xffffffff;
+    ASSERT_TRUE(sel::SeekTo(f, wrapped - wrapped % 8 + 4));
+    ASSERT_EQ(std::fwrite("\x01\x02\x03\x04\x05\x06\x07\x08", 1, 8, f), 8u);
+    ASSERT_EQ(std::fclose(f), 0);
+    EXPECT_EQ(sel::SizeOf(path), last + int64_t(sample.size()));
+
+    FILE* in = sel::OpenFile(path, "rb");
+    ASSERT_NE(in, nullptr);
+    std::unique_ptr<FILE, int (*)(FILE*)> closer(in, std::fclose);
+    sel::FileSource src(in);
+    EXPECT_EQ(src.Size(), last + int64_t(sample.size()));
+    sel::Layout layout;
+    ASSERT_TRUE(sel::ReadLayout(src, layout).ok);
+    ASSERT_EQ(layout.samples, kSamples);
+    std::vector<sel::SampleRecord> got(kPerSample);
+    ASSERT_EQ(sel::ReadSample(src, layout, kSamples - 1, got.data(), kPerSample), kPerSample);
+    for (int32_t i = 0; i < kPerSample; ++i) {
+        ASSERT_EQ(got[size_t(i)].weight, 0.25f + float(i) / kPerSample) << "record " << i;
+        ASSERT_EQ(got[size_t(i)].time, i) << "record " << i;
+    }
+}
+
+// Every byte value, and line ends in particular, comes back as written: a text-mode stream on
+// Windows turns "\n" into "\r\n" and stops reading at 0x1a.
+TEST_F(Files, EveryByteValueComesBackUnchanged) {
+    std::string bytes;
+    for (int i = 0; i < 256; ++i) bytes.push_back(char(i));
+    bytes += "\r\n\n\x1a\r";
+    Put(Path("bytes.sel"), bytes);
+    EXPECT_EQ(Get(Path("bytes.sel")), bytes);
+    EXPECT_EQ(sel::SizeOf(Path("bytes.sel")), int64_t(bytes.size()));
+}
+
+// Saving over an existing file goes through a temporary name; rename alone refuses to replace on
+// Windows, which would leave the old file and a stray temporary one.
+TEST_F(Files, ATemporaryFileReplacesTheTargetAndLeavesNothingBehind) {
+    std::string target = Path("scene.vms");
+    Put(target, "old contents, longer than the new");
+    std::string temp, error;
+    FILE* f = sel::CreateBeside(target, temp, error);
+    ASSERT_NE(f, nullptr) << error;
+    std::string other;
+    FILE* g = sel::CreateBeside(target, other, error);
+    ASSERT_NE(g, nullptr) << error;
+    EXPECT_NE(temp, other) << "two writers were given one temporary file";
+    std::fclose(g);
+    EXPECT_TRUE(sel::RemoveFile(other));
+    ASSERT_EQ(std::fwrite("new", 1, 3, f), 3u);
+    EXPECT_TRUE(sel::FlushToDisk(f));
+    ASSERT_EQ(std::fclose(f), 0);
+    EXPECT_EQ(sel::ReplaceWith(temp, target), "");
+    EXPECT_EQ(Get(target), "new");
+    EXPECT_EQ(sel::KindOf(temp), sel::FileKind::Missing);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
+TEST_F(Files, ReplacingFromAMissingFileFailsAndKeepsTheTarget) {
+    Put(Path("kept.sel"), "kept");
+    EXPECT_NE(sel::ReplaceWith(Path("missing.tmp"), Path("kept.sel")), "");
+    EXPECT_EQ(Get(Path("kept.sel")), "kept");
+}
+
+// Names outside ASCII are UTF-8 throughout; on Windows a narrow name would go through the ANSI code
+// page and open another file or none.
+TEST_F(Files, NamesOutsideAsciiOpenTheFileOfThatName) {
+    fs::create_directories(sel::PathOf(Path("Szene-\xc3\x9c")));
+    std::string name = Path("Szene-\xc3\x9c/cach\xc3\xa9.sel");
+    Put(name, "bytes");
+    EXPECT_EQ(Get(name), "bytes");
+    EXPECT_EQ(sel::KindOf(name), sel::FileKind::Plain);
+    EXPECT_EQ(sel::KindOf(Path("Szene-\xc3\x9c")), sel::FileKind::Folder);
+    EXPECT_EQ(sel::SizeOf(name), 5);
+    EXPECT_TRUE(fs::exists(sel::PathOf(name))) << "the file was made under another name";
+    FILE* f = sel::OpenFile(name, "rb");
+    ASSERT_NE(f, nullptr);
+    EXPECT_TRUE(sel::IsPlainFile(f));
+    std::fclose(f);
+}
+
+TEST_F(Files, SameFileMeansOneFileNotOneSpelling) {
+    Put(Path("a.sel"), "a");
+    Put(Path("b.sel"), "a");
+    fs::create_directories(dir_ / "sub");
+    EXPECT_TRUE(sel::SameFile(Path("a.sel"), Path("sub/../a.sel")));
+    EXPECT_FALSE(sel::SameFile(Path("a.sel"), Path("b.sel")));
+    EXPECT_FALSE(sel::SameFile(Path("a.sel"), Path("missing.sel")));
+    EXPECT_EQ(sel::KindOf(Path("missing.sel")), sel::FileKind::Missing);
+    EXPECT_EQ(sel::SizeOf(Path("missing.sel")), -1);
+    EXPECT_EQ(sel::SizeOf(Path("sub")), -1);
+}
+
+} // namespace
