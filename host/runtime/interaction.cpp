@@ -99,7 +99,7 @@ std::string DialogFolder(const OPENFILENAMEA& r) {
     CStr dir, file;
     SplitPathFile(CStr(start), &dir, &file);
     std::string last = dir.str();
-    if (last.empty() && start.size() > file.str().size()) last = "/"; // a file in the root
+    if (last.empty() && start.size() > file.str().size()) last.assign(1, '/'); // a file in the root
     // a folder that has gone since is passed over, as the next candidate would be shown instead
     std::error_code ec;
     for (const std::string& folder : {last, std::string(r.lpstrInitialDir ? r.lpstrInitialDir : "")}) {

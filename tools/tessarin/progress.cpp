@@ -39,7 +39,9 @@ void Progress::Show(int64_t done, int64_t total, const std::function<std::string
     std::string bar;
     if (total > 0) {
         int64_t filled = done >= total ? kBarWidth : done * kBarWidth / total;
-        bar = "[" + std::string(size_t(filled), '#') + std::string(size_t(kBarWidth - filled), '-') + "] ";
+        // built by appends: GCC 12 warns falsely (-Wrestrict) of "literal" + temporary string
+        bar.reserve(size_t(kBarWidth) + 3);
+        bar.append(1, '[').append(size_t(filled), '#').append(size_t(kBarWidth - filled), '-').append("] ");
     }
     err_ << "\r\033[K" << verb_ << ": " << bar << text() << std::flush;
     barShown_ = true;
