@@ -12,7 +12,6 @@
 #include <sstream>
 #include <system_error>
 
-#include "cache/format/verify.h"
 #include "tools/tessarin/tool.h"
 #include "python/cache.h"
 
