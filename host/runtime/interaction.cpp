@@ -1,25 +1,26 @@
 // Message boxes, file dialogs and the Escape key, answered by the interaction provider.
 #include "runtime/interaction.h"
 
-#include <signal.h>
-#include <unistd.h>
-
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 
 #include "runtime/host_record.h"
+#include "runtime/platform.h"
 
 namespace vm {
 namespace {
 InteractionProvider* g_provider = nullptr;
-volatile sig_atomic_t g_interrupted = 0;
+// set by a signal handler or by the console's own thread
+std::atomic<bool> g_interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
-void OnInterrupt(int) {
-    if (g_interrupted) _exit(130); // a second Ctrl-C ends the process
-    g_interrupted = 1;
+void OnInterrupt() {
+    if (g_interrupted.exchange(true)) std::_Exit(130); // a second Ctrl-C ends the process
 }
 
 std::string OneLine(std::string s) {
@@ -38,13 +39,8 @@ int DefaultAnswer(UINT type) {
 }
 
 std::string ReadTtyLine(const std::string& prompt) {
-    std::FILE* tty = std::fopen("/dev/tty", "r+");
-    if (!tty) return "";
-    std::fputs(prompt.c_str(), tty);
-    std::fflush(tty);
-    char buf[4096];
-    std::string line = std::fgets(buf, sizeof buf, tty) ? buf : "";
-    std::fclose(tty);
+    std::string line;
+    if (!platform::AskTerminal(prompt, line)) return "";
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
         line.pop_back();
     return line;
@@ -144,18 +140,11 @@ SHORT ScriptedInteraction::KeyState(int key) {
     return escapeAtPoll > 0 && escapePolls == escapeAtPoll ? static_cast<SHORT>(0x8001) : 0;
 }
 
-bool TakeInterrupt() {
-    if (!g_interrupted) return false;
-    g_interrupted = 0;
-    return true;
-}
+bool TakeInterrupt() { return g_interrupted.exchange(false); }
 
 void TreatInterruptAsEscape() {
-    g_interrupted = 0;
-    struct sigaction sa {};
-    sa.sa_handler = OnInterrupt;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
+    g_interrupted = false;
+    platform::OnInterrupt(OnInterrupt);
 }
 
 int TerminalInteraction::AskMessageBox(HWND, const std::string& text, const std::string& caption, UINT type) {

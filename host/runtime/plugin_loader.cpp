@@ -1,14 +1,13 @@
 // Loading plug-in modules through their four exports and the attach hook.
 #include "runtime/plugin_loader.h"
 
-#include <dlfcn.h>
-
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <strings.h>
 
+#include "runtime/platform.h"
 #include "runtime/window.h"
 
 namespace fs = std::filesystem;
@@ -38,21 +37,30 @@ ClassDesc2* ClassDirectory::FindById(SClass_ID sclass, Class_ID id) const {
     return nullptr;
 }
 
+namespace {
+bool IsModuleName(const fs::path& p) {
+    std::string ext = p.extension().string();
+    for (char& c : ext)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext == ".dlm";
+}
+} // namespace
+
 bool PluginLoader::LoadModule(const std::string& path, const Warn& warn) {
-    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    std::string why;
+    void* handle = platform::OpenLibrary(path, why);
     if (!handle) {
-        const char* why = dlerror();
-        warn("skipping " + path + ": cannot load (" + (why ? why : "unknown error") + ")");
+        warn("skipping " + path + ": cannot load (" + why + ")");
         return false;
     }
     LoadedModule m;
     m.path = path;
     m.handle = handle;
-    auto description = reinterpret_cast<LibDescriptionFn>(dlsym(handle, "LibDescription"));
-    auto number = reinterpret_cast<LibNumberClassesFn>(dlsym(handle, "LibNumberClasses"));
-    auto classDesc = reinterpret_cast<LibClassDescFn>(dlsym(handle, "LibClassDesc"));
-    auto version = reinterpret_cast<LibVersionFn>(dlsym(handle, "LibVersion"));
-    m.attach = reinterpret_cast<AttachHookFn>(dlsym(handle, "DllMain"));
+    auto description = reinterpret_cast<LibDescriptionFn>(platform::LibrarySymbol(handle, "LibDescription"));
+    auto number = reinterpret_cast<LibNumberClassesFn>(platform::LibrarySymbol(handle, "LibNumberClasses"));
+    auto classDesc = reinterpret_cast<LibClassDescFn>(platform::LibrarySymbol(handle, "LibClassDesc"));
+    auto version = reinterpret_cast<LibVersionFn>(platform::LibrarySymbol(handle, "LibVersion"));
+    m.attach = reinterpret_cast<AttachHookFn>(platform::LibrarySymbol(handle, "DllMain"));
     std::string missing;
     if (!description) missing += " LibDescription";
     if (!number) missing += " LibNumberClasses";
@@ -61,20 +69,20 @@ bool PluginLoader::LoadModule(const std::string& path, const Warn& warn) {
     if (!m.attach) missing += " DllMain";
     if (!missing.empty()) {
         warn("skipping " + path + ": missing export" + missing);
-        dlclose(handle);
+        platform::CloseLibrary(handle);
         return false;
     }
-    auto* resources = static_cast<const ResourceTable*>(dlsym(handle, VOMARK_RESOURCES_SYMBOL));
+    auto* resources = static_cast<const ResourceTable*>(platform::LibrarySymbol(handle, VOMARK_RESOURCES_SYMBOL));
     m.instance = MakeModuleInstance(resources, path, handle);
     m.attach(m.instance, DLL_PROCESS_ATTACH, nullptr);
     m.version = version();
     if (m.version != VERSION_VOMARK) {
         char buf[128];
-        std::snprintf(buf, sizeof buf, ": version 0x%08lx, this host needs 0x%08lx", m.version,
+        std::snprintf(buf, sizeof buf, ": version 0x%08x, this host needs 0x%08x", m.version,
                       VERSION_VOMARK);
         warn("skipping " + path + buf);
         m.attach(m.instance, DLL_PROCESS_DETACH, nullptr);
-        dlclose(handle);
+        platform::CloseLibrary(handle);
         return false;
     }
     const char* d = description();
@@ -96,8 +104,7 @@ int PluginLoader::LoadFolders(const std::vector<std::string>& folders, const War
         if (!fs::is_directory(folder, ec)) continue;
         std::vector<std::string> files;
         for (const auto& e : fs::directory_iterator(folder, ec))
-            if (e.is_regular_file() && strcasecmp(e.path().extension().c_str(), ".dlm") == 0)
-                files.push_back(e.path().string());
+            if (e.is_regular_file() && IsModuleName(e.path())) files.push_back(e.path().string());
         std::sort(files.begin(), files.end());
         for (const auto& f : files)
             loaded += LoadModule(f, warn) ? 1 : 0;
@@ -111,7 +118,7 @@ void PluginLoader::UnloadAll() {
         for (ClassDesc2* cd : m.classes)
             Classes().Remove(cd);
         m.attach(m.instance, DLL_PROCESS_DETACH, nullptr);
-        dlclose(m.handle);
+        platform::CloseLibrary(m.handle);
         modules_.pop_back();
     }
 }
@@ -126,7 +133,7 @@ std::vector<std::string> PluginFolders(const std::string& commandLineFolder, con
         std::string s = env;
         size_t start = 0;
         while (start <= s.size()) {
-            size_t colon = s.find(':', start);
+            size_t colon = s.find(platform::PathListSeparator(), start);
             std::string part =
                 s.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
             if (!part.empty()) folders.push_back(part);

@@ -2,8 +2,6 @@
 // their meshes and derived objects, and the post-load callbacks.
 #include "runtime/scene_file.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +9,7 @@
 #include <map>
 #include <set>
 
+#include "cache/format/files.h"
 #include "runtime/builtin_modifiers.h"
 
 namespace fs = std::filesystem;
@@ -358,9 +357,8 @@ std::unique_ptr<Scene> ParseSceneFile(std::string bytes, const std::string& file
 }
 
 std::unique_ptr<Scene> LoadSceneFile(const std::string& path, const SceneFileOptions& options) {
-    std::error_code ec;
-    if (!fs::is_regular_file(path, ec)) throw SceneFileError(path + ": cannot read: not a file", 0);
-    FILE* f = std::fopen(path.c_str(), "rb");
+    if (sel::KindOf(path) != sel::FileKind::Plain) throw SceneFileError(path + ": cannot read: not a file", 0);
+    FILE* f = sel::OpenFile(path, "rb");
     if (!f) throw SceneFileError(path + ": cannot read: " + std::strerror(errno), 0);
     std::string bytes;
     char buf[65536];
@@ -375,20 +373,19 @@ std::unique_ptr<Scene> LoadSceneFile(const std::string& path, const SceneFileOpt
 
 void SaveSceneFile(Scene& scene, const std::string& path) {
     std::string bytes = SceneFileBytes(scene);
-    std::string temp = path + ".tmp" + std::to_string(::getpid());
-    auto fail = [&](const std::string& why) {
-        std::remove(temp.c_str());
-        throw SceneFileError(path + ": cannot write: " + why, 0);
-    };
-    FILE* f = std::fopen(temp.c_str(), "wb");
-    if (!f) throw SceneFileError(path + ": cannot write: " + std::strerror(errno), 0);
+    std::string temp, why;
+    FILE* f = sel::CreateBeside(path, temp, why);
+    if (!f) throw SceneFileError(path + ": cannot write: " + why, 0);
     bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    ok = std::fflush(f) == 0 && ok;
-    ok = ::fsync(fileno(f)) == 0 && ok;
+    ok = sel::FlushToDisk(f) && ok;
     int err = errno;
     ok = std::fclose(f) == 0 && ok;
-    if (!ok) fail(std::strerror(err ? err : EIO));
-    if (std::rename(temp.c_str(), path.c_str()) != 0) fail(std::strerror(errno));
+    if (ok) why = sel::ReplaceWith(temp, path);
+    else why = std::strerror(err ? err : EIO);
+    if (!why.empty()) {
+        sel::RemoveFile(temp);
+        throw SceneFileError(path + ": cannot write: " + why, 0);
+    }
 }
 
 } // namespace vm

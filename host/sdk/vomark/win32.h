@@ -7,7 +7,7 @@
 using BOOL = int;
 using UINT = unsigned int;
 using DWORD = uint32_t;
-using ULONG = unsigned long;
+using ULONG = uint32_t;
 using WORD = uint16_t;
 using SHORT = short;
 using LONG = int32_t;
