@@ -10,7 +10,7 @@
 #include "host_queries.h"
 #include "panel_view.h"
 #include "scene_description.h"
-#include "scene_pictures.h"
+#include "requested_pictures.h"
 
 namespace app {
 namespace {
@@ -35,6 +35,7 @@ Modifier* PanelModifier(BuiltScene& built, INode* node, const PanelOptions& o) {
 }
 
 int ShowPanel(const PanelOptions& o, const CommonOptions& common, std::ostream& out) {
+    if (!o.png.empty()) RequirePictures("panel --png");
     std::vector<int> ids;
     for (const auto& click : o.clicks)
         ids.push_back(ClickControlId(click));
@@ -59,11 +60,8 @@ int ShowPanel(const PanelOptions& o, const CommonOptions& common, std::ostream& 
             }
         controls = ReadPanelControls(panel->GetHWnd());
         if (!o.png.empty()) {
-            std::string png,
-                error = PanelPng(panel->GetHWnd(),
-                                 std::filesystem::path(o.scene).filename().string() + ": the panel", png);
-            if (!error.empty()) throw std::runtime_error(o.png + ": " + error);
-            WriteFileAtomically(o.png, png);
+            WritePanelPicture(panel->GetHWnd(), std::filesystem::path(o.scene).filename().string() + ": the panel",
+                              o.png);
         }
     }
     std::vector<std::string> macro;

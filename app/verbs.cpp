@@ -18,7 +18,7 @@
 #include "runtime/plugin_loader.h"
 #include "scene_description.h"
 #include "scene_files.h"
-#include "scene_pictures.h"
+#include "requested_pictures.h"
 
 #include <filesystem>
 #include <iostream>
@@ -74,6 +74,7 @@ int ListPlugins(Session& session, std::ostream& out) {
 }
 
 int Evaluate(const EvalOptions& o, const CommonOptions& common, std::ostream& out) {
+    if (!o.png.empty()) RequirePictures("eval --png");
     BuiltScene built = LoadScene(o.scene, common.quiet);
     vm::Scene& scene = *built.scene;
     INode* node = PickNode(scene, o.node);
@@ -99,7 +100,7 @@ int Evaluate(const EvalOptions& o, const CommonOptions& common, std::ostream& ou
     std::vector<std::string> said;
     SayUnplayableCaches(scene, said);
     nlohmann::json all = nlohmann::json::array();
-    std::vector<pictures::MeshPanel> panels;
+    SelectionPictures pictures;
     if (o.format == "csv") out << kSelectionCsvHeader;
     if (o.format == "summary") out << "tick,selected,weight_sum,microseconds\n";
     size_t done = 0;
@@ -114,9 +115,7 @@ int Evaluate(const EvalOptions& o, const CommonOptions& common, std::ostream& ou
             char caption[64];
             std::snprintf(caption, sizeof caption, "frame %g (tick %d)", double(t) / scene.TicksPerFrame(),
                           t);
-            // a mesh whose vertex count keys over time gets a shape of its own at each time
-            bool same = !panels.empty() && panels.back().shape->Vertices() == mesh.getNumVerts();
-            panels.push_back(SelectionOf(mesh, caption, same ? panels.back().shape : nullptr));
+            pictures.Add(mesh, caption);
         }
         if (o.format == "summary") {
             out << Summary(t, mesh, took.count()) << '\n';
@@ -139,15 +138,11 @@ int Evaluate(const EvalOptions& o, const CommonOptions& common, std::ostream& ou
     }
     if (o.format == "json") out << all.dump(2) << "\n";
     if (!o.png.empty()) {
-        std::string png, error = pictures::MeshPng(panels, std::min<int>(int(panels.size()), 4), 300,
-                                                   std::filesystem::path(o.scene).filename().string() +
-                                                       ": node \"" + node->GetName() + "\" from above",
-                                                   png);
-        if (!error.empty()) throw std::runtime_error(o.png + ": " + error);
-        WriteFileAtomically(o.png, png);
+        pictures.Write(o.png, std::filesystem::path(o.scene).filename().string() + ": node \"" +
+                                  node->GetName() + "\" from above");
         out.flush();
-        std::cerr << "wrote " << o.png << ": " << panels.size()
-                  << (panels.size() == 1 ? " time\n" : " times\n");
+        std::cerr << "wrote " << o.png << ": " << pictures.Count()
+                  << (pictures.Count() == 1 ? " time\n" : " times\n");
     }
     if (done < o.times.size()) {
         out.flush();
