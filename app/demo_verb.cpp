@@ -11,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cache/format/files.h"
 #include "demo.h"
 #include "host_queries.h"
 #include "panel_view.h"
@@ -242,7 +243,7 @@ void Demo::Pictures() {
     if (!error.empty()) throw std::runtime_error(framesPng_.string() + ": " + error);
     WriteFileAtomically(framesPng_.string(), png);
 
-    FILE* f = std::fopen(cache_.string().c_str(), "rb");
+    FILE* f = sel::OpenFile(cache_.string(), "rb");
     if (!f) throw std::runtime_error(cache_.string() + ": cannot be opened");
     pictures::CacheHeatmap map;
     {

@@ -1,4 +1,5 @@
 // Nodes and modifiers by name, the CSV rows of an evaluated selection, and what the host reported.
+#include "cache/format/files.h"
 #include "host_queries.h"
 
 #include <strings.h>
@@ -119,7 +120,7 @@ std::string ErrorShownSince(size_t boxes) {
 namespace {
 // The layout check the modifier's loader plays by, on the file at `path` (false: it cannot be opened).
 bool ReadFileLayout(const std::string& path, sel::Layout& layout, sel::Status& status) {
-    FILE* f = path.empty() ? nullptr : std::fopen(path.c_str(), "rb");
+    FILE* f = path.empty() ? nullptr : sel::OpenFile(path, "rb");
     if (!f) return false;
     {
         sel::FileSource src(f);
@@ -172,7 +173,7 @@ std::string RecordingFailure(Animatable* recorder) {
         why = " (it is a folder)";
     else if (!std::filesystem::is_directory(folder, ec))
         why = " (its folder " + folder.string() + " does not exist)";
-    else if (access(folder.c_str(), W_OK) != 0 || (std::filesystem::exists(path, ec) && access(name, W_OK) != 0))
+    else if (access(folder.string().c_str(), W_OK) != 0 || (std::filesystem::exists(path, ec) && access(name, W_OK) != 0))
         why = " (no permission to write there)";
     return "recording failed: " + std::string(name) + " could not be written" + why;
 }

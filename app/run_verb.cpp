@@ -5,6 +5,7 @@
 #include <memory>
 #include <sstream>
 
+#include "cache/format/files.h"
 #include "editing_verbs.h"
 #include "host_queries.h"
 #include "scene_description.h"
@@ -18,7 +19,7 @@ struct RunOptions {
 };
 
 int RunScript(const RunOptions& o, const CommonOptions& common) {
-    std::ifstream in(o.script, std::ios::binary);
+    std::ifstream in(sel::PathOf(o.script), std::ios::binary);
     std::error_code ec;
     if (!in || std::filesystem::is_directory(o.script, ec))
         throw std::runtime_error("cannot read script " + o.script + ": " + WhyUnreadable(o.script));

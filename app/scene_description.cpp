@@ -1,4 +1,5 @@
 // Building host scenes from their JSON description.
+#include "cache/format/files.h"
 #include "scene_description.h"
 
 #include <algorithm>
@@ -506,7 +507,7 @@ BuiltScene BuildScene(const std::string& jsonText, const std::string& baseDir) {
 
 BuiltScene LoadScene(const std::string& path, bool quiet) {
     std::error_code ec;
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(sel::PathOf(path), std::ios::binary);
     if (!in || fs::is_directory(path, ec))
         throw SceneError(OneLine("cannot read scene " + path + ": " + WhyUnreadable(path)));
     // descriptions are bounded, so that a device such as /dev/zero ends with a message rather than

@@ -22,15 +22,55 @@ endforeach()
 add_library(win_header_libs INTERFACE)
 target_include_directories(win_header_libs SYSTEM INTERFACE ${TESSARIN_WIN_INCLUDE})
 
-# Cache format: std only, with the file seam of this platform.
+# The platform seams of this platform: files (shared by the format core and the host), modules, Ctrl-C.
+add_library(tessarin_files STATIC cache/format/files_windows.cpp)
+target_include_directories(tessarin_files PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(tessarin_files PUBLIC shell32) # CommandLineToArgvW
+
+# Cache format: std only.
 file(GLOB FORMAT_SOURCES CONFIGURE_DEPENDS cache/format/*.cpp)
-list(FILTER FORMAT_SOURCES EXCLUDE REGEX "_posix\\.cpp$")
+list(FILTER FORMAT_SOURCES EXCLUDE REGEX "files_(posix|windows)\\.cpp$")
 add_library(tessarin_format STATIC ${FORMAT_SOURCES})
 target_include_directories(tessarin_format PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(tessarin_format PUBLIC shell32) # CommandLineToArgvW
+target_link_libraries(tessarin_format PUBLIC tessarin_files)
+
+# The host runtime as vomark.dll: with no dllexport in its code, the linker exports every function,
+# which is what plug-ins link against (its import library) and what vomark.exe and the tests use.
+file(GLOB HOST_RUNTIME_SOURCES CONFIGURE_DEPENDS host/runtime/*.cpp)
+list(FILTER HOST_RUNTIME_SOURCES EXCLUDE REGEX "_posix\\.cpp$")
+add_library(vomark_host SHARED ${HOST_RUNTIME_SOURCES})
+# its import library in lib/, apart from the one the linker writes for vomark.exe under the same name
+set_target_properties(vomark_host PROPERTIES OUTPUT_NAME vomark PREFIX "" ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)
+target_include_directories(vomark_host PUBLIC host/sdk host)
+target_link_libraries(vomark_host PRIVATE tessarin_files)
+# only the runtime's own functions: the file seam and the compiler's runtime stay inside it
+target_link_options(vomark_host PRIVATE
+  -Wl,--exclude-libs,libtessarin_files.a:libstdc++.a:libgcc.a:libgcc_eh.a:libwinpthread.a:libmingwex.a)
 
 add_library(tessarin_play STATIC cache/play/play.cpp)
 target_include_directories(tessarin_play PUBLIC ${CMAKE_SOURCE_DIR})
+
+# The plug-in: Tessarin.dlm, a DLL exporting the module's functions and its resource table.
+file(GLOB PLUGIN_SOURCES CONFIGURE_DEPENDS plugin/*.cpp cache/*.cpp ui/*.cpp resources/*.cpp)
+add_library(tessarin_plugin OBJECT ${PLUGIN_SOURCES})
+target_include_directories(tessarin_plugin PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(tessarin_plugin PUBLIC vomark_host tessarin_format tessarin_play)
+add_library(Tessarin SHARED $<TARGET_OBJECTS:tessarin_plugin>)
+target_link_libraries(Tessarin PRIVATE vomark_host tessarin_format tessarin_play)
+set_target_properties(Tessarin PROPERTIES PREFIX "" SUFFIX ".dlm" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/plugins)
+
+# vomark.exe: every verb that needs neither Cairo nor the web page; demo, view and --png say they
+# are not in this build.
+if(NOT EXISTS ${TESSARIN_WIN_INCLUDE}/tiny_obj_loader.h)
+  file(CREATE_LINK /usr/include/tiny_obj_loader.h ${TESSARIN_WIN_INCLUDE}/tiny_obj_loader.h SYMBOLIC)
+endif()
+add_library(vomark_app STATIC app/scene_description.cpp app/scene_files.cpp app/session.cpp app/verbs.cpp
+  app/host_queries.cpp app/panel_view.cpp app/panel_verb.cpp app/script_runner.cpp app/run_verb.cpp
+  app/requested_pictures_windows.cpp app/unavailable_verbs_windows.cpp app/obj_reader_windows.cpp)
+target_include_directories(vomark_app PUBLIC app)
+target_link_libraries(vomark_app PUBLIC vomark_host tessarin_format win_header_libs)
+add_executable(vomark app/main.cpp)
+target_link_libraries(vomark PRIVATE vomark_app tessarin_version)
 
 # tessarin: every verb but plot, which draws with Cairo (tools/tessarin/plot_unavailable.cpp says so).
 add_library(tessarin_tool STATIC tools/tessarin/files.cpp tools/tessarin/report.cpp tools/tessarin/rows.cpp

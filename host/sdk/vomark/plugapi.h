@@ -5,7 +5,11 @@
 // Host release 6000, interface 13, revision 0.
 constexpr ULONG VERSION_VOMARK = 0x17700d00;
 
+#ifdef _WIN32
+#define VOMARK_EXPORT extern "C" __declspec(dllexport)
+#else
 #define VOMARK_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 using LibDescriptionFn = const char* (*)();
 using LibNumberClassesFn = int (*)();
