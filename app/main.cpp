@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "cache/format/files.h"
 #include "demo.h"
 #include "editing_verbs.h"
 #include "scene_files.h"
@@ -13,6 +14,9 @@
 #include "view/server.h"
 
 int main(int argc, char** argv) {
+    // names on the command line in UTF-8, and "\n" line ends in what vomark prints, on every platform
+    sel::Utf8Arguments utf8(argc, argv);
+    sel::BinaryStandardStreams();
     CLI::App cli{"vomark: a headless host for modifier plug-ins"};
     cli.require_subcommand(1);
     cli.set_version_flag("--version",

@@ -101,4 +101,15 @@ if(TESSARIN_TESTS)
   add_test(NAME tessarin_cli COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/tessarin_cli.sh
     ${CMAKE_BINARY_DIR}/wine-bin/tessarin noplot)
   set_tests_properties(tessarin_cli PROPERTIES TIMEOUT 900)
+
+  # vomark.exe beside a Linux build's vomark on the same scenes (make test-windows names that build).
+  file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/wine-bin/vomark CONTENT
+    "#!/bin/sh\nexec '${WINE_RUN}' '$<TARGET_FILE:vomark>' \"$@\"\n"
+    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+  set(TESSARIN_LINUX_VOMARK "" CACHE FILEPATH "a Linux build's vomark, for the cross-platform tests")
+  if(TESSARIN_LINUX_VOMARK)
+    add_test(NAME cross_platform COMMAND ${CMAKE_SOURCE_DIR}/tests/windows/cross_platform.sh
+      ${TESSARIN_LINUX_VOMARK} ${CMAKE_BINARY_DIR}/wine-bin/vomark ${CMAKE_SOURCE_DIR}/tests/data)
+    set_tests_properties(cross_platform PROPERTIES TIMEOUT 600)
+  endif()
 endif()
