@@ -18,6 +18,8 @@ int main(int argc, char** argv) {
     sel::Utf8Arguments utf8(argc, argv);
     sel::BinaryStandardStreams();
     CLI::App cli{"vomark: a headless host for modifier plug-ins"};
+    // options are --name on every platform; a leading '/' starts a path (Windows takes those too)
+    cli.allow_windows_style_options(false);
     cli.require_subcommand(1);
     cli.set_version_flag("--version",
                          std::string("vomark ") + TESSARIN_VERSION_STRING + " (" + TESSARIN_BUILD_STRING + ")",
