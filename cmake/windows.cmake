@@ -106,6 +106,10 @@ if(TESSARIN_TESTS)
   file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/wine-bin/vomark CONTENT
     "#!/bin/sh\nexec '${WINE_RUN}' '$<TARGET_FILE:vomark>' \"$@\"\n"
     FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+  # The module's exports by name, as a host looks them up.
+  add_test(NAME dlm_exports COMMAND ${CMAKE_SOURCE_DIR}/tests/windows/dlm_exports.sh $<TARGET_FILE:Tessarin>
+    DllMain LibClassDesc LibDescription LibNumberClasses LibVersion VomarkModuleResources)
+
   # The command-line tests Linux runs, without the checks that draw or serve the page, through a wrapper
   # that writes the names Wine prints (Z:\tmp\x) back as Linux's (/tmp/x) for the comparisons.
   file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/wine-bin/vomark-unix-names CONTENT

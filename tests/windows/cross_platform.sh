@@ -92,6 +92,21 @@ windows_paths() {
 }
 check "backslashes, drive letters and directory 2 on Windows" windows_paths
 
+# Ctrl-C reaches a recording through the console's handler: Escape to the recorder, exit 130.
+ctrl_c_stops_recording() {
+    sed 's#"animationRange": \[0, 24\]#"animationRange": [0, 1000000]#; s#"demo.sel", #"long.sel", "end_time": 1000000, #' \
+        win/demo.json >win/long-ctrl-c.json &&
+        (cd win && exec "$win" record long-ctrl-c.json >/dev/null 2>../ctrl-c.err) &
+    local job=$! i
+    for i in $(seq 600); do grep -q 'recording frame 1 of' ctrl-c.err 2>/dev/null && break; sleep 0.1; done
+    pkill -INT -f 'vomark.exe record long-ctrl-c.json'
+    wait $job
+    local rc=$?
+    [ "$rc" = 130 ] || { echo "exit $rc"; cat ctrl-c.err; return 1; }
+    grep -q 'recording stopped: .*long.sel keeps [0-9]* samples' ctrl-c.err
+}
+check "Ctrl-C stops a recording on Windows, which keeps what it recorded" ctrl_c_stops_recording
+
 # What the Windows build leaves out says so, as a usage error.
 check "demo is not in this build" exits_with 2 "not in this build" "$win" demo
 check "view is not in this build" exits_with 2 "not in this build" "$win" view demo.json
