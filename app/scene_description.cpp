@@ -24,6 +24,13 @@ using nlohmann::json;
 
 namespace app {
 
+std::string ResolvePath(const std::string& baseDir, const std::string& p) {
+    // "/data/x.sel" names the same file on Windows (on the current drive) as on Linux, so it is kept
+    // as given: a scene file saved on either then names a file both can read
+    if (p.empty() || sel::PathOf(p).has_root_directory()) return p;
+    return sel::Utf8Of((sel::PathOf(baseDir) / sel::PathOf(p)).lexically_normal());
+}
+
 std::string WhyUnreadable(const std::string& path) {
     std::error_code ec;
     if (fs::is_directory(sel::PathOf(path), ec)) return "is a folder";
@@ -133,10 +140,7 @@ TimeValue Ticks(double ticks, const std::string& where) {
     return static_cast<TimeValue>(t);
 }
 
-std::string Path(const Context& c, const std::string& p) {
-    if (p.empty() || sel::PathOf(p).is_absolute()) return p;
-    return sel::Utf8Of((sel::PathOf(c.baseDir) / sel::PathOf(p)).lexically_normal());
-}
+std::string Path(const Context& c, const std::string& p) { return ResolvePath(c.baseDir, p); }
 
 // A key's time: "frame" (trunc(F x ticks per frame)) or "tick".
 TimeValue KeyTime(const Context& c, const json& key, const std::string& where) {

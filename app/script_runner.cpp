@@ -79,10 +79,6 @@ size_t NumberLength(std::string_view s) {
     return i;
 }
 
-std::string ResolvePath(const std::string& baseDir, const std::string& p) {
-    if (p.empty() || sel::PathOf(p).is_absolute()) return p;
-    return sel::Utf8Of((sel::PathOf(baseDir) / sel::PathOf(p)).lexically_normal());
-}
 } // namespace
 
 // The rest of one line, read from left to right.

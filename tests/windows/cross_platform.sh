@@ -45,8 +45,20 @@ vms_plays_on_windows() {
         [ "$(wc -l <lin.csv)" -gt 60 ] && cmp lin.csv win.csv
 }
 check "a .vms saved on Linux plays the same weights on Windows" vms_plays_on_windows
-# A scene file names its cache by a native path, so this direction uses one without file names: the
-# bytes are the same, and each reads the other's file to the same weights.
+# And one saved on Windows plays on Linux when its names start at a root ("/tmp/x/demo.sel" is
+# Z:\tmp\x\demo.sel there): the scene description keeps such names as they are.
+vms_plays_on_linux() {
+    local here; here=$(pwd)
+    sed "s#\"demo.sel\"#\"$here/win/rooted.sel\"#" win/demo.json >win/rooted.json &&
+        in_dir win "$win" record rooted.json --save rooted.vms >/dev/null 2>&1 &&
+        strings win/rooted.vms | grep -qx "$here/win/rooted.sel" &&
+        "$lin" eval win/rooted.vms --frame 0 --frame 3.5 --frame 24 >lin.r.csv &&
+        "$win" eval win/rooted.vms --frame 0 --frame 3.5 --frame 24 >win.r.csv &&
+        [ "$(wc -l <lin.r.csv)" -gt 40 ] && cmp lin.r.csv win.r.csv && cmp win/rooted.sel lin/demo.sel
+}
+check "a .vms saved on Windows plays the same weights on Linux" vms_plays_on_linux
+# A scene file holds no other platform-specific bytes: without file names, the two are the same, and
+# each reads the other's file to the same weights.
 no_paths() {
     sed 's#"cache_file": "demo.sel", ##' demo.json >nopath.json
 }
