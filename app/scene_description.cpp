@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <iostream>
 #include <set>
 
@@ -221,8 +222,13 @@ void ObjFile(const Context& c, const std::string& file, const std::string& where
     tinyobj::ObjReader reader;
     tinyobj::ObjReaderConfig config;
     config.triangulate = true;
-    if (!reader.ParseFromFile(Path(c, file), config))
-        Fail(where, "cannot read " + file + ": " + reader.Error());
+    // read here, so that the name goes through the UTF-8 seam (the reader's own open would take the
+    // ANSI code page on Windows); materials play no part in a selection
+    std::ifstream in(sel::PathOf(Path(c, file)), std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    if (!in || !reader.ParseFromString(text.str(), "", config))
+        Fail(where, "cannot read " + file + ": " + (in ? reader.Error() : std::string("cannot open")));
     const auto& v = reader.GetAttrib().vertices;
     mesh.setNumVerts(static_cast<int>(v.size() / 3));
     for (size_t i = 0; i + 2 < v.size(); i += 3)

@@ -86,6 +86,17 @@ check "Szene-Ü/caché.sel on Linux" non_ascii lin "$lin"
 check "Szene-Ü/caché.sel on Windows" non_ascii win "$win"
 check "the non-ASCII recordings and their playback agree" \
     bash -c 'cmp lin/Szene-Ü/caché.sel win/Szene-Ü/caché.sel && cmp lin.u.csv win.u.csv'
+# an OBJ mesh by a non-ASCII name: both read the same quad
+obj_mesh() {
+    printf 'v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nf 1 2 3 4\n' >"lin/Szene-Ü/quad.obj" &&
+        cp "lin/Szene-Ü/quad.obj" "win/Szene-Ü/quad.obj" &&
+        for p in lin win; do
+            sed 's#"grid": {[^}]*}#"obj": "Szene-Ü/quad.obj"#; s#"cache_file": "demo.sel", ##' $p/demo.json >$p/obj.json || return 1
+        done &&
+        in_dir lin "$lin" eval obj.json --frame 12 >lin.o.csv && in_dir win "$win" eval obj.json --frame 12 >win.o.csv &&
+        [ "$(wc -l <lin.o.csv)" = 5 ] && cmp lin.o.csv win.o.csv
+}
+check "an OBJ mesh by a non-ASCII name on both" obj_mesh
 
 # Windows paths: backslashes in cache_file, a drive letter in a dialog's answer, and the fallback
 # to the file's name in host directory 2.
