@@ -61,4 +61,8 @@ if(TESSARIN_TESTS)
   add_test(NAME tessarin_cli COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/tessarin_cli.sh
     ${CMAKE_BINARY_DIR}/wine-bin/tessarin noplot)
   set_tests_properties(tessarin_cli PROPERTIES TIMEOUT 900)
+  # make test-windows's own Wine session, tried in a prefix of its own beside the run's
+  add_test(NAME wine_session COMMAND ${CMAKE_SOURCE_DIR}/tests/scripts/wine_session.sh
+    ${CMAKE_BINARY_DIR}/wine-session-test)
+  set_tests_properties(wine_session PROPERTIES TIMEOUT 900)
 endif()
