@@ -3,24 +3,10 @@
 # read by the other, non-ASCII names, Windows paths, and the verbs the Windows build leaves out.
 # usage: cross_platform.sh LINUX_VOMARK WINDOWS_VOMARK DATA_DIR
 # (WINDOWS_VOMARK runs vomark.exe under Wine; both find their Tessarin.dlm beside their own build.)
-set -u
-lin=$1 win=$2 data=$3
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+lin=$1 win=$2
+# check, exits_with and a scratch folder $work (vomark there is the Windows one)
+source "$(dirname "$0")/../app/cli_common.sh" "$win" "" "$3" nopictures
 cd "$work" || exit 1
-passed=0 failed=0
-check() { # name, then a command that must succeed
-    local name=$1; shift
-    if "$@" >"$work/out" 2>"$work/err"; then passed=$((passed + 1)); else
-        failed=$((failed + 1)); echo "FAIL: $name"; sed 's/^/  /' "$work/out" "$work/err" | head -20; fi
-}
-exits_with() { # exit status, expected text on stderr, then the command
-    local status=$1 text=$2; shift 2
-    local out rc
-    out=$("$@" 2>&1 >/dev/null); rc=$?
-    [ "$rc" = "$status" ] || { echo "exit $rc, wanted $status: $out"; return 1; }
-    grep -qF -- "$text" <<<"$out" || { echo "stderr: $out"; return 1; }
-}
 # each platform works in a folder of its own on copies of the same scenes
 for p in lin win; do
     mkdir -p "$p/out"
