@@ -1,8 +1,5 @@
 // Injected failures: targets that cannot be written, paths longer than the dialogs' buffers, sample
 // buffers that cannot be allocated. Nothing crashes, each failure is reported, no other file changes.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <map>
 
 #include "plugin/fixture.h"
@@ -35,26 +32,14 @@ class Failures : public PluginTest {
     int setups_ = 0;
 };
 
-// A file nobody may write, root included: a read-only sysfs entry when the tests run as root.
-std::string ReadOnlyFile(const std::string& candidate) {
-    if (::geteuid() != 0) {
-        std::ofstream(candidate) << "kept";
-        ::chmod(candidate.c_str(), 0444);
-        return candidate;
-    }
-    const char* sys = "/sys/kernel/address_bits";
-    struct stat st;
-    return ::stat(sys, &st) == 0 && !(st.st_mode & 0222) ? sys : "";
-}
-
 TEST_F(Failures, UnwritableTargetsAreReportedAndTouchNothingElse) {
     std::vector<std::pair<std::string, std::string>> targets = {
         {"missing folder", Path("no/such/folder/x.sel")},
         {"path past the system's limit", Path(std::string(5000, 'p') + ".sel")},
         {"a folder", dir_.string()},
     };
-    if (std::string ro = ReadOnlyFile(Path("readonly.sel")); !ro.empty())
-        targets.push_back({"read-only file", ro});
+    testing_support::ReadOnlyFile readOnly(Path("readonly.sel"));
+    if (!readOnly.Path().empty()) targets.push_back({"read-only file", readOnly.Path()});
     for (const auto& [name, target] : targets) {
         OpenOld();
         scene_.BeginEdit(mod);
@@ -89,11 +74,12 @@ TEST_F(Failures, UnwritableTargetsAreReportedAndTouchNothingElse) {
 }
 
 TEST_F(Failures, AFullDiskIsReportedAndTheOldFileStaysAsItWas) {
-    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+    std::string full = testing_support::FullDevice();
+    if (full.empty()) GTEST_SKIP() << "no device here that is always full";
     OpenOld();
     auto before = Folder();
     vm::Record().Clear();
-    SetFile(mod, "/dev/full");
+    SetFile(mod, full);
     mod->Record(nullptr);
     ASSERT_EQ(vm::Record().messageBoxes.size(), 1u);
     EXPECT_EQ(vm::Record().messageBoxes[0].text, LookupString(350));
@@ -128,9 +114,10 @@ TEST_F(Failures, DialogPathsLongerThanTheBufferCountAsCancel) {
 
 TEST_F(Failures, ANameLongerThanTheDialogBufferRecordsAndPlaysWhenSetDirectly) {
     OpenOld();
-    std::filesystem::path folder = dir_ / std::string(200, 'd');
+    // the folder's own path kept short of 260 characters, which Windows' folder calls need
+    std::filesystem::path folder = dir_ / std::string(100, 'd');
     std::filesystem::create_directories(folder);
-    std::string path = (folder / (std::string(100, 'f') + ".sel")).string();
+    std::string path = (folder / (std::string(200, 'f') + ".sel")).string();
     ASSERT_GT(path.size(), 256u);
     SetFile(mod, path);
     mod->Record(nullptr);

@@ -10,14 +10,7 @@
 
 #include "cache/format/cache_format.h"
 #include "cache/format/files.h"
-
-#ifdef _WIN32
-#include <process.h>
-#define TEST_PID _getpid()
-#else
-#include <unistd.h>
-#define TEST_PID getpid()
-#endif
+#include "portable.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -25,8 +18,12 @@ namespace fs = std::filesystem;
 class Files : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("tessarin-files-" + std::to_string(TEST_PID) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir_ = fs::temp_directory_path() /
+               ("tessarin-files-" + std::to_string(testing_support::ProcessId()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        // a run that stopped half-way may have left it (Wine gives the same process ids run after run)
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
         fs::create_directories(dir_);
     }
     void TearDown() override { fs::remove_all(dir_); }

@@ -1,4 +1,5 @@
 // The file format: layout checks, every truncation of a valid file, hostile headers.
+#include "cache/format/files.h"
 #include "cache/format/verify.h"
 #include "plugin/fixture.h"
 
@@ -211,16 +212,16 @@ TEST_F(LargeFiles, SamplesPastFourGibibytesPlay) {
     // 520 samples of 2^20 records: sample 515 starts past 4 GiB. Sparse, so it costs no disk.
     const int32_t perSample = 1 << 20, total = 520, target = 515;
     std::string path = Path("big.sel");
-    std::FILE* f = std::fopen(path.c_str(), "wb");
+    std::FILE* f = sel::OpenFile(path, "wb");
     ASSERT_NE(f, nullptr);
     int32_t header[3] = {-100, 1, total};
     std::fwrite(header, sizeof header, 1, f);
     int64_t start = 12 + int64_t(8) * perSample * target;
     ASSERT_GT(start, int64_t(1) << 32);
     SampleRecord mark{0.75f, 0};
-    fseeko(f, start, SEEK_SET);
+    ASSERT_TRUE(sel::SeekTo(f, start));
     std::fwrite(&mark, sizeof mark, 1, f);
-    fseeko(f, 12 + int64_t(8) * perSample * total, SEEK_SET);
+    ASSERT_TRUE(sel::SeekTo(f, 12 + int64_t(8) * perSample * total));
     std::vector<int32_t> counts(total, perSample);
     std::fwrite(counts.data(), 4, counts.size(), f);
     ASSERT_EQ(std::fclose(f), 0);
