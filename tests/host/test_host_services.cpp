@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "portable.h"
 #include "runtime/chunks.h"
@@ -200,6 +201,27 @@ TEST(Loader, LoadsAModuleThroughItsExportsAndSkipsBrokenOnes) {
     EXPECT_NE(warnings[1].find("LibClassDesc"), std::string::npos);
     loader.UnloadAll();
     EXPECT_EQ(vm::Classes().FindByName("TestBox"), nullptr);
+}
+
+// A module looks its strings up through the instance its DllMain was last given. Where the system
+// calls DllMain too (Windows: with the library's own handle, at load and for every thread that starts
+// or ends), that handle must lead to the module's strings as well, and the module is attached once.
+TEST(Loader, AModuleFindsItsStringsThroughTheInstanceItKeeps) {
+    vm::PluginLoader loader;
+    ASSERT_EQ(loader.LoadFolders({TEST_PLUGINS_DIR "/good"}, [](const std::string&) {}), 1);
+    void* library = loader.Modules()[0].handle;
+    std::thread([] {}).join();
+    auto kept =
+        reinterpret_cast<HINSTANCE (*)()>(vm::platform::LibrarySymbol(library, "TestModuleInstance"))();
+    char text[32] = "";
+    EXPECT_EQ(LoadStringA(kept, 1, text, sizeof text), 11);
+    EXPECT_STREQ(text, "Box strings");
+    EXPECT_EQ(reinterpret_cast<int (*)()>(vm::platform::LibrarySymbol(library, "TestModuleAttachCalls"))(),
+              1);
+    // an instance the host never made is not read
+    std::vector<unsigned char> notAnInstance(256, 0x7f);
+    EXPECT_EQ(LoadStringA(reinterpret_cast<HINSTANCE>(notAnInstance.data()), 1, text, sizeof text), 0);
+    loader.UnloadAll();
 }
 
 TEST(Helpers, TablesPathsAndFilters) {
