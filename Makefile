@@ -96,7 +96,12 @@ windows:
 		-DCMAKE_BUILD_TYPE=Release -DTESSARIN_WERROR=$(WERROR) >/dev/null
 	cmake --build $(WINDOWS_BUILD) -j $(JOBS)
 
+# The cross-platform tests run the Linux build's vomark beside vomark.exe: the one `make test` builds.
 test-windows: windows
+	@scripts/bootstrap test
+	cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTESSARIN_SANITIZE=ON -DTESSARIN_WERROR=$(WERROR) >/dev/null
+	cmake --build $(TEST_BUILD) -j $(JOBS) --target vomark Tessarin
+	cmake -S . -B $(WINDOWS_BUILD) -DTESSARIN_LINUX_VOMARK=$(CURDIR)/$(TEST_BUILD)/bin/vomark >/dev/null
 	cd $(WINDOWS_BUILD) && WINEPREFIX=$(CURDIR)/$(WINDOWS_BUILD)/wine ctest --output-on-failure -j $(JOBS)
 
 clean:

@@ -157,7 +157,7 @@ std::string RecordingSummary(Animatable* recorder) {
     std::string path = name ? name : "";
     int64_t samples = SamplesIn(path);
     std::error_code ec;
-    auto bytes = std::filesystem::file_size(path, ec);
+    auto bytes = std::filesystem::file_size(sel::PathOf(path), ec);
     return "wrote " + path + ": " + std::to_string(samples) + (samples == 1 ? " sample, " : " samples, ") +
            std::to_string(ec ? 0 : bytes) + " bytes";
 }
@@ -165,15 +165,15 @@ std::string RecordingSummary(Animatable* recorder) {
 std::string RecordingFailure(Animatable* recorder) {
     const char* name = ParamAtZero<const char*>(recorder, "cache_file", nullptr);
     if (!name || !*name) return "recording failed: no cache file was chosen";
-    std::filesystem::path path(name);
+    std::filesystem::path path = sel::PathOf(name);
     std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
     std::error_code ec;
     std::string why;
     if (std::filesystem::is_directory(path, ec))
         why = " (it is a folder)";
     else if (!std::filesystem::is_directory(folder, ec))
-        why = " (its folder " + folder.string() + " does not exist)";
-    else if (access(folder.string().c_str(), W_OK) != 0 || (std::filesystem::exists(path, ec) && access(name, W_OK) != 0))
+        why = " (its folder " + sel::Utf8Of(folder) + " does not exist)";
+    else if (access(sel::Utf8Of(folder).c_str(), W_OK) != 0 || (std::filesystem::exists(path, ec) && access(name, W_OK) != 0))
         why = " (no permission to write there)";
     return "recording failed: " + std::string(name) + " could not be written" + why;
 }
@@ -188,12 +188,11 @@ bool SayIfRecordingStopped(int escapesBefore, Animatable* recorder, const std::s
 }
 
 std::string FindCacheFile(const std::string& name) {
-    std::error_code ec;
-    if (std::filesystem::is_regular_file(name, ec)) return name;
+    if (sel::KindOf(name) == sel::FileKind::Plain) return name;
     // the modifier's second place: the file's name in the host's directory 2
     std::string fallback = std::string(GetCOREInterface()->HostDirectory(2)) + "/" +
                            name.substr(name.find_last_of("/\\") + 1);
-    return std::filesystem::is_regular_file(fallback, ec) ? fallback : "";
+    return sel::KindOf(fallback) == sel::FileKind::Plain ? fallback : "";
 }
 
 std::string WhyUnplayable(const std::string& name) {
@@ -235,8 +234,8 @@ std::vector<InputFile> InputsOf(const std::string& scenePath, vm::Scene& scene) 
 
 void RefuseToWriteOver(const std::string& target, const std::vector<InputFile>& inputs) {
     for (const InputFile& in : inputs) {
-        std::error_code ec; // a target or input that does not exist is no match
-        if (std::filesystem::equivalent(target, in.path, ec))
+        // a target or input that does not exist is no match
+        if (sel::SameFile(target, in.path))
             throw std::runtime_error(target + ": is " + in.what + " (" + in.path + "); write to another name");
     }
 }

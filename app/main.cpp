@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "cache/format/files.h"
 #include "demo.h"
 #include "editing_verbs.h"
 #include "scene_files.h"
@@ -13,7 +14,12 @@
 #include "view/server.h"
 
 int main(int argc, char** argv) {
+    // names on the command line in UTF-8, and "\n" line ends in what vomark prints, on every platform
+    sel::Utf8Arguments utf8(argc, argv);
+    sel::BinaryStandardStreams();
     CLI::App cli{"vomark: a headless host for modifier plug-ins"};
+    // options are --name on every platform; a leading '/' starts a path (Windows takes those too)
+    cli.allow_windows_style_options(false);
     cli.require_subcommand(1);
     cli.set_version_flag("--version",
                          std::string("vomark ") + TESSARIN_VERSION_STRING + " (" + TESSARIN_BUILD_STRING + ")",

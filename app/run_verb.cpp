@@ -21,13 +21,13 @@ struct RunOptions {
 int RunScript(const RunOptions& o, const CommonOptions& common) {
     std::ifstream in(sel::PathOf(o.script), std::ios::binary);
     std::error_code ec;
-    if (!in || std::filesystem::is_directory(o.script, ec))
+    if (!in || std::filesystem::is_directory(sel::PathOf(o.script), ec))
         throw std::runtime_error("cannot read script " + o.script + ": " + WhyUnreadable(o.script));
     std::stringstream text;
     text << in.rdbuf();
     BuiltScene built = LoadScene(o.scene, common.quiet);
     vm::Scene& scene = *built.scene;
-    ScriptRunner runner(scene, std::cout, std::filesystem::absolute(o.script).parent_path().string());
+    ScriptRunner runner(scene, std::cout, sel::Utf8Of(std::filesystem::absolute(sel::PathOf(o.script)).parent_path()));
     runner.Protect({{o.scene, "the scene"}, {o.script, "the script"}});
     ScriptOutcome outcome = runner.Run(text.str(), o.script);
     std::cout.flush();

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <iostream>
 #include <set>
 
@@ -24,10 +25,17 @@ using nlohmann::json;
 
 namespace app {
 
+std::string ResolvePath(const std::string& baseDir, const std::string& p) {
+    // "/data/x.sel" names the same file on Windows (on the current drive) as on Linux, so it is kept
+    // as given: a scene file saved on either then names a file both can read
+    if (p.empty() || sel::PathOf(p).has_root_directory()) return p;
+    return sel::Utf8Of((sel::PathOf(baseDir) / sel::PathOf(p)).lexically_normal());
+}
+
 std::string WhyUnreadable(const std::string& path) {
     std::error_code ec;
-    if (fs::is_directory(path, ec)) return "is a folder";
-    if (!fs::exists(path, ec)) return "no such file";
+    if (fs::is_directory(sel::PathOf(path), ec)) return "is a folder";
+    if (!fs::exists(sel::PathOf(path), ec)) return "no such file";
     return "cannot be opened for reading";
 }
 
@@ -87,7 +95,7 @@ std::string JsonErrorText(const json::exception& e, const std::string& text) {
 
 // A cache file handed over as a scene: its extension, or binary bytes whose header reads as one.
 bool LooksLikeCacheFile(const std::string& path, const std::string& bytes) {
-    if (fs::path(path).extension() == ".sel") return true;
+    if (sel::PathOf(path).extension() == ".sel") return true;
     size_t first = bytes.find_first_not_of(" \t\r\n");
     if (first == std::string::npos || bytes[first] == '{' || bytes[first] == '[') return false;
     sel::MemorySource src(bytes.data(), bytes.size());
@@ -133,10 +141,7 @@ TimeValue Ticks(double ticks, const std::string& where) {
     return static_cast<TimeValue>(t);
 }
 
-std::string Path(const Context& c, const std::string& p) {
-    if (p.empty() || fs::path(p).is_absolute()) return p;
-    return (fs::path(c.baseDir) / p).lexically_normal().string();
-}
+std::string Path(const Context& c, const std::string& p) { return ResolvePath(c.baseDir, p); }
 
 // A key's time: "frame" (trunc(F x ticks per frame)) or "tick".
 TimeValue KeyTime(const Context& c, const json& key, const std::string& where) {
@@ -213,12 +218,17 @@ void Grid(const json& g, const std::string& where, Mesh& mesh) {
 void ObjFile(const Context& c, const std::string& file, const std::string& where, Mesh& mesh) {
     // a device or folder is no mesh file (reading /dev/zero would never end)
     std::error_code ec;
-    if (!fs::is_regular_file(Path(c, file), ec)) Fail(where, "cannot read " + file + ": not a file");
+    if (!fs::is_regular_file(sel::PathOf(Path(c, file)), ec)) Fail(where, "cannot read " + file + ": not a file");
     tinyobj::ObjReader reader;
     tinyobj::ObjReaderConfig config;
     config.triangulate = true;
-    if (!reader.ParseFromFile(Path(c, file), config))
-        Fail(where, "cannot read " + file + ": " + reader.Error());
+    // read here, so that the name goes through the UTF-8 seam (the reader's own open would take the
+    // ANSI code page on Windows); materials play no part in a selection
+    std::ifstream in(sel::PathOf(Path(c, file)), std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    if (!in || !reader.ParseFromString(text.str(), "", config))
+        Fail(where, "cannot read " + file + ": " + (in ? reader.Error() : std::string("cannot open")));
     const auto& v = reader.GetAttrib().vertices;
     mesh.setNumVerts(static_cast<int>(v.size() / 3));
     for (size_t i = 0; i + 2 < v.size(); i += 3)
@@ -508,11 +518,11 @@ BuiltScene BuildScene(const std::string& jsonText, const std::string& baseDir) {
 BuiltScene LoadScene(const std::string& path, bool quiet) {
     std::error_code ec;
     std::ifstream in(sel::PathOf(path), std::ios::binary);
-    if (!in || fs::is_directory(path, ec))
+    if (!in || fs::is_directory(sel::PathOf(path), ec))
         throw SceneError(OneLine("cannot read scene " + path + ": " + WhyUnreadable(path)));
     // descriptions are bounded, so that a device such as /dev/zero ends with a message rather than
     // all the memory; scene files hold whole meshes and are checked against their own sizes
-    bool sceneFile = fs::path(path).extension() == ".vms";
+    bool sceneFile = sel::PathOf(path).extension() == ".vms";
     std::string bytes;
     char buf[65536];
     while (in.read(buf, sizeof buf) || in.gcount() > 0) {
@@ -535,7 +545,7 @@ BuiltScene LoadScene(const std::string& path, bool quiet) {
         throw SceneError(OneLine(path) + ": looks like a cache file (.sel), not a scene; give a scene "
                                          "description (JSON) or a .vms scene file");
     try {
-        out = BuildScene(bytes, fs::absolute(path).parent_path().string());
+        out = BuildScene(bytes, sel::Utf8Of(fs::absolute(sel::PathOf(path)).parent_path()));
     } catch (const SceneError& e) {
         throw SceneError(OneLine(path) + ": " + e.what()); // the message names the file
     }
@@ -590,7 +600,7 @@ void SetParameterFromText(Animatable* object, const std::string& name, const std
                 throw SceneError(OneLine(name + ": \"" + value + "\" is not a value for this parameter"));
             }
     }
-    Context c{fs::current_path().string(), GetTicksPerFrame(), nullptr};
+    Context c{sel::Utf8Of(fs::current_path()), GetTicksPerFrame(), nullptr};
     SetParamJson(c, object, name, v, name);
 }
 

@@ -23,6 +23,8 @@ struct BuiltScene {
 
 // Why the file at `path` cannot be read, in a few words: "is a folder", "no such file"...
 std::string WhyUnreadable(const std::string& path);
+// `p` read against the folder `baseDir` unless it starts at a root ("/x", "C:\\x"); "" stays "".
+std::string ResolvePath(const std::string& baseDir, const std::string& p);
 
 // Reads the file and builds its scene: a scene file (.vms, told by its magic word or its
 // extension) or a JSON description. `quiet` puts the scene in quiet mode before anything of it

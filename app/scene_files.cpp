@@ -1,4 +1,5 @@
 // vomark save and vomark assets.
+#include "cache/format/files.h"
 #include "scene_files.h"
 
 #include <filesystem>
@@ -24,9 +25,9 @@ struct UniqueNames : NameEnumCallback {
 
 void CheckTarget(const std::string& path, bool force) {
     std::error_code ec;
-    if (std::filesystem::is_directory(path, ec))
+    if (std::filesystem::is_directory(sel::PathOf(path), ec))
         throw vm::SceneFileError(path + ": is a folder; give the name of the scene file to write", 0);
-    if (!force && std::filesystem::exists(path, ec))
+    if (!force && std::filesystem::exists(sel::PathOf(path), ec))
         throw vm::SceneFileError(path + ": exists already; give --force to replace it", 0);
 }
 
@@ -34,7 +35,7 @@ std::string SaveSceneAs(vm::Scene& scene, const std::string& path, bool force) {
     CheckTarget(path, force);
     vm::SaveSceneFile(scene, path);
     std::error_code ec;
-    auto bytes = std::filesystem::file_size(path, ec);
+    auto bytes = std::filesystem::file_size(sel::PathOf(path), ec);
     size_t nodes = scene.Nodes().size();
     return "saved " + path + ": " + std::to_string(nodes) + (nodes == 1 ? " node, " : " nodes, ") +
            std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");

@@ -1,4 +1,5 @@
 // The script runner: one line at a time, each line dispatched by its first word.
+#include "cache/format/files.h"
 #include "script_runner.h"
 
 #include <strings.h>
@@ -78,10 +79,6 @@ size_t NumberLength(std::string_view s) {
     return i;
 }
 
-std::string ResolvePath(const std::string& baseDir, const std::string& p) {
-    if (p.empty() || std::filesystem::path(p).is_absolute()) return p;
-    return (std::filesystem::path(baseDir) / p).lexically_normal().string();
-}
 } // namespace
 
 // The rest of one line, read from left to right.

@@ -1,4 +1,5 @@
 // plugins, eval and record.
+#include "cache/format/files.h"
 #include "verbs.h"
 
 #include <algorithm>
@@ -55,7 +56,7 @@ int ListPlugins(Session& session, std::ostream& out) {
         for (const auto& f : session.Folders()) {
             std::error_code ec;
             folders += (folders.empty() ? "" : ", ") + f +
-                       (std::filesystem::is_directory(f, ec) ? "" : " (no such folder)");
+                       (std::filesystem::is_directory(sel::PathOf(f), ec) ? "" : " (no such folder)");
         }
         std::cerr << "vomark: no plug-in module (*.dlm) loaded from " << folders << "\n";
         return 1;

@@ -133,4 +133,29 @@ if(TESSARIN_TESTS)
   add_test(NAME tessarin_cli COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/tessarin_cli.sh
     ${CMAKE_BINARY_DIR}/wine-bin/tessarin noplot)
   set_tests_properties(tessarin_cli PROPERTIES TIMEOUT 900)
+
+  # vomark.exe beside a Linux build's vomark on the same scenes (make test-windows names that build).
+  file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/wine-bin/vomark CONTENT
+    "#!/bin/sh\nexec '${WINE_RUN}' '$<TARGET_FILE:vomark>' \"$@\"\n"
+    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+  # The module's exports by name, as a host looks them up.
+  add_test(NAME dlm_exports COMMAND ${CMAKE_SOURCE_DIR}/tests/windows/dlm_exports.sh $<TARGET_FILE:Tessarin>
+    DllMain LibClassDesc LibDescription LibNumberClasses LibVersion VomarkModuleResources)
+
+  # The command-line tests Linux runs, without the checks that draw or serve the page, through a wrapper
+  # that writes the names Wine prints (Z:\tmp\x) back as Linux's (/tmp/x) for the comparisons.
+  file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/wine-bin/vomark-unix-names CONTENT
+    "#!/bin/sh\nexec '${CMAKE_SOURCE_DIR}/tests/windows/unix-names' '$<TARGET_FILE:vomark>' \"$@\"\n"
+    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+  foreach(t cli_tests scene_file_tests editing_cli_tests malformed_scene_tests)
+    add_test(NAME ${t} COMMAND ${CMAKE_SOURCE_DIR}/tests/app/${t}.sh ${CMAKE_BINARY_DIR}/wine-bin/vomark-unix-names
+      ${CMAKE_BINARY_DIR}/plugins ${CMAKE_SOURCE_DIR}/tests/data nopictures)
+    set_tests_properties(${t} PROPERTIES TIMEOUT 900)
+  endforeach()
+  set(TESSARIN_LINUX_VOMARK "" CACHE FILEPATH "a Linux build's vomark, for the cross-platform tests")
+  if(TESSARIN_LINUX_VOMARK)
+    add_test(NAME cross_platform COMMAND ${CMAKE_SOURCE_DIR}/tests/windows/cross_platform.sh
+      ${TESSARIN_LINUX_VOMARK} ${CMAKE_BINARY_DIR}/wine-bin/vomark ${CMAKE_SOURCE_DIR}/tests/data)
+    set_tests_properties(cross_platform PROPERTIES TIMEOUT 600)
+  endif()
 endif()

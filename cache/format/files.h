@@ -53,5 +53,10 @@ class Utf8Arguments {
 inline std::filesystem::path PathOf(const std::string& utf8) {
     return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
+// And back: a path as a UTF-8 name (path::string() gives the ANSI code page on Windows).
+inline std::string Utf8Of(const std::filesystem::path& path) {
+    std::u8string s = path.u8string();
+    return std::string(s.begin(), s.end());
+}
 
 } // namespace sel

@@ -1,5 +1,4 @@
 // Value types of the SDK: intervals, strings, bit arrays, count-prefixed tables, file names.
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <bit>
@@ -8,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cache/format/files.h"
 #include "runtime/host_record.h"
 
 Interval& Interval::operator&=(const Interval& o) {
@@ -129,8 +129,7 @@ extern "C" void assert1(int line, const char* file) {
 }
 
 BOOL DoesFileExist(const char* path) {
-    struct stat st;
-    return path && *path && stat(path, &st) == 0 && S_ISREG(st.st_mode);
+    return path && *path && sel::KindOf(path) == sel::FileKind::Plain;
 }
 
 void SplitPathFile(const CStr& path, CStr* directory, CStr* file) {

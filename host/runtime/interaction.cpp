@@ -1,4 +1,5 @@
 // Message boxes, file dialogs and the Escape key, answered by the interaction provider.
+#include "cache/format/files.h"
 #include "runtime/interaction.h"
 
 #include <atomic>
@@ -52,13 +53,13 @@ BOOL FinishFileDialog(bool save, OPENFILENAMEA* r, std::string path, FilePromptR
     namespace fs = std::filesystem;
     // a relative name read against the working folder would land elsewhere than the dialog showed,
     // and would name another file once the host runs from another folder
-    path = (fs::path(rec.folder) / path).lexically_normal().string();
+    path = sel::Utf8Of((sel::PathOf(rec.folder) / sel::PathOf(path)).lexically_normal());
     CStr dir, file;
     SplitPathFile(CStr(path), &dir, &file);
     if (r->lpstrDefExt && *r->lpstrDefExt && file.str().find('.') == std::string::npos)
         path += std::string(".") + r->lpstrDefExt;
     std::error_code ec;
-    if ((r->Flags & OFN_PATHMUSTEXIST) && dir.Length() > 0 && !fs::is_directory(dir.str(), ec)) return FALSE;
+    if ((r->Flags & OFN_PATHMUSTEXIST) && dir.Length() > 0 && !fs::is_directory(sel::PathOf(dir.str()), ec)) return FALSE;
     if (!save && (r->Flags & OFN_FILEMUSTEXIST) && !DoesFileExist(path.c_str())) return FALSE;
     if (!r->lpstrFile || path.size() + 1 > r->nMaxFile) return FALSE;
     std::memcpy(r->lpstrFile, path.c_str(), path.size() + 1);
@@ -99,15 +100,15 @@ std::string DialogFolder(const OPENFILENAMEA& r) {
     // a folder that has gone since is passed over, as the next candidate would be shown instead
     std::error_code ec;
     for (const std::string& folder : {last, std::string(r.lpstrInitialDir ? r.lpstrInitialDir : "")}) {
-        if (folder.empty() || !fs::is_directory(folder, ec)) continue;
-        fs::path full = fs::absolute(folder, ec);
+        if (folder.empty() || !fs::is_directory(sel::PathOf(folder), ec)) continue;
+        fs::path full = fs::absolute(sel::PathOf(folder), ec);
         if (ec) continue;
-        std::string out = full.lexically_normal().string();
-        if (out.size() > 1 && out.back() == '/') out.pop_back();
+        std::string out = sel::Utf8Of(full.lexically_normal());
+        if (out.size() > 1 && (out.back() == '/' || out.back() == '\\') && out[out.size() - 2] != ':') out.pop_back();
         return out;
     }
     fs::path here = fs::current_path(ec);
-    return ec ? std::string() : here.string();
+    return ec ? std::string() : sel::Utf8Of(here);
 }
 
 ScriptedInteraction& DefaultScriptedInteraction() {

@@ -1,4 +1,5 @@
 // Loading plug-in modules through their four exports and the attach hook.
+#include "cache/format/files.h"
 #include "runtime/plugin_loader.h"
 
 #include <algorithm>
@@ -103,10 +104,10 @@ int PluginLoader::LoadFolders(const std::vector<std::string>& folders, const War
     int loaded = 0;
     for (const auto& folder : folders) {
         std::error_code ec;
-        if (!fs::is_directory(folder, ec)) continue;
+        if (!fs::is_directory(sel::PathOf(folder), ec)) continue;
         std::vector<std::string> files;
-        for (const auto& e : fs::directory_iterator(folder, ec))
-            if (e.is_regular_file() && IsModuleName(e.path())) files.push_back(e.path().string());
+        for (const auto& e : fs::directory_iterator(sel::PathOf(folder), ec))
+            if (e.is_regular_file() && IsModuleName(e.path())) files.push_back(sel::Utf8Of(e.path()));
         std::sort(files.begin(), files.end());
         for (const auto& f : files)
             loaded += LoadModule(f, warn) ? 1 : 0;
@@ -145,8 +146,8 @@ std::vector<std::string> PluginFolders(const std::string& commandLineFolder, con
         return folders;
     }
     std::error_code ec;
-    fs::path exe = fs::canonical(exePath, ec);
-    if (!ec) folders.push_back((exe.parent_path().parent_path() / "plugins").string());
+    fs::path exe = fs::canonical(sel::PathOf(exePath), ec);
+    if (!ec) folders.push_back(sel::Utf8Of(exe.parent_path().parent_path() / "plugins"));
     return folders;
 }
 

@@ -1,7 +1,9 @@
 # Sourced by the command-line test scripts: their arguments, a scratch folder and check().
-# usage: source cli_common.sh VOMARK PLUGIN_DIR DATA_DIR
+# usage: source cli_common.sh VOMARK PLUGIN_DIR DATA_DIR [nopictures]
+# (nopictures: a build without demo, view and --png, whose checks are left out)
 set -u
-vomark=$1 plugins=$2 data=$3
+vomark=$1 plugins=$2 data=$3 build=${4:-}
+pictures() { [ "$build" != nopictures ]; } # guards a check that draws or serves the page
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 passed=0 failed=0

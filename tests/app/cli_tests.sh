@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs the vomark command as people do and checks what it prints and writes.
-# usage: cli_tests.sh VOMARK PLUGIN_DIR DATA_DIR
+# usage: cli_tests.sh VOMARK PLUGIN_DIR DATA_DIR [nopictures]
 source "$(dirname "$0")/cli_common.sh" "$@"
 
 sed "s#OUT/#$work/#" "$data/keys.json" >"$work/keys.json"
@@ -80,9 +80,9 @@ unwritable_target_named_once() {
 }
 check "record names an unwritable target once, with the reason" unwritable_target_named_once
 check "record asks for a file name when none is set" bash -c "'$vomark' record '$work/keys.json' --plugins '$plugins' --set cache_file= --answer save='$work/asked' 2>/dev/null && test -s '$work/asked.sel'"
-check "view refuses a scene it cannot read" exits_with 1 'cannot read scene' V view "$work/none.json" --port 0
-check "view refuses a port outside 0 to 65535" exits_with 2 '--port' V view "$work/keys.json" --port 70000
-check "view says it cannot listen on a port in use" bash -c "'$vomark' view '$work/keys.json' --plugins '$plugins' --port 0 >'$work/url' 2>/dev/null & pid=\$!; for i in \$(seq 100); do [ -s '$work/url' ] && break; sleep 0.1; done; port=\$(sed 's#.*:\\([0-9]*\\)/.*#\\1#' '$work/url'); '$vomark' view '$work/keys.json' --plugins '$plugins' --port \$port 2>'$work/err2'; rc=\$?; kill -INT \$pid; wait \$pid; test \$rc = 1 && grep -q 'cannot listen on 127.0.0.1:[0-9]*: the port is in use; give another --port' '$work/err2'"
+pictures && check "view refuses a scene it cannot read" exits_with 1 'cannot read scene' V view "$work/none.json" --port 0
+pictures && check "view refuses a port outside 0 to 65535" exits_with 2 '--port' V view "$work/keys.json" --port 70000
+pictures && check "view says it cannot listen on a port in use" bash -c "'$vomark' view '$work/keys.json' --plugins '$plugins' --port 0 >'$work/url' 2>/dev/null & pid=\$!; for i in \$(seq 100); do [ -s '$work/url' ] && break; sleep 0.1; done; port=\$(sed 's#.*:\\([0-9]*\\)/.*#\\1#' '$work/url'); '$vomark' view '$work/keys.json' --plugins '$plugins' --port \$port 2>'$work/err2'; rc=\$?; kill -INT \$pid; wait \$pid; test \$rc = 1 && grep -q 'cannot listen on 127.0.0.1:[0-9]*: the port is in use; give another --port' '$work/err2'"
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

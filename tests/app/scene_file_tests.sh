@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Scene files on the command line: record --save, save, assets, loading .vms in every verb, refusals.
-# usage: scene_file_tests.sh VOMARK PLUGIN_DIR DATA_DIR
+# usage: scene_file_tests.sh VOMARK PLUGIN_DIR DATA_DIR [nopictures]
 source "$(dirname "$0")/cli_common.sh" "$@"
 V() { "$vomark" "$@" --plugins "$plugins"; }
 times=(--tick 0 --tick 40 --tick 80 --tick 170 --tick 240 --tick 320 --tick 400)
@@ -47,9 +47,9 @@ unchanged_after() { # file, then the command that must refuse with status 1
 }
 ( cd "$work" && ln -sf keys.sel link.sel && ln -f keys.sel hard.sel && ln -sf keys.vms link.vms )
 printf 'save "%s"\n' "$work/./refuse.script" >"$work/refuse.script"
-check "eval --png refuses the scene, named another way" unchanged_after "$work/keys.json" bash -c "cd '$work' && '$vomark' eval ./keys.json --plugins '$plugins' --frame 0 --png ../$(basename "$work")/keys.json"
-check "eval --png refuses the cache file through a symbolic link" unchanged_after "$work/keys.sel" V eval "$work/keys.json" --frame 0 --png "$work/link.sel"
-check "panel --png refuses the cache file through a hard link" unchanged_after "$work/keys.sel" V panel "$work/keys.json" --png "$work/hard.sel"
+pictures && check "eval --png refuses the scene, named another way" unchanged_after "$work/keys.json" bash -c "cd '$work' && '$vomark' eval ./keys.json --plugins '$plugins' --frame 0 --png ../$(basename "$work")/keys.json"
+pictures && check "eval --png refuses the cache file through a symbolic link" unchanged_after "$work/keys.sel" V eval "$work/keys.json" --frame 0 --png "$work/link.sel"
+pictures && check "panel --png refuses the cache file through a hard link" unchanged_after "$work/keys.sel" V panel "$work/keys.json" --png "$work/hard.sel"
 check "save refuses the scene through a symbolic link, even with --force" unchanged_after "$work/keys.vms" V save "$work/keys.vms" "$work/link.vms" --force
 check "save refuses the cache file it names" unchanged_after "$work/keys.sel" V save "$work/keys.json" "$work/hard.sel" --force
 check "record --save refuses the cache file" unchanged_after "$work/keys.sel" V record "$work/keys.json" --save "$work/link.sel" --force
