@@ -5,11 +5,13 @@
 
 #ifdef _WIN32
 #include <process.h>
+#include <share.h>
 #else
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -25,13 +27,14 @@ inline int ProcessId() {
 #endif
 }
 
-// A file that opening for writing must fail on. `candidate` is made holding "kept" and read-only; where
-// permissions do not stop this user (root on Linux), a read-only sysfs entry stands in. Path() is ""
-// when neither is to hand. The candidate gets its write permission back at the end, since Windows will
-// not remove a read-only file with its folder.
-class ReadOnlyFile {
+// A file that opening for writing must fail on, holding "kept": `candidate` made read-only. Where
+// permissions do not stop this user, a read-only sysfs entry stands in on Linux (root), and on Windows
+// (Wine run as root) the candidate is held open as another program would, denying writes. Path() is
+// "" when none of these is to hand. At the end the candidate is let go and writable again, since
+// Windows removes neither an open nor a read-only file with its folder.
+class UnwritableFile {
   public:
-    explicit ReadOnlyFile(const std::string& candidate) {
+    explicit UnwritableFile(const std::string& candidate) {
         namespace fs = std::filesystem;
 #ifndef _WIN32
         if (::geteuid() == 0) {
@@ -46,23 +49,29 @@ class ReadOnlyFile {
         std::error_code ec;
         fs::permissions(made_, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                         fs::perm_options::remove, ec);
-        // permissions that do not stop this user make no read-only file
-        if (!std::fstream(made_, std::ios::in | std::ios::out | std::ios::binary).is_open())
-            path_ = candidate;
+#ifdef _WIN32
+        if (Writable()) held_ = _wfsopen(made_.c_str(), L"rb", _SH_DENYWR);
+#endif
+        if (!Writable()) path_ = candidate;
     }
-    ~ReadOnlyFile() {
+    ~UnwritableFile() {
+        if (held_) std::fclose(held_);
         std::error_code ec;
         if (!made_.empty())
             std::filesystem::permissions(made_, std::filesystem::perms::owner_write,
                                          std::filesystem::perm_options::add, ec);
     }
-    ReadOnlyFile(const ReadOnlyFile&) = delete;
-    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+    UnwritableFile(const UnwritableFile&) = delete;
+    UnwritableFile& operator=(const UnwritableFile&) = delete;
     const std::string& Path() const { return path_; }
 
   private:
+    bool Writable() const {
+        return std::fstream(made_, std::ios::in | std::ios::out | std::ios::binary).is_open();
+    }
     std::string path_;
     std::filesystem::path made_;
+    std::FILE* held_ = nullptr;
 };
 
 // Whether a test can press Ctrl-C itself: raise(SIGINT) runs the handler at once on POSIX. On Windows

@@ -38,14 +38,14 @@ TEST_F(Failures, UnwritableTargetsAreReportedAndTouchNothingElse) {
         {"path past the system's limit", Path(std::string(5000, 'p') + ".sel")},
         {"a folder", dir_.string()},
     };
-    testing_support::ReadOnlyFile readOnly(Path("readonly.sel"));
-    if (!readOnly.Path().empty()) targets.push_back({"read-only file", readOnly.Path()});
+    testing_support::UnwritableFile unwritable(Path("unwritable.sel"));
+    if (!unwritable.Path().empty()) targets.push_back({"unwritable file", unwritable.Path()});
     for (const auto& [name, target] : targets) {
         OpenOld();
         scene_.BeginEdit(mod);
         mod->statusCode = status_count_mismatch;
         GetDlgItem(mod->panel, 1006)->text = "kept";
-        std::string readOnlyBefore = name == "read-only file" ? ReadBytes(target) : "";
+        std::string unwritableBefore = name == "unwritable file" ? ReadBytes(target) : "";
         auto before = Folder();
         vm::Record().Clear();
         SetFile(mod, target);
@@ -66,8 +66,8 @@ TEST_F(Failures, UnwritableTargetsAreReportedAndTouchNothingElse) {
         EXPECT_EQ(GetDlgItem(mod->panel, 1006)->text, "kept") << name;
         EXPECT_STREQ(CacheFileOf(mod), target.c_str()) << name;
         EXPECT_EQ(Folder(), before) << name;
-        if (!readOnlyBefore.empty()) {
-            EXPECT_EQ(ReadBytes(target), readOnlyBefore);
+        if (!unwritableBefore.empty()) {
+            EXPECT_EQ(ReadBytes(target), unwritableBefore);
         }
         scene_.EndEdit();
     }
