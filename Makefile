@@ -88,7 +88,8 @@ fuzz-build:
 	cmake --build build-fuzz -j $(JOBS) --target $(if $(FUZZ_TARGET),fuzz_$(FUZZ_TARGET),fuzzers)
 
 # The Windows build with Debian's MinGW-w64 into $(WINDOWS_BUILD)/ (docs/windows.md), and its tests
-# under wine64, headless, in a Wine prefix of their own inside that folder (made on the first run).
+# under wine64, headless, in a Wine prefix of their own inside that folder (made on the first run),
+# with one Wine server for the whole run that scripts/wine-session starts and stops.
 WINDOWS_BUILD ?= build-windows
 windows:
 	@scripts/bootstrap windows
@@ -102,7 +103,8 @@ test-windows: windows
 	cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTESSARIN_SANITIZE=ON -DTESSARIN_WERROR=$(WERROR) >/dev/null
 	cmake --build $(TEST_BUILD) -j $(JOBS) --target vomark Tessarin
 	cmake -S . -B $(WINDOWS_BUILD) -DTESSARIN_LINUX_VOMARK=$(CURDIR)/$(TEST_BUILD)/bin/vomark >/dev/null
-	cd $(WINDOWS_BUILD) && WINEPREFIX=$(CURDIR)/$(WINDOWS_BUILD)/wine ctest --output-on-failure -j $(JOBS)
+	cd $(WINDOWS_BUILD) && WINEPREFIX=$(CURDIR)/$(WINDOWS_BUILD)/wine \
+		$(CURDIR)/scripts/wine-session ctest --output-on-failure -j $(JOBS)
 
 clean:
 	rm -rf $(BUILD) $(DEMO_BUILD) $(TEST_BUILD) $(PYTHON_BUILD) $(WINDOWS_BUILD) build-bench build-fuzz out

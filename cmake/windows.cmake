@@ -158,4 +158,9 @@ if(TESSARIN_TESTS)
       ${TESSARIN_LINUX_VOMARK} ${CMAKE_BINARY_DIR}/wine-bin/vomark ${CMAKE_SOURCE_DIR}/tests/data)
     set_tests_properties(cross_platform PROPERTIES TIMEOUT 600)
   endif()
+
+  # make test-windows's own Wine session, tried in a prefix of its own beside the run's
+  add_test(NAME wine_session COMMAND ${CMAKE_SOURCE_DIR}/tests/scripts/wine_session.sh
+    ${CMAKE_BINARY_DIR}/wine-session-test)
+  set_tests_properties(wine_session PROPERTIES TIMEOUT 900)
 endif()

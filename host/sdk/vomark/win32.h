@@ -16,6 +16,8 @@ using LPARAM = intptr_t;
 using INT_PTR = intptr_t;
 using LPSTR = char*;
 using LPCSTR = const char*;
+// Windows' sizes on every platform: what goes through these types into files is the same everywhere
+static_assert(sizeof(ULONG) == 4 && sizeof(DWORD) == 4 && sizeof(LONG) == 4 && sizeof(WORD) == 2);
 
 #ifndef TRUE
 #define TRUE 1
