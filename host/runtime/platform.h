@@ -10,6 +10,10 @@ namespace vm::platform {
 void* OpenLibrary(const std::string& path, std::string& error);
 void* LibrarySymbol(void* library, const char* name);
 void CloseLibrary(void* library);
+// Whether OpenLibrary and CloseLibrary run the library's DllMain themselves. Windows does, with the
+// library's own handle as the instance, and again whenever a thread starts or ends; the host then
+// leaves attach and detach to the system, so that a module sees each once.
+bool SystemCallsDllMain();
 
 // Ctrl-C calls `handler` instead of ending the process. It may run in a signal handler or on another
 // thread, so it may only set a flag or end the process.

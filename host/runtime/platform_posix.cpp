@@ -26,6 +26,8 @@ void* LibrarySymbol(void* library, const char* name) { return dlsym(library, nam
 
 void CloseLibrary(void* library) { dlclose(library); }
 
+bool SystemCallsDllMain() { return false; }
+
 void OnInterrupt(void (*handler)()) {
     g_handler = handler;
     struct sigaction sa {};

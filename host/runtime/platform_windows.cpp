@@ -55,6 +55,8 @@ void* LibrarySymbol(void* library, const char* name) {
 
 void CloseLibrary(void* library) { FreeLibrary(static_cast<HMODULE>(library)); }
 
+bool SystemCallsDllMain() { return true; }
+
 void OnInterrupt(void (*handler)()) {
     g_handler = handler;
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);

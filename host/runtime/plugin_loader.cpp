@@ -75,14 +75,16 @@ bool PluginLoader::LoadModule(const std::string& path, const Warn& warn) {
     }
     auto* resources = static_cast<const ResourceTable*>(platform::LibrarySymbol(handle, VOMARK_RESOURCES_SYMBOL));
     m.instance = MakeModuleInstance(resources, path, handle);
-    m.attach(m.instance, DLL_PROCESS_ATTACH, nullptr);
+    // where the system attached the module already, it knows itself by the library's handle, which
+    // the window layer takes for this instance
+    if (!platform::SystemCallsDllMain()) m.attach(m.instance, DLL_PROCESS_ATTACH, nullptr);
     m.version = version();
     if (m.version != VERSION_VOMARK) {
         char buf[128];
         std::snprintf(buf, sizeof buf, ": version 0x%08x, this host needs 0x%08x", m.version,
                       VERSION_VOMARK);
         warn("skipping " + path + buf);
-        m.attach(m.instance, DLL_PROCESS_DETACH, nullptr);
+        if (!platform::SystemCallsDllMain()) m.attach(m.instance, DLL_PROCESS_DETACH, nullptr);
         platform::CloseLibrary(handle);
         return false;
     }
@@ -118,7 +120,7 @@ void PluginLoader::UnloadAll() {
         LoadedModule& m = modules_.back();
         for (ClassDesc2* cd : m.classes)
             Classes().Remove(cd);
-        m.attach(m.instance, DLL_PROCESS_DETACH, nullptr);
+        if (!platform::SystemCallsDllMain()) m.attach(m.instance, DLL_PROCESS_DETACH, nullptr);
         platform::CloseLibrary(m.handle);
         modules_.pop_back();
     }

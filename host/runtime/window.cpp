@@ -43,7 +43,22 @@ HINSTANCE MakeModuleInstance(const ResourceTable* resources, const std::string& 
     return Instances().back().get();
 }
 
-const ResourceDialog* FindDialog(HINSTANCE instance, int id) {
+namespace {
+// The record an instance names: one of ours, or the one made for a library whose own handle the
+// module was given (Windows hands DllMain that), newest first since an unloaded library's handle may
+// come back; nullptr for anything else, which is never read.
+const HINSTANCE__* Resolve(HINSTANCE instance) {
+    if (!instance) return nullptr;
+    for (const auto& i : Instances())
+        if (i.get() == instance) return i.get();
+    for (auto i = Instances().rbegin(); i != Instances().rend(); ++i)
+        if ((*i)->handle && (*i)->handle == static_cast<void*>(instance)) return i->get();
+    return nullptr;
+}
+} // namespace
+
+const ResourceDialog* FindDialog(HINSTANCE handed, int id) {
+    const HINSTANCE__* instance = Resolve(handed);
     if (!instance || !instance->resources) return nullptr;
     const ResourceTable* r = instance->resources;
     for (int i = 0; i < r->dialogCount; ++i)
@@ -51,7 +66,8 @@ const ResourceDialog* FindDialog(HINSTANCE instance, int id) {
     return nullptr;
 }
 
-const char* FindString(HINSTANCE instance, UINT id) {
+const char* FindString(HINSTANCE handed, UINT id) {
+    const HINSTANCE__* instance = Resolve(handed);
     if (!instance || !instance->resources) return nullptr;
     const ResourceTable* r = instance->resources;
     for (int i = 0; i < r->stringCount; ++i)

@@ -1,8 +1,5 @@
 // Injected failures: targets that cannot be written, paths longer than the dialogs' buffers, sample
 // buffers that cannot be allocated. Nothing crashes, each failure is reported, no other file changes.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <map>
 
 #include "plugin/fixture.h"
@@ -35,32 +32,20 @@ class Failures : public PluginTest {
     int setups_ = 0;
 };
 
-// A file nobody may write, root included: a read-only sysfs entry when the tests run as root.
-std::string ReadOnlyFile(const std::string& candidate) {
-    if (::geteuid() != 0) {
-        std::ofstream(candidate) << "kept";
-        ::chmod(candidate.c_str(), 0444);
-        return candidate;
-    }
-    const char* sys = "/sys/kernel/address_bits";
-    struct stat st;
-    return ::stat(sys, &st) == 0 && !(st.st_mode & 0222) ? sys : "";
-}
-
 TEST_F(Failures, UnwritableTargetsAreReportedAndTouchNothingElse) {
     std::vector<std::pair<std::string, std::string>> targets = {
         {"missing folder", Path("no/such/folder/x.sel")},
         {"path past the system's limit", Path(std::string(5000, 'p') + ".sel")},
         {"a folder", dir_.string()},
     };
-    if (std::string ro = ReadOnlyFile(Path("readonly.sel")); !ro.empty())
-        targets.push_back({"read-only file", ro});
+    testing_support::UnwritableFile unwritable(Path("unwritable.sel"));
+    if (!unwritable.Path().empty()) targets.push_back({"unwritable file", unwritable.Path()});
     for (const auto& [name, target] : targets) {
         OpenOld();
         scene_.BeginEdit(mod);
         mod->statusCode = status_count_mismatch;
         GetDlgItem(mod->panel, 1006)->text = "kept";
-        std::string readOnlyBefore = name == "read-only file" ? ReadBytes(target) : "";
+        std::string unwritableBefore = name == "unwritable file" ? ReadBytes(target) : "";
         auto before = Folder();
         vm::Record().Clear();
         SetFile(mod, target);
@@ -81,19 +66,20 @@ TEST_F(Failures, UnwritableTargetsAreReportedAndTouchNothingElse) {
         EXPECT_EQ(GetDlgItem(mod->panel, 1006)->text, "kept") << name;
         EXPECT_STREQ(CacheFileOf(mod), target.c_str()) << name;
         EXPECT_EQ(Folder(), before) << name;
-        if (!readOnlyBefore.empty()) {
-            EXPECT_EQ(ReadBytes(target), readOnlyBefore);
+        if (!unwritableBefore.empty()) {
+            EXPECT_EQ(ReadBytes(target), unwritableBefore);
         }
         scene_.EndEdit();
     }
 }
 
 TEST_F(Failures, AFullDiskIsReportedAndTheOldFileStaysAsItWas) {
-    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+    std::string full = testing_support::FullDevice();
+    if (full.empty()) GTEST_SKIP() << "no device here that is always full";
     OpenOld();
     auto before = Folder();
     vm::Record().Clear();
-    SetFile(mod, "/dev/full");
+    SetFile(mod, full);
     mod->Record(nullptr);
     ASSERT_EQ(vm::Record().messageBoxes.size(), 1u);
     EXPECT_EQ(vm::Record().messageBoxes[0].text, LookupString(350));
@@ -128,9 +114,10 @@ TEST_F(Failures, DialogPathsLongerThanTheBufferCountAsCancel) {
 
 TEST_F(Failures, ANameLongerThanTheDialogBufferRecordsAndPlaysWhenSetDirectly) {
     OpenOld();
-    std::filesystem::path folder = dir_ / std::string(200, 'd');
+    // the folder's own path kept short of 260 characters, which Windows' folder calls need
+    std::filesystem::path folder = dir_ / std::string(100, 'd');
     std::filesystem::create_directories(folder);
-    std::string path = (folder / (std::string(100, 'f') + ".sel")).string();
+    std::string path = (folder / (std::string(200, 'f') + ".sel")).string();
     ASSERT_GT(path.size(), 256u);
     SetFile(mod, path);
     mod->Record(nullptr);

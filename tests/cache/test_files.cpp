@@ -10,14 +10,8 @@
 
 #include "cache/format/cache_format.h"
 #include "cache/format/files.h"
-
-#ifdef _WIN32
-#include <process.h>
-#define TEST_PID _getpid()
-#else
-#include <unistd.h>
-#define TEST_PID getpid()
-#endif
+#include "cache/large_cache.h"
+#include "portable.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -25,8 +19,12 @@ namespace fs = std::filesystem;
 class Files : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("tessarin-files-" + std::to_string(TEST_PID) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir_ = fs::temp_directory_path() /
+               ("tessarin-files-" + std::to_string(testing_support::ProcessId()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        // a run that stopped half-way may have left it (Wine gives the same process ids run after run)
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
         fs::create_directories(dir_);
     }
     void TearDown() override { fs::remove_all(dir_); }
@@ -46,56 +44,34 @@ class Files : public ::testing::Test {
         if (!f) return "(cannot open)";
         std::string out;
         char buf[4096];
-        for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) out.append(buf, n);
+        for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
+            out.append(buf, n);
         std::fclose(f);
         return out;
     }
     fs::path dir_;
 };
 
-// A fixed-count cache file past 4 GiB, sparse: only the header and the last sample are written.
-// A 32-bit position anywhere (long on Windows, an off_t without large-file support) reads the
-// wrong sample or none.
+// The format core reads the last sample of a sparse cache past 4 GiB exactly (large_cache.h).
 TEST_F(Files, ACacheOver4GiBPlaysItsLastSampleExactly) {
-    constexpr int32_t kPerSample = 1000, kSamples = 600000; // 8000-byte samples, 4.8 GB
+    using testing_support::LargeCache;
+    constexpr int32_t kPerSample = LargeCache::kPerSample, kSamples = LargeCache::kSamples;
     std::string path = Path("large.sel");
-    FILE* f = sel::OpenFile(path, "wb");
-    ASSERT_NE(f, nullptr);
-    std::string header;
-    sel::PutI32(header, kPerSample);
-    sel::PutI32(header, 1);
-    sel::PutI32(header, kSamples);
-    ASSERT_EQ(std::fwrite(header.data(), 1, header.size(), f), header.size());
-    int64_t last = sel::kHeaderBytes + sel::kRecordBytes * kPerSample * int64_t(kSamples - 1);
-    ASSERT_GT(last, int64_t(1) << 32);
-    std::string sample;
-    for (int32_t i = 0; i < kPerSample; ++i) {
-        sel::PutF32(sample, 0.25f + float(i) / kPerSample);
-        sel::PutI32(sample, i);
-    }
-    ASSERT_TRUE(sel::SeekTo(f, last));
-    EXPECT_EQ(sel::Position(f), last);
-    ASSERT_EQ(std::fwrite(sample.data(), 1, sample.size(), f), sample.size());
-    EXPECT_EQ(sel::Position(f), last + int64_t(sample.size()));
-    // where a position cut to 32 bits would land: a sample that must not be the one read
-    int64_t wrapped = last & 0xffffffff;
-    ASSERT_TRUE(sel::SeekTo(f, wrapped - wrapped % 8 + 4));
-    ASSERT_EQ(std::fwrite("\x01\x02\x03\x04\x05\x06\x07\x08", 1, 8, f), 8u);
-    ASSERT_EQ(std::fclose(f), 0);
-    EXPECT_EQ(sel::SizeOf(path), last + int64_t(sample.size()));
+    LargeCache large;
+    ASSERT_NO_FATAL_FAILURE(testing_support::WriteLargeCache(path, large));
 
     FILE* in = sel::OpenFile(path, "rb");
     ASSERT_NE(in, nullptr);
     std::unique_ptr<FILE, int (*)(FILE*)> closer(in, std::fclose);
     sel::FileSource src(in);
-    EXPECT_EQ(src.Size(), last + int64_t(sample.size()));
+    EXPECT_EQ(src.Size(), large.bytes);
     sel::Layout layout;
     ASSERT_TRUE(sel::ReadLayout(src, layout).ok);
     ASSERT_EQ(layout.samples, kSamples);
     std::vector<sel::SampleRecord> got(kPerSample);
     ASSERT_EQ(sel::ReadSample(src, layout, kSamples - 1, got.data(), kPerSample), kPerSample);
     for (int32_t i = 0; i < kPerSample; ++i) {
-        ASSERT_EQ(got[size_t(i)].weight, 0.25f + float(i) / kPerSample) << "record " << i;
+        ASSERT_EQ(got[size_t(i)].weight, large.last[size_t(i)].weight) << "record " << i;
         ASSERT_EQ(got[size_t(i)].time, i) << "record " << i;
     }
 }
@@ -104,7 +80,8 @@ TEST_F(Files, ACacheOver4GiBPlaysItsLastSampleExactly) {
 // Windows turns "\n" into "\r\n" and stops reading at 0x1a.
 TEST_F(Files, EveryByteValueComesBackUnchanged) {
     std::string bytes;
-    for (int i = 0; i < 256; ++i) bytes.push_back(char(i));
+    for (int i = 0; i < 256; ++i)
+        bytes.push_back(char(i));
     bytes += "\r\n\n\x1a\r";
     Put(Path("bytes.sel"), bytes);
     EXPECT_EQ(Get(Path("bytes.sel")), bytes);

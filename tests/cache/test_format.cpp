@@ -1,5 +1,7 @@
 // The file format: layout checks, every truncation of a valid file, hostile headers.
+#include "cache/format/files.h"
 #include "cache/format/verify.h"
+#include "cache/large_cache.h"
 #include "plugin/fixture.h"
 
 namespace {
@@ -211,16 +213,16 @@ TEST_F(LargeFiles, SamplesPastFourGibibytesPlay) {
     // 520 samples of 2^20 records: sample 515 starts past 4 GiB. Sparse, so it costs no disk.
     const int32_t perSample = 1 << 20, total = 520, target = 515;
     std::string path = Path("big.sel");
-    std::FILE* f = std::fopen(path.c_str(), "wb");
+    std::FILE* f = sel::OpenFile(path, "wb");
     ASSERT_NE(f, nullptr);
     int32_t header[3] = {-100, 1, total};
     std::fwrite(header, sizeof header, 1, f);
     int64_t start = 12 + int64_t(8) * perSample * target;
     ASSERT_GT(start, int64_t(1) << 32);
     SampleRecord mark{0.75f, 0};
-    fseeko(f, start, SEEK_SET);
+    ASSERT_TRUE(sel::SeekTo(f, start));
     std::fwrite(&mark, sizeof mark, 1, f);
-    fseeko(f, 12 + int64_t(8) * perSample * total, SEEK_SET);
+    ASSERT_TRUE(sel::SeekTo(f, 12 + int64_t(8) * perSample * total));
     std::vector<int32_t> counts(total, perSample);
     std::fwrite(counts.data(), 4, counts.size(), f);
     ASSERT_EQ(std::fclose(f), 0);
@@ -232,6 +234,32 @@ TEST_F(LargeFiles, SamplesPastFourGibibytesPlay) {
     EXPECT_EQ(mod->SampleOffset(target), int64_t(perSample) * target);
     EXPECT_FLOAT_EQ(m.vertexFloat(0)[0], 0.75f);
     EXPECT_FLOAT_EQ(m.vertexFloat(0)[1], 0.0f);
+}
+
+// The modifier seeks from sample 0 to the last sample of a fixed-count file past 4 GiB and plays it
+// as written: every weight exact, the one of exactly 1.0 as the selection bit.
+TEST_F(LargeFiles, AFixedCountCacheOver4GiBPlaysItsLastSampleExactly) {
+    using testing_support::LargeCache;
+    std::string path = Path("large.sel");
+    LargeCache large;
+    ASSERT_NO_FATAL_FAILURE(testing_support::WriteLargeCache(path, large));
+    ScriptedTessarin* mod = NewTessarin();
+    SetFile(mod, path);
+    INode* node = AddNode("n", LargeCache::kPerSample, {mod});
+    scene_.BeginEdit(mod);
+    Mesh& first = Evaluate(node, 0);
+    EXPECT_EQ(first.vertexFloat(0)[0], 0.0f) << "the sparse first sample";
+    Mesh& m = Evaluate(node, 160 * (LargeCache::kSamples - 1));
+    EXPECT_EQ(mod->statusCode, 0);
+    EXPECT_EQ(mod->sampleTotal, LargeCache::kSamples);
+    for (int i = 0; i < LargeCache::kPerSample; ++i) {
+        float want = large.last[size_t(i)].weight;
+        ASSERT_EQ(m.vertSel[i], want == 1.0f ? 1 : 0) << "vertex " << i;
+        if (want != 1.0f) {
+            ASSERT_EQ(m.vertexFloat(0)[i], want) << "vertex " << i;
+        }
+    }
+    scene_.EndEdit();
 }
 } // namespace
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "cache/format/files.h"
 #include "plugin/fixture.h"
 
 namespace {
@@ -95,10 +96,12 @@ TEST_F(Playback, HeldSamplesAreDroppedWhenTheFileIsOpenedAgain) {
     provider_.openAnswers = {Path("cache.sel")};
     mod->ChooseCacheFile(nullptr);
     EXPECT_FLOAT_EQ(Weight(Evaluate(node, 360), 0), 22.5f);
-    // a stream put in place by other means: what was read from the old one is read again
+    // a stream put in place by other means: what was read from the old one is read again (opened
+    // before the old one closes, since a C library may hand a closed stream's address out again)
     WriteBytes(Path("other.sel"), sel::EncodeFile(1, Samples(Ramp(8))));
-    std::fclose(mod->cacheFile);
-    mod->cacheFile = std::fopen(Path("other.sel").c_str(), "rb");
+    FILE* old = mod->cacheFile;
+    mod->cacheFile = sel::OpenFile(Path("other.sel"), "rb");
+    std::fclose(old);
     EXPECT_FLOAT_EQ(Weight(Evaluate(node, 400), 0), 2.5f);
 }
 
@@ -130,8 +133,9 @@ TEST_F(Playback, AnyOrderOfTimesPlaysWhatAFreshModifierPlays) {
         }
         for (int type = 0; type < 4; ++type)
             for (int relative = 0; relative < 2; ++relative) {
+                ScriptedTessarin* made = nullptr;
                 auto make = [&] {
-                    ScriptedTessarin* m = NewTessarin();
+                    ScriptedTessarin* m = made = NewTessarin();
                     SetFile(m, path);
                     m->pblock->SetParamValue(pb_selection_type, 0, type);
                     m->pblock->SetParamValue(pb_relative_offset, 0, relative);
@@ -154,6 +158,7 @@ TEST_F(Playback, AnyOrderOfTimesPlaysWhatAFreshModifierPlays) {
                             << " vertex " << i << ": " << gotWeights[i] << " against "
                             << fresh.vertexFloat(0)[i];
                     }
+                    CloseCacheFile(made);
                 }
             }
     }

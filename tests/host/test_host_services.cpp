@@ -1,24 +1,32 @@
 // Scripted dialogs, chunked files, the plug-in loader and the SDK's small helpers.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
+#include "portable.h"
 #include "runtime/chunks.h"
 #include "runtime/host_record.h"
 #include "runtime/interaction.h"
+#include "runtime/platform.h"
 #include "runtime/plugin_loader.h"
 #include "runtime/scene.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+// The process's working folder for one scope.
+struct WorkingFolder {
+    fs::path previous = fs::current_path();
+    explicit WorkingFolder(const fs::path& folder) { fs::current_path(folder); }
+    ~WorkingFolder() { fs::current_path(previous); }
+};
+
 struct Dialogs : ::testing::Test {
     vm::ScriptedInteraction provider;
-    fs::path dir = fs::temp_directory_path() / ("vm-dialogs-" + std::to_string(::getpid()));
+    fs::path dir = fs::temp_directory_path() / ("vm-dialogs-" + std::to_string(testing_support::ProcessId()));
     char buffer[256] = "";
     OPENFILENAMEA ofn{};
     void SetUp() override {
@@ -71,7 +79,8 @@ TEST_F(Dialogs, ANameWithoutAFolderIsTakenInTheFolderShownAndComesBackFull) {
     std::string other = (dir / "other").string();
     fs::create_directories(other);
     // 1. an empty buffer shows the initial folder
-    ofn.lpstrInitialDir = dir.c_str();
+    std::string initial = dir.string();
+    ofn.lpstrInitialDir = initial.c_str();
     provider.saveAnswers = {"take3", "sub/../next.sel"};
     EXPECT_TRUE(GetSaveFileNameA(&ofn));
     EXPECT_EQ(std::string(buffer), (dir / "take3.sel").string());
@@ -82,9 +91,11 @@ TEST_F(Dialogs, ANameWithoutAFolderIsTakenInTheFolderShownAndComesBackFull) {
     EXPECT_EQ(std::string(buffer), (dir / "next.sel").string());
     EXPECT_EQ(vm::Record().filePrompts.back().folder, dir.string());
     // 3. a folder that has gone is passed over
-    std::strcpy(buffer, (dir / "gone" / "x.sel").c_str());
+    std::strcpy(buffer, (dir / "gone" / "x.sel").string().c_str());
     EXPECT_EQ(vm::DialogFolder(ofn), other);
-    // 4. without either, the working folder; the answer is still a full path
+    // 4. without either, the working folder; the answer is still a full path. The working folder is
+    // one beside the file, since on Windows no relative name leads from one drive to another.
+    WorkingFolder working(other);
     buffer[0] = '\0';
     ofn.lpstrInitialDir = nullptr;
     ofn.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST;
@@ -178,8 +189,8 @@ TEST(Loader, LoadsAModuleThroughItsExportsAndSkipsBrokenOnes) {
     Animatable* box = cd->CreateInstance();
     EXPECT_EQ(box->SuperClassCode(), OSM_CLASS_ID);
     box->DeleteThis();
-    auto attachCalls =
-        reinterpret_cast<int (*)()>(dlsym(loader.Modules()[0].handle, "TestModuleAttachCalls"));
+    auto attachCalls = reinterpret_cast<int (*)()>(
+        vm::platform::LibrarySymbol(loader.Modules()[0].handle, "TestModuleAttachCalls"));
     EXPECT_EQ(attachCalls(), 1);
 
     EXPECT_EQ(loader.LoadFolders({TEST_PLUGINS_DIR "/badversion", TEST_PLUGINS_DIR "/noexport"}, warn), 0);
@@ -190,6 +201,27 @@ TEST(Loader, LoadsAModuleThroughItsExportsAndSkipsBrokenOnes) {
     EXPECT_NE(warnings[1].find("LibClassDesc"), std::string::npos);
     loader.UnloadAll();
     EXPECT_EQ(vm::Classes().FindByName("TestBox"), nullptr);
+}
+
+// A module looks its strings up through the instance its DllMain was last given. Where the system
+// calls DllMain too (Windows: with the library's own handle, at load and for every thread that starts
+// or ends), that handle must lead to the module's strings as well, and the module is attached once.
+TEST(Loader, AModuleFindsItsStringsThroughTheInstanceItKeeps) {
+    vm::PluginLoader loader;
+    ASSERT_EQ(loader.LoadFolders({TEST_PLUGINS_DIR "/good"}, [](const std::string&) {}), 1);
+    void* library = loader.Modules()[0].handle;
+    std::thread([] {}).join();
+    auto kept =
+        reinterpret_cast<HINSTANCE (*)()>(vm::platform::LibrarySymbol(library, "TestModuleInstance"))();
+    char text[32] = "";
+    EXPECT_EQ(LoadStringA(kept, 1, text, sizeof text), 11);
+    EXPECT_STREQ(text, "Box strings");
+    EXPECT_EQ(reinterpret_cast<int (*)()>(vm::platform::LibrarySymbol(library, "TestModuleAttachCalls"))(),
+              1);
+    // an instance the host never made is not read
+    std::vector<unsigned char> notAnInstance(256, 0x7f);
+    EXPECT_EQ(LoadStringA(reinterpret_cast<HINSTANCE>(notAnInstance.data()), 1, text, sizeof text), 0);
+    loader.UnloadAll();
 }
 
 TEST(Helpers, TablesPathsAndFilters) {

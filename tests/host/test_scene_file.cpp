@@ -1,11 +1,11 @@
 // Scene files: round trips of nodes, meshes, derived objects and the built-in modifiers; instanced
 // modifiers; unknown classes; damaged, truncated and foreign files; saving through a temporary file.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 
+#include "portable.h"
 #include "runtime/builtin_modifiers.h"
 #include "runtime/host_record.h"
 #include "runtime/scene_file.h"
@@ -337,7 +337,7 @@ TEST(SceneFile, UnknownChunksAreSkipped) {
 }
 
 TEST(SceneFile, SavingWritesWholeFilesOrNone) {
-    fs::path dir = fs::temp_directory_path() / ("vms-" + std::to_string(::getpid()));
+    fs::path dir = fs::temp_directory_path() / ("vms-" + std::to_string(testing_support::ProcessId()));
     fs::create_directories(dir);
     auto scene = MakeScene();
     std::string target = (dir / "s.vms").string();

@@ -2,7 +2,6 @@
 // helpers that build nodes, cache files and modifier instances.
 #pragma once
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -11,6 +10,7 @@
 
 #include "cache/format/cache_format.h"
 #include "plugin/tessarin.h"
+#include "portable.h"
 #include "runtime/builtin_modifiers.h"
 #include "runtime/host_record.h"
 #include "runtime/interaction.h"
@@ -39,17 +39,20 @@ class PluginTest : public ::testing::Test {
         provider_.escapeAtPoll = 0;
         vm::SetInteraction(&provider_);
         dir_ = std::filesystem::temp_directory_path() /
-               ("tessarin-" + std::to_string(::getpid()) + "-" +
+               ("tessarin-" + std::to_string(ProcessId()) + "-" +
                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        // a run that stopped half-way may have left it (Wine gives the same process ids run after run)
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
         std::filesystem::create_directories(dir_);
     }
     void TearDown() override {
         if (scene_.EditedObject()) scene_.EndEdit();
         vm::SetInteraction(nullptr);
-        std::filesystem::remove_all(dir_);
     }
 
-    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+    // with the platform's separators, as the host's dialogs answer
+    std::string Path(const std::string& name) const { return (dir_ / name).make_preferred().string(); }
 
     ScriptedTessarin* NewTessarin() {
         return static_cast<ScriptedTessarin*>(module::ClassDescriptor()->CreateInstance(FALSE));
@@ -67,6 +70,13 @@ class PluginTest : public ::testing::Test {
 
     static void SetFile(Tessarin* t, const std::string& path) {
         t->pblock->SetParamValue(pb_cache_file, 0, path.c_str());
+    }
+
+    // For tests that play through many modifiers, one after another: the C library opens only so
+    // many streams at once (512 on Windows), and every modifier keeps its cache file open.
+    static void CloseCacheFile(Tessarin* t) {
+        if (t->cacheFile) std::fclose(t->cacheFile);
+        t->cacheFile = nullptr;
     }
 
     static const char* CacheFileOf(Tessarin* t) {
@@ -101,9 +111,19 @@ class PluginTest : public ::testing::Test {
         return static_cast<TriObject*>(scene_.EvaluateNode(node, t, 0).obj)->GetMesh();
     }
 
+    std::filesystem::path dir_;
+    // Removes dir_ once the scene has gone (members go in reverse order): its modifiers hold cache
+    // files open, and Windows removes no open file.
+    struct FolderRemover {
+        const std::filesystem::path& dir;
+        ~FolderRemover() {
+            std::error_code ec;
+            std::filesystem::remove_all(dir, ec);
+            if (ec) ADD_FAILURE() << "cannot remove " << dir.string() << ": " << ec.message();
+        }
+    } folderRemover_{dir_};
     vm::Scene scene_;
     vm::ScriptedInteraction provider_;
-    std::filesystem::path dir_;
 };
 
 } // namespace testing_support

@@ -112,7 +112,7 @@ TEST_F(CacheDialogs, ANameTypedWithoutAFolderLandsInTheFolderShownAsAFullPath) {
 }
 
 TEST_F(CacheDialogs, PathsMustFitTheBuffer) {
-    std::string base = dir_.string() + "/";
+    std::string base = (dir_ / "").string();
     std::string fits = base + std::string(255 - base.size() - 4, 'x') + ".sel";
     provider_.saveAnswers = {fits + "x"};
     mod->ChooseRecordFile(nullptr);

@@ -51,6 +51,7 @@ class Tool : public PluginTest {
             for (int i = 0; i < 3; ++i)
                 out.push_back(m.vertSel[i] ? 1.0f : m.vertexFloat(0)[i]);
         scene_.EndEdit();
+        CloseCacheFile(mod);
         return out;
     }
 
