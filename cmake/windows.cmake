@@ -162,5 +162,6 @@ if(TESSARIN_TESTS)
   # make test-windows's own Wine session, tried in a prefix of its own beside the run's
   add_test(NAME wine_session COMMAND ${CMAKE_SOURCE_DIR}/tests/scripts/wine_session.sh
     ${CMAKE_BINARY_DIR}/wine-session-test)
-  set_tests_properties(wine_session PROPERTIES TIMEOUT 900)
+  # alone: its prefixes being made and torn down load the machine the other Wine tests share
+  set_tests_properties(wine_session PROPERTIES TIMEOUT 900 RUN_SERIAL TRUE)
 endif()
