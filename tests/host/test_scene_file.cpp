@@ -173,61 +173,6 @@ TEST(SceneFile, DamagedBytesAreRefusedOrLoadedNeverMisread) {
         }
 }
 
-TEST(SceneFile, ForeignAndInconsistentFilesNameTheProblem) {
-    EXPECT_EQ(ErrorOf("{\"nodes\": []}"),
-              "f.vms: byte 0: not a scene file (it does not start with the magic word VMSC)");
-    std::string v2 = FileWith([](vm::ChunkWriter&) {});
-    v2[4] = 2;
-    EXPECT_EQ(ErrorOf(v2), "f.vms: byte 4: scene file version 2; this host reads version 1");
-    EXPECT_EQ(ErrorOf(FileWith([](vm::ChunkWriter&) {}) + "x"),
-              "f.vms: byte 14: 1 stray bytes after the scene chunk");
-    auto node = [](std::function<void(vm::ChunkWriter&)> mesh) {
-        return FileWith([&](vm::ChunkWriter& w) {
-            w.BeginChunk(vm::chunk_node);
-            w.BeginChunk(vm::chunk_node_name);
-            vm::PutStr(w, "N");
-            w.EndChunk();
-            w.BeginChunk(vm::chunk_mesh);
-            mesh(w);
-            w.EndChunk();
-            w.EndChunk();
-        });
-    };
-    std::string huge = node([](vm::ChunkWriter& w) {
-        w.BeginChunk(vm::chunk_vertices);
-        vm::PutU32(w, 0x40000000); // a billion vertices in four bytes
-        w.EndChunk();
-    });
-    EXPECT_EQ(ErrorOf(huge),
-              "f.vms: byte 43: vertex count 1073741824 needs at least 12884901888 bytes but only 0 "
-              "are left (in chunk 0x0100 > 0x0300 > 0x0320 > 0x0321)");
-    std::string face = node([](vm::ChunkWriter& w) {
-        w.BeginChunk(vm::chunk_vertices);
-        vm::PutU32(w, 0);
-        w.EndChunk();
-        w.BeginChunk(vm::chunk_faces);
-        vm::PutU32(w, 1);
-        for (int v : {0, 1, 2})
-            vm::PutI32(w, v);
-        w.EndChunk();
-    });
-    EXPECT_NE(ErrorOf(face).find("a face uses vertex 0 of 0"), std::string::npos);
-    std::string dangling = FileWith([](vm::ChunkWriter& w) {
-        w.BeginChunk(vm::chunk_node);
-        w.BeginChunk(vm::chunk_derived);
-        vm::PutU32(w, 1);
-        vm::PutU32(w, 0);
-        w.EndChunk();
-        w.EndChunk();
-    });
-    EXPECT_NE(ErrorOf(dangling).find("modifier 0 is not among the 0 modifiers"), std::string::npos);
-    std::string classless = FileWith([](vm::ChunkWriter& w) {
-        w.BeginChunk(vm::chunk_modifier);
-        w.EndChunk();
-    });
-    EXPECT_NE(ErrorOf(classless).find("a modifier must start with its class chunk"), std::string::npos);
-}
-
 // One chunk of a mesh.
 using MeshChunk = std::function<void(vm::ChunkWriter&)>;
 
@@ -245,6 +190,49 @@ std::string NodeWithMesh(std::initializer_list<MeshChunk> chunks) {
         w.EndChunk();
     });
 }
+TEST(SceneFile, ForeignAndInconsistentFilesNameTheProblem) {
+    EXPECT_EQ(ErrorOf("{\"nodes\": []}"),
+              "f.vms: byte 0: not a scene file (it does not start with the magic word VMSC)");
+    std::string v2 = FileWith([](vm::ChunkWriter&) {});
+    v2[4] = 2;
+    EXPECT_EQ(ErrorOf(v2), "f.vms: byte 4: scene file version 2; this host reads version 1");
+    EXPECT_EQ(ErrorOf(FileWith([](vm::ChunkWriter&) {}) + "x"),
+              "f.vms: byte 14: 1 stray bytes after the scene chunk");
+    std::string huge = NodeWithMesh({[](vm::ChunkWriter& w) {
+        w.BeginChunk(vm::chunk_vertices);
+        vm::PutU32(w, 0x40000000); // a billion vertices in four bytes
+        w.EndChunk();
+    }});
+    EXPECT_EQ(ErrorOf(huge),
+              "f.vms: byte 43: vertex count 1073741824 needs at least 12884901888 bytes but only 0 "
+              "are left (in chunk 0x0100 > 0x0300 > 0x0320 > 0x0321)");
+    std::string face = NodeWithMesh({[](vm::ChunkWriter& w) {
+        w.BeginChunk(vm::chunk_vertices);
+        vm::PutU32(w, 0);
+        w.EndChunk();
+        w.BeginChunk(vm::chunk_faces);
+        vm::PutU32(w, 1);
+        for (int v : {0, 1, 2})
+            vm::PutI32(w, v);
+        w.EndChunk();
+    }});
+    EXPECT_NE(ErrorOf(face).find("a face uses vertex 0 of 0"), std::string::npos);
+    std::string dangling = FileWith([](vm::ChunkWriter& w) {
+        w.BeginChunk(vm::chunk_node);
+        w.BeginChunk(vm::chunk_derived);
+        vm::PutU32(w, 1);
+        vm::PutU32(w, 0);
+        w.EndChunk();
+        w.EndChunk();
+    });
+    EXPECT_NE(ErrorOf(dangling).find("modifier 0 is not among the 0 modifiers"), std::string::npos);
+    std::string classless = FileWith([](vm::ChunkWriter& w) {
+        w.BeginChunk(vm::chunk_modifier);
+        w.EndChunk();
+    });
+    EXPECT_NE(ErrorOf(classless).find("a modifier must start with its class chunk"), std::string::npos);
+}
+
 // A count of `n` followed by `written` elements of `each` values.
 MeshChunk Counted(USHORT id, uint32_t n, uint32_t written, int each) {
     return [=](vm::ChunkWriter& w) {
