@@ -11,7 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cache/format/files.h"
+#include "sel/files.h"
 #include "demo.h"
 #include "host_queries.h"
 #include "panel_view.h"

@@ -1,5 +1,5 @@
 // Nodes and modifiers by name, the CSV rows of an evaluated selection, and what the host reported.
-#include "cache/format/files.h"
+#include "sel/files.h"
 #include "host_queries.h"
 
 #include <strings.h>
@@ -11,7 +11,7 @@
 #include <iostream>
 #include <stdexcept>
 
-#include "cache/format/cache_format.h"
+#include "sel/format.h"
 #include "runtime/host_record.h"
 #include "runtime/plugin_loader.h"
 #include "scene_description.h"

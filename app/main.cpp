@@ -5,7 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "cache/format/files.h"
+#include "sel/files.h"
 #include "demo.h"
 #include "editing_verbs.h"
 #include "scene_files.h"

@@ -5,7 +5,7 @@
 #include <memory>
 #include <sstream>
 
-#include "cache/format/files.h"
+#include "sel/files.h"
 #include "editing_verbs.h"
 #include "host_queries.h"
 #include "scene_description.h"

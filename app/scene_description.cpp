@@ -1,5 +1,5 @@
 // Building host scenes from their JSON description.
-#include "cache/format/files.h"
+#include "sel/files.h"
 #include "scene_description.h"
 
 #include <algorithm>
@@ -15,7 +15,7 @@
 #include <nlohmann/json.hpp>
 #include <tiny_obj_loader.h>
 
-#include "cache/format/cache_format.h"
+#include "sel/format.h"
 #include "runtime/builtin_modifiers.h"
 #include "runtime/plugin_loader.h"
 #include "runtime/scene_file.h"

@@ -1,5 +1,5 @@
 // vomark save and vomark assets.
-#include "cache/format/files.h"
+#include "sel/files.h"
 #include "scene_files.h"
 
 #include <filesystem>

@@ -1,5 +1,5 @@
 // The script runner: one line at a time, each line dispatched by its first word.
-#include "cache/format/files.h"
+#include "sel/files.h"
 #include "script_runner.h"
 
 #include <strings.h>

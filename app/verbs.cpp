@@ -1,5 +1,5 @@
 // plugins, eval and record.
-#include "cache/format/files.h"
+#include "sel/files.h"
 #include "verbs.h"
 
 #include <algorithm>

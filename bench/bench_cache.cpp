@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "cache/play/play.h"
+#include "sel/play.h"
 #include "plugin/tessarin.h"
 #include "runtime/builtin_modifiers.h"
 #include "runtime/scene.h"
@@ -107,7 +107,7 @@ struct Playback {
 constexpr int kBlock = BitArray::kWordBits; // vertices per selection word
 
 // the floor packs its flags into words as any word-level writer must
-using play::PackFlags;
+using sel::play::PackFlags;
 
 // The floor's file and pass: reads whole samples into the two halves of a buffer, blends them, and
 // writes N floats and N bits.

@@ -1,4 +1,4 @@
-# The Windows build (make windows, with cmake/mingw-w64-x86_64.cmake): the format core, the plug-in's
+# The Windows build (make windows, with cmake/mingw-w64-x86_64.cmake): sel/, the plug-in's
 # code, the host runtime and the tessarin tool, as .exe files that run under Wine. Included by the
 # top-level CMakeLists.txt in place of the Linux targets; only what builds for Windows is listed here.
 # GCC 12 reports a false -Wrestrict in libstdc++'s own string concatenation once inlined at -O2
@@ -22,17 +22,12 @@ endforeach()
 add_library(win_header_libs INTERFACE)
 target_include_directories(win_header_libs SYSTEM INTERFACE ${TESSARIN_WIN_INCLUDE})
 
-# The platform seams of this platform: files (shared by the format core and the host), modules, Ctrl-C.
-add_library(tessarin_files STATIC cache/format/files_windows.cpp)
-target_include_directories(tessarin_files PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(tessarin_files PUBLIC shell32) # CommandLineToArgvW
-
-# Cache format: std only.
-file(GLOB FORMAT_SOURCES CONFIGURE_DEPENDS cache/format/*.cpp)
-list(FILTER FORMAT_SOURCES EXCLUDE REGEX "files_(posix|windows)\\.cpp$")
-add_library(tessarin_format STATIC ${FORMAT_SOURCES})
-target_include_directories(tessarin_format PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(tessarin_format PUBLIC tessarin_files)
+# sel: the host-free library, with this platform's file seam.
+file(GLOB SEL_SOURCES CONFIGURE_DEPENDS sel/*.cpp)
+list(FILTER SEL_SOURCES EXCLUDE REGEX "files_posix\\.cpp$")
+add_library(sel STATIC ${SEL_SOURCES})
+target_include_directories(sel PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(sel PUBLIC shell32) # CommandLineToArgvW
 
 # The host runtime as vomark.dll: with no dllexport in its code, the linker exports every function,
 # which is what plug-ins link against (its import library) and what vomark.exe and the tests use.
@@ -42,21 +37,18 @@ add_library(vomark_host SHARED ${HOST_RUNTIME_SOURCES})
 # its import library in lib/, apart from the one the linker writes for vomark.exe under the same name
 set_target_properties(vomark_host PROPERTIES OUTPUT_NAME vomark PREFIX "" ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)
 target_include_directories(vomark_host PUBLIC host/sdk host)
-target_link_libraries(vomark_host PRIVATE tessarin_files)
-# only the runtime's own functions: the file seam and the compiler's runtime stay inside it
+target_link_libraries(vomark_host PRIVATE sel)
+# only the runtime's own functions: sel's file seam and the compiler's runtime stay inside it
 target_link_options(vomark_host PRIVATE
-  -Wl,--exclude-libs,libtessarin_files.a:libstdc++.a:libgcc.a:libgcc_eh.a:libwinpthread.a:libmingwex.a)
-
-add_library(tessarin_play STATIC cache/play/play.cpp)
-target_include_directories(tessarin_play PUBLIC ${CMAKE_SOURCE_DIR})
+  -Wl,--exclude-libs,libsel.a:libstdc++.a:libgcc.a:libgcc_eh.a:libwinpthread.a:libmingwex.a)
 
 # The plug-in: Tessarin.dlm, a DLL exporting the module's functions and its resource table.
-file(GLOB PLUGIN_SOURCES CONFIGURE_DEPENDS plugin/*.cpp cache/*.cpp ui/*.cpp resources/*.cpp)
+file(GLOB_RECURSE PLUGIN_SOURCES CONFIGURE_DEPENDS plugin/*.cpp)
 add_library(tessarin_plugin OBJECT ${PLUGIN_SOURCES})
 target_include_directories(tessarin_plugin PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(tessarin_plugin PUBLIC vomark_host tessarin_format tessarin_play)
+target_link_libraries(tessarin_plugin PUBLIC vomark_host sel)
 add_library(Tessarin SHARED $<TARGET_OBJECTS:tessarin_plugin>)
-target_link_libraries(Tessarin PRIVATE vomark_host tessarin_format tessarin_play)
+target_link_libraries(Tessarin PRIVATE vomark_host sel)
 set_target_properties(Tessarin PROPERTIES PREFIX "" SUFFIX ".dlm" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/plugins)
 
 # vomark.exe: every verb that needs neither Cairo nor the web page; demo, view and --png say they
@@ -68,15 +60,15 @@ add_library(vomark_app STATIC app/scene_description.cpp app/scene_files.cpp app/
   app/host_queries.cpp app/panel_view.cpp app/panel_verb.cpp app/script_runner.cpp app/run_verb.cpp
   app/requested_pictures_windows.cpp app/unavailable_verbs_windows.cpp app/obj_reader_windows.cpp)
 target_include_directories(vomark_app PUBLIC app)
-target_link_libraries(vomark_app PUBLIC vomark_host tessarin_format win_header_libs)
+target_link_libraries(vomark_app PUBLIC vomark_host sel win_header_libs)
 add_executable(vomark app/main.cpp)
 target_link_libraries(vomark PRIVATE vomark_app tessarin_version)
 
 # tessarin: every verb but plot, which draws with Cairo (tools/tessarin/plot_unavailable.cpp says so).
-add_library(tessarin_tool STATIC tools/tessarin/files.cpp tools/tessarin/report.cpp tools/tessarin/rows.cpp
-  tools/tessarin/diff.cpp tools/tessarin/repair.cpp tools/tessarin/import.cpp tools/tessarin/progress.cpp
+add_library(tessarin_tool STATIC tools/tessarin/inputs.cpp tools/tessarin/report.cpp tools/tessarin/rows.cpp
+  tools/tessarin/diff.cpp tools/tessarin/import.cpp tools/tessarin/progress.cpp
   tools/tessarin/plot_unavailable.cpp)
-target_link_libraries(tessarin_tool PUBLIC tessarin_format win_header_libs)
+target_link_libraries(tessarin_tool PUBLIC sel win_header_libs)
 add_executable(tessarin tools/tessarin/main.cpp)
 target_link_libraries(tessarin PRIVATE tessarin_tool tessarin_version)
 
@@ -106,7 +98,12 @@ if(TESSARIN_TESTS)
   target_compile_definitions(host_tests PRIVATE TEST_PLUGINS_DIR="${CMAKE_BINARY_DIR}/test_plugins")
   add_dependencies(host_tests test_module_good test_module_badversion test_module_noexport)
 
-  file(GLOB WIN_PLUGIN_TESTS CONFIGURE_DEPENDS tests/plugin/*.cpp tests/cache/*.cpp)
+  file(GLOB WIN_SEL_TESTS CONFIGURE_DEPENDS tests/sel/*.cpp)
+  add_executable(sel_tests ${WIN_SEL_TESTS})
+  target_link_libraries(sel_tests PRIVATE sel gtest_main)
+  target_include_directories(sel_tests PRIVATE tests)
+
+  file(GLOB_RECURSE WIN_PLUGIN_TESTS CONFIGURE_DEPENDS tests/plugin/*.cpp)
   add_executable(plugin_tests ${WIN_PLUGIN_TESTS})
   target_link_libraries(plugin_tests PRIVATE tessarin_plugin gtest_main)
   target_include_directories(plugin_tests PRIVATE tests)
@@ -120,11 +117,11 @@ if(TESSARIN_TESTS)
   target_link_libraries(app_tests PRIVATE vomark_app gtest_main)
   target_include_directories(app_tests PRIVATE tests)
 
-  foreach(t host_tests plugin_tests tool_tests app_tests)
+  foreach(t sel_tests host_tests plugin_tests tool_tests app_tests)
     add_test(NAME ${t} COMMAND ${t})
   endforeach()
   # a few seconds each under Wine; a program that hangs there is stopped well before ctest's default
-  set_tests_properties(host_tests plugin_tests tool_tests app_tests PROPERTIES TIMEOUT 300)
+  set_tests_properties(sel_tests host_tests plugin_tests tool_tests app_tests PROPERTIES TIMEOUT 300)
   # The command-line tests call the command by one name; under Wine that is a script around the .exe.
   set(WINE_RUN ${CMAKE_SOURCE_DIR}/scripts/wine-run)
   file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/wine-bin/tessarin CONTENT

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "cache/format/cache_format.h"
+#include "sel/format.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     sel::MemorySource src(data, size);

@@ -1,11 +1,11 @@
 // The heatmap of a cache file, for every program that shows one (`tessarin plot`, `vomark demo`):
-// the samples read through cache/format/, drawn by heatmap.h.
+// the samples read through sel/, drawn by heatmap.h.
 #pragma once
 #include <cstdint>
 #include <functional>
 #include <string>
 
-#include "cache/format/verify.h"
+#include "sel/verify.h"
 #include "pictures/heatmap.h"
 
 namespace pictures {

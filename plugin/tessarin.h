@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <vector>
 
-#include "cache/format/records.h"
+#include "sel/records.h"
 #include "vomark/sdk.h"
 
 using sel::SampleRecord;
-namespace play {
+namespace sel::play {
 struct Played;
 }
 
@@ -108,7 +108,7 @@ class Tessarin : public Modifier {
     // that playback, the post-load warning, asset enumeration and the panel agree on what is a name.
     const char* CacheFileName();
 
-    // Cache engine (cache/).
+    // Cache engine (plugin/engine/).
     FILE* OpenCacheFile(const char* path);
     void LoadCache(const char* path);
     int64_t SampleOffset(int k);
@@ -124,7 +124,7 @@ class Tessarin : public Modifier {
     INode* FindOwningNode(int line, INodeTab& nodes, bool& release);
     void SetModifiersBelowEnabled(bool enable);
 
-    // Cache file dialogs (ui/).
+    // Cache file dialogs (plugin/ui/).
     void ChooseCacheFile(HWND owner);
     void ChooseRecordFile(HWND owner);
 
@@ -167,12 +167,12 @@ class Tessarin : public Modifier {
     // The stream the held samples were read from.
     FILE* heldStream = nullptr;
     void FreeSampleBuffers();
-    // Recorder steps (cache/recorder.cpp).
+    // Recorder steps (plugin/engine/recorder.cpp).
     bool RecordFrames(const struct RecordRun& run, HWND panelWindow);
     void AdoptRecordedPath(const CStr& path, HWND panelWindow);
-    // Playback steps (cache/playback.cpp).
+    // Playback steps (plugin/engine/playback.cpp).
     void FillSampleBuffers(int idx, int next);
-    play::Played HeldPlayed() const;
+    sel::play::Played HeldPlayed() const;
     int64_t RecordsBefore(int k);
     void WriteWeights(TimeValue t, Mesh& mesh);
 };
@@ -220,5 +220,5 @@ class TessarinClassDesc : public ClassDesc2 {
     HINSTANCE HInstance() override { return module::moduleInstance; }
 };
 
-// Panel services (ui/).
+// Panel services (plugin/ui/).
 void RefreshPanel(Tessarin* mod, HWND window);

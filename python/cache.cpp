@@ -1,4 +1,4 @@
-// Cache and Writer for the Python module: the format core and the playback arithmetic, nothing of
+// Cache and Writer for the Python module: sel/: the format and the playback arithmetic, nothing of
 // their own beyond keeping a file open.
 #include "python/cache.h"
 
@@ -64,14 +64,14 @@ void Cache::EnsureBuffers() {
 
 void Cache::Evaluate(const EvalSettings& s, const float* in, float* out, uint64_t* words, int n) {
     EnsureBuffers();
-    play::Bracket at =
-        play::BracketAt(s.tick, s.start, s.ticksPerFrame, layout_.header.samplesPerFrame, layout_.samples);
-    play::FillHeld(a_, b_, indexA_, indexB_, at.idx, at.next, true, static_cast<size_t>(layout_.largestCount),
+    sel::play::Bracket at =
+        sel::play::BracketAt(s.tick, s.start, s.ticksPerFrame, layout_.header.samplesPerFrame, layout_.samples);
+    sel::play::FillHeld(a_, b_, indexA_, indexB_, at.idx, at.next, true, static_cast<size_t>(layout_.largestCount),
                    [this](int k, sel::SampleRecord* dst, bool) { ReadRecords(k, dst); });
-    play::Played played =
-        play::ChoosePlayed(a_, b_, first_.data(), at.fraction, s.strength, s.relativeOffset, layout_.variable,
+    sel::play::Played played =
+        sel::play::ChoosePlayed(a_, b_, first_.data(), at.fraction, s.strength, s.relativeOffset, layout_.variable,
                            layout_.largestCount, layout_.Count(indexA_), layout_.Count(indexB_));
-    play::PlayVertices(s.selectionType, words, in, out, n, played,
+    sel::play::PlayVertices(s.selectionType, words, in, out, n, played,
                        [words](int word, uint64_t changed, uint64_t bits) {
                            words[word] = (words[word] & ~changed) | (bits & changed);
                        });

@@ -1,4 +1,4 @@
-// A cache file opened for Python: the format core's checked layout, samples read on demand, and
+// A cache file opened for Python: sel/'s checked layout, samples read on demand, and
 // playback through the same arithmetic the modifier runs. No Python types here; the bindings
 // (tessarin_module.cpp) turn arrays and errors into Python's.
 #pragma once
@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "cache/format/cache_format.h"
-#include "cache/play/play.h"
+#include "sel/format.h"
+#include "sel/play.h"
 
 namespace pytessarin {
 
@@ -63,7 +63,7 @@ class Cache {
     std::vector<int64_t> recordsBefore_; // entry k: records stored before sample k
     std::vector<sel::SampleRecord> bufferA_, bufferB_, first_;
     sel::SampleRecord *a_ = nullptr, *b_ = nullptr;
-    int indexA_ = play::kNoSample, indexB_ = play::kNoSample;
+    int indexA_ = sel::play::kNoSample, indexB_ = sel::play::kNoSample;
 };
 
 // Writes what the recorder writes, one sample at a time: header, records whose ticks follow the

@@ -1,5 +1,5 @@
 // The `tessarin` Python module: cache files opened, checked, played and written by the project's own
-// C++ (cache/format/ and cache/play/). Arguments are checked here, so that a wrong array or number
+// C++ (sel/, as every command uses it). Arguments are checked here, so that a wrong array or number
 // is a ValueError or IndexError with a sentence, never a crash.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -9,10 +9,9 @@
 #include <array>
 #include <cmath>
 #include <cstring>
-#include <sstream>
 #include <system_error>
 
-#include "tools/tessarin/tool.h"
+#include "sel/repair.h"
 #include "python/cache.h"
 
 namespace py = pybind11;
@@ -78,7 +77,7 @@ void PackBits(const bool* in, py::ssize_t n, uint64_t* words) {
     const auto* bytes = reinterpret_cast<const uint8_t*>(in);
     py::ssize_t i = 0;
     for (; i + 8 <= n; i += 8)
-        words[i / 64] |= play::PackFlags(bytes + i) << (i % 64);
+        words[i / 64] |= sel::play::PackFlags(bytes + i) << (i % 64);
     for (; i < n; ++i)
         words[i / 64] |= uint64_t(bytes[i] != 0) << (i % 64);
 }
@@ -140,15 +139,31 @@ py::object Verify(const std::string& path) {
         std::fclose(f);
         throw CacheFailure(path + ": not a plain file");
     }
-    // the tool's own verify, so the findings, the verdict and the repair hint are its to the letter
-    std::ostringstream out, err;
+    // the same report and repair plan as the tool's verify, so the findings, the verdict and the
+    // repair hint are its to the letter
+    py::dict answer;
     {
         sel::FileSource src(f);
-        tessarin::Context ctx{out, err};
-        tessarin::Verify(src, path, tessarin::Format::Json, ctx);
+        sel::VerifyReport r = sel::VerifyFile(src);
+        sel::Fault verdict = r.Verdict();
+        bool repairable = verdict != sel::Fault::None && sel::PlanRepair(src, std::nullopt, [] { return false; }).ok;
+        answer["file"] = path;
+        answer["verdict"] = sel::FaultName(verdict);
+        answer["playable"] = r.playable;
+        answer["samplesPlayed"] = r.layout.samples;
+        answer["repairable"] = repairable;
+        py::list findings;
+        for (const auto& finding : r.findings) {
+            py::dict d;
+            d["byte"] = finding.at;
+            d["kind"] = sel::FaultName(finding.fault);
+            d["message"] = finding.message;
+            findings.append(d);
+        }
+        answer["findings"] = findings;
     }
     std::fclose(f);
-    return py::module_::import("json").attr("loads")(out.str());
+    return answer;
 }
 
 void Append(Writer& w, const py::handle& weightsArg, const py::handle& selectedArg) {

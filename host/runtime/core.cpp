@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "cache/format/files.h"
+#include "sel/files.h"
 #include "runtime/host_record.h"
 
 Interval& Interval::operator&=(const Interval& o) {

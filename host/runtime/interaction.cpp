@@ -1,5 +1,5 @@
 // Message boxes, file dialogs and the Escape key, answered by the interaction provider.
-#include "cache/format/files.h"
+#include "sel/files.h"
 #include "runtime/interaction.h"
 
 #include <atomic>

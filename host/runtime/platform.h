@@ -1,6 +1,6 @@
 // The host's calls that differ between platforms, each behind one function here:
 // platform_posix.cpp and platform_windows.cpp implement them; the build takes the one of its platform.
-// (Files themselves go through cache/format/files.h, shared with the tools.)
+// (Files themselves go through sel/files.h, shared with the tools.)
 #pragma once
 #include <string>
 

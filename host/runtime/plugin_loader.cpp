@@ -1,5 +1,5 @@
 // Loading plug-in modules through their four exports and the attach hook.
-#include "cache/format/files.h"
+#include "sel/files.h"
 #include "runtime/plugin_loader.h"
 
 #include <algorithm>

@@ -9,7 +9,7 @@
 #include <map>
 #include <set>
 
-#include "cache/format/files.h"
+#include "sel/files.h"
 #include "runtime/builtin_modifiers.h"
 
 namespace fs = std::filesystem;

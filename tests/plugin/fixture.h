@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "cache/format/cache_format.h"
+#include "sel/format.h"
 #include "plugin/tessarin.h"
 #include "portable.h"
 #include "runtime/builtin_modifiers.h"

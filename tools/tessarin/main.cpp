@@ -10,7 +10,7 @@
 #include <optional>
 #include <unistd.h>
 
-#include "cache/format/files.h"
+#include "sel/files.h"
 #include "tools/tessarin/tool.h"
 
 namespace {

@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "cache/format/verify.h"
+#include "sel/repair.h"
+#include "sel/verify.h"
 #include "tools/tessarin/progress.h"
 
 namespace tessarin {
@@ -76,8 +77,7 @@ std::string OpenInput(const std::string& path, InputFile& in);
 
 // "FILE: byte N: reason"
 std::string At(const std::string& file, int64_t byte, const std::string& reason);
-// "1 sample", "2 samples"; "1 entry", "2 entries"
-std::string Counted(int64_t n, const std::string& noun, const std::string& nouns = "");
+using sel::Counted;
 // "12.3 MB"
 std::string Megabytes(int64_t bytes);
 // "%.9g", and nan/inf spelled so the import reads them back
@@ -98,20 +98,9 @@ int Dump(const sel::Source& src, const std::string& name, std::optional<int32_t>
 int Diff(const sel::Source& a, const std::string& nameA, const sel::Source& b, const std::string& nameB,
          double tolerance, Context& ctx);
 
-// A repair: what to write, or why not.
-struct RepairPlan {
-    bool ok = false;
-    int64_t at = 0;           // of a refusal
-    std::string reason;       // of a refusal
-    bool needsPoints = false; // a refusal that --points would settle
-    std::vector<std::string> actions;
-    sel::CacheHeader header{};
-    int64_t recordsEnd = sel::kHeaderBytes; // bytes 12 to recordsEnd are copied from the input
-    int64_t tableAt = -1;                   // >= 0: the count table is copied from here
-    std::vector<int32_t> counts;            // otherwise the table written, when variable
-};
-RepairPlan PlanRepair(const sel::Source& src, std::optional<int32_t> points,
-                      const std::function<bool()>& stop);
+// repair: the mended file a plan describes (sel/repair.h), written into `sink`.
+using sel::PlanRepair;
+using sel::RepairPlan;
 bool WriteRepair(const RepairPlan& plan, const sel::Source& src, Sink& sink);
 
 // Reads CSV rows sample,vertex,weight,tick into the variable-count file the recorder writes.

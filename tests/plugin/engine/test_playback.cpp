@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "cache/format/files.h"
+#include "sel/files.h"
 #include "plugin/fixture.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // A fixed-count cache file past 4 GiB, sparse so that it costs no disk: only the header, the last
 // sample and, where a position cut to 32 bits would land, 8 bytes of no sample are written. The
-// format core's test and the modifier's read its last sample back; a 32-bit position anywhere (long
+// sel/ test and the modifier's read its last sample back; a 32-bit position anywhere (long
 // on Windows, an off_t without large-file support) reads the wrong sample or none.
 #pragma once
 #include <gtest/gtest.h>
@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "cache/format/cache_format.h"
-#include "cache/format/files.h"
+#include "sel/format.h"
+#include "sel/files.h"
 
 namespace testing_support {
 

@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "cache/format/files.h"
+#include "sel/files.h"
 
 namespace sel {
 namespace {

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "cache/format/files.h"
-#include "cache/play/play.h"
+#include "sel/files.h"
+#include "sel/play.h"
 #include "plugin/tessarin.h"
 
 namespace {
@@ -46,17 +46,17 @@ int Tessarin::SampleIndexAt(TimeValue t) {
     float start = 0.0f;
     Interval valid = FOREVER();
     pblock->GetParamValue(pb_time, 0, start, valid);
-    return play::SampleIndexAt(t, start, GetTicksPerFrame(), samplesPerFrame, sampleTotal);
+    return sel::play::SampleIndexAt(t, start, GetTicksPerFrame(), samplesPerFrame, sampleTotal);
 }
 
 double Tessarin::BlendVertexWeight(int i, float w) {
     if (!sampleA || !sampleB || !firstSample) return w;
-    return play::PlayedValue(HeldPlayed(), i, w);
+    return sel::play::PlayedValue(HeldPlayed(), i, w);
 }
 
 // The choices BlendVertexWeight makes per vertex, made once for the held samples.
-play::Played Tessarin::HeldPlayed() const {
-    return play::ChoosePlayed(sampleA, sampleB, firstSample, fraction, strength, relativeOffset != 0,
+sel::play::Played Tessarin::HeldPlayed() const {
+    return sel::play::ChoosePlayed(sampleA, sampleB, firstSample, fraction, strength, relativeOffset != 0,
                               variableCounts != 0, pointsPerSample, variableCounts ? countTable[indexA] : 0,
                               variableCounts ? countTable[indexB] : 0);
 }
@@ -80,7 +80,7 @@ void Tessarin::PlaybackWeights(TimeValue t, TriObject* object) {
         return;
     }
     // 6.-9. position, bracketing samples, fraction
-    play::Bracket bracket = play::BracketAt(t, start, tpf, samplesPerFrame, sampleTotal);
+    sel::play::Bracket bracket = sel::play::BracketAt(t, start, tpf, samplesPerFrame, sampleTotal);
     int idx = bracket.idx;
     fraction = bracket.fraction;
     FillSampleBuffers(idx, bracket.next);
@@ -108,7 +108,7 @@ void Tessarin::FillSampleBuffers(int idx, int next) {
         }
         ReadRecords(cacheFile, dst, variableCounts ? countTable[k] : pointsPerSample);
     };
-    play::FillHeld(sampleA, sampleB, indexA, indexB, idx, next, cacheFile == heldStream,
+    sel::play::FillHeld(sampleA, sampleB, indexA, indexB, idx, next, cacheFile == heldStream,
                    static_cast<size_t>(pointsPerSample), read);
     heldStream = cacheFile;
 }
@@ -140,16 +140,16 @@ void Tessarin::WriteWeights(TimeValue t, Mesh& mesh) {
         // no channel to hold weights: only the bits change
         for (int i = 0; i < n; ++i) {
             float w = mesh.vertSel[i] ? 1.0f : 0.0f;
-            mesh.vertSel.Set(i, play::CombineBy(selectionType, BlendVertexWeight(i, w), w) == 1.0f);
+            mesh.vertSel.Set(i, sel::play::CombineBy(selectionType, BlendVertexWeight(i, w), w) == 1.0f);
         }
         return;
     }
     BitArray& sel = mesh.vertSel;
-    play::PlayVertices(selectionType, sel.Words(), ch, n, HeldPlayed(),
+    sel::play::PlayVertices(selectionType, sel.Words(), ch, n, HeldPlayed(),
                        [&sel](int word, uint64_t changed, uint64_t bits) {
                            for (; changed; changed &= changed - 1) {
                                int j = std::countr_zero(changed);
-                               sel.Set(word * play::kBlock + j, int(bits >> j & 1));
+                               sel.Set(word * sel::play::kBlock + j, int(bits >> j & 1));
                            }
                        });
 }

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cache/format/records.h"
+#include "sel/records.h"
 
 namespace sel {
 

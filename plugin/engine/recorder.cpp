@@ -2,7 +2,7 @@
 // sample time (the capture writes the records), and frames the file with header and count table.
 #include <cmath>
 
-#include "cache/format/files.h"
+#include "sel/files.h"
 #include "plugin/tessarin.h"
 
 // One run's values; none outlives the run.

@@ -2,8 +2,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "cache/format/cache_format.h"
-#include "cache/format/files.h"
+#include "sel/format.h"
+#include "sel/files.h"
 #include "plugin/tessarin.h"
 
 namespace {

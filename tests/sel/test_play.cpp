@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "cache/play/play.h"
+#include "sel/play.h"
 
 namespace {
-using play::Bracket;
-using play::BracketAt;
+using sel::play::Bracket;
+using sel::play::BracketAt;
 using sel::SampleRecord;
 
 struct BracketRow {
@@ -50,7 +50,7 @@ TEST(PlayBracket, IndexGoesThroughAFloatWhileThePositionUsesTheExactTick) {
     Bracket b = BracketAt(16777217, 0.0f, 1, 1, 1 << 30);
     EXPECT_EQ(b.idx, 16777216);
     EXPECT_FLOAT_EQ(b.fraction, 0.0f) << "the float position rounds to the sample too";
-    EXPECT_EQ(play::SampleIndexAt(16777223, 0.0f, 1, 1, 1 << 30), 16777224)
+    EXPECT_EQ(sel::play::SampleIndexAt(16777223, 0.0f, 1, 1, 1 << 30), 16777224)
         << "rounds up, then clamps nothing";
 }
 
@@ -71,7 +71,7 @@ class PlayHeld : public ::testing::Test {
     };
     std::vector<Read> Fill(int idx, int next, bool same = true) {
         reads.clear();
-        play::FillHeld(a, b, indexA, indexB, idx, next, same, 1, [&](int k, SampleRecord* dst, bool seek) {
+        sel::play::FillHeld(a, b, indexA, indexB, idx, next, same, 1, [&](int k, SampleRecord* dst, bool seek) {
             reads.push_back({k, seek});
             dst->weight = float(k);
         });
@@ -85,7 +85,7 @@ class PlayHeld : public ::testing::Test {
     }
     SampleRecord bufA{}, bufB{};
     SampleRecord *a = &bufA, *b = &bufB;
-    int indexA = play::kNoSample, indexB = play::kNoSample;
+    int indexA = sel::play::kNoSample, indexB = sel::play::kNoSample;
     std::vector<Read> reads;
 };
 
@@ -130,7 +130,7 @@ TEST(PlayVertices, WordsInPlaceGiveWhatTheVertexRuleGives) {
                         B.push_back({i % 3 == 0 ? 1.0f : 0.07f * float(i % 11), 0});
                         F.push_back({0.05f * float(i % 4), 0});
                     }
-                    play::Played s{A.data(), B.data(), F.data(), 0.375f, 1.5f, mode == 1, mode == 2, blended};
+                    sel::play::Played s{A.data(), B.data(), F.data(), 0.375f, 1.5f, mode == 1, mode == 2, blended};
                     std::vector<float> ch(static_cast<size_t>(n)), before;
                     std::vector<uint64_t> words(size_t(n + 63) / 64, 0);
                     for (int i = 0; i < n; ++i) {
@@ -140,14 +140,14 @@ TEST(PlayVertices, WordsInPlaceGiveWhatTheVertexRuleGives) {
                     if (n % 64) words.back() |= ~uint64_t{0} << (n % 64); // stray bits past n
                     std::vector<uint64_t> inWords = words;
                     before = ch;
-                    play::PlayVertices(
+                    sel::play::PlayVertices(
                         type, words.data(), ch.data(), n, s, [&](int word, uint64_t changed, uint64_t bits) {
                             words[size_t(word)] = (words[size_t(word)] & ~changed) | (bits & changed);
                         });
                     for (int i = 0; i < n; ++i) {
                         bool in = inWords[size_t(i / 64)] >> (i % 64) & 1;
                         float w = in ? 1.0f : before[size_t(i)];
-                        float r = play::CombineBy(type, play::PlayedValue(s, i, w), w);
+                        float r = sel::play::CombineBy(type, sel::play::PlayedValue(s, i, w), w);
                         float stored = r == 1.0f ? before[size_t(i)] : r;
                         std::string where = "n " + std::to_string(n) + " blended " + std::to_string(blended) +
                                             " type " + std::to_string(type) + " mode " +

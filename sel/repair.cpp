@@ -1,60 +1,51 @@
-// repair: a consistent file from a damaged or incomplete one, only where nothing must be guessed.
-// Every candidate is checked, before anything is written, by the same checks verify makes.
+// Repair planning: a consistent file from a damaged or incomplete one, only where nothing must be
+// guessed. Every candidate is checked, before anything is written, by the same checks verify makes.
+#include "sel/repair.h"
+
 #include <algorithm>
 #include <cstring>
 
-#include "tools/tessarin/tool.h"
+namespace sel {
 
-namespace tessarin {
+RepairedSource::RepairedSource(const RepairPlan& plan, const Source& in) : plan_(plan), in_(in) {
+    PutI32(head_, plan.header.formatTag);
+    PutI32(head_, plan.header.samplesPerFrame);
+    PutI32(head_, plan.header.sampleTotal);
+    if (plan.header.formatTag < 0 && plan.tableAt < 0)
+        for (int32_t c : plan.counts)
+            PutI32(table_, c);
+    tableBytes_ = plan.header.formatTag < 0 ? 4 * int64_t(plan.header.sampleTotal) : 0;
+}
+
+int64_t RepairedSource::Size() const { return plan_.recordsEnd + tableBytes_; }
+
+size_t RepairedSource::ReadAt(int64_t offset, void* dst, size_t n) const {
+    auto* out = static_cast<unsigned char*>(dst);
+    size_t done = 0;
+    while (done < n) {
+        int64_t at = offset + int64_t(done);
+        size_t got = 0;
+        if (at < 0 || at >= Size()) break;
+        if (at < kHeaderBytes) {
+            got = std::min<size_t>(n - done, size_t(kHeaderBytes - at));
+            std::memcpy(out + done, head_.data() + at, got);
+        } else if (at < plan_.recordsEnd) {
+            got = in_.ReadAt(at, out + done, std::min<size_t>(n - done, size_t(plan_.recordsEnd - at)));
+        } else if (plan_.tableAt >= 0) {
+            got = in_.ReadAt(plan_.tableAt + (at - plan_.recordsEnd), out + done,
+                             std::min<size_t>(n - done, size_t(Size() - at)));
+        } else {
+            size_t from = size_t(at - plan_.recordsEnd);
+            got = std::min(n - done, table_.size() - from);
+            std::memcpy(out + done, table_.data() + from, got);
+        }
+        if (got == 0) break;
+        done += got;
+    }
+    return done;
+}
 
 namespace {
-// The file a plan would write, read without writing it: header, records copied from the input,
-// then the count table (copied or rebuilt).
-class PlannedSource : public sel::Source {
-  public:
-    PlannedSource(const RepairPlan& plan, const sel::Source& in) : plan_(plan), in_(in) {
-        sel::PutI32(head_, plan.header.formatTag);
-        sel::PutI32(head_, plan.header.samplesPerFrame);
-        sel::PutI32(head_, plan.header.sampleTotal);
-        if (plan.header.formatTag < 0 && plan.tableAt < 0)
-            for (int32_t c : plan.counts)
-                sel::PutI32(table_, c);
-        tableBytes_ = plan.header.formatTag < 0 ? 4 * int64_t(plan.header.sampleTotal) : 0;
-    }
-    int64_t Size() const override { return plan_.recordsEnd + tableBytes_; }
-    size_t ReadAt(int64_t offset, void* dst, size_t n) const override {
-        auto* out = static_cast<unsigned char*>(dst);
-        size_t done = 0;
-        while (done < n) {
-            int64_t at = offset + int64_t(done);
-            size_t got = 0;
-            if (at < 0 || at >= Size()) break;
-            if (at < sel::kHeaderBytes) {
-                got = std::min<size_t>(n - done, size_t(sel::kHeaderBytes - at));
-                std::memcpy(out + done, head_.data() + at, got);
-            } else if (at < plan_.recordsEnd) {
-                got = in_.ReadAt(at, out + done, std::min<size_t>(n - done, size_t(plan_.recordsEnd - at)));
-            } else if (plan_.tableAt >= 0) {
-                got = in_.ReadAt(plan_.tableAt + (at - plan_.recordsEnd), out + done,
-                                 std::min<size_t>(n - done, size_t(Size() - at)));
-            } else {
-                size_t from = size_t(at - plan_.recordsEnd);
-                got = std::min(n - done, table_.size() - from);
-                std::memcpy(out + done, table_.data() + from, got);
-            }
-            if (got == 0) break;
-            done += got;
-        }
-        return done;
-    }
-
-  private:
-    const RepairPlan& plan_;
-    const sel::Source& in_;
-    std::string head_, table_;
-    int64_t tableBytes_ = 0;
-};
-
 RepairPlan Refuse(int64_t at, const std::string& why) {
     RepairPlan p;
     p.at = at;
@@ -65,34 +56,34 @@ RepairPlan Refuse(int64_t at, const std::string& why) {
 std::string N(int64_t v) { return std::to_string(v); }
 
 // Keeps a candidate when the file it writes passes every check; else answers the first finding.
-bool Passes(RepairPlan& plan, const sel::Source& in, const std::function<bool()>& stop, std::string& why) {
-    PlannedSource out(plan, in);
-    sel::VerifyReport r = sel::VerifyFile(out, stop);
+bool Passes(RepairPlan& plan, const Source& in, const std::function<bool()>& stop, std::string& why) {
+    RepairedSource out(plan, in);
+    VerifyReport r = VerifyFile(out, stop);
     if (r.stopped) {
         why = "stopped";
         return false;
     }
-    if (r.Verdict() == sel::Fault::None) return plan.ok = true;
-    const sel::Finding& f = r.findings.front();
+    if (r.Verdict() == Fault::None) return plan.ok = true;
+    const Finding& f = r.findings.front();
     why = "the mended file would still fail a check (byte " + N(f.at) + ": " + f.message + ")";
     return false;
 }
 
-RepairPlan FixedCount(const sel::Layout& l) {
-    const sel::CacheHeader& h = l.header;
-    int64_t perSample = sel::kRecordBytes * h.formatTag;
-    int64_t implied = sel::kHeaderBytes + perSample * h.sampleTotal;
+RepairPlan FixedCount(const Layout& l) {
+    const CacheHeader& h = l.header;
+    int64_t perSample = kRecordBytes * h.formatTag;
+    int64_t implied = kHeaderBytes + perSample * h.sampleTotal;
     if (l.fileBytes > implied)
         return Refuse(implied, N(l.fileBytes - implied) +
                                    " bytes follow the last sample its header announces; what "
                                    "they hold cannot be told");
-    int64_t whole = perSample ? (l.fileBytes - sel::kHeaderBytes) / perSample : h.sampleTotal;
+    int64_t whole = perSample ? (l.fileBytes - kHeaderBytes) / perSample : h.sampleTotal;
     if (whole <= 0)
         return Refuse(l.fileBytes, "not one whole sample of " + N(h.formatTag) + " records is present");
     RepairPlan p;
     p.header = h;
     p.header.sampleTotal = int32_t(whole);
-    p.recordsEnd = sel::kHeaderBytes + perSample * whole;
+    p.recordsEnd = kHeaderBytes + perSample * whole;
     p.actions.push_back("word 2 patched from " + N(h.sampleTotal) + " to " + N(whole) +
                         ", the whole samples present");
     if (l.fileBytes > p.recordsEnd)
@@ -107,14 +98,14 @@ struct Run {
 };
 
 // The records from byte 12 to the end, grouped by tick: each run one sample.
-bool ScanRuns(const sel::Source& src, int64_t maxRuns, std::vector<Run>& runs,
+bool ScanRuns(const Source& src, int64_t maxRuns, std::vector<Run>& runs,
               const std::function<bool()>& stop) {
-    int64_t records = (src.Size() - sel::kHeaderBytes) / sel::kRecordBytes;
-    std::vector<sel::SampleRecord> chunk(size_t(1) << 15);
+    int64_t records = (src.Size() - kHeaderBytes) / kRecordBytes;
+    std::vector<SampleRecord> chunk(size_t(1) << 15);
     for (int64_t done = 0; done < records;) {
         size_t n = size_t(std::min<int64_t>(int64_t(chunk.size()), records - done));
-        if (src.ReadAt(sel::kHeaderBytes + sel::kRecordBytes * done, chunk.data(), n * sel::kRecordBytes) !=
-                n * sel::kRecordBytes ||
+        if (src.ReadAt(kHeaderBytes + kRecordBytes * done, chunk.data(), n * kRecordBytes) !=
+                n * kRecordBytes ||
             stop())
             return false;
         for (size_t i = 0; i < n; ++i) {
@@ -131,16 +122,16 @@ bool ScanRuns(const sel::Source& src, int64_t maxRuns, std::vector<Run>& runs,
 
 // The run after which the rest of the file is the start of a count table cut short, or -1. Where
 // several runs would do, the earliest wins: runs after it are the table's own words read as records.
-int64_t PartialTableAfter(const sel::Source& src, const std::vector<Run>& runs) {
+int64_t PartialTableAfter(const Source& src, const std::vector<Run>& runs) {
     int64_t size = src.Size();
-    int64_t span = std::min<int64_t>(size - sel::kHeaderBytes, 4 * int64_t(runs.size()));
+    int64_t span = std::min<int64_t>(size - kHeaderBytes, 4 * int64_t(runs.size()));
     std::vector<unsigned char> tail(size_t(std::max<int64_t>(span, 0)));
     if (src.ReadAt(size - span, tail.data(), tail.size()) != tail.size()) return -1;
-    int64_t end = sel::kHeaderBytes;
+    int64_t end = kHeaderBytes;
     std::vector<int64_t> ends;
     int64_t found = -1;
     for (const Run& r : runs)
-        ends.push_back(end += sel::kRecordBytes * r.length);
+        ends.push_back(end += kRecordBytes * r.length);
     for (int64_t r = int64_t(runs.size()) - 1; r >= 0; --r) {
         int64_t rest = size - ends[size_t(r)];
         if (rest <= 0) continue;
@@ -158,11 +149,11 @@ int64_t PartialTableAfter(const sel::Source& src, const std::vector<Run>& runs) 
 
 // Whether the last run is a whole sample: 1, 0 (cut short), or a refusal in `why`: -2 where
 // --points would settle it, -1 otherwise.
-int LastRunWhole(const sel::Source& src, const std::vector<Run>& runs, std::optional<int32_t> points,
+int LastRunWhole(const Source& src, const std::vector<Run>& runs, std::optional<int32_t> points,
                  std::string& why) {
     const Run& last = runs.back();
     int64_t size = src.Size();
-    int64_t partial = (size - sel::kHeaderBytes) % sel::kRecordBytes;
+    int64_t partial = (size - kHeaderBytes) % kRecordBytes;
     if (partial > 4) {
         // the tick bytes a cut record keeps tell whether it began a new sample
         unsigned char bytes[3] = {};
@@ -199,11 +190,11 @@ int LastRunWhole(const sel::Source& src, const std::vector<Run>& runs, std::opti
 }
 
 // A missing or cut count table rebuilt from the records' ticks.
-RepairPlan RebuildTable(const sel::Source& src, const sel::CacheHeader& h, std::optional<int32_t> points,
+RepairPlan RebuildTable(const Source& src, const CacheHeader& h, std::optional<int32_t> points,
                         const std::function<bool()>& stop) {
     std::vector<Run> runs;
     if (!ScanRuns(src, 2 * int64_t(h.sampleTotal) + 2, runs, stop))
-        return Refuse(sel::kHeaderBytes, "the records' ticks do not group into the " +
+        return Refuse(kHeaderBytes, "the records' ticks do not group into the " +
                                              Counted(h.sampleTotal, "sample") + " word 2 announces");
     if (runs.empty()) return Refuse(src.Size(), "not one whole record is present");
     RepairPlan p;
@@ -211,9 +202,9 @@ RepairPlan RebuildTable(const sel::Source& src, const sel::CacheHeader& h, std::
     size_t keep = runs.size();
     if (r >= 0) {
         keep = size_t(r + 1);
-        int64_t end = sel::kHeaderBytes;
+        int64_t end = kHeaderBytes;
         for (size_t i = 0; i < keep; ++i)
-            end += sel::kRecordBytes * runs[i].length;
+            end += kRecordBytes * runs[i].length;
         p.actions.push_back("the count table was cut short after " +
                             Counted((src.Size() - end) / 4, "entry", "entries") +
                             "; the samples before it are whole");
@@ -237,12 +228,12 @@ RepairPlan RebuildTable(const sel::Source& src, const sel::CacheHeader& h, std::
                              " word 2 announces");
     p.header = h;
     p.header.sampleTotal = int32_t(keep);
-    p.recordsEnd = sel::kHeaderBytes;
+    p.recordsEnd = kHeaderBytes;
     for (size_t i = 0; i < keep; ++i) {
         if (runs[i].length > INT32_MAX)
-            return Refuse(sel::kHeaderBytes, "sample " + N(i) + " is too long to count");
+            return Refuse(kHeaderBytes, "sample " + N(i) + " is too long to count");
         p.counts.push_back(int32_t(runs[i].length));
-        p.recordsEnd += sel::kRecordBytes * runs[i].length;
+        p.recordsEnd += kRecordBytes * runs[i].length;
     }
     p.actions.push_back("count table rebuilt from the records' ticks: " + Counted(int64_t(keep), "sample"));
     if (keep != size_t(h.sampleTotal))
@@ -251,19 +242,19 @@ RepairPlan RebuildTable(const sel::Source& src, const sel::CacheHeader& h, std::
 }
 } // namespace
 
-RepairPlan PlanRepair(const sel::Source& src, std::optional<int32_t> points,
+RepairPlan PlanRepair(const Source& src, std::optional<int32_t> points,
                       const std::function<bool()>& stop) {
-    sel::Layout layout;
-    sel::Status status = sel::ReadLayout(src, layout, false);
-    const sel::CacheHeader& h = layout.header;
-    if (layout.fileBytes < sel::kHeaderBytes)
+    Layout layout;
+    Status status = ReadLayout(src, layout, false);
+    const CacheHeader& h = layout.header;
+    if (layout.fileBytes < kHeaderBytes)
         return Refuse(layout.fileBytes, "shorter than its 12-byte header");
     if (h.samplesPerFrame <= 0)
         return Refuse(4, "samples per frame is " + N(h.samplesPerFrame) + ": the right value cannot be told");
     if (h.sampleTotal <= 0) return Refuse(8, "holds " + N(h.sampleTotal) + " samples: nothing to keep");
-    sel::VerifyReport as = sel::VerifyFile(src, stop);
+    VerifyReport as = VerifyFile(src, stop);
     if (as.stopped) return Refuse(0, "stopped");
-    if (as.Verdict() == sel::Fault::None) {
+    if (as.Verdict() == Fault::None) {
         RepairPlan p;
         p.ok = true;
         p.header = h;
@@ -273,10 +264,10 @@ RepairPlan PlanRepair(const sel::Source& src, std::optional<int32_t> points,
         return p;
     }
     int64_t implied =
-        layout.variable ? sel::kHeaderBytes + sel::kRecordBytes * layout.records + 4 * int64_t(h.sampleTotal)
-                        : sel::kHeaderBytes + sel::kRecordBytes * int64_t(h.formatTag) * h.sampleTotal;
+        layout.variable ? kHeaderBytes + kRecordBytes * layout.records + 4 * int64_t(h.sampleTotal)
+                        : kHeaderBytes + kRecordBytes * int64_t(h.formatTag) * h.sampleTotal;
     if (status.ok && implied == layout.fileBytes) {
-        const sel::Finding& f = as.findings.front();
+        const Finding& f = as.findings.front();
         return Refuse(f.at, "its layout is whole and what fails is in the records (" + f.message +
                                 "); mending that would mean guessing");
     }
@@ -287,7 +278,7 @@ RepairPlan PlanRepair(const sel::Source& src, std::optional<int32_t> points,
         return Refuse(0, why);
     }
     // word 2 patched to the table that fits the file
-    if (int32_t m = sel::FindTableLength(src)) {
+    if (int32_t m = FindTableLength(src)) {
         RepairPlan p;
         p.header = h;
         p.header.sampleTotal = m;
@@ -301,15 +292,4 @@ RepairPlan PlanRepair(const sel::Source& src, std::optional<int32_t> points,
     return Refuse(0, why);
 }
 
-bool WriteRepair(const RepairPlan& plan, const sel::Source& src, Sink& sink) {
-    PlannedSource out(plan, src);
-    std::vector<unsigned char> chunk(size_t(1) << 20);
-    for (int64_t at = 0; at < out.Size();) {
-        size_t n = size_t(std::min<int64_t>(int64_t(chunk.size()), out.Size() - at));
-        if (out.ReadAt(at, chunk.data(), n) != n || !sink.Write(chunk.data(), n)) return false;
-        at += int64_t(n);
-    }
-    return true;
-}
-
-} // namespace tessarin
+} // namespace sel

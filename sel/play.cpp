@@ -1,9 +1,9 @@
 // Time to samples: which two recorded samples bracket a tick time, and where between them it lies.
-#include "cache/play/play.h"
+#include "sel/play.h"
 
 #include <cmath>
 
-namespace play {
+namespace sel::play {
 
 int SampleIndexAt(int32_t t, float start, int ticksPerFrame, int samplesPerFrame, int sampleTotal) {
     float T = static_cast<float>(t);
@@ -42,4 +42,4 @@ Bracket BracketAt(int32_t t, float start, int ticksPerFrame, int samplesPerFrame
     return r;
 }
 
-} // namespace play
+} // namespace sel::play

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "cache/format/files.h"
+#include "sel/files.h"
 #include "tools/tessarin/tool.h"
 
 namespace tessarin {
@@ -81,10 +81,6 @@ std::string At(const std::string& file, int64_t byte, const std::string& reason)
     return file + ": byte " + std::to_string(byte) + ": " + reason;
 }
 
-std::string Counted(int64_t n, const std::string& noun, const std::string& nouns) {
-    return std::to_string(n) + " " + (n == 1 ? noun : nouns.empty() ? noun + "s" : nouns);
-}
-
 std::string Megabytes(int64_t bytes) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.1f MB", double(bytes) / 1e6);
@@ -97,6 +93,17 @@ std::string WeightText(float w) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.9g", double(w));
     return buf;
+}
+
+bool WriteRepair(const RepairPlan& plan, const sel::Source& src, Sink& sink) {
+    sel::RepairedSource out(plan, src);
+    std::vector<unsigned char> chunk(size_t(1) << 20);
+    for (int64_t at = 0; at < out.Size();) {
+        size_t n = size_t(std::min<int64_t>(int64_t(chunk.size()), out.Size() - at));
+        if (out.ReadAt(at, chunk.data(), n) != n || !sink.Write(chunk.data(), n)) return false;
+        at += int64_t(n);
+    }
+    return true;
 }
 
 } // namespace tessarin

@@ -1,6 +1,6 @@
 // Checked reading of the header, count table and samples of a cache file.
-#include "cache/format/cache_format.h"
-#include "cache/format/files.h"
+#include "sel/format.h"
+#include "sel/files.h"
 
 #include <algorithm>
 #include <climits>

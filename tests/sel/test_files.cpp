@@ -1,4 +1,4 @@
-// The file seam of the format core, as both platforms must behave: positions past 4 GiB, binary
+// The file seam of sel/, as both platforms must behave: positions past 4 GiB, binary
 // bytes, replacing a file that exists, and names outside ASCII. Built into the Linux tests and the
 // Windows ones (run under Wine), so the same expectations hold on each.
 #include <gtest/gtest.h>
@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "cache/format/cache_format.h"
-#include "cache/format/files.h"
-#include "cache/large_cache.h"
+#include "sel/format.h"
+#include "sel/files.h"
+#include "sel/large_cache.h"
 #include "portable.h"
 
 namespace {
@@ -52,7 +52,7 @@ class Files : public ::testing::Test {
     fs::path dir_;
 };
 
-// The format core reads the last sample of a sparse cache past 4 GiB exactly (large_cache.h).
+// sel/ reads the last sample of a sparse cache past 4 GiB exactly (large_cache.h).
 TEST_F(Files, ACacheOver4GiBPlaysItsLastSampleExactly) {
     using testing_support::LargeCache;
     constexpr int32_t kPerSample = LargeCache::kPerSample, kSamples = LargeCache::kSamples;

@@ -1,5 +1,5 @@
 // Whole-file checks: sizes, word 2 against the table, ticks and weights, a chunk at a time.
-#include "cache/format/verify.h"
+#include "sel/verify.h"
 
 #include <algorithm>
 #include <cmath>
@@ -93,11 +93,6 @@ class Rule {
     int64_t hits_ = 0, at_ = 0;
     std::string text_;
 };
-
-// "1 sample", "2 samples"; "1 entry", "2 entries"
-std::string Counted(int64_t n, const std::string& noun, const std::string& nouns = "") {
-    return std::to_string(n) + " " + (n == 1 ? noun : nouns.empty() ? noun + "s" : nouns);
-}
 
 std::string Place(int32_t k, int32_t v) {
     return "sample " + std::to_string(k) + ", vertex " + std::to_string(v);
@@ -253,6 +248,10 @@ VerifyReport VerifyFile(const Source& src, const std::function<bool()>& stop) {
     CheckSizes(src, r);
     CheckContent(src, r, stop);
     return r;
+}
+
+std::string Counted(int64_t n, const std::string& noun, const std::string& nouns) {
+    return std::to_string(n) + " " + (n == 1 ? noun : nouns.empty() ? noun + "s" : nouns);
 }
 
 } // namespace sel

@@ -9,9 +9,9 @@
 #include <cstring>
 #include <utility>
 
-#include "cache/format/records.h"
+#include "sel/records.h"
 
-namespace play {
+namespace sel::play {
 
 using sel::SampleRecord;
 
@@ -217,4 +217,4 @@ void PlayVertices(int selectionType, const uint64_t* words, float* ch, int n, co
     PlayVertices(selectionType, words, ch, ch, n, s, std::forward<SetBits>(setBits));
 }
 
-} // namespace play
+} // namespace sel::play

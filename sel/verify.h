@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cache/format/cache_format.h"
+#include "sel/format.h"
 
 namespace sel {
 
@@ -71,5 +71,8 @@ VerifyReport VerifyFile(const Source& src, const std::function<bool()>& stop = {
 // the last m words are non-negative counts and 12 + 8 x (their sum) + 4 x m is the file's size
 // (there is at most one, since each further entry adds at least 4 bytes). 0 when there is none.
 int32_t FindTableLength(const Source& src);
+
+// "1 sample", "2 samples"; "1 entry", "2 entries": the counting every message of a finding uses.
+std::string Counted(int64_t n, const std::string& noun, const std::string& nouns = "");
 
 } // namespace sel
