@@ -126,9 +126,9 @@ struct FloorWork {
     }
     SampleRecord* Half(int h) { return buffer.data() + (h != 0 ? n : 0); }
     // The least any pass must do on these containers: per block of 64 vertices, one loop that the
-    // compiler vectorizes blends the two samples, stores the weights and notes which are exactly
-    // 1.0; the notes become one word, and only the bits that differ from the word there are written
-    // (the `BitArray` writes a bit per call, and reads whole words).
+    // compiler vectorizes blends the two samples (in double, as playback must), stores the weights
+    // and notes which are exactly 1.0; the notes become one word, and only the bits that differ from
+    // the word there are written (the `BitArray` writes a bit per call, and reads whole words).
     void Pass(const SampleRecord* a, const SampleRecord* b, float fraction) {
         float* ch = mesh.vertexFloat(0);
         const uint64_t* words = mesh.vertSel.Words();
@@ -136,7 +136,7 @@ struct FloorWork {
         for (int base = 0; base < n; base += kBlock) {
             int m = std::min(kBlock, n - base);
             for (int j = 0; j < m; ++j) {
-                float lo = a[base + j].weight, w = lo + (b[base + j].weight - lo) * fraction;
+                float w = float(sel::play::Blend(a[base + j].weight, b[base + j].weight, fraction));
                 ch[base + j] = w;
                 one[j] = w == 1.0f;
             }
