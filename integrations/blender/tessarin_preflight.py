@@ -28,22 +28,24 @@ def driven():
 
 
 def problem(mesh, saved, enabled):
+    """(what stops the cache playing or None, its file)."""
     if not enabled:
-        return "a cache plays here but the add-on tessarin_cache is not enabled (render with --addons tessarin_cache)"
-    from tessarin_cache import module
+        return ("a cache plays here but the add-on tessarin_cache is not enabled (render with --addons "
+                "tessarin_cache)", saved.get("filepath", ""))
+    from tessarin_cache import module, playback
+    path = playback.absolute(mesh, saved.get("filepath", ""))
     if module.tessarin is None:
-        return module.problem
-    path = bpy.path.abspath(saved.get("filepath", ""), library=mesh.library)
-    if not saved.get("filepath"):
-        return "no cache file"
+        return module.problem, path
+    if not path:
+        return "no cache file", path
     try:
         with module.tessarin.open(path) as cache:
             counts = set(cache.counts.tolist())
     except (OSError, module.tessarin.CacheError) as e:
-        return f"{path}: {e}"
+        return str(e), path
     if len(mesh.vertices) not in counts:
-        return f"{path}: vertex count {len(mesh.vertices)}, cache has {min(counts)} to {max(counts)}"
-    return None
+        return f"vertex count {len(mesh.vertices)}, cache has {min(counts)} to {max(counts)}", path
+    return None, path
 
 
 def main():
@@ -51,9 +53,9 @@ def main():
     failures = 0
     caches = driven()
     for mesh, saved in caches:
-        reason = problem(mesh, saved, enabled)
+        reason, path = problem(mesh, saved, enabled)
         failures += reason is not None
-        print(f"tessarin_preflight: {mesh.name_full}: {reason or 'plays ' + bpy.path.abspath(saved['filepath'])}")
+        print(f"tessarin_preflight: {mesh.name_full}: {path}: {reason or 'plays'}")
     print(f"tessarin_preflight: {len(caches)} cache(s), {failures} cannot play")
     sys.exit(1 if failures else 0)
 

@@ -239,6 +239,12 @@ def test_settings_survive_saving_and_reopening(cache):
     set_frame(30)
     set_frame(12.5)
     check(np.array_equal(group_weights(obj), played), "reopened: plays the same weights")
+    # a path relative to the .blend file (Blender's //), wherever Blender was started
+    s.filepath = "//" + os.path.basename(cache)
+    set_frame(30)
+    set_frame(12.5)
+    check(s.status.startswith("98 samples") and np.array_equal(group_weights(obj), played),
+          f"a // path plays the file beside the .blend file: {s.status!r}")
 
 
 def write_constant(path, samples, value):

@@ -104,7 +104,7 @@ def play(mesh, objs, frame):
     if mesh.is_editmode:
         _set_status(settings, playback.PAUSED)
         return
-    path = bpy.path.abspath(settings.filepath) if settings.filepath else ""
+    path = playback.absolute(mesh, settings.filepath)
     try:
         if module.tessarin is None:
             raise RuntimeError(module.problem)

@@ -57,6 +57,16 @@ def not_owned(mesh):
     return None
 
 
+def absolute(mesh, path):
+    """The cache file's name: // is the folder of the .blend file the settings come from (the library's
+    for an override, whose settings came with it)."""
+    if not path:
+        return ""
+    override = mesh.override_library
+    library = mesh.library or (override.reference.library if override and override.reference else None)
+    return bpy.path.abspath(path, library=library)
+
+
 def say(obj, text):
     """One line on stderr per object and message under -b, for farm logs."""
     if bpy.app.background and (obj.name, text) not in _said:
