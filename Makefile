@@ -68,8 +68,9 @@ bench-python:
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DTESSARIN_TESTS=OFF -DTESSARIN_BENCH=ON >/dev/null
 	cmake --build build-bench -j $(JOBS) --target bench_cache tessarin_python
 	/usr/bin/python3 bench/python_bench.py build-bench
-	PYTHONPATH=$(CURDIR)/build-bench/python blender -b --factory-startup --python-use-system-env \
-		--python bench/blender_bench.py -- integrations/blender/tessarin_cache.py 2>/dev/null | grep '^|'
+	/usr/bin/python3 integrations/blender/make_addon.py build-bench/tessarin_cache.zip build-bench/python/tessarin
+	BLENDER_USER_SCRIPTS=$(CURDIR)/build-bench/blender/scripts BLENDER_USER_CONFIG=$(CURDIR)/build-bench/blender/config \
+		blender -b --factory-startup --python bench/blender_bench.py -- build-bench/tessarin_cache.zip 2>/dev/null | grep '^|'
 
 # 100,000 evaluations of one scene; fails when resident memory grows after the warm-up.
 soak:

@@ -53,12 +53,11 @@ def _set_status(settings, text):
 
 def _describe(cache, settings, vertices):
     counts = cache.counts
-    fixed = cache.fixed_count
-    expected = fixed if fixed is not None else (int(counts[0]) if (counts == counts[0]).all() else None)
-    if expected is not None and expected != vertices:
-        return f"vertex count {vertices}, cache has {expected}"
-    if expected is None and vertices not in set(counts.tolist()):
-        return f"vertex count {vertices}, cache has {int(counts.min())} to {int(counts.max())}"
+    lo, hi = int(counts.min()), int(counts.max())
+    if lo == hi and lo != vertices:
+        return f"vertex count {vertices}, cache has {lo}"
+    if lo != hi and not (counts == vertices).any():
+        return f"vertex count {vertices}, cache has {lo} to {hi}"
     last = settings.start + (cache.sample_count - 1) / cache.samples_per_frame
     return f"{cache.sample_count} samples, frames {settings.start:g} to {last:g}"
 
@@ -76,18 +75,18 @@ def _output(mesh, objs, settings, weights):
     if settings.output == 'ATTRIBUTE':
         playback.write_played(mesh, weights)
         return
-    groups = {}
-    for obj in objs:  # objects sharing the mesh may list its groups in another order
-        group = playback.group_of(obj, settings)
-        groups.setdefault(group.index, (obj, group))
     if settings.output == 'NODES':
         # one array call; Blender's own evaluation puts the weights into the group
         for obj in objs:
             playback.nodes_modifier(obj, playback.group_of(obj, settings).name)
-        playback.write_played(mesh, np.clip(weights, 0.0, 1.0))
-    else:
-        for _, group in groups.values():
-            playback.write_group(group, weights)
+        playback.write_played(mesh, np.clip(weights, 0.0, 1.0, out=weights))
+        return
+    groups = {}
+    for obj in objs:  # objects sharing the mesh may list its groups in another order
+        group = playback.group_of(obj, settings)
+        groups.setdefault(group.index, group)
+    for group in groups.values():
+        playback.write_group(group, weights)
 
 
 def play(mesh, objs, frame):
@@ -110,15 +109,15 @@ def play(mesh, objs, frame):
             raise RuntimeError(module.problem)
         if not path:
             raise RuntimeError("no cache file")
-        cache = playback._cache(mesh, path)
         vertices = len(mesh.vertices)
-        weights, selected = cache.evaluate(
-            frame, playback.incoming(mesh), None, start=settings.start, relative_offset=settings.relative_offset,
-            strength=settings.strength, selection_type=SELECTION_INDEX[settings.selection_type])
-        weights[selected] = 1.0
+        entry = playback.playing(mesh, path, lambda cache: _describe(cache, settings, vertices))
+        weights, selected = entry.cache.evaluate(
+            frame, entry.incoming, None, start=settings.start, relative_offset=settings.relative_offset,
+            strength=settings.strength, selection_type=SELECTION_INDEX[settings.selection_type], out=entry.out)
+        np.copyto(weights, np.float32(1.0), where=selected)
         _output(mesh, objs, settings, weights)
-        mesh.update()
-        status = _describe(cache, settings, vertices)
+        mesh.update_tag()
+        status = entry.status
         for obj in objs:
             playback.say(obj, f"plays {path}: {status}")
     except Exception as e:  # a file gone or damaged while playing: say so, keep Blender going
@@ -249,6 +248,8 @@ from . import legacy  # noqa: E402  (needs the settings above)
 
 @persistent
 def _on_frame(scene, depsgraph=None):
+    # before the new frame is evaluated (frame_change_pre): the played weights are part of that one
+    # evaluation, as a modifier's would be
     play_scene(scene)
 
 
@@ -273,7 +274,7 @@ def _on_update(scene, depsgraph=None):
 
 
 CLASSES = (TessarinCacheSettings, DATA_PT_tessarin_cache)
-HANDLERS = ((bpy.app.handlers.frame_change_post, _on_frame), (bpy.app.handlers.load_post, _on_load),
+HANDLERS = ((bpy.app.handlers.frame_change_pre, _on_frame), (bpy.app.handlers.load_post, _on_load),
             (bpy.app.handlers.depsgraph_update_post, _on_update))
 
 

@@ -19,30 +19,40 @@ _open = {}
 _said = set()
 
 
+class Playing:
+    """What a mesh plays from, kept between frames: the open cache (as the modifier keeps its file open),
+    the incoming weights, the arrays the results go into, and the status line of that file."""
+
+    def __init__(self, path, cache, incoming, vertices, describe):
+        self.path, self.cache, self.incoming = path, cache, incoming
+        self.out = (np.empty(vertices, np.float32), np.empty(vertices, bool))
+        self.status = describe(cache)
+
+
 def forget(mesh):
     entry = _open.pop(mesh.as_pointer(), None)
     if entry:
-        entry[1].close()
+        entry.cache.close()
 
 
 def forget_all():
-    for _, cache in _open.values():
-        cache.close()
+    for entry in _open.values():
+        entry.cache.close()
     _open.clear()
     _said.clear()
 
 
-def _cache(mesh, path):
-    """The open cache of `mesh` for `path`: opened now when it is not, again when the file changed on disk
-    (re-recorded while it plays)."""
+def playing(mesh, path, describe):
+    """What `mesh` plays from `path`: opened now when it is not, again when the file changed on disk
+    (re-recorded while it plays) or the mesh's vertex count did."""
     key = mesh.as_pointer()
     entry = _open.get(key)
-    if entry and entry[0] == path and not entry[1].changed:
-        return entry[1]
+    if entry and entry.path == path and len(entry.incoming) == len(mesh.vertices) and not entry.cache.changed:
+        return entry
     forget(mesh)
     cache = module.tessarin.open(path)
-    _open[key] = (path, cache)
-    return cache
+    _open[key] = entry = Playing(path, cache, incoming(mesh), len(mesh.vertices), describe)
+    return entry
 
 
 def users(mesh, scene):
@@ -96,15 +106,20 @@ def read_group(obj, group):
 
 def write_group(group, weights, indices=None):
     """Sets the weights of `indices` (every vertex when None): one call per distinct weight, the vertices
-    of each found by one sort, so the cost grows with the vertices alone whatever the weights."""
-    values, inverse, counts = np.unique(weights, return_inverse=True, return_counts=True)
-    order = np.argsort(inverse, kind='stable')
+    of each found by one sort (of the bit patterns, which groups equal weights as well), so the cost
+    grows with the vertices alone whatever the weights."""
+    weights = np.ascontiguousarray(weights, dtype=np.float32)
+    if len(weights) == 0:
+        return
+    order = np.argsort(weights.view(np.uint32), kind='stable')
+    ranked = weights[order]
+    ends = np.append(np.flatnonzero(ranked[1:] != ranked[:-1]) + 1, len(ranked))
+    values = ranked[ends - 1].tolist()
     if indices is not None:
         order = np.asarray(indices)[order]
     order = order.tolist()
-    ends = np.cumsum(counts).tolist()
     add, begin = group.add, 0
-    for value, end in zip(values.tolist(), ends):
+    for value, end in zip(values, ends.tolist()):
         add(order[begin:end], value, 'REPLACE')
         begin = end
 
