@@ -294,7 +294,7 @@ void BindCache(py::module_& m) {
                 if (c.Closed()) return "<tessarin.Cache " + path + " (closed)>";
                 return "<tessarin.Cache " + path + ": " + std::to_string(c.SampleCount()) + " samples>";
             });
-        });
+        }, "The file's name and its samples.");
 }
 
 void BindWriter(py::module_& m) {
@@ -324,7 +324,7 @@ void BindWriter(py::module_& m) {
                 return "<tessarin.Writer " + path + ": " + std::to_string(w.Samples()) + " samples" +
                        (w.Closed() ? ", closed>" : ">");
             });
-        });
+        }, "The file's name and the samples so far.");
 }
 
 } // namespace

@@ -381,6 +381,21 @@ def test_linked_data_is_never_written_and_overrides_keep_their_settings(cache):
           f"the override keeps its change: start {mesh.tessarin_cache.start}")
 
 
+def test_files_of_add_on_1_0_keep_their_settings(cache):
+    # 1.0 kept the settings on the object; such a file opens with them on the mesh, as they were
+    bpy.ops.wm.read_homefile(use_empty=True)
+    obj = grid_object()
+    obj["tessarin_cache"] = {"enabled": True, "filepath": cache, "group": GROUP, "start": 2.0, "selection_type": 1}
+    path = os.path.join(WORK, "old.blend")
+    bpy.ops.wm.save_as_mainfile(filepath=path)
+    bpy.ops.wm.open_mainfile(filepath=path)
+    obj = bpy.data.objects["Grid"]
+    s = obj.data.tessarin_cache
+    check(s.enabled and s.filepath == cache and s.start == 2.0 and s.selection_type == "ADD" and s.output == 'DIRECT'
+          and "tessarin_cache" not in obj, "a 1.0 file: its settings moved to the mesh")
+    check(s.status.startswith("98 samples, frames 2 to"), f"a 1.0 file plays: {s.status!r}")
+
+
 def main():
     bpy.ops.preferences.addon_install(filepath=ADDON)
     bpy.ops.preferences.addon_enable(module="tessarin_cache")
@@ -403,7 +418,8 @@ def main():
                  lambda: test_linked_duplicates_share_one_driver_and_get_their_group_back(cache),
                  lambda: test_settings_survive_saving_and_reopening(cache),
                  lambda: test_a_farm_sees_what_plays_and_the_preflight_check_says_so(cache),
-                 lambda: test_linked_data_is_never_written_and_overrides_keep_their_settings(cache)):
+                 lambda: test_linked_data_is_never_written_and_overrides_keep_their_settings(cache),
+                 lambda: test_files_of_add_on_1_0_keep_their_settings(cache)):
         try:
             test()
         except Exception:
