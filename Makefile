@@ -10,7 +10,7 @@ WERROR     ?= $(if $(CI),ON,OFF)
 # no "Entering directory" lines from this make or the ones cmake --build runs (MAKEFLAGS reaches them)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all demo test bench bench-python soak fuzz fuzz-build bootstrap clean python windows test-windows
+.PHONY: all demo test bench bench-python soak fuzz fuzz-build bootstrap clean python blender-addon windows test-windows
 
 all: bootstrap
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSARIN_TESTS=OFF >/dev/null
@@ -26,14 +26,19 @@ demo: bootstrap
 	cmake --build $(DEMO_BUILD) -j $(JOBS) --target vomark tessarin Tessarin
 	@scripts/demo $(DEMO_BUILD)
 
-# The tessarin Python module, built against Debian's /usr/bin/python3 (the one Blender embeds), and a
-# .pth file in that Python's user site-packages so that `import tessarin` finds it from anywhere.
-PYTHON_BUILD ?= build-python
+# The tessarin Python package, built by pip from python/ (offline: Debian's setuptools and pybind11)
+# and installed into the active virtualenv, else per user into /usr/bin/python3 (scripts/install-python).
 python:
 	@scripts/bootstrap python
-	cmake -S . -B $(PYTHON_BUILD) -DCMAKE_BUILD_TYPE=Release -DTESSARIN_TESTS=OFF >/dev/null
-	cmake --build $(PYTHON_BUILD) -j $(JOBS) --target tessarin_python
-	@scripts/install-python $(PYTHON_BUILD)/python
+	scripts/install-python
+
+# The Blender add-on as one zip holding the module built for Blender's Python (Debian's Blender runs
+# /usr/bin/python3's 3.11): build-addon/tessarin_cache.zip, for Preferences > Add-ons > Install.
+blender-addon:
+	@scripts/bootstrap python
+	rm -rf build-addon && mkdir -p build-addon
+	/usr/bin/python3 -m pip wheel --quiet --no-index --no-build-isolation --no-deps -w build-addon ./python
+	/usr/bin/python3 integrations/blender/make_addon.py build-addon/tessarin_cache.zip build-addon/tessarin-*.whl
 
 test:
 	@scripts/bootstrap test fuzz
@@ -63,8 +68,9 @@ bench-python:
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DTESSARIN_TESTS=OFF -DTESSARIN_BENCH=ON >/dev/null
 	cmake --build build-bench -j $(JOBS) --target bench_cache tessarin_python
 	/usr/bin/python3 bench/python_bench.py build-bench
-	PYTHONPATH=$(CURDIR)/build-bench/python blender -b --factory-startup --python-use-system-env \
-		--python bench/blender_bench.py -- integrations/blender/tessarin_cache.py 2>/dev/null | grep '^|'
+	/usr/bin/python3 integrations/blender/make_addon.py build-bench/tessarin_cache.zip build-bench/python/tessarin
+	BLENDER_USER_SCRIPTS=$(CURDIR)/build-bench/blender/scripts BLENDER_USER_CONFIG=$(CURDIR)/build-bench/blender/config \
+		blender -b --factory-startup --python bench/blender_bench.py -- build-bench/tessarin_cache.zip 2>/dev/null | grep '^|'
 
 # 100,000 evaluations of one scene; fails when resident memory grows after the warm-up.
 soak:
@@ -109,4 +115,4 @@ test-windows: windows
 		$(CURDIR)/scripts/wine-session ctest --output-on-failure -j $(JOBS) --repeat until-pass:2
 
 clean:
-	rm -rf $(BUILD) $(DEMO_BUILD) $(TEST_BUILD) $(PYTHON_BUILD) $(WINDOWS_BUILD) build-bench build-fuzz out
+	rm -rf $(BUILD) $(DEMO_BUILD) $(TEST_BUILD) $(WINDOWS_BUILD) build-bench build-addon build-fuzz out

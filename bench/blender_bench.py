@@ -1,12 +1,14 @@
 """A frame change in headless Blender: the Tessarin Cache add-on beside Blender's own Mesh Cache
-modifier playing a PC2 file of the same vertex count, in the same run, at 10,000, 100,000 and
-1,000,000 vertices: the add-on setting the group itself, and through its Geometry Nodes modifier.
-Each side has an object of its own, alone in the scene while it is timed. A frame change is frame_set plus the evaluated
-depsgraph (so that what the add-on's handler set is evaluated too), in processor time of the whole
-process (all of Blender's threads), so that other programs on a shared machine do not count.
+modifier playing a PC2 file of the same vertex count, in the same run, at 40,000 and 1,000,000
+vertices. The add-on's outputs (the vertex group through Geometry Nodes, the default; the float
+attribute; the group set directly, for weights of 97 values, a radial falloff and all distinct), and
+the floors under them: a handler that only re-tags the mesh whose Geometry Nodes modifier stores an
+unchanging attribute into the group, and one that only writes a float attribute. Each case has an
+object of its own, alone in the scene while it is timed. A frame change is frame_set plus the
+evaluated depsgraph, in processor time of the whole process (all of Blender's threads), so that
+other programs on a shared machine do not count; median.
 
-  blender -b --factory-startup --python-use-system-env --python bench/blender_bench.py -- ADDON
-  (PYTHONPATH naming the folder of a Release build of the tessarin module)
+  blender -b --factory-startup --python bench/blender_bench.py -- ADDON_ZIP
 """
 import os
 import struct
@@ -18,14 +20,15 @@ import bpy
 import numpy as np
 
 ADDON = sys.argv[sys.argv.index("--") + 1]
-SIZES = (10_000, 100_000, 1_000_000)
+SIZES = (40_000, 1_000_000)
 FRAMES = 16
 folder = tempfile.mkdtemp()
 
 bpy.ops.preferences.addon_install(filepath=ADDON)
 bpy.ops.preferences.addon_enable(module="tessarin_cache")
-import tessarin  # noqa: E402  (the add-on found it)
+from tessarin_cache import module, playback  # noqa: E402  (the module the add-on carries)
 
+tessarin = module.tessarin
 for obj in list(bpy.data.objects):
     bpy.data.objects.remove(obj)
 scene = bpy.context.scene
@@ -47,11 +50,23 @@ def mesh_object(name, n):
     return obj
 
 
-def write_sel(path, n):
+def pattern(kind, n, k):
+    """Sample k's weights: 97 values; a radial falloff moving across the grid (a few per cent of the
+    weights distinct); every weight distinct."""
     i = np.arange(n)
+    if kind == "97 values":
+        return ((i * 7 + k * 13) % 97).astype(np.float32) / np.float32(96.0)
+    if kind == "falloff":
+        co = points(n)
+        r = np.hypot(co[:, 0] - (300 + 20 * k), co[:, 1] - co[:, 1].max() / 2) / 250
+        return np.clip(1 - r, 0, 1).astype(np.float32) ** 2
+    return ((i + k) % n).astype(np.float32) / np.float32(n)
+
+
+def write_sel(path, n, kind):
     with tessarin.Writer(path, 1, overwrite=True) as w:
         for k in range(FRAMES):
-            w.append(((i * 7 + k * 13) % 97).astype(np.float32) / np.float32(96.0))
+            w.append(pattern(kind, n, k))
 
 
 def write_pc2(path, n):
@@ -70,41 +85,76 @@ def frame_change(f):
     return time.process_time() - t0
 
 
-def timed(n, frames):
-    reps = max(5, min(40, 2_000_000 // n))
+def timed(n, slow=False):
+    reps = 3 if slow else max(7, min(40, 2_000_000 // n))
     times = []
     for r in range(reps):
         frame_change(0)  # untimed: from a held frame to a new one every time
-        times.append(frame_change(1 + r % (frames - 2)))
+        times.append(frame_change(1 + r % (FRAMES - 2)))
     return float(np.median(times)) * 1000
 
 
-def run(n):
-    sel, pc2 = os.path.join(folder, f"{n}.sel"), os.path.join(folder, f"{n}.pc2")
-    write_sel(sel, n)
-    write_pc2(pc2, n)
-    result = {}
-    for side in ("Mesh Cache", "add-on", "add-on through nodes"):
-        obj = mesh_object(side, n)
-        if side == "Mesh Cache":
-            cache = obj.modifiers.new("MeshCache", 'MESH_CACHE')
-            cache.cache_format, cache.filepath, cache.frame_start = 'PC2', pc2, 0
-        else:
-            settings = obj.tessarin_cache
-            settings.filepath = sel
-            settings.through_nodes = side != "add-on"
-            settings.enabled = True
-        result[side] = timed(n, FRAMES)
-        mesh = obj.data
-        bpy.data.objects.remove(obj)
-        bpy.data.meshes.remove(mesh)
-    return result
+def floor_handler(mesh, weights, through_nodes):
+    """A frame handler doing only what any add-on must: the attribute written (or left as it is, for the
+    nodes to store) and the mesh tagged."""
+    attribute = mesh.attributes.new(playback.PLAYED, 'FLOAT', 'POINT')
+    attribute.data.foreach_set("value", weights)
+
+    def handler(scene, depsgraph=None):
+        if not through_nodes:
+            mesh.attributes[playback.PLAYED].data.foreach_set("value", weights)
+        mesh.update_tag()
+    return handler
 
 
-print("| vertices | Mesh Cache ms | add-on ms | ratio | add-on through nodes ms | ratio |")
-print("|---:|---:|---:|---:|---:|---:|")
+CASES = [("Mesh Cache", None), ("add-on, group through nodes (default)", "NODES"),
+         ("add-on, float attribute", "ATTRIBUTE"), ("floor: group through nodes", "floor NODES"),
+         ("floor: float attribute", "floor ATTRIBUTE"), ("add-on, group direct", "DIRECT")]
+KINDS = ("97 values", "falloff", "all distinct")
+
+
+def run_case(n, name, output, kind, sel, pc2):
+    obj = mesh_object(name, n)
+    handler = None
+    if output is None:
+        cache = obj.modifiers.new("MeshCache", 'MESH_CACHE')
+        cache.cache_format, cache.filepath, cache.frame_start = 'PC2', pc2, 0
+    elif output.startswith("floor"):
+        obj.vertex_groups.new(name="Tessarin")
+        nodes = output.endswith("NODES")
+        handler = floor_handler(obj.data, pattern(kind, n, 3), nodes)
+        if nodes:
+            playback.nodes_modifier(obj, "Tessarin")
+        bpy.app.handlers.frame_change_pre.append(handler)
+    else:
+        settings = obj.data.tessarin_cache
+        settings.filepath, settings.output = sel, output
+        settings.enabled = True
+    ms = timed(n, slow=output == "DIRECT" and n > 100_000)
+    if handler:
+        bpy.app.handlers.frame_change_pre.remove(handler)
+    mesh = obj.data
+    bpy.data.objects.remove(obj)
+    bpy.data.meshes.remove(mesh)
+    return ms
+
+
+print("| vertices | weights | case | ms per frame | × Mesh Cache |")
+print("|---:|---|---|---:|---:|")
 for n in SIZES:
-    r = run(n)
-    base = r["Mesh Cache"]
-    print(f"| {n:,} | {base:.2f} | {r['add-on']:.2f} | {r['add-on'] / base:.1f} "
-          f"| {r['add-on through nodes']:.2f} | {r['add-on through nodes'] / base:.1f} |")
+    pc2 = os.path.join(folder, f"{n}.pc2")
+    write_pc2(pc2, n)
+    base = None
+    for kind in KINDS:
+        sel = os.path.join(folder, f"{n}-{kind}.sel")
+        write_sel(sel, n, kind)
+        distinct = len(np.unique(pattern(kind, n, 3)))
+        for name, output in CASES:
+            if kind != "97 values" and output not in ("DIRECT", "NODES"):
+                continue  # the other cases cost the same whatever the weights
+            if output is None and base is not None:
+                continue
+            ms = run_case(n, name, output, kind, sel, pc2)
+            base = base or ms
+            print(f"| {n:,} | {kind} ({distinct:,} distinct) | {name} | {ms:.2f} | {ms / base:.2f} |", flush=True)
+        os.remove(sel)

@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""Cache.evaluate beside the modifier's own evaluation, at 10,000, 100,000 and 1,000,000 vertices.
+"""Cache.evaluate beside the modifier's own evaluation, at 10,000, 100,000 and 1,000,000 vertices, into
+new arrays and into arrays given with out=; then two threads on two caches beside one thread.
 
 Both step forward through a 16-sample file one sample per evaluation, a quarter past each sample
 (bench_cache's playback_step: the same file, the same incoming weights and selection), and both are timed in processor time of
@@ -11,6 +12,7 @@ import os
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 BUILD = sys.argv[1] if len(sys.argv) > 1 else "build-bench"
@@ -33,11 +35,13 @@ def make_cache(path, n):
             w.append(weight_of(i, k))
 
 
-def python_us(path, n, seconds=1.5):
+def python_us(path, n, into, seconds=1.5):
     i = np.arange(n)
     weights = weight_of(i, 5) * np.float32(0.5)
     selected = i % 10 == 0
     times = []
+    # in place, as the modifier plays a mesh's own channel: the results into the incoming arrays
+    out = (weights, selected) if into else None
     with tessarin.open(path) as c:
         step, end = 0, time.monotonic() + seconds
         while time.monotonic() < end or len(times) < 15:
@@ -47,7 +51,7 @@ def python_us(path, n, seconds=1.5):
                 c.evaluate(0.25, weights, selected)
             frame = lower + 0.25
             t0 = time.thread_time_ns()
-            c.evaluate(frame, weights, selected)
+            c.evaluate(frame, weights, selected, out=out)
             times.append(time.thread_time_ns() - t0)
             step += 1
     return float(np.median(times)) / 1000
@@ -65,17 +69,49 @@ def modifier_us():
     return result
 
 
+def threads_ms(paths, n):
+    """Wall time of 30 evaluations on each of two caches: one thread doing both, then a thread each."""
+    caches = [tessarin.open(p) for p in paths]
+    weights = np.zeros(n, np.float32)
+
+    def play(c):
+        out = (np.empty(n, np.float32), np.empty(n, bool))
+        for k in range(30):
+            c.evaluate(1 + k % (SAMPLES - 2) + 0.25, weights, None, out=out)
+
+    def wall(groups):
+        t0 = time.perf_counter()
+        threads = [threading.Thread(target=lambda g=g: [play(c) for c in g]) for g in groups]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        return (time.perf_counter() - t0) * 1000
+
+    one = min(wall([caches]) for _ in range(3))
+    two = min(wall([[caches[0]], [caches[1]]]) for _ in range(3))
+    return one, two
+
+
 def main():
     modifier = modifier_us()
     folder = tempfile.mkdtemp()
-    print("| vertices | modifier us | Cache.evaluate us | ratio |")
-    print("|---:|---:|---:|---:|")
+    print("| vertices | modifier us | Cache.evaluate us | ratio | in place (out=inputs) us | ratio |")
+    print("|---:|---:|---:|---:|---:|---:|")
     for n in SIZES:
         path = os.path.join(folder, f"{n}.sel")
         make_cache(path, n)
-        py = python_us(path, n)
-        print(f"| {n:,} | {modifier[n]:.1f} | {py:.1f} | {py / modifier[n]:.2f} |")
+        new, into = python_us(path, n, False), python_us(path, n, True)
+        print(f"| {n:,} | {modifier[n]:.1f} | {new:.1f} | {new / modifier[n]:.2f} | {into:.1f} | "
+              f"{into / modifier[n]:.2f} |")
         os.remove(path)
+    n = 1_000_000
+    paths = [os.path.join(folder, f"t{i}.sel") for i in range(2)]
+    for p in paths:
+        make_cache(p, n)
+    one, two = threads_ms(paths, n)
+    print(f"\nTwo caches of {n:,} vertices, 30 evaluations each: one thread {one:.0f} ms, "
+          f"a thread each {two:.0f} ms ({two / one:.2f}; {os.cpu_count()} processors)")
 
 
 main()

@@ -17,6 +17,11 @@ FILE* OpenFile(const std::string& path, const char* mode);
 // Positions past 4 GiB, where `long` has 32 bits (Windows) as where it has 64.
 bool SeekTo(FILE* f, int64_t offset, int whence = SEEK_SET);
 int64_t Position(FILE* f); // -1 when it cannot be told
+// Up to n bytes from `offset` of the file under `f`, neither using nor moving a file position (pread;
+// on Windows a read at an explicit offset): processes sharing one open file after a fork, and threads
+// sharing one stream, each read what they ask for. Answers the bytes read, short at the file's end.
+// Meant for a stream only read this way (the stream's own buffer is bypassed).
+size_t ReadAtOffset(FILE* f, int64_t offset, void* dst, size_t n);
 
 enum class FileKind { Missing, Plain, Folder, Other };
 FileKind KindOf(const std::string& path);

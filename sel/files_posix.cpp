@@ -1,4 +1,4 @@
-// The file seam on POSIX systems: fseeko/ftello (64-bit off_t) and rename, which replaces.
+// The file seam on POSIX systems: fseeko/ftello (64-bit off_t), pread, and rename, which replaces.
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -23,6 +23,19 @@ bool SeekTo(FILE* f, int64_t offset, int whence) {
 
 int64_t Position(FILE* f) {
     return static_cast<int64_t>(ftello(f));
+}
+
+size_t ReadAtOffset(FILE* f, int64_t offset, void* dst, size_t n) {
+    if (offset < 0) return 0;
+    int fd = fileno(f);
+    size_t done = 0;
+    while (done < n) {
+        ssize_t got = pread(fd, static_cast<char*>(dst) + done, n - done, static_cast<off_t>(offset + int64_t(done)));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        done += size_t(got);
+    }
+    return done;
 }
 
 FileKind KindOf(const std::string& path) {

@@ -6,6 +6,7 @@
 #include <io.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -69,6 +70,36 @@ bool SeekTo(FILE* f, int64_t offset, int whence) {
 
 int64_t Position(FILE* f) {
     return _ftelli64(f);
+}
+
+// ReadFile with the offset in an OVERLAPPED: the read does not depend on the handle's position. On a
+// handle opened for synchronous reads it moves that position, which is put back (there is no fork here
+// to share it).
+size_t ReadAtOffset(FILE* f, int64_t offset, void* dst, size_t n) {
+    if (offset < 0) return 0;
+    HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    LARGE_INTEGER zero{}, position{};
+    bool known = SetFilePointerEx(h, zero, &position, FILE_CURRENT);
+    struct PutBack {
+        HANDLE h;
+        bool known;
+        LARGE_INTEGER position;
+        ~PutBack() {
+            if (known) SetFilePointerEx(h, position, nullptr, FILE_BEGIN);
+        }
+    } putBack{h, known, position};
+    size_t done = 0;
+    while (done < n) {
+        uint64_t at = uint64_t(offset) + done;
+        OVERLAPPED where{};
+        where.Offset = DWORD(at & 0xffffffffu);
+        where.OffsetHigh = DWORD(at >> 32);
+        DWORD chunk = DWORD(std::min<size_t>(n - done, size_t(1) << 30)), got = 0;
+        if (!ReadFile(h, static_cast<char*>(dst) + done, chunk, &got, &where) || got == 0) break;
+        done += got;
+    }
+    return done;
 }
 
 FileKind KindOf(const std::string& path) {

@@ -1,20 +1,24 @@
-"""The Tessarin Cache add-on in a real, headless Blender: a cache recorded by `vomark record` plays
-onto a vertex group with the weights `vomark eval` gives, reaches Blender's own modifiers, survives
-saving and reopening, and reports missing, damaged and mismatched files on its status line.
+"""The Tessarin Cache add-on in a real, headless Blender, installed from its zip into an empty
+configuration: a cache recorded by `vomark record` plays onto a vertex group with the weights
+`vomark eval` gives, reaches Blender's own modifiers, survives saving and reopening, follows a file
+re-recorded while it plays, keeps linked duplicates, Edit Mode and linked data intact, tells a farm
+what it plays, and reports missing, damaged and mismatched files on its status line.
 
 Run by run_blender_test.sh:
-  blender -b --factory-startup --python-exit-code 1 --python test_addon.py -- VOMARK PLUGINS ADDON WORK
+  blender -b --factory-startup --python-exit-code 1 --python test_addon.py -- VOMARK PLUGINS ADDON WORK PREFLIGHT
 """
 import json
 import os
+import shutil
 import subprocess
 import sys
+import time
 import traceback
 
 import bpy
 import numpy as np
 
-VOMARK, PLUGINS, ADDON, WORK = sys.argv[sys.argv.index("--") + 1:]
+VOMARK, PLUGINS, ADDON, WORK, PREFLIGHT = sys.argv[sys.argv.index("--") + 1:]
 ROWS, COLS, LAST = 20, 20, 48
 N = (ROWS + 1) * (COLS + 1)
 GROUP = "Sweep"
@@ -73,16 +77,20 @@ def expected(cache, frames, settings):
     return out
 
 
-def grid_object():
+def grid_mesh(name):
     verts = [(-5 + 10 * c / COLS, -5 + 10 * r / ROWS, 0.0) for r in range(ROWS + 1) for c in range(COLS + 1)]
     faces = []
     for r in range(ROWS):
         for c in range(COLS):
             a = r * (COLS + 1) + c
             faces.append((a, a + 1, a + COLS + 2, a + COLS + 1))
-    mesh = bpy.data.meshes.new("Grid")
+    mesh = bpy.data.meshes.new(name)
     mesh.from_pydata(verts, [], faces)
-    obj = bpy.data.objects.new("Grid", mesh)
+    return mesh
+
+
+def grid_object():
+    obj = bpy.data.objects.new("Grid", grid_mesh("Grid"))
     bpy.context.scene.collection.objects.link(obj)
     group = obj.vertex_groups.new(name=GROUP)
     for i, w in enumerate(incoming_weights().tolist()):
@@ -90,9 +98,20 @@ def grid_object():
     return obj
 
 
+def group_state(obj, name):
+    """The group's weights (0 outside it) and its members."""
+    index = obj.vertex_groups[name].index
+    weights = np.zeros(len(obj.data.vertices), dtype=np.float32)
+    members = np.zeros(len(obj.data.vertices), dtype=bool)
+    for v in obj.data.vertices:
+        for g in v.groups:
+            if g.group == index:
+                weights[v.index], members[v.index] = g.weight, True
+    return weights, members
+
+
 def group_weights(obj):
-    group = obj.vertex_groups[obj.tessarin_cache.group]
-    return np.array([group.weight(i) for i in range(len(obj.data.vertices))], dtype=np.float32)
+    return group_state(obj, obj.data.tessarin_cache.group)[0]
 
 
 def set_frame(f):
@@ -108,7 +127,7 @@ def test_plays_the_weights_vomark_eval_gives(obj, cache):
              {"start": 2.0, "relative_offset": True, "strength": 0.5, "type": 1},
              {"start": -1.0, "relative_offset": False, "strength": 1.0, "type": 2}]
     for settings in cases:
-        s = obj.tessarin_cache
+        s = obj.data.tessarin_cache
         s.start, s.relative_offset, s.strength = settings["start"], settings["relative_offset"], settings["strength"]
         s.selection_type = ("REPLACE", "ADD", "SUBTRACT")[settings["type"]]
         for frame, want in zip(FRAMES, expected(cache, FRAMES, settings)):
@@ -123,7 +142,7 @@ def test_plays_the_weights_vomark_eval_gives(obj, cache):
 
 
 def test_weights_reach_blenders_own_modifiers(obj):
-    s = obj.tessarin_cache
+    s = obj.data.tessarin_cache
     s.start, s.relative_offset, s.selection_type = 0.0, False, "REPLACE"
     displace = obj.modifiers.new("Displace", 'DISPLACE')
     displace.vertex_group, displace.strength, displace.mid_level, displace.direction = GROUP, 2.0, 0.0, 'Z'
@@ -138,7 +157,7 @@ def test_weights_reach_blenders_own_modifiers(obj):
 
 
 def test_reports_files_that_cannot_play(obj, cache, smaller):
-    s = obj.tessarin_cache
+    s = obj.data.tessarin_cache
     set_frame(12)
     before = group_weights(obj)
     damaged = os.path.join(WORK, "damaged.sel")
@@ -159,7 +178,7 @@ def test_reports_files_that_cannot_play(obj, cache, smaller):
 
 
 def evaluated_group_weights(obj):
-    index = obj.vertex_groups[obj.tessarin_cache.group].index
+    index = obj.vertex_groups[obj.data.tessarin_cache.group].index
     mesh = obj.evaluated_get(bpy.context.evaluated_depsgraph_get()).data
     out = np.zeros(len(mesh.vertices), dtype=np.float32)
     for v in mesh.vertices:
@@ -170,12 +189,12 @@ def evaluated_group_weights(obj):
 
 
 def test_through_nodes_the_evaluated_group_gets_the_same_weights(obj, cache):
-    s = obj.tessarin_cache
+    s = obj.data.tessarin_cache
     s.start, s.relative_offset, s.strength, s.selection_type = 2.0, True, 0.5, "ADD"
     settings = {"start": 2.0, "relative_offset": True, "strength": 0.5, "type": 1}
     displace = obj.modifiers.new("Displace", 'DISPLACE')
     displace.vertex_group, displace.strength, displace.mid_level, displace.direction = GROUP, 2.0, 0.0, 'Z'
-    s.through_nodes = True
+    s.output = 'NODES'
     check(obj.modifiers[0].type == 'NODES', "the Geometry Nodes modifier is at the bottom of the stack")
     frames = [12.5, 37.25]
     for frame, want in zip(frames, expected(cache, frames, settings)):
@@ -188,15 +207,23 @@ def test_through_nodes_the_evaluated_group_gets_the_same_weights(obj, cache):
         mesh = obj.evaluated_get(bpy.context.evaluated_depsgraph_get()).data
         z = np.array([v.co.z for v in mesh.vertices])
         check(np.allclose(z, got * 2.0, atol=1e-6), f"through nodes, frame {frame}: Displace sees them")
-    s.through_nodes = False
+    s.output = 'ATTRIBUTE'
+    check(all(m.type != 'NODES' for m in obj.modifiers), "the float attribute alone: the nodes modifier is gone")
+    set_frame(frames[0])
+    played = np.empty(N, np.float32)
+    obj.data.attributes["tessarin_played"].data.foreach_get("value", played)
+    want = expected(cache, frames[:1], settings)[0]
+    check(np.array_equal(played.view(np.uint32), want.view(np.uint32)), "the float attribute: unclamped, every bit")
+    check(np.array_equal(group_weights(obj), incoming_weights()), "the float attribute: the group keeps its own")
+    s.output = 'DIRECT'
     check(all(m.type != 'NODES' for m in obj.modifiers), "back to the group: the nodes modifier is gone")
     obj.modifiers.remove(displace)
 
 
 def test_switching_off_restores_the_groups_own_weights(obj):
-    obj.tessarin_cache.enabled = False
+    obj.data.tessarin_cache.enabled = False
     check(np.array_equal(group_weights(obj), incoming_weights()), "off: the group's weights from before")
-    obj.tessarin_cache.enabled = True
+    obj.data.tessarin_cache.enabled = True
 
 
 def test_settings_survive_saving_and_reopening(cache):
@@ -207,11 +234,166 @@ def test_settings_survive_saving_and_reopening(cache):
     bpy.ops.wm.save_as_mainfile(filepath=path)
     bpy.ops.wm.open_mainfile(filepath=path)
     obj = bpy.data.objects["Grid"]
-    s = obj.tessarin_cache
+    s = obj.data.tessarin_cache
     check(s.enabled and s.filepath == cache and s.group == GROUP, "settings kept in the .blend file")
     set_frame(30)
     set_frame(12.5)
     check(np.array_equal(group_weights(obj), played), "reopened: plays the same weights")
+    # a path relative to the .blend file (Blender's //), wherever Blender was started
+    s.filepath = "//" + os.path.basename(cache)
+    set_frame(30)
+    set_frame(12.5)
+    check(s.status.startswith("98 samples") and np.array_equal(group_weights(obj), played),
+          f"a // path plays the file beside the .blend file: {s.status!r}")
+
+
+def write_constant(path, samples, value):
+    from tessarin_cache import module
+    with module.tessarin.Writer(path + ".new", 1, overwrite=True) as w:
+        for _ in range(samples):
+            w.append(np.full(N, value, np.float32))
+    return path + ".new"
+
+
+def test_a_file_re_recorded_while_it_plays_plays_anew(obj, cache):
+    s = obj.data.tessarin_cache
+    live = os.path.join(WORK, "live.sel")
+    shutil.copy(cache, live)
+    s.filepath, s.start, s.relative_offset, s.selection_type = live, 0.0, False, "REPLACE"
+    set_frame(12)
+    check(s.status.startswith("98 samples"), f"before: {s.status!r}")
+    time.sleep(0.02)
+    with open(live, "r+b") as f:  # rewritten in place, as a recorder writing over it does
+        f.truncate(0)
+        f.write(open(write_constant(live, 5, 0.25), "rb").read())
+    set_frame(3)
+    check(s.status == "5 samples, frames 0 to 4", f"rewritten in place: {s.status!r}")
+    check(np.all(group_weights(obj) == np.float32(0.25)), "rewritten in place: the new weights play")
+    time.sleep(0.02)
+    os.replace(write_constant(live, 7, 0.5), live)  # replaced by rename, as a tool saving safely does
+    set_frame(4)
+    check(s.status == "7 samples, frames 0 to 6", f"replaced: {s.status!r}")
+    check(np.all(group_weights(obj) == np.float32(0.5)), "replaced: the new weights play")
+    s.filepath = cache
+
+
+def test_linked_duplicates_share_one_driver_and_get_their_group_back(cache):
+    mesh = grid_mesh("Shared")
+    a, b = bpy.data.objects.new("A", mesh), bpy.data.objects.new("B", mesh)
+    for o in (a, b):
+        bpy.context.scene.collection.objects.link(o)
+        o.vertex_groups.new(name="Members")
+    # a group of 100 members with weights of their own, the rest outside it
+    members = np.zeros(N, bool)
+    members[np.arange(0, N, N // 100)[:100]] = True
+    for i in np.flatnonzero(members).tolist():
+        a.vertex_groups["Members"].add([i], (i % 13) / 12, 'REPLACE')
+    before = group_state(a, "Members")
+    s = mesh.tessarin_cache
+    s.group, s.filepath = "Members", cache
+    for output in ('DIRECT', 'NODES'):
+        s.output = output
+        s.enabled = True
+        set_frame(12.5)
+        check("samples" in s.status, f"{output}: plays: {s.status!r}")
+        if output == 'NODES':
+            check(all(o.modifiers[0].type == 'NODES' for o in (a, b)), "both objects store the played weights")
+        else:
+            check(np.array_equal(group_state(a, "Members")[0], group_state(b, "Members")[0]),
+                  "both objects show the one mesh's weights")
+        s.enabled = False
+        for o in (a, b):
+            got = group_state(o, "Members")
+            check(np.array_equal(got[1], before[1]), f"{output}, off, {o.name}: the members as before "
+                  f"({int(got[1].sum())}, not {int(before[1].sum())})")
+            check(np.array_equal(got[0], before[0]), f"{output}, off, {o.name}: the weights as before")
+            check(all(m.type != 'NODES' for m in o.modifiers), f"{output}, off, {o.name}: no nodes modifier")
+    for o in (a, b):
+        bpy.data.objects.remove(o)
+
+
+def test_edit_mode_pauses_and_leaving_it_plays(obj):
+    s = obj.data.tessarin_cache
+    bpy.context.view_layer.objects.active = obj
+    bpy.ops.object.mode_set(mode='EDIT')
+    set_frame(20)
+    check(s.status.startswith("paused in Edit Mode"), f"in Edit Mode: {s.status!r}")
+    bpy.ops.object.mode_set(mode='OBJECT')
+    bpy.context.evaluated_depsgraph_get()
+    check("samples" in s.status, f"out of Edit Mode it plays again: {s.status!r}")
+    set_frame(12)
+
+
+def blender(*args):
+    env = dict(os.environ)
+    return subprocess.run([bpy.app.binary_path, "-b", *args], capture_output=True,
+                          text=True, env=env)
+
+
+def test_a_farm_sees_what_plays_and_the_preflight_check_says_so(cache):
+    shot = os.path.join(WORK, "shot.blend")
+    bpy.ops.wm.save_as_mainfile(filepath=shot, copy=True)
+    missing = os.path.join(WORK, "missing.blend")
+    s = bpy.data.objects["Grid"].data.tessarin_cache
+    s["filepath"] = os.path.join(WORK, "absent.sel")  # no update: the file alone says it
+    bpy.ops.wm.save_as_mainfile(filepath=missing, copy=True)
+    s.filepath = cache
+    empty = os.path.join(WORK, "empty.blend")
+    bpy.ops.wm.read_homefile(use_empty=True)
+    bpy.ops.wm.save_as_mainfile(filepath=empty)
+    cases = [((shot, "--python", PREFLIGHT), 1, "the add-on tessarin_cache is not enabled"),
+             ((shot, "--addons", "tessarin_cache", "--python", PREFLIGHT), 0, "1 cache(s), 0 cannot play"),
+             ((missing, "--addons", "tessarin_cache", "--python", PREFLIGHT), 1, "absent.sel"),
+             ((empty, "--python", PREFLIGHT), 0, "0 cache(s)")]
+    for args, code, text in cases:
+        run = blender(*args)
+        check(run.returncode == code, f"preflight {args}: exit {run.returncode}, not {code}\n{run.stdout[-800:]}")
+        check(text in run.stdout, f"preflight {args}: says {text!r}")
+    run = blender(shot, "--addons", "tessarin_cache", "--python-expr",
+                  "import bpy; bpy.context.scene.frame_set(3); bpy.context.scene.frame_set(4)")
+    check(run.stderr.count(f"tessarin_cache: Grid: plays {cache}: 98 samples") == 1,
+          f"under -b one line per object that plays: {run.stderr[-800:]!r}")
+    run = blender(missing, "--addons", "tessarin_cache", "--python-expr", "import bpy; bpy.context.scene.frame_set(3)")
+    check("tessarin_cache: Grid: cannot play" in run.stderr and "absent.sel" in run.stderr,
+          f"under -b one line per object that cannot play: {run.stderr[-800:]!r}")
+
+
+def test_linked_data_is_never_written_and_overrides_keep_their_settings(cache):
+    library = os.path.join(WORK, "library.blend")
+    bpy.ops.wm.open_mainfile(filepath=os.path.join(WORK, "saved.blend"))
+    bpy.ops.wm.save_as_mainfile(filepath=library, copy=True)
+    bpy.ops.wm.read_homefile(use_empty=True)
+    with bpy.data.libraries.load(library, link=True) as (src, dst):
+        dst.objects = ["Grid"]
+    linked = dst.objects[0]
+    bpy.context.scene.collection.objects.link(linked)
+    weights = group_weights(linked)
+    set_frame(30)
+    check(np.array_equal(group_weights(linked), weights), "linked data: the add-on wrote nothing into it")
+    override = linked.override_create(remap_local_usages=True)
+    override.data = linked.data.override_create(remap_local_usages=True)
+    override.data.tessarin_cache.start = 3.0
+    path = os.path.join(WORK, "override.blend")
+    bpy.ops.wm.save_as_mainfile(filepath=path)
+    bpy.ops.wm.open_mainfile(filepath=path)
+    mesh = bpy.data.objects["Grid"].data
+    check(mesh.override_library is not None and mesh.tessarin_cache.start == 3.0,
+          f"the override keeps its change: start {mesh.tessarin_cache.start}")
+
+
+def test_files_of_add_on_1_0_keep_their_settings(cache):
+    # 1.0 kept the settings on the object; such a file opens with them on the mesh, as they were
+    bpy.ops.wm.read_homefile(use_empty=True)
+    obj = grid_object()
+    obj["tessarin_cache"] = {"enabled": True, "filepath": cache, "group": GROUP, "start": 2.0, "selection_type": 1}
+    path = os.path.join(WORK, "old.blend")
+    bpy.ops.wm.save_as_mainfile(filepath=path)
+    bpy.ops.wm.open_mainfile(filepath=path)
+    obj = bpy.data.objects["Grid"]
+    s = obj.data.tessarin_cache
+    check(s.enabled and s.filepath == cache and s.start == 2.0 and s.selection_type == "ADD" and s.output == 'DIRECT'
+          and "tessarin_cache" not in obj, "a 1.0 file: its settings moved to the mesh")
+    check(s.status.startswith("98 samples, frames 2 to"), f"a 1.0 file plays: {s.status!r}")
 
 
 def main():
@@ -220,9 +402,10 @@ def main():
     cache = record("sweep.sel")
     smaller = record("smaller.sel", rows=ROWS - 1)
     obj = grid_object()
-    s = obj.tessarin_cache
+    s = obj.data.tessarin_cache
     s.group = GROUP
     s.filepath = cache
+    s.output = 'DIRECT'
     s.enabled = True
     bpy.context.scene.frame_end = LAST
     for test in (lambda: test_plays_the_weights_vomark_eval_gives(obj, cache),
@@ -230,7 +413,13 @@ def main():
                  lambda: test_through_nodes_the_evaluated_group_gets_the_same_weights(obj, cache),
                  lambda: test_switching_off_restores_the_groups_own_weights(obj),
                  lambda: test_reports_files_that_cannot_play(obj, cache, smaller),
-                 lambda: test_settings_survive_saving_and_reopening(cache)):
+                 lambda: test_a_file_re_recorded_while_it_plays_plays_anew(obj, cache),
+                 lambda: test_edit_mode_pauses_and_leaving_it_plays(obj),
+                 lambda: test_linked_duplicates_share_one_driver_and_get_their_group_back(cache),
+                 lambda: test_settings_survive_saving_and_reopening(cache),
+                 lambda: test_a_farm_sees_what_plays_and_the_preflight_check_says_so(cache),
+                 lambda: test_linked_data_is_never_written_and_overrides_keep_their_settings(cache),
+                 lambda: test_files_of_add_on_1_0_keep_their_settings(cache)):
         try:
             test()
         except Exception:

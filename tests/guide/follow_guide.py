@@ -126,7 +126,7 @@ def make_python(root, python_dir, rest, where, log):
     """`make python` with the suite's module in place of its Release build, then the block's other lines."""
     env = {k: v for k, v in os.environ.items() if k not in ("MAKEFLAGS", "MFLAGS", "MAKELEVEL")}
     dry = subprocess.run(["make", "-n", "python"], cwd=root, capture_output=True, text=True, env=env)
-    if dry.returncode != 0 or "tessarin_python" not in dry.stdout or "install-python" not in dry.stdout:
+    if dry.returncode != 0 or "install-python" not in dry.stdout:
         fail(f"{where}: make -n python does not build and install the module:\n{dry.stdout}{dry.stderr}")
         return False
     if not python_dir:

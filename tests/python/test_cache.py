@@ -1,5 +1,11 @@
 """Opening, refusing and reading cache files: what the modifier and the cache tool would say."""
+import hashlib
+import multiprocessing
+import os
+import pathlib
 import struct
+import threading
+import time
 
 import numpy as np
 import pytest
@@ -36,11 +42,40 @@ def test_refuses_what_the_modifier_refuses_with_the_tools_line(tmp_path, command
     assert str(e.value).startswith(f"{path}: byte ")
 
 
-def test_refuses_missing_files_and_folders(tmp_path):
-    with pytest.raises(tessarin.CacheError, match="cannot open"):
-        tessarin.open(str(tmp_path / "absent.sel"))
+def test_file_problems_are_oserrors_and_damage_is_not(tmp_path):
+    # `except OSError` catches what every file library raises; a damaged file is no OSError
+    for call in (tessarin.open, tessarin.verify):
+        with pytest.raises(FileNotFoundError) as e:
+            call(tmp_path / "absent.sel")
+        assert e.value.filename == str(tmp_path / "absent.sel")
+        with pytest.raises(IsADirectoryError, match="not a plain file"):
+            call(tmp_path)
+    os.mkfifo(tmp_path / "fifo.sel")
     with pytest.raises(tessarin.CacheError, match="not a plain file"):
-        tessarin.open(str(tmp_path))
+        tessarin.open(tmp_path / "fifo.sel")  # refused, not waited on
+    locked = tmp_path / "locked.sel"
+    locked.write_bytes(DAMAGED["no_samples"])
+    locked.chmod(0)
+    if os.access(locked, os.R_OK):
+        pytest.skip("this user reads every file")
+    with pytest.raises(PermissionError):
+        tessarin.open(locked)
+    locked.chmod(0o644)
+    with pytest.raises(tessarin.CacheError) as e:
+        tessarin.open(locked)
+    assert not isinstance(e.value, OSError)
+
+
+@pytest.mark.parametrize("kind", [str, pathlib.Path, os.fsencode])
+def test_paths_may_be_str_bytes_or_pathlike(tmp_path, kind):
+    path = write_variable(tmp_path / "v.sel", [[0.5, 0.25]])
+    with tessarin.open(kind(path)) as c:
+        assert c.path == str(path) and repr(c) == f"<tessarin.Cache {str(path)!r}: 1 samples>"
+    assert tessarin.verify(kind(path))["verdict"] == "valid"
+    with tessarin.Writer(kind(tmp_path / "w.sel"), 1) as w:
+        assert w.path == str(tmp_path / "w.sel")
+    with pytest.raises(TypeError):
+        tessarin.open(3)
 
 
 def test_variable_count_file_reports_its_counts_and_samples(tmp_path):
@@ -106,6 +141,141 @@ def test_verify_gives_the_tools_json(tmp_path, commands, content):
     assert tessarin.verify(str(path)) == json.loads(out.stdout)
 
 
-def test_verify_of_a_missing_file_raises(tmp_path):
-    with pytest.raises(tessarin.CacheError, match="cannot open"):
-        tessarin.verify(str(tmp_path / "absent.sel"))
+def test_a_cache_is_a_sequence_of_samples_and_reads_them_as_one_array(tmp_path):
+    samples = [[0.0, 0.5, 1.0], [0.25, 0.75, 0.125], [1.0, 0.0, 0.5], [0.5, 0.5, 0.5]]
+    c = tessarin.open(write_variable(tmp_path / "v.sel", samples))
+    want = np.array(samples, np.float32)
+    assert len(c) == 4
+    np.testing.assert_array_equal(c[1], want[1])
+    np.testing.assert_array_equal(c[-1], want[3])
+    for key in (slice(None), slice(1, 3), slice(None, None, -2), slice(3, 1)):
+        np.testing.assert_array_equal(c[key].reshape(-1, 3), want[key], err_msg=str(key))
+    for args in ((0,), (1,), (1, 3), (2, None), (4, 4)):
+        got = c.read(*args)
+        assert got.dtype == np.float32 and got.ndim == 2
+        np.testing.assert_array_equal(got.reshape(-1, 3), want[slice(*(args + (None, None))[:2])], err_msg=str(args))
+    np.testing.assert_array_equal(c.read()[:, 1], want[:, 1], "the whole file; one vertex over time is a column")
+    for args in ((-1, 2), (0, 5), (3, 2)):
+        with pytest.raises(IndexError):
+            c.read(*args)
+    with pytest.raises(IndexError):
+        c[4]
+    with pytest.raises(TypeError):
+        c[1.5]
+    unequal = tessarin.open(write_variable(tmp_path / "u.sel", [[0.5], [0.5, 0.5]]))
+    with pytest.raises(ValueError, match="from 1 to 2 records"):
+        unequal.read()
+    assert unequal.read(1).shape == (1, 2)
+
+
+def _read_all(start):
+    # every sample, from a place of its own, so that the workers read at once
+    return [hashlib.sha1(_FORKED.weights((start + k) % 360).tobytes()).digest() for k in range(3 * 360)]
+
+
+def test_forked_workers_each_read_the_samples_they_ask_for(tmp_path):
+    # a cache opened in the parent, read by forked workers at once: no read may depend on a file
+    # offset the processes share
+    global _FORKED
+    rng = np.random.default_rng(5)
+    samples = [rng.random(2000, dtype=np.float32) for _ in range(360)]
+    _FORKED = tessarin.open(write_variable(tmp_path / "v.sel", samples))
+    want = [hashlib.sha1(_FORKED.weights(k).tobytes()).digest() for k in range(360)]
+    starts = list(range(0, 360, 45))
+    with multiprocessing.get_context("fork").Pool(4) as pool:
+        got = pool.map(_read_all, starts, chunksize=1)
+    wrong = sum(g != want[(start + k) % 360] for start, reads in zip(starts, got) for k, g in enumerate(reads))
+    assert not wrong, f"{wrong} of {3 * 360 * len(starts)} samples read wrong in forked workers"
+
+
+def _rewrite_in_place(path, samples):
+    with open(path, "r+b") as f:
+        f.truncate(0)
+        f.write(write_variable(path.with_suffix(".new"), samples).read_bytes())
+
+
+def _replace_by_rename(path, samples):
+    os.replace(write_variable(path.with_suffix(".new"), samples), path)
+
+
+@pytest.mark.parametrize("change", [_rewrite_in_place, _replace_by_rename, os.remove])
+def test_a_file_changed_on_disk_is_refused_not_played(tmp_path, change):
+    path = write_variable(tmp_path / "v.sel", [[0.5, 0.5], [0.25, 0.25]])
+    c = tessarin.open(path)
+    w = np.zeros(2, np.float32)
+    c.evaluate(0, w, None)
+    assert not c.changed
+    time.sleep(0.02)  # a later modification time, even on a file system that counts coarsely
+    if change is os.remove:
+        os.remove(path)
+    else:
+        change(path, [[1.0, 0.0]] * 5)
+    assert c.changed
+    for read in (lambda: c.weights(0), lambda: c.read(), lambda: c[0], lambda: c.evaluate(0, w, None)):
+        with pytest.raises(tessarin.CacheError, match="changed on disk since it was opened"):
+            read()
+    if change is not os.remove:
+        assert len(tessarin.open(path)) == 5, "opened again, it is the new file"
+
+
+def test_threads_on_one_cache_take_turns(tmp_path):
+    # four threads on one cache: each call holds the cache alone, so every answer is right although
+    # the calls run without Python's lock (the held samples are the cache's state)
+    rng = np.random.default_rng(6)
+    n, count = 20_000, 40
+    c = tessarin.open(write_variable(tmp_path / "v.sel", [rng.random(n, dtype=np.float32) for _ in range(count)]))
+    w = np.zeros(n, np.float32)
+    frames = rng.uniform(0, count - 1, 80)
+    want = [c.evaluate(f, w, None)[0] for f in frames]
+    outs = [[] for _ in range(4)]
+    threads = [threading.Thread(target=lambda o=o: o.extend(c.evaluate(f, w, None)[0] for f in frames))
+               for o in outs]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    for out in outs:
+        assert all(np.array_equal(a, b) for a, b in zip(out, want))
+
+
+def _busy(work, groups):
+    """Processor time per wall second while threads run work(i) for each i of their group."""
+    wall, cpu = time.perf_counter(), time.process_time()
+    threads = [threading.Thread(target=lambda g=g: [work(i) for i in g]) for g in groups]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    return (time.process_time() - cpu) / (time.perf_counter() - wall)
+
+
+def test_two_threads_on_two_caches_run_at_once(tmp_path):
+    # Long calls run without Python's lock, so two threads keep two processors busy where one thread
+    # keeps one: processor time per wall second, compared with hashlib's, which releases the lock too,
+    # on the same machine at the same moment (a shared machine may give this process one processor
+    # only; then nothing can show it). Wall time alone is bench/python_bench.py's.
+    rng = np.random.default_rng(7)
+    n, count = 200_000, 20
+    caches = [tessarin.open(write_variable(tmp_path / f"{i}.sel", [rng.random(n, dtype=np.float32)
+                                                                     for _ in range(count)])) for i in range(2)]
+    w = np.zeros(n, np.float32)
+    outs = [(np.empty(n, np.float32), np.empty(n, bool)) for _ in range(2)]
+
+    def play(i):
+        for f in np.linspace(0, count - 1, 40):
+            caches[i].evaluate(f, w, None, out=outs[i])
+
+    data = bytes(16 << 20)
+
+    def digest(_):
+        for _ in range(4):
+            hashlib.sha256(data).digest()
+
+    for _ in range(3):
+        reference = _busy(digest, [[0], [1]]) / _busy(digest, [[0, 1]])
+        ours = _busy(play, [[0], [1]]) / _busy(play, [[0, 1]])
+        if reference < 1.4:
+            continue  # this try the machine ran one thread at a time
+        assert ours > 0.7 * reference, f"two threads: {ours:.2f}x the processors of one (hashlib: {reference:.2f}x)"
+        return
+    pytest.skip("the machine ran one thread at a time, hashlib's too")

@@ -98,6 +98,13 @@ BAD_CALLS = [
     ((0.0, "w", np.zeros(2, bool)), {}, ValueError, "selected has 2 entries and weights 3"),
     ((0.0, "w", np.zeros(3, np.int8)), {}, ValueError, "dtype bool"),
     ((0.0, "w", "s"), {"ticks_per_frame": 0}, ValueError, "ticks_per_frame"),
+    # the add-on's menu holds three types, the host's drop-down too: any other number is a mistake here
+    ((0.0, "w", "s"), {"selection_type": 7}, ValueError, "selection_type must be 0"),
+    ((0.0, "w", "s"), {"selection_type": -1}, ValueError, "selection_type must be 0"),
+    ((0.0, "w", "s"), {"strength": float("nan")}, ValueError, "strength must be a finite number"),
+    ((0.0, "w", "s"), {"strength": 1e39}, ValueError, "strength must be a finite number"),
+    ((0.0, "w", "s"), {"start": float("nan")}, ValueError, "start must be a finite number"),
+    ((0.0, "w", "s"), {"start": float("-inf")}, ValueError, "start must be a finite number"),
 ]
 
 
@@ -120,14 +127,13 @@ def test_a_strided_array_plays_like_a_contiguous_one(tmp_path):
 
 @pytest.mark.parametrize("n", [1, 7, 8, 63, 64, 65, 130, 1000])
 def test_selection_bits_cross_word_edges_intact(tmp_path, n):
-    # an unknown selection type keeps the incoming weight: only the bits of exact ones change
+    # Add of a sample of zeros keeps the incoming weight: only the bits of exact ones are set
     rng = np.random.default_rng(n)
-    samples = [np.where(rng.random(n) < 0.3, 1.0, 0.5).astype(np.float32) for _ in range(2)]
+    samples = [np.where(rng.random(n) < 0.3, 1.0, 0.5).astype(np.float32), np.zeros(n, np.float32)]
     c = tessarin.open(str(write_variable(tmp_path / "v.sel", samples)))
     weights = np.where(rng.random(n) < 0.2, 1.0, 0.25).astype(np.float32)
     selected = rng.random(n) < 0.4
-    for selection_type, want in ((3, selected | (weights == 1.0)), (0, samples[0] == 1.0)):
-        w, sel = c.evaluate(0.0, weights, selected, selection_type=selection_type)
-        np.testing.assert_array_equal(sel, want, err_msg=f"type {selection_type}")
-    w, sel = c.evaluate(0.0, weights, None, selection_type=3)
-    np.testing.assert_array_equal(sel, weights == 1.0)
+    w, sel = c.evaluate(0.0, weights, selected)
+    np.testing.assert_array_equal(sel, samples[0] == 1.0, err_msg="Replace")
+    w, sel = c.evaluate(1.0, weights, None, selection_type=1)
+    np.testing.assert_array_equal(sel, weights == 1.0, err_msg="Add of zeros")

@@ -35,6 +35,29 @@ def test_written_file_is_byte_identical_to_the_recorders(tmp_path, commands, spf
     assert written.read_bytes() == recorded.read_bytes()
 
 
+# What append records for each vertex: 1.0 where selected, else its own weight, whatever that weight is.
+SELECTED = [
+    ("none", [0.25, 1.0, 0.0], None, [0.25, 1.0, 0.0]),
+    ("partial", [0.25, 0.5, 0.0, 0.75], [True, False, True, False], [1.0, 0.5, 1.0, 0.75]),
+    ("all", [0.0, 0.125], [True, True], [1.0, 1.0]),
+    ("unselected one stays", [1.0, 0.5], [False, False], [1.0, 0.5]),
+    ("word edges", [0.5] * 70, [i % 9 == 0 for i in range(70)], [1.0 if i % 9 == 0 else 0.5 for i in range(70)]),
+]
+
+
+@pytest.mark.parametrize("name,weights,selected,want", SELECTED, ids=[c[0] for c in SELECTED])
+def test_append_records_one_for_selected_vertices(tmp_path, name, weights, selected, want):
+    path = tmp_path / "s.sel"
+    with tessarin.Writer(path, 1) as w:
+        w.append(np.array(weights, np.float32), None if selected is None else np.array(selected))
+        w.append(np.array(weights, np.float32))  # no selection: the weights as they are
+        assert repr(w) == f"<tessarin.Writer {str(path)!r}: 2 samples>"
+    assert repr(w).endswith(", closed>")
+    with tessarin.open(path) as c:
+        np.testing.assert_array_equal(c.weights(0), np.array(want, np.float32))
+        np.testing.assert_array_equal(c.weights(1), np.array(weights, np.float32))
+
+
 def test_refuses_to_write_over_a_file_unless_told(tmp_path):
     path = tmp_path / "a.sel"
     path.write_bytes(b"keep")

@@ -134,6 +134,33 @@ TEST_F(Files, NamesOutsideAsciiOpenTheFileOfThatName) {
     std::fclose(f);
 }
 
+// A read by position neither uses nor moves the stream's position: processes sharing one open file
+// after a fork would otherwise read each other's samples. Short at the end, nothing past it.
+TEST_F(Files, AReadByPositionLeavesTheStreamPositionAlone) {
+    std::string bytes;
+    for (int i = 0; i < 300; ++i)
+        bytes.push_back(char(i * 7));
+    Put(Path("at.sel"), bytes);
+    FILE* f = sel::OpenFile(Path("at.sel"), "rb");
+    ASSERT_NE(f, nullptr);
+    std::unique_ptr<FILE, int (*)(FILE*)> closer(f, std::fclose);
+    ASSERT_TRUE(sel::SeekTo(f, 10));
+    char buf[64];
+    struct Case {
+        int64_t at;
+        size_t n, want;
+    } cases[] = {{0, 5, 5}, {200, 64, 64}, {290, 64, 10}, {300, 8, 0}, {5000, 8, 0}, {-1, 8, 0}};
+    for (const Case& c : cases) {
+        ASSERT_EQ(sel::ReadAtOffset(f, c.at, buf, c.n), c.want) << "at " << c.at;
+        if (c.want) {
+            EXPECT_EQ(std::string(buf, c.want), bytes.substr(size_t(c.at), c.want)) << "at " << c.at;
+        }
+        EXPECT_EQ(sel::Position(f), 10) << "a read at " << c.at << " moved the stream";
+    }
+    ASSERT_EQ(std::fread(buf, 1, 4, f), 4u);
+    EXPECT_EQ(std::string(buf, 4), bytes.substr(10, 4));
+}
+
 TEST_F(Files, SameFileMeansOneFileNotOneSpelling) {
     Put(Path("a.sel"), "a");
     Put(Path("b.sel"), "a");

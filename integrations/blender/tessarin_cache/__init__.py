@@ -1,0 +1,296 @@
+"""Tessarin Cache: plays a selection cache (.sel) onto a mesh's vertex group, frame by frame.
+
+The weights come from the `tessarin` Python module, which plays the file with the Tessarin
+plug-in's own code: what a vertex gets here is what the modifier gives it, clamped to 0..1 as
+Blender clamps every group weight (the float attribute output is not clamped).
+"""
+
+bl_info = {
+    "name": "Tessarin Cache",
+    "author": "Tessarin",
+    "version": (1, 1, 0),
+    "blender": (3, 4, 0),
+    "location": "Properties > Object Data > Tessarin Cache",
+    "description": "Plays a Tessarin selection cache (.sel) onto a vertex group",
+    "category": "Animation",
+}
+
+import bpy
+import numpy as np
+from bpy.app.handlers import persistent
+
+from . import module, playback
+
+SELECTION_TYPES = [
+    ("REPLACE", "Replace", "The cache's weight replaces the group's", 0),
+    ("ADD", "Add", "The cache's weight is added to the group's", 1),
+    ("SUBTRACT", "Subtract", "The cache's weight is subtracted from the group's", 2),
+]
+SELECTION_INDEX = {identifier: index for identifier, _, _, index in SELECTION_TYPES}
+OUTPUTS = [
+    ("NODES", "Vertex Group (Geometry Nodes)",
+     "Fast: the weights reach the group in Blender's evaluation, through a Geometry Nodes modifier at the "
+     "bottom of the stack, for the modifiers above it; the group of the mesh itself (weight painting, "
+     "scripts) keeps its own weights", 0),
+    ("DIRECT", "Vertex Group (Direct)",
+     "The group of the mesh itself is set every frame: what weight painting and scripts read too; slower", 1),
+    ("ATTRIBUTE", "Float Attribute",
+     f"Fastest: only the float point attribute '{playback.PLAYED}', for Geometry Nodes set-ups to read "
+     "(Named Attribute); not clamped", 2),
+]
+CLAMP_NOTE = "Blender keeps group weights between 0 and 1, so results of Add and Subtract are clamped"
+OVERRIDABLE = {'LIBRARY_OVERRIDABLE'}
+
+
+def _frame(scene):
+    return scene.frame_current + scene.frame_subframe
+
+
+def _set_status(settings, text):
+    if settings.status != text:
+        settings.status = text
+
+
+def _describe(cache, settings, vertices):
+    counts = cache.counts
+    lo, hi = int(counts.min()), int(counts.max())
+    if lo == hi and lo != vertices:
+        return f"vertex count {vertices}, cache has {lo}"
+    if lo != hi and not (counts == vertices).any():
+        return f"vertex count {vertices}, cache has {lo} to {hi}"
+    last = settings.start + (cache.sample_count - 1) / cache.samples_per_frame
+    return f"{cache.sample_count} samples, frames {settings.start:g} to {last:g}"
+
+
+def _failure(e):
+    tessarin = module.tessarin
+    if tessarin is not None and isinstance(e, tessarin.CacheError):
+        return str(e)
+    if isinstance(e, OSError) and e.filename is not None:
+        return f"{e.filename}: cannot open: {e.strerror}"
+    return f"{type(e).__name__}: {e}"
+
+
+def _output(mesh, objs, settings, weights):
+    if settings.output == 'ATTRIBUTE':
+        playback.write_played(mesh, weights)
+        return
+    if settings.output == 'NODES':
+        # one array call; Blender's own evaluation puts the weights into the group
+        for obj in objs:
+            playback.nodes_modifier(obj, playback.group_of(obj, settings).name)
+        playback.write_played(mesh, np.clip(weights, 0.0, 1.0, out=weights))
+        return
+    groups = {}
+    for obj in objs:  # objects sharing the mesh may list its groups in another order
+        group = playback.group_of(obj, settings)
+        groups.setdefault(group.index, group)
+    for group in groups.values():
+        playback.write_group(group, weights)
+
+
+def play(mesh, objs, frame):
+    """Sets the output of `mesh` from its cache at `frame`; any failure goes to the status line (and to
+    stderr under -b)."""
+    settings = mesh.tessarin_cache
+    if not settings.enabled or not objs:
+        return
+    reason = playback.not_owned(mesh)
+    if reason:  # the status line is the library's too: say it where it can be read
+        for obj in objs:
+            playback.say(obj, f"cannot play: {reason}")
+        return
+    if mesh.is_editmode:
+        _set_status(settings, playback.PAUSED)
+        return
+    path = playback.absolute(mesh, settings.filepath)
+    try:
+        if module.tessarin is None:
+            raise RuntimeError(module.problem)
+        if not path:
+            raise RuntimeError("no cache file")
+        vertices = len(mesh.vertices)
+        entry = playback.playing(mesh, path, lambda cache: _describe(cache, settings, vertices))
+        weights, selected = entry.cache.evaluate(
+            frame, entry.incoming, None, start=settings.start, relative_offset=settings.relative_offset,
+            strength=settings.strength, selection_type=SELECTION_INDEX[settings.selection_type], out=entry.out)
+        np.copyto(weights, np.float32(1.0), where=selected)
+        _output(mesh, objs, settings, weights)
+        mesh.update_tag()
+        status = entry.status
+        for obj in objs:
+            playback.say(obj, f"plays {path}: {status}")
+    except Exception as e:  # a file gone or damaged while playing: say so, keep Blender going
+        playback.forget(mesh)
+        status = _failure(e)
+        for obj in objs:
+            playback.say(obj, f"cannot play {path or '(no file)'}: {status}")
+    _set_status(settings, status)
+
+
+def play_scene(scene):
+    frame = _frame(scene)
+    meshes = {}
+    for obj in scene.objects:
+        if obj.type == 'MESH' and obj.data.tessarin_cache.enabled:
+            meshes.setdefault(obj.data, []).append(obj)
+    for mesh, objs in meshes.items():
+        play(mesh, objs, frame)
+
+
+def _settings_changed(self, context):
+    mesh = self.id_data
+    playback.forget(mesh)
+    play(mesh, playback.users(mesh, context.scene), _frame(context.scene))
+
+
+def _switched(self, context):
+    mesh = self.id_data
+    objs = playback.users(mesh, context.scene)
+    if not objs:
+        return
+    try:
+        group = playback.group_of(objs[0], self)
+        if self.enabled:
+            # the group's own weights and members become the incoming weights the cache combines with
+            playback.keep_incoming(mesh, *playback.read_group(objs[0], group))
+            play(mesh, objs, _frame(context.scene))
+        else:
+            playback.forget(mesh)
+            for obj in objs:
+                playback.remove_nodes_modifier(obj)
+            playback.restore_group(mesh, group)
+            playback.remove_attributes(mesh)
+            mesh.update()
+            self.status = "off"
+    except Exception as e:
+        self.status = f"{type(e).__name__}: {e}"
+
+
+def _output_changed(self, context):
+    mesh = self.id_data
+    if not self.enabled:
+        return
+    objs = playback.users(mesh, context.scene)
+    try:
+        if self.output != 'NODES':
+            for obj in objs:
+                playback.remove_nodes_modifier(obj)
+        if self.output != 'DIRECT' and objs:
+            # the group of the mesh itself gets its own weights back
+            playback.restore_group(mesh, playback.group_of(objs[0], self))
+        play(mesh, objs, _frame(context.scene))
+    except Exception as e:
+        self.status = f"{type(e).__name__}: {e}"
+
+
+class TessarinCacheSettings(bpy.types.PropertyGroup):
+    enabled: bpy.props.BoolProperty(
+        name="Play", description="Play the cache onto the vertex group. " + CLAMP_NOTE, default=False,
+        update=_switched, override=OVERRIDABLE)
+    filepath: bpy.props.StringProperty(
+        name="Cache File", description="The selection cache (.sel) to play (// is the .blend file's folder)",
+        subtype='FILE_PATH', update=_settings_changed, override=OVERRIDABLE)
+    group: bpy.props.StringProperty(
+        name="Vertex Group", description="The vertex group the cache drives (created if missing). " + CLAMP_NOTE,
+        default="Tessarin", update=_settings_changed, override=OVERRIDABLE)
+    start: bpy.props.FloatProperty(
+        name="Start Frame", description="The frame at which the cache's first sample plays", default=0.0,
+        update=_settings_changed, override=OVERRIDABLE)
+    relative_offset: bpy.props.BoolProperty(
+        name="Relative Offset", description="Apply the change since the cache's first sample, times Strength",
+        default=False, update=_settings_changed, override=OVERRIDABLE)
+    strength: bpy.props.FloatProperty(
+        name="Strength", description="Scale of the relative offset", default=1.0, min=-10.0, max=10.0,
+        update=_settings_changed, override=OVERRIDABLE)
+    selection_type: bpy.props.EnumProperty(
+        name="Selection Type", description="How the cache's weight combines with the group's. " + CLAMP_NOTE,
+        items=SELECTION_TYPES, default="REPLACE", update=_settings_changed, override=OVERRIDABLE)
+    output: bpy.props.EnumProperty(
+        name="Output", description="Where the played weights go", items=OUTPUTS, default="NODES",
+        update=_output_changed, override=OVERRIDABLE)
+    status: bpy.props.StringProperty(name="Status", default="off", override=OVERRIDABLE)
+
+
+class DATA_PT_tessarin_cache(bpy.types.Panel):
+    bl_label = "Tessarin Cache"
+    bl_space_type = 'PROPERTIES'
+    bl_region_type = 'WINDOW'
+    bl_context = "data"
+
+    @classmethod
+    def poll(cls, context):
+        return context.object is not None and context.object.type == 'MESH'
+
+    def draw_header(self, context):
+        self.layout.prop(context.object.data.tessarin_cache, "enabled", text="")
+
+    def draw(self, context):
+        mesh = context.object.data
+        settings = mesh.tessarin_cache
+        layout = self.layout
+        layout.use_property_split = True
+        layout.prop(settings, "filepath")
+        layout.prop_search(settings, "group", context.object, "vertex_groups")
+        layout.prop(settings, "start")
+        layout.prop(settings, "relative_offset")
+        row = layout.row()
+        row.active = settings.relative_offset
+        row.prop(settings, "strength")
+        layout.prop(settings, "selection_type")
+        layout.prop(settings, "output")
+        reason = playback.not_owned(mesh) if settings.enabled else None
+        layout.label(text=reason or settings.status, icon='INFO')
+
+
+from . import legacy  # noqa: E402  (needs the settings above)
+
+
+@persistent
+def _on_frame(scene, depsgraph=None):
+    # before the new frame is evaluated (frame_change_pre): the played weights are part of that one
+    # evaluation, as a modifier's would be
+    play_scene(scene)
+
+
+@persistent
+def _on_load(_):
+    # a reopened file: the meshes are new, so are their caches
+    playback.forget_all()
+    legacy.move_settings_to_meshes()
+    scene = bpy.context.scene
+    if scene is not None:
+        play_scene(scene)
+
+
+@persistent
+def _on_update(scene, depsgraph=None):
+    # a mesh paused in Edit Mode plays again once it leaves it
+    for obj in scene.objects:
+        if obj.type == 'MESH' and not obj.data.is_editmode:
+            settings = obj.data.tessarin_cache
+            if settings.enabled and settings.status == playback.PAUSED:
+                play(obj.data, playback.users(obj.data, scene), _frame(scene))
+
+
+CLASSES = (TessarinCacheSettings, DATA_PT_tessarin_cache)
+HANDLERS = ((bpy.app.handlers.frame_change_pre, _on_frame), (bpy.app.handlers.load_post, _on_load),
+            (bpy.app.handlers.depsgraph_update_post, _on_update))
+
+
+def register():
+    for cls in CLASSES:
+        bpy.utils.register_class(cls)
+    bpy.types.Mesh.tessarin_cache = bpy.props.PointerProperty(type=TessarinCacheSettings, override=OVERRIDABLE)
+    for handlers, fn in HANDLERS:
+        handlers.append(fn)
+
+
+def unregister():
+    for handlers, fn in HANDLERS:
+        if fn in handlers:
+            handlers.remove(fn)
+    playback.forget_all()
+    del bpy.types.Mesh.tessarin_cache
+    for cls in reversed(CLASSES):
+        bpy.utils.unregister_class(cls)

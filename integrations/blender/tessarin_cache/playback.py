@@ -1,0 +1,218 @@
+"""Playing a cache onto a mesh: the group's own weights kept aside, the played weights put into the
+vertex group (through a Geometry Nodes modifier, or directly) or into a float point attribute."""
+import sys
+
+import bpy
+import numpy as np
+
+from . import module
+
+INCOMING = "tessarin_incoming"  # the group's weights before the cache, kept in the mesh
+MEMBERS = "tessarin_members"  # which vertices were members of the group before the cache
+PLAYED = "tessarin_played"  # the played weights: for the Geometry Nodes modifier, or the output itself
+NODES = "Tessarin Cache"  # the name of that modifier and of its node group
+PAUSED = "paused in Edit Mode: plays again when you leave it"
+
+# Open caches by mesh, kept open between frames as the modifier keeps its file open.
+_open = {}
+# What was said on stderr under -b, so that a farm log gets each line once.
+_said = set()
+
+
+class Playing:
+    """What a mesh plays from, kept between frames: the open cache (as the modifier keeps its file open),
+    the incoming weights, the arrays the results go into, and the status line of that file."""
+
+    def __init__(self, path, cache, incoming, vertices, describe):
+        self.path, self.cache, self.incoming = path, cache, incoming
+        self.out = (np.empty(vertices, np.float32), np.empty(vertices, bool))
+        self.status = describe(cache)
+
+
+def forget(mesh):
+    entry = _open.pop(mesh.as_pointer(), None)
+    if entry:
+        entry.cache.close()
+
+
+def forget_all():
+    for entry in _open.values():
+        entry.cache.close()
+    _open.clear()
+    _said.clear()
+
+
+def playing(mesh, path, describe):
+    """What `mesh` plays from `path`: opened now when it is not, again when the file changed on disk
+    (re-recorded while it plays) or the mesh's vertex count did."""
+    key = mesh.as_pointer()
+    entry = _open.get(key)
+    if entry and entry.path == path and len(entry.incoming) == len(mesh.vertices) and not entry.cache.changed:
+        return entry
+    forget(mesh)
+    cache = module.tessarin.open(path)
+    _open[key] = entry = Playing(path, cache, incoming(mesh), len(mesh.vertices), describe)
+    return entry
+
+
+def users(mesh, scene):
+    """The objects of the scene that show `mesh` (linked duplicates share one)."""
+    return [o for o in scene.objects if o.type == 'MESH' and o.data == mesh]
+
+
+def not_owned(mesh):
+    """Why the add-on must not write into `mesh`, or None: linked data belongs to its library."""
+    if mesh.library is not None:
+        return f"linked from {mesh.library.filepath}: only that file can play it (or make a library override)"
+    return None
+
+
+def absolute(mesh, path):
+    """The cache file's name: // is the folder of the .blend file the settings come from (the library's
+    for an override, whose settings came with it)."""
+    if not path:
+        return ""
+    override = mesh.override_library
+    library = mesh.library or (override.reference.library if override and override.reference else None)
+    return bpy.path.abspath(path, library=library)
+
+
+def say(obj, text):
+    """One line on stderr per object and message under -b, for farm logs."""
+    if bpy.app.background and (obj.name, text) not in _said:
+        _said.add((obj.name, text))
+        print(f"tessarin_cache: {obj.name}: {text}", file=sys.stderr)
+
+
+def group_of(obj, settings):
+    name = settings.group or "Tessarin"
+    group = obj.vertex_groups.get(name)
+    if group is None:
+        group = obj.vertex_groups.new(name=name)
+    return group
+
+
+def read_group(obj, group):
+    """The group's weights (0.0 outside it) and its members."""
+    n = len(obj.data.vertices)
+    weights, members = np.zeros(n, dtype=np.float32), np.zeros(n, dtype=bool)
+    index = group.index
+    for v in obj.data.vertices:
+        for g in v.groups:
+            if g.group == index:
+                weights[v.index], members[v.index] = g.weight, True
+    return weights, members
+
+
+def write_group(group, weights, indices=None):
+    """Sets the weights of `indices` (every vertex when None): one call per distinct weight, the vertices
+    of each found by one sort (of the bit patterns, which groups equal weights as well), so the cost
+    grows with the vertices alone whatever the weights."""
+    weights = np.ascontiguousarray(weights, dtype=np.float32)
+    if len(weights) == 0:
+        return
+    order = np.argsort(weights.view(np.uint32), kind='stable')
+    ranked = weights[order]
+    ends = np.append(np.flatnonzero(ranked[1:] != ranked[:-1]) + 1, len(ranked))
+    values = ranked[ends - 1].tolist()
+    if indices is not None:
+        order = np.asarray(indices)[order]
+    order = order.tolist()
+    add, begin = group.add, 0
+    for value, end in zip(values, ends.tolist()):
+        add(order[begin:end], value, 'REPLACE')
+        begin = end
+
+
+def _attribute(mesh, name, kind):
+    attribute = mesh.attributes.get(name)
+    if attribute is None or attribute.domain != 'POINT' or attribute.data_type != kind:
+        if attribute is not None:
+            mesh.attributes.remove(attribute)
+        attribute = mesh.attributes.new(name, kind, 'POINT')
+    return attribute
+
+
+def _get(mesh, name, kind, dtype, fill):
+    attribute = mesh.attributes.get(name)
+    n = len(mesh.vertices)
+    if attribute is None or attribute.domain != 'POINT' or attribute.data_type != kind:
+        return np.full(n, fill, dtype=dtype)
+    out = np.empty(n, dtype=dtype)
+    attribute.data.foreach_get("value", out)
+    return out
+
+
+def keep_incoming(mesh, weights, members):
+    _attribute(mesh, INCOMING, 'FLOAT').data.foreach_set("value", weights)
+    _attribute(mesh, MEMBERS, 'BOOLEAN').data.foreach_set("value", members)
+
+
+def incoming(mesh):
+    return _get(mesh, INCOMING, 'FLOAT', np.float32, 0.0)
+
+
+def restore_group(mesh, group):
+    """The group as it was before the cache: its weights and its members, exactly. (Files saved before
+    the members were kept: every vertex was a member then.)"""
+    members = _get(mesh, MEMBERS, 'BOOLEAN', bool, True)
+    outside = np.flatnonzero(~members)
+    if len(outside):
+        group.remove(outside.tolist())
+    inside = np.flatnonzero(members)
+    write_group(group, incoming(mesh)[inside], inside)
+
+
+def write_played(mesh, weights):
+    _attribute(mesh, PLAYED, 'FLOAT').data.foreach_set("value", weights)
+
+
+def remove_attributes(mesh):
+    for name in (PLAYED, INCOMING, MEMBERS):
+        attribute = mesh.attributes.get(name)
+        if attribute is not None:
+            mesh.attributes.remove(attribute)
+
+
+def node_group():
+    """A node group that stores the float point attribute PLAYED into the attribute (the vertex group)
+    named by its string input."""
+    tree = bpy.data.node_groups.get(NODES)
+    if tree is not None:
+        return tree
+    tree = bpy.data.node_groups.new(NODES, 'GeometryNodeTree')
+    tree.inputs.new('NodeSocketGeometry', "Geometry")
+    tree.inputs.new('NodeSocketString', "Group")
+    tree.outputs.new('NodeSocketGeometry', "Geometry")
+    inputs, outputs = tree.nodes.new('NodeGroupInput'), tree.nodes.new('NodeGroupOutput')
+    store = tree.nodes.new('GeometryNodeStoreNamedAttribute')
+    store.data_type, store.domain = 'FLOAT', 'POINT'
+    played = tree.nodes.new('GeometryNodeInputNamedAttribute')
+    played.data_type = 'FLOAT'
+    played.inputs["Name"].default_value = PLAYED
+    tree.links.new(inputs.outputs["Geometry"], store.inputs["Geometry"])
+    tree.links.new(inputs.outputs["Group"], store.inputs["Name"])
+    value = [i for i in store.inputs if i.name == "Value" and i.enabled][0]
+    tree.links.new([o for o in played.outputs if o.enabled][0], value)
+    tree.links.new(store.outputs["Geometry"], outputs.inputs["Geometry"])
+    return tree
+
+
+def nodes_modifier(obj, group_name):
+    """The Geometry Nodes modifier at the bottom of the stack that stores the played weights."""
+    mod = obj.modifiers.get(NODES)
+    if mod is None or mod.type != 'NODES':
+        mod = obj.modifiers.new(NODES, 'NODES')
+        mod.node_group = node_group()
+        with bpy.context.temp_override(object=obj):
+            bpy.ops.object.modifier_move_to_index(modifier=mod.name, index=0)
+    key = mod.node_group.inputs["Group"].identifier
+    if mod[key] != group_name:
+        mod[key] = group_name
+    return mod
+
+
+def remove_nodes_modifier(obj):
+    mod = obj.modifiers.get(NODES)
+    if mod is not None and mod.type == 'NODES':
+        obj.modifiers.remove(mod)
