@@ -1,0 +1,233 @@
+// join: parts of one recording (vomark record --frames A:B) into the file one recording of the whole
+// range writes. The parts are checked first (they belong together, are complete and tile the range);
+// then the samples stream through in order, a sample at a time, so memory does not grow with the file.
+// With accumulateSelection a part's running largest weights started afresh at its first capture; the
+// whole's kept on from the part before, so each weight becomes the larger of the two, as the capture
+// keeps the larger (a tie or a NaN keeps the part's own), until the weight started afresh in the
+// whole too: a NaN, a change of the point count, or a restart the part record names.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "sel/format.h"
+#include "sel/part.h"
+#include "tools/tessarin/tool.h"
+
+namespace tessarin {
+namespace {
+
+struct Checked {
+    const JoinPart* in = nullptr;
+    sel::Layout layout;
+    sel::PartRecord record;
+};
+
+std::string Frames(int32_t a, int32_t b) {
+    return a == b ? std::to_string(a) : std::to_string(a) + "-" + std::to_string(b);
+}
+// "frame 4 is" / "frames 4-7 are"
+std::string FramesAre(int64_t a, int64_t b) {
+    return (a == b ? "frame " : "frames ") + Frames(int32_t(a), int32_t(b)) + (a == b ? " is" : " are");
+}
+
+// One part on its own: a complete cache file as its part record describes it. "" or the line.
+std::string CheckPart(const JoinPart& in, Checked& out) {
+    out.in = &in;
+    if (!in.recordFound)
+        return in.name + ": has no part record (" + sel::PartRecordPath(in.name) +
+               "): record it with vomark record SCENE --frames A:B";
+    if (std::string why = sel::DecodePartRecord(in.recordText, out.record); !why.empty())
+        return sel::PartRecordPath(in.name) + ": " + why + ": record the part again";
+    const sel::PartRecord& r = out.record;
+    std::string again =
+        ": record it again with --frames " + std::to_string(r.firstFrame) + ":" + std::to_string(r.lastFrame);
+    sel::Status st = sel::ReadLayout(*in.source, out.layout, true);
+    if (!st.ok) return At(in.name, st.at, st.message) + " (" + sel::FaultName(st.fault) + ")" + again;
+    const sel::Layout& l = out.layout;
+    if (!l.variable || l.header.samplesPerFrame != r.samplesPerFrame)
+        return in.name + ": is not the file its part record describes" + again;
+    if (l.fileBytes != r.fileBytes)
+        return in.name + ": has " + std::to_string(l.fileBytes) + " bytes, its part record says " +
+               std::to_string(r.fileBytes) + " (changed since it was recorded)" + again;
+    int64_t want = (int64_t(r.lastFrame) - r.firstFrame + 1) * r.samplesPerFrame;
+    if (l.samples != want) {
+        int64_t frames = l.samples / r.samplesPerFrame;
+        std::string held = frames == 0 ? "no whole frame"
+                                       : "frames " + Frames(r.firstFrame, int32_t(r.firstFrame + frames - 1));
+        return in.name + ": holds " + held + ", it should hold frames " + Frames(r.firstFrame, r.lastFrame) +
+               " (its recording was stopped)" + again;
+    }
+    return "";
+}
+
+// Every part of one recording, in frame order, tiling the whole range. "" or the lines.
+std::string CheckTiling(std::vector<Checked>& parts) {
+    std::string lines;
+    const sel::PartRecord& a = parts.front().record;
+    const std::string& first = parts.front().in->name;
+    for (const Checked& p : parts) {
+        const sel::PartRecord& b = p.record;
+        std::string what = b.recording != a.recording ? "another scene or settings"
+                           : b.wholeFirst != a.wholeFirst || b.wholeLast != a.wholeLast
+                               ? "another frame range"
+                           : b.samplesPerFrame != a.samplesPerFrame || b.ticksPerFrame != a.ticksPerFrame ||
+                                   b.accumulate != a.accumulate || b.quality != a.quality
+                               ? "other recorder settings"
+                               : "";
+        if (!what.empty())
+            lines += p.in->name + ": belongs to another recording than " + first + " (" + what +
+                     "): give only parts of one recording\n";
+    }
+    if (!lines.empty()) return lines;
+    std::stable_sort(parts.begin(), parts.end(), [](const Checked& x, const Checked& y) {
+        return x.record.firstFrame < y.record.firstFrame;
+    });
+    int64_t next = a.wholeFirst; // the first frame no part has covered yet
+    for (size_t i = 0; i < parts.size(); ++i) {
+        const sel::PartRecord& r = parts[i].record;
+        if (r.firstFrame > next)
+            lines += FramesAre(next, r.firstFrame - 1) +
+                     " missing: no part holds it (record it with --frames " + std::to_string(next) + ":" +
+                     std::to_string(r.firstFrame - 1) + ")\n";
+        else if (r.firstFrame < next)
+            lines += parts[i].in->name + ": " +
+                     FramesAre(r.firstFrame, std::min<int64_t>(next - 1, r.lastFrame)) + " also in " +
+                     parts[i - 1].in->name + ": give parts that do not overlap\n";
+        next = std::max<int64_t>(next, int64_t(r.lastFrame) + 1);
+    }
+    if (next <= a.wholeLast)
+        lines += FramesAre(next, a.wholeLast) + " missing: no part holds it (record it with --frames " +
+                 std::to_string(next) + ":" + std::to_string(a.wholeLast) + ")\n";
+    return lines;
+}
+
+// The running largest weights of the whole as they stood before a part.
+struct Carry {
+    std::vector<float> weight;
+    int32_t count = -1; // points of the sample they came from; -1: none
+};
+
+constexpr size_t kChunk = size_t(4) << 20;
+
+class Writer {
+  public:
+    Writer(Sink& out, Context& ctx, int64_t total) : out_(out), ctx_(ctx), total_(total) {}
+    // Copies bytes [from, to) of `src`; false on a read or write failure or a stop.
+    bool Copy(const sel::Source& src, int64_t from, int64_t to) {
+        buffer_.resize(kChunk);
+        while (from < to) {
+            size_t n = size_t(std::min<int64_t>(to - from, int64_t(kChunk)));
+            if (src.ReadAt(from, buffer_.data(), n) != n || !Put(buffer_.data(), n)) return false;
+            from += int64_t(n);
+        }
+        return true;
+    }
+    bool Put(const void* data, size_t n) {
+        done_ += int64_t(n);
+        ctx_.Show(done_, total_, [&] { return "writing, " + Megabytes(done_) + " of " + Megabytes(total_); });
+        return !ctx_.stop() && out_.Write(data, n);
+    }
+
+  private:
+    Sink& out_;
+    Context& ctx_;
+    int64_t total_, done_ = 0;
+    std::vector<unsigned char> buffer_;
+};
+
+// Reads sample k of a part (n records at byte `at`) into `records`.
+bool ReadRecords(const sel::Source& src, int64_t at, int32_t n, std::vector<sel::SampleRecord>& records) {
+    records.resize(size_t(n));
+    size_t bytes = size_t(n) * sizeof(sel::SampleRecord);
+    return n == 0 || src.ReadAt(at, records.data(), bytes) == bytes;
+}
+
+// Writes one part's samples, carrying `carry` in, and leaves in it the whole's weights after the part.
+bool WritePart(const Checked& p, bool accumulate, Carry& carry, Writer& w) {
+    const sel::Source& src = *p.in->source;
+    const sel::Layout& l = p.layout;
+    if (l.samples == 0) return true;
+    const auto& restarts = p.record.restarts;
+    bool chained = accumulate && carry.count >= 0 && p.record.firstCount == carry.count;
+    std::vector<float> before = std::move(carry.weight); // the whole's weights before the part
+    std::vector<sel::SampleRecord> records;
+    int64_t at = sel::kHeaderBytes;
+    size_t r = 0;
+    int32_t k = 0;
+    for (; k < l.samples && chained; ++k) {
+        int32_t n = l.counts[size_t(k)];
+        for (; r < restarts.size() && restarts[r].sample <= k; ++r) {
+            int32_t v = restarts[r].vertex;
+            if (v < 0)
+                chained = false;
+            else if (size_t(v) < before.size())
+                before[size_t(v)] = NAN;
+        }
+        if (n != carry.count) chained = false; // a new point count starts afresh
+        if (!chained) break;
+        if (!ReadRecords(src, at, n, records)) return false;
+        for (int32_t i = 0; i < n; ++i) {
+            float b = records[size_t(i)].weight, c = before[size_t(i)];
+            if (b < c) records[size_t(i)].weight = c;
+            if (std::isnan(b)) before[size_t(i)] = NAN; // the whole started afresh here as well
+        }
+        if (!w.Put(records.data(), records.size() * sizeof(sel::SampleRecord))) return false;
+        at += int64_t(n) * sel::kRecordBytes;
+    }
+    if (k < l.samples) { // the rest is the part's own
+        if (!w.Copy(src, at, l.tableStart)) return false;
+        int32_t last = l.counts.back();
+        if (!ReadRecords(src, l.tableStart - int64_t(last) * sel::kRecordBytes, last, records)) return false;
+    }
+    carry.count = l.counts.back();
+    carry.weight.resize(records.size());
+    for (size_t i = 0; i < records.size(); ++i)
+        carry.weight[i] = records[i].weight;
+    return true;
+}
+} // namespace
+
+int Join(const std::vector<JoinPart>& inputs, Sink& out, const std::string& outName, Context& ctx) {
+    std::vector<Checked> parts(inputs.size());
+    std::string lines;
+    for (size_t i = 0; i < inputs.size(); ++i)
+        if (std::string why = CheckPart(inputs[i], parts[i]); !why.empty()) lines += why + "\n";
+    if (lines.empty()) lines = CheckTiling(parts);
+    if (!lines.empty()) {
+        ctx.err << lines;
+        return 1;
+    }
+    int64_t samples = 0, records = 0;
+    for (const Checked& p : parts) {
+        samples += p.layout.samples;
+        records += p.layout.records;
+    }
+    if (samples > INT32_MAX) {
+        ctx.err << outName << ": the parts hold " << samples << " samples, more than a cache file can\n";
+        return 1;
+    }
+    const sel::PartRecord& a = parts.front().record;
+    int64_t total = sel::kHeaderBytes + records * sel::kRecordBytes + 4 * samples;
+    Writer w(out, ctx, total);
+    int32_t header[3] = {sel::kWrittenFormatTag, a.samplesPerFrame, int32_t(samples)};
+    bool ok = w.Put(header, sizeof header);
+    Carry carry;
+    for (size_t i = 0; ok && i < parts.size(); ++i)
+        ok = WritePart(parts[i], a.accumulate != 0, carry, w);
+    for (size_t i = 0; ok && i < parts.size(); ++i) // the count table is the parts' tables in turn
+        ok = w.Copy(*parts[i].in->source, parts[i].layout.tableStart, parts[i].layout.fileBytes);
+    if (ctx.stop()) {
+        ctx.err << "join stopped; " << outName << " was not written\n";
+        return kStopped;
+    }
+    if (!ok) {
+        ctx.err << outName << ": cannot be written (a part could not be read or the disk refused)\n";
+        return 1;
+    }
+    ctx.out << "wrote " << outName << ": " << Counted(samples, "sample") << " (frames "
+            << Frames(a.wholeFirst, a.wholeLast) << ") from " << Counted(int64_t(parts.size()), "part")
+            << ", " << total << " bytes\n";
+    return 0;
+}
+
+} // namespace tessarin
