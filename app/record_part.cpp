@@ -179,8 +179,10 @@ PartRecording::PartRecording(vm::Scene& scene, INode* node, Modifier* mod, int f
         });
     }
     float startTicks = static_cast<float>(double(tpf) * partStart);
-    float partEnd = FrameValueFor(fb, tpf, {0.25, 0.5, 0.75, 0.0},
-                                  [&](float t) { return t >= fb && t < fb + tpf && t != startTicks; });
+    // the end lies inside the last frame's ticks and after the start (a range of one tick time would
+    // grow by a frame)
+    float partEnd = FrameValueFor(fb, tpf, {0.25, 0.5, 0.75, 0.5 * tpf},
+                                  [&](float t) { return t >= fb && t < fb + tpf && t > startTicks; });
     TickRange own = RangeOf(partStart, partEnd, tpf);
     if (std::isnan(partStart) || std::isnan(partEnd) || own.f0 != fa || own.frames != last - first + 1)
         throw std::invalid_argument("--frames: frames " + std::to_string(first) + ":" + std::to_string(last) +

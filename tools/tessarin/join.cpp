@@ -22,13 +22,13 @@ struct Checked {
     sel::PartRecord record;
 };
 
-std::string Frames(int32_t a, int32_t b) {
-    return a == b ? std::to_string(a) : std::to_string(a) + "-" + std::to_string(b);
+// "frame 4" / "frames 4-7"
+std::string Frames(int64_t a, int64_t b) {
+    return a == b ? "frame " + std::to_string(a) : "frames " + std::to_string(a) + "-" + std::to_string(b);
 }
+std::string Range(int64_t a, int64_t b) { return std::to_string(a) + ":" + std::to_string(b); }
 // "frame 4 is" / "frames 4-7 are"
-std::string FramesAre(int64_t a, int64_t b) {
-    return (a == b ? "frame " : "frames ") + Frames(int32_t(a), int32_t(b)) + (a == b ? " is" : " are");
-}
+std::string FramesAre(int64_t a, int64_t b) { return Frames(a, b) + (a == b ? " is" : " are"); }
 
 // One part on its own: a complete cache file as its part record describes it. "" or the line.
 std::string CheckPart(const JoinPart& in, Checked& out) {
@@ -39,8 +39,7 @@ std::string CheckPart(const JoinPart& in, Checked& out) {
     if (std::string why = sel::DecodePartRecord(in.recordText, out.record); !why.empty())
         return sel::PartRecordPath(in.name) + ": " + why + ": record the part again";
     const sel::PartRecord& r = out.record;
-    std::string again =
-        ": record it again with --frames " + std::to_string(r.firstFrame) + ":" + std::to_string(r.lastFrame);
+    std::string again = ": record it again with --frames " + Range(r.firstFrame, r.lastFrame);
     sel::Status st = sel::ReadLayout(*in.source, out.layout, true);
     if (!st.ok) return At(in.name, st.at, st.message) + " (" + sel::FaultName(st.fault) + ")" + again;
     const sel::Layout& l = out.layout;
@@ -52,9 +51,8 @@ std::string CheckPart(const JoinPart& in, Checked& out) {
     int64_t want = (int64_t(r.lastFrame) - r.firstFrame + 1) * r.samplesPerFrame;
     if (l.samples != want) {
         int64_t frames = l.samples / r.samplesPerFrame;
-        std::string held = frames == 0 ? "no whole frame"
-                                       : "frames " + Frames(r.firstFrame, int32_t(r.firstFrame + frames - 1));
-        return in.name + ": holds " + held + ", it should hold frames " + Frames(r.firstFrame, r.lastFrame) +
+        std::string held = frames == 0 ? "no whole frame" : Frames(r.firstFrame, r.firstFrame + frames - 1);
+        return in.name + ": holds " + held + ", it should hold " + Frames(r.firstFrame, r.lastFrame) +
                " (its recording was stopped)" + again;
     }
     return "";
@@ -86,9 +84,8 @@ std::string CheckTiling(std::vector<Checked>& parts) {
     for (size_t i = 0; i < parts.size(); ++i) {
         const sel::PartRecord& r = parts[i].record;
         if (r.firstFrame > next)
-            lines += FramesAre(next, r.firstFrame - 1) +
-                     " missing: no part holds it (record it with --frames " + std::to_string(next) + ":" +
-                     std::to_string(r.firstFrame - 1) + ")\n";
+            lines += "no part holds " + Frames(next, r.firstFrame - 1) + ": record --frames " +
+                     Range(next, r.firstFrame - 1) + " too\n";
         else if (r.firstFrame < next)
             lines += parts[i].in->name + ": " +
                      FramesAre(r.firstFrame, std::min<int64_t>(next - 1, r.lastFrame)) + " also in " +
@@ -96,8 +93,8 @@ std::string CheckTiling(std::vector<Checked>& parts) {
         next = std::max<int64_t>(next, int64_t(r.lastFrame) + 1);
     }
     if (next <= a.wholeLast)
-        lines += FramesAre(next, a.wholeLast) + " missing: no part holds it (record it with --frames " +
-                 std::to_string(next) + ":" + std::to_string(a.wholeLast) + ")\n";
+        lines += "no part holds " + Frames(next, a.wholeLast) + ": record --frames " +
+                 Range(next, a.wholeLast) + " too\n";
     return lines;
 }
 
@@ -224,7 +221,7 @@ int Join(const std::vector<JoinPart>& inputs, Sink& out, const std::string& outN
         ctx.err << outName << ": cannot be written (a part could not be read or the disk refused)\n";
         return 1;
     }
-    ctx.out << "wrote " << outName << ": " << Counted(samples, "sample") << " (frames "
+    ctx.out << "wrote " << outName << ": " << Counted(samples, "sample") << " ("
             << Frames(a.wholeFirst, a.wholeLast) << ") from " << Counted(int64_t(parts.size()), "part")
             << ", " << total << " bytes\n";
     return 0;
