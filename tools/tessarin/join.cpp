@@ -132,22 +132,45 @@ class Writer {
     std::vector<unsigned char> buffer_;
 };
 
-// Reads sample k of a part (n records at byte `at`) into `records`.
-bool ReadRecords(const sel::Source& src, int64_t at, int32_t n, std::vector<sel::SampleRecord>& records) {
-    records.resize(size_t(n));
-    size_t bytes = size_t(n) * sizeof(sel::SampleRecord);
-    return n == 0 || src.ReadAt(at, records.data(), bytes) == bytes;
+// Each weight becomes the larger of the part's and the whole's before the part, as the capture keeps
+// the larger (a tie or a NaN keeps the part's); a NaN in the part started the whole afresh as well.
+// Branch-free, so that the compiler vectorizes it.
+void CarryInto(sel::SampleRecord* records, float* before, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        float b = records[i].weight, c = before[i];
+        records[i].weight = b < c ? c : b;
+        before[i] = b != b ? b : c;
+    }
 }
 
-// Writes one part's samples, carrying `carry` in, and leaves in it the whole's weights after the part.
-bool WritePart(const Checked& p, bool accumulate, Carry& carry, Writer& w) {
+// Records a piece at a time, few enough to stay in the processor's caches between the read, the
+// carry and the write.
+constexpr size_t kPieceRecords = size_t(64) << 10;
+
+// The weights of `n` records at byte `at` of `src` into `weights`.
+bool ReadWeights(const sel::Source& src, int64_t at, int32_t n, std::vector<float>& weights) {
+    weights.resize(size_t(n));
+    std::vector<sel::SampleRecord> piece(std::min(size_t(n), kPieceRecords));
+    for (size_t i = 0; i < size_t(n); i += piece.size()) {
+        size_t m = std::min(piece.size(), size_t(n) - i);
+        if (src.ReadAt(at + int64_t(i) * sel::kRecordBytes, piece.data(), m * 8) != m * 8) return false;
+        for (size_t j = 0; j < m; ++j)
+            weights[i + j] = piece[j].weight;
+    }
+    return true;
+}
+
+// Writes one part's samples, carrying `carry` in; with `keep`, leaves in it the whole's weights after
+// the part, for the part after it.
+bool WritePart(const Checked& p, bool accumulate, bool keep, Carry& carry, Writer& w) {
     const sel::Source& src = *p.in->source;
     const sel::Layout& l = p.layout;
     if (l.samples == 0) return true;
     const auto& restarts = p.record.restarts;
     bool chained = accumulate && carry.count >= 0 && p.record.firstCount == carry.count;
     std::vector<float> before = std::move(carry.weight); // the whole's weights before the part
-    std::vector<sel::SampleRecord> records;
+    carry.count = -1;
+    std::vector<sel::SampleRecord> piece;
     int64_t at = sel::kHeaderBytes;
     size_t r = 0;
     int32_t k = 0;
@@ -160,26 +183,28 @@ bool WritePart(const Checked& p, bool accumulate, Carry& carry, Writer& w) {
             else if (size_t(v) < before.size())
                 before[size_t(v)] = NAN;
         }
-        if (n != carry.count) chained = false; // a new point count starts afresh
+        if (n != int32_t(before.size())) chained = false; // a new point count starts afresh
         if (!chained) break;
-        if (!ReadRecords(src, at, n, records)) return false;
-        for (int32_t i = 0; i < n; ++i) {
-            float b = records[size_t(i)].weight, c = before[size_t(i)];
-            if (b < c) records[size_t(i)].weight = c;
-            if (std::isnan(b)) before[size_t(i)] = NAN; // the whole started afresh here as well
+        piece.resize(std::min(size_t(n), kPieceRecords));
+        for (size_t i = 0; i < size_t(n); i += piece.size()) {
+            size_t m = std::min(piece.size(), size_t(n) - i), bytes = m * sizeof(sel::SampleRecord);
+            if (src.ReadAt(at, piece.data(), bytes) != bytes) return false;
+            CarryInto(piece.data(), before.data() + i, m);
+            if (!w.Put(piece.data(), bytes)) return false;
+            at += int64_t(bytes);
         }
-        if (!w.Put(records.data(), records.size() * sizeof(sel::SampleRecord))) return false;
-        at += int64_t(n) * sel::kRecordBytes;
     }
-    if (k < l.samples) { // the rest is the part's own
-        if (!w.Copy(src, at, l.tableStart)) return false;
-        int32_t last = l.counts.back();
-        if (!ReadRecords(src, l.tableStart - int64_t(last) * sel::kRecordBytes, last, records)) return false;
-    }
-    carry.count = l.counts.back();
-    carry.weight.resize(records.size());
-    for (size_t i = 0; i < records.size(); ++i)
-        carry.weight[i] = records[i].weight;
+    if (k < l.samples && !w.Copy(src, at, l.tableStart)) return false; // the rest is the part's own
+    if (!keep) return true;
+    // the whole's weights after the part: those of its last sample as just written
+    int32_t last = l.counts.back();
+    if (!ReadWeights(src, l.tableStart - int64_t(last) * sel::kRecordBytes, last, carry.weight)) return false;
+    if (k == l.samples) // carried to the end: the last sample was written with the weights carried in
+        for (size_t i = 0; i < carry.weight.size(); ++i) {
+            float b = carry.weight[i], c = before[i];
+            carry.weight[i] = b < c ? c : b;
+        }
+    carry.count = last;
     return true;
 }
 } // namespace
@@ -210,7 +235,7 @@ int Join(const std::vector<JoinPart>& inputs, Sink& out, const std::string& outN
     bool ok = w.Put(header, sizeof header);
     Carry carry;
     for (size_t i = 0; ok && i < parts.size(); ++i)
-        ok = WritePart(parts[i], a.accumulate != 0, carry, w);
+        ok = WritePart(parts[i], a.accumulate != 0, a.accumulate != 0 && i + 1 < parts.size(), carry, w);
     for (size_t i = 0; ok && i < parts.size(); ++i) // the count table is the parts' tables in turn
         ok = w.Copy(*parts[i].in->source, parts[i].layout.tableStart, parts[i].layout.fileBytes);
     if (ctx.stop()) {
