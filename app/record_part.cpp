@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 
@@ -145,7 +146,7 @@ void ParseFrameRange(const std::string& text, int& first, int& last) {
         throw std::invalid_argument("--frames: " + text + " runs backwards; give the first frame first");
 }
 
-PartRecording::PartRecording(vm::Scene& scene, INode* node, Modifier* mod, int first, int last,
+PartRecording::PartRecording(vm::Scene& scene, Modifier* mod, int first, int last,
                              const std::string& identity) {
     int tpf = scene.TicksPerFrame();
     float startTime = ParamAtZero(mod, "start_time", 0.0f), endTime = ParamAtZero(mod, "end_time", 0.0f);
@@ -190,22 +191,24 @@ PartRecording::PartRecording(vm::Scene& scene, INode* node, Modifier* mod, int f
     SetFloat(mod, "start_time", partStart);
     SetFloat(mod, "end_time", partEnd);
 
-    // the watcher sits just below the modifier, where it sees what the modifier is given
-    observer_ = new PartObserver();
-    observer_->part = &part_;
-    observer_->samplesPerFrame = part_.samplesPerFrame;
-    observer_->subCount = part_.accumulate ? part_.quality : 1;
-    observer_->firstFrameOnce = double(fa) == double(startTicks);
-    observer_->skip = double(scene.CurrentTime()) == double(startTicks) ? 1 : 0;
-    for (IDerivedObject* d : vm::Scene::DerivedObjectsOf(node))
-        for (int i = 0; i < d->ModifierCount(); ++i)
-            if (d->ModifierAt(i) == mod) {
-                d->AddModifier(observer_, i + 1);
-                return;
-            }
-    delete observer_;
-    observer_ = nullptr;
-    throw std::invalid_argument("--frames: the modifier does not sit in the node's own stack");
+    // the recorder evaluates the first node that uses the modifier: a watcher just below it in every
+    // stack it sits in sees what it is given, whichever node that is
+    std::set<IDerivedObject*> seen;
+    for (INode* n : scene.Nodes())
+        for (IDerivedObject* d : vm::Scene::DerivedObjectsOf(n)) {
+            if (!seen.insert(d).second) continue;
+            for (int i = 0; i < d->ModifierCount(); ++i)
+                if (d->ModifierAt(i) == mod) {
+                    auto* watcher = new PartObserver();
+                    watcher->part = &part_;
+                    watcher->samplesPerFrame = part_.samplesPerFrame;
+                    watcher->subCount = part_.accumulate ? part_.quality : 1;
+                    watcher->firstFrameOnce = double(fa) == double(startTicks);
+                    watcher->skip = double(scene.CurrentTime()) == double(startTicks) ? 1 : 0;
+                    d->AddModifier(watcher, i + 1);
+                    break;
+                }
+        }
 }
 
 PartRecording::~PartRecording() = default;
@@ -253,7 +256,7 @@ std::unique_ptr<PartRecording> BeginPart(vm::Scene& scene, INode* node, Modifier
             sel::Utf8Of(path) + ".frames-" + std::to_string(first) + "-" + std::to_string(last) + ext;
         SetParameterFromText(mod, "cache_file", name);
     }
-    auto part = std::make_unique<PartRecording>(scene, node, mod, first, last, Fingerprint(identity));
+    auto part = std::make_unique<PartRecording>(scene, mod, first, last, Fingerprint(identity));
     // a record left from an earlier run must not pass for this one's
     const char* cache = ParamAtZero<const char*>(mod, "cache_file", nullptr);
     if (cache && *cache) sel::RemoveFile(sel::PartRecordPath(cache));

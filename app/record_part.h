@@ -13,16 +13,13 @@ namespace app {
 // Frames "A:B" (whole numbers, A <= B); throws std::invalid_argument otherwise.
 void ParseFrameRange(const std::string& text, int& first, int& last);
 
-class PartObserver;
-
 // Set up before the recorder runs: points the modifier at frames A to B (its own range is the
 // whole), and watches what reaches it so that the join can carry running largest weights across the
 // part's start. Finish() then writes the part record beside the cache file.
 class PartRecording {
   public:
     // `identity`: what makes two parts parts of one recording (the scene's bytes, node, settings).
-    PartRecording(vm::Scene& scene, INode* node, Modifier* mod, int first, int last,
-                  const std::string& identity);
+    PartRecording(vm::Scene& scene, Modifier* mod, int first, int last, const std::string& identity);
     ~PartRecording();
     PartRecording(const PartRecording&) = delete;
     PartRecording& operator=(const PartRecording&) = delete;
@@ -31,8 +28,7 @@ class PartRecording {
     const sel::PartRecord& Record() const { return part_; }
 
   private:
-    sel::PartRecord part_;
-    PartObserver* observer_ = nullptr; // owned by the stack it sits in
+    sel::PartRecord part_; // the watchers below the modifier fill in what they see
 };
 
 struct PartRequest {
