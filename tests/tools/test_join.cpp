@@ -3,6 +3,7 @@
 // they happen at evaluations that write nothing. And the part record's reader.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <sstream>
