@@ -4,7 +4,7 @@
 # refused with one line each and nothing written; a part stopped by SIGTERM is a valid shorter part.
 # usage: join_tests.sh VOMARK TESSARIN PLUGIN_DIR [SCENES]
 set -u
-vomark=$1 T=$2 plugins=$3 scenes=${4:-14}
+vomark=$1 T=$2 plugins=$3 scenes=${4:-20}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
@@ -25,7 +25,7 @@ rows, cols = r.randint(1, 9), r.randint(1, 9)
 n = (rows + 1) * (cols + 1)
 samples, quality = r.randint(1, 10), r.randint(2, 6)
 accumulate = r.random() < 0.6
-start = r.choice([0, r.randint(0, 5), round(r.uniform(0, 5), 2)])
+start = r.choice([0, r.randint(-4, 5), round(r.uniform(-4, 5), 2)])
 start = f32(start)
 length = r.randint(2, 24)
 end = f32(start + length)
@@ -33,12 +33,12 @@ st, et = f32(tpf * start), f32(tpf * end)
 if st == et: et = f32(et + tpf)
 f0 = math.trunc(st)
 frames = math.floor((et - f0) / tpf) + 1
-first = f0 // tpf
+first = int(f0 / tpf)  # as C++ divides: toward zero
 cuts = sorted(r.sample(range(1, frames), min(frames - 1, r.randint(0, 7))))
 bounds = [first] + [first + c for c in cuts] + [first + frames]
 parts = [(bounds[i], bounds[i + 1] - 1) for i in range(len(bounds) - 1)]
 step = tpf // samples
-keys = [{"tick": 0, "count": n}]
+keys = [{"tick": -10 * tpf, "count": n}]
 for b in bounds[1:-1] + [r.randint(first, first + frames - 1) for _ in range(2)]:
     t = f0 + (b - first) * tpf
     for dt in r.sample([-step // 2, -step // 3, 0, 1, step // 2, -1], 2):
@@ -46,7 +46,7 @@ for b in bounds[1:-1] + [r.randint(first, first + frames - 1) for _ in range(2)]
 sel = {"selected": r.sample(range(n), r.randint(0, n // 3))}
 if r.random() < 0.7: sel["weights"] = [round(r.random(), 3) for _ in range(n)]
 mods = [
-    {"class": "SoftSelect", "center": [{"frame": first, "at": [-60, 0, 0]}, {"frame": first + frames, "at": [60, 0, 0]}],
+    {"class": "SoftSelect", "center": [{"tick": f0, "at": [-60, 0, 0]}, {"tick": f0 + frames * tpf, "at": [60, 0, 0]}],
      "radius": r.uniform(5, 30), "falloff": r.uniform(0, 40)},
     {"class": "SelectKeys", "keys": [{"tick": r.randint(f0, f0 + frames * tpf), "selected": r.sample(range(n), r.randint(0, n)),
                                       "weights": [round(r.random(), 2) for _ in range(n)]} for _ in range(r.randint(0, 6))]},
