@@ -191,20 +191,24 @@ PartRecording::PartRecording(vm::Scene& scene, Modifier* mod, int first, int las
     SetFloat(mod, "start_time", partStart);
     SetFloat(mod, "end_time", partEnd);
 
-    // the recorder evaluates the first node that uses the modifier: a watcher just below it in every
-    // stack it sits in sees what it is given, whichever node that is
+    Watch(scene, mod, double(fa) == double(startTicks), double(scene.CurrentTime()) == double(startTicks));
+}
+
+// The recorder evaluates the first node that uses the modifier: a watcher just below it in every stack
+// it sits in sees what it is given, whichever node that is.
+void PartRecording::Watch(vm::Scene& scene, Modifier* mod, bool firstFrameOnce, bool preRoll) {
     std::set<IDerivedObject*> seen;
     for (INode* n : scene.Nodes())
         for (IDerivedObject* d : vm::Scene::DerivedObjectsOf(n)) {
             if (!seen.insert(d).second) continue;
             for (int i = 0; i < d->ModifierCount(); ++i)
                 if (d->ModifierAt(i) == mod) {
-                    auto* watcher = new PartObserver();
+                    auto* watcher = new PartObserver(); // the stack owns it from here
                     watcher->part = &part_;
                     watcher->samplesPerFrame = part_.samplesPerFrame;
                     watcher->subCount = part_.accumulate ? part_.quality : 1;
-                    watcher->firstFrameOnce = double(fa) == double(startTicks);
-                    watcher->skip = double(scene.CurrentTime()) == double(startTicks) ? 1 : 0;
+                    watcher->firstFrameOnce = firstFrameOnce;
+                    watcher->skip = preRoll ? 1 : 0;
                     d->AddModifier(watcher, i + 1);
                     break;
                 }

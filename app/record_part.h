@@ -28,6 +28,7 @@ class PartRecording {
     const sel::PartRecord& Record() const { return part_; }
 
   private:
+    void Watch(vm::Scene& scene, Modifier* mod, bool firstFrameOnce, bool preRoll);
     sel::PartRecord part_; // the watchers below the modifier fill in what they see
 };
 
