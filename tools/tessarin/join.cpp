@@ -1,6 +1,6 @@
 // join: parts of one recording (vomark record --frames A:B) into the file one recording of the whole
 // range writes. The parts are checked first (they belong together, are complete and tile the range);
-// then the samples stream through in order, a sample at a time, so memory does not grow with the file.
+// then the samples stream through in order, a piece at a time, so memory does not grow with the file.
 // With accumulateSelection a part's running largest weights started afresh at its first capture; the
 // whole's kept on from the part before, so each weight becomes the larger of the two, as the capture
 // keeps the larger (a tie or a NaN keeps the part's own), until the weight started afresh in the
@@ -209,7 +209,12 @@ bool WritePart(const Checked& p, bool accumulate, bool keep, Carry& carry, Write
 }
 } // namespace
 
-int Join(const std::vector<JoinPart>& inputs, Sink& out, const std::string& outName, Context& ctx) {
+int Join(const std::vector<JoinPart>& inputs, Sink& out, const std::string& outName, Context& ctx,
+         std::string* summary) {
+    if (inputs.empty()) {
+        ctx.err << outName << ": no parts to join\n";
+        return 1;
+    }
     std::vector<Checked> parts(inputs.size());
     std::string lines;
     for (size_t i = 0; i < inputs.size(); ++i)
@@ -246,9 +251,13 @@ int Join(const std::vector<JoinPart>& inputs, Sink& out, const std::string& outN
         ctx.err << outName << ": cannot be written (a part could not be read or the disk refused)\n";
         return 1;
     }
-    ctx.out << "wrote " << outName << ": " << Counted(samples, "sample") << " ("
-            << Frames(a.wholeFirst, a.wholeLast) << ") from " << Counted(int64_t(parts.size()), "part")
-            << ", " << total << " bytes\n";
+    std::string line = "wrote " + outName + ": " + Counted(samples, "sample") + " (" +
+                       Frames(a.wholeFirst, a.wholeLast) + ") from " +
+                       Counted(int64_t(parts.size()), "part") + ", " + std::to_string(total) + " bytes";
+    if (summary)
+        *summary = line;
+    else
+        ctx.out << line << "\n";
     return 0;
 }
 

@@ -160,7 +160,8 @@ int JoinVerb(const std::vector<std::string>& paths, const std::string& outPath, 
         std::string record = sel::PartRecordPath(paths[i]);
         for (const std::string& input : {paths[i], record})
             if (sel::SameFile(outPath, input)) {
-                ctx.err << outPath << ": is the input " << input << "; write the joined file to another name\n";
+                ctx.err << outPath << ": is the input " << input
+                        << "; write the joined file to another name\n";
                 return 1;
             }
         if (!Open(paths[i], files[i], ctx)) return 1;
@@ -172,12 +173,16 @@ int JoinVerb(const std::vector<std::string>& paths, const std::string& outPath, 
     }
     OutputFile out;
     if (!OpenOutput(outPath, "", out, ctx)) return 1;
-    int code = Join(parts, out, outPath, ctx);
+    std::string summary;
+    int code = Join(parts, out, outPath, ctx, &summary);
     if (code != 0) return code;
-    return Commit(out, outPath, ctx) ? 0 : 1;
+    if (!Commit(out, outPath, ctx)) return 1;
+    ctx.out << summary << "\n";
+    return 0;
 }
 
-constexpr const char* kVerbs[] = {"info", "verify", "dump", "plot", "diff", "repair", "import", "export", "join"};
+constexpr const char* kVerbs[] = {"info",   "verify", "dump",   "plot", "diff",
+                                  "repair", "import", "export", "join"};
 
 // `tessarin bogus` is named as an unknown verb rather than as a missing one.
 bool IsVerb(const char* word) {
@@ -217,8 +222,9 @@ int main(int argc, char** argv) {
     ErasingBuf outBuf(std::cout.rdbuf(), shown), errBuf(std::cerr.rdbuf(), shown);
     std::ostream outStream(&outBuf), errStream(&errBuf);
     Context ctx{outStream, errStream, [] { return interrupted.load(); }};
-    CLI::App app{"tessarin: inspect, verify, dump, plot, diff, repair, import and export selection cache "
-                 "files (.sel)"};
+    CLI::App app{
+        "tessarin: inspect, verify, dump, plot, diff, repair, import, export and join selection cache "
+        "files (.sel)"};
     app.require_subcommand(1);
     // options are --name on every platform; on Windows the library would take "/tmp/x.sel" for one
     app.allow_windows_style_options(false);
@@ -284,9 +290,11 @@ int main(int argc, char** argv) {
     input(exportVerb);
     exportVerb->add_option("--out", out, "the CSV file to write")->required();
     std::vector<std::string> joinParts;
-    auto* join = app.add_subcommand("join", "Join the parts of one recording (vomark record --frames A:B) into "
-                                            "the file one recording of the whole range writes");
-    join->add_option("PART", joinParts, "the parts' cache files, each with its .part record beside it")->required();
+    auto* join =
+        app.add_subcommand("join", "Join the parts of one recording (vomark record --frames A:B) into "
+                                   "the file one recording of the whole range writes");
+    join->add_option("PART", joinParts, "the parts' cache files, each with its .part record beside it")
+        ->required();
     join->add_option("--out", out, "the joined cache file")->required();
     if (argc > 1 && argv[1][0] != '-' && !IsVerb(argv[1])) {
         std::string what = "there is no verb \"" + std::string(argv[1]) + "\"; the verbs are " + VerbList();
