@@ -167,6 +167,12 @@ int JoinVerb(const std::vector<std::string>& paths, const std::string& outPath, 
         if (!Open(paths[i], files[i], ctx)) return 1;
         parts[i].name = paths[i];
         parts[i].source = files[i].source.get();
+        // a record names at most a restart per record of its part: anything far larger is no record
+        if (sel::SizeOf(record) > 65536 + 4 * files[i].source->Size()) {
+            ctx.err << record << ": far larger than the record of " << paths[i]
+                    << " can be: record the part again\n";
+            return 1;
+        }
         std::ifstream text(sel::PathOf(record), std::ios::binary);
         parts[i].recordFound = bool(text);
         parts[i].recordText.assign(std::istreambuf_iterator<char>(text), std::istreambuf_iterator<char>());
