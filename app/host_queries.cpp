@@ -151,6 +151,7 @@ template <typename T> T ParamAtZero(Animatable* object, const char* name, T valu
 }
 template float ParamAtZero(Animatable*, const char*, float);
 template const char* ParamAtZero(Animatable*, const char*, const char*);
+template int ParamAtZero(Animatable*, const char*, int);
 
 std::string RecordingSummary(Animatable* recorder) {
     const char* name = ParamAtZero<const char*>(recorder, "cache_file", nullptr);

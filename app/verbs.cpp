@@ -19,6 +19,7 @@
 #include "runtime/plugin_loader.h"
 #include "scene_description.h"
 #include "scene_files.h"
+#include "record_part.h"
 #include "requested_pictures.h"
 
 #include <filesystem>
@@ -171,6 +172,8 @@ int RecordCache(const RecordOptions& o, const CommonOptions& common) {
     if (!mod)
         throw SceneError("node \"" + std::string(node->GetName()) + "\" has no modifier that can record");
     ApplySets(mod, o.sets);
+    std::unique_ptr<PartRecording> part;
+    if (!o.frames.empty()) part = BeginPart(scene, node, mod, {o.frames, o.scene, o.sets});
     // the recording writes the cache file and --save the scene file: neither over what was read
     if (const char* cache = ParamAtZero<const char*>(mod, "cache_file", nullptr); cache && *cache)
         RefuseToWriteOver(cache, {{o.scene, "the scene"}});
@@ -189,9 +192,14 @@ int RecordCache(const RecordOptions& o, const CommonOptions& common) {
         return 1;
     }
     // a scene naming a cut-short cache is not what --save asked for
+    std::string partError = part ? part->Finish(ParamAtZero<const char*>(mod, "cache_file", "")) : "";
     if (SayIfRecordingStopped(escapes, mod, o.save.empty() ? "" : o.save + " was not written"))
-        return 130;
-    std::cout << RecordingSummary(mod) << "\n";
+        return TerminateArrived() ? 143 : 130;
+    if (!partError.empty()) {
+        std::cerr << "vomark: " << partError << "\n";
+        return 1;
+    }
+    std::cout << RecordingSummary(mod) << (part ? " (frames " + o.frames + ", with its .part record)" : "") << "\n";
     if (!o.save.empty()) std::cout << SaveSceneAs(scene, o.save, o.force) << "\n";
     return 0;
 }
@@ -236,6 +244,9 @@ Verb AddRecordVerb(CLI::App& cli, CommonOptions& common, const AddCommonOptions&
     verb->add_option("--set", o->sets, "set a parameter by internal name first: PARAM=VALUE");
     verb->add_option("--save", o->save, "then save the scene as this .vms file");
     verb->add_flag("--force", o->force, "let --save replace an existing file");
+    verb->add_option("--frames", o->frames,
+                     "record only frames A:B of the range, as a part for `tessarin join` (docs/farm.md)")
+        ->excludes("--save");
     AddEscapeAtPollOption(verb, common);
     return {verb, [o, &common](Session&) { return RecordCache(*o, common); }};
 }

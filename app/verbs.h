@@ -30,6 +30,7 @@ struct RecordOptions {
     std::vector<std::string> sets; // PARAM=VALUE
     std::string save;              // a .vms to save the scene to after recording
     bool force = false;
+    std::string frames;            // "A:B": record a part of the range (see record_part.h)
 };
 // Calls the published function "record" of the node's modifier, as a script would.
 int RecordCache(const RecordOptions& options, const CommonOptions& common);

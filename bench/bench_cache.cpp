@@ -13,11 +13,15 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "sel/part.h"
 #include "sel/play.h"
+#include "tools/tessarin/tool.h"
 #include "plugin/tessarin.h"
 #include "runtime/builtin_modifiers.h"
 #include "runtime/scene.h"
@@ -409,6 +413,65 @@ struct HostPipeline : Pair {
     TimeValue t = 0;
 };
 
+// tessarin join of four parts of S samples in all, with accumulateSelection, so that every part after
+// the first carries the running largest weights of the one before (the join's slowest path). Floor:
+// a plain copy of the same bytes, file to file, in the same 4 MiB pieces. Neither flushes to the
+// disk (the join's commit does, once, as any durable copy must).
+struct JoinParts : Pair {
+    explicit JoinParts(const benchmark::State& s) {
+        block = 2;
+        int verts = Verts(s), samples = SamplesOf(s), per = samples / 4;
+        for (int p = 0; p < 4; ++p) {
+            std::string path = MakeCache(verts, per);
+            std::string copy = (TempDir() / ("part" + std::to_string(p) + ".sel")).string();
+            fs::copy_file(path, copy, fs::copy_options::overwrite_existing);
+            sel::PartRecord r;
+            r.recording = "be";
+            r.firstFrame = p * per;
+            r.lastFrame = r.firstFrame + per - 1;
+            r.wholeLast = 4 * per - 1;
+            r.accumulate = 1;
+            r.firstCount = verts;
+            r.fileBytes = int64_t(fs::file_size(copy));
+            files.push_back(std::fopen(copy.c_str(), "rb"));
+            sources.push_back(std::make_unique<sel::FileSource>(files.back()));
+            parts.push_back({copy, sources.back().get(), true, sel::EncodePartRecord(r)});
+        }
+        out = (TempDir() / "joined.sel").string();
+    }
+    ~JoinParts() override {
+        for (std::FILE* f : files)
+            std::fclose(f);
+    }
+    struct FileSink : tessarin::Sink {
+        std::FILE* f;
+        bool Write(const void* d, size_t n) override { return std::fwrite(d, 1, n, f) == n; }
+        bool WriteAt(int64_t, const void*, size_t) override { return false; }
+    };
+    void Case(int64_t) override {
+        FileSink sink;
+        sink.f = std::fopen(out.c_str(), "wb");
+        std::ostringstream text;
+        tessarin::Context ctx{text, text};
+        if (tessarin::Join(parts, sink, out, ctx) != 0) std::abort();
+        std::fclose(sink.f);
+    }
+    void Floor(int64_t) override {
+        std::FILE* to = std::fopen(out.c_str(), "wb");
+        std::vector<char> piece(size_t(4) << 20);
+        for (std::FILE* from : files) {
+            fseeko(from, 0, SEEK_SET);
+            for (size_t n; (n = std::fread(piece.data(), 1, piece.size(), from)) > 0;)
+                std::fwrite(piece.data(), 1, n, to);
+        }
+        std::fclose(to);
+    }
+    std::vector<std::FILE*> files;
+    std::vector<std::unique_ptr<sel::FileSource>> sources;
+    std::vector<tessarin::JoinPart> parts;
+    std::string out;
+};
+
 template <class P> void Run(benchmark::State& state) {
     P pair(state);
     Measure(state, pair);
@@ -435,6 +498,7 @@ int main(int argc, char** argv) {
     // the file's length: a small mesh, so that 10,000 samples stay well under a gigabyte
     Register("length_step", Run<Step>, {{1000, 10}, {1000, 10000}});
     Register("length_random", Run<Random>, {{1000, 10}, {1000, 10000}});
+    Register("join_4_parts", Run<JoinParts>, {{100000, 40}, {1000000, 20}}, 5);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

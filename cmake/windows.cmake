@@ -58,7 +58,8 @@ if(NOT EXISTS ${TESSARIN_WIN_INCLUDE}/tiny_obj_loader.h)
 endif()
 add_library(vomark_app STATIC app/scene_description.cpp app/scene_files.cpp app/session.cpp app/verbs.cpp
   app/host_queries.cpp app/panel_view.cpp app/panel_verb.cpp app/script_runner.cpp app/run_verb.cpp
-  app/requested_pictures_windows.cpp app/unavailable_verbs_windows.cpp app/obj_reader_windows.cpp)
+  app/requested_pictures_windows.cpp app/unavailable_verbs_windows.cpp app/obj_reader_windows.cpp
+  app/record_part.cpp)
 target_include_directories(vomark_app PUBLIC app)
 target_link_libraries(vomark_app PUBLIC vomark_host sel win_header_libs)
 add_executable(vomark app/main.cpp)
@@ -67,7 +68,7 @@ target_link_libraries(vomark PRIVATE vomark_app tessarin_version)
 # tessarin: every verb but plot, which draws with Cairo (tools/tessarin/plot_unavailable.cpp says so).
 add_library(tessarin_tool STATIC tools/tessarin/inputs.cpp tools/tessarin/report.cpp tools/tessarin/rows.cpp
   tools/tessarin/diff.cpp tools/tessarin/repair.cpp tools/tessarin/import.cpp tools/tessarin/progress.cpp
-  tools/tessarin/plot_unavailable.cpp)
+  tools/tessarin/plot_unavailable.cpp tools/tessarin/join.cpp)
 target_link_libraries(tessarin_tool PUBLIC sel win_header_libs)
 add_executable(tessarin tools/tessarin/main.cpp)
 target_link_libraries(tessarin PRIVATE tessarin_tool tessarin_version)

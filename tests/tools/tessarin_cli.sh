@@ -33,7 +33,7 @@ check "import writes the recorder's form" bash -c "'$T' import a.csv --out a.sel
 check "export then import gives the same bytes" bash -c "'$T' export a.sel --out b.csv >/dev/null && '$T' import b.csv --out b.sel --samples-per-frame 2 >/dev/null && cmp a.sel b.sel && cmp a.csv b.csv"
 check "import names the line of a malformed row" one_line 1 'c.csv:3: vertex "5" where vertex 1 is next' bash -c "printf '0,0,1,0\n\n0,5,1,0\n' >c.csv; '$T' import c.csv --out c.sel --samples-per-frame 1"
 check "a refused import writes nothing" bash -c "! test -e c.sel && ! ls c.sel.tmp-* 2>/dev/null"
-check "every verb has --help" bash -c "for v in info verify dump plot diff repair import export; do '$T' \$v --help | grep -q Usage || exit 1; done"
+check "every verb has --help" bash -c "for v in info verify dump plot diff repair import export join; do '$T' \$v --help | grep -q Usage || exit 1; done"
 check "a usage error exits 2 with one line" one_line 2 'tessarin: ' "$T" verify
 check "an unknown verb is named as such" one_line 2 'tessarin: there is no verb "frobnicate"' "$T" frobnicate a.sel
 check "no verb at all lists the verbs" one_line 2 'tessarin: a verb is required: info, verify,' "$T"

@@ -1,4 +1,4 @@
-// tessarin: inspect, verify, dump, plot, diff, repair, import and export selection cache files.
+// tessarin: inspect, verify, dump, plot, diff, repair, import, export and join selection cache files.
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <atomic>
@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "sel/files.h"
+#include "sel/part.h"
 #include "tools/tessarin/tool.h"
 
 namespace {
@@ -151,7 +152,43 @@ int RepairVerb(const std::string& file, const std::string& outPath, std::optiona
     return 0;
 }
 
-constexpr const char* kVerbs[] = {"info", "verify", "dump", "plot", "diff", "repair", "import", "export"};
+// The parts with their part records; refuses an OUT that is one of them (the join reads them to its end).
+int JoinVerb(const std::vector<std::string>& paths, const std::string& outPath, Context& ctx) {
+    std::vector<InputFile> files(paths.size());
+    std::vector<JoinPart> parts(paths.size());
+    for (size_t i = 0; i < paths.size(); ++i) {
+        std::string record = sel::PartRecordPath(paths[i]);
+        for (const std::string& input : {paths[i], record})
+            if (sel::SameFile(outPath, input)) {
+                ctx.err << outPath << ": is the input " << input
+                        << "; write the joined file to another name\n";
+                return 1;
+            }
+        if (!Open(paths[i], files[i], ctx)) return 1;
+        parts[i].name = paths[i];
+        parts[i].source = files[i].source.get();
+        // a record names at most a restart per record of its part: anything far larger is no record
+        if (sel::SizeOf(record) > 65536 + 4 * files[i].source->Size()) {
+            ctx.err << record << ": far larger than the record of " << paths[i]
+                    << " can be: record the part again\n";
+            return 1;
+        }
+        std::ifstream text(sel::PathOf(record), std::ios::binary);
+        parts[i].recordFound = bool(text);
+        parts[i].recordText.assign(std::istreambuf_iterator<char>(text), std::istreambuf_iterator<char>());
+    }
+    OutputFile out;
+    if (!OpenOutput(outPath, "", out, ctx)) return 1;
+    std::string summary;
+    int code = Join(parts, out, outPath, ctx, &summary);
+    if (code != 0) return code;
+    if (!Commit(out, outPath, ctx)) return 1;
+    ctx.out << summary << "\n";
+    return 0;
+}
+
+constexpr const char* kVerbs[] = {"info",   "verify", "dump",   "plot", "diff",
+                                  "repair", "import", "export", "join"};
 
 // `tessarin bogus` is named as an unknown verb rather than as a missing one.
 bool IsVerb(const char* word) {
@@ -191,8 +228,9 @@ int main(int argc, char** argv) {
     ErasingBuf outBuf(std::cout.rdbuf(), shown), errBuf(std::cerr.rdbuf(), shown);
     std::ostream outStream(&outBuf), errStream(&errBuf);
     Context ctx{outStream, errStream, [] { return interrupted.load(); }};
-    CLI::App app{"tessarin: inspect, verify, dump, plot, diff, repair, import and export selection cache "
-                 "files (.sel)"};
+    CLI::App app{
+        "tessarin: inspect, verify, dump, plot, diff, repair, import, export and join selection cache "
+        "files (.sel)"};
     app.require_subcommand(1);
     // options are --name on every platform; on Windows the library would take "/tmp/x.sel" for one
     app.allow_windows_style_options(false);
@@ -257,6 +295,13 @@ int main(int argc, char** argv) {
         app.add_subcommand("export", "Write the records as CSV rows sample,vertex,weight,tick");
     input(exportVerb);
     exportVerb->add_option("--out", out, "the CSV file to write")->required();
+    std::vector<std::string> joinParts;
+    auto* join =
+        app.add_subcommand("join", "Join the parts of one recording (vomark record --frames A:B) into "
+                                   "the file one recording of the whole range writes");
+    join->add_option("PART", joinParts, "the parts' cache files, each with its .part record beside it")
+        ->required();
+    join->add_option("--out", out, "the joined cache file")->required();
     if (argc > 1 && argv[1][0] != '-' && !IsVerb(argv[1])) {
         std::string what = "there is no verb \"" + std::string(argv[1]) + "\"; the verbs are " + VerbList();
         std::cerr << "tessarin: " << what << " (tessarin --help says more)\n";
@@ -281,11 +326,12 @@ int main(int argc, char** argv) {
     }
     Format f = FormatOf(format);
     std::optional<Progress> bar;
-    if (*plotVerb || *repair || *import || *exportVerb) {
+    if (*plotVerb || *repair || *import || *exportVerb || *join) {
         bar.emplace(std::cerr,
                     (*plotVerb ? plotVerb
                      : *repair ? repair
                      : *import ? import
+                     : *join   ? join
                                : exportVerb)
                         ->get_name(),
                     isatty(STDERR_FILENO) == 1);
@@ -311,5 +357,6 @@ int main(int argc, char** argv) {
     }
     if (*repair) return RepairVerb(file, out, points, ctx);
     if (*import) return ImportVerb(file, out, spf, ctx);
+    if (*join) return JoinVerb(joinParts, out, ctx);
     return Export(file, out, ctx);
 }

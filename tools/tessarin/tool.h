@@ -115,6 +115,21 @@ struct ImportResult {
 ImportResult Import(std::istream& csv, const std::string& name, int32_t samplesPerFrame, Sink& sink,
                     const std::function<bool()>& stop, Progress* progress = nullptr, int64_t csvBytes = 0);
 
+// join: the parts of one recording (vomark record --frames A:B), each a cache file with the text of
+// its part record, into the file one recording of the whole range writes. Refuses, one line each
+// (the part, what is wrong, what would fix it), parts that are incomplete, damaged, of another
+// recording, overlapping, or that leave frames out; writes nothing then. The summary line ("wrote
+// ...") goes to `summary` when given, for the caller to print once the file is in place, else to
+// ctx.out.
+struct JoinPart {
+    std::string name;
+    const sel::Source* source = nullptr;
+    bool recordFound = false;
+    std::string recordText;
+};
+int Join(const std::vector<JoinPart>& parts, Sink& out, const std::string& outName, Context& ctx,
+         std::string* summary = nullptr);
+
 struct PlotOptions {
     int width = 1000, height = 600;
     std::optional<double> startFrame; // the frame of the first sample: the axis counts frames

@@ -1,0 +1,283 @@
+// Recording a part. The recorder records frames A to B exactly as a recording of the whole range
+// would when its start lies between A's tick and the next one: every sample of A then gets as many
+// evaluations as the samples of later frames (only the very first frame of a recording is sampled
+// once). With accumulateSelection the part's running largest weights start afresh at its first
+// capture; the join carries the whole's across, and needs to know where a weight started afresh
+// inside the part at an evaluation that wrote nothing. A watcher just below the modifier in the
+// stack sees each evaluation's mesh and notes those places.
+#include "record_part.h"
+
+#include <atomic>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+
+#include "host_queries.h"
+#include "runtime/builtin_modifiers.h"
+#include "scene_description.h"
+#include "sel/files.h"
+
+namespace app {
+
+// The recorder's frame range: ticks held as floats, frames from trunc(start) on, both ends included.
+struct TickRange {
+    float startTicks = 0, endTicks = 0;
+    int64_t f0 = 0;
+    int64_t frames = 0;
+    bool forward = true;
+};
+
+namespace {
+TickRange RangeOf(float startTime, float endTime, int tpf) {
+    TickRange r;
+    r.startTicks = static_cast<float>(double(tpf) * startTime);
+    r.endTicks = static_cast<float>(double(tpf) * endTime);
+    if (r.startTicks == r.endTicks) r.endTicks = static_cast<float>(double(r.endTicks) + tpf);
+    r.forward = r.endTicks > r.startTicks;
+    r.f0 = static_cast<int64_t>(std::trunc(r.startTicks));
+    double f0 = double(r.f0);
+    if (r.forward && f0 <= r.endTicks)
+        r.frames = static_cast<int64_t>(std::floor((r.endTicks - f0) / tpf)) + 1;
+    return r;
+}
+
+// A frame value whose ticks (as the recorder computes them) satisfy `fits`; NaN when none is found.
+template <typename Fits>
+float FrameValueFor(int64_t ticks, int tpf, std::initializer_list<double> nudges, Fits fits) {
+    for (double d : nudges) {
+        float value = static_cast<float>((double(ticks) + d) / tpf);
+        if (fits(static_cast<float>(double(tpf) * value))) return value;
+    }
+    return NAN;
+}
+
+void SetFloat(Modifier* mod, const char* name, float value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", value);
+    SetParameterFromText(mod, name, text);
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream in(sel::PathOf(path), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::atomic<bool> g_terminated{false};
+extern "C" void OnTerminate(int) {
+    g_terminated = true;
+    std::raise(SIGINT); // the host's interrupt: the recorder stops after the frame it is in
+}
+} // namespace
+
+// Passes the mesh through; notes the point count of every capture and, at captures that write
+// nothing, the vertices whose weight is NaN.
+class PartObserver : public vm::HostModifier {
+  public:
+    Class_ID ClassID() override { return Class_ID(0x5e1ec7, 0x70); }
+    void ClassDisplayName(CStr& name) override { name = "PartObserver"; }
+    void EvaluateMesh(TimeValue, ModContext&, ObjectState* holder, INode*) override {
+        if (skip > 0) {
+            --skip;
+            return;
+        }
+        auto* tri = dynamic_cast<TriObject*>(holder ? holder->obj : nullptr);
+        if (!tri || !part) return;
+        int count = tri->PointCount();
+        if (left == 0) left = written < samplesPerFrame && firstFrameOnce ? 1 : subCount;
+        bool writes = --left == 0;
+        if (part->firstCount < 0 && !started) {
+            part->firstCount = count;
+        } else if (count != lastCount) {
+            allRestart = true;
+        }
+        started = true;
+        lastCount = count;
+        if (!writes && part->accumulate) NoteNaNs(tri->GetMesh(), count);
+        if (!writes) return;
+        if (allRestart) part->restarts.push_back({written, -1});
+        for (int v : nanVertices)
+            part->restarts.push_back({written, v});
+        allRestart = false;
+        nanVertices.clear();
+        ++written;
+    }
+
+    sel::PartRecord* part = nullptr;
+    int skip = 0; // evaluations before the recording starts (the recorder's pre-roll)
+    int samplesPerFrame = 1, subCount = 1;
+    bool firstFrameOnce = false; // the first frame's samples are evaluated once each
+
+  private:
+    void NoteNaNs(Mesh& mesh, int count) {
+        if (!mesh.vDataSupport(0)) return;
+        const float* ch = mesh.vertexFloat(0);
+        int present = std::min(count, mesh.getNumVerts());
+        for (int i = 0; i < present; ++i)
+            if (std::isnan(ch[i]) && !mesh.vertSel[i]) nanVertices.push_back(i);
+    }
+
+    int left = 0, written = 0, lastCount = -1;
+    bool started = false, allRestart = false;
+    std::vector<int> nanVertices;
+};
+
+void ParseFrameRange(const std::string& text, int& first, int& last) {
+    size_t colon = text.find(':');
+    auto whole = [&](const std::string& s, int& v) {
+        size_t used = 0;
+        try {
+            v = std::stoi(s, &used);
+        } catch (...) {
+            used = std::string::npos;
+        }
+        return !s.empty() && used == s.size();
+    };
+    if (colon == std::string::npos || !whole(text.substr(0, colon), first) ||
+        !whole(text.substr(colon + 1), last))
+        throw std::invalid_argument("--frames: \"" + text + "\" is not A:B (two whole frame numbers)");
+    if (first > last)
+        throw std::invalid_argument("--frames: " + text + " runs backwards; give the first frame first");
+}
+
+PartRecording::PartRecording(vm::Scene& scene, Modifier* mod, int first, int last,
+                             const std::string& identity) {
+    int tpf = scene.TicksPerFrame();
+    float startTime = ParamAtZero(mod, "start_time", 0.0f), endTime = ParamAtZero(mod, "end_time", 0.0f);
+    TickRange whole = RangeOf(startTime, endTime, tpf);
+    if (!whole.forward || whole.frames < 1)
+        throw std::invalid_argument("--frames: the modifier's range runs backwards (start_time " +
+                                    std::to_string(startTime) + ", end_time " + std::to_string(endTime) +
+                                    "); only a forward recording can be split into parts");
+    part_.wholeFirst = static_cast<int32_t>(whole.f0 / tpf);
+    part_.wholeLast = static_cast<int32_t>(part_.wholeFirst + whole.frames - 1);
+    if (first < part_.wholeFirst || last > part_.wholeLast)
+        throw std::invalid_argument("--frames: " + std::to_string(first) + ":" + std::to_string(last) +
+                                    " lies outside the recording's frames " +
+                                    std::to_string(part_.wholeFirst) + ":" + std::to_string(part_.wholeLast));
+    part_.recording = identity;
+    part_.firstFrame = first;
+    part_.lastFrame = last;
+    part_.ticksPerFrame = tpf;
+    part_.samplesPerFrame = std::max(1, ParamAtZero(mod, "samples", 1));
+    part_.accumulate = ParamAtZero(mod, "accumulateSelection", 0) != 0;
+    part_.quality = std::max(1, ParamAtZero(mod, "quality", 1));
+    int64_t fa = whole.f0 + int64_t(first - part_.wholeFirst) * tpf;
+    int64_t fb = whole.f0 + int64_t(last - part_.wholeFirst) * tpf;
+    // a later part starts between its first frame's tick and the next, so that its first frame is
+    // sampled as fully as the whole recording samples it
+    float partStart = startTime;
+    if (first != part_.wholeFirst) {
+        double side = fa >= 0 ? 1 : -1;
+        partStart = FrameValueFor(fa, tpf, {0.5 * side, 0.25 * side, 0.75 * side}, [&](float t) {
+            return static_cast<int64_t>(std::trunc(t)) == fa && double(t) != double(fa);
+        });
+    }
+    float startTicks = static_cast<float>(double(tpf) * partStart);
+    // the end lies inside the last frame's ticks and after the start (a range of one tick time would
+    // grow by a frame)
+    float partEnd = FrameValueFor(fb, tpf, {0.25, 0.5, 0.75, 0.5 * tpf},
+                                  [&](float t) { return t >= fb && t < fb + tpf && t > startTicks; });
+    TickRange own = RangeOf(partStart, partEnd, tpf);
+    if (std::isnan(partStart) || std::isnan(partEnd) || own.f0 != fa || own.frames != last - first + 1)
+        throw std::invalid_argument("--frames: frames " + std::to_string(first) + ":" + std::to_string(last) +
+                                    " lie too far from frame 0 to be placed exactly in ticks");
+    SetFloat(mod, "start_time", partStart);
+    SetFloat(mod, "end_time", partEnd);
+
+    Watch(scene, mod, double(fa) == double(startTicks), double(scene.CurrentTime()) == double(startTicks));
+}
+
+// The recorder evaluates the first node that uses the modifier: a watcher just below it in every stack
+// it sits in sees what it is given, whichever node that is.
+void PartRecording::Watch(vm::Scene& scene, Modifier* mod, bool firstFrameOnce, bool preRoll) {
+    std::set<IDerivedObject*> seen;
+    for (INode* n : scene.Nodes())
+        for (IDerivedObject* d : vm::Scene::DerivedObjectsOf(n)) {
+            if (!seen.insert(d).second) continue;
+            for (int i = 0; i < d->ModifierCount(); ++i)
+                if (d->ModifierAt(i) == mod) {
+                    auto* watcher = new PartObserver(); // the stack owns it from here
+                    watcher->part = &part_;
+                    watcher->samplesPerFrame = part_.samplesPerFrame;
+                    watcher->subCount = part_.accumulate ? part_.quality : 1;
+                    watcher->firstFrameOnce = firstFrameOnce;
+                    watcher->skip = preRoll ? 1 : 0;
+                    d->AddModifier(watcher, i + 1);
+                    break;
+                }
+        }
+}
+
+PartRecording::~PartRecording() = default;
+
+std::string PartRecording::Finish(const std::string& cacheFile) {
+    part_.fileBytes = std::max<int64_t>(0, sel::SizeOf(cacheFile));
+    std::string target = sel::PartRecordPath(cacheFile), temp, error;
+    FILE* f = sel::CreateBeside(target, temp, error);
+    if (!f) return target + ": " + error;
+    std::string text = sel::EncodePartRecord(part_);
+    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size() && sel::FlushToDisk(f);
+    ok = std::fclose(f) == 0 && ok;
+    if (ok) error = sel::ReplaceWith(temp, target);
+    if (!ok || !error.empty()) {
+        sel::RemoveFile(temp);
+        return target + ": cannot be written" + (error.empty() ? "" : " (" + error + ")");
+    }
+    return "";
+}
+
+void StopRecordingOnTerminate() { std::signal(SIGTERM, OnTerminate); }
+bool TerminateArrived() { return g_terminated.load(); }
+
+std::unique_ptr<PartRecording> BeginPart(vm::Scene& scene, INode* node, Modifier* mod, const PartRequest& r) {
+    int first = 0, last = 0;
+    ParseFrameRange(r.frames, first, last);
+    // the scene's bytes and everything the command line changed, except where the part goes
+    std::vector<std::string> identity{ReadWholeFile(r.scenePath), std::string(node->GetName())};
+    bool named = false;
+    for (const std::string& set : r.sets) {
+        if (set.rfind("cache_file=", 0) == 0)
+            named = true;
+        else
+            identity.push_back(set);
+    }
+    if (!named) { // the scene's cache file with the frames in its name: shot.sel -> shot.frames-50-99.sel
+        const char* cache = ParamAtZero<const char*>(mod, "cache_file", nullptr);
+        if (!cache || !*cache)
+            throw std::invalid_argument(
+                "--frames: the modifier names no cache_file; give one with --set cache_file=PART.sel");
+        std::filesystem::path path = sel::PathOf(cache);
+        std::string ext = sel::Utf8Of(path.extension());
+        path.replace_extension();
+        std::string name =
+            sel::Utf8Of(path) + ".frames-" + std::to_string(first) + "-" + std::to_string(last) + ext;
+        SetParameterFromText(mod, "cache_file", name);
+    }
+    auto part = std::make_unique<PartRecording>(scene, mod, first, last, Fingerprint(identity));
+    // a record left from an earlier run must not pass for this one's
+    const char* cache = ParamAtZero<const char*>(mod, "cache_file", nullptr);
+    if (cache && *cache) sel::RemoveFile(sel::PartRecordPath(cache));
+    StopRecordingOnTerminate();
+    return part;
+}
+
+std::string Fingerprint(const std::vector<std::string>& texts) {
+    uint64_t h = 1469598103934665603ull; // FNV-1a
+    for (const std::string& t : texts) {
+        for (unsigned char c : t)
+            h = (h ^ c) * 1099511628211ull;
+        h = (h ^ 0xff) * 1099511628211ull; // "ab","c" differs from "a","bc"
+    }
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(h));
+    return text;
+}
+
+} // namespace app

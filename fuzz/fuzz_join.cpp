@@ -1,0 +1,33 @@
+// tessarin join's reading of a part: its part record (text), then, after a line "--", the bytes of its
+// cache file. A record that reads writes back to the same text; the join of the part must stay inside
+// the data whatever the record claims (counts, restarts, frames).
+#include <cstdint>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+
+#include "sel/format.h"
+#include "sel/part.h"
+#include "tools/tessarin/tool.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::string text(reinterpret_cast<const char*>(data), size);
+    size_t cut = text.find("\n--\n");
+    std::string record = text.substr(0, cut);
+    std::string file = cut == std::string::npos ? std::string() : text.substr(cut + 4);
+    sel::PartRecord part;
+    if (sel::DecodePartRecord(record, part).empty()) {
+        sel::PartRecord again;
+        if (!sel::DecodePartRecord(sel::EncodePartRecord(part), again).empty() ||
+            sel::EncodePartRecord(again) != sel::EncodePartRecord(part))
+            std::abort();
+    }
+    sel::MemorySource src(file.data(), file.size());
+    std::vector<tessarin::JoinPart> parts{{"p.sel", &src, true, record}, {"q.sel", &src, true, record}};
+    std::ostringstream out, err;
+    tessarin::Context ctx{out, err};
+    tessarin::StringSink sink;
+    tessarin::Join({parts[0]}, sink, "out.sel", ctx);
+    tessarin::Join(parts, sink, "out.sel", ctx);
+    return 0;
+}

@@ -1,0 +1,158 @@
+// The part record: a few lines of "key values", written once when a part's recording ends.
+#include "sel/part.h"
+
+#include <charconv>
+#include <iterator>
+#include <map>
+#include <sstream>
+
+namespace sel {
+namespace {
+constexpr const char* kFirstLine = "tessarin part 1";
+
+// The whole words of one line, each a number in [least, most].
+bool Numbers(const std::vector<std::string>& words, size_t from, int64_t least, int64_t most,
+             std::vector<int64_t>& out) {
+    out.clear();
+    for (size_t i = from; i < words.size(); ++i) {
+        int64_t v = 0;
+        const std::string& w = words[i];
+        auto [end, ec] = std::from_chars(w.data(), w.data() + w.size(), v);
+        if (ec != std::errc() || end != w.data() + w.size() || v < least || v > most) return false;
+        out.push_back(v);
+    }
+    return true;
+}
+
+std::vector<std::string> Words(const std::string& line) {
+    std::vector<std::string> words;
+    std::istringstream in(line);
+    for (std::string w; in >> w;)
+        words.push_back(w);
+    return words;
+}
+
+bool IsToken(const std::string& s) {
+    if (s.empty() || s.size() > 64) return false;
+    for (char c : s)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    return true;
+}
+} // namespace
+
+std::string PartRecordPath(const std::string& cacheFile) { return cacheFile + ".part"; }
+
+std::string EncodePartRecord(const PartRecord& p) {
+    std::ostringstream out;
+    out << kFirstLine << "\n"
+        << "recording " << p.recording << "\n"
+        << "frames " << p.firstFrame << " " << p.lastFrame << "\n"
+        << "whole " << p.wholeFirst << " " << p.wholeLast << "\n"
+        << "samples-per-frame " << p.samplesPerFrame << "\n"
+        << "ticks-per-frame " << p.ticksPerFrame << "\n"
+        << "accumulate " << p.accumulate << "\n"
+        << "quality " << p.quality << "\n"
+        << "first-count " << p.firstCount << "\n"
+        << "bytes " << p.fileBytes << "\n";
+    for (const PartRestart& r : p.restarts)
+        out << "restart " << r.sample << " " << r.vertex << "\n";
+    out << "end\n";
+    return out.str();
+}
+
+namespace {
+const int64_t kI32 = INT32_MAX;
+
+// The numeric keys: how many whole numbers each takes, their range, and where they go.
+struct NumericKey {
+    size_t count;
+    int64_t least, most;
+    std::vector<int64_t*> to;
+};
+
+// What the lines read so far hold.
+struct Fields {
+    int64_t v[10] = {};
+    std::map<std::string, NumericKey> numeric = {
+        {"frames", {2, -kI32, kI32, {&v[0], &v[1]}}}, {"whole", {2, -kI32, kI32, {&v[2], &v[3]}}},
+        {"samples-per-frame", {1, 1, kI32, {&v[4]}}}, {"ticks-per-frame", {1, 1, kI32, {&v[5]}}},
+        {"accumulate", {1, 0, 1, {&v[6]}}},           {"quality", {1, 1, kI32, {&v[7]}}},
+        {"first-count", {1, -1, kI32, {&v[8]}}},      {"bytes", {1, 0, INT64_MAX, {&v[9]}}},
+    };
+    std::map<std::string, bool> seen;
+};
+
+// One line's words into `f` and `out`; "" or what is wrong with it.
+std::string ReadLine(const std::vector<std::string>& words, Fields& f, PartRecord& out) {
+    std::vector<int64_t> nums;
+    const std::string& key = words[0];
+    if (key == "restart") {
+        if (words.size() != 3 || !Numbers(words, 1, -1, kI32, nums) || nums[0] < 0)
+            return "\"restart\" takes a sample (0 or more) and a vertex (-1 for all)";
+        if (!out.restarts.empty() && nums[0] < out.restarts.back().sample)
+            return "restarts out of sample order";
+        out.restarts.push_back({static_cast<int32_t>(nums[0]), static_cast<int32_t>(nums[1])});
+        return "";
+    }
+    if (key == "recording") {
+        if (words.size() != 2 || !IsToken(words[1])) return "\"recording\" takes one hex word";
+        out.recording = words[1];
+    } else if (auto it = f.numeric.find(key); it != f.numeric.end()) {
+        const NumericKey& k = it->second;
+        if (words.size() != k.count + 1 || !Numbers(words, 1, k.least, k.most, nums))
+            return "\"" + key + "\" takes " + std::to_string(k.count) + " whole number" +
+                   (k.count == 1 ? "" : "s") + " from " + std::to_string(k.least);
+        for (size_t i = 0; i < k.count; ++i)
+            *k.to[i] = nums[i];
+    } else {
+        return "unknown key \"" + key + "\"";
+    }
+    if (f.seen[key]) return "\"" + key + "\" given twice";
+    f.seen[key] = true;
+    return "";
+}
+
+// The numbers into `out`, once every key was read; "" or what is missing or out of order.
+std::string Complete(Fields& f, PartRecord& out) {
+    for (const char* key : {"recording", "frames", "whole", "samples-per-frame", "ticks-per-frame",
+                            "accumulate", "quality", "first-count", "bytes"})
+        if (!f.seen[key]) return "\"" + std::string(key) + "\" is missing";
+    int32_t* to[] = {&out.firstFrame, &out.lastFrame,       &out.wholeFirst,
+                     &out.wholeLast,  &out.samplesPerFrame, &out.ticksPerFrame,
+                     &out.accumulate, &out.quality,         &out.firstCount};
+    for (size_t i = 0; i < std::size(to); ++i)
+        *to[i] = static_cast<int32_t>(f.v[i]);
+    out.fileBytes = f.v[9];
+    if (out.firstFrame > out.lastFrame || out.wholeFirst > out.wholeLast || out.firstFrame < out.wholeFirst ||
+        out.lastFrame > out.wholeLast)
+        return "frames " + std::to_string(out.firstFrame) + "-" + std::to_string(out.lastFrame) +
+               " do not lie in order inside the whole " + std::to_string(out.wholeFirst) + "-" +
+               std::to_string(out.wholeLast);
+    return "";
+}
+} // namespace
+
+std::string DecodePartRecord(const std::string& text, PartRecord& out) {
+    out = PartRecord{};
+    std::istringstream in(text);
+    std::string line;
+    if (!std::getline(in, line) || line != kFirstLine)
+        return "line 1: not a part record (it starts with \"" + std::string(kFirstLine) + "\")";
+    int number = 1;
+    Fields fields;
+    bool ended = false;
+    while (std::getline(in, line)) {
+        ++number;
+        std::vector<std::string> words = Words(line);
+        std::string why = ended                                    ? "text after \"end\""
+                          : words.empty()                          ? "an empty line"
+                          : words.size() == 1 && words[0] == "end" ? ""
+                                                                   : ReadLine(words, fields, out);
+        if (!why.empty()) return "line " + std::to_string(number) + ": " + why;
+        ended = ended || (words.size() == 1 && words[0] == "end");
+    }
+    std::string why = ended ? Complete(fields, out) : "the record ends without \"end\" (cut short)";
+    return why.empty() ? "" : "line " + std::to_string(number) + ": " + why;
+}
+
+} // namespace sel

@@ -1,0 +1,201 @@
+// tessarin join on parts made by a model of the capture: running largest weights carried across part
+// starts with the capture's rules for ties (-0 against +0), NaN and point-count changes, also where
+// they happen at evaluations that write nothing. And the part record's reader.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <sstream>
+
+#include "sel/format.h"
+#include "sel/part.h"
+#include "tools/tessarin/tool.h"
+
+namespace {
+using sel::SampleRecord;
+
+struct Capture {
+    std::vector<float> v; // the weights that reach the modifier
+    bool writes;          // the sample's last evaluation
+};
+using Samples = std::vector<std::vector<SampleRecord>>;
+
+// What the capture writes for captures [from, to) when a recording starts at `from`; with `part`, also
+// what the part recorder's watcher notes: the first point count and the restarts at captures that
+// write nothing.
+Samples Record(const std::vector<Capture>& cs, size_t from, size_t to, bool accumulate,
+               sel::PartRecord* part) {
+    Samples out;
+    std::vector<SampleRecord> acc;
+    bool fresh = true, allRestart = false;
+    std::vector<int32_t> nans;
+    for (size_t c = from; c < to; ++c) {
+        const std::vector<float>& v = cs[c].v;
+        bool compare = !fresh && acc.size() == v.size();
+        if (part && fresh) part->firstCount = int32_t(v.size());
+        if (part && !fresh && acc.size() != v.size()) allRestart = true;
+        fresh = false;
+        acc.resize(v.size());
+        for (size_t i = 0; i < v.size(); ++i) {
+            float x = v[i];
+            if (compare && accumulate && x < acc[i].weight) x = acc[i].weight;
+            acc[i] = {x, int32_t(c)};
+            if (part && accumulate && !cs[c].writes && std::isnan(v[i])) nans.push_back(int32_t(i));
+        }
+        if (!cs[c].writes) continue;
+        int32_t k = int32_t(out.size());
+        if (part && allRestart) part->restarts.push_back({k, -1});
+        if (part)
+            for (int32_t i : nans)
+                part->restarts.push_back({k, i});
+        allRestart = false;
+        nans.clear();
+        out.push_back(acc);
+    }
+    return out;
+}
+
+int Join(const std::vector<std::string>& files, const std::vector<std::string>& records, std::string& joined,
+         std::string& err) {
+    std::vector<sel::MemorySource> sources;
+    for (const std::string& f : files)
+        sources.emplace_back(f.data(), f.size());
+    std::vector<tessarin::JoinPart> parts;
+    for (size_t i = 0; i < files.size(); ++i)
+        parts.push_back({"p" + std::to_string(i) + ".sel", &sources[i], true, records[i]});
+    std::ostringstream out, errs;
+    tessarin::Context ctx{out, errs};
+    tessarin::StringSink sink;
+    int code = tessarin::Join(parts, sink, "out.sel", ctx);
+    joined = sink.bytes;
+    err = errs.str();
+    return code;
+}
+
+TEST(Join, CarriesTheRunningLargestAcrossPartsAsTheCaptureKeepsIt) {
+    std::mt19937 rng(7);
+    const float values[] = {0.0f, -0.0f, 0.25f, 0.5f, 1.0f, NAN, 0.75f};
+    for (int trial = 0; trial < 300; ++trial) {
+        int frames = 2 + int(rng() % 6), perSample = 1 + int(rng() % 3);
+        bool accumulate = rng() % 4 != 0;
+        std::vector<Capture> cs;
+        std::vector<size_t> frameStart;
+        for (int f = 0; f < frames; ++f) {
+            frameStart.push_back(cs.size());
+            int n = f == 0 ? 1 : perSample;
+            for (int e = 0; e < n; ++e) {
+                size_t count = rng() % 8 == 0 ? 2 : 3;
+                std::vector<float> v(count);
+                for (float& x : v)
+                    x = values[rng() % 7];
+                cs.push_back({v, e == n - 1});
+            }
+        }
+        frameStart.push_back(cs.size());
+        std::string whole = sel::EncodeFile(1, Record(cs, 0, cs.size(), accumulate, nullptr));
+        // every frame a part boundary with probability one half
+        std::vector<std::string> files, records;
+        for (int f = 0; f < frames;) {
+            int last = f;
+            while (last + 1 < frames && rng() % 2)
+                ++last;
+            sel::PartRecord part;
+            part.recording = "ab";
+            part.firstFrame = f;
+            part.lastFrame = last;
+            part.wholeLast = frames - 1;
+            part.accumulate = accumulate;
+            part.quality = perSample;
+            files.push_back(sel::EncodeFile(
+                1, Record(cs, frameStart[size_t(f)], frameStart[size_t(last) + 1], accumulate, &part)));
+            part.fileBytes = int64_t(files.back().size());
+            records.push_back(sel::EncodePartRecord(part));
+            f = last + 1;
+        }
+        std::string joined, err;
+        ASSERT_EQ(Join(files, records, joined, err), 0) << err;
+        ASSERT_EQ(joined, whole) << "trial " << trial << ", " << files.size() << " parts";
+    }
+}
+
+TEST(Join, RefusesEachBadPartInOneLineAndWritesNothing) {
+    std::vector<Capture> cs = {{{0.5f}, true}, {{0.25f}, true}, {{1.0f}, true}};
+    auto part = [&](int first, int last, const std::string& recording = "ab") {
+        sel::PartRecord p;
+        p.recording = recording;
+        p.firstFrame = first;
+        p.lastFrame = last;
+        p.wholeLast = 2;
+        std::string file = sel::EncodeFile(1, Record(cs, size_t(first), size_t(last) + 1, false, &p));
+        p.fileBytes = int64_t(file.size());
+        return std::pair{file, sel::EncodePartRecord(p)};
+    };
+    auto [a, ra] = part(0, 0);
+    auto [b, rb] = part(1, 2);
+    auto [c, rc] = part(1, 2, "cd");
+    std::string joined, err;
+    EXPECT_EQ(Join({a, b}, {ra, rb}, joined, err), 0);
+    struct Case {
+        std::vector<std::string> files, records;
+        std::string line;
+    } cases[] = {
+        {{a, c}, {ra, rc}, "p1.sel: belongs to another recording than p0.sel (another scene or settings)"},
+        {{b}, {rb}, "no part holds frame 0: record --frames 0:0 too"},
+        {{a, b.substr(0, b.size() - 4)}, {ra, rb}, "p1.sel: byte "},
+        {{a, b, b}, {ra, rb, rb}, "p2.sel: frames 1-2 are also in p1.sel: give parts that do not overlap"},
+        {{a, b + "x"}, {ra, rb}, "p1.sel: byte 29: "},
+        {{a, b}, {ra, rb.substr(0, rb.size() - 4)}, "p1.sel.part: line "},
+    };
+    for (const Case& k : cases) {
+        EXPECT_EQ(Join(k.files, k.records, joined, err), 1) << k.line;
+        EXPECT_NE(err.find(k.line), std::string::npos) << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        EXPECT_TRUE(joined.empty());
+    }
+}
+
+TEST(PartRecord, ReadsWhatItWritesAndNamesTheLineOfAnythingElse) {
+    sel::PartRecord p;
+    p.recording = "0123456789abcdef";
+    p.firstFrame = -3;
+    p.lastFrame = 7;
+    p.wholeFirst = -10;
+    p.wholeLast = 100;
+    p.samplesPerFrame = 10;
+    p.ticksPerFrame = 4800;
+    p.accumulate = 1;
+    p.quality = 100;
+    p.firstCount = 1000000;
+    p.fileBytes = int64_t(1) << 40;
+    p.restarts = {{0, -1}, {3, 17}, {3, 2}};
+    std::string text = sel::EncodePartRecord(p);
+    sel::PartRecord back;
+    ASSERT_EQ(sel::DecodePartRecord(text, back), "");
+    EXPECT_EQ(sel::EncodePartRecord(back), text);
+    auto replaced = [&](const std::string& from, const std::string& to) {
+        std::string t = text;
+        t.replace(t.find(from), from.size(), to);
+        return t;
+    };
+    struct Case {
+        std::string text, error;
+    } cases[] = {
+        {"", "line 1: not a part record"},
+        {replaced("quality 100", "quality 0"), "line 8: \"quality\" takes 1 whole number from 1"},
+        {replaced("quality 100", "quality 1e2"), "line 8: "},
+        {replaced("quality 100", "colour 3"), "line 8: unknown key \"colour\""},
+        {replaced("quality 100", "frames 1 2"), "line 8: \"frames\" given twice"},
+        {replaced("quality 100\n", ""), "\"quality\" is missing"},
+        {replaced("restart 0 -1", "restart 9 -1"), "line 12: restarts out of sample order"},
+        {replaced("end\n", ""), "the record ends without \"end\" (cut short)"},
+        {text + "x\n", "text after \"end\""},
+        {replaced("frames -3 7", "frames 7 -3"), "frames 7--3 do not lie in order"},
+        {replaced("recording 0123456789abcdef", "recording XYZ"), "line 2: \"recording\" takes one hex word"},
+    };
+    for (const Case& c : cases)
+        EXPECT_NE(sel::DecodePartRecord(c.text, back).find(c.error), std::string::npos)
+            << c.error << " / " << sel::DecodePartRecord(c.text, back);
+}
+
+} // namespace
