@@ -58,18 +58,23 @@ void Api::SetPort(int port) {
     hostNames_[1] = "localhost:" + std::to_string(port);
 }
 
+std::optional<Response> Api::Admit(const Request& r) const {
+    std::string host = Lookup(r.headers, "host"), origin = Lookup(r.headers, "origin");
+    bool ownHost = !host.empty() && (host == hostNames_[0] || host == hostNames_[1]);
+    if (!ownHost) return Error(403, "this server answers only to http://" + hostNames_[0]);
+    if (!origin.empty() && origin != "http://" + hostNames_[0] && origin != "http://" + hostNames_[1])
+        return Error(403, "requests from another origin are refused");
+    if (r.path.rfind("/api/", 0) == 0) {
+        std::string token = Lookup(r.headers, "x-vomark-token");
+        if (token.empty()) token = Lookup(r.query, "token");
+        if (!SameSecret(token, token_)) return Error(403, "missing or wrong token");
+    }
+    return std::nullopt;
+}
+
 Response Api::Handle(const Request& r) {
     try {
-        std::string host = Lookup(r.headers, "host"), origin = Lookup(r.headers, "origin");
-        bool ownHost = !host.empty() && (host == hostNames_[0] || host == hostNames_[1]);
-        if (!ownHost) return Error(403, "this server answers only to http://" + hostNames_[0]);
-        if (!origin.empty() && origin != "http://" + hostNames_[0] && origin != "http://" + hostNames_[1])
-            return Error(403, "requests from another origin are refused");
-        if (r.path.rfind("/api/", 0) == 0) {
-            std::string token = Lookup(r.headers, "x-vomark-token");
-            if (token.empty()) token = Lookup(r.query, "token");
-            if (!SameSecret(token, token_)) return Error(403, "missing or wrong token");
-        }
+        if (std::optional<Response> refused = Admit(r)) return *refused;
         return Route(r);
     } catch (const Refused& e) {
         return Error(e.status, e.what());
@@ -78,6 +83,23 @@ Response Api::Handle(const Request& r) {
     } catch (const std::exception& e) {
         return Error(500, e.what());
     }
+}
+
+std::optional<Response> CheckBodyFraming(const std::string& method, const std::vector<std::string>& lengths,
+                                         const std::vector<std::string>& encodings) {
+    if (lengths.size() > 1) return Error(400, "more than one Content-Length");
+    if (encodings.size() > 1 || (!encodings.empty() && encodings[0] != "chunked"))
+        return Error(400, "the only Transfer-Encoding taken is chunked");
+    if (!lengths.empty() && !encodings.empty()) return Error(400, "both Content-Length and Transfer-Encoding");
+    bool body = !encodings.empty();
+    if (!lengths.empty()) {
+        const std::string& text = lengths[0];
+        if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
+            return Error(400, "Content-Length must be a whole number");
+        body = std::stoll(text) > 0;
+    }
+    if (body && method != "POST") return Error(400, "only POST requests carry a body");
+    return std::nullopt;
 }
 
 Response Api::Route(const Request& r) {

@@ -22,7 +22,9 @@
 #pragma once
 #include <chrono>
 #include <map>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "events.h"
 #include "host_thread.h"
@@ -67,6 +69,9 @@ class Api {
 
     // Never throws: a bad request is a 4xx response with {"error": ...}.
     Response Handle(const Request& request);
+    // The checks the request's line and headers settle, made before any body is read: Host, Origin,
+    // the token of an /api/ call. The refusal, or nothing when the request may go on.
+    std::optional<Response> Admit(const Request& request) const;
 
   private:
     Response Route(const Request& request);
@@ -110,5 +115,12 @@ class Api {
 
 // A fresh random token: 32 hexadecimal digits.
 std::string NewToken();
+
+// How a request says how long its body is, as the server saw it: every Content-Length and
+// Transfer-Encoding value. A 400 for values that leave it unclear (two lengths, a length that is no
+// number, an encoding other than chunked, both at once) or a body where none is taken (a GET), since
+// a server and a client that read it differently disagree about where the next request begins.
+std::optional<Response> CheckBodyFraming(const std::string& method, const std::vector<std::string>& lengths,
+                                         const std::vector<std::string>& encodings);
 
 } // namespace app::view
