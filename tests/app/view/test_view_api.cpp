@@ -183,6 +183,15 @@ TEST_F(ViewApiTest, PanelChangesGoThroughThePanelAndBecomeMacroLines) {
     state = PostJson("/api/panel", {{"action", "spinner"}, {"id", 1499}, {"value", 3}});
     EXPECT_EQ(Control(state, 1493)["text"], "3");
     EXPECT_EQ(state["macro"].back(), "$.modifiers[#Tessarin].samples = 3");
+    // past the range, and past what an int holds: clamped before converting, never wrapped
+    for (auto [value, shown] : std::vector<std::pair<double, std::string>>{
+             {99, "10"}, {1e30, "10"}, {2147483648.0, "10"}, {-1e30, "1"}, {-2147483649.0, "1"}}) {
+        state = PostJson("/api/panel", {{"action", "spinner"}, {"id", 1499}, {"value", value}});
+        EXPECT_EQ(Control(state, 1493)["text"], shown) << value;
+    }
+    state = PostJson("/api/panel", {{"action", "spinner"}, {"id", 1497}, {"value", 1e300}});
+    EXPECT_EQ(Control(state, 1491)["text"].get<std::string>().find_first_of("ni"), std::string::npos)
+        << "a float control holds a finite value: " << Control(state, 1491)["text"];
 
     // quality is enabled only with accumulateSelection on
     PostJson("/api/panel", {{"action", "spinner"}, {"id", 1495}, {"value", 4}}, 409);
