@@ -20,6 +20,7 @@
 // Every request must name this server in Host, and in Origin when it sends one; every /api request
 // carries the token (header X-Vomark-Token, or ?token= for links).
 #pragma once
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <optional>
@@ -111,6 +112,8 @@ class Api {
     std::function<void(TimeValue)> evaluationHook_;
     std::string stoppedLine_; // host thread only: said until the next user's call
     std::string statusSent_;  // host thread only: the status line the page last learnt
+    // Read by Escape on any thread: a user's call runs, and it has evaluated the node (a recording).
+    std::atomic<bool> userCall_{false}, recording_{false};
 };
 
 // A fresh random token: 32 hexadecimal digits.

@@ -38,6 +38,7 @@ void Api::PostNewMacroLines() {
 Response Api::UserCall(const std::function<bool()>& action, const std::string& refused) {
     bool done = host_.Call([&] {
         interaction_.ForgetEscape(); // a press from before this call is not for it
+        userCall_ = true;
         stoppedLine_.clear();
         int escapes = vm::Record().escapePresses;
         PostNewMacroLines();
@@ -53,6 +54,7 @@ Response Api::UserCall(const std::function<bool()>& action, const std::string& r
                 last = now;
                 PostProgress(t, start, end);
             }
+            recording_ = true;
             if (evaluationHook_) evaluationHook_(t);
         };
         bool ok = false;
@@ -60,9 +62,11 @@ Response Api::UserCall(const std::function<bool()>& action, const std::string& r
             ok = action();
         } catch (...) {
             target_.scene->onEvaluate = nullptr;
+            userCall_ = recording_ = false;
             throw;
         }
         target_.scene->onEvaluate = nullptr;
+        userCall_ = recording_ = false;
         PostNewMacroLines();
         // as `vomark record` says after Ctrl-C: the recorder read Escape and kept what it had
         if (m && vm::Record().escapePresses > escapes) {
@@ -140,10 +144,12 @@ Response Api::AnswerDialog(const nlohmann::json& body) {
     return Json({{"answered", id}});
 }
 
+// Says what it did: pressed only for a user's call (an evaluation the page asked for never polls
+// the key), and whether that call is a recording, which reads it after its frame.
 Response Api::Escape() {
-    bool busy = host_.Busy();
-    if (busy) interaction_.PressEscape();
-    return Json({{"pressed", busy}});
+    bool running = userCall_;
+    if (running) interaction_.PressEscape();
+    return Json({{"pressed", running}, {"recording", running && recording_}});
 }
 
 } // namespace app::view
