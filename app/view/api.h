@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "cache_notes.h"
 #include "events.h"
 #include "host_thread.h"
 #include "runtime/scene.h"
@@ -98,7 +99,7 @@ class Api {
     // Host thread only: a progress event with the panel's status line.
     void PostProgress(TimeValue t, float start, float end);
     // Host thread only: the lines under the panel: what the last call's stopped recording kept,
-    // then one per switched-on modifier whose cache file cannot play.
+    // then one per switched-on modifier whose cache file cannot play or is damaged.
     nlohmann::json Notes();
 
     HostThread& host_;
@@ -112,6 +113,7 @@ class Api {
     std::function<void(TimeValue)> evaluationHook_;
     std::string stoppedLine_; // host thread only: said until the next user's call
     std::string statusSent_;  // host thread only: the status line the page last learnt
+    CacheNotes cacheNotes_;   // host thread only
     // Read by Escape on any thread: a user's call runs, and it has evaluated the node (a recording).
     std::atomic<bool> userCall_{false}, recording_{false};
 };

@@ -88,8 +88,8 @@ nlohmann::json Api::Notes() {
     for (Modifier* m : StackOf(target_.node)) {
         const char* file = m->IsEnabled() ? ParamAtZero<const char*>(m, "cache_file", nullptr) : nullptr;
         if (!file || !*file) continue;
-        std::string why = WhyUnplayable(file);
-        if (!why.empty()) notes.push_back(ModifierName(m) + ": cache " + why + "; the modifier plays nothing from it");
+        std::string note = cacheNotes_.For(file);
+        if (!note.empty()) notes.push_back(ModifierName(m) + ": cache " + note);
     }
     return notes;
 }

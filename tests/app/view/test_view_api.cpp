@@ -366,6 +366,33 @@ TEST_F(ViewApiTest, NotesNameEachSwitchedOnCacheThatCannotPlayWithTheReason) {
     EXPECT_EQ(PostJson("/api/stack", {{"index", 0}, {"enabled", false}})["notes"], json::array());
     PostJson("/api/stack", {{"index", 0}, {"enabled", true}});
     EXPECT_EQ(PostJson("/api/panel", {{"action", "click"}, {"id", 1003}})["notes"], json::array());
+
+    // deleted while it plays: the notes and the playback agree that it is gone
+    ASSERT_TRUE(Get("/api/eval?tick=80"));
+    fs::remove(Path("keys.sel"));
+    ASSERT_TRUE(Get("/api/eval?tick=160"));
+    json state = GetJson("/api/state");
+    EXPECT_EQ(state["notes"], json({"Tessarin: cache " + Path("keys.sel") +
+                                    ": not found; the modifier plays nothing from it"}));
+    EXPECT_NE(Control(state, 1006)["text"].get<std::string>().find("not found"), std::string::npos);
+
+    // plays, but two samples share tick 0: said as damaged all the same
+    std::vector<int32_t> words = {-100, 2, 2};
+    for (int s = 0; s < 2; ++s)
+        for (int i = 0; i < 3; ++i) {
+            float w = 0.5f;
+            int32_t bits;
+            std::memcpy(&bits, &w, 4);
+            words.insert(words.end(), {bits, 0});
+        }
+    words.insert(words.end(), {3, 3});
+    std::ofstream(Path("keys.sel"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(words.data()), std::streamsize(words.size() * 4));
+    notes = GetJson("/api/state")["notes"];
+    ASSERT_EQ(notes.size(), 1u);
+    note = notes[0];
+    EXPECT_EQ(note.rfind("Tessarin: cache " + Path("keys.sel") + ": byte ", 0), 0u) << note;
+    EXPECT_NE(note.find("(damaged); the modifier plays it as it is"), std::string::npos) << note;
 }
 
 TEST_F(ViewApiTest, OutFolderTakesTheCacheFilesTheSceneNamesBesideItselfAndTheAnsweredNames) {
