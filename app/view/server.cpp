@@ -1,9 +1,11 @@
 #include "server.h"
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -107,11 +109,37 @@ void MoveCacheFiles(vm::Scene& scene, const std::string& scenePath, const std::s
         }
 }
 
-void OpenBrowser(const std::string& url) {
+// The browser is handed a file that sends it on to the address: a command line is seen by every
+// local user (ps), the file only by this one (a 0700 folder, a 0600 file). It is removed when the
+// server stops; "" when it could not be made.
+std::string WriteOpener(const std::string& url) {
+    std::string dir = (std::filesystem::temp_directory_path() / "vomark-view-XXXXXX").string();
+    if (!mkdtemp(dir.data())) return "";
+    std::string path = dir + "/open.html";
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    std::string page = "<!doctype html><meta charset=\"utf-8\"><meta http-equiv=\"refresh\" content=\"0; url=" +
+                       url + "\"><title>vomark view</title>\n";
+    bool written = fd >= 0 && ::write(fd, page.data(), page.size()) == static_cast<ssize_t>(page.size());
+    if (fd >= 0) ::close(fd);
+    if (!written) {
+        ::unlink(path.c_str());
+        ::rmdir(dir.c_str());
+        return "";
+    }
+    return path;
+}
+
+void RemoveOpener(const std::string& path) {
+    if (path.empty()) return;
+    ::unlink(path.c_str());
+    ::rmdir(std::filesystem::path(path).parent_path().c_str());
+}
+
+void OpenBrowser(const std::string& file) {
     pid_t pid = 0;
     std::string program = "xdg-open";
-    char* argv[] = {program.data(), const_cast<char*>(url.c_str()), nullptr};
-    if (posix_spawnp(&pid, "xdg-open", nullptr, nullptr, argv, environ) != 0)
+    char* argv[] = {program.data(), const_cast<char*>(file.c_str()), nullptr};
+    if (file.empty() || posix_spawnp(&pid, "xdg-open", nullptr, nullptr, argv, environ) != 0)
         std::cerr << "vomark view: cannot start a browser (xdg-open); open the address by hand\n";
     else
         std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();
@@ -270,9 +298,11 @@ int Serve(const ViewOptions& options, std::ostream& out) {
             return 1;
         }
         out << server.Url() << std::endl;
-        if (options.open) OpenBrowser(server.Url());
+        std::string opener = options.open ? WriteOpener(server.Url()) : "";
+        if (options.open) OpenBrowser(opener);
         sigwait(&signals, &sig);
         server.Stop();
+        RemoveOpener(opener);
     }
     std::cerr
         << "vomark view: stopped; cache files recorded meanwhile stay on disk, the scene is not saved\n";

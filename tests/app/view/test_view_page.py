@@ -417,6 +417,33 @@ class HostileClientTest(unittest.TestCase):
             self.assertEqual(read_answers(s, 1), [400], headers)
         self.assertLess(self.peak_memory_kib() - before, 64 * 1024)
 
+    def test_open_hands_the_browser_a_private_file_and_no_token_on_a_command_line(self):
+        bin_dir = os.path.join(self.dir, 'bin')
+        os.mkdir(bin_dir)
+        seen = os.path.join(self.dir, 'seen')
+        with open(os.path.join(bin_dir, 'xdg-open'), 'w') as f:
+            f.write('#!/bin/sh\nprintf "%%s\\n" "$*" > %s.args\nstat -c %%a "$1" > %s.mode\n'
+                    'stat -c %%a "$(dirname "$1")" >> %s.mode\ncat "$1" > %s.page\n' % (seen, seen, seen, seen))
+        os.chmod(os.path.join(bin_dir, 'xdg-open'), 0o755)
+        env = dict(os.environ, PATH=bin_dir + os.pathsep + os.environ['PATH'])
+        server = subprocess.Popen([VOMARK, 'view', os.path.join(self.dir, 'scene.json'), '--plugins', PLUGINS,
+                                   '--port', '0', '--open'], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                  text=True, env=env)
+        url = server.stdout.readline().strip()
+        wait_until(lambda: os.path.exists(seen + '.page') and os.path.getsize(seen + '.page') > 0)
+        with open(seen + '.args') as f:
+            opened = f.read().strip()
+        token = url.split('token=')[1]
+        self.assertNotIn(token, opened)
+        with open(seen + '.mode') as f:
+            self.assertEqual(f.read().split(), ['600', '700'])
+        with open(seen + '.page') as f:
+            self.assertIn(url, f.read())
+        server.send_signal(signal.SIGTERM)
+        self.assertEqual(server.wait(timeout=10), 0)
+        server.stdout.close()
+        self.assertFalse(os.path.exists(opened), 'removed when the server stops')
+
     def test_pipelined_requests_are_answered_in_order(self):
         s = self.connect()
         auth = ['X-Vomark-Token: ' + self.token]
