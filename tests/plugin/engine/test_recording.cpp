@@ -3,7 +3,9 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
