@@ -245,6 +245,9 @@ bool Server::Start(int port) {
     port_ = port;
     impl_->api->SetPort(port);
     impl_->listener = std::thread([this] { impl_->http.listen_after_bind(); });
+    // a stop before the listening loop runs would find nothing to stop, and its join would wait forever
+    for (int i = 0; i < 5000 && !impl_->http.is_running(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return true;
 }
 
