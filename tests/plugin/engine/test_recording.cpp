@@ -3,9 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
-#ifdef _WIN32
-#include <windows.h>
-#else
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -369,11 +367,11 @@ TEST_F(Recording, ATargetHeldOpenElsewhereIsLeftAndTheRecordingKept) {
     std::string old = sel::EncodeFile(1, Samples({{0.9f}}));
     WriteBytes(Path("rec.sel"), old);
     Setup(1, {{0, {}, std::vector<float>{0.25f}}}, 0, 2);
-    HANDLE held = CreateFileA(Path("rec.sel").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    // the C library opens for reading without sharing deletion, which a replace needs
+    FILE* held = sel::OpenFile(Path("rec.sel"), "rb");
+    ASSERT_NE(held, nullptr);
     mod->Record(nullptr);
-    CloseHandle(held);
+    std::fclose(held);
     EXPECT_EQ(ReadBytes(Path("rec.sel")), old);
     auto temps = FilesStartingWith(dir_, "rec.sel.tmp-");
     ASSERT_EQ(temps.size(), 1u);
