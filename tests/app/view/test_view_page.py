@@ -444,6 +444,13 @@ class HostileClientTest(unittest.TestCase):
         server.stdout.close()
         self.assertFalse(os.path.exists(opened), 'removed when the server stops')
 
+    def test_the_listen_backlog_takes_many_clients_opening_at_once(self):
+        if not shutil.which('ss'):
+            self.skipTest('no ss here')
+        # for a listening socket, ss shows the backlog as Send-Q
+        lines = subprocess.run(['ss', '-ltnH', 'sport = :%d' % self.port], capture_output=True, text=True).stdout
+        self.assertGreaterEqual(int(lines.split()[2]), 128, lines)
+
     def test_pipelined_requests_are_answered_in_order(self):
         s = self.connect()
         auth = ['X-Vomark-Token: ' + self.token]
