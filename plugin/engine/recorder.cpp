@@ -45,7 +45,11 @@ FILE* OpenForRecording(std::string& target, std::string& temp) {
         std::fclose(probe);
     }
     std::string error;
-    return sel::CreateBeside(target, temp, error);
+    FILE* f = sel::CreateBeside(target, temp, error);
+    // the file that takes the old one's place keeps its permissions, as a rewrite in place did
+    if (f && kind == sel::FileKind::Plain)
+        fs::permissions(sel::PathOf(temp), fs::status(sel::PathOf(target), ec).permissions(), ec);
+    return f;
 }
 
 // Where a file another program holds open cannot be replaced (Windows), the recording stays in the

@@ -325,6 +325,9 @@ std::vector<std::string> FilesStartingWith(const std::filesystem::path& dir, con
 TEST_F(Recording, AKilledRunLeavesTheOldCacheWholeAndItsFramesRepairable) {
     std::string old = sel::EncodeFile(1, Samples({{0.9f, 0.9f, 0.9f}, {0.8f, 0.8f, 0.8f}}));
     WriteBytes(Path("rec.sel"), old);
+    auto mode = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                std::filesystem::perms::group_read;
+    std::filesystem::permissions(Path("rec.sel"), mode);
     Setup(3, {{0, {1}, std::vector<float>{0.25f, 0.0f, 0.5f}}}, 0, 20);
     Evaluate(node, 0);
     ASSERT_NE(mod->cacheFile, nullptr);
@@ -358,6 +361,7 @@ TEST_F(Recording, AKilledRunLeavesTheOldCacheWholeAndItsFramesRepairable) {
     mod->Record(nullptr);
     EXPECT_EQ(Words(ReadBytes(Path("rec.sel")))[2], 21);
     EXPECT_EQ(FilesStartingWith(dir_, "rec.sel").size(), 1u) << "no temporary file is left";
+    EXPECT_EQ(std::filesystem::status(Path("rec.sel")).permissions(), mode) << "the old file's permissions";
     EXPECT_FLOAT_EQ(Evaluate(node, 0).vertexFloat(0)[0], 0.25f);
 }
 #else
