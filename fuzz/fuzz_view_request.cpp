@@ -5,6 +5,7 @@
 // server's own Host and the token are added unless the input gives them or starts with '!'.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "api.h"
 #include "scene_description.h"
@@ -74,6 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t question = target.find('?');
     r.path = target.substr(0, question);
     if (question != std::string::npos) ParseQuery(target.substr(question + 1), r.query);
+    std::vector<std::string> lengths, encodings; // every value, as the server sees them before the body
     for (std::string h = Line(in, at); !h.empty(); h = Line(in, at)) {
         size_t colon = h.find(':');
         std::string name = h.substr(0, colon), value = colon == std::string::npos ? "" : h.substr(colon + 1);
@@ -81,8 +83,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         while (!value.empty() && value.front() == ' ')
             value.erase(0, 1);
+        if (name == "content-length") lengths.push_back(value);
+        if (name == "transfer-encoding") encodings.push_back(value);
         r.headers.emplace(name, value);
     }
+    if (auto refused = app::view::CheckBodyFraming(r.method, lengths, encodings))
+        if (refused->status != 400) __builtin_trap();
     r.body = in.substr(at);
     if (!bare) {
         r.headers.emplace("host", "127.0.0.1:8137");

@@ -2,6 +2,8 @@
 // file and plays them back onto the mesh's vertex selection.
 #pragma once
 #include <cstdio>
+#include <filesystem>
+#include <string>
 #include <vector>
 
 #include "sel/records.h"
@@ -166,6 +168,11 @@ class Tessarin : public Modifier {
     std::vector<int64_t> recordsBefore;
     // The stream the held samples were read from.
     FILE* heldStream = nullptr;
+    // The name the open cache stream was opened by and that file's last change then: a file deleted
+    // or replaced on disk since is closed and looked for again, so that playback follows the disk.
+    std::string openedName;
+    std::filesystem::file_time_type openedTime{};
+    bool OpenFileChanged() const;
     void FreeSampleBuffers();
     // Recorder steps (plugin/engine/recorder.cpp).
     bool RecordFrames(const struct RecordRun& run, HWND panelWindow);

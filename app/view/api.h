@@ -20,10 +20,14 @@
 // Every request must name this server in Host, and in Origin when it sends one; every /api request
 // carries the token (header X-Vomark-Token, or ?token= for links).
 #pragma once
+#include <atomic>
 #include <chrono>
 #include <map>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "cache_notes.h"
 #include "events.h"
 #include "host_thread.h"
 #include "runtime/scene.h"
@@ -67,6 +71,9 @@ class Api {
 
     // Never throws: a bad request is a 4xx response with {"error": ...}.
     Response Handle(const Request& request);
+    // The checks the request's line and headers settle, made before any body is read: Host, Origin,
+    // the token of an /api/ call. The refusal, or nothing when the request may go on.
+    std::optional<Response> Admit(const Request& request) const;
 
   private:
     Response Route(const Request& request);
@@ -92,7 +99,7 @@ class Api {
     // Host thread only: a progress event with the panel's status line.
     void PostProgress(TimeValue t, float start, float end);
     // Host thread only: the lines under the panel: what the last call's stopped recording kept,
-    // then one per switched-on modifier whose cache file cannot play.
+    // then one per switched-on modifier whose cache file cannot play or is damaged.
     nlohmann::json Notes();
 
     HostThread& host_;
@@ -106,9 +113,19 @@ class Api {
     std::function<void(TimeValue)> evaluationHook_;
     std::string stoppedLine_; // host thread only: said until the next user's call
     std::string statusSent_;  // host thread only: the status line the page last learnt
+    CacheNotes cacheNotes_;   // host thread only
+    // Read by Escape on any thread: a user's call runs, and it has evaluated the node (a recording).
+    std::atomic<bool> userCall_{false}, recording_{false};
 };
 
 // A fresh random token: 32 hexadecimal digits.
 std::string NewToken();
+
+// How a request says how long its body is, as the server saw it: every Content-Length and
+// Transfer-Encoding value. A 400 for values that leave it unclear (two lengths, a length that is no
+// number, an encoding other than chunked, both at once) or a body where none is taken (a GET), since
+// a server and a client that read it differently disagree about where the next request begins.
+std::optional<Response> CheckBodyFraming(const std::string& method, const std::vector<std::string>& lengths,
+                                         const std::vector<std::string>& encodings);
 
 } // namespace app::view

@@ -1,9 +1,11 @@
 #include "server.h"
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -15,6 +17,8 @@
 
 #include <httplib.h>
 
+#include "api_fields.h"
+#include "connections.h"
 #include "host_queries.h"
 #include "panel_view.h"
 #include "runtime/host_record.h"
@@ -32,7 +36,7 @@ struct Server::Impl {
     BuiltScene built; // made and destroyed on the host thread, with the edit
     std::unique_ptr<EditSession> edit;
     std::unique_ptr<Api> api;
-    httplib::Server http;
+    GuardedServer http;
     std::thread listener;
     bool stopped = false;
 };
@@ -41,6 +45,50 @@ namespace {
 std::string Lower(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
     return s;
+}
+
+// The largest body read, with a Content-Length or chunked.
+constexpr size_t kMaxBody = 1 << 20;
+
+Request ToRequest(const httplib::Request& req, std::string body) {
+    Request r{req.method, req.path, std::move(body), {}, {}};
+    for (const auto& [k, v] : req.params)
+        r.query.emplace(k, v);
+    for (const auto& [k, v] : req.headers)
+        r.headers.emplace(Lower(k), v);
+    return r;
+}
+
+void Answer(const Response& out, httplib::Response& res) {
+    res.status = out.status;
+    res.set_content(out.body, out.type.c_str());
+    res.set_header("Cache-Control", "no-store");
+    res.set_header("X-Content-Type-Options", "nosniff");
+    res.set_header("X-Frame-Options", "DENY");
+    res.set_header("Referrer-Policy", "no-referrer"); // the address holds the token
+    res.set_header("Content-Security-Policy",
+                   "default-src 'self'; style-src 'self'; script-src 'self'; frame-ancestors 'none'");
+}
+
+// A refusal made before the body was read: the connection closes, so that no unread body is taken
+// for the next request.
+void Refuse(const Response& out, httplib::Response& res) {
+    Answer(out, res);
+    res.set_header("Connection", "close");
+    GuardedServer::CloseAfterResponse();
+}
+
+// The request line and headers settle these before a byte of the body is read: how long the body
+// is, then Host, Origin and the token.
+std::optional<Response> Admit(const Api& api, const httplib::Request& req) {
+    std::vector<std::string> lengths, encodings;
+    for (const auto& [k, v] : req.headers) {
+        std::string name = Lower(k);
+        if (name == "content-length") lengths.push_back(v);
+        if (name == "transfer-encoding") encodings.push_back(Lower(v));
+    }
+    std::optional<Response> refused = CheckBodyFraming(req.method, lengths, encodings);
+    return refused ? refused : api.Admit(ToRequest(req, ""));
 }
 
 // --out: cache files of the scene's folder move to `out` (the same name below it), so that opening an
@@ -61,11 +109,37 @@ void MoveCacheFiles(vm::Scene& scene, const std::string& scenePath, const std::s
         }
 }
 
-void OpenBrowser(const std::string& url) {
+// The browser is handed a file that sends it on to the address: a command line is seen by every
+// local user (ps), the file only by this one (a 0700 folder, a 0600 file). It is removed when the
+// server stops; "" when it could not be made.
+std::string WriteOpener(const std::string& url) {
+    std::string dir = (std::filesystem::temp_directory_path() / "vomark-view-XXXXXX").string();
+    if (!mkdtemp(dir.data())) return "";
+    std::string path = dir + "/open.html";
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    std::string page = "<!doctype html><meta charset=\"utf-8\"><meta http-equiv=\"refresh\" content=\"0; url=" +
+                       url + "\"><title>vomark view</title>\n";
+    bool written = fd >= 0 && ::write(fd, page.data(), page.size()) == static_cast<ssize_t>(page.size());
+    if (fd >= 0) ::close(fd);
+    if (!written) {
+        ::unlink(path.c_str());
+        ::rmdir(dir.c_str());
+        return "";
+    }
+    return path;
+}
+
+void RemoveOpener(const std::string& path) {
+    if (path.empty()) return;
+    ::unlink(path.c_str());
+    ::rmdir(std::filesystem::path(path).parent_path().c_str());
+}
+
+void OpenBrowser(const std::string& file) {
     pid_t pid = 0;
     std::string program = "xdg-open";
-    char* argv[] = {program.data(), const_cast<char*>(url.c_str()), nullptr};
-    if (posix_spawnp(&pid, "xdg-open", nullptr, nullptr, argv, environ) != 0)
+    char* argv[] = {program.data(), const_cast<char*>(file.c_str()), nullptr};
+    if (file.empty() || posix_spawnp(&pid, "xdg-open", nullptr, nullptr, argv, environ) != 0)
         std::cerr << "vomark view: cannot start a browser (xdg-open); open the address by hand\n";
     else
         std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();
@@ -119,7 +193,7 @@ Server::~Server() {
 }
 
 bool Server::Start(int port) {
-    httplib::Server& http = impl_->http;
+    GuardedServer& http = impl_->http;
     http.set_payload_max_length(1 << 20);
     // SO_REUSEADDR only: the library's default also sets SO_REUSEPORT, which would let a second
     // server on the same port take half of the page's requests
@@ -127,22 +201,33 @@ bool Server::Start(int port) {
         int yes = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
+    http.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+        std::optional<Response> refused = Admit(*impl_->api, req);
+        if (!refused) return httplib::Server::HandlerResponse::Unhandled;
+        Refuse(*refused, res);
+        return httplib::Server::HandlerResponse::Handled;
+    });
     auto handler = [this](const httplib::Request& req, httplib::Response& res) {
-        Request r{req.method, req.path, req.body, {}, {}};
-        for (const auto& [k, v] : req.params)
-            r.query.emplace(k, v);
-        for (const auto& [k, v] : req.headers)
-            r.headers.emplace(Lower(k), v);
-        Response out = impl_->api->Handle(r);
-        res.status = out.status;
-        res.set_content(out.body, out.type.c_str());
-        res.set_header("Cache-Control", "no-store");
-        res.set_header("X-Content-Type-Options", "nosniff");
-        res.set_header("X-Frame-Options", "DENY");
-        res.set_header("Referrer-Policy", "no-referrer"); // the address holds the token
-        res.set_header("Content-Security-Policy",
-                       "default-src 'self'; style-src 'self'; script-src 'self'; frame-ancestors 'none'");
+        Answer(impl_->api->Handle(ToRequest(req, req.body)), res);
     };
+    // a body is read here, in pieces, up to the limit: chunked bodies have no length to refuse early
+    auto withBody = [this](const httplib::Request& req, httplib::Response& res,
+                           const httplib::ContentReader& reader) {
+        std::string body;
+        bool tooLarge = false;
+        bool whole = reader([&](const char* data, size_t n) {
+            tooLarge = body.size() + n > kMaxBody;
+            if (!tooLarge) body.append(data, n);
+            return !tooLarge;
+        });
+        if (tooLarge)
+            Refuse(Error(413, "the body is larger than 1 MiB"), res);
+        else if (!whole)
+            Refuse(Error(400, "the body ended early or its chunks are malformed"), res);
+        else
+            Answer(impl_->api->Handle(ToRequest(req, std::move(body))), res);
+    };
+    http.Post(".*", withBody);
     for (const char* pattern : {".*"}) {
         http.Get(pattern, handler);
         http.Post(pattern, handler);
@@ -156,9 +241,13 @@ bool Server::Start(int port) {
     else if (!http.bind_to_port("127.0.0.1", port))
         port = -1;
     if (port <= 0) return false;
+    http.WidenBacklog();
     port_ = port;
     impl_->api->SetPort(port);
     impl_->listener = std::thread([this] { impl_->http.listen_after_bind(); });
+    // a stop before the listening loop runs would find nothing to stop, and its join would wait forever
+    for (int i = 0; i < 5000 && !impl_->http.is_running(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return true;
 }
 
@@ -175,7 +264,7 @@ void Server::Stop() {
     impl_->stopped = true;
     impl_->interaction.Close();
     impl_->events.Close();
-    impl_->http.stop();
+    impl_->http.StopAll();
     if (impl_->listener.joinable()) impl_->listener.join();
 }
 
@@ -212,9 +301,11 @@ int Serve(const ViewOptions& options, std::ostream& out) {
             return 1;
         }
         out << server.Url() << std::endl;
-        if (options.open) OpenBrowser(server.Url());
+        std::string opener = options.open ? WriteOpener(server.Url()) : "";
+        if (options.open) OpenBrowser(opener);
         sigwait(&signals, &sig);
         server.Stop();
+        RemoveOpener(opener);
     }
     std::cerr
         << "vomark view: stopped; cache files recorded meanwhile stay on disk, the scene is not saved\n";

@@ -73,6 +73,11 @@ void Tessarin::PlaybackWeights(TimeValue t, TriObject* object) {
     if (!path) return;
     // 3.-5. the file and its buffers
     int tpf = GetTicksPerFrame();
+    // a file deleted since it was opened is missing, one replaced (a recording elsewhere) is read anew
+    if (cacheFile && OpenFileChanged()) {
+        std::fclose(cacheFile);
+        cacheFile = nullptr;
+    }
     if (!cacheFile) LoadCache(path);
     if (!cacheFile || !sampleA || !sampleB || !firstSample) {
         // 17. not found

@@ -1,6 +1,7 @@
 // The recorder: walks the frame range sample by sample, has the host evaluate the node at each
 // sample time (the capture writes the records), and frames the file with header and count table.
 #include <cmath>
+#include <filesystem>
 
 #include "sel/files.h"
 #include "plugin/tessarin.h"
@@ -20,6 +21,57 @@ void ShowWriteError() {
     CStr text;
     text.printf("%s", LookupString(350));
     MessageBoxA(GetCOREInterface()->MainWindowHandle(), text, nullptr, MB_ICONERROR);
+}
+
+// The run writes a new file beside the target and puts it in place at the end, so that a crash
+// mid-way leaves the old cache whole and the new samples in a file of their own (a repair mends it).
+// `temp` gets that file's name; it stays empty for a target that is no plain file (a device), which
+// is written directly since nothing there can be lost. nullptr when the target cannot be written.
+FILE* OpenForRecording(std::string& target, std::string& temp) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    // a link keeps pointing where it did: the file it leads to is the one replaced
+    if (fs::is_symlink(sel::PathOf(target), ec)) {
+        fs::path real = fs::canonical(sel::PathOf(target), ec);
+        if (!ec) target = sel::Utf8Of(real);
+    }
+    sel::FileKind kind = sel::KindOf(target);
+    if (kind == sel::FileKind::Folder) return nullptr;
+    if (kind == sel::FileKind::Other) return sel::OpenFile(target, "wb");
+    if (kind == sel::FileKind::Plain) {
+        // a read-only cache stays refused, as opening it for writing refuses it
+        FILE* probe = sel::OpenFile(target, "r+b");
+        if (!probe) return nullptr;
+        std::fclose(probe);
+    }
+    std::string error;
+    FILE* f = sel::CreateBeside(target, temp, error);
+    // the file that takes the old one's place keeps its permissions, as a rewrite in place did
+    if (f && kind == sel::FileKind::Plain)
+        fs::permissions(sel::PathOf(temp), fs::status(sel::PathOf(target), ec).permissions(), ec);
+    return f;
+}
+
+// Where a file another program holds open cannot be replaced (Windows), the recording stays in the
+// temporary file and the message says where.
+void ShowNotReplaced(const std::string& target, const std::string& why, const std::string& temp) {
+    CStr text;
+    text.printf(LookupString(357), target.c_str(), why.c_str(), temp.c_str());
+    MessageBoxA(GetCOREInterface()->MainWindowHandle(), text, nullptr, MB_ICONERROR);
+}
+
+// Step 14's close: the bytes reach the disk before the new file takes the target's name; a run whose
+// writes failed leaves the old file as it was.
+void FinishFile(FILE* f, const std::string& target, const std::string& temp, int& writeFailed) {
+    bool flushed = temp.empty() ? std::fflush(f) == 0 : sel::FlushToDisk(f);
+    if (std::fclose(f) != 0 || !flushed) writeFailed = 1;
+    if (temp.empty()) return;
+    if (writeFailed) {
+        sel::RemoveFile(temp);
+        return;
+    }
+    std::string why = sel::ReplaceWith(temp, target);
+    if (!why.empty()) ShowNotReplaced(target, why, temp);
 }
 
 // Step 3: the range in ticks; fewer than one sample per frame would divide by zero, so it counts as one.
@@ -78,6 +130,8 @@ bool Tessarin::RecordFrames(const RecordRun& run, HWND panelWindow) {
             }
             S += dir * run.step;
         }
+        // each whole frame reaches the file, so that a crash keeps every frame before it
+        if (cacheFile && std::fflush(cacheFile) != 0) writeFailed = 1;
         progress.printf("Frame %d of %d", static_cast<int>(F / run.ticksPerFrame),
                         static_cast<int>(static_cast<int64_t>(std::trunc(run.endTicks)) / run.ticksPerFrame));
         ShowProgress(panelWindow, progress);
@@ -119,7 +173,8 @@ void Tessarin::Record(HWND panelWindow) {
         suppressPlayback = 0;
     }
     // 6. open
-    cacheFile = sel::OpenFile(path.data(), "wb");
+    std::string target = path.data(), temp;
+    cacheFile = OpenForRecording(target, temp);
     if (!cacheFile) {
         ShowWriteError();
         collector.nodes.Free();
@@ -153,8 +208,7 @@ void Tessarin::Record(HWND panelWindow) {
     if (!aborted) AdoptRecordedPath(path, panelWindow);
     // 14. finish
     ShowProgress(panelWindow, " ");
-    if (std::fflush(cacheFile) != 0) writeFailed = 1;
-    if (std::fclose(cacheFile) != 0) writeFailed = 1;
+    FinishFile(cacheFile, target, temp, writeFailed);
     statusCode = status_none;
     cacheFile = nullptr;
     recording = 0;

@@ -183,6 +183,15 @@ TEST_F(ViewApiTest, PanelChangesGoThroughThePanelAndBecomeMacroLines) {
     state = PostJson("/api/panel", {{"action", "spinner"}, {"id", 1499}, {"value", 3}});
     EXPECT_EQ(Control(state, 1493)["text"], "3");
     EXPECT_EQ(state["macro"].back(), "$.modifiers[#Tessarin].samples = 3");
+    // past the range, and past what an int holds: clamped before converting, never wrapped
+    for (auto [value, shown] : std::vector<std::pair<double, std::string>>{
+             {99, "10"}, {1e30, "10"}, {2147483648.0, "10"}, {-1e30, "1"}, {-2147483649.0, "1"}}) {
+        state = PostJson("/api/panel", {{"action", "spinner"}, {"id", 1499}, {"value", value}});
+        EXPECT_EQ(Control(state, 1493)["text"], shown) << value;
+    }
+    state = PostJson("/api/panel", {{"action", "spinner"}, {"id", 1497}, {"value", 1e300}});
+    EXPECT_EQ(Control(state, 1491)["text"].get<std::string>().find_first_of("ni"), std::string::npos)
+        << "a float control holds a finite value: " << Control(state, 1491)["text"];
 
     // quality is enabled only with accumulateSelection on
     PostJson("/api/panel", {{"action", "spinner"}, {"id", 1495}, {"value", 4}}, 409);
@@ -294,9 +303,31 @@ TEST_F(ViewApiTest, EscapeFromThePageStopsTheRecordingAfterTheFrameItCameInAndSa
     reached.get_future().wait();
     EXPECT_EQ(WaitFor("progress", after)["end"], 48.0);
     EXPECT_TRUE(GetJson("/api/dialog")["busy"]);
-    EXPECT_TRUE(PostJson("/api/escape", json::object())["pressed"]);
+    // under load: ten clients' evaluations wait for the host, eight tabs wait for events, and
+    // neither holds what Escape and the dialog call need
+    std::vector<std::future<int>> load;
+    for (int c = 0; c < 18; ++c)
+        load.push_back(std::async(std::launch::async, [this, c, after] {
+            httplib::Client own("127.0.0.1", server_->Port());
+            own.set_read_timeout(120, 0);
+            int ok = 0;
+            for (int i = 0; i < (c < 10 ? 20 : 1); ++i) {
+                std::string path = c < 10 ? "/api/eval?tick=" + std::to_string(i * 16)
+                                          : "/api/events?after=" + std::to_string(after) + "&wait=20000";
+                auto r = own.Get(path.c_str(), Auth());
+                ok += r && r->status == 200;
+            }
+            return ok;
+        }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(GetJson("/api/dialog")["dialog"], nullptr);
+    json escape = PostJson("/api/escape", json::object());
+    EXPECT_TRUE(escape["pressed"]);
+    EXPECT_TRUE(escape["recording"]);
     pressed.set_value();
     auto r = click.get();
+    for (int c = 0; c < 10; ++c)
+        EXPECT_EQ(load[size_t(c)].get(), 20) << "every evaluation answered";
     server_->SetEvaluationHook(nullptr);
     ASSERT_TRUE(r && r->status == 200);
 
@@ -335,6 +366,33 @@ TEST_F(ViewApiTest, NotesNameEachSwitchedOnCacheThatCannotPlayWithTheReason) {
     EXPECT_EQ(PostJson("/api/stack", {{"index", 0}, {"enabled", false}})["notes"], json::array());
     PostJson("/api/stack", {{"index", 0}, {"enabled", true}});
     EXPECT_EQ(PostJson("/api/panel", {{"action", "click"}, {"id", 1003}})["notes"], json::array());
+
+    // deleted while it plays: the notes and the playback agree that it is gone
+    ASSERT_TRUE(Get("/api/eval?tick=80"));
+    fs::remove(Path("keys.sel"));
+    ASSERT_TRUE(Get("/api/eval?tick=160"));
+    json state = GetJson("/api/state");
+    EXPECT_EQ(state["notes"], json({"Tessarin: cache " + Path("keys.sel") +
+                                    ": not found; the modifier plays nothing from it"}));
+    EXPECT_NE(Control(state, 1006)["text"].get<std::string>().find("not found"), std::string::npos);
+
+    // plays, but two samples share tick 0: said as damaged all the same
+    std::vector<int32_t> words = {-100, 2, 2};
+    for (int s = 0; s < 2; ++s)
+        for (int i = 0; i < 3; ++i) {
+            float w = 0.5f;
+            int32_t bits;
+            std::memcpy(&bits, &w, 4);
+            words.insert(words.end(), {bits, 0});
+        }
+    words.insert(words.end(), {3, 3});
+    std::ofstream(Path("keys.sel"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(words.data()), std::streamsize(words.size() * 4));
+    notes = GetJson("/api/state")["notes"];
+    ASSERT_EQ(notes.size(), 1u);
+    note = notes[0];
+    EXPECT_EQ(note.rfind("Tessarin: cache " + Path("keys.sel") + ": byte ", 0), 0u) << note;
+    EXPECT_NE(note.find("(damaged); the modifier plays it as it is"), std::string::npos) << note;
 }
 
 TEST_F(ViewApiTest, OutFolderTakesTheCacheFilesTheSceneNamesBesideItselfAndTheAnsweredNames) {

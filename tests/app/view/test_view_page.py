@@ -7,10 +7,12 @@ import json
 import os
 import shutil
 import signal
+import socket
 import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 import urllib.request
@@ -319,6 +321,170 @@ class ViewPageTest(unittest.TestCase):
                          % (self.path('long.sel'), word2))
         self.assertEqual(self.text_of('#ctl-1006'), ' ')
         self.assertEqual(self.console_errors(), [])
+
+
+def read_answers(sock, count, timeout=10.0):
+    """Reads `count` HTTP answers with Content-Length bodies; their status codes (fewer if the
+    server closed first)."""
+    sock.settimeout(timeout)
+    data, codes = b'', []
+    while len(codes) < count:
+        head_end = data.find(b'\r\n\r\n')
+        if head_end >= 0:
+            head = data[:head_end].decode('latin-1')
+            length = 0
+            for line in head.split('\r\n')[1:]:
+                name, _, value = line.partition(':')
+                if name.strip().lower() == 'content-length':
+                    length = int(value)
+            if len(data) >= head_end + 4 + length:
+                codes.append(int(head.split(' ')[1]))
+                data = data[head_end + 4 + length:]
+                continue
+        try:
+            more = sock.recv(65536)
+        except (ConnectionResetError, socket.timeout):
+            break
+        if not more:
+            break
+        data += more
+    return codes
+
+
+class HostileClientTest(unittest.TestCase):
+    """The server against local programs that do not play by the rules: raw sockets, no browser."""
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix='vomark-view-hostile-')
+        with open(os.path.join(self.dir, 'scene.json'), 'w') as f:
+            json.dump(keys_scene(os.path.join(self.dir, 'keys.sel')), f)
+        self.server = subprocess.Popen([VOMARK, 'view', os.path.join(self.dir, 'scene.json'), '--plugins',
+                                        PLUGINS, '--port', '0'], stdout=subprocess.PIPE,
+                                       stderr=subprocess.DEVNULL, text=True)
+        url = self.server.stdout.readline().strip()
+        self.port = int(url.split(':')[2].split('/')[0])
+        self.token = url.split('token=')[1]
+        self.host = '127.0.0.1:%d' % self.port
+        self.sockets = []
+
+    def tearDown(self):
+        for s in self.sockets:
+            s.close()
+        if self.server.poll() is None:
+            self.server.send_signal(signal.SIGINT)
+            self.server.wait(timeout=30)
+        self.server.stdout.close()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def connect(self):
+        s = socket.create_connection(('127.0.0.1', self.port))
+        self.sockets.append(s)
+        return s
+
+    def request(self, method, path, headers=(), body=b''):
+        lines = ['%s %s HTTP/1.1' % (method, path), 'Host: ' + self.host, *headers, '', '']
+        return '\r\n'.join(lines).encode() + body
+
+    def peak_memory_kib(self):
+        with open('/proc/%d/status' % self.server.pid) as f:
+            return next(int(line.split()[1]) for line in f if line.startswith('VmHWM'))
+
+    def test_bodies_are_refused_on_their_headers_and_capped_when_chunked(self):
+        before = self.peak_memory_kib()
+        # no token, a foreign Host: the refusal comes before a byte of the body is sent
+        s = self.connect()
+        s.sendall(self.request('POST', '/api/panel', ['Transfer-Encoding: chunked']).replace(
+            b'Host: ' + self.host.encode(), b'Host: evil.example'))
+        self.assertEqual(read_answers(s, 1), [403])
+        # with the token: read in pieces up to 1 MiB, then 413 and the connection closes
+        s = self.connect()
+        s.sendall(self.request('POST', '/api/panel', ['Transfer-Encoding: chunked', 'X-Vomark-Token: ' + self.token]))
+        chunk = b'%x\r\n%s\r\n' % (1 << 16, b'x' * (1 << 16))
+        sent = 0
+        try:
+            for _ in range(500):
+                s.sendall(chunk)
+                sent += 1
+        except (BrokenPipeError, ConnectionResetError):
+            pass
+        self.assertLess(sent, 200, 'the server stopped reading near 1 MiB')
+        self.assertIn(read_answers(s, 1), ([413], []))
+        # lengths that leave the body unclear are refused
+        for headers in (['Content-Length: 2', 'Content-Length: 40'], ['Content-Length: abc'],
+                        ['Content-Length: 2', 'Transfer-Encoding: chunked']):
+            s = self.connect()
+            s.sendall(self.request('POST', '/api/escape', ['X-Vomark-Token: ' + self.token, *headers], b'{}'))
+            self.assertEqual(read_answers(s, 1), [400], headers)
+        self.assertLess(self.peak_memory_kib() - before, 64 * 1024)
+
+    def test_open_hands_the_browser_a_private_file_and_no_token_on_a_command_line(self):
+        bin_dir = os.path.join(self.dir, 'bin')
+        os.mkdir(bin_dir)
+        seen = os.path.join(self.dir, 'seen')
+        with open(os.path.join(bin_dir, 'xdg-open'), 'w') as f:
+            f.write('#!/bin/sh\nprintf "%%s\\n" "$*" > %s.args\nstat -c %%a "$1" > %s.mode\n'
+                    'stat -c %%a "$(dirname "$1")" >> %s.mode\ncat "$1" > %s.page\n' % (seen, seen, seen, seen))
+        os.chmod(os.path.join(bin_dir, 'xdg-open'), 0o755)
+        env = dict(os.environ, PATH=bin_dir + os.pathsep + os.environ['PATH'])
+        server = subprocess.Popen([VOMARK, 'view', os.path.join(self.dir, 'scene.json'), '--plugins', PLUGINS,
+                                   '--port', '0', '--open'], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                  text=True, env=env)
+        url = server.stdout.readline().strip()
+        wait_until(lambda: os.path.exists(seen + '.page') and os.path.getsize(seen + '.page') > 0)
+        with open(seen + '.args') as f:
+            opened = f.read().strip()
+        token = url.split('token=')[1]
+        self.assertNotIn(token, opened)
+        with open(seen + '.mode') as f:
+            self.assertEqual(f.read().split(), ['600', '700'])
+        with open(seen + '.page') as f:
+            self.assertIn(url, f.read())
+        server.send_signal(signal.SIGTERM)
+        self.assertEqual(server.wait(timeout=10), 0)
+        server.stdout.close()
+        self.assertFalse(os.path.exists(opened), 'removed when the server stops')
+
+    def test_the_listen_backlog_takes_many_clients_opening_at_once(self):
+        if not shutil.which('ss'):
+            self.skipTest('no ss here')
+        # for a listening socket, ss shows the backlog as Send-Q
+        lines = subprocess.run(['ss', '-ltnH', 'sport = :%d' % self.port], capture_output=True, text=True).stdout
+        self.assertGreaterEqual(int(lines.split()[2]), 128, lines)
+
+    def test_pipelined_requests_are_answered_in_order(self):
+        s = self.connect()
+        auth = ['X-Vomark-Token: ' + self.token]
+        s.sendall(self.request('GET', '/api/dialog', auth) + self.request('GET', '/api/nothing', auth) +
+                  self.request('GET', '/', auth) + self.request('GET', '/api/dialog', auth))
+        self.assertEqual(read_answers(s, 4), [200, 404, 200, 200])
+
+    def test_slow_and_silent_clients_leave_the_page_answering_and_sigterm_ends_the_server(self):
+        for _ in range(50):
+            self.connect()  # says nothing
+        slow = [self.connect() for _ in range(8)]
+        stop = threading.Event()
+
+        def drip():  # one header line a second, never the end of the headers
+            for s in slow:
+                s.sendall(b'GET /api/dialog HTTP/1.1\r\n')
+            while not stop.wait(1.0):
+                for s in slow:
+                    try:
+                        s.sendall(b'X-Slow: 1\r\n')
+                    except OSError:
+                        pass
+        dripper = threading.Thread(target=drip)
+        dripper.start()
+        try:
+            for _ in range(8):
+                s = self.connect()
+                s.sendall(self.request('GET', '/api/dialog', ['X-Vomark-Token: ' + self.token]))
+                self.assertEqual(read_answers(s, 1, timeout=10.0), [200])
+            self.server.send_signal(signal.SIGTERM)
+            self.assertEqual(self.server.wait(timeout=10), 0)
+        finally:
+            stop.set()
+            dripper.join()
 
 
 if __name__ == '__main__':

@@ -107,6 +107,32 @@ TEST_F(Playback, HeldSamplesAreDroppedWhenTheFileIsOpenedAgain) {
 
 // Whatever order the times come in (stepping either way, several times within one interval,
 // jumps, the ends), playback gives, bit for bit, what a modifier evaluating that time first gives.
+// The disk decides: a cache deleted while open stops playing and is reported missing, as the page's
+// notes say; one replaced under the same name (another modifier recorded it) plays its new samples.
+TEST_F(Playback, ADeletedCacheStopsPlayingAndAReplacedOnePlaysItsNewSamples) {
+    Setup(Ramp(4));
+    scene_.BeginEdit(mod);
+    EXPECT_FLOAT_EQ(Weight(Evaluate(node, 320), 0), 2.0f);
+    std::error_code ec;
+    if (!std::filesystem::remove(Path("cache.sel"), ec))
+        GTEST_SKIP() << "this system neither deletes nor replaces a file held open: " << ec.message();
+    Mesh& gone = Evaluate(node, 480);
+    EXPECT_EQ(mod->cacheFile, nullptr);
+    EXPECT_EQ(mod->statusCode, status_missing);
+    EXPECT_FALSE(gone.vDataSupport(0) && Weight(gone, 0) == 3.0f) << "nothing plays from the deleted file";
+    // back under the same name with other samples: found again and played
+    WriteBytes(Path("other.sel"), sel::EncodeFile(1, Samples({{7.0f}, {8.0f}, {9.0f}, {10.0f}})));
+    std::filesystem::rename(Path("other.sel"), Path("cache.sel"));
+    EXPECT_FLOAT_EQ(Weight(Evaluate(node, 320), 0), 9.0f);
+    EXPECT_EQ(mod->statusCode, status_none);
+    auto later = std::filesystem::last_write_time(Path("cache.sel")) + std::chrono::seconds(2);
+    WriteBytes(Path("other.sel"), sel::EncodeFile(1, Samples({{1.0f}, {1.5f}, {2.5f}, {3.5f}})));
+    std::filesystem::last_write_time(Path("other.sel"), later);
+    std::filesystem::rename(Path("other.sel"), Path("cache.sel"));
+    EXPECT_FLOAT_EQ(Weight(Evaluate(node, 320), 0), 2.5f);
+    scene_.EndEdit();
+}
+
 TEST_F(Playback, AnyOrderOfTimesPlaysWhatAFreshModifierPlays) {
     // counts that differ between neighbours, weights with exact 1.0s, a mesh longer than some samples
     std::vector<std::vector<float>> weights;

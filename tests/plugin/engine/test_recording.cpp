@@ -3,8 +3,15 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include "plugin/fixture.h"
+#include "sel/files.h"
+#include "sel/repair.h"
 
 namespace {
 using testing_support::PluginTest;
@@ -303,6 +310,81 @@ TEST_F(Recording, PointCountChangesRestartTheComparison) {
     EXPECT_FLOAT_EQ(WeightAt(ReadBytes(Path("rec.sel")), 3), 0.0f)
         << "no comparison with the 3-point capture";
 }
+
+// The files of the test folder whose names begin with `prefix`.
+std::vector<std::string> FilesStartingWith(const std::filesystem::path& dir, const std::string& prefix) {
+    std::vector<std::string> out;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        if (e.path().filename().string().rfind(prefix, 0) == 0) out.push_back(e.path().string());
+    return out;
+}
+
+#ifndef _WIN32
+// A crash mid-way leaves the cache being replaced byte for byte, and the frames recorded so far in a
+// file beside it that a repair mends; the next whole run takes the old name and leaves nothing else.
+TEST_F(Recording, AKilledRunLeavesTheOldCacheWholeAndItsFramesRepairable) {
+    std::string old = sel::EncodeFile(1, Samples({{0.9f, 0.9f, 0.9f}, {0.8f, 0.8f, 0.8f}}));
+    WriteBytes(Path("rec.sel"), old);
+    auto mode = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                std::filesystem::perms::group_read;
+    std::filesystem::permissions(Path("rec.sel"), mode);
+    Setup(3, {{0, {1}, std::vector<float>{0.25f, 0.0f, 0.5f}}}, 0, 20);
+    Evaluate(node, 0);
+    ASSERT_NE(mod->cacheFile, nullptr);
+    scene_.SetCurrentTime(-1); // no pre-roll: the eighth evaluation is in the eighth frame
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        int n = 0;
+        scene_.onEvaluate = [&](INode*, TimeValue) {
+            if (++n == 8) raise(SIGKILL);
+        };
+        mod->Record(nullptr);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    EXPECT_EQ(ReadBytes(Path("rec.sel")), old);
+    auto temps = FilesStartingWith(dir_, "rec.sel.tmp-");
+    ASSERT_EQ(temps.size(), 1u);
+    {
+        FILE* f = sel::OpenFile(temps[0], "rb");
+        ASSERT_NE(f, nullptr);
+        sel::FileSource src(f);
+        sel::RepairPlan plan = sel::PlanRepair(src, 3, [] { return false; });
+        std::fclose(f);
+        ASSERT_TRUE(plan.ok) << plan.reason;
+        EXPECT_EQ(plan.header.sampleTotal, 7) << "the frames before the crash";
+    }
+    sel::RemoveFile(temps[0]);
+    mod->Record(nullptr);
+    EXPECT_EQ(Words(ReadBytes(Path("rec.sel")))[2], 21);
+    EXPECT_EQ(FilesStartingWith(dir_, "rec.sel").size(), 1u) << "no temporary file is left";
+    EXPECT_EQ(std::filesystem::status(Path("rec.sel")).permissions(), mode) << "the old file's permissions";
+    EXPECT_FLOAT_EQ(Evaluate(node, 0).vertexFloat(0)[0], 0.25f);
+}
+#else
+// Windows refuses to replace a file another program holds open: the run says so and keeps the
+// recording in the file beside it; the old cache stays as it was.
+TEST_F(Recording, ATargetHeldOpenElsewhereIsLeftAndTheRecordingKept) {
+    std::string old = sel::EncodeFile(1, Samples({{0.9f}}));
+    WriteBytes(Path("rec.sel"), old);
+    Setup(1, {{0, {}, std::vector<float>{0.25f}}}, 0, 2);
+    // the C library opens for reading without sharing deletion, which a replace needs
+    FILE* held = sel::OpenFile(Path("rec.sel"), "rb");
+    ASSERT_NE(held, nullptr);
+    mod->Record(nullptr);
+    std::fclose(held);
+    EXPECT_EQ(ReadBytes(Path("rec.sel")), old);
+    auto temps = FilesStartingWith(dir_, "rec.sel.tmp-");
+    ASSERT_EQ(temps.size(), 1u);
+    EXPECT_EQ(Words(ReadBytes(temps[0]))[2], 3);
+    ASSERT_EQ(vm::Record().messageBoxes.size(), 1u);
+    std::string kept = std::filesystem::path(temps[0]).filename().string();
+    EXPECT_NE(vm::Record().messageBoxes[0].text.find(kept), std::string::npos);
+}
+#endif
 
 TEST_F(Recording, UnwritableTargetShowsTheErrorAndClosesTheOpenFile) {
     Setup(1, {}, 0, 1);
