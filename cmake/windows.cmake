@@ -56,7 +56,7 @@ set_target_properties(Tessarin PROPERTIES PREFIX "" SUFFIX ".dlm" RUNTIME_OUTPUT
 if(NOT EXISTS ${TESSARIN_WIN_INCLUDE}/tiny_obj_loader.h)
   file(CREATE_LINK /usr/include/tiny_obj_loader.h ${TESSARIN_WIN_INCLUDE}/tiny_obj_loader.h SYMBOLIC)
 endif()
-add_library(vomark_app STATIC app/scene_description.cpp app/scene_files.cpp app/session.cpp app/verbs.cpp
+add_library(vomark_app STATIC app/scene_description.cpp app/scene_meshes.cpp app/scene_modifiers.cpp app/scene_files.cpp app/session.cpp app/verbs.cpp
   app/host_queries.cpp app/panel_view.cpp app/panel_verb.cpp app/script_runner.cpp app/run_verb.cpp
   app/requested_pictures_windows.cpp app/unavailable_verbs_windows.cpp app/obj_reader_windows.cpp)
 target_include_directories(vomark_app PUBLIC app)
