@@ -5,6 +5,7 @@
 #include <memory>
 #include <sstream>
 
+#include "console/stop.h"
 #include "sel/files.h"
 #include "editing_verbs.h"
 #include "host_queries.h"
@@ -33,7 +34,7 @@ int RunScript(const RunOptions& o, const CommonOptions& common) {
     std::cout.flush();
     if (!outcome.ok) {
         std::cerr << outcome.error << "\n";
-        return outcome.stopped ? 130 : 1;
+        return outcome.stopped ? console::StopStatus() : 1;
     }
     return 0;
 }
