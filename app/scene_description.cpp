@@ -4,10 +4,13 @@
 #include "scene_description.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <set>
 
 #include "sel/format.h"
@@ -27,10 +30,19 @@ std::string ResolvePath(const std::string& baseDir, const std::string& p) {
 }
 
 std::string WhyUnreadable(const std::string& path) {
-    std::error_code ec;
-    if (fs::is_directory(sel::PathOf(path), ec)) return "is a folder";
-    if (!fs::exists(sel::PathOf(path), ec)) return "no such file";
-    return "cannot be opened for reading";
+    switch (sel::KindOf(path)) {
+    case sel::FileKind::Folder: return "is a folder";
+    case sel::FileKind::Missing: return "no such file";
+    case sel::FileKind::Other: return "not a plain file";
+    default: break;
+    }
+    // the system's reason ("Permission denied"), from trying
+    errno = 0;
+    if (FILE* f = sel::OpenFile(path, "rb")) {
+        std::fclose(f);
+        return "cannot be read";
+    }
+    return errno ? std::strerror(errno) : "cannot be opened for reading";
 }
 
 namespace scene_json {
@@ -248,10 +260,11 @@ BuiltScene BuildScene(const std::string& jsonText, const std::string& baseDir) {
 }
 
 BuiltScene LoadScene(const std::string& path, bool quiet) {
-    std::error_code ec;
-    std::ifstream in(sel::PathOf(path), std::ios::binary);
-    if (!in || fs::is_directory(sel::PathOf(path), ec))
+    // the kind is told before opening: opening a FIFO would wait for a writer that may never come
+    if (sel::KindOf(path) != sel::FileKind::Plain)
         throw SceneError(OneLine("cannot read scene " + path + ": " + WhyUnreadable(path)));
+    std::ifstream in(sel::PathOf(path), std::ios::binary);
+    if (!in) throw SceneError(OneLine("cannot read scene " + path + ": " + WhyUnreadable(path)));
     // descriptions are bounded, so that a device such as /dev/zero ends with a message rather than
     // all the memory; scene files hold whole meshes and are checked against their own sizes
     bool sceneFile = sel::PathOf(path).extension() == ".vms";
@@ -282,6 +295,8 @@ BuiltScene LoadScene(const std::string& path, bool quiet) {
         throw SceneError(OneLine(path) + ": " + e.what()); // the message names the file
     }
     if (quiet) out.scene->SetQuiet(true);
+    for (const std::string& w : out.warnings)
+        std::cerr << "vomark: warning: " << OneLine(path) << ": " << w << "\n";
     return out;
 }
 } // namespace app

@@ -43,7 +43,8 @@ void Grid(const json& g, const std::string& where, Mesh& mesh) {
 void ObjFile(const Context& c, const std::string& file, const std::string& where, Mesh& mesh) {
     // a device or folder is no mesh file (reading /dev/zero would never end)
     std::error_code ec;
-    if (!fs::is_regular_file(sel::PathOf(Path(c, file)), ec)) Fail(where, "cannot read " + file + ": not a file");
+    if (!fs::is_regular_file(sel::PathOf(Path(c, file)), ec))
+        Fail(where, "cannot read " + file + ": " + WhyUnreadable(Path(c, file)));
     tinyobj::ObjReader reader;
     tinyobj::ObjReaderConfig config;
     config.triangulate = true;

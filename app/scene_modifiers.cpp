@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <sstream>
 
 #include "runtime/builtin_modifiers.h"
 #include "runtime/plugin_loader.h"
@@ -16,11 +17,8 @@ namespace app {
 namespace scene_json {
 
 namespace {
-void SetParamJson(const Context& c, Animatable* object, const std::string& name, const json& v,
-                  const std::string& where) {
-    IParamBlock2* block = nullptr;
-    const ParamDef* def = FindParameter(object, name, &block);
-    if (!def) Fail(where, "no such parameter");
+void SetParamValue(const Context& c, IParamBlock2* block, const ParamDef* def, const json& v,
+                   const std::string& where) {
     ParamID id = def->id;
     switch (def->type) {
     case TYPE_STRING:
@@ -51,6 +49,27 @@ void SetParamJson(const Context& c, Animatable* object, const std::string& name,
             block->SetParamValue(id, 0, Integer(v, where));
         return;
     }
+}
+
+// "outside L to H, clamped to X" when the block clamps `asked` to the parameter's range, as the
+// panel's spinners do; "" otherwise.
+std::string ClampNote(const ParamDef* def, double asked) {
+    if (!def->hasRange || def->type == TYPE_STRING || (asked >= def->rangeLow && asked <= def->rangeHigh))
+        return "";
+    std::ostringstream note;
+    note << "outside " << def->rangeLow << " to " << def->rangeHigh << ", clamped to "
+         << (asked < def->rangeLow ? def->rangeLow : def->rangeHigh);
+    return note.str();
+}
+
+// Sets the parameter from its JSON value; answers ClampNote's words for a number it clamped.
+std::string SetParamJson(const Context& c, Animatable* object, const std::string& name, const json& v,
+                         const std::string& where) {
+    IParamBlock2* block = nullptr;
+    const ParamDef* def = FindParameter(object, name, &block);
+    if (!def) Fail(where, "no such parameter");
+    SetParamValue(c, block, def, v, where);
+    return v.is_number() ? ClampNote(def, v.get<double>()) : "";
 }
 
 // The host's own selection modifiers; null for any other class name.
@@ -109,7 +128,9 @@ Modifier* BuildPluginModifier(const Context& c, const std::string& name, const j
     try {
         if (m.contains("params"))
             for (auto it = m.at("params").begin(); it != m.at("params").end(); ++it)
-                SetParamJson(c, mod, it.key(), it.value(), where + ".params." + it.key());
+                if (std::string note = SetParamJson(c, mod, it.key(), it.value(), where + ".params." + it.key());
+                    !note.empty())
+                    c.out->warnings.push_back(where + ".params." + it.key() + " = " + it.value().dump() + ": " + note);
     } catch (...) {
         mod->DeleteThis();
         throw;
@@ -166,21 +187,13 @@ void ApplySets(Animatable* object, const std::vector<std::string>& sets) {
     for (const auto& set : sets) {
         size_t eq = set.find('=');
         if (eq == std::string::npos) throw std::invalid_argument("--set " + set + ": expected PARAM=VALUE");
-        std::string name = set.substr(0, eq), value = set.substr(eq + 1);
+        std::string name = set.substr(0, eq), value = set.substr(eq + 1), note;
         try {
-            SetParameterFromText(object, name, value);
+            note = SetParameterFromText(object, name, value);
         } catch (const SceneError& e) {
             throw std::invalid_argument(std::string("--set ") + e.what());
         }
-        // the block clamps a number to the parameter's range, as the panel's spinners do: say so
-        const ParamDef* def = FindParameter(object, name, nullptr);
-        char* end = nullptr;
-        double asked = std::strtod(value.c_str(), &end);
-        if (def && def->hasRange && def->type != TYPE_STRING && end && *end == '\0' && !value.empty() &&
-            (asked < def->rangeLow || asked > def->rangeHigh))
-            std::cerr << "vomark: warning: --set " << OneLine(set) << ": outside " << def->rangeLow << " to "
-                      << def->rangeHigh << ", clamped to " << (asked < def->rangeLow ? def->rangeLow : def->rangeHigh)
-                      << "\n";
+        if (!note.empty()) std::cerr << "vomark: warning: --set " << OneLine(set) << ": " << note << "\n";
     }
 }
 
@@ -195,7 +208,7 @@ const ParamDef* FindParameter(Animatable* object, const std::string& name, IPara
     return nullptr;
 }
 
-void SetParameterFromText(Animatable* object, const std::string& name, const std::string& value) {
+std::string SetParameterFromText(Animatable* object, const std::string& name, const std::string& value) {
     const ParamDef* def = FindParameter(object, name, nullptr);
     bool text = def && def->type == TYPE_STRING;
     json v = value;
@@ -210,7 +223,7 @@ void SetParameterFromText(Animatable* object, const std::string& name, const std
             }
     }
     Context c{sel::Utf8Of(fs::current_path()), GetTicksPerFrame(), nullptr};
-    SetParamJson(c, object, name, v, name);
+    return SetParamJson(c, object, name, v, name);
 }
 
 } // namespace app
