@@ -20,10 +20,11 @@ struct RunOptions {
 };
 
 int RunScript(const RunOptions& o, const CommonOptions& common) {
-    std::ifstream in(sel::PathOf(o.script), std::ios::binary);
-    std::error_code ec;
-    if (!in || std::filesystem::is_directory(sel::PathOf(o.script), ec))
+    // the kind first: a folder opens on some systems, and a FIFO would wait for a writer
+    if (sel::KindOf(o.script) != sel::FileKind::Plain)
         throw std::runtime_error("cannot read script " + o.script + ": " + WhyUnreadable(o.script));
+    std::ifstream in(sel::PathOf(o.script), std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read script " + o.script + ": " + WhyUnreadable(o.script));
     std::stringstream text;
     text << in.rdbuf();
     BuiltScene built = LoadScene(o.scene, common.quiet);

@@ -2,16 +2,12 @@
 #include "session.h"
 
 #include <unistd.h>
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
-#include <filesystem>
 #include <iostream>
 #include <stdexcept>
 
+#include "console/executable.h"
 #include "console/stop.h"
-#include "sel/files.h"
 
 namespace app {
 
@@ -31,25 +27,9 @@ void QueueAnswer(vm::ScriptedInteraction& provider, const std::string& answer) {
     }
 }
 
-namespace {
-// Where this executable really is, whatever argv[0] says: a bare name found on PATH, a symbolic
-// link, or a path relative to a folder left since. The plug-in folder is found beside it.
-std::string ExecutablePath(const std::string& argv0) {
-#ifdef _WIN32
-    std::wstring buf(32768, L'\0');
-    DWORD n = GetModuleFileNameW(nullptr, buf.data(), DWORD(buf.size()));
-    if (n > 0 && n < buf.size()) return sel::Utf8Of(std::filesystem::path(buf.substr(0, n)));
-#else
-    std::error_code ec;
-    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (!ec) return self.string();
-#endif
-    return argv0;
-}
-} // namespace
-
 Session::Session(const CommonOptions& options, const std::string& argv0) {
-    std::string exePath = ExecutablePath(argv0);
+    // plug-ins are found beside the executable's real location, however it was started
+    std::string exePath = console::ExecutablePath(argv0);
     vm::Record().echo = [](const std::string& line) { std::cerr << line << "\n"; };
     // Ctrl-C and SIGTERM are the command's stop requests; the host hears them as Escape pressed,
     // which stops a recording, and eval and scripts ask between steps

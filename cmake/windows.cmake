@@ -31,7 +31,7 @@ target_link_libraries(sel PUBLIC shell32) # CommandLineToArgvW
 
 # console: progress, exit statuses, option wording, and the console's stop events.
 file(GLOB CONSOLE_SOURCES CONFIGURE_DEPENDS console/*.cpp)
-list(FILTER CONSOLE_SOURCES EXCLUDE REGEX "stop_posix\\.cpp$")
+list(FILTER CONSOLE_SOURCES EXCLUDE REGEX "_posix\\.cpp$")
 add_library(console STATIC ${CONSOLE_SOURCES})
 target_link_libraries(console PUBLIC sel)
 

@@ -16,10 +16,15 @@ check "an unknown verb is named" exits_with 2 'unknown verb "bogus"; the verbs a
 check "no verb at all lists the verbs, in our words" exits_with 2 'vomark: a verb is required: plugins, eval, record' "$vomark"
 check "an option value that does not convert names the option and what it takes" exits_with 2 'vomark: --frame: "abc" is not a value it takes; it takes a number' V eval "$work/keys.json" --frame abc
 check "an argument too many is named" exits_with 2 'vomark: "extra" is not an option or argument this verb takes' V eval "$work/keys.json" extra --frame 0
+pictures && check "a file where a folder is wanted is said in our words" exits_with 2 "vomark: --out: $work/keys.json is a file; give a folder" V view "$work/keys.json" --out "$work/keys.json"
 check "a usage error is one line" bash -c "'$vomark' eval '$work/keys.json' --bogus 2>&1 >/dev/null | wc -l | grep -qx 1"
 check "eval refuses a scene it cannot read" exits_with 1 "cannot read scene $work/none.json: no such file" V eval "$work/none.json" --frame 0
 check "eval refuses a folder as its scene" exits_with 1 "cannot read scene $work: is a folder" V eval "$work" --frame 0
 check "run refuses a folder as its script" exits_with 1 "cannot read script $work: is a folder" V run "$work/keys.json" "$work"
+mkfifo "$work/fifo.script"
+check "run refuses a FIFO as its script without waiting on it" exits_with 1 "cannot read script $work/fifo.script: not a plain file" timeout -k 5 20 "$vomark" run "$work/keys.json" "$work/fifo.script" --plugins "$plugins"
+sed "s#keys.sel#fifo.sel#" "$work/keys.json" >"$work/fifocache.json" && mkfifo "$work/fifo.sel"
+check "a FIFO named as a cache file is said so without waiting on it" exits_with 0 "cache $work/fifo.sel: not a plain file" timeout -k 5 20 "$vomark" eval "$work/fifocache.json" --frame 0 --plugins "$plugins"
 check "plugins with no module to list is bad input" exits_with 1 'no plug-in module (*.dlm) loaded from /nonexistent (no such folder)' "$vomark" plugins --plugins /nonexistent
 plugins_found_however_vomark_is_started() {
     mkdir -p "$work/bin" && ln -sf "$vomark" "$work/bin/vm" || return 1
@@ -73,6 +78,7 @@ sed 's#"samples": 2#"samples": 0#' "$work/keys.json" >"$work/clamped.json"
 check "a description's value out of range is said as --set says it" exits_with 0 "vomark: warning: $work/clamped.json: nodes[0].modifiers[1].params.samples = 0: outside 1 to 10, clamped to 1" V eval "$work/clamped.json" --frame 0
 printf '%s\n' '$.modifiers[#Tessarin].samples = 1000' >"$work/clamp.script"
 check "a script's value out of range is said with its line" exits_with 0 "vomark: warning: $work/clamp.script:1: samples = 1000: outside 1 to 10, clamped to 10" V run "$work/keys.json" "$work/clamp.script"
+check "a backward recording counts its frames once each" bash -c "'$vomark' record '$work/keys.json' --plugins '$plugins' --set start_time=6 --set end_time=0 2>&1 >/dev/null | grep -c 'recording frame 7 of 7' | grep -qx 1"
 check "a script's recording shows its progress" bash -c "printf '%s\n' '\$.modifiers[#Tessarin].Record' >'$work/rec.script' && '$vomark' run '$work/keys.json' '$work/rec.script' --plugins '$plugins' 2>&1 >/dev/null | grep -qx 'recording frame 3 of 3'"
 check "playback of the recording" bash -c "'$vomark' eval '$work/keys.json' --plugins '$plugins' --tick 80 --tick 240 --format csv | grep -qx '80,0,0,0.300000012,0.300000012' && '$vomark' eval '$work/keys.json' --plugins '$plugins' --tick 240 | grep -qx '240,1,0,0.800000012,0.800000012'"
 escape_keeps_what_was_recorded() {

@@ -121,6 +121,17 @@ check "trailing text" bad_line 'eval now' 'unexpected "now" at the end of the li
 check "a frame out of range" bad_line 'sliderTime = 1e30' 'frame 1e30 is out of range'
 check "control bytes stay on one line" bad_line "$(printf 'x\001y')" 'unknown command "x"'
 check "a script and a scene description with a byte-order mark and CRLF line ends" bash -c 'printf "\xef\xbb\xbfsliderTime = 1\r\neval\r\n" >"$work/bom.script" && { printf "\xef\xbb\xbf"; sed "s/\$/\r/" "$work/keys.json"; } >"$work/bom.json" && V run "$work/bom.json" "$work/bom.script" | grep -q "^160,0,"'
+# a save goes through a temporary name beside its target: one that fails leaves nothing behind
+failed_save_leaves_nothing() {
+    mkdir -p "$work/saves/full" && echo keep >"$work/saves/full/x" || return 1
+    printf 'save %s\n' "$work/saves/full" >"$work/savedir.script"
+    exits_with 1 "savedir.script:1: $work/saves/full: cannot write: " V run "$work/keys.json" "$work/savedir.script" || return 1
+    [ "$(ls -A "$work/saves")" = full ] && [ "$(cat "$work/saves/full/x")" = keep ] || { ls -la "$work/saves"; return 1; }
+    # one that works, twice over the same name, leaves the file alone beside it
+    printf 'save %s\n' "$work/saves/s.vms" "$work/saves/s.vms" >"$work/save2.script"
+    V run "$work/keys.json" "$work/save2.script" && [ "$(ls -A "$work/saves" | sort | tr '\n' ' ')" = "full s.vms " ]
+}
+check "a failed save leaves no temporary file and the target as it was" failed_save_leaves_nothing
 check "a script that cannot be read" bash -c 'V run "$work/scene.json" "$work/none.script"; [ $? = 1 ]'
 
 check "names resolve without case, as recorded" bash -c 'printf "%s\n" "\$.modifiers[#tessarin].disablemods" "SELECT Tri" EVAL >"$work/case.script" && V run "$work/keys.json" "$work/case.script" | grep -qx "0,0,0,0.200000003,0.200000003"'
