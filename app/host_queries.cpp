@@ -11,9 +11,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <map>
 #include <stdexcept>
 
 #include "sel/format.h"
+#include "sel/verify.h"
 #include "runtime/host_record.h"
 #include "runtime/plugin_loader.h"
 #include "scene_description.h"
@@ -303,6 +305,29 @@ int64_t PointsPerSample(const std::string& name) {
     return points;
 }
 
+// "byte N: REASON (damaged)", verify's first finding on a cache file that plays; "" for one that
+// passes every check (or cannot be read now).
+std::string DamageIn(const std::string& name) {
+    // a verb that evaluates again and again asks again and again: the whole file is read once for
+    // as long as it stays as it is
+    static std::map<std::string, std::pair<std::string, std::string>> known; // path: stamp, answer
+    std::string path = FindCacheFile(name), stamp = StampOf(path);
+    if (auto it = known.find(path); it != known.end() && it->second.first == stamp) return it->second.second;
+    std::string& answer = (known[path] = {stamp, ""}).second;
+    FILE* f = sel::OpenFile(path, "rb");
+    if (!f) return "";
+    sel::VerifyReport report;
+    {
+        sel::FileSource src(f);
+        report = sel::VerifyFile(src);
+    }
+    std::fclose(f);
+    if (report.Verdict() == sel::Fault::None || report.findings.empty()) return "";
+    const sel::Finding& first = report.findings.front();
+    return answer = "byte " + std::to_string(first.at) + ": " + first.message + " (" +
+                    sel::FaultName(first.fault) + ")";
+}
+
 // The vertices of the node's own mesh, under its modifiers; -1 for an object that is no mesh.
 int MeshVertices(INode* node) {
     Object* o = node->ObjectReference();
@@ -321,6 +346,10 @@ std::vector<std::string> UnplayableCaches(vm::Scene& scene) {
             lines.push_back(head + why + "; the modifier plays nothing from it");
             return;
         }
+        // a file that plays but fails verify (ticks, weights, stray bytes) is played as it stands:
+        // said all the same, with verify's first finding
+        if (std::string damage = DamageIn(file); !damage.empty())
+            lines.push_back(head + file + ": " + damage + "; the modifier plays it as it stands");
         // the modifier plays what fits; a cache recorded from another mesh is said all the same
         int64_t points = PointsPerSample(file);
         int vertices = MeshVertices(node);

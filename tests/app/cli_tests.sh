@@ -115,6 +115,11 @@ unplayable_caches_are_named() {
     exits_with 0 "vomark: node \"Tri\": cache $work/four.sel has 4 vertices per sample; the mesh has 3" \
         V eval "$work/four.json" --frame 0 --frame 1 || return 1
     test "$(V eval "$work/four.json" --frame 0 --frame 1 2>&1 >/dev/null | wc -l)" = 1 || return 1
+    # a cache that plays but that verify calls damaged (a tick out of place) is said, and still plays
+    cp "$work/keys.sel" "$work/ticks.sel" && printf '\x07' | dd of="$work/ticks.sel" bs=1 seek=24 conv=notrunc 2>/dev/null
+    sed "s#keys.sel#ticks.sel#" "$work/keys.json" >"$work/ticks.json"
+    exits_with 0 "vomark: node \"Tri\": cache $work/ticks.sel: byte 24: sample 0, vertex 1: tick 7, but the sample's first record has tick 0 (damaged); the modifier plays it as it stands" \
+        V eval "$work/ticks.json" --frame 0 || return 1
     test -z "$(V eval "$work/keys.json" --frame 0 2>&1 >/dev/null)"
 }
 check "eval and run name a cache that cannot play and say why" unplayable_caches_are_named
