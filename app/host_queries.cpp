@@ -181,17 +181,11 @@ std::string CacheFileOf(Animatable* recorder) {
 }
 } // namespace
 
-CacheBefore BeforeRecording(Animatable* recorder) {
+std::string NothingRecorded(Animatable* recorder, long evaluations) {
     std::string path = CacheFileOf(recorder);
-    return {path, StampOf(path)};
-}
-
-std::string NothingRecorded(Animatable* recorder, const CacheBefore& before) {
-    std::string path = CacheFileOf(recorder), stamp = StampOf(path);
     if (path.empty()) return "nothing was recorded: no cache file was chosen";
-    if (stamp.empty()) return "nothing was recorded: " + path + " was not written";
-    if (path == before.path && stamp == before.stamp)
-        return "nothing was recorded: " + path + " was kept as it was";
+    if (StampOf(path).empty()) return "nothing was recorded: " + path + " was not written";
+    if (evaluations == 0) return "nothing was recorded: " + path + " was kept as it was";
     return "";
 }
 

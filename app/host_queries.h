@@ -58,16 +58,12 @@ int64_t SamplesIn(const std::string& path);
 // After `recorder` recorded to its end: "wrote FILE: N samples, B bytes".
 std::string RecordingSummary(Animatable* recorder);
 
-// A recorder's cache file as it stands before a recording, so that afterwards one can tell whether
-// the recording wrote it.
-struct CacheBefore {
-    std::string path, stamp; // stamp: size and time of change, "" for no file
-};
-CacheBefore BeforeRecording(Animatable* recorder);
-// After a recording that showed no error and was not stopped: "" when it wrote its cache file, else
-// why nothing was recorded ("nothing was recorded: no cache file was chosen"): a dialog cancelled
-// or a question to replace a file answered no leave the recorder silent, and that is no success.
-std::string NothingRecorded(Animatable* recorder, const CacheBefore& before);
+// After a recording that showed no error and was not stopped, in which the host evaluated the
+// scene `evaluations` times: "" when it wrote its cache file, else why nothing was recorded
+// ("nothing was recorded: no cache file was chosen"): a dialog cancelled or a question to replace
+// a file answered no leave the recorder silent, and that is no success. A recording evaluates
+// every frame it records, so none evaluated is none recorded.
+std::string NothingRecorded(Animatable* recorder, long evaluations);
 
 // A parameter's value at time 0 (float or const char*); `value` as given when the object has no
 // parameter of that name.

@@ -28,7 +28,10 @@ class Progress {
           shown_(std::cerr, "recording ", isatty(STDERR_FILENO) == 1, {0, true}) {}
     // Takes the bar away, so that what is printed next starts a line of its own.
     void Finish() { shown_.Erase(); }
+    // How often the host evaluated the scene meanwhile: a recording evaluates every frame it records.
+    long Evaluations() const { return evaluations_; }
     void Evaluated(TimeValue t) {
+        ++evaluations_;
         if (preRoll_) {
             preRoll_ = false;
             return;
@@ -48,7 +51,7 @@ class Progress {
     long total_;
     console::Progress shown_;
     bool seen_ = false;
-    long last_ = 0;
+    long last_ = 0, evaluations_ = 0;
 };
 
 } // namespace app

@@ -331,12 +331,13 @@ void ScriptRunner::CallFunction(Modifier* mod, const std::string& modName, const
     int escapes = vm::Record().escapePresses;
     bool recording = strcasecmp(function.c_str(), "record") == 0;
     vm::ScriptCallResult r;
-    CacheBefore before = BeforeRecording(mod);
+    long evaluations = 0;
     {
         Progress progress(*scene_, mod);
         if (recording) scene_->onEvaluate = [&](INode*, TimeValue t) { progress.Evaluated(t); };
         r = cd ? vm::CallScriptFunction(mod, cd, function.c_str()) : vm::ScriptCallResult{};
         scene_->onEvaluate = nullptr;
+        evaluations = progress.Evaluations();
     }
     bool stopped = r.found && recording && SayIfRecordingStopped(escapes, mod);
     if (!r.found) {
@@ -347,7 +348,7 @@ void ScriptRunner::CallFunction(Modifier* mod, const std::string& modName, const
     if (std::string error = ErrorShownSince(boxes); !error.empty())
         Fail(recording ? RecordingFailure(mod) : error);
     if (!recording || stopped) return; // a stop ends the script where it is, as the run reports
-    if (std::string why = NothingRecorded(mod, before); !why.empty()) Fail(why);
+    if (std::string why = NothingRecorded(mod, evaluations); !why.empty()) Fail(why);
     // the output is the eval lines' CSV: what the recording wrote goes beside it, on stderr
     std::cerr << RecordingSummary(mod) << "\n";
 }

@@ -186,7 +186,6 @@ int RecordCache(const RecordOptions& o, const CommonOptions& common) {
     scene.onEvaluate = [&](INode*, TimeValue t) { progress.Evaluated(t); };
     size_t boxes = vm::Record().messageBoxes.size();
     int escapes = vm::Record().escapePresses;
-    CacheBefore before = BeforeRecording(mod);
     vm::ScriptCallResult r = vm::CallScriptFunction(mod, cd, "record");
     scene.onEvaluate = nullptr;
     progress.Finish(); // what follows starts a line of its own
@@ -198,7 +197,7 @@ int RecordCache(const RecordOptions& o, const CommonOptions& common) {
     // a scene naming a cut-short cache is not what --save asked for
     if (SayIfRecordingStopped(escapes, mod, o.save.empty() ? "" : o.save + " was not written"))
         return console::StopStatus();
-    if (std::string why = NothingRecorded(mod, before); !why.empty()) {
+    if (std::string why = NothingRecorded(mod, progress.Evaluations()); !why.empty()) {
         std::cerr << "vomark: " << why << (o.save.empty() ? "" : "; " + o.save + " was not written") << "\n";
         return 1;
     }

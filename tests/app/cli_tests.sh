@@ -21,10 +21,12 @@ check "a usage error is one line" bash -c "'$vomark' eval '$work/keys.json' --bo
 check "eval refuses a scene it cannot read" exits_with 1 "cannot read scene $work/none.json: no such file" V eval "$work/none.json" --frame 0
 check "eval refuses a folder as its scene" exits_with 1 "cannot read scene $work: is a folder" V eval "$work" --frame 0
 check "run refuses a folder as its script" exits_with 1 "cannot read script $work: is a folder" V run "$work/keys.json" "$work"
+if pictures; then # the Linux build: FIFOs are POSIX's
 mkfifo "$work/fifo.script"
 check "run refuses a FIFO as its script without waiting on it" exits_with 1 "cannot read script $work/fifo.script: not a plain file" timeout -k 5 20 "$vomark" run "$work/keys.json" "$work/fifo.script" --plugins "$plugins"
 sed "s#keys.sel#fifo.sel#" "$work/keys.json" >"$work/fifocache.json" && mkfifo "$work/fifo.sel"
 check "a FIFO named as a cache file is said so without waiting on it" exits_with 0 "cache $work/fifo.sel: not a plain file" timeout -k 5 20 "$vomark" eval "$work/fifocache.json" --frame 0 --plugins "$plugins"
+fi
 check "plugins with no module to list is bad input" exits_with 1 'no plug-in module (*.dlm) loaded from /nonexistent (no such folder)' "$vomark" plugins --plugins /nonexistent
 plugins_found_however_vomark_is_started() {
     mkdir -p "$work/bin" && ln -sf "$vomark" "$work/bin/vm" || return 1
