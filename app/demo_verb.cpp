@@ -6,12 +6,15 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <map>
 #include <memory>
 
 #include <nlohmann/json.hpp>
 
 #include "sel/files.h"
+#include "console/stop.h"
 #include "demo.h"
 #include "host_queries.h"
 #include "panel_view.h"
@@ -31,7 +34,22 @@ using Clock = std::chrono::steady_clock;
 struct DemoOptions {
     std::string out = "out/demo", frames = "0:100";
     int size = 40000, samples = 2;
+    bool force = false;
 };
+
+// The demo's own files carry a note beside them: each name with its size and time of change as the
+// demo left it. A later demo replaces exactly those, and refuses a file of the same name that it did
+// not write (the user's own recording, say) unless --force.
+constexpr const char* kMark = ".vomark-demo";
+
+std::string Stamp(const fs::path& p) {
+    std::error_code ec;
+    auto size = fs::file_size(p, ec);
+    if (ec) return "";
+    auto time = fs::last_write_time(p, ec);
+    if (ec) return "";
+    return std::to_string(size) + " " + std::to_string(time.time_since_epoch().count());
+}
 
 constexpr int kTicksPerFrame = 160;
 constexpr int64_t kMaxLiveWeights = 50'000'000; // 200 MB of live selections kept for the comparison
@@ -106,6 +124,9 @@ class Demo {
     void EvaluateAll(bool live);
     void Pictures();
     void Summary();
+    std::vector<fs::path> Outputs() const { return {cache_, framesPng_, heatmapPng_, panelPng_, vms_}; }
+    void RefuseOthersFiles() const;
+    void MarkOutputs() const;
 
     const DemoOptions& o_;
     const CommonOptions& common_;
@@ -141,13 +162,19 @@ void Demo::Build() {
             std::to_string(kMaxLiveWeights / evaluations) + " vertices for --frames " + o_.frames +
             " at --samples " + std::to_string(o_.samples) + "; give fewer vertices, frames or samples");
     dir_ = fs::absolute(o_.out);
-    fs::create_directories(dir_);
+    std::error_code ec;
+    fs::create_directories(dir_, ec);
+    if (!fs::is_directory(dir_))
+        throw std::invalid_argument("--out " + o_.out + ": " +
+                                    (fs::exists(dir_) ? std::string("is not a folder")
+                                                      : "cannot be made (" + ec.message() + ")"));
     cache_ = dir_ / "demo.sel";
     framesPng_ = dir_ / "frames.png";
     heatmapPng_ = dir_ / "heatmap.png";
     panelPng_ = dir_ / "panel.png";
     vms_ = dir_ / "demo.vms";
-    fs::remove(cache_); // the demo's own output: recording asks before replacing a file
+    RefuseOthersFiles();
+    fs::remove(cache_); // a previous demo's output: recording asks before replacing a file
     built_ = BuildScene(SceneJson(o_.size, range_, o_.samples, cache_.string()), dir_.string());
     if (common_.quiet) built_.scene->SetQuiet(true);
     node_ = PickNode(*built_.scene, "");
@@ -173,7 +200,7 @@ int Demo::Record() {
         return 1;
     }
     // Escape (Ctrl-C) ends a recording early and keeps what it has: nothing to compare then
-    if (SayIfRecordingStopped(escapes, mod_)) return 130;
+    if (SayIfRecordingStopped(escapes, mod_)) return console::StopStatus();
     return 0;
 }
 
@@ -266,8 +293,35 @@ void Demo::Pictures() {
     WriteFileAtomically(panelPng_.string(), png);
 }
 
+void Demo::RefuseOthersFiles() const {
+    if (o_.force) return;
+    std::map<std::string, std::string> marked;
+    std::ifstream mark(dir_ / kMark);
+    for (std::string name, size, time; mark >> name >> size >> time;)
+        marked[name] = size + " " + time;
+    for (const fs::path& p : Outputs()) {
+        std::string stamp = Stamp(p), name = p.filename().string();
+        std::error_code ec;
+        if (fs::exists(p, ec) && (stamp.empty() || marked[name] != stamp))
+            throw std::runtime_error(o_.out + ": holds a " + name +
+                                     " that no earlier demo wrote; give --force to replace it, or another --out");
+    }
+}
+
+void Demo::MarkOutputs() const {
+    std::string text;
+    for (const fs::path& p : Outputs())
+        if (std::string stamp = Stamp(p); !stamp.empty()) text += p.filename().string() + " " + stamp + "\n";
+    std::ofstream(dir_ / kMark, std::ios::binary) << text;
+}
+
 int Demo::Run() {
     Build();
+    // whatever this run wrote is the demo's, however it ends
+    struct Mark {
+        const Demo& demo;
+        ~Mark() { demo.MarkOutputs(); }
+    } mark{*this};
     if (int rc = Record()) return rc;
     Times();
     std::cerr << "2. evaluating the live selection at " << times_.size() << " times\n";
@@ -326,6 +380,7 @@ Verb AddDemoVerb(CLI::App& cli, CommonOptions& common, const AddCommonOptions& a
         ->capture_default_str();
     verb->add_option("--frames", o->frames, "the range recorded, A:B")->capture_default_str();
     verb->add_option("--samples", o->samples, "samples per frame (a divisor of 160)")->capture_default_str();
+    verb->add_flag("--force", o->force, "replace files of the same names in --out that no earlier demo wrote");
     AddEscapeAtPollOption(verb, common);
     return {verb, [o, &common](Session&) { return Demo(*o, common).Run(); }};
 }

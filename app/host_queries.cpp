@@ -6,12 +6,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <map>
 #include <stdexcept>
 
 #include "sel/format.h"
+#include "sel/verify.h"
 #include "runtime/host_record.h"
 #include "runtime/plugin_loader.h"
 #include "scene_description.h"
@@ -21,6 +25,7 @@ namespace app {
 const char* const kSelectionCsvHeader = "tick,vertex,selected,weight,effective\n";
 
 INode* PickNode(vm::Scene& scene, const std::string& name) {
+    if (scene.Nodes().empty()) throw SceneError("the scene has no nodes"); // the scene's fault, not the command line's
     if (name.empty()) {
         if (scene.Nodes().size() != 1)
             throw std::invalid_argument("the scene has " + std::to_string(scene.Nodes().size()) +
@@ -163,20 +168,45 @@ std::string RecordingSummary(Animatable* recorder) {
            std::to_string(ec ? 0 : bytes) + " bytes";
 }
 
-std::string RecordingFailure(Animatable* recorder) {
+namespace {
+std::string StampOf(const std::string& path) {
+    std::error_code ec;
+    auto size = std::filesystem::file_size(sel::PathOf(path), ec);
+    if (path.empty() || ec) return "";
+    auto time = std::filesystem::last_write_time(sel::PathOf(path), ec);
+    return ec ? "" : std::to_string(size) + " " + std::to_string(time.time_since_epoch().count());
+}
+std::string CacheFileOf(Animatable* recorder) {
     const char* name = ParamAtZero<const char*>(recorder, "cache_file", nullptr);
-    if (!name || !*name) return "recording failed: no cache file was chosen";
+    return name ? name : "";
+}
+} // namespace
+
+std::string NothingRecorded(Animatable* recorder, long evaluations) {
+    std::string path = CacheFileOf(recorder);
+    if (path.empty()) return "nothing was recorded: no cache file was chosen";
+    if (StampOf(path).empty()) return "nothing was recorded: " + path + " was not written";
+    if (evaluations == 0) return "nothing was recorded: " + path + " was kept as it was";
+    return "";
+}
+
+std::string WhyUnwritable(const std::string& name) {
     std::filesystem::path path = sel::PathOf(name);
     std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
     std::error_code ec;
-    std::string why;
-    if (std::filesystem::is_directory(path, ec))
-        why = " (it is a folder)";
-    else if (!std::filesystem::is_directory(folder, ec))
-        why = " (its folder " + sel::Utf8Of(folder) + " does not exist)";
-    else if (access(sel::Utf8Of(folder).c_str(), W_OK) != 0 || (std::filesystem::exists(path, ec) && access(name, W_OK) != 0))
-        why = " (no permission to write there)";
-    return "recording failed: " + std::string(name) + " could not be written" + why;
+    if (std::filesystem::is_directory(path, ec)) return "it is a folder";
+    if (!std::filesystem::is_directory(folder, ec)) return "its folder " + sel::Utf8Of(folder) + " does not exist";
+    if (access(sel::Utf8Of(folder).c_str(), W_OK) != 0 ||
+        (std::filesystem::exists(path, ec) && access(name.c_str(), W_OK) != 0))
+        return "no permission to write there";
+    return "";
+}
+
+std::string RecordingFailure(Animatable* recorder) {
+    const char* name = ParamAtZero<const char*>(recorder, "cache_file", nullptr);
+    if (!name || !*name) return "recording failed: no cache file was chosen";
+    std::string why = WhyUnwritable(name);
+    return "recording failed: " + std::string(name) + " could not be written" + (why.empty() ? "" : " (" + why + ")");
 }
 
 bool SayIfRecordingStopped(int escapesBefore, Animatable* recorder, const std::string& andThen) {
@@ -199,7 +229,14 @@ std::string FindCacheFile(const std::string& name) {
 std::string WhyUnplayable(const std::string& name) {
     sel::Layout layout;
     sel::Status status;
-    if (!ReadFileLayout(FindCacheFile(name), layout, status)) return name + ": not found";
+    std::string found = FindCacheFile(name);
+    if (found.empty()) {
+        sel::FileKind kind = sel::KindOf(name);
+        return name + (kind == sel::FileKind::Missing ? ": not found" : ": not a plain file");
+    }
+    errno = 0;
+    if (!ReadFileLayout(found, layout, status))
+        return name + ": cannot be read: " + (errno ? std::strerror(errno) : "unknown reason");
     if (status.ok) return "";
     return name + ": byte " + std::to_string(status.at) + ": " + status.message + " (" +
            sel::FaultName(status.fault) + ")";
@@ -241,12 +278,79 @@ void RefuseToWriteOver(const std::string& target, const std::vector<InputFile>& 
     }
 }
 
+namespace {
+// The records of the first sample of the cache file `name` (found as the modifier finds it); -1
+// when it cannot be read.
+int64_t PointsPerSample(const std::string& name) {
+    FILE* f = sel::OpenFile(FindCacheFile(name), "rb");
+    if (!f) return -1;
+    int64_t points = -1;
+    {
+        sel::FileSource src(f);
+        sel::Layout layout;
+        int32_t first = 0;
+        if (!sel::ReadLayout(src, layout, false).ok || layout.samples < 1)
+            points = -1;
+        else if (!layout.variable)
+            points = layout.header.formatTag;
+        else if (sel::CountReader(src, layout.tableStart, layout.header.sampleTotal).Next(first))
+            points = first;
+    }
+    std::fclose(f);
+    return points;
+}
+
+// "byte N: REASON (damaged)", verify's first finding on a cache file that plays; "" for one that
+// passes every check (or cannot be read now).
+std::string DamageIn(const std::string& name) {
+    // a verb that evaluates again and again asks again and again: the whole file is read once for
+    // as long as it stays as it is
+    static std::map<std::string, std::pair<std::string, std::string>> known; // path: stamp, answer
+    std::string path = FindCacheFile(name), stamp = StampOf(path);
+    if (auto it = known.find(path); it != known.end() && it->second.first == stamp) return it->second.second;
+    std::string& answer = (known[path] = {stamp, ""}).second;
+    FILE* f = sel::OpenFile(path, "rb");
+    if (!f) return "";
+    sel::VerifyReport report;
+    {
+        sel::FileSource src(f);
+        report = sel::VerifyFile(src);
+    }
+    std::fclose(f);
+    if (report.Verdict() == sel::Fault::None || report.findings.empty()) return "";
+    const sel::Finding& first = report.findings.front();
+    return answer = "byte " + std::to_string(first.at) + ": " + first.message + " (" +
+                    sel::FaultName(first.fault) + ")";
+}
+
+// The vertices of the node's own mesh, under its modifiers; -1 for an object that is no mesh.
+int MeshVertices(INode* node) {
+    Object* o = node->ObjectReference();
+    while (o && o->SuperClassCode() == GEN_DERIVOB_CLASS_ID)
+        o = static_cast<IDerivedObject*>(o)->InputObject();
+    auto* tri = dynamic_cast<TriObject*>(o);
+    return tri ? tri->GetMesh().getNumVerts() : -1;
+}
+} // namespace
+
 std::vector<std::string> UnplayableCaches(vm::Scene& scene) {
     std::vector<std::string> lines;
     EachCacheFile(scene, [&](INode* node, const std::string& file) {
-        if (std::string why = WhyUnplayable(file); !why.empty())
-            lines.push_back("node \"" + std::string(node->GetName()) + "\": cache " + why +
-                            "; the modifier plays nothing from it");
+        std::string head = "node \"" + std::string(node->GetName()) + "\": cache ";
+        if (std::string why = WhyUnplayable(file); !why.empty()) {
+            lines.push_back(head + why + "; the modifier plays nothing from it");
+            return;
+        }
+        // a file that plays but fails verify (ticks, weights, stray bytes) is played as it stands:
+        // said all the same, with verify's first finding
+        if (std::string damage = DamageIn(file); !damage.empty())
+            lines.push_back(head + file + ": " + damage + "; the modifier plays it as it stands");
+        // the modifier plays what fits; a cache recorded from another mesh is said all the same
+        int64_t points = PointsPerSample(file);
+        int vertices = MeshVertices(node);
+        if (points >= 0 && vertices >= 0 && points != vertices)
+            lines.push_back(head + file + " has " + std::to_string(points) + " vertices per sample; the mesh has " +
+                            std::to_string(vertices));
     });
     return lines;
 }

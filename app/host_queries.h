@@ -42,6 +42,10 @@ void WriteSelectionCsv(TimeValue t, Mesh& mesh, std::ostream& out);
 // of them, or "" when there was none; questions do not count.
 std::string ErrorShownSince(size_t boxes);
 
+// Why a file cannot be written at `path`, before anything is done: "is a folder", "its folder X does
+// not exist", "no permission to write there"; "" when it looks writable.
+std::string WhyUnwritable(const std::string& path);
+
 // After `recorder` showed an error while recording: "recording failed: FILE could not be written"
 // with the likely reason (its folder is missing, it is a folder, no permission), so that the
 // command's line names the file the message box does not.
@@ -53,6 +57,13 @@ int64_t SamplesIn(const std::string& path);
 
 // After `recorder` recorded to its end: "wrote FILE: N samples, B bytes".
 std::string RecordingSummary(Animatable* recorder);
+
+// After a recording that showed no error and was not stopped, in which the host evaluated the
+// scene `evaluations` times: "" when it wrote its cache file, else why nothing was recorded
+// ("nothing was recorded: no cache file was chosen"): a dialog cancelled or a question to replace
+// a file answered no leave the recorder silent, and that is no success. A recording evaluates
+// every frame it records, so none evaluated is none recorded.
+std::string NothingRecorded(Animatable* recorder, long evaluations);
 
 // A parameter's value at time 0 (float or const char*); `value` as given when the object has no
 // parameter of that name.

@@ -5,6 +5,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "console/exit_codes.h"
+#include "console/options.h"
 #include "sel/files.h"
 #include "demo.h"
 #include "editing_verbs.h"
@@ -27,9 +29,9 @@ int main(int argc, char** argv) {
     cli.footer(
         "Start with `vomark demo` (or `make demo`); `vomark VERB --help` gives each verb's options.\n"
         "A SCENE is a JSON scene description or a .vms scene file. Exit status: 0 done, 1 bad input or a\n"
-        "failure the host reported, 2 a usage error, 130 stopped by Ctrl-C. Ctrl-C acts as the Escape key\n"
-        "during a recording; eval and run stop after the evaluation or line running; each says what it\n"
-        "kept. A second Ctrl-C ends vomark at once. The user guide: docs/guide.md.");
+        "failure the host reported, 2 a usage error, 130 stopped by Ctrl-C, 143 by SIGTERM. Either acts as\n"
+        "the Escape key during a recording; eval and run stop after the evaluation or line running; each\n"
+        "says what it kept. A second one ends vomark at once. The user guide: docs/guide.md.");
     app::CommonOptions common;
     auto addCommon = [&](CLI::App* verb) {
         verb->add_option("--plugins", common.plugins, "folder of *.dlm plug-in modules");
@@ -62,9 +64,17 @@ int main(int argc, char** argv) {
         cli.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() == 0) return cli.exit(e); // --help
-        // a usage error: one line and status 2, whatever code the parser gives the kind of mistake
-        std::cerr << "vomark: " << e.what() << " (vomark --help lists the verbs)\n";
-        return 2;
+        // a usage error: one line in our words and status 2, whatever code the parser gives the mistake
+        auto takes = [&](const std::string& name) {
+            for (CLI::App* verb : cli.get_subcommands())
+                if (const CLI::Option* opt = verb->get_option_no_throw(name))
+                    return console::TakesOfTypeName(opt->get_type_name());
+            return std::string();
+        };
+        std::string verb = cli.get_subcommands().empty() ? "" : cli.get_subcommands().front()->get_name();
+        std::cerr << "vomark: " << console::OptionError(e.what(), takes, names) << " (vomark "
+                  << (verb.empty() ? "" : verb + " ") << "--help says more)\n";
+        return console::kUsage;
     }
 
     try {

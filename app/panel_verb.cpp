@@ -59,6 +59,9 @@ int ShowPanel(const PanelOptions& o, const CommonOptions& common, std::ostream& 
                 return 1;
             }
         controls = ReadPanelControls(panel->GetHWnd());
+        // a cache chosen (or named) that cannot play leaves the panel's status blank: said as eval says it
+        std::vector<std::string> said;
+        SayUnplayableCaches(scene, said);
         if (!o.png.empty()) {
             WritePanelPicture(panel->GetHWnd(), std::filesystem::path(o.scene).filename().string() + ": the panel",
                               o.png);

@@ -7,9 +7,7 @@
 // stack sees each evaluation's mesh and notes those places.
 #include "record_part.h"
 
-#include <atomic>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -69,11 +67,6 @@ std::string ReadWholeFile(const std::string& path) {
     return text.str();
 }
 
-std::atomic<bool> g_terminated{false};
-extern "C" void OnTerminate(int) {
-    g_terminated = true;
-    std::raise(SIGINT); // the host's interrupt: the recorder stops after the frame it is in
-}
 } // namespace
 
 // Passes the mesh through; notes the point count of every capture and, at captures that write
@@ -233,9 +226,6 @@ std::string PartRecording::Finish(const std::string& cacheFile) {
     return "";
 }
 
-void StopRecordingOnTerminate() { std::signal(SIGTERM, OnTerminate); }
-bool TerminateArrived() { return g_terminated.load(); }
-
 std::unique_ptr<PartRecording> BeginPart(vm::Scene& scene, INode* node, Modifier* mod, const PartRequest& r) {
     int first = 0, last = 0;
     ParseFrameRange(r.frames, first, last);
@@ -264,7 +254,6 @@ std::unique_ptr<PartRecording> BeginPart(vm::Scene& scene, INode* node, Modifier
     // a record left from an earlier run must not pass for this one's
     const char* cache = ParamAtZero<const char*>(mod, "cache_file", nullptr);
     if (cache && *cache) sel::RemoveFile(sel::PartRecordPath(cache));
-    StopRecordingOnTerminate();
     return part;
 }
 

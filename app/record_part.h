@@ -38,14 +38,11 @@ struct PartRequest {
     std::vector<std::string> sets; // the --set options given (PARAM=VALUE)
 };
 // Parses --frames, names the part's cache file (the scene's, with ".frames-A-B" before the
-// extension, unless --set cache_file= named one), removes a part record left from an earlier run,
-// and lets SIGTERM stop the recording. Throws std::invalid_argument for a bad request.
+// extension, unless --set cache_file= named one), and removes a part record left from an earlier
+// run. (SIGTERM stops a part as it stops any recording.) Throws std::invalid_argument for a bad
+// request.
 std::unique_ptr<PartRecording> BeginPart(vm::Scene& scene, INode* node, Modifier* mod,
                                          const PartRequest& request);
-
-// SIGTERM (a farm's cancel) stops a recording as Ctrl-C does; answers whether one arrived.
-void StopRecordingOnTerminate();
-bool TerminateArrived();
 
 // A short hex fingerprint of some texts.
 std::string Fingerprint(const std::vector<std::string>& texts);

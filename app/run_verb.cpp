@@ -5,6 +5,7 @@
 #include <memory>
 #include <sstream>
 
+#include "console/stop.h"
 #include "sel/files.h"
 #include "editing_verbs.h"
 #include "host_queries.h"
@@ -19,10 +20,11 @@ struct RunOptions {
 };
 
 int RunScript(const RunOptions& o, const CommonOptions& common) {
-    std::ifstream in(sel::PathOf(o.script), std::ios::binary);
-    std::error_code ec;
-    if (!in || std::filesystem::is_directory(sel::PathOf(o.script), ec))
+    // the kind first: a folder opens on some systems, and a FIFO would wait for a writer
+    if (sel::KindOf(o.script) != sel::FileKind::Plain)
         throw std::runtime_error("cannot read script " + o.script + ": " + WhyUnreadable(o.script));
+    std::ifstream in(sel::PathOf(o.script), std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read script " + o.script + ": " + WhyUnreadable(o.script));
     std::stringstream text;
     text << in.rdbuf();
     BuiltScene built = LoadScene(o.scene, common.quiet);
@@ -33,7 +35,7 @@ int RunScript(const RunOptions& o, const CommonOptions& common) {
     std::cout.flush();
     if (!outcome.ok) {
         std::cerr << outcome.error << "\n";
-        return outcome.stopped ? 130 : 1;
+        return outcome.stopped ? console::StopStatus() : 1;
     }
     return 0;
 }

@@ -19,6 +19,9 @@ struct BuiltScene {
     // Plug-in modifiers by their "id" (kept as the modifier's name in its stack), for
     // {"instance": id} and for verbs that address one.
     std::map<std::string, Modifier*> modifiersById;
+    // Values the scene took other than as written (a number clamped to its parameter's range), each
+    // "WHERE = VALUE: outside L to H, clamped to X"; LoadScene prints them after the file's name.
+    std::vector<std::string> warnings;
 };
 
 // Why the file at `path` cannot be read, in a few words: "is a folder", "no such file"...
@@ -41,7 +44,8 @@ const ParamDef* FindParameter(Animatable* object, const std::string& name, IPara
 void ApplySets(Animatable* object, const std::vector<std::string>& sets);
 
 // Sets a parameter of the modifier's blocks by internal name from text ("1.5", "2", "on", a path).
-// Throws SceneError when there is no such parameter or the value does not fit its type.
-void SetParameterFromText(Animatable* object, const std::string& name, const std::string& value);
+// Throws SceneError when there is no such parameter or the value does not fit its type. Answers
+// "outside L to H, clamped to X" for a number the parameter's range clamped, else "".
+std::string SetParameterFromText(Animatable* object, const std::string& name, const std::string& value);
 
 } // namespace app

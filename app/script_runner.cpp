@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 
 #include "host_queries.h"
 #include "progress.h"
@@ -183,7 +184,8 @@ ScriptRunner::ScriptRunner(vm::Scene& scene, std::ostream& out, std::string base
 ScriptOutcome ScriptRunner::Run(const std::string& text, const std::string& name) {
     ScriptOutcome outcome;
     selected_ = scene_->Nodes().empty() ? nullptr : scene_->Nodes().front();
-    size_t from = 0;
+    // an editor's byte-order mark is no part of the first command
+    size_t from = text.rfind("\xef\xbb\xbf", 0) == 0 ? 3 : 0;
     for (int number = 1; from <= text.size(); ++number) {
         size_t end = text.find('\n', from);
         if (end == std::string::npos) end = text.size();
@@ -193,9 +195,12 @@ ScriptOutcome ScriptRunner::Run(const std::string& text, const std::string& name
         Line line{raw};
         if (line.AtEnd() || raw[line.pos] == '#') continue;
         int escapes = vm::Record().escapePresses;
+        lineWarnings_.clear();
         try {
             RunLine(line);
             ++outcome.linesRun;
+            for (const std::string& w : lineWarnings_)
+                std::cerr << "vomark: warning: " << name << ":" << number << ": " << w << "\n";
         } catch (const LineError& e) {
             outcome.error = e.reason;
         } catch (const std::exception& e) { // a helper's own error about this line
@@ -316,7 +321,8 @@ void ScriptRunner::SetParameter(Modifier* mod, const std::string& modName, const
         if (!(v.number >= INT_MIN && v.number <= INT_MAX)) Fail("the number " + v.text + " is out of range");
         text = std::to_string(static_cast<int>(v.number));
     }
-    SetParameterFromText(mod, param, text);
+    if (std::string note = SetParameterFromText(mod, param, text); !note.empty())
+        lineWarnings_.push_back(param + " = " + v.text + ": " + note);
 }
 
 void ScriptRunner::CallFunction(Modifier* mod, const std::string& modName, const std::string& function) {
@@ -325,20 +331,26 @@ void ScriptRunner::CallFunction(Modifier* mod, const std::string& modName, const
     int escapes = vm::Record().escapePresses;
     bool recording = strcasecmp(function.c_str(), "record") == 0;
     vm::ScriptCallResult r;
+    long evaluations = 0;
     {
         Progress progress(*scene_, mod);
         if (recording) scene_->onEvaluate = [&](INode*, TimeValue t) { progress.Evaluated(t); };
         r = cd ? vm::CallScriptFunction(mod, cd, function.c_str()) : vm::ScriptCallResult{};
         scene_->onEvaluate = nullptr;
+        evaluations = progress.Evaluations();
     }
-    if (r.found && recording) SayIfRecordingStopped(escapes, mod);
+    bool stopped = r.found && recording && SayIfRecordingStopped(escapes, mod);
     if (!r.found) {
         if (FindParameter(mod, function, nullptr))
             Fail(function + " is a parameter: expected " + function + " = VALUE");
         Fail("#" + modName + " has no function " + Quote(function));
     }
     if (std::string error = ErrorShownSince(boxes); !error.empty())
-        Fail(strcasecmp(function.c_str(), "record") == 0 ? RecordingFailure(mod) : error);
+        Fail(recording ? RecordingFailure(mod) : error);
+    if (!recording || stopped) return; // a stop ends the script where it is, as the run reports
+    if (std::string why = NothingRecorded(mod, evaluations); !why.empty()) Fail(why);
+    // the output is the eval lines' CSV: what the recording wrote goes beside it, on stderr
+    std::cerr << RecordingSummary(mod) << "\n";
 }
 
 } // namespace app

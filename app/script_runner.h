@@ -60,6 +60,7 @@ class ScriptRunner {
     bool headerWritten_ = false;
     std::vector<InputFile> inputs_;       // the files read: never written over by `save`
     std::vector<std::string> saidCaches_; // the unplayable caches told of so far
+    std::vector<std::string> lineWarnings_; // the running line's values clamped, said after it
 };
 
 } // namespace app

@@ -6,6 +6,9 @@
 #include <iostream>
 #include <stdexcept>
 
+#include "console/executable.h"
+#include "console/stop.h"
+
 namespace app {
 
 void QueueAnswer(vm::ScriptedInteraction& provider, const std::string& answer) {
@@ -24,9 +27,14 @@ void QueueAnswer(vm::ScriptedInteraction& provider, const std::string& answer) {
     }
 }
 
-Session::Session(const CommonOptions& options, const std::string& exePath) {
+Session::Session(const CommonOptions& options, const std::string& argv0) {
+    // plug-ins are found beside the executable's real location, however it was started
+    std::string exePath = console::ExecutablePath(argv0);
     vm::Record().echo = [](const std::string& line) { std::cerr << line << "\n"; };
-    vm::TreatInterruptAsEscape();
+    // Ctrl-C and SIGTERM are the command's stop requests; the host hears them as Escape pressed,
+    // which stops a recording, and eval and scripts ask between steps
+    vm::TakeInterrupt();
+    console::StopOnSignals([] { vm::Interrupt(); });
     bool scripted = !options.answers.empty() || options.escapeAtPoll > 0 || !isatty(STDIN_FILENO);
     if (scripted) {
         for (const auto& a : options.answers)

@@ -20,7 +20,7 @@ struct CommonOptions {
 // Loads the plug-ins and sets up the provider; unloads in its destructor.
 class Session {
   public:
-    Session(const CommonOptions& options, const std::string& exePath);
+    Session(const CommonOptions& options, const std::string& argv0);
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;

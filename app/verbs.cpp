@@ -12,6 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "console/stop.h"
 #include "host_queries.h"
 #include "progress.h"
 #include "runtime/function_publishing.h"
@@ -89,6 +90,7 @@ int Evaluate(const EvalOptions& o, const CommonOptions& common, std::ostream& ou
             continue;
         }
         double t = std::trunc(et.frame * scene.TicksPerFrame());
+        if (std::isnan(et.frame)) throw std::invalid_argument("--frame nan: not a frame number");
         if (!(t >= -2147483648.0 && t <= 2147483647.0)) {
             char frame[32];
             std::snprintf(frame, sizeof frame, "%g", et.frame);
@@ -98,7 +100,11 @@ int Evaluate(const EvalOptions& o, const CommonOptions& common, std::ostream& ou
         }
         ticks.push_back(static_cast<TimeValue>(t));
     }
-    if (!o.png.empty()) RefuseToWriteOver(o.png, InputsOf(o.scene, scene));
+    if (!o.png.empty()) {
+        RefuseToWriteOver(o.png, InputsOf(o.scene, scene));
+        // the picture is written after every evaluation: a folder it cannot go into is said first
+        if (std::string why = WhyUnwritable(o.png); !why.empty()) throw std::runtime_error(o.png + ": " + why);
+    }
     std::vector<std::string> said;
     SayUnplayableCaches(scene, said);
     nlohmann::json all = nlohmann::json::array();
@@ -148,9 +154,9 @@ int Evaluate(const EvalOptions& o, const CommonOptions& common, std::ostream& ou
     }
     if (done < o.times.size()) {
         out.flush();
-        std::cerr << "vomark: stopped by Ctrl-C after " << done << " of " << o.times.size()
-                  << " evaluations; the output holds those\n";
-        return 130;
+        std::cerr << "vomark: stopped by " << console::StopCause() << " after " << done << " of "
+                  << o.times.size() << " evaluations; the output holds those\n";
+        return console::StopStatus();
     }
     return 0;
 }
@@ -194,9 +200,13 @@ int RecordCache(const RecordOptions& o, const CommonOptions& common) {
     // a scene naming a cut-short cache is not what --save asked for
     std::string partError = part ? part->Finish(ParamAtZero<const char*>(mod, "cache_file", "")) : "";
     if (SayIfRecordingStopped(escapes, mod, o.save.empty() ? "" : o.save + " was not written"))
-        return TerminateArrived() ? 143 : 130;
+        return console::StopStatus();
     if (!partError.empty()) {
         std::cerr << "vomark: " << partError << "\n";
+        return 1;
+    }
+    if (std::string why = NothingRecorded(mod, progress.Evaluations()); !why.empty()) {
+        std::cerr << "vomark: " << why << (o.save.empty() ? "" : "; " + o.save + " was not written") << "\n";
         return 1;
     }
     std::cout << RecordingSummary(mod) << (part ? " (frames " + o.frames + ", with its .part record)" : "") << "\n";

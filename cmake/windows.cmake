@@ -29,6 +29,12 @@ add_library(sel STATIC ${SEL_SOURCES})
 target_include_directories(sel PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(sel PUBLIC shell32) # CommandLineToArgvW
 
+# console: progress, exit statuses, option wording, and the console's stop events.
+file(GLOB CONSOLE_SOURCES CONFIGURE_DEPENDS console/*.cpp)
+list(FILTER CONSOLE_SOURCES EXCLUDE REGEX "_posix\\.cpp$")
+add_library(console STATIC ${CONSOLE_SOURCES})
+target_link_libraries(console PUBLIC sel)
+
 # The host runtime as vomark.dll: with no dllexport in its code, the linker exports every function,
 # which is what plug-ins link against (its import library) and what vomark.exe and the tests use.
 file(GLOB HOST_RUNTIME_SOURCES CONFIGURE_DEPENDS host/runtime/*.cpp)
@@ -56,20 +62,20 @@ set_target_properties(Tessarin PROPERTIES PREFIX "" SUFFIX ".dlm" RUNTIME_OUTPUT
 if(NOT EXISTS ${TESSARIN_WIN_INCLUDE}/tiny_obj_loader.h)
   file(CREATE_LINK /usr/include/tiny_obj_loader.h ${TESSARIN_WIN_INCLUDE}/tiny_obj_loader.h SYMBOLIC)
 endif()
-add_library(vomark_app STATIC app/scene_description.cpp app/scene_files.cpp app/session.cpp app/verbs.cpp
+add_library(vomark_app STATIC app/scene_description.cpp app/scene_meshes.cpp app/scene_modifiers.cpp app/scene_files.cpp app/session.cpp app/verbs.cpp
   app/host_queries.cpp app/panel_view.cpp app/panel_verb.cpp app/script_runner.cpp app/run_verb.cpp
   app/requested_pictures_windows.cpp app/unavailable_verbs_windows.cpp app/obj_reader_windows.cpp
   app/record_part.cpp)
 target_include_directories(vomark_app PUBLIC app)
-target_link_libraries(vomark_app PUBLIC vomark_host sel win_header_libs)
+target_link_libraries(vomark_app PUBLIC vomark_host sel console win_header_libs)
 add_executable(vomark app/main.cpp)
 target_link_libraries(vomark PRIVATE vomark_app tessarin_version)
 
 # tessarin: every verb but plot, which draws with Cairo (tools/tessarin/plot_unavailable.cpp says so).
 add_library(tessarin_tool STATIC tools/tessarin/inputs.cpp tools/tessarin/report.cpp tools/tessarin/rows.cpp
-  tools/tessarin/diff.cpp tools/tessarin/repair.cpp tools/tessarin/import.cpp tools/tessarin/progress.cpp
+  tools/tessarin/diff.cpp tools/tessarin/repair.cpp tools/tessarin/import.cpp
   tools/tessarin/plot_unavailable.cpp tools/tessarin/join.cpp)
-target_link_libraries(tessarin_tool PUBLIC sel win_header_libs)
+target_link_libraries(tessarin_tool PUBLIC sel console win_header_libs)
 add_executable(tessarin tools/tessarin/main.cpp)
 target_link_libraries(tessarin PRIVATE tessarin_tool tessarin_version)
 
@@ -109,7 +115,7 @@ if(TESSARIN_TESTS)
   target_link_libraries(plugin_tests PRIVATE tessarin_plugin gtest_main)
   target_include_directories(plugin_tests PRIVATE tests)
 
-  file(GLOB WIN_TOOL_TESTS CONFIGURE_DEPENDS tests/tools/*.cpp)
+  file(GLOB WIN_TOOL_TESTS CONFIGURE_DEPENDS tests/tools/*.cpp tests/console/*.cpp)
   add_executable(tool_tests ${WIN_TOOL_TESTS})
   target_link_libraries(tool_tests PRIVATE tessarin_tool tessarin_plugin gtest_main)
   target_include_directories(tool_tests PRIVATE tests)

@@ -189,6 +189,15 @@ int LastRunWhole(const Source& src, const std::vector<Run>& runs, std::optional<
     return -2;
 }
 
+// Whether the last `m` words of the file, read as a count table, hold an entry of 0.
+bool HasEmptyEntry(const Source& src, int32_t m) {
+    std::vector<unsigned char> table(4 * size_t(m));
+    if (src.ReadAt(src.Size() - int64_t(table.size()), table.data(), table.size()) != table.size()) return true;
+    for (size_t i = 0; i < table.size(); i += 4)
+        if (GetI32(table.data() + i) == 0) return true;
+    return false;
+}
+
 // A missing or cut count table rebuilt from the records' ticks.
 RepairPlan RebuildTable(const Source& src, const CacheHeader& h, std::optional<int32_t> points,
                         const std::function<bool()>& stop) {
@@ -277,8 +286,10 @@ RepairPlan PlanRepair(const Source& src, std::optional<int32_t> points,
         if (!p.reason.empty() || Passes(p, src, stop, why)) return p;
         return Refuse(0, why);
     }
-    // word 2 patched to the table that fits the file
-    if (int32_t m = FindTableLength(src)) {
+    // word 2 patched to the table that fits the file, unless that table gives a sample no records:
+    // the zeros a recording starts with (weight 0 at tick 0) read as such a table too, and
+    // samples would be invented
+    if (int32_t m = FindTableLength(src); m && !HasEmptyEntry(src, m)) {
         RepairPlan p;
         p.header = h;
         p.header.sampleTotal = m;

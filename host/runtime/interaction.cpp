@@ -143,6 +143,8 @@ SHORT ScriptedInteraction::KeyState(int key) {
 
 bool TakeInterrupt() { return g_interrupted.exchange(false); }
 
+void Interrupt() { g_interrupted = true; }
+
 void TreatInterruptAsEscape() {
     g_interrupted = false;
     platform::OnInterrupt(OnInterrupt);

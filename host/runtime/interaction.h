@@ -42,6 +42,9 @@ class TerminalInteraction : public InteractionProvider {
 // From now on Ctrl-C reads as Escape pressed (0x8001) at the next Escape poll, whichever provider
 // answers; a second Ctrl-C before that poll ends the process.
 void TreatInterruptAsEscape();
+// A stop request from outside the host (the command's own signal handling): the next Escape poll
+// reads Escape pressed, as after a Ctrl-C. Only sets a flag, so a signal handler may call it.
+void Interrupt();
 // True once for a Ctrl-C that no Escape poll has read yet (it is then spent), so that work which
 // polls no Escape key can stop between steps.
 bool TakeInterrupt();

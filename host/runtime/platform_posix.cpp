@@ -33,6 +33,7 @@ void OnInterrupt(void (*handler)()) {
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART; // a write the signal interrupts resumes instead of failing its stream
     sigaction(SIGINT, &sa, nullptr);
 }
 

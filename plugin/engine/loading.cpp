@@ -7,8 +7,10 @@
 #include "plugin/tessarin.h"
 
 namespace {
-// Folders open for reading too; a cache file is a plain file.
+// Folders open for reading too; a cache file is a plain file. The kind is told first as well:
+// opening a FIFO would wait for a writer that may never come.
 FILE* OpenPlainFile(const char* path) {
+    if (sel::KindOf(path) != sel::FileKind::Plain) return nullptr;
     FILE* f = sel::OpenFile(path, "rb");
     if (f && !sel::IsPlainFile(f)) {
         std::fclose(f);

@@ -13,11 +13,36 @@ check "eval refuses an unknown class" exits_with 1 'unknown modifier class "Tess
 check "eval refuses a bad option" exits_with 2 '--bogus' V eval "$work/keys.json" --bogus
 check "--version prints the version and the build" bash -c "'$vomark' --version | grep -qE '^vomark [0-9]+[.][0-9]+[.][0-9]+ [(].+[)]\$'"
 check "an unknown verb is named" exits_with 2 'unknown verb "bogus"; the verbs are plugins, eval, record' "$vomark" bogus
+check "no verb at all lists the verbs, in our words" exits_with 2 'vomark: a verb is required: plugins, eval, record' "$vomark"
+check "an option value that does not convert names the option and what it takes" exits_with 2 'vomark: --frame: "abc" is not a value it takes; it takes a number' V eval "$work/keys.json" --frame abc
+check "an argument too many is named" exits_with 2 'vomark: "extra" is not an option or argument this verb takes' V eval "$work/keys.json" extra --frame 0
+pictures && check "a file where a folder is wanted is said in our words" exits_with 2 "vomark: --out: $work/keys.json is a file; give a folder" V view "$work/keys.json" --out "$work/keys.json"
 check "a usage error is one line" bash -c "'$vomark' eval '$work/keys.json' --bogus 2>&1 >/dev/null | wc -l | grep -qx 1"
 check "eval refuses a scene it cannot read" exits_with 1 "cannot read scene $work/none.json: no such file" V eval "$work/none.json" --frame 0
 check "eval refuses a folder as its scene" exits_with 1 "cannot read scene $work: is a folder" V eval "$work" --frame 0
 check "run refuses a folder as its script" exits_with 1 "cannot read script $work: is a folder" V run "$work/keys.json" "$work"
+if pictures; then # the Linux build: FIFOs are POSIX's
+mkfifo "$work/fifo.script"
+check "run refuses a FIFO as its script without waiting on it" exits_with 1 "cannot read script $work/fifo.script: not a plain file" timeout -k 5 20 "$vomark" run "$work/keys.json" "$work/fifo.script" --plugins "$plugins"
+sed "s#keys.sel#fifo.sel#" "$work/keys.json" >"$work/fifocache.json" && mkfifo "$work/fifo.sel"
+check "a FIFO named as a cache file is said so without waiting on it" exits_with 0 "cache $work/fifo.sel: not a plain file" timeout -k 5 20 "$vomark" eval "$work/fifocache.json" --frame 0 --plugins "$plugins"
+fi
 check "plugins with no module to list is bad input" exits_with 1 'no plug-in module (*.dlm) loaded from /nonexistent (no such folder)' "$vomark" plugins --plugins /nonexistent
+plugins_found_however_vomark_is_started() {
+    mkdir -p "$work/bin" && ln -sf "$vomark" "$work/bin/vm" || return 1
+    (cd / && env -u VOMARK_PLUGINS PATH="$(dirname "$vomark"):$PATH" vomark plugins | grep -q 'Tessarin.dlm') ||
+        { echo "by its bare name from PATH"; return 1; }
+    (cd "$work" && env -u VOMARK_PLUGINS "$work/bin/vm" plugins | grep -q 'Tessarin.dlm') || { echo "by a symbolic link"; return 1; }
+    (cd "$(dirname "$vomark")" && env -u VOMARK_PLUGINS ./"$(basename "$vomark")" plugins | grep -q 'Tessarin.dlm') ||
+        { echo "by a relative path"; return 1; }
+}
+check "vomark finds its plug-ins from PATH, a symbolic link and another folder" plugins_found_however_vomark_is_started
+if [ "$(id -u)" != 0 ]; then # root reads every file
+    printf '{}' >"$work/locked.json" && chmod 000 "$work/locked.json"
+    check "an unreadable scene gives the system's reason" exits_with 1 "cannot read scene $work/locked.json: Permission denied" V eval "$work/locked.json" --frame 0
+    sed "s#keys.sel#locked.sel#" "$work/keys.json" >"$work/lockedcache.json" && : >"$work/locked.sel" && chmod 000 "$work/locked.sel"
+    check "an unreadable cache gives the system's reason" exits_with 0 "cache $work/locked.sel: cannot be read: Permission denied" V eval "$work/lockedcache.json" --frame 0
+fi
 check "save refuses a folder as its target, --force or not" bash -c "$(declare -f exits_with V); vomark='$vomark' plugins='$plugins'
     exits_with 1 '$work: is a folder; give the name' V save '$work/keys.json' '$work' && exits_with 1 '$work: is a folder; give the name' V save '$work/keys.json' '$work' --force"
 # messages in plain words: where the JSON breaks, what a binary file is, no half-printed output
@@ -35,6 +60,15 @@ check "a frame outside the tick range prints nothing before its usage error" bas
     out=\$(V eval '$work/keys.json' --frame 0 --frame 1e9 2>'$work/e1'); test \$? = 2 && test -z \"\$out\" && grep -q -- '--frame 1e+09: outside the range of tick times' '$work/e1'"
 echo '{"nodes": [{"name": "A", "mesh": {"vertices": [[0, 0, 0]]}, "modifiers": [{"class": "SelectKeys", "keys": [{"frame": 0, "selected": "all"}]}]}]}' >"$work/badtype.json"
 echo '{"nodes": [], "tickPerFrame": 160}' >"$work/badkey.json"
+echo '{"nodes": []}' >"$work/nonodes.json"
+echo '{"nodes": [{"name": "A", "mesh": {"obj": "missing.obj"}}]}' >"$work/noobj.json"
+check "a scene of no nodes is bad input, said so" exits_with 1 'the scene has no nodes' V eval "$work/nonodes.json" --frame 0
+check "a missing OBJ file is said to be missing" exits_with 1 'nodes[0].mesh.obj: cannot read missing.obj: no such file' V eval "$work/noobj.json" --frame 0
+check "a frame that is not a number is said so" exits_with 2 '--frame nan: not a frame number' V eval "$work/keys.json" --frame nan
+if pictures; then
+    check "a picture that cannot be written is said before any row" bash -c "$(declare -f exits_with V); vomark='$vomark' plugins='$plugins'
+        out=\$(V eval '$work/keys.json' --frame 0 --png /nonexistent/p.png 2>'$work/e2'); test \$? = 1 && test -z \"\$out\" && grep -q 'p.png: its folder /nonexistent does not exist' '$work/e2'"
+fi
 check "a wrong type names the key" exits_with 1 'nodes[0].modifiers[0].keys[0].selected: must be a list of vertex ids' V eval "$work/badtype.json" --frame 0
 check "an unknown key names the key" exits_with 1 'scene.tickPerFrame: unknown key' V eval "$work/badkey.json" --frame 0
 check "json output holds selection level and display flags" bash -c "'$vomark' eval '$work/keys.json' --plugins '$plugins' --frame 0 --format json | grep -q '\"displayFlags\": 1025'"
@@ -42,6 +76,11 @@ check "summary gives one line per evaluation" bash -c "'$vomark' eval '$work/key
 check "record writes the 180-byte file" bash -c "'$vomark' record '$work/keys.json' --plugins '$plugins' 2>/dev/null && test \$(stat -c %s '$work/keys.sel') = 180 && xxd -p -l 12 '$work/keys.sel' | grep -qx '9cffffff0200000006000000'"
 check "record ends with what it wrote" bash -c "'$vomark' record '$work/keys.json' --plugins '$plugins' 2>/dev/null | grep -qx 'wrote $work/keys.sel: 6 samples, 180 bytes'"
 check "record says when --set is clamped" exits_with 0 'vomark: warning: --set samples=1000: outside 1 to 10, clamped to 10' V record "$work/keys.json" --set samples=1000
+sed 's#"samples": 2#"samples": 0#' "$work/keys.json" >"$work/clamped.json"
+check "a description's value out of range is said as --set says it" exits_with 0 "vomark: warning: $work/clamped.json: nodes[0].modifiers[1].params.samples = 0: outside 1 to 10, clamped to 1" V eval "$work/clamped.json" --frame 0
+printf '%s\n' '$.modifiers[#Tessarin].samples = 1000' >"$work/clamp.script"
+check "a script's value out of range is said with its line" exits_with 0 "vomark: warning: $work/clamp.script:1: samples = 1000: outside 1 to 10, clamped to 10" V run "$work/keys.json" "$work/clamp.script"
+check "a backward recording counts its frames once each" bash -c "'$vomark' record '$work/keys.json' --plugins '$plugins' --set start_time=6 --set end_time=0 2>&1 >/dev/null | grep -c 'recording frame 7 of 7' | grep -qx 1"
 check "a script's recording shows its progress" bash -c "printf '%s\n' '\$.modifiers[#Tessarin].Record' >'$work/rec.script' && '$vomark' run '$work/keys.json' '$work/rec.script' --plugins '$plugins' 2>&1 >/dev/null | grep -qx 'recording frame 3 of 3'"
 check "playback of the recording" bash -c "'$vomark' eval '$work/keys.json' --plugins '$plugins' --tick 80 --tick 240 --format csv | grep -qx '80,0,0,0.300000012,0.300000012' && '$vomark' eval '$work/keys.json' --plugins '$plugins' --tick 240 | grep -qx '240,1,0,0.800000012,0.800000012'"
 escape_keeps_what_was_recorded() {
@@ -67,6 +106,22 @@ unplayable_caches_are_named() {
     V save "$work/cut.json" "$work/cut.vms" >/dev/null 2>&1 || return 1
     head -c 100 "$work/keys.sel" >"$work/cut.sel"
     exits_with 0 "$line: byte " V eval "$work/cut.vms" --frame 0 || return 1
+    # a switched-off modifier speaks for nothing, however damaged its cache
+    sed 's#"class": "Tessarin", #"class": "Tessarin", "enabled": false, #' "$work/cut.json" >"$work/off.json"
+    test -z "$(V eval "$work/off.json" --frame 0 2>&1 >/dev/null)" || return 1
+    # a cache recorded from another mesh plays what fits, and is said once
+    printf '\x9c\xff\xff\xff\x02\x00\x00\x00\x01\x00\x00\x00' >"$work/four.sel"
+    for i in 1 2 3 4; do printf '\x00\x00\x00\x3f\x00\x00\x00\x00' >>"$work/four.sel"; done
+    printf '\x04\x00\x00\x00' >>"$work/four.sel"
+    sed "s#keys.sel#four.sel#" "$work/keys.json" >"$work/four.json"
+    exits_with 0 "vomark: node \"Tri\": cache $work/four.sel has 4 vertices per sample; the mesh has 3" \
+        V eval "$work/four.json" --frame 0 --frame 1 || return 1
+    test "$(V eval "$work/four.json" --frame 0 --frame 1 2>&1 >/dev/null | wc -l)" = 1 || return 1
+    # a cache that plays but that verify calls damaged (a tick out of place) is said, and still plays
+    cp "$work/keys.sel" "$work/ticks.sel" && printf '\x07' | dd of="$work/ticks.sel" bs=1 seek=24 conv=notrunc 2>/dev/null
+    sed "s#keys.sel#ticks.sel#" "$work/keys.json" >"$work/ticks.json"
+    exits_with 0 "vomark: node \"Tri\": cache $work/ticks.sel: byte 24: sample 0, vertex 1: tick 7, but the sample's first record has tick 0 (damaged); the modifier plays it as it stands" \
+        V eval "$work/ticks.json" --frame 0 || return 1
     test -z "$(V eval "$work/keys.json" --frame 0 2>&1 >/dev/null)"
 }
 check "eval and run name a cache that cannot play and say why" unplayable_caches_are_named

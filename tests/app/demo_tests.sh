@@ -24,6 +24,14 @@ check "heatmap.png: as tessarin plot draws it" size_is "$work/d/heatmap.png" "10
 check "panel.png: dialog 102 at 2.5 pixels a unit" size_is "$work/d/panel.png" "290 828"
 check "the saved scene plays the cache back" bash -c "'$vomark' eval '$work/d/demo.vms' --plugins '$plugins' --frame 5 --format summary | grep -q '^800,'"
 check "a second run replaces its own output" V demo --out "$work/d" --size 100 --frames 0:2
+# a recording of the user's own in the folder is no demo's: refused, kept, then replaced only with --force
+cp "$data/../../docs/examples/demo.json" "$work/d/walk.json" && rm "$work/d/demo.sel"
+V record "$work/d/walk.json" >/dev/null 2>&1 && cp "$work/d/demo.sel" "$work/theirs.sel"
+check "a demo refuses a file of its names that it did not write" exits_with 1 "holds a demo.sel that no earlier demo wrote; give --force" V demo --out "$work/d" --size 100 --frames 0:2
+check "the refused file is kept as it was" cmp "$work/d/demo.sel" "$work/theirs.sel"
+check "a stranger's picture is refused as well" bash -c "mkdir -p '$work/p' && echo x >'$work/p/frames.png' && ! '$vomark' demo --out '$work/p' --plugins '$plugins' --size 100 --frames 0:2 2>/dev/null && [ \"\$(cat '$work/p/frames.png')\" = x ]"
+check "--force replaces it" V demo --out "$work/d" --size 100 --frames 0:2 --force
+check "--out naming a file is said in words" exits_with 2 "--out $work/summary: is not a folder" V demo --out "$work/summary"
 check "a size beyond what the comparison keeps states the real limit" exits_with 2 '--size 150000: the comparison keeps the live weights of 404 evaluations (2 x frames x samples), at most 50000000 weights in all: at most 123762 vertices for --frames 0:100 at --samples 2' V demo --out "$work/big" --size 150000
 check "demo --help states the limit" bash -c "'$vomark' demo --help | grep -q '123762 for 0:100'"
 check "escape stops the demo and says what the file kept" exits_with 130 'recording stopped: ' V demo --out "$work/s" --size 100 --frames 0:10 --escape-at-poll 3

@@ -27,9 +27,23 @@ docs_example_replays() {
         jq -r '.macro[]' >take.script
     (echo '$.modifiers[#Tessarin].cache_file = ""'; cat take.script) >replay.script
     V run demo.json replay.script --answer save=take2.sel 2>"$work/ex/err" || return 1
-    test -s take1.sel && cmp take1.sel take2.sel && test ! -e demo.sel && ! grep -q 'not used' "$work/ex/err"
+    test -s take1.sel && cmp take1.sel take2.sel && test ! -e demo.sel && ! grep -q 'not used' "$work/ex/err" &&
+        grep -qx "wrote $work/ex/take2.sel: [0-9]* samples, [0-9]* bytes" "$work/ex/err"
 }
 check "the scripting guide's panel, macro and run example works on the example scene" docs_example_replays
+# a Record that records nothing fails the script at its line: the replace question answered no
+# leaves no cache file, and the Record's own dialog has no answer left
+record_nothing_fails_the_script() {
+    cd "$work/ex" && cp take2.sel take2.keep || return 1
+    exits_with 1 "replay.script:3: nothing was recorded: no cache file was chosen" \
+        V run demo.json replay.script --answer save=take2.sel || return 1
+    cmp take2.sel take2.keep && test "$(V run demo.json replay.script --answer save=take2.sel 2>&1 | grep -c 'exists already\|replace')" -le 1
+}
+check "a Record that records nothing fails the script, naming the line" record_nothing_fails_the_script
+check "record with the save dialog cancelled records nothing and says so" exits_with 1 'vomark: nothing was recorded: no cache file was chosen' \
+    V record "$work/keys.json" --set cache_file= --answer save=cancel
+check "record with no answer to the save dialog says so too" exits_with 1 'vomark: nothing was recorded: no cache file was chosen' \
+    V record "$work/keys.json" --set cache_file=
 check "an answer no dialog asked for is a warning" exits_with 0 'vomark: warning: 1 answer was not used: --answer save=take1.sel' \
     V panel "$work/keys.json" --click record --answer save=take1.sel
 
@@ -64,6 +78,13 @@ set_cache_by_dialog() {
         diff - <(V eval "$work/keys.json" --frame 2)
 }
 check "SetCache takes the open dialog's answer" set_cache_by_dialog
+check "SetCache of a missing file says so as eval does" exits_with 0 "vomark: node \"Tri\": cache $work/none.sel: not found; the modifier plays nothing from it" \
+    V panel "$work/scene.json" --click setcache --answer open="$work/none.sel"
+set_cache_of_a_cut_file() {
+    head -c 50 "$work/keys.sel" >"$work/cut50.sel"
+    exits_with 0 "cache $work/cut50.sel: byte " V panel "$work/scene.json" --click setcache --answer open="$work/cut50.sel"
+}
+check "SetCache of an incomplete file gives verify's reason" set_cache_of_a_cut_file
 
 escape_stops_the_script() {
     printf '%s\n' '$.modifiers[#Tessarin].Record' eval >"$work/stop.script"
@@ -99,6 +120,18 @@ check "a modifier that does not exist" bad_line '$.modifiers[#Bend].Record' 'nod
 check "trailing text" bad_line 'eval now' 'unexpected "now" at the end of the line'
 check "a frame out of range" bad_line 'sliderTime = 1e30' 'frame 1e30 is out of range'
 check "control bytes stay on one line" bad_line "$(printf 'x\001y')" 'unknown command "x"'
+check "a script and a scene description with a byte-order mark and CRLF line ends" bash -c 'printf "\xef\xbb\xbfsliderTime = 1\r\neval\r\n" >"$work/bom.script" && { printf "\xef\xbb\xbf"; sed "s/\$/\r/" "$work/keys.json"; } >"$work/bom.json" && V run "$work/bom.json" "$work/bom.script" | grep -q "^160,0,"'
+# a save goes through a temporary name beside its target: one that fails leaves nothing behind
+failed_save_leaves_nothing() {
+    mkdir -p "$work/saves/full" && echo keep >"$work/saves/full/x" || return 1
+    printf 'save %s\n' "$work/saves/full" >"$work/savedir.script"
+    exits_with 1 "savedir.script:1: $work/saves/full: cannot write: " V run "$work/keys.json" "$work/savedir.script" || return 1
+    [ "$(ls -A "$work/saves")" = full ] && [ "$(cat "$work/saves/full/x")" = keep ] || { ls -la "$work/saves"; return 1; }
+    # one that works, twice over the same name, leaves the file alone beside it
+    printf 'save %s\n' "$work/saves/s.vms" "$work/saves/s.vms" >"$work/save2.script"
+    V run "$work/keys.json" "$work/save2.script" && [ "$(ls -A "$work/saves" | sort | tr '\n' ' ')" = "full s.vms " ]
+}
+check "a failed save leaves no temporary file and the target as it was" failed_save_leaves_nothing
 check "a script that cannot be read" bash -c 'V run "$work/scene.json" "$work/none.script"; [ $? = 1 ]'
 
 check "names resolve without case, as recorded" bash -c 'printf "%s\n" "\$.modifiers[#tessarin].disablemods" "SELECT Tri" EVAL >"$work/case.script" && V run "$work/keys.json" "$work/case.script" | grep -qx "0,0,0,0.200000003,0.200000003"'

@@ -99,6 +99,10 @@ python3 -c 'print("{\"a\":" * 100000 + "1" + "}" * 100000)' >"$work/deep_objects
 check "100000 nested objects" refused 1 "$work/deep_objects.json"
 check "a scene that is a device" refused 1 /dev/zero
 check "a scene that is a folder" refused 1 "$work"
+mkfifo "$work/fifo.json"
+check "a scene that is a FIFO is refused before it is opened" refused 1 "$work/fifo.json"
+printf '\xef\xbb\xbf{"nodes": [{"name": "A",\r\n "mesh": {"vertices": [[0, 0, 0]]}}]}\r\n' >"$work/bom.json"
+check "a description with a byte-order mark and CRLF line ends is read" "$vomark" eval "$work/bom.json" --plugins "$plugins" --frame 0
 check "a frame past the tick range" refused 2 "$data/keys.json" --frame 1e300
 
 echo "$passed passed, $failed failed"

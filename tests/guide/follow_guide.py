@@ -11,6 +11,11 @@ every command the guide runs from that build folder, puts the given binaries (th
 build) there, and runs the rest of the recipe (the demo itself). `make python` likewise: its recipe
 is checked, and the rest of its block runs with the suite's module on PYTHONPATH. Afterwards every file the guide
 names must exist. Outputs are not compared: other wording may change, exit status and files may not.
+
+Then the reference pages run the same way, each in order in one shell from the copy's root, after
+the guide (so after `make demo`): their `sh` blocks as they stand, the `$ ` lines of their
+transcripts (a line that shows a failure ends in `; echo $?`), and, with the module, their
+`python` blocks whose imports this Python has.
 """
 import json
 import os
@@ -141,6 +146,60 @@ def make_python(root, python_dir, rest, where, log):
     return run("\n".join(rest), root, where, log, env)
 
 
+# the reference pages whose examples run after the guide's
+REFERENCE_PAGES = ("docs/vomark.md", "docs/tessarin.md", "docs/scripting.md", "docs/python.md")
+
+
+def importable(module, env):
+    return subprocess.run(["/usr/bin/python3", "-c", f"import {module}"], env=env,
+                          capture_output=True).returncode == 0
+
+
+def page_script(page, text, python_dir, py_env):
+    """The page's commands, in order, as one shell script."""
+    parts = []
+    for lang, start, lines in blocks(text):
+        if lang == "sh":
+            parts.append("\n".join(lines))
+        elif lang in ("", "text"):
+            for line in lines:
+                if line.startswith("$ "):
+                    command = line[2:]
+                    said = shlex.quote(f"{page}:{start}: failed: {command}")
+                    parts.append(f"{{ {command}\n}} || {{ echo {said} >&2; exit 1; }}")
+        elif lang == "python" and lines and python_dir:
+            code = "\n".join(lines)
+            missing = [m for m in re.findall(r"^\s*import (\w+)", code, re.M) if not importable(m, py_env)]
+            if missing:
+                print(f"{page}:{start}: not run: this Python has no {', '.join(missing)}")
+                continue
+            settings = " ".join(f"{k}={shlex.quote(py_env[k])}" for k in ("PYTHONPATH", "LD_PRELOAD", "ASAN_OPTIONS")
+                                if k in py_env)
+            parts.append(f"env {settings} /usr/bin/python3 - <<'PYTHON_BLOCK'\n{code}\nPYTHON_BLOCK")
+    return "\n".join(parts)
+
+
+def run_reference_pages(root, python_dir, log):
+    env = {k: v for k, v in os.environ.items() if k not in ("MAKEFLAGS", "MFLAGS", "MAKELEVEL")}
+    py_env = dict(env)
+    if python_dir:
+        py_env["PYTHONPATH"] = python_dir
+        preload = os.environ.get("GUIDE_PYTHON_PRELOAD", "")
+        if preload:  # the module of a sanitizer build needs its runtime loaded first
+            py_env["LD_PRELOAD"] = preload
+            py_env["ASAN_OPTIONS"] = "detect_leaks=0"
+    ran = 0
+    for page in REFERENCE_PAGES:
+        with open(os.path.join(root, page)) as f:
+            script = page_script(page, f.read(), python_dir, py_env)
+        if script.strip():
+            ran += 1
+            # the commands of the Python module's build run where the guide ran them: not again
+            script = "\n".join(l for l in script.splitlines() if not re.match(r"^make( demo)? python$", l))
+            run(script, root, page, log, env)
+    return ran
+
+
 def named_paths(text):
     """Every file or folder the guide names, in prose, in code or as a link."""
     names = set()
@@ -215,7 +274,9 @@ def main(argv):
             for base, name in sorted(named_paths(text)):
                 if not exists(root, base, name):
                     fail(f"docs/guide.md names {name}, which does not exist after its commands")
-        print(f"followed {len(commands)} command blocks; {len(failures)} failures")
+        pages = run_reference_pages(root, python_dir, os.path.join(work, "log")) if ok else 0
+        print(f"followed {len(commands)} command blocks and the examples of {pages} reference pages; "
+              f"{len(failures)} failures")
         return 1 if failures else 0
     finally:
         shutil.rmtree(work, ignore_errors=True)

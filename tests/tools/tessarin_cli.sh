@@ -32,6 +32,13 @@ printf 'sample,vertex,weight,tick\n0,0,1,0\n0,1,0.25,0\n1,0,0.5,80\n1,1,0,80\n2,
 check "import writes the recorder's form" bash -c "'$T' import a.csv --out a.sel --samples-per-frame 2 | grep -qx 'wrote a.sel: 3 samples, 6 records' && test \$(stat -c %s a.sel) = $((12 + 6 * 8 + 3 * 4)) && xxd -p -l 12 a.sel | grep -qx 9cffffff0200000003000000"
 check "export then import gives the same bytes" bash -c "'$T' export a.sel --out b.csv >/dev/null && '$T' import b.csv --out b.sel --samples-per-frame 2 >/dev/null && cmp a.sel b.sel && cmp a.csv b.csv"
 check "import names the line of a malformed row" one_line 1 'c.csv:3: vertex "5" where vertex 1 is next' bash -c "printf '0,0,1,0\n\n0,5,1,0\n' >c.csv; '$T' import c.csv --out c.sel --samples-per-frame 1"
+# rows verify would call damaged are refused: each names its line
+check "import refuses a tick shared by two samples" one_line 1 'd.csv:3: sample 1 has tick 0, as sample 0 has' bash -c "printf '0,0,1,0\n0,1,1,0\n1,0,1,0\n1,1,1,0\n' >d.csv; '$T' import d.csv --out d.sel --samples-per-frame 1"
+check "import refuses an infinite weight" one_line 1 'd.csv:2: weight "inf" is not a finite number' bash -c "printf '0,0,1,0\n0,1,inf,0\n' >d.csv; '$T' import d.csv --out d.sel --samples-per-frame 1"
+check "import refuses a weight that is not a number" one_line 1 'd.csv:1: weight "nan" is not a finite number' bash -c "printf '0,0,nan,0\n' >d.csv; '$T' import d.csv --out d.sel --samples-per-frame 1"
+check "import refuses two ticks in one sample" one_line 1 "d.csv:2: tick 5, but the sample's first row has tick 0" bash -c "printf '0,0,1,0\n0,1,1,5\n' >d.csv; '$T' import d.csv --out d.sel --samples-per-frame 1"
+check "import refuses ticks that turn back" one_line 1 'd.csv:3: sample 2: tick 40 goes down from 80' bash -c "printf '0,0,1,0\n1,0,1,80\n2,0,1,40\n' >d.csv; '$T' import d.csv --out d.sel --samples-per-frame 1"
+check "import takes a spreadsheet's byte-order mark and CRLF line ends" bash -c "printf '\xef\xbb\xbfsample,vertex,weight,tick\r\n0,0,1,0\r\n0,1,0.25,0\r\n' >bom.csv && '$T' import bom.csv --out bom.sel --samples-per-frame 1 | grep -qx 'wrote bom.sel: 1 sample, 2 records'"
 check "a refused import writes nothing" bash -c "! test -e c.sel && ! ls c.sel.tmp-* 2>/dev/null"
 check "every verb has --help" bash -c "for v in info verify dump plot diff repair import export join; do '$T' \$v --help | grep -q Usage || exit 1; done"
 check "a usage error exits 2 with one line" one_line 2 'tessarin: ' "$T" verify
@@ -39,9 +46,16 @@ check "an unknown verb is named as such" one_line 2 'tessarin: there is no verb 
 check "no verb at all lists the verbs" one_line 2 'tessarin: a verb is required: info, verify,' "$T"
 check "--version prints the version and the build" bash -c "'$T' --version | grep -Eqx 'tessarin [0-9]+\.[0-9]+\.[0-9]+ \(.+\)' && test \$('$T' --version | wc -l) = 1"
 check "a point count below 1 is refused in words" one_line 2 'tessarin: --points: 0 is not a point count; give 1 or more' "$T" repair a.sel --out r.sel --points 0
+check "a value out of range is said in our words" one_line 2 'tessarin: --samples-per-frame: 0 is outside 1 to 2147483647' "$T" import a.csv --out z.sel --samples-per-frame 0
+check "a value that does not convert names what the option takes" one_line 2 'tessarin: --samples-per-frame: "abc" is not a number from 1 to 2147483647' "$T" import a.csv --out z.sel --samples-per-frame abc
+check "a start frame that is not a number is refused" one_line 2 'tessarin: --start: nan is not a frame number' "$T" plot a.sel --out p.png --start nan
 check "a negative tolerance is refused in words" one_line 2 'tessarin: --tolerance: -1 is not a weight difference; give 0 or more' "$T" diff a.sel a.sel --tolerance -1
 check "a missing file is one line" one_line 1 'none.sel: cannot open' "$T" info none.sel
 check "a folder is not a cache file" one_line 1 '.: not a plain file' "$T" verify .
+[ "$PLOT" = plot ] && mkfifo fifo.sel && # the Linux build: FIFOs are POSIX's
+check "a FIFO is refused before it is opened, by every verb that reads" bash -c "for v in info verify dump; do timeout -k 5 10 '$T' \$v fifo.sel 2>&1 | grep -q 'fifo.sel: not a plain file' || exit 1; done; timeout -k 5 10 '$T' import fifo.sel --out f.sel --samples-per-frame 1 2>&1 | grep -q 'not a plain file'"
+check "import of a missing CSV says why" one_line 1 'nope.csv: cannot open: No such file or directory' "$T" import nope.csv --out n.sel --samples-per-frame 1
+check "import of a folder says it is no file" one_line 1 '.: not a plain file' "$T" import . --out n.sel --samples-per-frame 1
 check "info shows the counts and weights" bash -c "'$T' info a.sel | grep -q '^samples/frame   2' && '$T' info a.sel | grep -q 'min 0, max 1, mean 0.479166667' && '$T' info a.sel | grep -q '^ticks           0 to 160'"
 check "info as json" bash -c "'$T' info a.sel --format json | grep -q '\"shareAtOne\": 0.3333'"
 check "verify passes a good file" bash -c "'$T' verify a.sel | grep -qx 'a.sel: valid; plays 3 samples'"
@@ -83,7 +97,7 @@ check "verify --format json on a missing file" json_error 1 'cannot open' "$T" v
 check "info --format json on a file that would not play" json_error 1 'do not fit' "$T" info cut.sel --format json
 check "dump --format json on a file that would not play" json_error 1 'do not fit' "$T" dump cut.sel --format json
 check "dump --format json of a sample the file lacks" json_error 1 'there is no sample 7' "$T" dump a.sel --format json --sample 7
-check "a usage error with --format json" json_error 2 'FILE is required' "$T" verify --format json
+check "a usage error with --format json" json_error 2 'FILE is missing' "$T" verify --format json
 check "an unknown verb with --format=json" json_error 2 'there is no verb' "$T" bogus --format=json
 # names outside ASCII reach the file of that name (on Windows through the wide command line), and a
 # second write replaces the first (rename alone does not replace there)

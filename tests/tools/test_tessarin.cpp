@@ -181,6 +181,8 @@ TEST_F(Tool, RepairRefusesWhereItWouldHaveToGuess) {
          "the records hold 3 samples, more than the 1 word 2 announces"},
         {"ticks that do not group into samples", Header(-100, 1, 1) + ticksOneByOne,
          "do not group into the 1 sample word 2 announces"},
+        // a recording's first bytes: zeros that would also read as a table of 3 samples of no records
+        {"zeros after the header", Header(-100, 2, 11) + std::string(12, '\0'), "give --points"},
     };
     for (const auto& [name, bytes, why] : cases) {
         std::string out;
@@ -249,12 +251,17 @@ std::string ExportImport(const std::string& bytes, int32_t samplesPerFrame) {
 }
 
 TEST_F(Tool, ExportThenImportGivesBackTheSameBytes) {
+    // a sample without records, a negative zero and a denormal, each sample at a tick of its own
+    auto odd = Samples({{0.25f, -0.0f, 1e-42f}, {}, {0.1f}});
+    for (size_t k = 0; k < odd.size(); ++k)
+        for (sel::SampleRecord& r : odd[k])
+            r.time = int32_t(k);
     std::vector<std::pair<std::string, int32_t>> files = {
         {RecordFile(0, 4, 2), 2},
         {RecordFile(3, 0, 3), 3},                                        // backwards
         {RecordFile(0, 5, 1, 3), 1},                                     // aborted
         {RecordFile(0, 4, 1, 0, {new vm::Trim({{0, 3}, {320, 1}})}), 1}, // the point count changes
-        {sel::EncodeFile(4, Samples({{0.25f, -0.0f, 1e-42f}, {}, {0.1f}})), 4},
+        {sel::EncodeFile(4, odd), 4},
     };
     for (size_t i = 0; i < files.size(); ++i)
         EXPECT_EQ(ExportImport(files[i].first, files[i].second), files[i].first) << "file " << i;
@@ -265,7 +272,9 @@ TEST_F(Tool, ImportRefusesMalformedRowsWithTheirLine) {
         {"sample,vertex,weight,tick\n0,0,0.5,0\n0,1,0.5\n", "f.csv:3: a row has four fields"},
         {"0,0,0.5,0\n0,2,0.5,0\n", "f.csv:2: vertex \"2\" where vertex 1 is next"},
         {"0,0,0.5,0\n2,0,0.5,0\n", "f.csv:2: sample 2 follows sample 0"},
-        {"0,0,x,0\n", "f.csv:1: weight \"x\" is not a number"},
+        {"0,0,x,0\n", "f.csv:1: weight \"x\" is not a finite number"},
+        {"0,0,inf,0\n", "f.csv:1: weight \"inf\" is not a finite number"},
+        {"0,0,0.5,0\n1,0,0.5,0\n", "f.csv:2: sample 1 has tick 0, as sample 0 has"},
         {"0,0,1e99,0\n", "f.csv:1: weight \"1e99\""},
         {"0,0,0.5,99999999999\n", "f.csv:1: tick \"99999999999\""},
         {"1,0,0.5,0\n", "f.csv:1: sample 1 follows sample -1"},

@@ -37,8 +37,9 @@ bool Float(const std::string& s, float& out) {
     char* end = nullptr;
     errno = 0;
     out = std::strtof(s.c_str(), &end);
-    // a finite text that overflows a float is refused rather than stored as inf
-    return !*end && !(errno == ERANGE && std::isinf(out));
+    // a text that overflows a float is refused rather than stored as inf, and verify calls a file
+    // with a weight that is no finite number damaged
+    return !*end && std::isfinite(out);
 }
 
 // A field as the error shows it: quoted, bytes that are not printable ASCII as \xNN (a binary file
@@ -79,9 +80,12 @@ ImportResult Import(std::istream& csv, const std::string& name, int32_t samplesP
     int64_t lineNo = 0, rows = 0;
     int32_t expectVertex = 0;
     bool emptySample = false;
+    // the rules verify holds a file to: one tick per sample, and ticks moving one way between samples
+    int32_t sampleTick = 0, lastTick = 0, lastTicked = -1, direction = 0;
     while (std::getline(csv, line)) {
         ++lineNo;
         if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (lineNo == 1 && line.rfind("\xef\xbb\xbf", 0) == 0) line.erase(0, 3); // a spreadsheet's byte-order mark
         if (line.empty() || (lineNo == 1 && line == "sample,vertex,weight,tick")) continue;
         if (!Fields(line, f)) return Bad(name, lineNo, "a row has four fields: sample,vertex,weight,tick");
         int32_t k, v, tick;
@@ -107,9 +111,26 @@ ImportResult Import(std::istream& csv, const std::string& name, int32_t samplesP
             return Bad(name, lineNo,
                        "vertex " + Quoted(f[1]) + " where vertex " + std::to_string(expectVertex) +
                            " is next");
-        if (!Float(f[2], w)) return Bad(name, lineNo, "weight " + Quoted(f[2]) + " is not a number");
+        if (!Float(f[2], w)) return Bad(name, lineNo, "weight " + Quoted(f[2]) + " is not a finite number");
         if (!Int32(f[3], tick))
             return Bad(name, lineNo, "tick " + Quoted(f[3]) + " is not a whole number of ticks");
+        if (expectVertex > 0 && tick != sampleTick)
+            return Bad(name, lineNo,
+                       "tick " + f[3] + ", but the sample's first row has tick " + std::to_string(sampleTick));
+        if (expectVertex == 0) {
+            int32_t step = tick > lastTick ? 1 : tick < lastTick ? -1 : 0;
+            if (lastTicked >= 0 && step == 0)
+                return Bad(name, lineNo,
+                           "sample " + f[0] + " has tick " + f[3] + ", as sample " + std::to_string(lastTicked) +
+                               " has; each sample has a tick of its own");
+            if (lastTicked >= 0 && direction != 0 && step != direction)
+                return Bad(name, lineNo,
+                           "sample " + f[0] + ": tick " + f[3] + " goes " + (step > 0 ? "up" : "down") +
+                               " from " + std::to_string(lastTick) + " against the samples before");
+            if (lastTicked >= 0) direction = step;
+            sampleTick = lastTick = tick;
+            lastTicked = k;
+        }
         ++expectVertex;
         ++counts.back();
         ++rows;

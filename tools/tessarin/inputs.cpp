@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "console/stop.h"
 #include "sel/files.h"
 #include "tools/tessarin/tool.h"
 
@@ -22,6 +23,7 @@ bool StringSink::WriteAt(int64_t offset, const void* data, size_t n) {
 OutputFile::~OutputFile() {
     if (f_) std::fclose(f_);
     if (!temp_.empty()) sel::RemoveFile(temp_);
+    console::ForgetTemporary(hardStop_);
 }
 
 std::string OutputFile::Open(const std::string& target, const std::string& input) {
@@ -31,6 +33,9 @@ std::string OutputFile::Open(const std::string& target, const std::string& input
     std::string error;
     f_ = sel::CreateBeside(target, temp_, error);
     if (!f_) return "cannot be written: " + error;
+    // a stop request lets the verb end and this object remove the file; a second one ends the
+    // process at once, and console removes it then
+    hardStop_ = console::RemoveOnHardStop(temp_);
     return "";
 }
 
@@ -59,6 +64,8 @@ std::string OutputFile::Commit() {
     std::string error = sel::ReplaceWith(temp_, target_);
     if (!error.empty()) return "cannot be written: " + error;
     temp_.clear();
+    console::ForgetTemporary(hardStop_);
+    hardStop_ = -1;
     return "";
 }
 
@@ -68,8 +75,10 @@ InputFile::~InputFile() {
 
 std::string OpenInput(const std::string& path, InputFile& in) {
     in.name = path;
-    // a folder does not open for reading everywhere; where it does not, it is still no cache file
-    if (sel::KindOf(path) == sel::FileKind::Folder) return "not a plain file";
+    // told before opening: a folder does not open for reading everywhere, and opening a FIFO waits
+    // for a writer that may never come
+    if (sel::FileKind kind = sel::KindOf(path); kind == sel::FileKind::Folder || kind == sel::FileKind::Other)
+        return "not a plain file";
     in.f = sel::OpenFile(path, "rb");
     if (!in.f) return std::string("cannot open: ") + std::strerror(errno);
     if (!sel::IsPlainFile(in.f)) return "not a plain file";

@@ -1,23 +1,21 @@
 // tessarin: inspect, verify, dump, plot, diff, repair, import, export and join selection cache files.
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <atomic>
 #include <cmath>
-#include <csignal>
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <iostream>
 #include <optional>
 #include <unistd.h>
 
+#include "console/options.h"
+#include "console/stop.h"
 #include "sel/files.h"
 #include "sel/part.h"
 #include "tools/tessarin/tool.h"
 
 namespace {
-std::atomic<bool> interrupted{false};
-extern "C" void OnInterrupt(int) { interrupted = true; }
-
 using namespace tessarin;
 
 // Opens the input or prints the one-line error (and, for json, the error object).
@@ -69,9 +67,13 @@ int Export(const std::string& file, const std::string& outPath, Context& ctx) {
 }
 
 int ImportVerb(const std::string& csvPath, const std::string& outPath, int32_t spf, Context& ctx) {
+    if (sel::FileKind kind = sel::KindOf(csvPath); kind == sel::FileKind::Folder || kind == sel::FileKind::Other) {
+        ctx.err << csvPath << ": not a plain file\n";
+        return 1;
+    }
     std::ifstream csv(sel::PathOf(csvPath), std::ios::binary);
     if (!csv) {
-        ctx.err << csvPath << ": cannot open\n";
+        ctx.err << csvPath << ": cannot open: " << std::strerror(errno) << "\n";
         return 1;
     }
     OutputFile out;
@@ -211,6 +213,16 @@ CLI::Validator AtLeast(double least, const std::string& what) {
         std::string("X >= ") + bound);
 }
 
+// A number that must be finite: "nan" or "inf" would reach the picture's axis labels.
+CLI::Validator Finite(const std::string& what) {
+    std::string words = std::string(" is not ") + what;
+    return CLI::Validator(
+        [words](std::string& text) -> std::string {
+            return std::isfinite(std::strtod(text.c_str(), nullptr)) ? "" : text + words;
+        },
+        "FINITE");
+}
+
 std::string VerbList() {
     std::string list;
     for (const char* v : kVerbs)
@@ -222,12 +234,13 @@ std::string VerbList() {
 int main(int argc, char** argv) {
     sel::Utf8Arguments utf8(argc, argv);
     sel::BinaryStandardStreams();
-    std::signal(SIGINT, OnInterrupt);
+    // Ctrl-C and SIGTERM stop a verb between steps: it says what it kept and removes its temporary file
+    console::StopOnSignals();
     // the verbs' text goes through buffers that first take a progress bar off the terminal
     Progress* shown = nullptr;
-    ErasingBuf outBuf(std::cout.rdbuf(), shown), errBuf(std::cerr.rdbuf(), shown);
+    console::ErasingBuf outBuf(std::cout.rdbuf(), shown), errBuf(std::cerr.rdbuf(), shown);
     std::ostream outStream(&outBuf), errStream(&errBuf);
-    Context ctx{outStream, errStream, [] { return interrupted.load(); }};
+    Context ctx{outStream, errStream, [] { return console::StopRequested(); }};
     CLI::App app{
         "tessarin: inspect, verify, dump, plot, diff, repair, import, export and join selection cache "
         "files (.sel)"};
@@ -265,8 +278,10 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(300, 20000));
     plotVerb->add_option("--height", plot.height, "picture height in pixels (200 to 20000)")
         ->check(CLI::Range(200, 20000));
-    plotVerb->add_option("--start", plot.startFrame,
-                         "the frame of the file's first sample: the axis then counts frames, not samples");
+    plotVerb
+        ->add_option("--start", plot.startFrame,
+                     "the frame of the file's first sample: the axis then counts frames, not samples")
+        ->check(Finite("a frame number"));
     plotVerb->add_flag("--mean", plot.mean,
                        "colour each pixel by the mean weight of its vertices and samples, not the largest");
     auto* diff = app.add_subcommand(
@@ -318,8 +333,14 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForAllHelp& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
+        auto takes = [&](const std::string& name) {
+            for (CLI::App* verb : app.get_subcommands())
+                if (const CLI::Option* opt = verb->get_option_no_throw(name))
+                    return console::TakesOfTypeName(opt->get_type_name());
+            return std::string();
+        };
         std::string what = app.get_subcommands().empty() && argc == 1 ? "a verb is required: " + VerbList()
-                                                                      : std::string(e.what());
+                                                                      : console::OptionError(e.what(), takes, VerbList());
         std::cerr << "tessarin: " << what << " (tessarin --help lists the verbs)\n";
         if (AsksForJson(argc, argv)) JsonError(std::cout, "", -1, what);
         return 2;
@@ -333,30 +354,36 @@ int main(int argc, char** argv) {
                      : *import ? import
                      : *join   ? join
                                : exportVerb)
-                        ->get_name(),
+                            ->get_name() +
+                        ": ",
                     isatty(STDERR_FILENO) == 1);
         shown = ctx.progress = &*bar;
     }
-    InputFile in;
-    if (*info || *verify || *dump || *plotVerb) {
-        if (!Open(file, in, ctx, f)) return 1;
-        if (*info) return Info(*in.source, file, f, ctx);
-        if (*verify) return Verify(*in.source, file, f, ctx);
-        if (*plotVerb) return Plot(*in.source, file, out, plot, ctx);
-        struct StdoutSink : Sink {
-            bool Write(const void* d, size_t n) override { return std::fwrite(d, 1, n, stdout) == n; }
-            bool WriteAt(int64_t, const void*, size_t) override { return false; }
-        } sink;
-        int code = Dump(*in.source, file, sample, f == Format::Json ? Format::Json : Format::Csv, sink, ctx);
-        return std::fflush(stdout) == 0 ? code : 1;
-    }
-    if (*diff) {
-        InputFile b;
-        if (!Open(file, in, ctx) || !Open(fileB, b, ctx)) return 1;
-        return Diff(*in.source, file, *b.source, fileB, tolerance, ctx);
-    }
-    if (*repair) return RepairVerb(file, out, points, ctx);
-    if (*import) return ImportVerb(file, out, spf, ctx);
-    if (*join) return JoinVerb(joinParts, out, ctx);
-    return Export(file, out, ctx);
+    // a verb a stop request ended answers kStopped: SIGTERM makes that 143
+    auto run = [&]() -> int {
+        InputFile in;
+        if (*info || *verify || *dump || *plotVerb) {
+            if (!Open(file, in, ctx, f)) return 1;
+            if (*info) return Info(*in.source, file, f, ctx);
+            if (*verify) return Verify(*in.source, file, f, ctx);
+            if (*plotVerb) return Plot(*in.source, file, out, plot, ctx);
+            struct StdoutSink : Sink {
+                bool Write(const void* d, size_t n) override { return std::fwrite(d, 1, n, stdout) == n; }
+                bool WriteAt(int64_t, const void*, size_t) override { return false; }
+            } sink;
+            int code = Dump(*in.source, file, sample, f == Format::Json ? Format::Json : Format::Csv, sink, ctx);
+            return std::fflush(stdout) == 0 ? code : 1;
+        }
+        if (*diff) {
+            InputFile b;
+            if (!Open(file, in, ctx) || !Open(fileB, b, ctx)) return 1;
+            return Diff(*in.source, file, *b.source, fileB, tolerance, ctx);
+        }
+        if (*repair) return RepairVerb(file, out, points, ctx);
+        if (*import) return ImportVerb(file, out, spf, ctx);
+        if (*join) return JoinVerb(joinParts, out, ctx);
+        return Export(file, out, ctx);
+    };
+    int code = run();
+    return code == kStopped ? console::StopStatus() : code;
 }

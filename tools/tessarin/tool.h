@@ -13,13 +13,16 @@
 
 #include "sel/repair.h"
 #include "sel/verify.h"
-#include "tools/tessarin/progress.h"
+#include "console/exit_codes.h"
+#include "console/progress.h"
 
 namespace tessarin {
 
-constexpr int kStopped = 130;
+using console::Progress;
+// what a verb answers when a stop request ended it; the command exits with console::StopStatus()
+constexpr int kStopped = console::kInterrupted;
 
-// Where a verb's text goes, and how it learns that it should stop (Ctrl-C).
+// Where a verb's text goes, and how it learns that it should stop (Ctrl-C, SIGTERM).
 struct Context {
     std::ostream& out;
     std::ostream& err;
@@ -63,6 +66,7 @@ class OutputFile : public Sink {
     std::string target_, temp_;
     FILE* f_ = nullptr;
     bool failed_ = false;
+    int hardStop_ = -1; // the temporary file's entry in console's table
 };
 
 // An input cache file open for reading.

@@ -1,12 +1,11 @@
-// Progress lines and bars for the long verbs.
-#include "tools/tessarin/progress.h"
+// Progress lines and bars for recordings and the tool's long verbs.
+#include "console/progress.h"
 
 #include <chrono>
 
-namespace tessarin {
+namespace console {
 
 namespace {
-constexpr double kQuiet = 1.0;     // seconds before the first showing
 constexpr double kLineEvery = 0.5; // seconds between plain lines
 constexpr double kBarEvery = 0.1;  // seconds between redraws of a bar
 constexpr int kBarWidth = 30;
@@ -19,8 +18,8 @@ Progress::Clock Progress::SteadySeconds() {
     };
 }
 
-Progress::Progress(std::ostream& err, std::string verb, bool terminal, Clock clock)
-    : err_(err), verb_(std::move(verb)), terminal_(terminal), clock_(std::move(clock)) {
+Progress::Progress(std::ostream& err, std::string label, bool terminal, ProgressOptions options, Clock clock)
+    : err_(err), label_(std::move(label)), terminal_(terminal), options_(options), clock_(std::move(clock)) {
     start_ = last_ = clock_();
 }
 
@@ -28,12 +27,13 @@ Progress::~Progress() { Erase(); }
 
 void Progress::Show(int64_t done, int64_t total, const std::function<std::string()>& text) {
     double now = clock_();
-    if (now - start_ < kQuiet) return;
-    if (shown_ && now - last_ < (terminal_ ? kBarEvery : kLineEvery)) return;
+    bool due = options_.firstAndLast && (!shown_ || (total > 0 && done >= total));
+    if (!due && now - start_ < options_.quietSeconds) return;
+    if (!due && shown_ && now - last_ < (terminal_ ? kBarEvery : kLineEvery)) return;
     shown_ = true;
     last_ = now;
     if (!terminal_) {
-        err_ << verb_ << ": " << text() << "\n";
+        err_ << label_ << text() << "\n";
         return;
     }
     std::string bar;
@@ -43,7 +43,7 @@ void Progress::Show(int64_t done, int64_t total, const std::function<std::string
         bar.reserve(size_t(kBarWidth) + 3);
         bar.append(1, '[').append(size_t(filled), '#').append(size_t(kBarWidth - filled), '-').append("] ");
     }
-    err_ << "\r\033[K" << verb_ << ": " << bar << text() << std::flush;
+    err_ << "\r\033[K" << label_ << bar << text() << std::flush;
     barShown_ = true;
 }
 
@@ -63,4 +63,4 @@ std::streamsize ErasingBuf::xsputn(const char* s, std::streamsize n) {
     return to_->sputn(s, n);
 }
 
-} // namespace tessarin
+} // namespace console

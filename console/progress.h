@@ -1,5 +1,6 @@
-// How far a long verb has come, on stderr: on a terminal a bar redrawn in place, otherwise plain
-// lines, at most two a second; nothing at all for a verb done within its first second.
+// How far a long piece of work has come, on stderr, for both commands: on a terminal a bar redrawn
+// in place at most ten times a second, otherwise plain lines at most two a second. The tool's verbs
+// keep quiet through their first second; a recording shows its first and last frame always.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -7,12 +8,19 @@
 #include <streambuf>
 #include <string>
 
-namespace tessarin {
+namespace console {
+
+struct ProgressOptions {
+    double quietSeconds = 1.0; // nothing is shown before this much time has passed
+    bool firstAndLast = false; // the first showing and the one at done == total are never skipped
+};
 
 class Progress {
   public:
     using Clock = std::function<double()>; // seconds, never going back
-    Progress(std::ostream& err, std::string verb, bool terminal, Clock clock = SteadySeconds());
+    // `label` starts every line and bar: "export: ", "recording ".
+    Progress(std::ostream& err, std::string label, bool terminal, ProgressOptions options = {},
+             Clock clock = SteadySeconds());
     ~Progress();
     // `done` of `total` (total <= 0: unknown), described by `text` ("sample 3 of 40"), which is built
     // only when a line or bar is due.
@@ -23,8 +31,9 @@ class Progress {
 
   private:
     std::ostream& err_;
-    std::string verb_;
+    std::string label_;
     bool terminal_;
+    ProgressOptions options_;
     Clock clock_;
     double start_, last_;
     bool shown_ = false, barShown_ = false;
@@ -45,4 +54,4 @@ class ErasingBuf : public std::streambuf {
     Progress*& progress_;
 };
 
-} // namespace tessarin
+} // namespace console

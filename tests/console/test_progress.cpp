@@ -1,13 +1,14 @@
-// Progress of the long verbs: when it shows, how often, and that a bar leaves the screen clean.
+// Progress of recordings and the long verbs: when it shows, how often, and that a bar leaves the
+// screen clean.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <sstream>
 
-#include "tools/tessarin/progress.h"
+#include "console/progress.h"
 
 namespace {
-using tessarin::Progress;
+using console::Progress;
 
 // A clock the test moves by hand, in steps exact in binary.
 struct HandClock {
@@ -22,7 +23,7 @@ int Lines(const std::string& s) { return int(std::count(s.begin(), s.end(), '\n'
 TEST(Progress, PlainLinesWaitASecondThenComeAtMostTwiceASecond) {
     HandClock clock;
     std::ostringstream err;
-    Progress p(err, "export", false, clock.Get());
+    Progress p(err, "export: ", false, {}, clock.Get());
     int built = 0;
     int64_t k = 0;
     auto text = [&] {
@@ -44,9 +45,9 @@ TEST(Progress, ABarIsRedrawnInPlaceAndTakenAwayBeforeOtherText) {
     HandClock clock;
     std::ostringstream screen;
     Progress* shown = nullptr;
-    tessarin::ErasingBuf buf(screen.rdbuf(), shown);
+    console::ErasingBuf buf(screen.rdbuf(), shown);
     std::ostream verbText(&buf);
-    Progress p(screen, "plot", true, clock.Get());
+    Progress p(screen, "plot: ", true, {}, clock.Get());
     shown = &p;
     clock.now += 1;
     p.Show(10, 40, [] { return std::string("sample 10 of 40"); });
@@ -64,6 +65,26 @@ TEST(Progress, ABarIsRedrawnInPlaceAndTakenAwayBeforeOtherText) {
     p.Show(40, 40, [] { return std::string("sample 40 of 40"); });
     EXPECT_NE(screen.str().find("[##############################]"), std::string::npos) << screen.str();
 }
+TEST(Progress, ARecordingShowsItsFirstAndLastFrameAndRedrawsAtMostTenTimesASecond) {
+    HandClock clock;
+    std::ostringstream lines, bar;
+    Progress plain(lines, "recording ", false, {0, true}, clock.Get());
+    Progress drawn(bar, "recording ", true, {0, true}, clock.Get());
+    // 300,000 frames in about a second and a half, as a fast recording goes
+    for (int64_t n = 1; n <= 300000; ++n, clock.now += 1.0 / 200000) {
+        auto text = [&] { return "frame " + std::to_string(n) + " of 300000"; };
+        plain.Show(n, 300000, text);
+        drawn.Show(n, 300000, text);
+    }
+    EXPECT_EQ(lines.str().substr(0, 28), "recording frame 1 of 300000\n");
+    EXPECT_NE(lines.str().find("recording frame 300000 of 300000\n"), std::string::npos);
+    EXPECT_LE(Lines(lines.str()), 5) << lines.str();
+    std::string screen = bar.str();
+    int redraws = int(std::count(screen.begin(), screen.end(), '\r'));
+    EXPECT_GE(redraws, 3);
+    EXPECT_LE(redraws, 18) << "at most about ten a second, and the last";
+    EXPECT_NE(bar.str().find("[##############################] frame 300000 of 300000"), std::string::npos);
+}
 } // namespace
 
 #include "tools/tessarin/tool.h"
@@ -72,7 +93,7 @@ namespace {
 // A clock that moves `step` seconds each time it is read: every call of Show is a moment.
 struct TickingClock {
     double step, now = 0;
-    tessarin::Progress::Clock Get() {
+    console::Progress::Clock Get() {
         return [this] { return now += step; };
     }
 };
@@ -83,7 +104,7 @@ TEST(Progress, ExportCountsTheSamplesOfTheFile) {
     sel::MemorySource src(bytes.data(), bytes.size());
     TickingClock clock{0.25};
     std::ostringstream out, err, shown;
-    Progress p(shown, "export", false, clock.Get());
+    Progress p(shown, "export: ", false, {}, clock.Get());
     tessarin::Context ctx{out, err};
     ctx.progress = &p;
     tessarin::StringSink csv;
@@ -99,7 +120,7 @@ TEST(Progress, ImportCountsLinesAndTheShareOfTheFile) {
     std::istringstream in(csv);
     TickingClock clock{1}; // the one megabyte of output here is a moment past the quiet first second
     std::ostringstream shown;
-    Progress p(shown, "import", false, clock.Get());
+    Progress p(shown, "import: ", false, {}, clock.Get());
     tessarin::StringSink file;
     tessarin::ImportResult r = tessarin::Import(
         in, "f.csv", 1, file, [] { return false; }, &p, int64_t(csv.size()));
