@@ -116,7 +116,7 @@ std::string ReadLine(const std::vector<std::string>& words, Fields& f, PartRecor
 std::string Complete(Fields& f, PartRecord& out) {
     for (const char* key : {"recording", "frames", "whole", "samples-per-frame", "ticks-per-frame",
                             "accumulate", "quality", "first-count", "bytes"})
-        if (!f.seen[key]) return "\"" + std::string(key) + "\" is missing";
+        if (!f.seen[key]) return std::string("\"").append(key).append("\" is missing");
     int32_t* to[] = {&out.firstFrame, &out.lastFrame,       &out.wholeFirst,
                      &out.wholeLast,  &out.samplesPerFrame, &out.ticksPerFrame,
                      &out.accumulate, &out.quality,         &out.firstCount};

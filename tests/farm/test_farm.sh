@@ -78,7 +78,11 @@ rm -f again.sel copy.sel
 rm -f farm.sel farm.part-1.sel farm.part-1.sel.part
 ids=$(submit --only 1) || fail "submit-slurm --only 1 failed"
 parts=$(awk '/^parts/ {print $2}' <<<"$ids") join=$(awk '/^join/ {print $2}' <<<"$ids")
-for _ in $(seq 600); do [ "$(stat -c %s farm.part-1.sel 2>/dev/null || echo 0)" -gt 100000000 ] && break; sleep 0.1; done
+# the recording grows beside its target until it ends (then it is renamed into place)
+for _ in $(seq 600); do
+    [ "$(stat -c %s farm.part-1.sel.tmp-* 2>/dev/null | head -n 1)" -gt 100000000 ] 2>/dev/null && break
+    sleep 0.1
+done
 scancel "$parts"
 wait_job "$parts" >/dev/null
 wait_job "$join" >/dev/null
