@@ -4,7 +4,6 @@
 // second between them.
 #pragma once
 #include <algorithm>
-#include <cmath>
 #include <iostream>
 #include <string>
 
@@ -13,6 +12,7 @@
 #include "console/progress.h"
 #include "host_queries.h"
 #include "runtime/scene.h"
+#include "tick_range.h"
 
 namespace app {
 
@@ -21,10 +21,10 @@ class Progress {
     // For `recorder` about to record in `scene`. A recording that starts at the current time first
     // evaluates one frame after the start without recording anything: that is no progress.
     Progress(vm::Scene& scene, Animatable* recorder)
-        : tpf_(scene.TicksPerFrame()), start_(ParamAtZero(recorder, "start_time", 0.0f)),
-          end_(ParamAtZero(recorder, "end_time", 0.0f)),
-          preRoll_(double(scene.CurrentTime()) == double(float(double(tpf_) * start_))),
-          total_(static_cast<long>(std::fabs(double(end_) - start_)) + 1),
+        : tpf_(scene.TicksPerFrame()),
+          step_(tpf_ / std::max(1, ParamAtZero(recorder, "samples", 1))),
+          range_(RangeOf(ParamAtZero(recorder, "start_time", 0.0f), ParamAtZero(recorder, "end_time", 0.0f), tpf_)),
+          preRoll_(double(scene.CurrentTime()) == double(range_.startTicks)),
           shown_(std::cerr, "recording ", isatty(STDERR_FILENO) == 1, {0, true}) {}
     // Takes the bar away, so that what is printed next starts a line of its own.
     void Finish() { shown_.Erase(); }
@@ -36,22 +36,23 @@ class Progress {
             preRoll_ = false;
             return;
         }
-        long frame = t / tpf_;
-        if (seen_ && frame == last_) return;
+        // counted in the frames the recorder records, which need not start on a whole frame
+        int64_t k = FrameIndexOf(range_, t, tpf_, step_);
+        if (seen_ && k == last_) return;
         seen_ = true;
-        last_ = frame;
-        long n = std::min(total_, static_cast<long>(std::fabs(double(frame) - start_)) + 1);
-        shown_.Show(n, total_, [&] { return "frame " + std::to_string(n) + " of " + std::to_string(total_); });
+        last_ = k;
+        int64_t n = k + 1, total = range_.frames;
+        shown_.Show(n, total, [&] { return "frame " + std::to_string(n) + " of " + std::to_string(total); });
     }
 
   private:
-    int tpf_;
-    float start_, end_;
+    int tpf_, step_;
+    TickRange range_;
     bool preRoll_;
-    long total_;
     console::Progress shown_;
     bool seen_ = false;
-    long last_ = 0, evaluations_ = 0;
+    int64_t last_ = 0;
+    long evaluations_ = 0;
 };
 
 } // namespace app

@@ -19,31 +19,11 @@
 #include "runtime/builtin_modifiers.h"
 #include "scene_description.h"
 #include "sel/files.h"
+#include "tick_range.h"
 
 namespace app {
 
-// The recorder's frame range: ticks held as floats, frames from trunc(start) on, both ends included.
-struct TickRange {
-    float startTicks = 0, endTicks = 0;
-    int64_t f0 = 0;
-    int64_t frames = 0;
-    bool forward = true;
-};
-
 namespace {
-TickRange RangeOf(float startTime, float endTime, int tpf) {
-    TickRange r;
-    r.startTicks = static_cast<float>(double(tpf) * startTime);
-    r.endTicks = static_cast<float>(double(tpf) * endTime);
-    if (r.startTicks == r.endTicks) r.endTicks = static_cast<float>(double(r.endTicks) + tpf);
-    r.forward = r.endTicks > r.startTicks;
-    r.f0 = static_cast<int64_t>(std::trunc(r.startTicks));
-    double f0 = double(r.f0);
-    if (r.forward && f0 <= r.endTicks)
-        r.frames = static_cast<int64_t>(std::floor((r.endTicks - f0) / tpf)) + 1;
-    return r;
-}
-
 // A frame value whose ticks (as the recorder computes them) satisfy `fits`; NaN when none is found.
 template <typename Fits>
 float FrameValueFor(int64_t ticks, int tpf, std::initializer_list<double> nudges, Fits fits) {

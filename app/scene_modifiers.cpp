@@ -3,12 +3,14 @@
 #include "sel/files.h"
 #include "scene_json.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <sstream>
 
 #include "runtime/builtin_modifiers.h"
+#include "runtime/param_value.h"
 #include "runtime/plugin_loader.h"
 
 namespace fs = std::filesystem;
@@ -17,6 +19,13 @@ namespace app {
 namespace scene_json {
 
 namespace {
+// A float parameter's value from JSON, made storable first (see StorableValue); NaN is refused.
+float FloatValue(const ParamDef* def, const json& v, const std::string& where) {
+    double d = Number(v, where);
+    if (std::isnan(d)) Fail(where, "must be a number");
+    return static_cast<float>(vm::StorableValue(*def, d));
+}
+
 void SetParamValue(const Context& c, IParamBlock2* block, const ParamDef* def, const json& v,
                    const std::string& where) {
     ParamID id = def->id;
@@ -36,10 +45,10 @@ void SetParamValue(const Context& c, IParamBlock2* block, const ParamDef* def, c
                 std::string kw = where + "[" + std::to_string(i) + "]";
                 AllowKeys(v[i], kw, {"frame", "tick", "value"});
                 block->SetParamValue(id, KeyTime(c, v[i], kw),
-                                     static_cast<float>(Number(Need(v[i], "value", kw), kw + ".value")));
+                                     FloatValue(def, Need(v[i], "value", kw), kw + ".value"));
             }
         } else {
-            block->SetParamValue(id, 0, static_cast<float>(Number(v, where)));
+            block->SetParamValue(id, 0, FloatValue(def, v, where));
         }
         return;
     default:
@@ -51,14 +60,19 @@ void SetParamValue(const Context& c, IParamBlock2* block, const ParamDef* def, c
     }
 }
 
-// "outside L to H, clamped to X" when the block clamps `asked` to the parameter's range, as the
-// panel's spinners do; "" otherwise.
+// "outside L to H, clamped to X" when a number is clamped to the parameter's range, as the panel's
+// spinners do ("outside what a float holds" for a float without one); "" otherwise.
 std::string ClampNote(const ParamDef* def, double asked) {
-    if (!def->hasRange || def->type == TYPE_STRING || (asked >= def->rangeLow && asked <= def->rangeHigh))
-        return "";
+    if (def->type == TYPE_STRING || std::isnan(asked)) return "";
+    double kept = vm::StorableValue(*def, asked);
+    if (kept == asked) return "";
     std::ostringstream note;
-    note << "outside " << def->rangeLow << " to " << def->rangeHigh << ", clamped to "
-         << (asked < def->rangeLow ? def->rangeLow : def->rangeHigh);
+    note.precision(10); // 9999999, not 1e+07
+    if (def->hasRange)
+        note << "outside " << def->rangeLow << " to " << def->rangeHigh;
+    else
+        note << "outside what a float holds";
+    note << ", clamped to " << kept;
     return note.str();
 }
 
@@ -69,7 +83,12 @@ std::string SetParamJson(const Context& c, Animatable* object, const std::string
     const ParamDef* def = FindParameter(object, name, &block);
     if (!def) Fail(where, "no such parameter");
     SetParamValue(c, block, def, v, where);
-    return v.is_number() ? ClampNote(def, v.get<double>()) : "";
+    if (v.is_number()) return ClampNote(def, v.get<double>());
+    if (v.is_array()) // keys: the first one clamped speaks for them
+        for (const json& key : v)
+            if (const json& n = key.at("value"); n.is_number())
+                if (std::string note = ClampNote(def, n.get<double>()); !note.empty()) return note;
+    return "";
 }
 
 // The host's own selection modifiers; null for any other class name.

@@ -1,7 +1,6 @@
 #include "web_interaction.h"
 
 #include <cstring>
-#include <filesystem>
 
 namespace app::view {
 namespace {
@@ -92,9 +91,7 @@ bool WebInteraction::AskFile(bool save, const OPENFILENAMEA& r, std::string& pat
                             {"initialFile", initial},
                             {"defaultExt", Text(r.lpstrDefExt)}});
     if (!a.is_object() || !a.contains("path")) return false;
-    path = a["path"].get<std::string>();
-    if (!path.empty() && !folder_.empty() && std::filesystem::path(path).is_relative())
-        path = (std::filesystem::path(folder_) / path).string();
+    path = a["path"].get<std::string>(); // the host takes a bare name in the folder shown
     return !path.empty();
 }
 

@@ -24,8 +24,10 @@ class WebInteraction : public vm::InteractionProvider {
     bool AskFile(bool save, const OPENFILENAMEA& record, std::string& path) override;
     SHORT KeyState(int key) override;
 
-    // A file name answered without a folder is taken in `folder` (else in the working folder).
+    // A dialog with no folder of its own shows `folder` (else the working folder); a name
+    // answered without a folder is taken in the folder shown, as on the command line.
     void SetFolder(const std::string& folder) { folder_ = folder; }
+    std::string DefaultFolder() const override { return folder_; }
 
     // The dialog waiting for its answer, or null.
     nlohmann::json Pending();

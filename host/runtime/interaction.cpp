@@ -99,7 +99,8 @@ std::string DialogFolder(const OPENFILENAMEA& r) {
     if (last.empty() && start.size() > file.str().size()) last.assign(1, '/'); // a file in the root
     // a folder that has gone since is passed over, as the next candidate would be shown instead
     std::error_code ec;
-    for (const std::string& folder : {last, std::string(r.lpstrInitialDir ? r.lpstrInitialDir : "")}) {
+    for (const std::string& folder :
+         {last, std::string(r.lpstrInitialDir ? r.lpstrInitialDir : ""), Interaction().DefaultFolder()}) {
         if (folder.empty() || !fs::is_directory(sel::PathOf(folder), ec)) continue;
         fs::path full = fs::absolute(sel::PathOf(folder), ec);
         if (ec) continue;

@@ -15,6 +15,8 @@ class InteractionProvider {
     // False for a cancel; else `path` is the name the user gave.
     virtual bool AskFile(bool save, const OPENFILENAMEA& record, std::string& path) = 0;
     virtual SHORT KeyState(int key) = 0;
+    // The folder a dialog with no folder of its own shows; "" for the working folder.
+    virtual std::string DefaultFolder() const { return ""; }
 };
 
 class ScriptedInteraction : public InteractionProvider {
@@ -50,7 +52,8 @@ void Interrupt();
 bool TakeInterrupt();
 
 // The folder a file dialog shows: that of the path it starts with, else its initial folder, else
-// the working folder (the first of them that exists); always a full path. A name given without a
+// the provider's default folder, else the working folder (the first of them that exists); always a
+// full path. A name given without a
 // folder is taken in it, and the dialog hands back the full path.
 std::string DialogFolder(const OPENFILENAMEA& record);
 

@@ -1,8 +1,11 @@
 // Parameter block descriptions built from one variadic list, and the blocks built from them.
 #include <algorithm>
 #include <cstdarg>
+#include <cmath>
+#include <limits>
 
 #include "runtime/host_record.h"
+#include "runtime/param_value.h"
 #include "runtime/window.h"
 
 namespace {
@@ -226,4 +229,12 @@ int IParamBlock2::KeyCount(ParamID id) const {
     for (int i = 0; i < desc_->Count(); ++i)
         if (desc_->ParamAt(i).id == id) return static_cast<int>(values_[static_cast<size_t>(i)].keys.size());
     return 0;
+}
+
+double vm::StorableValue(const ParamDef& def, double value) {
+    if (def.hasRange) value = std::clamp(value, def.rangeLow, def.rangeHigh);
+    if (def.type == TYPE_FLOAT)
+        return std::clamp(value, double(-std::numeric_limits<float>::max()), double(std::numeric_limits<float>::max()));
+    return std::trunc(std::clamp(value, double(std::numeric_limits<int>::min()),
+                                 double(std::numeric_limits<int>::max())));
 }

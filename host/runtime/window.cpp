@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "runtime/host_record.h"
+#include "runtime/param_value.h"
 #include "runtime/scene.h"
 
 namespace vm {
@@ -199,22 +200,10 @@ const ParamDef* Panel::UsableControl(int controlId, int kind, HWND* control) con
     return def;
 }
 
-namespace {
-// A value past what the parameter holds is clamped to its range, then to what its type holds, before
-// it is converted: converting an out-of-range double is undefined (1e30 samples became 1).
-double Storable(const ParamDef& def, double value) {
-    if (def.hasRange) value = std::clamp(value, def.rangeLow, def.rangeHigh);
-    if (def.type == TYPE_FLOAT)
-        return std::clamp(value, double(-std::numeric_limits<float>::max()), double(std::numeric_limits<float>::max()));
-    return std::trunc(std::clamp(value, double(std::numeric_limits<int>::min()),
-                                 double(std::numeric_limits<int>::max())));
-}
-} // namespace
-
 // A user's change goes into the block at the current time and shows in every bound control.
 void Panel::Store(const ParamDef& def, double value) {
     TimeValue t = GetCOREInterface()->CurrentTime();
-    value = Storable(def, value);
+    value = StorableValue(def, value);
     if (def.type == TYPE_FLOAT)
         block_->SetParamValue(def.id, t, static_cast<float>(value));
     else

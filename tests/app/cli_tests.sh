@@ -80,7 +80,25 @@ sed 's#"samples": 2#"samples": 0#' "$work/keys.json" >"$work/clamped.json"
 check "a description's value out of range is said as --set says it" exits_with 0 "vomark: warning: $work/clamped.json: nodes[0].modifiers[1].params.samples = 0: outside 1 to 10, clamped to 1" V eval "$work/clamped.json" --frame 0
 printf '%s\n' '$.modifiers[#Tessarin].samples = 1000' >"$work/clamp.script"
 check "a script's value out of range is said with its line" exits_with 0 "vomark: warning: $work/clamp.script:1: samples = 1000: outside 1 to 10, clamped to 10" V run "$work/keys.json" "$work/clamp.script"
+sed 's#"samples": 2#"strength": [{"frame": 0, "value": -1e38}], "samples": 2#' "$work/keys.json" >"$work/bigkeys.json"
+check "a keyed value past a float's range is clamped and said" exits_with 0 "vomark: warning: $work/bigkeys.json: nodes[0].modifiers[1].params.strength = [{\"frame\":0,\"value\":-1e+38}]: outside -10 to 10, clamped to -10" V eval "$work/bigkeys.json" --frame 0
+printf '%s\n' '$.modifiers[#Tessarin].start_time = 1e39' '$.modifiers[#Tessarin].strength = -1e39' >"$work/huge.script"
+check "a script's value past a float's range is clamped to the range" exits_with 0 "vomark: warning: $work/huge.script:1: start_time = 1e39: outside -9999999 to 9999999, clamped to 9999999" V run "$work/keys.json" "$work/huge.script"
+check "a script's huge strength is clamped, not converted as it stands" exits_with 0 "vomark: warning: $work/huge.script:2: strength = -1e39: outside -10 to 10, clamped to -10" V run "$work/keys.json" "$work/huge.script"
+printf '%s\n' '$.modifiers[#Tessarin].strength = NaN' >"$work/nan.script"
+check "a script's NaN is refused" exits_with 1 "$work/nan.script:1: strength takes a number, not \"NaN\"" V run "$work/keys.json" "$work/nan.script"
 check "a backward recording counts its frames once each" bash -c "'$vomark' record '$work/keys.json' --plugins '$plugins' --set start_time=6 --set end_time=0 2>&1 >/dev/null | grep -c 'recording frame 7 of 7' | grep -qx 1"
+# frames counted as the recorder records them (two samples each), also from a start between frames
+counts_frames_as_recorded() {
+    local start=$1 end=$2 frames=$3 err
+    err=$(V record "$work/keys.json" --set start_time="$start" --set end_time="$end" 2>&1 >/dev/null) || return 1
+    [ "$(grep -c '^recording frame' <<<"$err")" = 2 ] && grep -qx "recording frame 1 of $frames" <<<"$err" &&
+        grep -qx "recording frame $frames of $frames" <<<"$err" || { echo "$err"; return 1; }
+    xxd -p -s 8 -l 4 "$work/keys.sel" | grep -qx "$(printf '%02x000000' $((frames * 2)))"
+}
+for range in "0.5 5.5 6" "0.001 5.0005 6" "0.3 5.2 5" "5.2 0.3 5" "2 2 2"; do
+    check "progress counts the recorded frames of $range" counts_frames_as_recorded $range
+done
 check "a script's recording shows its progress" bash -c "printf '%s\n' '\$.modifiers[#Tessarin].Record' >'$work/rec.script' && '$vomark' run '$work/keys.json' '$work/rec.script' --plugins '$plugins' 2>&1 >/dev/null | grep -qx 'recording frame 3 of 3'"
 check "playback of the recording" bash -c "'$vomark' eval '$work/keys.json' --plugins '$plugins' --tick 80 --tick 240 --format csv | grep -qx '80,0,0,0.300000012,0.300000012' && '$vomark' eval '$work/keys.json' --plugins '$plugins' --tick 240 | grep -qx '240,1,0,0.800000012,0.800000012'"
 escape_keeps_what_was_recorded() {

@@ -395,7 +395,7 @@ TEST_F(ViewApiTest, NotesNameEachSwitchedOnCacheThatCannotPlayWithTheReason) {
     EXPECT_NE(note.find("(damaged); the modifier plays it as it is"), std::string::npos) << note;
 }
 
-TEST_F(ViewApiTest, OutFolderTakesTheCacheFilesTheSceneNamesBesideItselfAndTheAnsweredNames) {
+TEST_F(ViewApiTest, OutFolderTakesTheCacheFilesTheSceneNamesBesideItselfAndIsShownByDialogsWithoutAFolder) {
     fs::create_directories(Path("mine"));
     Serve(KeysScene("rel.sel"), Path("mine"));
     json state = GetJson("/api/state");
@@ -417,15 +417,32 @@ TEST_F(ViewApiTest, OutFolderTakesTheCacheFilesTheSceneNamesBesideItselfAndTheAn
               "Tessarin: cache " + outside + ": not found; the modifier plays nothing from it");
     server_.reset();
 
-    // without a folder of its own, a name answered in the Save dialog lands in the out folder
+    // a dialog without a folder of its own shows the out folder, and a name answered without a
+    // folder is taken in the folder shown, the Save dialog's and the Open dialog's alike
     Serve(KeysScene(""), Path("mine"));
     int64_t after = GetJson("/api/dialog")["last"];
     auto click = PostAsync("/api/panel", {{"action", "click"}, {"id", 1003}});
     json save = WaitFor("dialog", after)["dialog"];
+    EXPECT_EQ(save["initialDir"], Path("mine"));
     PostJson("/api/dialog", {{"id", save["id"]}, {"path", "answered.sel"}});
     auto r = click.get();
     ASSERT_TRUE(r && r->status == 200);
     EXPECT_TRUE(fs::exists(Path("mine/answered.sel")));
+    server_.reset();
+
+    fs::rename(Path("mine/answered.sel"), Path("mine/shown.sel"));
+    Serve(KeysScene(""), Path("mine"));
+    after = GetJson("/api/dialog")["last"];
+    click = PostAsync("/api/panel", {{"action", "click"}, {"id", 1002}});
+    json open = WaitFor("dialog", after)["dialog"];
+    EXPECT_EQ(open["kind"], "open");
+    EXPECT_EQ(open["initialDir"], Path("mine"));
+    PostJson("/api/dialog", {{"id", open["id"]}, {"path", "shown.sel"}});
+    r = click.get();
+    ASSERT_TRUE(r && r->status == 200);
+    state = json::parse(r->body);
+    EXPECT_EQ(Control(state, 1010)["text"], "shown.sel");
+    EXPECT_EQ(state["notes"], json::array()) << "found where the dialog showed it";
 }
 
 TEST_F(ViewApiTest, RefusesRequestsWithoutTheTokenOrFromElsewhere) {
