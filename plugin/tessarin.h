@@ -170,7 +170,7 @@ class Tessarin : public Modifier {
     FILE* heldStream = nullptr;
     // The name the open cache stream was opened by and that file's last change then: a file deleted
     // or replaced on disk since is closed and looked for again, so that playback follows the disk.
-    std::string openedName;
+    std::filesystem::path openedPath; // converted once: playback checks it at every evaluation
     std::filesystem::file_time_type openedTime{};
     bool OpenFileChanged() const;
     void FreeSampleBuffers();

@@ -22,21 +22,21 @@ FILE* OpenPlainFile(const char* path) {
 
 FILE* Tessarin::OpenCacheFile(const char* path) {
     if (!path) return nullptr;
-    openedName = path;
+    openedPath = sel::PathOf(path);
     if (FILE* f = OpenPlainFile(path)) return f;
     // fall back to the file name in the host's directory 2
     CStr directory, file;
     SplitPathFile(CStr(path), &directory, &file);
     CStr fallback;
     fallback.printf("%s/%s", GetCOREInterface()->HostDirectory(2), file.data());
-    openedName = fallback.data();
+    openedPath = sel::PathOf(fallback.data());
     return OpenPlainFile(fallback);
 }
 
 bool Tessarin::OpenFileChanged() const {
-    if (openedName.empty()) return false;
+    if (openedPath.empty()) return false;
     std::error_code ec;
-    return std::filesystem::last_write_time(sel::PathOf(openedName), ec) != openedTime || ec;
+    return std::filesystem::last_write_time(openedPath, ec) != openedTime || ec;
 }
 
 void Tessarin::LoadCache(const char* path) {
@@ -44,8 +44,8 @@ void Tessarin::LoadCache(const char* path) {
     cacheFile = OpenCacheFile(path);
     if (!cacheFile) return;
     std::error_code ec;
-    openedTime = std::filesystem::last_write_time(sel::PathOf(openedName), ec);
-    if (ec) openedName.clear(); // nothing to compare with: the stream is played as long as it is open
+    openedTime = std::filesystem::last_write_time(openedPath, ec);
+    if (ec) openedPath.clear(); // nothing to compare with: the stream is played as long as it is open
     // 2.-4. header and count table, checked against what the file really holds
     sel::FileSource source(cacheFile);
     sel::Layout layout;
