@@ -139,26 +139,35 @@ namespace detail {
 // the stored weight) or a weight. A block's incoming weights are gathered, a branch-free loop (which
 // the compiler vectorizes) stores the weights and notes the results of exactly 1.0, and
 // setBits(word, changed, bits) is told which bits of that selection word change and to what.
-template <int kType, class PlayedFn, class SetBits>
+// kInPlace: `out` is `in` itself, which the compiler then knows. Two arrays that may overlap would
+// keep it from vectorizing the loop, so their results go through a local block first.
+template <int kType, bool kInPlace, class PlayedFn, class SetBits>
 void Pass(const uint64_t* words, const float* inWeights, float* outWeights, int from, int to, PlayedFn played,
           SetBits& setBits) {
-    float w[kBlock];
+    float w[kBlock], staged[kInPlace ? 1 : kBlock];
     alignas(8) uint8_t one[kBlock];
     for (int base = from - from % kBlock; base < to; base += kBlock) {
         int lo = std::max(from, base) - base, hi = std::min(to - base, kBlock);
         uint64_t range = (hi == kBlock ? ~uint64_t{0} : (uint64_t{1} << hi) - 1) & ~((uint64_t{1} << lo) - 1);
         uint64_t in = words[base / kBlock] & range;
-        const float* ci = inWeights + base;
         float* co = outWeights + base;
+        const float* ci = kInPlace ? co : inWeights + base;
+        float* results = kInPlace ? co : staged;
         for (int j = lo; j < hi; ++j)
             w[j] = ci[j];
         for (uint64_t bits = in; bits; bits &= bits - 1)
             w[std::countr_zero(bits)] = 1.0f;
         for (int j = lo; j < hi; ++j) {
-            float r = Combine<kType>(played(base + j, w[j]), w[j]);
+            float incoming = ci[j], r = Combine<kType>(played(base + j, w[j]), w[j]);
             bool isOne = r == 1.0f;
             one[j] = isOne;
-            co[j] = isOne ? ci[j] : r;
+            results[j] = isOne ? incoming : r; // both read first: a read under a condition is not vectorized
+        }
+        if constexpr (!kInPlace) {
+            if (hi - lo == kBlock) // a whole block: a copy of known size, which the compiler inlines
+                std::memcpy(co, staged, sizeof staged);
+            else
+                std::memcpy(co + lo, staged + lo, static_cast<size_t>(hi - lo) * sizeof(float));
         }
         std::memset(one, 0, static_cast<size_t>(lo));
         std::memset(one + hi, 0, static_cast<size_t>(kBlock - hi));
@@ -169,26 +178,26 @@ void Pass(const uint64_t* words, const float* inWeights, float* outWeights, int 
     }
 }
 
-template <int kType, class SetBits>
+template <int kType, bool kInPlace, class SetBits>
 void PassAll(const uint64_t* words, const float* in, float* out, int n, const Played& s, SetBits& setBits) {
     const SampleRecord *a = s.a, *b = s.b, *first = s.first;
     float fraction = s.fraction, strength = s.strength;
     int m = std::min(n, s.blended);
     if (s.lowerOnly)
-        Pass<kType>(
+        Pass<kType, kInPlace>(
             words, in, out, 0, m, [a](int i, float) { return double(a[i].weight); }, setBits);
     else if (s.relative)
-        Pass<kType>(
+        Pass<kType, kInPlace>(
             words, in, out, 0, m,
             [=](int i, float w) {
                 return Relative(Blend(a[i].weight, b[i].weight, fraction), first[i].weight, strength, w);
             },
             setBits);
     else
-        Pass<kType>(
+        Pass<kType, kInPlace>(
             words, in, out, 0, m, [=](int i, float) { return Blend(a[i].weight, b[i].weight, fraction); },
             setBits);
-    Pass<kType>(
+    Pass<kType, kInPlace>(
         words, in, out, std::max(m, 0), n, [](int, float w) { return double(w); }, setBits);
 }
 } // namespace detail
@@ -199,22 +208,33 @@ void PassAll(const uint64_t* words, const float* in, float* out, int n, const Pl
 // setBits(word, changed, bits) is called for each selection word whose bits change: the bits under
 // `changed` take their values from `bits`. The words are only read, so the caller may update them
 // in place from setBits. Results are not clamped.
+namespace detail {
+template <bool kInPlace, class SetBits>
+void PlayBy(int selectionType, const uint64_t* words, const float* in, float* out, int n, const Played& s,
+            SetBits& setBits) {
+    switch (selectionType) {
+    case 0: PassAll<0, kInPlace>(words, in, out, n, s, setBits); break;
+    case 1: PassAll<1, kInPlace>(words, in, out, n, s, setBits); break;
+    case 2: PassAll<2, kInPlace>(words, in, out, n, s, setBits); break;
+    default: PassAll<3, kInPlace>(words, in, out, n, s, setBits); break;
+    }
+}
+} // namespace detail
+
 template <class SetBits>
 void PlayVertices(int selectionType, const uint64_t* words, const float* in, float* out, int n,
                   const Played& s, SetBits&& setBits) {
-    switch (selectionType) {
-    case 0: detail::PassAll<0>(words, in, out, n, s, setBits); break;
-    case 1: detail::PassAll<1>(words, in, out, n, s, setBits); break;
-    case 2: detail::PassAll<2>(words, in, out, n, s, setBits); break;
-    default: detail::PassAll<3>(words, in, out, n, s, setBits); break;
-    }
+    if (in == out) // one array, as the in-place form below
+        detail::PlayBy<true>(selectionType, words, out, out, n, s, setBits);
+    else
+        detail::PlayBy<false>(selectionType, words, in, out, n, s, setBits);
 }
 
 // The same in place: the weights in ch are the incoming ones and receive the results.
 template <class SetBits>
 void PlayVertices(int selectionType, const uint64_t* words, float* ch, int n, const Played& s,
                   SetBits&& setBits) {
-    PlayVertices(selectionType, words, ch, ch, n, s, std::forward<SetBits>(setBits));
+    detail::PlayBy<true>(selectionType, words, ch, ch, n, s, setBits);
 }
 
 } // namespace sel::play

@@ -118,19 +118,22 @@ TEST_F(PlayHeld, SamplesOfAnotherSourceAreReadAgain) {
 }
 
 // The word-wise pass against PlayedValue and CombineBy vertex by vertex, with the words updated in
-// place from the callback and bits past n set that must be neither read nor written.
+// place from the callback and bits past n set that must be neither read nor written; the weights in
+// place, and into another array (whose entries past n stay as they were).
 TEST(PlayVertices, WordsInPlaceGiveWhatTheVertexRuleGives) {
     for (int n : {1, 63, 64, 65, 129})
         for (int blended : {0, 1, 64, 100})
             for (int type = 0; type < 4; ++type)
-                for (int mode = 0; mode < 3; ++mode) {
+                for (int mode = 0; mode < 6; ++mode) {
+                    bool apart = mode >= 3;
                     std::vector<SampleRecord> A, B, F;
                     for (int i = 0; i < 130; ++i) {
                         A.push_back({i % 5 == 0 ? 1.0f : 0.1f * float(i % 8), 0});
                         B.push_back({i % 3 == 0 ? 1.0f : 0.07f * float(i % 11), 0});
                         F.push_back({0.05f * float(i % 4), 0});
                     }
-                    sel::play::Played s{A.data(), B.data(), F.data(), 0.375f, 1.5f, mode == 1, mode == 2, blended};
+                    sel::play::Played s{A.data(), B.data(), F.data(), 0.375f, 1.5f, mode % 3 == 1, mode % 3 == 2,
+                                        blended};
                     std::vector<float> ch(static_cast<size_t>(n)), before;
                     std::vector<uint64_t> words(size_t(n + 63) / 64, 0);
                     for (int i = 0; i < n; ++i) {
@@ -140,10 +143,18 @@ TEST(PlayVertices, WordsInPlaceGiveWhatTheVertexRuleGives) {
                     if (n % 64) words.back() |= ~uint64_t{0} << (n % 64); // stray bits past n
                     std::vector<uint64_t> inWords = words;
                     before = ch;
-                    sel::play::PlayVertices(
-                        type, words.data(), ch.data(), n, s, [&](int word, uint64_t changed, uint64_t bits) {
-                            words[size_t(word)] = (words[size_t(word)] & ~changed) | (bits & changed);
-                        });
+                    std::vector<float> out(size_t(n) + 70, -7.0f);
+                    auto setBits = [&](int word, uint64_t changed, uint64_t bits) {
+                        words[size_t(word)] = (words[size_t(word)] & ~changed) | (bits & changed);
+                    };
+                    if (apart) {
+                        sel::play::PlayVertices(type, words.data(), ch.data(), out.data(), n, s, setBits);
+                        EXPECT_EQ(ch, before) << "the incoming weights only read";
+                        EXPECT_EQ(std::vector<float>(out.begin() + n, out.end()), std::vector<float>(70, -7.0f));
+                        std::copy(out.begin(), out.begin() + n, ch.begin());
+                    } else {
+                        sel::play::PlayVertices(type, words.data(), ch.data(), n, s, setBits);
+                    }
                     for (int i = 0; i < n; ++i) {
                         bool in = inWords[size_t(i / 64)] >> (i % 64) & 1;
                         float w = in ? 1.0f : before[size_t(i)];
