@@ -1,9 +1,7 @@
 // Arguments and errors between Python and the cache code (arguments.h).
 #include "python/arguments.h"
 
-#include <array>
 #include <cmath>
-#include <cstring>
 #include <limits>
 
 #include "python/cache.h"
@@ -37,22 +35,6 @@ void PackBits(const bool* in, py::ssize_t n, uint64_t* words) {
         words[i / 64] |= sel::play::PackFlags(bytes + i) << (i % 64);
     for (; i < n; ++i)
         words[i / 64] |= uint64_t(bytes[i] != 0) << (i % 64);
-}
-
-// Eight bits at a time through a table of spread bytes.
-void UnpackBits(const uint64_t* words, py::ssize_t n, bool* out) {
-    static const auto spread = [] {
-        std::array<uint64_t, 256> t{};
-        for (unsigned b = 0; b < 256; ++b)
-            for (unsigned k = 0; k < 8; ++k)
-                t[b] |= uint64_t(b >> k & 1) << (8 * k);
-        return t;
-    }();
-    py::ssize_t i = 0;
-    for (; i + 8 <= n; i += 8)
-        std::memcpy(out + i, &spread[words[i / 64] >> (i % 64) & 0xff], 8);
-    for (; i < n; ++i)
-        out[i] = words[i / 64] >> (i % 64) & 1;
 }
 
 float FiniteFloat(double value, const char* name) {

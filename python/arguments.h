@@ -34,9 +34,8 @@ std::string PathArg(const py::handle& arg);
 // A file name's bytes as Python's str (os.fsdecode).
 py::str PathText(const std::string& path);
 
-// numpy bools (bytes of 0 or 1) into selection words, and back.
+// numpy bools (bytes of 0 or 1) into selection words.
 void PackBits(const bool* in, py::ssize_t n, uint64_t* words);
-void UnpackBits(const uint64_t* words, py::ssize_t n, bool* out);
 
 // A finite number that stays finite as a 32-bit float, or ValueError naming `name`.
 float FiniteFloat(double value, const char* name);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 
@@ -25,6 +26,32 @@ FileStamp StampOf(const struct stat& st) {
     s.modifiedNs = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     s.changedNs = int64_t(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
     return s;
+}
+
+constexpr auto kSpread = [] { // byte k of entry b: bit k of b
+    std::array<uint64_t, 256> t{};
+    for (unsigned b = 0; b < 256; ++b)
+        for (unsigned k = 0; k < 8; ++k)
+            t[b] |= uint64_t(b >> k & 1) << (8 * k);
+    return t;
+}();
+
+// The bits under `changed` of selection word `word` into the bools they stand for (n in all).
+// Eight at a time through a table of bytes of 0 or 1; only the bytes holding a change are touched.
+void StoreBits(int64_t word, uint64_t changed, uint64_t bits, bool* out, int64_t n) {
+    for (int64_t i = word * 64; changed; changed >>= 8, bits >>= 8, i += 8) {
+        unsigned c = changed & 0xff;
+        if (!c) continue;
+        if (i + 8 > n) { // the array's last bools: one at a time
+            for (int64_t j = i; j < n; ++j)
+                if (c >> (j - i) & 1) out[j] = bits >> (j - i) & 1;
+            return;
+        }
+        uint64_t x, mask = kSpread[c] * 0xff;
+        std::memcpy(&x, out + i, 8);
+        x = (x & ~mask) | (kSpread[bits & 0xff] & mask);
+        std::memcpy(out + i, &x, 8);
+    }
 }
 } // namespace
 
@@ -94,6 +121,23 @@ void Cache::ReadWeights(int start, int stop, int count, float* dst) {
     scratch_.shrink_to_fit();
 }
 
+void Cache::ReadColumns(const std::vector<int>& ks, const std::vector<int64_t>& columns, float* dst) {
+    if (columns.empty()) return;
+    auto [least, greatest] = std::minmax_element(columns.begin(), columns.end());
+    int64_t lo = *least, span = *greatest - lo + 1;
+    scratch_.resize(size_t(span));
+    for (int k : ks) {
+        size_t bytes = source_->ReadAt(sel::kHeaderBytes + sel::kRecordBytes * (recordsBefore_[size_t(k)] + lo), scratch_.data(),
+                                       size_t(span) * sel::kRecordBytes);
+        // records the file lacks read as zero, as whole samples do
+        std::memset(reinterpret_cast<char*>(scratch_.data()) + bytes, 0, size_t(span) * sel::kRecordBytes - bytes);
+        for (int64_t c : columns)
+            *dst++ = scratch_[size_t(c - lo)].weight;
+    }
+    scratch_.clear();
+    scratch_.shrink_to_fit();
+}
+
 // The three buffers of the modifier's loader, allocated at the first evaluation so that opening a
 // file costs only its header and table.
 void Cache::EnsureBuffers() {
@@ -107,7 +151,8 @@ void Cache::EnsureBuffers() {
     if (layout_.Count(0) > 0) ReadRecords(0, first_.data());
 }
 
-void Cache::Evaluate(const EvalSettings& s, const float* in, float* out, uint64_t* words, int n) {
+void Cache::Evaluate(const EvalSettings& s, const float* in, float* out, const uint64_t* words, bool* selected,
+                     int n) {
     EnsureBuffers();
     sel::play::Bracket at =
         sel::play::BracketAt(s.tick, s.start, s.ticksPerFrame, layout_.header.samplesPerFrame, layout_.samples);
@@ -117,8 +162,8 @@ void Cache::Evaluate(const EvalSettings& s, const float* in, float* out, uint64_
         sel::play::ChoosePlayed(a_, b_, first_.data(), at.fraction, s.strength, s.relativeOffset, layout_.variable,
                                 layout_.largestCount, layout_.Count(indexA_), layout_.Count(indexB_));
     sel::play::PlayVertices(s.selectionType, words, in, out, n, played,
-                            [words](int word, uint64_t changed, uint64_t bits) {
-                                words[word] = (words[word] & ~changed) | (bits & changed);
+                            [selected, n](int word, uint64_t changed, uint64_t bits) {
+                                StoreBits(word, changed, bits, selected, n);
                             });
 }
 

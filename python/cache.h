@@ -89,11 +89,16 @@ class Cache {
     void ReadRecords(int k, sel::SampleRecord* dst);
     // The weights of samples [start, stop), all of `count` records, row after row into dst.
     void ReadWeights(int start, int stop, int count, float* dst);
+    // The weights of records `columns` (each below every sample's count) of samples `ks` (each
+    // inside [0, SampleCount())), row after row into dst; only the records from the least column to
+    // the greatest are read.
+    void ReadColumns(const std::vector<int>& ks, const std::vector<int64_t>& columns, float* dst);
 
     // Plays n vertices at s.tick: `in` and `words` (the selection, bit i of word i / 64) hold the
-    // incoming values; `out` and `words` receive the results, exactly as the modifier leaves a
-    // mesh's channel 0 and vertex selection. Keeps the two bracketing samples for the next call.
-    void Evaluate(const EvalSettings& s, const float* in, float* out, uint64_t* words, int n);
+    // incoming values, and `selected` the same bits as bools; `out` and `selected` receive the
+    // results, exactly as the modifier leaves a mesh's channel 0 and vertex selection (only the
+    // bools that change are written). Keeps the two bracketing samples for the next call.
+    void Evaluate(const EvalSettings& s, const float* in, float* out, const uint64_t* words, bool* selected, int n);
 
   private:
     void EnsureBuffers();

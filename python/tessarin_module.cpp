@@ -6,6 +6,7 @@
 #include <pybind11/pybind11.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -46,8 +47,39 @@ template <class T, class Field> py::array_t<T> SampleField(Cache& c, py::ssize_t
     return out;
 }
 
+// `vertices` of read(): an index (negative from the end), a slice or a 1-D array of indices, as
+// numpy takes them, into record numbers below `count`; false for None (every record).
+bool Columns(const py::object& vertices, py::ssize_t count, std::vector<int64_t>& columns, bool& single) {
+    single = false;
+    if (vertices.is_none()) return false;
+    if (py::isinstance<py::slice>(vertices)) {
+        py::ssize_t start = 0, stop = 0, step = 0, length = 0;
+        if (!vertices.cast<py::slice>().compute(count, &start, &stop, &step, &length)) throw py::error_already_set();
+        for (py::ssize_t j = 0; j < length; ++j)
+            columns.push_back(start + j * step);
+        return true;
+    }
+    py::array indices = py::module_::import("numpy").attr("asarray")(vertices);
+    char kind = indices.dtype().kind();
+    if (kind != 'i' && kind != 'u')
+        throw py::type_error("vertices must be an index, a slice or an array of indices, not " +
+                             py::str(indices.dtype()).cast<std::string>());
+    if (indices.ndim() > 1) throw py::value_error("vertices must be one index or a one-dimensional array of them");
+    single = indices.ndim() == 0;
+    auto flat = indices.attr("astype")("int64").attr("ravel")().cast<py::array_t<int64_t, py::array::c_style>>();
+    for (py::ssize_t j = 0; j < flat.size(); ++j) {
+        int64_t v = flat.at(j);
+        if (v < -count || v >= count)
+            throw py::index_error("vertex " + std::to_string(v) + " is outside the " + std::to_string(count) +
+                                  " records of those samples");
+        columns.push_back(v < 0 ? v + count : v);
+    }
+    return true;
+}
+
 // The weights of samples `ks` as rows of one (len(ks), vertices) array: every sample of one count.
-py::array_t<float> Rows(Cache& c, const std::vector<int>& ks) {
+// `vertices` (see Columns) picks the columns, read alone; one index gives one column as a 1-D array.
+py::object Rows(Cache& c, const std::vector<int>& ks, const py::object& vertices = py::none()) {
     int count = Unlocked(c, [&] {
         CheckOpen(c);
         if (ks.empty()) return 0;
@@ -59,6 +91,19 @@ py::array_t<float> Rows(Cache& c, const std::vector<int>& ks) {
                                   " records; read samples of unequal counts one at a time with weights(k)");
         return lo;
     });
+    std::vector<int64_t> columns;
+    bool single = false;
+    if (Columns(vertices, count, columns, single)) {
+        py::array_t<float> out({static_cast<py::ssize_t>(ks.size()), static_cast<py::ssize_t>(columns.size())});
+        float* dst = out.mutable_data();
+        Unlocked(c, [&] {
+            CheckOpen(c);
+            c.CheckUnchanged();
+            c.ReadColumns(ks, columns, dst);
+        });
+        if (single) return out.attr("reshape")(static_cast<py::ssize_t>(ks.size()));
+        return out;
+    }
     py::array_t<float> out({static_cast<py::ssize_t>(ks.size()), static_cast<py::ssize_t>(count)});
     float* dst = out.mutable_data();
     Unlocked(c, [&] {
@@ -72,7 +117,7 @@ py::array_t<float> Rows(Cache& c, const std::vector<int>& ks) {
     return out;
 }
 
-py::array_t<float> Read(Cache& c, py::ssize_t start, const py::object& stopArg) {
+py::object Read(Cache& c, py::ssize_t start, const py::object& stopArg, const py::object& vertices) {
     int total = Unlocked(c, [&] {
         CheckOpen(c);
         return c.SampleCount();
@@ -84,7 +129,7 @@ py::array_t<float> Read(Cache& c, py::ssize_t start, const py::object& stopArg) 
     std::vector<int> ks;
     for (py::ssize_t k = start; k < stop; ++k)
         ks.push_back(static_cast<int>(k));
-    return Rows(c, ks);
+    return Rows(c, ks, vertices);
 }
 
 py::object Item(Cache& c, const py::object& key) {
@@ -163,8 +208,12 @@ py::tuple Evaluate(Cache& c, double frame, const py::handle& weightsArg, const p
         c.CheckUnchanged();
         std::vector<uint64_t> words(size_t(n + 63) / 64 + 1, 0);
         if (selectedBits) PackBits(selectedBits, n, words.data());
-        c.Evaluate(s, in, w, words.data(), static_cast<int>(n));
-        UnpackBits(words.data(), n, sel);
+        // the incoming bits into the output, where the played ones are merged
+        if (!selectedBits)
+            std::memset(sel, 0, size_t(n));
+        else if (sel != selectedBits)
+            std::memmove(sel, selectedBits, size_t(n));
+        c.Evaluate(s, in, w, words.data(), sel, static_cast<int>(n));
     });
     return py::make_tuple(outWeights, outSelected);
 }
@@ -268,9 +317,12 @@ void BindCache(py::module_& m) {
         .def("times", [](Cache& c, py::ssize_t k) {
                 return SampleField<int32_t>(c, k, [](const sel::SampleRecord& r) { return r.time; });
             }, py::arg("k"), "Sample k's tick times (int32), read from the file now.")
-        .def("read", &Read, py::arg("start") = 0, py::arg("stop") = py::none(),
+        .def("read", &Read, py::arg("start") = 0, py::arg("stop") = py::none(), py::kw_only(),
+             py::arg("vertices") = py::none(),
              "The weights of samples start to stop (exclusive; stop None: to the end) as a 2-D float32 array "
-             "(samples, vertices): one vertex over time is a column. The samples must hold one count.")
+             "(samples, vertices): one vertex over time is a column. The samples must hold one count. "
+             "vertices (an index, a slice or an array of indices, as numpy takes them) reads those columns "
+             "alone; one index gives a 1-D array.")
         .def("__len__", [](Cache& c) { return Checked<int32_t>(c, [](const Cache& x) { return x.SampleCount(); }); },
              "sample_count.")
         .def("__getitem__", &Item, py::arg("key"),

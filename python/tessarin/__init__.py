@@ -2,7 +2,7 @@
 
     import tessarin
     with tessarin.open("shot.sel") as cache:
-        track = cache.read()[:, 20_100]  # one vertex over every sample
+        track = cache.read(vertices=20_100)  # one vertex over every sample, read alone
 """
 from ._tessarin import Cache, CacheError, Writer, __version__, open, verify
 

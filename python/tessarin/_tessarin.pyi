@@ -1,6 +1,6 @@
 """Type stubs of the compiled part of the tessarin package."""
 import os
-from typing import Any, Optional, Tuple, Union, overload
+from typing import Any, Optional, Sequence, Tuple, Union, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -30,8 +30,14 @@ class Cache:
     def changed(self) -> bool: ...
     def weights(self, k: int) -> npt.NDArray[np.float32]: ...
     def times(self, k: int) -> npt.NDArray[np.int32]: ...
-    def read(self, start: int = 0, stop: Optional[int] = None) -> npt.NDArray[np.float32]:
-        """Samples [start, stop) as a (samples, vertices) float32 array."""
+    def read(
+        self,
+        start: int = 0,
+        stop: Optional[int] = None,
+        *,
+        vertices: Union[int, slice, Sequence[int], npt.NDArray[np.integer], None] = None,
+    ) -> npt.NDArray[np.float32]:
+        """Samples [start, stop) as a (samples, vertices) float32 array; `vertices` reads those columns alone."""
     def __len__(self) -> int: ...
     @overload
     def __getitem__(self, key: int) -> npt.NDArray[np.float32]: ...

@@ -155,6 +155,13 @@ def test_a_cache_is_a_sequence_of_samples_and_reads_them_as_one_array(tmp_path):
         assert got.dtype == np.float32 and got.ndim == 2
         np.testing.assert_array_equal(got.reshape(-1, 3), want[slice(*(args + (None, None))[:2])], err_msg=str(args))
     np.testing.assert_array_equal(c.read()[:, 1], want[:, 1], "the whole file; one vertex over time is a column")
+    # vertices= reads those columns alone, indexed as numpy indexes the whole array
+    for args, vertices in (((), 1), ((1, 3), -1), ((), [2, 0, 2]), ((2,), slice(None, None, -2)), ((1, 1), slice(None))):
+        got = c.read(*args, vertices=vertices)
+        np.testing.assert_array_equal(got, c.read(*args)[:, vertices], err_msg=f"{args} {vertices}")
+    for vertices, error in ((3, IndexError), ([0, -4], IndexError), (0.5, TypeError), ([[1]], ValueError)):
+        with pytest.raises(error):
+            c.read(vertices=vertices)
     for args in ((-1, 2), (0, 5), (3, 2)):
         with pytest.raises(IndexError):
             c.read(*args)

@@ -73,6 +73,14 @@ def test_evaluate_gives_the_bits_of_vomark_eval(tmp_path, commands, i):
             assert got_sel.dtype == np.bool_ and got_w.dtype == np.float32
             np.testing.assert_array_equal(got_sel, want_sel, err_msg=where)
             np.testing.assert_array_equal(got_w.view(np.uint32), want_w.view(np.uint32), err_msg=where)
+            # the same into arrays given with out=: other arrays (holding anything), and the inputs
+            # themselves (copies), as the modifier plays a mesh's own channel
+            into = (np.full(n, np.nan, np.float32), ~selected)
+            own = (weights.copy(), selected.copy())
+            for out in (into, own):
+                assert c.evaluate(frame, *(own if out is own else (weights, selected)), out=out, **s)[0] is out[0]
+                np.testing.assert_array_equal(out[1], want_sel, err_msg=where)
+                np.testing.assert_array_equal(out[0].view(np.uint32), want_w.view(np.uint32), err_msg=where)
 
 
 def test_evaluate_leaves_its_inputs_alone_and_keeps_exact_ones_as_bits(tmp_path):
