@@ -36,22 +36,17 @@ constexpr auto kSpread = [] { // byte k of entry b: bit k of b
     return t;
 }();
 
-// The bits under `changed` of selection word `word` into the bools they stand for (n in all).
-// Eight at a time through a table of bytes of 0 or 1; only the bytes holding a change are touched.
-void StoreBits(int64_t word, uint64_t changed, uint64_t bits, bool* out, int64_t n) {
-    for (int64_t i = word * 64; changed; changed >>= 8, bits >>= 8, i += 8) {
-        unsigned c = changed & 0xff;
-        if (!c) continue;
-        if (i + 8 > n) { // the array's last bools: one at a time
-            for (int64_t j = i; j < n; ++j)
-                if (c >> (j - i) & 1) out[j] = bits >> (j - i) & 1;
-            return;
-        }
-        uint64_t x, mask = kSpread[c] * 0xff;
-        std::memcpy(&x, out + i, 8);
-        x = (x & ~mask) | (kSpread[bits & 0xff] & mask);
-        std::memcpy(out + i, &x, 8);
+// Selection word `word`, holding `bits`, into the bools it stands for (n in all), eight at a time
+// through a table of bytes of 0 or 1.
+void StoreWord(int64_t word, uint64_t bits, bool* out, int64_t n) {
+    int64_t i = word * 64;
+    if (i + 64 <= n) {
+        for (int k = 0; k < 8; ++k, bits >>= 8)
+            std::memcpy(out + i + 8 * k, &kSpread[bits & 0xff], 8);
+        return;
     }
+    for (; i < n; ++i, bits >>= 1) // the array's last bools: one at a time
+        out[i] = bits & 1;
 }
 } // namespace
 
@@ -151,7 +146,7 @@ void Cache::EnsureBuffers() {
     if (layout_.Count(0) > 0) ReadRecords(0, first_.data());
 }
 
-void Cache::Evaluate(const EvalSettings& s, const float* in, float* out, const uint64_t* words, bool* selected,
+void Cache::Evaluate(const EvalSettings& s, const float* in, float* out, uint64_t* words, bool* selected,
                      int n) {
     EnsureBuffers();
     sel::play::Bracket at =
@@ -162,8 +157,10 @@ void Cache::Evaluate(const EvalSettings& s, const float* in, float* out, const u
         sel::play::ChoosePlayed(a_, b_, first_.data(), at.fraction, s.strength, s.relativeOffset, layout_.variable,
                                 layout_.largestCount, layout_.Count(indexA_), layout_.Count(indexB_));
     sel::play::PlayVertices(s.selectionType, words, in, out, n, played,
-                            [selected, n](int word, uint64_t changed, uint64_t bits) {
-                                StoreBits(word, changed, bits, selected, n);
+                            [words, selected, n](int word, uint64_t changed, uint64_t bits) {
+                                // a word the two passes share is told twice: both changes are kept
+                                words[word] = (words[word] & ~changed) | (bits & changed);
+                                StoreWord(word, words[word], selected, n);
                             });
 }
 

@@ -95,10 +95,10 @@ class Cache {
     void ReadColumns(const std::vector<int>& ks, const std::vector<int64_t>& columns, float* dst);
 
     // Plays n vertices at s.tick: `in` and `words` (the selection, bit i of word i / 64) hold the
-    // incoming values, and `selected` the same bits as bools; `out` and `selected` receive the
-    // results, exactly as the modifier leaves a mesh's channel 0 and vertex selection (only the
-    // bools that change are written). Keeps the two bracketing samples for the next call.
-    void Evaluate(const EvalSettings& s, const float* in, float* out, const uint64_t* words, bool* selected, int n);
+    // incoming values, and `selected` the same bits as bools; `out`, `words` and `selected` receive
+    // the results, exactly as the modifier leaves a mesh's channel 0 and vertex selection (only the
+    // bools of words that change are written). Keeps the two bracketing samples for the next call.
+    void Evaluate(const EvalSettings& s, const float* in, float* out, uint64_t* words, bool* selected, int n);
 
   private:
     void EnsureBuffers();

@@ -114,7 +114,7 @@ def play(mesh, objs, frame):
         weights, selected = entry.cache.evaluate(
             frame, entry.incoming, None, start=settings.start, relative_offset=settings.relative_offset,
             strength=settings.strength, selection_type=SELECTION_INDEX[settings.selection_type], out=entry.out)
-        np.copyto(weights, np.float32(1.0), where=selected)
+        np.putmask(weights, selected, np.float32(1.0))  # exact ones are bits: the group shows them as 1.0
         _output(mesh, objs, settings, weights)
         mesh.update_tag()
         status = entry.status
