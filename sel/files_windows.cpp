@@ -61,7 +61,26 @@ bool IdentityOf(const std::string& path, Identity& id) {
 FILE* OpenFile(const std::string& path, const char* mode) {
     std::string m(mode);
     if (m.find('b') == std::string::npos) m += 'b';
-    return _wfopen(Wide(path).c_str(), Wide(m).c_str());
+    if (m != "rb") return _wfopen(Wide(path).c_str(), Wide(m).c_str());
+    // A reader shares deletion as a reader on POSIX does not stand in the way: a cache being played
+    // must not stop its re-recording from being put in its place. The C library's own open does not.
+    HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        DWORD code = GetLastError();
+        errno = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? ENOENT
+                : code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION ? EACCES
+                                                                                  : EINVAL;
+        return nullptr;
+    }
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(h);
+        return nullptr;
+    }
+    FILE* f = _fdopen(fd, "rb");
+    if (!f) _close(fd);
+    return f;
 }
 
 bool SeekTo(FILE* f, int64_t offset, int whence) {
@@ -163,9 +182,25 @@ bool FlushToDisk(FILE* f) {
 }
 
 std::string ReplaceWith(const std::string& from, const std::string& to) {
-    if (!MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return LastError();
-    return "";
+    std::wstring source = Wide(from), target = Wide(to);
+    if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return "";
+    DWORD code = GetLastError();
+    if (code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION) {
+        // A reader that shares deletion (a cache being played) holds the target, which cannot be
+        // replaced while open but can be moved aside: then the new file takes the name, and the old
+        // one is deleted once the reader lets go. Should the second move fail, the old file goes back.
+        std::wstring aside = source + L".old";
+        if (MoveFileExW(target.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH)) {
+            if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
+                DeleteFileW(aside.c_str());
+                return "";
+            }
+            code = GetLastError();
+            MoveFileExW(aside.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH);
+        }
+    }
+    SetLastError(code);
+    return LastError();
 }
 
 bool RemoveFile(const std::string& path) {

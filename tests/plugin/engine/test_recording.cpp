@@ -365,14 +365,31 @@ TEST_F(Recording, AKilledRunLeavesTheOldCacheWholeAndItsFramesRepairable) {
     EXPECT_FLOAT_EQ(Evaluate(node, 0).vertexFloat(0)[0], 0.25f);
 }
 #else
-// Windows refuses to replace a file another program holds open: the run says so and keeps the
-// recording in the file beside it; the old cache stays as it was.
+// A cache being played (opened through the file seam, which shares deletion) is replaced by its
+// re-recording; the reader goes on reading the old file's bytes.
+TEST_F(Recording, ATargetHeldOpenByAReaderIsReplaced) {
+    std::string old = sel::EncodeFile(1, Samples({{0.9f}}));
+    WriteBytes(Path("rec.sel"), old);
+    Setup(1, {{0, {}, std::vector<float>{0.25f}}}, 0, 2);
+    FILE* held = sel::OpenFile(Path("rec.sel"), "rb");
+    ASSERT_NE(held, nullptr);
+    mod->Record(nullptr);
+    std::string first(old.size(), '\0');
+    EXPECT_EQ(std::fread(first.data(), 1, first.size(), held), old.size());
+    std::fclose(held);
+    EXPECT_EQ(first, old) << "the reader keeps the file it opened";
+    EXPECT_EQ(Words(ReadBytes(Path("rec.sel")))[2], 3);
+    EXPECT_TRUE(FilesStartingWith(dir_, "rec.sel.tmp-").empty());
+    EXPECT_TRUE(vm::Record().messageBoxes.empty());
+}
+
+// Another program's open without shared deletion still stops the replace: the run says so and keeps
+// the recording in the file beside it; the old cache stays as it was.
 TEST_F(Recording, ATargetHeldOpenElsewhereIsLeftAndTheRecordingKept) {
     std::string old = sel::EncodeFile(1, Samples({{0.9f}}));
     WriteBytes(Path("rec.sel"), old);
     Setup(1, {{0, {}, std::vector<float>{0.25f}}}, 0, 2);
-    // the C library opens for reading without sharing deletion, which a replace needs
-    FILE* held = sel::OpenFile(Path("rec.sel"), "rb");
+    FILE* held = _wfsopen(std::filesystem::path(Path("rec.sel")).c_str(), L"rb", _SH_DENYNO);
     ASSERT_NE(held, nullptr);
     mod->Record(nullptr);
     std::fclose(held);
