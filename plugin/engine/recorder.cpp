@@ -30,10 +30,14 @@ void ShowWriteError() {
 FILE* OpenForRecording(std::string& target, std::string& temp) {
     namespace fs = std::filesystem;
     std::error_code ec;
-    // a link keeps pointing where it did: the file it leads to is the one replaced
-    if (fs::is_symlink(sel::PathOf(target), ec)) {
-        fs::path real = fs::canonical(sel::PathOf(target), ec);
-        if (!ec) target = sel::Utf8Of(real);
+    // a link keeps pointing where it did: the file it leads to is the one replaced, or made when
+    // missing, as writing through the link would (a chain of links followed as the system does)
+    fs::path path = sel::PathOf(target);
+    for (int hops = 0; hops < 40 && fs::is_symlink(path, ec); ++hops) {
+        fs::path to = fs::read_symlink(path, ec);
+        if (ec) break;
+        path = to.is_absolute() ? to : path.parent_path() / to;
+        target = sel::Utf8Of(path);
     }
     sel::FileKind kind = sel::KindOf(target);
     if (kind == sel::FileKind::Folder) return nullptr;

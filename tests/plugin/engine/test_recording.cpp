@@ -364,6 +364,29 @@ TEST_F(Recording, AKilledRunLeavesTheOldCacheWholeAndItsFramesRepairable) {
     EXPECT_EQ(std::filesystem::status(Path("rec.sel")).permissions(), mode) << "the old file's permissions";
     EXPECT_FLOAT_EQ(Evaluate(node, 0).vertexFloat(0)[0], 0.25f);
 }
+
+// Recording through a symbolic link writes the file it leads to, through a chain of links and
+// whether or not that file exists yet; the links stay links.
+TEST_F(Recording, ALinkKeepsLeadingToTheFileItNames) {
+    namespace fs = std::filesystem;
+    fs::create_directory(Path("real"));
+    WriteBytes(Path("real/there.sel"), sel::EncodeFile(1, Samples({{0.9f}})));
+    Setup(1, {{0, {}, std::vector<float>{0.25f}}}, 0, 2);
+    std::string up = "../" + dir_.filename().string() + "/real/also-missing.sel";
+    for (const std::string& to : std::vector<std::string>{"real/there.sel", "real/missing.sel", up}) {
+        fs::remove(Path("rec.sel"));
+        fs::remove(Path("middle.sel"));
+        fs::create_symlink(to, Path("middle.sel"));
+        fs::create_symlink("middle.sel", Path("rec.sel"));
+        mod->Record(nullptr);
+        EXPECT_TRUE(fs::is_symlink(Path("rec.sel")) && fs::is_symlink(Path("middle.sel"))) << to;
+        auto words = Words(ReadBytes(Path(to)));
+        ASSERT_GE(words.size(), 3u) << to;
+        EXPECT_EQ(words[2], 3) << to;
+        EXPECT_TRUE(vm::Record().messageBoxes.empty()) << to;
+        EXPECT_TRUE(FilesStartingWith(Path("real"), fs::path(to).filename().string() + ".tmp-").empty()) << to;
+    }
+}
 #else
 // A cache being played (opened through the file seam, which shares deletion) is replaced by its
 // re-recording; the reader goes on reading the old file's bytes.
