@@ -122,10 +122,10 @@ void Cache::ReadColumns(const std::vector<int>& ks, const std::vector<int64_t>& 
     int64_t lo = *least, span = *greatest - lo + 1;
     scratch_.resize(size_t(span));
     for (int k : ks) {
-        size_t bytes = source_->ReadAt(sel::kHeaderBytes + sel::kRecordBytes * (recordsBefore_[size_t(k)] + lo), scratch_.data(),
-                                       size_t(span) * sel::kRecordBytes);
+        int64_t at = sel::kHeaderBytes + sel::kRecordBytes * (recordsBefore_[size_t(k)] + lo);
+        size_t want = size_t(span) * sel::kRecordBytes, bytes = source_->ReadAt(at, scratch_.data(), want);
         // records the file lacks read as zero, as whole samples do
-        std::memset(reinterpret_cast<char*>(scratch_.data()) + bytes, 0, size_t(span) * sel::kRecordBytes - bytes);
+        std::memset(reinterpret_cast<char*>(scratch_.data()) + bytes, 0, want - bytes);
         for (int64_t c : columns)
             *dst++ = scratch_[size_t(c - lo)].weight;
     }

@@ -62,8 +62,8 @@ FILE* OpenFile(const std::string& path, const char* mode) {
     std::string m(mode);
     if (m.find('b') == std::string::npos) m += 'b';
     if (m != "rb") return _wfopen(Wide(path).c_str(), Wide(m).c_str());
-    // A reader shares deletion as a reader on POSIX does not stand in the way: a cache being played
-    // must not stop its re-recording from being put in its place. The C library's own open does not.
+    // A reader shares deletion, so that, as on POSIX, a cache being played does not stop its
+    // re-recording from taking its place; the C library's own open does not share it.
     HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
@@ -185,7 +185,10 @@ std::string ReplaceWith(const std::string& from, const std::string& to) {
     std::wstring source = Wide(from), target = Wide(to);
     if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return "";
     DWORD code = GetLastError();
-    if (code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION) {
+    DWORD kind = GetFileAttributesW(target.c_str());
+    bool plainWritable = kind != INVALID_FILE_ATTRIBUTES &&
+                         !(kind & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_REPARSE_POINT));
+    if ((code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION) && plainWritable) {
         // A reader that shares deletion (a cache being played) holds the target, which cannot be
         // replaced while open but can be moved aside: then the new file takes the name, and the old
         // one is deleted once the reader lets go. Should the second move fail, the old file goes back.

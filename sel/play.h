@@ -200,15 +200,7 @@ void PassAll(const uint64_t* words, const float* in, float* out, int n, const Pl
     Pass<kType, kInPlace>(
         words, in, out, std::max(m, 0), n, [](int, float w) { return double(w); }, setBits);
 }
-} // namespace detail
 
-// Plays n vertices: `words` holds the incoming selection (bit i of word i / 64; at least n bits,
-// bits past n are ignored), `in` the incoming weights; the results go to `out`, which may be `in`
-// itself (a result of exactly 1.0 stores the incoming weight there and sets the bit instead).
-// setBits(word, changed, bits) is called for each selection word whose bits change: the bits under
-// `changed` take their values from `bits`. The words are only read, so the caller may update them
-// in place from setBits. Results are not clamped.
-namespace detail {
 template <bool kInPlace, class SetBits>
 void PlayBy(int selectionType, const uint64_t* words, const float* in, float* out, int n, const Played& s,
             SetBits& setBits) {
@@ -221,6 +213,12 @@ void PlayBy(int selectionType, const uint64_t* words, const float* in, float* ou
 }
 } // namespace detail
 
+// Plays n vertices: `words` holds the incoming selection (bit i of word i / 64; at least n bits,
+// bits past n are ignored), `in` the incoming weights; the results go to `out`, which may be `in`
+// itself (a result of exactly 1.0 stores the incoming weight there and sets the bit instead).
+// setBits(word, changed, bits) is called for each selection word whose bits change: the bits under
+// `changed` take their values from `bits`. The words are only read, so the caller may update them
+// in place from setBits. Results are not clamped.
 template <class SetBits>
 void PlayVertices(int selectionType, const uint64_t* words, const float* in, float* out, int n,
                   const Played& s, SetBits&& setBits) {
