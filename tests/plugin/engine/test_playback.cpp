@@ -116,6 +116,8 @@ TEST_F(Playback, ADeletedCacheStopsPlayingAndAReplacedOnePlaysItsNewSamples) {
     std::error_code ec;
     if (!std::filesystem::remove(Path("cache.sel"), ec))
         GTEST_SKIP() << "this system neither deletes nor replaces a file held open: " << ec.message();
+    if (std::filesystem::exists(Path("cache.sel"), ec) || ec)
+        GTEST_SKIP() << "this system keeps a deleted file's name until its last reader lets go";
     Mesh& gone = Evaluate(node, 480);
     EXPECT_EQ(mod->cacheFile, nullptr);
     EXPECT_EQ(mod->statusCode, status_missing);
