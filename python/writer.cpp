@@ -27,10 +27,7 @@ Writer::Writer(const std::string& path, int samplesPerFrame, int ticksPerFrame, 
     // "x": never over a file that appeared since the caller looked
     file_ = sel::OpenFile(path, overwrite ? "wb" : "wbx");
     if (!file_) throw FileFailure(errno, std::strerror(errno), path);
-    std::string header;
-    sel::PutI32(header, sel::kWrittenFormatTag);
-    sel::PutI32(header, samplesPerFrame);
-    sel::PutI32(header, 0);
+    std::string header = sel::EncodeHeader(sel::kWrittenFormatTag, samplesPerFrame, 0);
     Check(std::fwrite(header.data(), 1, header.size(), file_) == header.size() && std::fflush(file_) == 0);
 }
 

@@ -171,12 +171,17 @@ int32_t ReadSample(const Source& src, const Layout& layout, int k, int64_t recor
     return got;
 }
 
-std::string EncodeFile(int32_t samplesPerFrame, const std::vector<std::vector<SampleRecord>>& samples,
-                       int32_t formatTag) {
+std::string EncodeHeader(int32_t formatTag, int32_t samplesPerFrame, int32_t sampleTotal) {
     std::string out;
     PutI32(out, formatTag);
     PutI32(out, samplesPerFrame);
-    PutI32(out, static_cast<int32_t>(samples.size()));
+    PutI32(out, sampleTotal);
+    return out;
+}
+
+std::string EncodeFile(int32_t samplesPerFrame, const std::vector<std::vector<SampleRecord>>& samples,
+                       int32_t formatTag) {
+    std::string out = EncodeHeader(formatTag, samplesPerFrame, static_cast<int32_t>(samples.size()));
     for (const auto& s : samples)
         for (const auto& r : s) {
             PutF32(out, r.weight);

@@ -108,6 +108,8 @@ int32_t ReadSample(const Source& src, const Layout& layout, int k, SampleRecord*
 int32_t ReadSample(const Source& src, const Layout& layout, int k, int64_t recordsBefore, SampleRecord* dst,
                    int32_t capacity);
 
+// The 12 bytes of a header: words 0, 1 and 2.
+std::string EncodeHeader(int32_t formatTag, int32_t samplesPerFrame, int32_t sampleTotal);
 // A variable-count file as the recorder writes it.
 std::string EncodeFile(int32_t samplesPerFrame, const std::vector<std::vector<SampleRecord>>& samples,
                        int32_t formatTag = kWrittenFormatTag);

@@ -7,10 +7,9 @@
 
 namespace sel {
 
-RepairedSource::RepairedSource(const RepairPlan& plan, const Source& in) : plan_(plan), in_(in) {
-    PutI32(head_, plan.header.formatTag);
-    PutI32(head_, plan.header.samplesPerFrame);
-    PutI32(head_, plan.header.sampleTotal);
+RepairedSource::RepairedSource(const RepairPlan& plan, const Source& in)
+    : plan_(plan), in_(in),
+      head_(EncodeHeader(plan.header.formatTag, plan.header.samplesPerFrame, plan.header.sampleTotal)) {
     if (plan.header.formatTag < 0 && plan.tableAt < 0)
         for (int32_t c : plan.counts)
             PutI32(table_, c);

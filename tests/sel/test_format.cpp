@@ -8,13 +8,7 @@
 namespace {
 using sel::SampleRecord;
 
-std::string Header(int32_t w0, int32_t w1, int32_t w2) {
-    std::string s;
-    sel::PutI32(s, w0);
-    sel::PutI32(s, w1);
-    sel::PutI32(s, w2);
-    return s;
-}
+using sel::EncodeHeader;
 
 TEST(Format, VariableCountLayoutAndOffsets) {
     std::vector<std::vector<SampleRecord>> samples(3);
@@ -39,13 +33,13 @@ TEST(Format, HeaderBytesOfTheWrittenVariant) {
 }
 
 TEST(Format, FixedCountFilesPlayTheWholeSamplesPresent) {
-    std::string bytes = Header(2, 1, 5) + std::string(8 * 2 * 3 + 5, '\0'); // 3 whole samples and a bit
+    std::string bytes = EncodeHeader(2, 1, 5) + std::string(8 * 2 * 3 + 5, '\0'); // 3 whole samples and a bit
     sel::MemorySource src(bytes.data(), bytes.size());
     sel::Layout layout;
     ASSERT_TRUE(sel::ReadLayout(src, layout).ok);
     EXPECT_EQ(layout.samples, 3);
     EXPECT_EQ(layout.SampleStart(2), 12 + 8 * 2 * 2);
-    std::string none = Header(2, 1, 5) + std::string(15, '\0');
+    std::string none = EncodeHeader(2, 1, 5) + std::string(15, '\0');
     sel::MemorySource src2(none.data(), none.size());
     EXPECT_FALSE(sel::ReadLayout(src2, layout).ok);
 }
@@ -54,16 +48,16 @@ TEST(Format, HostileHeadersAreRefused) {
     const std::string table = std::string(8, '\0');
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"short header", std::string("\x9c\xff\xff", 3)},
-        {"no samples", Header(-100, 1, 0)},
-        {"negative total", Header(-100, 1, -4)},
-        {"zero per frame", Header(-100, 0, 1) + std::string(12, '\0')},
-        {"negative per frame", Header(3, -2, 1) + std::string(24, '\0')},
-        {"table before byte 12", Header(-100, 1, 1000000) + std::string(40, '\0')},
-        {"absurd total", Header(-100, 1, 0x7fffffff)},
-        {"negative count", Header(-100, 1, 1) + std::string("\xff\xff\xff\xff", 4)},
+        {"no samples", EncodeHeader(-100, 1, 0)},
+        {"negative total", EncodeHeader(-100, 1, -4)},
+        {"zero per frame", EncodeHeader(-100, 0, 1) + std::string(12, '\0')},
+        {"negative per frame", EncodeHeader(3, -2, 1) + std::string(24, '\0')},
+        {"table before byte 12", EncodeHeader(-100, 1, 1000000) + std::string(40, '\0')},
+        {"absurd total", EncodeHeader(-100, 1, 0x7fffffff)},
+        {"negative count", EncodeHeader(-100, 1, 1) + std::string("\xff\xff\xff\xff", 4)},
         {"counts past the file",
-         Header(-100, 1, 2) + std::string(8, '\0') + std::string("\x01\0\0\0\xff\xff\xff\x7f", 8)},
-        {"fixed records past the file", Header(1000000, 1, 1000000) + std::string(64, '\0')},
+         EncodeHeader(-100, 1, 2) + std::string(8, '\0') + std::string("\x01\0\0\0\xff\xff\xff\x7f", 8)},
+        {"fixed records past the file", EncodeHeader(1000000, 1, 1000000) + std::string(64, '\0')},
     };
     for (const auto& [name, bytes] : cases) {
         sel::MemorySource src(bytes.data(), bytes.size());
@@ -91,31 +85,31 @@ TEST(Format, HeaderAndTableBoundsHoldAtTheirEdges) {
         int64_t at;       // when refused
     };
     const std::vector<Case> cases = {
-        {"11 bytes", Header(-100, 1, 1).substr(0, 11), false, 0, sel::Fault::CutShort, 11},
+        {"11 bytes", EncodeHeader(-100, 1, 1).substr(0, 11), false, 0, sel::Fault::CutShort, 11},
         {"no bytes", "", false, 0, sel::Fault::CutShort, 0},
-        {"the bare header of an aborted recording", Header(-100, 1, 0), false, 0, sel::Fault::CutShort, 8},
-        {"no samples but more bytes", Header(-100, 1, 0) + rec, false, 0, sel::Fault::Damaged, 8},
-        {"a negative total", Header(-100, 1, -1) + rec, false, 0, sel::Fault::Damaged, 8},
-        {"samples per frame of -1", Header(-100, -1, 1) + counts({0}), false, 0, sel::Fault::Damaged, 4},
-        {"samples per frame of 1", Header(-100, 1, 1) + counts({0}), true, 1, {}, 0},
-        {"a table that fills the file", Header(-100, 1, 2) + counts({0, 0}), true, 2, {}, 0},
-        {"a table one entry longer than the file", Header(-100, 1, 3) + counts({0, 0}), false, 0,
+        {"the bare header of an aborted recording", EncodeHeader(-100, 1, 0), false, 0, sel::Fault::CutShort, 8},
+        {"no samples but more bytes", EncodeHeader(-100, 1, 0) + rec, false, 0, sel::Fault::Damaged, 8},
+        {"a negative total", EncodeHeader(-100, 1, -1) + rec, false, 0, sel::Fault::Damaged, 8},
+        {"samples per frame of -1", EncodeHeader(-100, -1, 1) + counts({0}), false, 0, sel::Fault::Damaged, 4},
+        {"samples per frame of 1", EncodeHeader(-100, 1, 1) + counts({0}), true, 1, {}, 0},
+        {"a table that fills the file", EncodeHeader(-100, 1, 2) + counts({0, 0}), true, 2, {}, 0},
+        {"a table one entry longer than the file", EncodeHeader(-100, 1, 3) + counts({0, 0}), false, 0,
          sel::Fault::CutShort, 8},
-        {"a count of 0", Header(-100, 1, 2) + rec + counts({0, 1}), true, 2, {}, 0},
-        {"a count of -1", Header(-100, 1, 2) + rec + counts({1, -1}), false, 0, sel::Fault::CutShort, 24},
+        {"a count of 0", EncodeHeader(-100, 1, 2) + rec + counts({0, 1}), true, 2, {}, 0},
+        {"a count of -1", EncodeHeader(-100, 1, 2) + rec + counts({1, -1}), false, 0, sel::Fault::CutShort, 24},
         {"records that end where the table starts",
-         Header(-100, 1, 2) + rec + rec + counts({1, 1}),
+         EncodeHeader(-100, 1, 2) + rec + rec + counts({1, 1}),
          true,
          2,
          {},
          0},
-        {"records that run into the table", Header(-100, 1, 2) + rec + counts({1, 1}), false, 0,
+        {"records that run into the table", EncodeHeader(-100, 1, 2) + rec + counts({1, 1}), false, 0,
          sel::Fault::CutShort, 24},
-        {"records one byte short of the table", Header(-100, 1, 1) + rec.substr(1) + counts({1}), false, 0,
+        {"records one byte short of the table", EncodeHeader(-100, 1, 1) + rec.substr(1) + counts({1}), false, 0,
          sel::Fault::CutShort, 19},
-        {"a fixed count of 0", Header(0, 1, 3), true, 3, {}, 0},
-        {"a fixed count with exactly its samples", Header(1, 1, 2) + rec + rec, true, 2, {}, 0},
-        {"a fixed count one byte short of a sample", Header(2, 1, 1) + rec + rec.substr(1), false, 0,
+        {"a fixed count of 0", EncodeHeader(0, 1, 3), true, 3, {}, 0},
+        {"a fixed count with exactly its samples", EncodeHeader(1, 1, 2) + rec + rec, true, 2, {}, 0},
+        {"a fixed count one byte short of a sample", EncodeHeader(2, 1, 1) + rec + rec.substr(1), false, 0,
          sel::Fault::CutShort, 27},
     };
     for (const Case& c : cases) {

@@ -70,10 +70,7 @@ ImportResult Bad(const std::string& name, int64_t line, const std::string& why) 
 
 ImportResult Import(std::istream& csv, const std::string& name, int32_t samplesPerFrame, Sink& sink,
                     const std::function<bool()>& stop, Progress* progress, int64_t csvBytes) {
-    std::string head;
-    sel::PutI32(head, sel::kWrittenFormatTag);
-    sel::PutI32(head, samplesPerFrame);
-    sel::PutI32(head, 0); // word 2 once the samples are counted
+    std::string head = sel::EncodeHeader(sel::kWrittenFormatTag, samplesPerFrame, 0); // word 2 once counted
     if (!sink.Write(head)) return {1, name + ": the output cannot be written"};
     std::vector<int32_t> counts;
     std::string line, out, f[4];

@@ -6,13 +6,7 @@
 namespace {
 using testing_support::PluginTest;
 
-std::string Header(int32_t w0, int32_t w1, int32_t w2) {
-    std::string s;
-    sel::PutI32(s, w0);
-    sel::PutI32(s, w1);
-    sel::PutI32(s, w2);
-    return s;
-}
+using sel::EncodeHeader;
 
 class DamagedFiles : public PluginTest {
   protected:
@@ -54,10 +48,10 @@ TEST_F(DamagedFiles, EveryTruncationPlaysSafely) {
 }
 
 TEST_F(DamagedFiles, HostileFilesTakeTheMissingPath) {
-    EXPECT_TRUE(Play(Header(-100, 1, 0)).empty());
-    EXPECT_TRUE(Play(Header(-100, 0, 1) + std::string(12, '\0')).empty());
-    EXPECT_TRUE(Play(Header(-100, 1, 0x40000000)).empty());
-    EXPECT_TRUE(Play(Header(-100, 1, 2) + std::string(8, '\0') + std::string("\x01\0\0\0\xff\xff\xff\x7f", 8))
+    EXPECT_TRUE(Play(EncodeHeader(-100, 1, 0)).empty());
+    EXPECT_TRUE(Play(EncodeHeader(-100, 0, 1) + std::string(12, '\0')).empty());
+    EXPECT_TRUE(Play(EncodeHeader(-100, 1, 0x40000000)).empty());
+    EXPECT_TRUE(Play(EncodeHeader(-100, 1, 2) + std::string(8, '\0') + std::string("\x01\0\0\0\xff\xff\xff\x7f", 8))
                     .empty());
 }
 
