@@ -24,11 +24,29 @@ int64_t Position(FILE* f); // -1 when it cannot be told
 size_t ReadAtOffset(FILE* f, int64_t offset, void* dst, size_t n);
 
 enum class FileKind { Missing, Plain, Folder, Other };
-FileKind KindOf(const std::string& path);
+FileKind KindOf(const std::string& path); // through links: a link to a device is Other
 bool IsPlainFile(FILE* f);
+// Where a name leads once every symbolic link in a chain of them is followed (at most 40, as the
+// system does): the name itself when it is no link. A link to a missing file leads to that name.
+std::string FollowLinks(const std::string& path);
 int64_t SizeOf(const std::string& path); // -1 when missing or not a plain file
 // Both names lead to one file (not merely equal names): writing one would destroy the other.
 bool SameFile(const std::string& a, const std::string& b);
+
+// What tells one state of a file from another: which file a name leads to, its size and its last
+// modification and change (the change time moves on any rewrite, even one that puts the
+// modification time back). Equal stamps: the bytes read before are the bytes on disk.
+struct FileStamp {
+    uint64_t device = 0, inode = 0;
+    int64_t size = -1, modifiedNs = 0, changedNs = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+// False when the name leads to no file (the stamp is left as it was).
+bool StampOf(const std::string& path, FileStamp& out);
+bool StampOf(FILE* f, FileStamp& out);
+
+// The permission bits of `from` onto `to` (best effort: a file system without them keeps its own).
+void CopyPermissions(const std::string& from, const std::string& to);
 
 // A new, empty file beside `target` under a name no other file has, open for writing; its name goes
 // to `tempName`. On failure, nullptr and the reason in `error`.
@@ -38,6 +56,16 @@ bool FlushToDisk(FILE* f);
 // Puts `from` in the place of `to`, replacing it when it exists; "" or the reason it failed.
 std::string ReplaceWith(const std::string& from, const std::string& to);
 bool RemoveFile(const std::string& path);
+// fwrite of n bytes, whole or failed (errno says why).
+bool WriteBytes(FILE* f, const void* data, size_t n);
+
+// The calls that write, for tests that fail each in turn. The environment sets it up once: with
+// SEL_FAULT_LOG=FILE every such call appends its kind's name to FILE, a line each; with
+// SEL_FAULT=KIND:N the Nth call of that kind (create, write, flush, sync, rename; from 1) fails as
+// the system would fail it (no space, an I/O error, a refused rename). Unset, they cost a branch.
+enum class WriteCall { Create, Write, Flush, Sync, Rename };
+// False when this call is the one to fail; errno is then set to the failure's reason.
+bool CallAllowed(WriteCall call);
 
 // stdin, stdout and stderr in binary mode: dumps and messages end lines with "\n" on every platform.
 void BinaryStandardStreams();

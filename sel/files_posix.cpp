@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include "sel/files.h"
@@ -45,6 +46,54 @@ FileKind KindOf(const std::string& path) {
     return S_ISDIR(st.st_mode) ? FileKind::Folder : FileKind::Other;
 }
 
+std::string FollowLinks(const std::string& path) {
+    std::string at = path;
+    char buf[PATH_MAX];
+    for (int hops = 0; hops < 40; ++hops) {
+        ssize_t n = readlink(at.c_str(), buf, sizeof buf);
+        if (n < 0 || size_t(n) >= sizeof buf) break;
+        std::string to(buf, size_t(n));
+        if (to.empty()) break;
+        if (to[0] != '/') {
+            size_t slash = at.rfind('/');
+            to = (slash == std::string::npos ? "" : at.substr(0, slash + 1)) + to;
+        }
+        at = to;
+    }
+    return at;
+}
+
+namespace {
+FileStamp StampFrom(const struct stat& st) {
+    FileStamp s;
+    s.device = uint64_t(st.st_dev);
+    s.inode = uint64_t(st.st_ino);
+    s.size = int64_t(st.st_size);
+    s.modifiedNs = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    s.changedNs = int64_t(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    return s;
+}
+} // namespace
+
+bool StampOf(const std::string& path, FileStamp& out) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return false;
+    out = StampFrom(st);
+    return true;
+}
+
+bool StampOf(FILE* f, FileStamp& out) {
+    struct stat st;
+    if (fstat(fileno(f), &st) != 0) return false;
+    out = StampFrom(st);
+    return true;
+}
+
+void CopyPermissions(const std::string& from, const std::string& to) {
+    struct stat st;
+    if (stat(from.c_str(), &st) == 0) chmod(to.c_str(), st.st_mode & 07777);
+}
+
 bool IsPlainFile(FILE* f) {
     struct stat st;
     return fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode);
@@ -63,6 +112,10 @@ bool SameFile(const std::string& a, const std::string& b) {
 }
 
 FILE* CreateBeside(const std::string& target, std::string& tempName, std::string& error) {
+    if (!CallAllowed(WriteCall::Create)) {
+        error = std::strerror(errno);
+        return nullptr;
+    }
     std::string pattern = target + ".tmp-XXXXXX";
     int fd = mkstemp(pattern.data());
     if (fd < 0) {
@@ -85,10 +138,12 @@ FILE* CreateBeside(const std::string& target, std::string& tempName, std::string
 }
 
 bool FlushToDisk(FILE* f) {
-    return std::fflush(f) == 0 && fsync(fileno(f)) == 0;
+    return CallAllowed(WriteCall::Flush) && std::fflush(f) == 0 && CallAllowed(WriteCall::Sync) &&
+           fsync(fileno(f)) == 0;
 }
 
 std::string ReplaceWith(const std::string& from, const std::string& to) {
+    if (!CallAllowed(WriteCall::Rename)) return std::strerror(errno);
     if (std::rename(from.c_str(), to.c_str()) != 0) return std::strerror(errno);
     return "";
 }

@@ -128,6 +128,51 @@ FileKind KindOf(const std::string& path) {
     return (attributes & FILE_ATTRIBUTE_DEVICE) ? FileKind::Other : FileKind::Plain;
 }
 
+std::string FollowLinks(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path at = PathOf(path);
+    for (int hops = 0; hops < 40 && fs::is_symlink(at, ec); ++hops) {
+        fs::path to = fs::read_symlink(at, ec);
+        if (ec) break;
+        at = to.is_absolute() ? to : at.parent_path() / to;
+    }
+    return Utf8Of(at);
+}
+
+namespace {
+bool StampOfHandle(HANDLE h, FileStamp& out) {
+    BY_HANDLE_FILE_INFORMATION info;
+    FILE_BASIC_INFO basic;
+    if (!GetFileInformationByHandle(h, &info) ||
+        !GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic))
+        return false;
+    out.device = info.dwVolumeSerialNumber;
+    out.inode = uint64_t(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+    out.size = int64_t(info.nFileSizeHigh) << 32 | int64_t(info.nFileSizeLow);
+    out.modifiedNs = basic.LastWriteTime.QuadPart * 100;
+    out.changedNs = basic.ChangeTime.QuadPart * 100;
+    return true;
+}
+} // namespace
+
+bool StampOf(const std::string& path, FileStamp& out) {
+    HANDLE h = CreateFileW(Wide(path).c_str(), FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    bool ok = StampOfHandle(h, out);
+    CloseHandle(h);
+    return ok;
+}
+
+bool StampOf(FILE* f, FileStamp& out) {
+    HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
+    return h != INVALID_HANDLE_VALUE && StampOfHandle(h, out);
+}
+
+void CopyPermissions(const std::string&, const std::string&) {} // a read-only target is refused before
+
 bool IsPlainFile(FILE* f) {
     HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
     if (h == INVALID_HANDLE_VALUE || GetFileType(h) != FILE_TYPE_DISK) return false;
@@ -150,6 +195,10 @@ bool SameFile(const std::string& a, const std::string& b) {
 }
 
 FILE* CreateBeside(const std::string& target, std::string& tempName, std::string& error) {
+    if (!CallAllowed(WriteCall::Create)) {
+        error = std::strerror(errno);
+        return nullptr;
+    }
     // CREATE_NEW fails when the name is taken, so two writers never share a temporary file
     DWORD pid = GetCurrentProcessId();
     for (unsigned attempt = 0; attempt < 1000; ++attempt) {
@@ -178,10 +227,12 @@ FILE* CreateBeside(const std::string& target, std::string& tempName, std::string
 }
 
 bool FlushToDisk(FILE* f) {
-    return std::fflush(f) == 0 && _commit(_fileno(f)) == 0;
+    return CallAllowed(WriteCall::Flush) && std::fflush(f) == 0 && CallAllowed(WriteCall::Sync) &&
+           _commit(_fileno(f)) == 0;
 }
 
 std::string ReplaceWith(const std::string& from, const std::string& to) {
+    if (!CallAllowed(WriteCall::Rename)) return std::strerror(errno);
     std::wstring source = Wide(from), target = Wide(to);
     if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return "";
     DWORD code = GetLastError();

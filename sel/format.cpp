@@ -62,6 +62,7 @@ const char* FaultName(Fault f) {
     case Fault::None: return "valid";
     case Fault::CutShort: return "incomplete";
     case Fault::Damaged: return "damaged";
+    case Fault::NotCache: return "not a cache";
     }
     return "";
 }
@@ -102,6 +103,10 @@ Status ReadLayout(const Source& src, Layout& out, bool keepCounts) {
         return Refuse(Fault::CutShort, out.fileBytes, "shorter than its 12-byte header");
     out.header = {GetI32(h), GetI32(h + 4), GetI32(h + 8)};
     const CacheHeader& hd = out.header;
+    if (hd.samplesPerFrame > kMostSamplesPerFrame || hd.samplesPerFrame < -kMostSamplesPerFrame)
+        return Refuse(Fault::NotCache, 4,
+                      "not a .sel cache (its header would give " + std::to_string(hd.samplesPerFrame) +
+                          " samples per frame)");
     if (hd.samplesPerFrame <= 0)
         return Refuse(Fault::Damaged, 4, "samples per frame is " + std::to_string(hd.samplesPerFrame));
     if (hd.sampleTotal <= 0) {

@@ -62,9 +62,10 @@ struct Layout {
 };
 
 // What a refusal says of the file: cut short (a recording that stopped early: no or part of a count
-// table, word 2 past the table, a sample cut off) or damaged (values no writer produces).
-enum class Fault { None, CutShort, Damaged };
-// "valid", "incomplete" or "damaged": the word the tool and the host's messages use for a fault.
+// table, word 2 past the table, a sample cut off), damaged (values no writer produces), or not a
+// cache at all (a header no cache has: another kind of file named by mistake).
+enum class Fault { None, CutShort, Damaged, NotCache };
+// "valid", "incomplete", "damaged" or "not a cache": the word the tool and the host's messages use.
 const char* FaultName(Fault f);
 
 struct Status {
@@ -74,8 +75,14 @@ struct Status {
     int64_t at = 0; // the byte the message is about
 };
 
+// The most samples per frame a header may give and still be a cache's: a sample needs a tick of its
+// own, and no frame has more ticks than this. Any text file (word 1 four printable bytes) and nearly
+// any other binary file give more.
+constexpr int32_t kMostSamplesPerFrame = 1 << 20;
+
 // Reads the header and, for a variable-count file, its count table, and checks that everything they
-// announce lies inside the file. Never reads outside the source and never allocates more than the
+// announce lies inside the file. A header whose samples per frame lie outside +-kMostSamplesPerFrame
+// is "not a .sel cache" (Fault::NotCache, byte 4), told apart from a damaged cache. Never reads outside the source and never allocates more than the
 // file's own size implies. A file is refused when it is shorter than its header, has samplesPerFrame
 // or sampleTotal of 0 or less, a count table that would start before byte 12, a negative count, or
 // counts whose records do not fit before the table. A fixed-count file whose records do not all fit

@@ -257,6 +257,7 @@ RepairPlan PlanRepair(const Source& src, std::optional<int32_t> points,
     const CacheHeader& h = layout.header;
     if (layout.fileBytes < kHeaderBytes)
         return Refuse(layout.fileBytes, "shorter than its 12-byte header");
+    if (status.fault == Fault::NotCache) return Refuse(status.at, status.message + ": nothing to mend");
     if (h.samplesPerFrame <= 0)
         return Refuse(4, "samples per frame is " + N(h.samplesPerFrame) + ": the right value cannot be told");
     if (h.sampleTotal <= 0) return Refuse(8, "holds " + N(h.sampleTotal) + " samples: nothing to keep");

@@ -43,7 +43,9 @@ const SampleRecord* SampleWalker::Records(size_t& n, int32_t& first) {
 Fault VerifyReport::Verdict() const {
     Fault worst = Fault::None;
     for (const auto& f : findings)
-        if (f.fault == Fault::Damaged || worst == Fault::None) worst = f.fault;
+        if (f.fault == Fault::NotCache || (f.fault == Fault::Damaged && worst != Fault::NotCache) ||
+            worst == Fault::None)
+            worst = f.fault;
     return worst;
 }
 
@@ -240,7 +242,7 @@ VerifyReport VerifyFile(const Source& src, const std::function<bool()>& stop) {
     r.playable = status.ok;
     if (!status.ok) {
         r.findings.push_back({status.fault, status.at, status.message});
-        if (r.layout.fileBytes >= kHeaderBytes && r.layout.header.formatTag < 0 &&
+        if (status.fault != Fault::NotCache && r.layout.fileBytes >= kHeaderBytes && r.layout.header.formatTag < 0 &&
             r.layout.header.sampleTotal > 0)
             DiagnoseWordTwo(src, r.layout, r.findings);
         return r;
