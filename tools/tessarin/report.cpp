@@ -7,7 +7,7 @@ namespace tessarin {
 
 namespace {
 
-int ExitFor(sel::Fault f) { return f == sel::Fault::None ? 0 : f == sel::Fault::Damaged ? 1 : 2; }
+int ExitFor(sel::Fault f) { return f == sel::Fault::None ? 0 : f == sel::Fault::CutShort ? 2 : 1; }
 
 // The size a file with this header and these counts has.
 int64_t ImpliedSize(const sel::Layout& l) {
