@@ -10,30 +10,11 @@ class TessarinPostLoad : public PostLoadCallback {
     explicit TessarinPostLoad(Tessarin* mod) : mod_(mod) {}
     int Priority() override { return 5; }
     void proc(ILoad*) override {
-        Warn();
+        mod_->WarnIfCacheMissing();
         delete this;
     }
 
   private:
-    void Warn() {
-        if (!mod_->pblock || !mod_->savedEnabled) return;
-        const char* name = mod_->CacheFileName();
-        if (!name) return;
-        if (FILE* f = mod_->OpenCacheFile(name)) {
-            std::fclose(f);
-            return;
-        }
-        Interface* core = GetCOREInterface();
-        CStr text;
-        if (core->QuietMode()) {
-            text.printf("%s: %s", LookupString(346), name);
-            core->LogEntry(SYSLOG_ERROR, FALSE, nullptr, "%s", text.data());
-        } else {
-            text.printf("%s %s", LookupString(346), name);
-            MessageBoxA(core->MainWindowHandle(), text, nullptr, MB_ICONERROR | MB_OK);
-        }
-        mod_->statusCode = status_missing;
-    }
     Tessarin* mod_;
 };
 
@@ -51,6 +32,22 @@ void WriteFlag(ISave* writer, USHORT id, int value) {
     writer->EndChunk();
 }
 } // namespace
+
+void Tessarin::WarnIfCacheMissing() {
+    if (!pblock || !savedEnabled) return;
+    const char* name = CacheFileName();
+    if (!name || !Player::OpenCacheFile(name).empty()) return;
+    Interface* core = GetCOREInterface();
+    CStr text;
+    if (core->QuietMode()) {
+        text.printf("%s: %s", LookupString(346), name);
+        core->LogEntry(SYSLOG_ERROR, FALSE, nullptr, "%s", text.data());
+    } else {
+        text.printf("%s %s", LookupString(346), name);
+        MessageBoxA(core->MainWindowHandle(), text, nullptr, MB_ICONERROR | MB_OK);
+    }
+    statusCode = status_missing;
+}
 
 int Tessarin::Save(ISave* writer) {
     Modifier::Save(writer);
@@ -79,9 +76,8 @@ int Tessarin::Load(ILoad* reader) {
 
 void Tessarin::EnumAuxFiles(NameEnumCallback& callback, DWORD flags) {
     if (const char* name = CacheFileName()) {
-        if (FILE* f = OpenCacheFile(name)) {
+        if (!Player::OpenCacheFile(name).empty()) {
             if (!(flags & FILE_ENUM_MISSING_ONLY)) callback.RecordName(name);
-            std::fclose(f);
         } else if (flags & FILE_ENUM_MISSING_ONLY) {
             callback.RecordName(name);
         }

@@ -39,13 +39,13 @@ BaseInterface* ScriptedTessarin::GetInterface(Interface_ID id) {
 }
 
 void ScriptedTessarin::record() {
-    Record(panel);
-    RefreshPanel(this, panel);
+    Record(Panel());
+    RefreshPanel(this, Panel());
 }
 
 void ScriptedTessarin::setCache() {
-    ChooseCacheFile(panel);
-    RefreshPanel(this, panel);
+    ChooseCacheFile(Panel());
+    RefreshPanel(this, Panel());
 }
 
 void ScriptedTessarin::enableMods() { SetModifiersBelowEnabled(true); }

@@ -14,22 +14,7 @@ Tessarin::Tessarin() {
     pblock->SetParamValue(pb_end_time, 0, static_cast<float>(range.End() / GetTicksPerFrame()));
 }
 
-Tessarin::~Tessarin() {
-    FreeSampleBuffers();
-    if (cacheFile) std::fclose(cacheFile);
-    cacheFile = nullptr;
-    accumulated.Free();
-    countTable.Free();
-}
-
-void Tessarin::FreeSampleBuffers() {
-    std::free(sampleA);
-    sampleA = nullptr;
-    std::free(sampleB);
-    sampleB = nullptr;
-    std::free(firstSample);
-    firstSample = nullptr;
-}
+Tessarin::~Tessarin() = default;
 
 void Tessarin::ClassDisplayName(CStr& name) { name = LookupString(3); }
 CStr Tessarin::ObjectDisplayName() { return CStr(LookupString(3)); }

@@ -6,17 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "plugin/engine/player.h"
+#include "plugin/engine/recorder.h"
 #include "sel/records.h"
 #include "vomark/sdk.h"
 
 using sel::SampleRecord;
-namespace sel::play {
-struct Played;
-}
 
 constexpr Class_ID TESSARIN_CLASS_ID(0x21d07ae1, 0x48d30bff);
 constexpr Interface_ID TESSARIN_INTERFACE_ID(0x53b4409b, 0x18ee7ff8);
-constexpr int kNoSample = -999999;
 
 // Parameters of the block "params".
 enum TessarinParam : int {
@@ -110,17 +108,17 @@ class Tessarin : public Modifier {
     // that playback, the post-load warning, asset enumeration and the panel agree on what is a name.
     const char* CacheFileName();
 
-    // Cache engine (plugin/engine/).
-    FILE* OpenCacheFile(const char* path);
-    void LoadCache(const char* path);
-    int64_t SampleOffset(int k);
-    int SampleIndexAt(TimeValue t);
-    double BlendVertexWeight(int i, float w);
-    void PlaybackWeights(TimeValue t, TriObject* object);
-    void CaptureWeights(TimeValue t, TriObject* object);
+    // Records over the range the parameters give, into cache_file (asking for a name when it names
+    // none); `panelWindow` shows the progress, and owns the dialogs.
     void Record(HWND panelWindow);
-    // Shows string `id` in the status line of the open panel and sets statusCode.
-    void ShowStatus(int id, int code);
+    // What the status line shows (0 none, or a StatusCode), also while no panel is open.
+    int StatusCode() const { return statusCode; }
+    // The window of the open panel, or null.
+    HWND Panel() const { return panel; }
+    // The two flags the scene file keeps (chunks 0x2120 and 0x2130): whether the modifier was on
+    // when saved, and on in the viewports; 1 when the scene did not hold them.
+    int SavedEnabled() const { return savedEnabled; }
+    int SavedViewEnabled() const { return savedViewEnabled; }
 
     // Stack control (plugin/stack_control.cpp).
     INode* FindOwningNode(int line, INodeTab& nodes, bool& release);
@@ -130,58 +128,38 @@ class Tessarin : public Modifier {
     void ChooseCacheFile(HWND owner);
     void ChooseRecordFile(HWND owner);
 
+    IParamBlock2* pblock = nullptr; // reference 0, which the host sets
+
+    // The panel's dialog procedure hands over its window when the panel opens.
+    void AttachPanel(HWND window);
+    // After a scene loads: warns (a message box, or the host's log in quiet mode) when the cache
+    // of a modifier saved switched on cannot be found.
+    void WarnIfCacheMissing();
+
+  private:
+    // Evaluation (plugin/engine/playback.cpp, capture.cpp).
+    void PlaybackWeights(TimeValue t, TriObject* object);
+    void CaptureWeights(TimeValue t, TriObject* object);
+    void WriteWeights(TimeValue t, Mesh& mesh, const sel::play::Played& played);
+    // Shows string `id` in the status line of the open panel and sets statusCode.
+    void ShowStatus(int id, int code);
+    // Recorder steps (plugin/engine/recorder.cpp).
+    bool RecordFrames(const struct RecordRun& run, HWND panelWindow);
+    void AdoptRecordedPath(const CStr& path, HWND panelWindow);
+
+    Player player;
+    Recorder recorder;
     int savedEnabled = 1;
     int savedViewEnabled = 1;
     int statusCode = status_none;
     int suppressPlayback = 0;
-    int formatTag = sel::kWrittenFormatTag;
-    int variableCounts = 0;
-    Tab<int> countTable;
-    int largestCount = 0;
+    int incomingCount = 0;
+    int relativeOffset = 0;
+    float strength = 0.0f;
     CStr defaultExtension;
     CStr filterPattern;
     CStr filterName;
-    IParamBlock2* pblock = nullptr;
     HWND panel = nullptr;
-    SampleRecord* sampleA = nullptr;
-    SampleRecord* sampleB = nullptr;
-    SampleRecord* firstSample = nullptr;
-    Tab<SampleRecord> accumulated;
-    int indexA = kNoSample;
-    int indexB = kNoSample;
-    FILE* cacheFile = nullptr;
-    int recording = 0;
-    int relativeOffset = 0;
-    float strength = 0.0f;
-    int incomingCount = 0;
-    int samplesPerFrame = 0;
-    int pointsPerSample = 0;
-    int sampleTotal = 0;
-    float fraction = 0.0f;
-    int recordTime = 0;
-    int writeNow = 0;
-    // Set when a write to the cache file failed during the current recording.
-    int writeFailed = 0;
-
-  private:
-    // Running sums of the loaded count table: entry k is SampleOffset(k).
-    std::vector<int64_t> recordsBefore;
-    // The stream the held samples were read from.
-    FILE* heldStream = nullptr;
-    // The name the open cache stream was opened by and that file's last change then: a file deleted
-    // or replaced on disk since is closed and looked for again, so that playback follows the disk.
-    std::filesystem::path openedPath; // converted once: playback checks it at every evaluation
-    std::filesystem::file_time_type openedTime{};
-    bool OpenFileChanged() const;
-    void FreeSampleBuffers();
-    // Recorder steps (plugin/engine/recorder.cpp).
-    bool RecordFrames(const struct RecordRun& run, HWND panelWindow);
-    void AdoptRecordedPath(const CStr& path, HWND panelWindow);
-    // Playback steps (plugin/engine/playback.cpp).
-    void FillSampleBuffers(int idx, int next);
-    sel::play::Played HeldPlayed() const;
-    int64_t RecordsBefore(int k);
-    void WriteWeights(TimeValue t, Mesh& mesh);
 };
 
 // The script interface "tessarin", implemented by every instance.

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "plugin/engine/recorder.h"
 #include "plugin/tessarin.h"
 
 namespace {
@@ -68,26 +69,24 @@ void CaptureRange(const BitArray& selection, const float* ch, SampleRecord* reco
 }
 } // namespace
 
-void Tessarin::CaptureWeights(TimeValue t, TriObject* object) {
-    // 1. only the evaluation the recorder asked for captures
-    if (cacheFile && t == recordTime) {
-        // 2.-3.
+void Recorder::Capture(TimeValue t, TriObject* object, int incomingCount, IParamBlock2* pblock) {
+    // only the evaluation the recorder asked for captures
+    if (recording && t == recordTime) {
         int accumulate = 0;
         Interval valid = FOREVER();
         pblock->GetParamValue(pb_accumulate, t, accumulate, valid);
         Mesh& mesh = object->GetMesh();
         const BitArray& selection = mesh.vertSel;
         const float* ch = mesh.vDataSupport(0) ? mesh.vertexFloat(0) : nullptr;
-        // 4. a new point count restarts the comparison
+        // a new point count restarts the comparison
         bool compare = true;
         if (accumulated.Count() != incomingCount) {
             accumulated.SetCount(incomingCount);
             compare = false;
         }
-        // 5.
         if (writeNow) countTable.Append(1, &incomingCount);
-        // 6. accumulated holds the sample's records in file order, so one write of it gives the
-        // same bytes as one write per record
+        // accumulated holds the sample's records in file order, so one write of it gives the same
+        // bytes as one write per record
         int n = incomingCount;
         int present = std::min(n, ch ? mesh.getNumVerts() : 0);
         SampleRecord* records = n > 0 ? accumulated.Addr(0) : nullptr;
@@ -97,10 +96,8 @@ void Tessarin::CaptureWeights(TimeValue t, TriObject* object) {
             CaptureRange<false>(selection, ch, records, t, present, n);
         // one write of the whole sample: writing it in cache-sized chunks as they are made measured
         // slower
-        if (writeNow && n > 0 &&
-            std::fwrite(records, sizeof(SampleRecord), static_cast<size_t>(n), cacheFile) != size_t(n))
-            writeFailed = 1;
+        if (writeNow) cacheFile.Append(records, n);
     }
-    // 8. every evaluation while recording moves the requested time on
+    // every evaluation while recording moves the requested time on
     ++recordTime;
 }

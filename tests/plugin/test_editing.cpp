@@ -84,35 +84,36 @@ TEST_F(Editing, AtTheBottomNothingChangesButTheRedrawAndNotification) {
 TEST_F(Editing, PanelInitialisationShowsTheFileAndHidesTheRelativeControls) {
     BuildStack();
     SetFile(mod, "/caches/shots/walk.sel");
-    mod->statusCode = status_count_mismatch;
+    LeaveStatus(mod, node, status_count_mismatch);
+    vm::Record().Clear();
     scene_.BeginEdit(mod);
-    ASSERT_NE(mod->panel, nullptr);
+    ASSERT_NE(mod->Panel(), nullptr);
     EXPECT_EQ(module::editInterface, &scene_);
-    EXPECT_EQ(GetDlgItem(mod->panel, 1010)->text, "walk.sel");
-    EXPECT_EQ(GetDlgItem(mod->panel, 1006)->text, LookupString(345));
+    EXPECT_EQ(GetDlgItem(mod->Panel(), 1010)->text, "walk.sel");
+    EXPECT_EQ(GetDlgItem(mod->Panel(), 1006)->text, LookupString(345));
     for (int id : {1005, 1494, 1500, 1012})
-        EXPECT_FALSE(IsWindowVisible(GetDlgItem(mod->panel, id))) << id;
-    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(mod->panel, 1007)));
-    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(mod->panel, 1495))) << "quality follows accumulateSelection";
+        EXPECT_FALSE(IsWindowVisible(GetDlgItem(mod->Panel(), id))) << id;
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(mod->Panel(), 1007)));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(mod->Panel(), 1495))) << "quality follows accumulateSelection";
     scene_.EndEdit();
-    EXPECT_EQ(mod->panel, nullptr);
+    EXPECT_EQ(mod->Panel(), nullptr);
     EXPECT_EQ(module::editInterface, nullptr);
     SetFile(mod, Path("x.sel"));
     WriteBytes(Path("x.sel"), sel::EncodeFile(1, Samples({{0.5f, 0.5f}})));
-    scene_.EvaluateNode(node, 0, 0);
-    mod->statusCode = status_missing;
+    LeaveStatus(mod, node, status_missing);
+    scene_.EvaluateNode(node, 0, 0); // without a panel: the code stays, the file is open
     scene_.BeginEdit(mod);
-    EXPECT_EQ(mod->statusCode, 0) << "code 3 with an open file clears";
-    EXPECT_EQ(GetDlgItem(mod->panel, 1006)->text, "");
+    EXPECT_EQ(mod->StatusCode(), 0) << "code 3 with an open file clears";
+    EXPECT_EQ(GetDlgItem(mod->Panel(), 1006)->text, "");
 }
 
 TEST_F(Editing, ButtonsRecordTheirScriptLines) {
     BuildStack();
     mod->pblock->SetParamValue(pb_end_time, 0, 1.0f);
     scene_.BeginEdit(mod);
-    vm::Panel* panel = vm::PanelOfWindow(mod->panel);
+    vm::Panel* panel = vm::PanelOfWindow(mod->Panel());
     ASSERT_NE(panel, nullptr);
-    EXPECT_EQ(GetDlgItem(mod->panel, 1010)->text, "<none>");
+    EXPECT_EQ(GetDlgItem(mod->Panel(), 1010)->text, "<none>");
     panel->Click(1003); // no file: the save dialog is cancelled
     ASSERT_EQ(vm::Record().macroLines.size(), 2u);
     EXPECT_EQ(vm::Record().macroLines[0].line, "$.modifiers[#Tessarin].SetCache");
@@ -159,14 +160,14 @@ TEST_F(Editing, RecordLinesComeBeforeTheDialogAndFollowTheFileName) {
     mod->pblock->SetParamValue(pb_end_time, 0, 1.0f);
     scene_.BeginEdit(mod);
     vm::SetInteraction(&watching);
-    vm::Panel* panel = vm::PanelOfWindow(mod->panel);
+    vm::Panel* panel = vm::PanelOfWindow(mod->Panel());
     panel->Click(1003);
     EXPECT_EQ(watching.linesAtPrompt, 2u) << "both lines before the save dialog, which is cancelled";
     SetFile(mod, ""); // empty text is unset too
     panel->Click(1003);
     ASSERT_EQ(vm::Record().macroLines.size(), 4u);
     EXPECT_EQ(vm::Record().macroLines[2].line, "$.modifiers[#Tessarin].SetCache");
-    EXPECT_EQ(GetDlgItem(mod->panel, 1010)->text, "<none>");
+    EXPECT_EQ(GetDlgItem(mod->Panel(), 1010)->text, "<none>");
     SetFile(mod, Path("x.sel"));
     size_t prompts = vm::Record().filePrompts.size();
     panel->Click(1003);
@@ -174,17 +175,17 @@ TEST_F(Editing, RecordLinesComeBeforeTheDialogAndFollowTheFileName) {
     EXPECT_EQ(vm::Record().macroLines[4].line, "$.modifiers[#Tessarin].Record");
     EXPECT_EQ(vm::Record().filePrompts.size(), prompts);
     EXPECT_TRUE(std::filesystem::exists(Path("x.sel")));
-    EXPECT_EQ(GetDlgItem(mod->panel, 1010)->text, "x.sel");
+    EXPECT_EQ(GetDlgItem(mod->Panel(), 1010)->text, "x.sel");
 }
 
 TEST_F(Editing, CommandsFromOtherControlsDoNothing) {
     BuildStack();
     scene_.BeginEdit(mod);
-    vm::Panel* panel = vm::PanelOfWindow(mod->panel);
+    vm::Panel* panel = vm::PanelOfWindow(mod->Panel());
     vm::Record().Clear();
     ParamMap2UserDlgProc* proc = module::ParamDescriptor()->UserDlgProc();
     for (int id : {1004, 1005, 1006, 1010, 0, 0xffff})
-        EXPECT_EQ(proc->DlgProc(0, panel, mod->panel, WM_COMMAND, static_cast<WPARAM>(id), 0), 0);
+        EXPECT_EQ(proc->DlgProc(0, panel, mod->Panel(), WM_COMMAND, static_cast<WPARAM>(id), 0), 0);
     EXPECT_TRUE(vm::Record().macroLines.empty());
     EXPECT_TRUE(vm::Record().filePrompts.empty());
     EXPECT_TRUE(vm::Record().notifications.empty());
@@ -196,11 +197,18 @@ TEST_F(Editing, PanelShowsTheStoredStatusCode) {
     BuildStack();
     std::string instancing = LookupString(336), missing = LookupString(346);
     std::string expected[] = {"", instancing, "", missing};
-    for (int code : {0, 1, 3}) { // 3 without an open file stays
-        mod->statusCode = code;
+    INode* other = scene_.AddNode("other", new TriObject());
+    for (int code : {0, 3, 1}) { // 3 without an open file stays
+        if (code == 3) LeaveStatus(mod, node, status_missing);
+        if (code == 1) { // a second node with the same modifier
+            scene_.DerivedObjectOf(other)->AddModifier(mod);
+            scene_.BeginEdit(mod, {node});
+            scene_.EvaluateNode(node, 0, 0);
+            scene_.EndEdit();
+        }
         scene_.BeginEdit(mod);
-        EXPECT_EQ(GetDlgItem(mod->panel, 1006)->text, expected[code]) << code;
-        EXPECT_EQ(mod->statusCode, code);
+        EXPECT_EQ(GetDlgItem(mod->Panel(), 1006)->text, expected[code]) << code;
+        EXPECT_EQ(mod->StatusCode(), code);
         scene_.EndEdit();
     }
 }
@@ -211,7 +219,7 @@ TEST_F(Editing, AnEmptyEditNodeListReportsItsAssertionLine) {
     ASSERT_EQ(vm::Record().asserts.size(), 1u);
     EXPECT_EQ(vm::Record().asserts[0].line, 644);
     EXPECT_EQ(vm::Record().asserts[0].file, "tessarin");
-    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(mod->panel, 1007))) << "the buttons keep their state";
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(mod->Panel(), 1007))) << "the buttons keep their state";
     vm::Record().Clear();
     mod->SetModifiersBelowEnabled(false);
     ASSERT_EQ(vm::Record().asserts.size(), 1u);
@@ -282,23 +290,18 @@ TEST_F(Editing, SaveAndLoadTheTwoFlags) {
     mod->SetAFlag(A_MOD_DISABLED);
     vm::ChunkWriter writer;
     mod->Save(&writer);
-    EXPECT_EQ(mod->savedEnabled, 0);
-    EXPECT_EQ(mod->savedViewEnabled, 1);
     ScriptedTessarin* loaded = NewTessarin();
     SetFile(loaded, Path("gone.sel"));
     vm::ChunkReader reader(writer.Bytes());
     loaded->Load(&reader);
-    EXPECT_EQ(loaded->savedEnabled, 0);
     reader.RunPostLoadCallbacks();
     EXPECT_TRUE(vm::Record().messageBoxes.empty()) << "switched off at save: no warning";
     vm::ChunkReader old(""); // a scene from before the chunks
     loaded->Load(&old);
-    EXPECT_EQ(loaded->savedEnabled, 1);
-    EXPECT_EQ(loaded->savedViewEnabled, 1);
     old.RunPostLoadCallbacks();
     ASSERT_EQ(vm::Record().messageBoxes.size(), 1u);
     EXPECT_EQ(vm::Record().messageBoxes[0].text, "Warning: Cache file not found  " + Path("gone.sel"));
-    EXPECT_EQ(loaded->statusCode, status_missing);
+    EXPECT_EQ(loaded->StatusCode(), status_missing);
     scene_.SetQuiet(true);
     vm::ChunkReader quiet("");
     loaded->Load(&quiet);

@@ -99,10 +99,6 @@ TEST_F(PluginTest, NewInstanceHasDefaultsAndTheSceneRangeInWholeFrames) {
     t->pblock->SetParamValue(pb_strength, 0, -20.0f);
     t->pblock->GetParamValue(pb_strength, 0, f, valid);
     EXPECT_EQ(f, -10.0f);
-    EXPECT_EQ(t->formatTag, -100);
-    EXPECT_STREQ(t->filterName, "Cache  files(*.sel)");
-    EXPECT_STREQ(t->defaultExtension, "sel");
-    EXPECT_STREQ(t->filterPattern, "*.sel");
     t->DeleteThis();
 }
 
@@ -148,14 +144,11 @@ TEST_F(PluginTest, CloneCopiesOnlyTheParameters) {
     WriteBytes(path, sel::EncodeFile(1, Samples({{0.5f}})));
     SetFile(t, path);
     t->pblock->SetParamValue(pb_strength, 0, 2.5f);
-    t->LoadCache(path.c_str());
-    ASSERT_NE(t->cacheFile, nullptr);
-    t->statusCode = status_missing;
+    INode* node = AddNode("n", 1, {t});
+    LeaveStatus(t, node, status_missing);
     RemapDir remap;
     auto* c = static_cast<ScriptedTessarin*>(t->Clone(remap));
-    EXPECT_EQ(c->cacheFile, nullptr);
-    EXPECT_EQ(c->sampleA, nullptr);
-    EXPECT_EQ(c->statusCode, 0);
+    EXPECT_EQ(c->StatusCode(), 0);
     EXPECT_NE(c->pblock, t->pblock);
     Interval valid;
     const char* s = nullptr;

@@ -46,8 +46,8 @@ TEST_F(PersistenceRules, AShortChunkLeavesItsFlagAndUnknownChunksAreSkipped) {
     std::string zero4(4, '\0');
     vm::ChunkReader reader(Chunk(0x2120, std::string(2, '\0')) + Chunk(0x7777, zero4) + Chunk(0x2130, zero4));
     mod->Load(&reader);
-    EXPECT_EQ(mod->savedEnabled, 1);
-    EXPECT_EQ(mod->savedViewEnabled, 0);
+    EXPECT_EQ(mod->SavedEnabled(), 1);
+    EXPECT_EQ(mod->SavedViewEnabled(), 0);
     reader.RunPostLoadCallbacks();
     mod->DeleteThis();
 }
@@ -64,8 +64,8 @@ TEST_F(PersistenceRules, NoWarningForAFileInTheFallbackFolderOrForNoName) {
     reader.RunPostLoadCallbacks();
     EXPECT_TRUE(vm::Record().messageBoxes.empty());
     EXPECT_TRUE(vm::Record().log.empty());
-    EXPECT_EQ(found->statusCode, 0);
-    EXPECT_EQ(unnamed->statusCode, 0);
+    EXPECT_EQ(found->StatusCode(), 0);
+    EXPECT_EQ(unnamed->StatusCode(), 0);
     found->DeleteThis();
     unnamed->DeleteThis();
 }

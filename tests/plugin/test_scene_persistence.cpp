@@ -53,13 +53,13 @@ class ScenePersistence : public PluginTest {
 TEST_F(ScenePersistence, SwitchedOnAndOffModifiersKeepTheirFlags) {
     ScriptedTessarin* mod = Build("");
     auto on = Reload(vm::SceneFileBytes(scene_));
-    EXPECT_EQ(TessarinOf(*on)->savedEnabled, 1);
-    EXPECT_EQ(TessarinOf(*on)->savedViewEnabled, 1);
+    EXPECT_EQ(TessarinOf(*on)->SavedEnabled(), 1);
+    EXPECT_EQ(TessarinOf(*on)->SavedViewEnabled(), 1);
     EXPECT_FALSE(TessarinOf(*on)->TestAFlag(A_MOD_DISABLED));
     mod->SetAFlag(A_MOD_DISABLED | A_MOD_DISABLED_INVIEWS);
     auto off = Reload(vm::SceneFileBytes(scene_));
-    EXPECT_EQ(TessarinOf(*off)->savedEnabled, 0);
-    EXPECT_EQ(TessarinOf(*off)->savedViewEnabled, 0);
+    EXPECT_EQ(TessarinOf(*off)->SavedEnabled(), 0);
+    EXPECT_EQ(TessarinOf(*off)->SavedViewEnabled(), 0);
     EXPECT_TRUE(TessarinOf(*off)->TestAFlag(A_MOD_DISABLED));
 }
 
@@ -67,8 +67,8 @@ TEST_F(ScenePersistence, WithoutThePluginChunksBothFlagsAreOne) {
     ScriptedTessarin* mod = Build("");
     mod->SetAFlag(A_MOD_DISABLED | A_MOD_DISABLED_INVIEWS);
     auto loaded = Reload(WithoutPluginData(vm::SceneFileBytes(scene_)));
-    EXPECT_EQ(TessarinOf(*loaded)->savedEnabled, 1);
-    EXPECT_EQ(TessarinOf(*loaded)->savedViewEnabled, 1);
+    EXPECT_EQ(TessarinOf(*loaded)->SavedEnabled(), 1);
+    EXPECT_EQ(TessarinOf(*loaded)->SavedViewEnabled(), 1);
 }
 
 TEST_F(ScenePersistence, MissingCacheFileWarnsOnceAfterLoadingAsABoxOrALogEntry) {
@@ -77,7 +77,7 @@ TEST_F(ScenePersistence, MissingCacheFileWarnsOnceAfterLoadingAsABoxOrALogEntry)
     auto shown = Reload(bytes);
     ASSERT_EQ(vm::Record().messageBoxes.size(), 1u);
     EXPECT_EQ(vm::Record().messageBoxes[0].text, "Warning: Cache file not found  " + Path("gone.sel"));
-    EXPECT_EQ(TessarinOf(*shown)->statusCode, status_missing);
+    EXPECT_EQ(TessarinOf(*shown)->StatusCode(), status_missing);
     vm::Record().Clear();
     auto quiet = Reload(bytes, true);
     EXPECT_TRUE(vm::Record().messageBoxes.empty());
@@ -99,7 +99,7 @@ TEST_F(ScenePersistence, NoWarningWithoutANameWhenSwitchedOffOrFoundInTheFallbac
     auto fallback = Reload(vm::SceneFileBytes(scene_));
     EXPECT_TRUE(vm::Record().messageBoxes.empty());
     EXPECT_TRUE(vm::Record().log.empty());
-    EXPECT_EQ(TessarinOf(*fallback)->statusCode, status_none);
+    EXPECT_EQ(TessarinOf(*fallback)->StatusCode(), status_none);
 }
 
 TEST_F(ScenePersistence, AnEmptyNameIsNoNameForTheWarningAssetsAndPlayback) {
@@ -110,7 +110,7 @@ TEST_F(ScenePersistence, AnEmptyNameIsNoNameForTheWarningAssetsAndPlayback) {
     auto quiet = Reload(bytes, true);
     EXPECT_TRUE(vm::Record().messageBoxes.empty());
     EXPECT_TRUE(vm::Record().log.empty());
-    EXPECT_EQ(TessarinOf(*loaded)->statusCode, status_none);
+    EXPECT_EQ(TessarinOf(*loaded)->StatusCode(), status_none);
     Names missing, present;
     loaded->EnumAuxFiles(missing, FILE_ENUM_MISSING_ONLY);
     loaded->EnumAuxFiles(present, 0);
@@ -119,9 +119,9 @@ TEST_F(ScenePersistence, AnEmptyNameIsNoNameForTheWarningAssetsAndPlayback) {
     // with the panel open, playback passes through without the missing-file message
     scene_.BeginEdit(mod);
     Mesh& m = Evaluate(scene_.FindNode("n"), 0);
-    EXPECT_EQ(mod->statusCode, status_none);
-    EXPECT_EQ(GetDlgItem(mod->panel, 1010)->text, "<none>");
-    EXPECT_NE(GetDlgItem(mod->panel, 1006)->text, "Warning: Cache file not found ");
+    EXPECT_EQ(mod->StatusCode(), status_none);
+    EXPECT_EQ(GetDlgItem(mod->Panel(), 1010)->text, "<none>");
+    EXPECT_NE(GetDlgItem(mod->Panel(), 1006)->text, "Warning: Cache file not found ");
     EXPECT_FLOAT_EQ(m.vertexFloat(0)[1], 0.5f) << "the incoming weights pass through";
 }
 
@@ -189,7 +189,7 @@ TEST_F(ScenePersistence, UnknownPluginChunksAreSkipped) {
     size_t modifier = bytes.find(std::string("\x00\x02", 2), 14);
     grow(modifier + 2);
     auto loaded = Reload(bytes);
-    EXPECT_EQ(TessarinOf(*loaded)->savedEnabled, 0);
+    EXPECT_EQ(TessarinOf(*loaded)->SavedEnabled(), 0);
 }
 
 TEST_F(ScenePersistence, APluginChunkLongerThanItsDataChunkEndsTheFlagsButNotTheLoad) {
@@ -201,8 +201,8 @@ TEST_F(ScenePersistence, APluginChunkLongerThanItsDataChunkEndsTheFlagsButNotThe
     ASSERT_NE(at, std::string::npos);
     bytes[at + 2] = 100; // more than the plug-in data chunk holds
     auto loaded = Reload(bytes);
-    EXPECT_EQ(TessarinOf(*loaded)->savedEnabled, 0) << "read before the damaged chunk";
-    EXPECT_EQ(TessarinOf(*loaded)->savedViewEnabled, 1) << "not read: as if missing";
+    EXPECT_EQ(TessarinOf(*loaded)->SavedEnabled(), 0) << "read before the damaged chunk";
+    EXPECT_EQ(TessarinOf(*loaded)->SavedViewEnabled(), 1) << "not read: as if missing";
     ASSERT_NE(loaded->FindNode("n"), nullptr) << "the rest of the scene loads";
     std::string again = vm::SceneFileBytes(*loaded);
     EXPECT_NE(again.find(viewFlag), std::string::npos) << "saved afresh";

@@ -47,7 +47,7 @@ class Tool : public PluginTest {
         scene_.BeginEdit(mod);
         Mesh& m = Evaluate(node, t);
         std::vector<float> out;
-        if (mod->statusCode != status_missing)
+        if (mod->StatusCode() != status_missing)
             for (int i = 0; i < 3; ++i)
                 out.push_back(m.vertSel[i] ? 1.0f : m.vertexFloat(0)[i]);
         scene_.EndEdit();

@@ -17,8 +17,7 @@ class Failures : public PluginTest {
         mod->pblock->SetParamValue(pb_end_time, 0, 3.0f);
         node = AddNode("n" + std::to_string(setups_++), 2,
                        {new vm::SelectKeys({{TIME_NegInfinity, {0}, std::nullopt}}), mod});
-        Evaluate(node, 0);
-        ASSERT_NE(mod->cacheFile, nullptr);
+        ASSERT_FLOAT_EQ(Evaluate(node, 0).vertexFloat(0)[1], 0.5f) << "old.sel plays";
     }
     // Every file of the test folder with its bytes.
     std::map<std::string, std::string> Folder() {
@@ -43,29 +42,30 @@ TEST_F(Failures, UnwritableTargetsAreReportedAndTouchNothingElse) {
     for (const auto& [name, target] : targets) {
         OpenOld();
         scene_.BeginEdit(mod);
-        mod->statusCode = status_count_mismatch;
-        GetDlgItem(mod->panel, 1006)->text = "kept";
+        WriteBytes(Path("old.sel"), sel::EncodeFile(1, Samples({{0.5f, 0.5f, 0.5f}})));
+        Evaluate(node, 0); // the count no longer matches: the status line says so
+        ASSERT_EQ(mod->StatusCode(), status_count_mismatch);
+        GetDlgItem(mod->Panel(), 1006)->text = "kept";
         std::string unwritableBefore = name == "unwritable file" ? ReadBytes(target) : "";
         auto before = Folder();
         vm::Record().Clear();
         SetFile(mod, target);
         std::vector<TimeValue> evaluated;
         scene_.onEvaluate = [&](INode*, TimeValue t) { evaluated.push_back(t); };
-        mod->Record(mod->panel);
+        mod->Record(mod->Panel());
         scene_.onEvaluate = nullptr;
         EXPECT_EQ(evaluated, std::vector<TimeValue>{160})
             << name << ": the pre-roll comes before the opening";
         ASSERT_EQ(vm::Record().messageBoxes.size(), 1u) << name;
         EXPECT_EQ(vm::Record().messageBoxes[0].text, LookupString(350)) << name;
         EXPECT_EQ(vm::Record().messageBoxes[0].type, static_cast<UINT>(MB_ICONERROR)) << name;
-        EXPECT_EQ(mod->cacheFile, nullptr) << name;
-        EXPECT_EQ(mod->recording, 0) << name;
-        EXPECT_EQ(mod->writeNow, 0) << name;
-        EXPECT_EQ(mod->suppressPlayback, 0) << name;
-        EXPECT_EQ(mod->statusCode, status_count_mismatch) << name;
-        EXPECT_EQ(GetDlgItem(mod->panel, 1006)->text, "kept") << name;
+        EXPECT_EQ(mod->StatusCode(), status_count_mismatch) << name;
+        EXPECT_EQ(GetDlgItem(mod->Panel(), 1006)->text, "kept") << name;
         EXPECT_STREQ(CacheFileOf(mod), target.c_str()) << name;
         EXPECT_EQ(Folder(), before) << name;
+        // neither recording nor suppressed: the next evaluation plays again
+        SetFile(mod, Path("old.sel"));
+        EXPECT_FLOAT_EQ(Evaluate(node, 0).vertexFloat(0)[1], 0.5f) << name;
         if (!unwritableBefore.empty()) {
             EXPECT_EQ(ReadBytes(target), unwritableBefore);
         }
@@ -82,10 +82,8 @@ TEST_F(Failures, AFullDiskIsReportedAndTheOldFileStaysAsItWas) {
     SetFile(mod, full);
     mod->Record(nullptr);
     ASSERT_EQ(vm::Record().messageBoxes.size(), 1u);
-    EXPECT_EQ(vm::Record().messageBoxes[0].text, LookupString(350));
-    EXPECT_EQ(mod->cacheFile, nullptr);
-    EXPECT_EQ(mod->recording, 0);
-    EXPECT_EQ(mod->accumulated.Count(), 0);
+    EXPECT_EQ(vm::Record().messageBoxes[0].text,
+              full + ": cannot be written: No space left on device; the file there is as it was.");
     EXPECT_EQ(Folder(), before);
     // a device is no cache file: playback afterwards passes the selection through
     Mesh& m = Evaluate(node, 0);
@@ -94,13 +92,11 @@ TEST_F(Failures, AFullDiskIsReportedAndTheOldFileStaysAsItWas) {
 
 TEST_F(Failures, DialogPathsLongerThanTheBufferCountAsCancel) {
     OpenOld();
-    FILE* open = mod->cacheFile;
     std::string tooLong = dir_.string() + "/" + std::string(300, 'x') + ".sel";
     SetFile(mod, "");
     provider_.saveAnswers = {tooLong};
     auto before = Folder();
     mod->Record(nullptr);
-    EXPECT_EQ(mod->cacheFile, open) << "a cancelled Record leaves the open file open";
     EXPECT_STREQ(CacheFileOf(mod), "");
     EXPECT_TRUE(vm::Record().messageBoxes.empty());
     EXPECT_EQ(Folder(), before);
@@ -108,7 +104,6 @@ TEST_F(Failures, DialogPathsLongerThanTheBufferCountAsCancel) {
     SetFile(mod, Path("old.sel"));
     provider_.openAnswers = {tooLong};
     mod->ChooseCacheFile(nullptr);
-    EXPECT_EQ(mod->cacheFile, nullptr);
     EXPECT_STREQ(CacheFileOf(mod), Path("old.sel").c_str());
 }
 
@@ -124,7 +119,7 @@ TEST_F(Failures, ANameLongerThanTheDialogBufferRecordsAndPlaysWhenSetDirectly) {
     EXPECT_TRUE(vm::Record().messageBoxes.empty());
     Mesh& m = Evaluate(node, 0);
     EXPECT_EQ(m.vertSel[0], 1);
-    EXPECT_EQ(mod->sampleTotal, 4);
+    EXPECT_EQ(ReadBytes(path).substr(8, 4), std::string("\x04\0\0\0", 4)) << "frames 0 to 3";
 }
 
 // Fails the `failAt`-th allocation (1 = first) and counts the calls.
@@ -157,20 +152,19 @@ TEST_F(AllocationFailure, ABufferThatCannotBeAllocatedTakesTheNotFoundPathUntilR
         EXPECT_EQ(allocCalls, 3) << which;
         EXPECT_EQ(m.vertSel[0], 1) << "the incoming selection passes through";
         EXPECT_FLOAT_EQ(m.vertexFloat(0)[1], 0.5f);
-        EXPECT_EQ(mod->statusCode, status_missing) << which;
-        EXPECT_EQ(GetDlgItem(mod->panel, 1006)->text, LookupString(346));
-        EXPECT_NE(mod->cacheFile, nullptr);
+        EXPECT_EQ(mod->StatusCode(), status_missing) << which;
+        EXPECT_EQ(GetDlgItem(mod->Panel(), 1006)->text, LookupString(346));
         // no retry while the file stays open
         module::sampleAllocator = std::calloc;
         Evaluate(node, 0);
-        EXPECT_EQ(mod->statusCode, status_missing);
+        EXPECT_EQ(mod->StatusCode(), status_missing);
         EXPECT_EQ(allocCalls, 3);
         // closed by Set Cache (cancelled), the next playback loads anew
-        mod->ChooseCacheFile(mod->panel);
+        mod->ChooseCacheFile(mod->Panel());
         Mesh& again = Evaluate(node, 0);
         EXPECT_FLOAT_EQ(again.vertexFloat(0)[1], 0.25f);
-        EXPECT_EQ(mod->statusCode, 0);
-        EXPECT_EQ(GetDlgItem(mod->panel, 1006)->text, " ");
+        EXPECT_EQ(mod->StatusCode(), 0);
+        EXPECT_EQ(GetDlgItem(mod->Panel(), 1006)->text, " ");
         scene_.EndEdit();
     }
 }
