@@ -1,31 +1,17 @@
-// Cache for the Python module: sel/'s format and playback arithmetic over a file read by position,
-// and the check that the file is still the one that was opened.
+// Cache for the Python module: sel/'s cache reader (the file read by position, and the check that it
+// is still the one that was opened) and playback arithmetic.
 #include "python/cache.h"
-
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
 
-#include "sel/files.h"
-
 namespace pytessarin {
 
 namespace {
 std::string At(const std::string& file, int64_t byte, const std::string& reason) {
     return file + ": byte " + std::to_string(byte) + ": " + reason;
-}
-
-FileStamp StampOf(const struct stat& st) {
-    FileStamp s;
-    s.device = uint64_t(st.st_dev);
-    s.inode = uint64_t(st.st_ino);
-    s.size = int64_t(st.st_size);
-    s.modifiedNs = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    s.changedNs = int64_t(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
-    return s;
 }
 
 constexpr auto kSpread = [] { // byte k of entry b: bit k of b
@@ -50,60 +36,38 @@ void StoreWord(int64_t word, uint64_t bits, bool* out, int64_t n) {
 }
 } // namespace
 
-size_t PositionalSource::ReadAt(int64_t offset, void* dst, size_t n) const {
-    if (offset < 0 || offset >= size_) return 0;
-    return sel::ReadAtOffset(f_, offset, dst, std::min<int64_t>(int64_t(n), size_ - offset));
+int ErrnoOf(const std::string& reason) {
+    for (int e = 1; e < 256; ++e)
+        if (reason == std::strerror(e)) return e;
+    return EIO;
 }
 
-FILE* OpenPlainFile(const std::string& path, FileStamp* stamp) {
-    // a FIFO or a device would block or never end: refused before it is opened
-    if (sel::KindOf(path) == sel::FileKind::Other) throw CacheFailure(path + ": not a plain file");
-    FILE* f = sel::OpenFile(path, "rb");
-    if (!f) throw FileFailure(errno, std::strerror(errno), path);
-    struct stat st {};
-    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
-        std::fclose(f);
-        // a folder is refused as open() refuses one, as an OSError (IsADirectoryError)
-        if (S_ISDIR(st.st_mode)) throw FileFailure(EISDIR, "not a plain file", path);
-        throw CacheFailure(path + ": not a plain file");
+void OpenCache(sel::CacheReader& reader, const std::string& path, bool checkLayout) {
+    sel::Status status = checkLayout ? reader.Open(path) : reader.OpenBytes(path);
+    if (status.ok) return;
+    const std::string unreadable = "cannot be read: ";
+    switch (reader.LastProblem()) {
+    case sel::CacheReader::Problem::Missing: throw FileFailure(ENOENT, std::strerror(ENOENT), path);
+    // as open() refuses one: an OSError (IsADirectoryError)
+    case sel::CacheReader::Problem::Folder: throw FileFailure(EISDIR, "is a folder", path);
+    case sel::CacheReader::Problem::CannotOpen: {
+        std::string reason = status.message.substr(status.message.rfind(unreadable, 0) == 0 ? unreadable.size() : 0);
+        throw FileFailure(ErrnoOf(reason), reason, path);
     }
-    if (stamp) *stamp = StampOf(st);
-    return f;
-}
-
-Cache::Cache(const std::string& path) : path_(path) {
-    file_ = OpenPlainFile(path, &stamp_);
-    source_ = std::make_unique<PositionalSource>(file_, stamp_.size);
-    sel::Status status = sel::ReadLayout(*source_, layout_);
-    if (!status.ok) {
-        Close();
-        throw CacheFailure(At(path, status.at, status.message));
+    case sel::CacheReader::Problem::Layout: throw CacheFailure(At(path, status.at, status.message));
+    default: throw CacheFailure(path + ": " + status.message); // a FIFO or a device
     }
-    recordsBefore_.resize(static_cast<size_t>(layout_.samples) + 1);
-    for (int k = 0; k < layout_.samples; ++k)
-        recordsBefore_[size_t(k) + 1] = recordsBefore_[size_t(k)] + layout_.Count(k);
 }
 
-Cache::~Cache() { Close(); }
+Cache::Cache(const std::string& path) { OpenCache(reader_, path, true); }
 
-void Cache::Close() {
-    source_.reset();
-    if (file_) std::fclose(file_);
-    file_ = nullptr;
-}
-
-bool Cache::Changed() const {
-    struct stat st;
-    return stat(path_.c_str(), &st) != 0 || !(StampOf(st) == stamp_);
-}
+void Cache::Close() { reader_.Close(); }
 
 void Cache::CheckUnchanged() const {
-    if (Changed()) throw CacheFailure(path_ + ": changed on disk since it was opened; open it again");
+    if (Changed()) throw CacheFailure(Path() + ": changed on disk since it was opened; open it again");
 }
 
-void Cache::ReadRecords(int k, sel::SampleRecord* dst) {
-    sel::ReadSample(*source_, layout_, k, recordsBefore_[size_t(k)], dst, layout_.Count(k));
-}
+void Cache::ReadRecords(int k, sel::SampleRecord* dst) { reader_.ReadSample(k, dst, Count(k)); }
 
 void Cache::ReadWeights(int start, int stop, int count, float* dst) {
     scratch_.resize(size_t(count));
@@ -122,8 +86,8 @@ void Cache::ReadColumns(const std::vector<int>& ks, const std::vector<int64_t>& 
     int64_t lo = *least, span = *greatest - lo + 1;
     scratch_.resize(size_t(span));
     for (int k : ks) {
-        int64_t at = sel::kHeaderBytes + sel::kRecordBytes * (recordsBefore_[size_t(k)] + lo);
-        size_t want = size_t(span) * sel::kRecordBytes, bytes = source_->ReadAt(at, scratch_.data(), want);
+        int64_t at = sel::kHeaderBytes + sel::kRecordBytes * (reader_.RecordsBefore(k) + lo);
+        size_t want = size_t(span) * sel::kRecordBytes, bytes = reader_.GetSource().ReadAt(at, scratch_.data(), want);
         // records the file lacks read as zero, as whole samples do
         std::memset(reinterpret_cast<char*>(scratch_.data()) + bytes, 0, want - bytes);
         for (int64_t c : columns)
@@ -137,25 +101,27 @@ void Cache::ReadColumns(const std::vector<int>& ks, const std::vector<int64_t>& 
 // file costs only its header and table.
 void Cache::EnsureBuffers() {
     if (!first_.empty()) return;
-    size_t records = static_cast<size_t>(std::max(layout_.largestCount, 1));
+    const sel::Layout& layout = Layout();
+    size_t records = static_cast<size_t>(std::max(layout.largestCount, 1));
     bufferA_.assign(records, {});
     bufferB_.assign(records, {});
     first_.assign(records, {});
     a_ = bufferA_.data();
     b_ = bufferB_.data();
-    if (layout_.Count(0) > 0) ReadRecords(0, first_.data());
+    if (layout.Count(0) > 0) ReadRecords(0, first_.data());
 }
 
 void Cache::Evaluate(const EvalSettings& s, const float* in, float* out, uint64_t* words, bool* selected,
                      int n) {
     EnsureBuffers();
+    const sel::Layout& layout = Layout();
     sel::play::Bracket at =
-        sel::play::BracketAt(s.tick, s.start, s.ticksPerFrame, layout_.header.samplesPerFrame, layout_.samples);
-    sel::play::FillHeld(a_, b_, indexA_, indexB_, at.idx, at.next, true, static_cast<size_t>(layout_.largestCount),
+        sel::play::BracketAt(s.tick, s.start, s.ticksPerFrame, layout.header.samplesPerFrame, layout.samples);
+    sel::play::FillHeld(a_, b_, indexA_, indexB_, at.idx, at.next, true, static_cast<size_t>(layout.largestCount),
                         [this](int k, sel::SampleRecord* dst, bool) { ReadRecords(k, dst); });
     sel::play::Played played =
-        sel::play::ChoosePlayed(a_, b_, first_.data(), at.fraction, s.strength, s.relativeOffset, layout_.variable,
-                                layout_.largestCount, layout_.Count(indexA_), layout_.Count(indexB_));
+        sel::play::ChoosePlayed(a_, b_, first_.data(), at.fraction, s.strength, s.relativeOffset, layout.variable,
+                                layout.largestCount, layout.Count(indexA_), layout.Count(indexB_));
     sel::play::PlayVertices(s.selectionType, words, in, out, n, played,
                             [words, selected, n](int word, uint64_t changed, uint64_t bits) {
                                 // a word the two passes share is told twice: both changes are kept

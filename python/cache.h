@@ -3,8 +3,6 @@
 // (tessarin_module.cpp) turn arrays and errors into Python's.
 #pragma once
 #include <cstdint>
-#include <cstdio>
-#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -13,6 +11,8 @@
 
 #include "sel/format.h"
 #include "sel/play.h"
+#include "sel/reader.h"
+#include "sel/writer.h"
 
 namespace pytessarin {
 
@@ -39,48 +39,26 @@ struct EvalSettings {
     int ticksPerFrame = 160;
 };
 
-// What tells one state of a file from another: which file the name leads to, its size and its
-// modification and change times.
-struct FileStamp {
-    uint64_t device = 0, inode = 0;
-    int64_t size = -1, modifiedNs = 0, changedNs = 0;
-    bool operator==(const FileStamp&) const = default;
-};
-
-// sel::Source over an open file read by position only: no shared file offset, so forked workers and
-// threads each read what they ask for.
-class PositionalSource : public sel::Source {
-  public:
-    PositionalSource(FILE* f, int64_t size) : f_(f), size_(size) {}
-    int64_t Size() const override { return size_; }
-    size_t ReadAt(int64_t offset, void* dst, size_t n) const override;
-
-  private:
-    FILE* f_;
-    int64_t size_;
-};
-
 class Cache {
   public:
     // Opens and checks `path` as the modifier's loader does (a plain file whose layout passes).
     // Throws FileFailure when it cannot be opened, CacheFailure when the modifier would refuse it.
     // Reads the header and the count table only.
     explicit Cache(const std::string& path);
-    ~Cache();
     Cache(const Cache&) = delete;
     Cache& operator=(const Cache&) = delete;
 
     // Held by every call of the bindings that reads or closes (they release Python's lock first).
     std::mutex& Mutex() { return mutex_; }
     void Close();
-    bool Closed() const { return file_ == nullptr; }
-    const std::string& Path() const { return path_; }
-    const sel::Layout& Layout() const { return layout_; }
-    int32_t SampleCount() const { return layout_.samples; }
-    int32_t Count(int k) const { return layout_.Count(k); }
+    bool Closed() const { return !reader_.IsOpen(); }
+    const std::string& Path() const { return reader_.Path(); }
+    const sel::Layout& Layout() const { return reader_.GetLayout(); }
+    int32_t SampleCount() const { return Layout().samples; }
+    int32_t Count(int k) const { return Layout().Count(k); }
 
     // The name no longer leads to the file as it was opened: replaced, removed, or written since.
-    bool Changed() const;
+    bool Changed() const { return reader_.Changed(); }
     // Throws CacheFailure when Changed(): samples read now would not be the ones counted at opening.
     void CheckUnchanged() const;
 
@@ -102,50 +80,57 @@ class Cache {
 
   private:
     void EnsureBuffers();
-    std::string path_;
-    FILE* file_ = nullptr;
-    FileStamp stamp_;
-    std::unique_ptr<PositionalSource> source_;
-    sel::Layout layout_;
-    std::vector<int64_t> recordsBefore_; // entry k: records stored before sample k
+    sel::CacheReader reader_;
     std::vector<sel::SampleRecord> bufferA_, bufferB_, first_, scratch_;
     sel::SampleRecord *a_ = nullptr, *b_ = nullptr;
     int indexA_ = sel::play::kNoSample, indexB_ = sel::play::kNoSample;
     std::mutex mutex_;
 };
 
-// Opens `path` for reading as a plain file, or throws FileFailure / CacheFailure; its stamp to `stamp`.
-FILE* OpenPlainFile(const std::string& path, FileStamp* stamp);
+// The errno whose text `reason` is (sel/ words a system's failure by its text), EIO when none is.
+int ErrnoOf(const std::string& reason);
+
+// Opens `path` into `reader`, with its layout checked (`checkLayout`) or as bytes only (verify), or
+// throws what the module raises: FileFailure for a name that leads to nothing, a folder or a file that
+// cannot be read; CacheFailure for a FIFO or a device ("not a plain file") and a layout refused
+// ("FILE: byte N: reason").
+void OpenCache(sel::CacheReader& reader, const std::string& path, bool checkLayout);
 
 // Writes what the recorder writes, one sample at a time: header, records whose ticks follow the
-// recorder's schedule from `startFrame`, then the count table and header word 2 at Close(). After
-// every sample word 2 names the samples so far and the stream is flushed, so a writer that dies
-// leaves a file that `tessarin repair` mends to the samples appended. Throws FileFailure (errno)
-// when the file cannot be created or written, std::invalid_argument for settings no recorder uses.
+// recorder's schedule from `startFrame`, then the count table and header word 2 at Close(), when the
+// file takes the target's place. Until then the bytes go to a file beside the target, word 2 naming
+// the samples so far and every sample handed to the system, so a writer that dies leaves a file that
+// `tessarin repair` mends to the samples appended. A writer discarded, or destroyed unclosed, removes
+// that file: the target keeps its old bytes. Throws FileFailure (errno) when the file cannot be
+// created or written, std::invalid_argument for settings no recorder uses.
 class Writer {
   public:
     Writer(const std::string& path, int samplesPerFrame, int ticksPerFrame, double startFrame,
            bool overwrite);
-    ~Writer();
+    ~Writer() { Discard(); }
     Writer(const Writer&) = delete;
     Writer& operator=(const Writer&) = delete;
     std::mutex& Mutex() { return mutex_; }
     // One sample of n records: weight 1.0 where `selected` (may be null) is set, else weights[i].
     void Append(const float* weights, const bool* selected, int n);
+    // Puts the file in place of the target; twice is harmless.
     void Close();
-    bool Closed() const { return file_ == nullptr; }
+    // Drops what was written: the target keeps its old bytes.
+    void Discard();
+    bool Closed() const { return !open_; }
     const std::string& Path() const { return path_; }
     int SamplesPerFrame() const { return samplesPerFrame_; }
-    int32_t Samples() const { return static_cast<int32_t>(counts_.size()); }
+    int32_t Samples() const { return writer_.Samples(); }
     int32_t TickOf(int32_t k) const;
 
   private:
-    void Check(bool ok);
+    [[noreturn]] void Fail(const std::string& line);
+    void RefuseExisting() const;
     std::string path_;
-    FILE* file_ = nullptr;
+    sel::CacheWriter writer_;
+    bool open_ = false, overwrite_;
     int samplesPerFrame_, ticksPerFrame_;
     int32_t firstTick_;
-    std::vector<int32_t> counts_;
     std::vector<sel::SampleRecord> records_;
     std::mutex mutex_;
 };

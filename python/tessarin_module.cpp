@@ -220,19 +220,18 @@ py::tuple Evaluate(Cache& c, double frame, const py::handle& weightsArg, const p
 
 py::dict Verify(const py::handle& pathArg) {
     std::string path = PathArg(pathArg);
-    FileStamp stamp;
-    FILE* f = OpenPlainFile(path, &stamp);
+    sel::CacheReader reader;
+    OpenCache(reader, path, false);
     // the same report and repair plan as the tool's verify, so the findings, the verdict and the
     // repair hint are its to the letter
     sel::VerifyReport r;
     bool repairable = false;
     {
         py::gil_scoped_release released;
-        PositionalSource src(f, stamp.size);
+        const sel::Source& src = reader.GetSource();
         r = sel::VerifyFile(src);
         repairable = r.Verdict() != sel::Fault::None && sel::PlanRepair(src, std::nullopt, [] { return false; }).ok;
     }
-    std::fclose(f);
     py::dict answer;
     answer["file"] = PathText(path);
     answer["verdict"] = sel::FaultName(r.Verdict());
@@ -350,14 +349,18 @@ void BindCache(py::module_& m) {
 }
 
 void BindWriter(py::module_& m) {
-    py::class_<Writer>(m, "Writer", "Writes a cache file as the recorder does, one sample at a time.")
+    py::class_<Writer>(m, "Writer",
+                       "Writes a cache file as the recorder does, one sample at a time, beside its name until "
+                       "close() puts it in place; a writer never closed is discarded (an old file keeps its "
+                       "bytes).")
         .def(py::init([](const py::handle& path, int spf, int tpf, double startFrame, bool overwrite) {
                  return std::make_unique<Writer>(PathArg(path), spf, tpf, startFrame, overwrite);
              }),
              py::arg("path"), py::arg("samples_per_frame"), py::arg("ticks_per_frame") = 160, py::kw_only(),
              py::arg("start_frame") = 0.0, py::arg("overwrite") = false,
-             "Creates the file (str, bytes or os.PathLike); FileExistsError when it exists and overwrite is "
-             "False, another OSError when it cannot be created, ValueError for settings no recorder uses.")
+             "Starts the file (str, bytes or os.PathLike) beside its name; close() puts it in place. "
+             "FileExistsError when it exists and overwrite is False, another OSError when it cannot be "
+             "created, ValueError for settings no recorder uses.")
         .def_property_readonly("path", [](Writer& w) { return PathText(w.Path()); }, "The file's name.")
         .def_property_readonly("sample_count", [](Writer& w) { return Unlocked(w, [&] { return w.Samples(); }); },
                                "The samples appended so far.")
@@ -366,10 +369,18 @@ void BindWriter(py::module_& m) {
         .def("append", &Append, py::arg("weights"), py::arg("selected") = py::none(),
              "Appends one sample: weight 1.0 where selected is true, else the weight (float32).")
         .def("close", [](Writer& w) { Unlocked(w, [&] { w.Close(); }); },
-             "Writes the count table and closes the file; twice is harmless.")
+             "Writes the count table and puts the file in place of any old one (an OSError naming the file "
+             "and the reason when that fails, the old file kept as it was); twice is harmless. A writer "
+             "never closed is discarded: the old file stays.")
         .def("__enter__", [](Writer& w) -> Writer& { return w; }, py::return_value_policy::reference,
              "The writer itself.")
-        .def("__exit__", [](Writer& w, py::args) { Unlocked(w, [&] { w.Close(); }); }, "close().")
+        .def("__exit__",
+             [](Writer& w, const py::handle& type, const py::handle&, const py::handle&) {
+                 // a block left by an exception is no finished file: the old one stays
+                 bool failed = !type.is_none();
+                 Unlocked(w, [&] { failed ? w.Discard() : w.Close(); });
+             },
+             "close(); when the block raised, the file is discarded instead.")
         .def("__repr__", [](Writer& w) {
             std::string path = py::repr(PathText(w.Path())).cast<std::string>();
             return Unlocked(w, [&] {

@@ -1,4 +1,4 @@
-// Writer for the Python module: the recorder's file, one sample at a time, through sel/'s format.
+// Writer for the Python module: the recorder's file, one sample at a time, through sel/'s cache writer.
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -11,7 +11,7 @@ namespace pytessarin {
 
 Writer::Writer(const std::string& path, int samplesPerFrame, int ticksPerFrame, double startFrame,
                bool overwrite)
-    : path_(path), samplesPerFrame_(samplesPerFrame), ticksPerFrame_(ticksPerFrame) {
+    : path_(path), overwrite_(overwrite), samplesPerFrame_(samplesPerFrame), ticksPerFrame_(ticksPerFrame) {
     if (ticksPerFrame < 1) throw std::invalid_argument("ticks_per_frame must be 1 or more");
     if (samplesPerFrame < 1 || samplesPerFrame > ticksPerFrame)
         throw std::invalid_argument("samples_per_frame must be from 1 to ticks_per_frame (" +
@@ -24,16 +24,17 @@ Writer::Writer(const std::string& path, int samplesPerFrame, int ticksPerFrame, 
           std::trunc(startTicks) <= std::numeric_limits<int32_t>::max()))
         throw std::invalid_argument("start_frame lies outside the range of tick times");
     firstTick_ = static_cast<int32_t>(std::trunc(startTicks));
-    // "x": never over a file that appeared since the caller looked
-    file_ = sel::OpenFile(path, overwrite ? "wb" : "wbx");
-    if (!file_) throw FileFailure(errno, std::strerror(errno), path);
-    std::string header = sel::EncodeHeader(sel::kWrittenFormatTag, samplesPerFrame, 0);
-    Check(std::fwrite(header.data(), 1, header.size(), file_) == header.size() && std::fflush(file_) == 0);
+    RefuseExisting();
+    // word 2 kept current, so that the file beside the target is mendable whenever the writer dies
+    std::string error = writer_.Open(path, samplesPerFrame, sel::CacheWriter::kFollowSamples);
+    if (error.empty() && !writer_.Flush()) error = writer_.File().Error();
+    if (!error.empty()) Fail(error);
+    open_ = true;
 }
 
-Writer::~Writer() {
-    // a writer dropped without Close() leaves what a killed one leaves: mendable by repair
-    if (file_) std::fclose(file_);
+void Writer::RefuseExisting() const {
+    if (!overwrite_ && sel::KindOf(path_) != sel::FileKind::Missing)
+        throw FileFailure(EEXIST, std::strerror(EEXIST), path_);
 }
 
 int32_t Writer::TickOf(int32_t k) const {
@@ -44,43 +45,45 @@ int32_t Writer::TickOf(int32_t k) const {
     return static_cast<int32_t>(tick);
 }
 
-void Writer::Check(bool ok) {
-    if (ok) return;
-    int e = errno ? errno : EIO;
-    throw FileFailure(e, std::strerror(e), path_);
+void Writer::Fail(const std::string& line) {
+    Discard();
+    // sel/'s line is "PATH: is a folder" or "PATH: cannot be written: REASON"; Python's OSError
+    // carries the name apart, and the errno of the reason
+    std::string reason = line.rfind(path_ + ": ", 0) == 0 ? line.substr(path_.size() + 2) : line;
+    const std::string unwritable = "cannot be written: ";
+    if (reason.rfind(unwritable, 0) == 0) reason.erase(0, unwritable.size());
+    throw FileFailure(reason == "is a folder" ? EISDIR : ErrnoOf(reason), reason, path_);
+}
+
+void Writer::Discard() {
+    writer_.Discard();
+    open_ = false;
 }
 
 void Writer::Append(const float* weights, const bool* selected, int n) {
-    if (!file_) throw std::logic_error("the writer is closed");
-    if (counts_.size() >= size_t(std::numeric_limits<int32_t>::max()))
+    if (!open_) throw std::logic_error("the writer is closed");
+    if (size_t(Samples()) >= size_t(std::numeric_limits<int32_t>::max()))
         throw std::overflow_error("a cache file holds at most 2147483647 samples");
     int32_t tick = TickOf(Samples());
     records_.resize(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i)
         records_[size_t(i)] = {selected && selected[i] ? 1.0f : weights[i], tick};
-    // word 2 first: a writer that dies inside the records leaves a sample repair drops as cut short
-    std::string word;
-    sel::PutI32(word, Samples() + 1);
-    Check(std::fseek(file_, 8, SEEK_SET) == 0 && std::fwrite(word.data(), 1, 4, file_) == 4 &&
-          std::fseek(file_, 0, SEEK_END) == 0);
-    Check(std::fwrite(records_.data(), sizeof(sel::SampleRecord), records_.size(), file_) ==
-              records_.size() &&
-          std::fflush(file_) == 0);
-    counts_.push_back(n);
+    // handed to the system at once: a process killed after append() returns keeps the sample
+    if (!writer_.Append(records_.data(), n) || !writer_.Flush()) Fail(writer_.File().Error());
 }
 
 void Writer::Close() {
-    if (!file_) return;
-    std::string tail;
-    for (int32_t c : counts_)
-        sel::PutI32(tail, c);
-    std::string word;
-    sel::PutI32(word, Samples());
-    bool ok = std::fwrite(tail.data(), 1, tail.size(), file_) == tail.size() &&
-              std::fseek(file_, 8, SEEK_SET) == 0 && std::fwrite(word.data(), 1, 4, file_) == 4;
-    ok = std::fclose(file_) == 0 && ok;
-    file_ = nullptr;
-    Check(ok);
+    if (!open_) return;
+    // a file that appeared at the name while the samples were written is not written over either
+    try {
+        RefuseExisting();
+    } catch (...) {
+        Discard();
+        throw;
+    }
+    std::string error = writer_.Finish();
+    open_ = false;
+    if (!error.empty()) Fail(error);
 }
 
 } // namespace pytessarin

@@ -62,7 +62,9 @@ class Cache:
     def __exit__(self, *args: Any) -> None: ...
 
 class Writer:
-    """Writes a cache file as the recorder does, one sample at a time."""
+    """Writes a cache file as the recorder does, one sample at a time, beside `path` until close() puts it
+    in place; a writer never closed (dropped, or left by an exception from its `with` block) is
+    discarded and an old file at `path` keeps its bytes."""
     def __init__(
         self,
         path: _Path,
@@ -79,9 +81,11 @@ class Writer:
     @property
     def closed(self) -> bool: ...
     def append(self, weights: npt.NDArray[np.float32], selected: Optional[npt.NDArray[np.bool_]] = None) -> None: ...
-    def close(self) -> None: ...
+    def close(self) -> None:
+        """Writes the count table and puts the file in place; OSError (the file, the reason) when that fails."""
     def __enter__(self) -> "Writer": ...
-    def __exit__(self, *args: Any) -> None: ...
+    def __exit__(self, *args: Any) -> None:
+        """close(), or discards the file when the block raised."""
 
 def open(path: _Path) -> Cache:
     """Opens a cache file as the modifier would."""

@@ -163,8 +163,9 @@ def test_reports_files_that_cannot_play(obj, cache, smaller):
     damaged = os.path.join(WORK, "damaged.sel")
     with open(damaged, "wb") as f:
         f.write(open(cache, "rb").read()[:100])
+    # a scene picked by mistake is no cache at all, not a damaged one
     for path, text in ((os.path.join(WORK, "absent.sel"), "cannot open"), (damaged, "damaged.sel: byte "),
-                       (WORK, "not a plain file")):
+                       (WORK, "is a folder"), (cache + ".json", "sweep.sel.json: byte 4: not a .sel cache")):
         s.filepath = path
         set_frame(13)
         check(text in s.status, f"{path}: status {s.status!r} names the reason")
