@@ -24,7 +24,8 @@ class CacheWriter {
 
     // Opens `target` as an OutputFile (its rules: beside the target, links and permissions kept, a
     // device written directly) and writes the header: formatTag, samplesPerFrame and `announced`
-    // (the samples expected, or kFollowSamples). "" or "TARGET: reason".
+    // (the samples expected, or kFollowSamples). "" once the file is open (a failure to write the
+    // header is Finish()'s to report), or "TARGET: reason".
     std::string Open(const std::string& target, int32_t samplesPerFrame, int32_t announced,
                      int32_t formatTag = kWrittenFormatTag);
     // The same into a sink the caller owns (memory, or a file the caller commits).

@@ -1,5 +1,8 @@
 // Playback: bracketing samples and fractions, blending, combining, status messages.
 #include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <thread>
 #include <cmath>
 #include <cstring>
 
@@ -97,6 +100,16 @@ TEST_F(Playback, ADeletedCacheStopsPlayingAndAReplacedOnePlaysItsNewSamples) {
     std::filesystem::last_write_time(Path("other.sel"), later);
     std::filesystem::rename(Path("other.sel"), Path("cache.sel"));
     EXPECT_FLOAT_EQ(Weight(Evaluate(node, 320), 0), 2.5f);
+    // rewritten in place to the same size, its modification time put back: the change time tells
+    auto kept = std::filesystem::last_write_time(Path("cache.sel"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    {
+        std::fstream f(Path("cache.sel"), std::ios::in | std::ios::out | std::ios::binary);
+        std::string same = sel::EncodeFile(1, Samples({{4.0f}, {4.5f}, {5.5f}, {6.5f}}));
+        f.write(same.data(), std::streamsize(same.size()));
+    }
+    std::filesystem::last_write_time(Path("cache.sel"), kept);
+    EXPECT_FLOAT_EQ(Weight(Evaluate(node, 320), 0), 5.5f) << "not the samples read before the rewrite";
     scene_.EndEdit();
 }
 
