@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
         // times across the recording and past both ends, stepping and jumping
         TimeValue t = static_cast<TimeValue>((e * 37) % ((kFrames + 4) * 160)) - 2 * 160;
         if (e % 1000 == 0) mod->pblock->SetParamValue(pb_selection_type, 0, int(e / 1000 % 4));
-        if (e % 5000 == 0) mod->ChooseCacheFile(mod->panel); // closed: the next evaluation loads again
+        if (e % 5000 == 0) mod->ChooseCacheFile(mod->Panel()); // closed: the next evaluation loads again
         scene.SetCurrentTime(t);
         scene.EvaluateNode(node, t, 0);
         if (e % 1000 == 0) vm::Record().Clear(); // the host's own log of calls is not the modifier's
@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
         if (e > kWarmUp && e % 100 == 0) peak = std::max(peak, ResidentKiB());
     }
     // a soak of the not-found path would prove little
-    bool played = mod->cacheFile && mod->sampleA && mod->statusCode != status_missing;
+    bool played = mod->StatusCode() != status_missing;
     scene.EndEdit();
     std::filesystem::remove(path);
     if (!played) {
