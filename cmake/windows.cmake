@@ -156,6 +156,12 @@ if(TESSARIN_TESTS)
       ${CMAKE_BINARY_DIR}/plugins ${CMAKE_SOURCE_DIR}/tests/data nopictures)
     set_tests_properties(${t} PROPERTIES TIMEOUT 900)
   endforeach()
+  # The fault table's rows this build has, each writing call failed in turn: the Windows replace path.
+  add_test(NAME fault_table COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/faults/fault_table.py
+    ${CMAKE_BINARY_DIR}/wine-bin/vomark-unix-names ${CMAKE_BINARY_DIR}/wine-bin/tessarin ${CMAKE_BINARY_DIR}/plugins
+    ${CMAKE_SOURCE_DIR}/tests/data)
+  set_tests_properties(fault_table PROPERTIES TIMEOUT 900 ENVIRONMENT
+    "FAULT_TABLE_ROWS=vomark record,vomark record --frames,tessarin join,tessarin export,tessarin import,tessarin repair,vomark save")
   set(TESSARIN_LINUX_VOMARK "" CACHE FILEPATH "a Linux build's vomark, for the cross-platform tests")
   if(TESSARIN_LINUX_VOMARK)
     add_test(NAME cross_platform COMMAND ${CMAKE_SOURCE_DIR}/tests/windows/cross_platform.sh

@@ -7,6 +7,7 @@ with a line naming the output and the system's reason, leave the old output byte
 no file behind that was not there; the next clean run writes the bytes the first one wrote.
 
 usage: fault_table.py VOMARK TESSARIN PLUGIN_DIR DATA_DIR [PYTHON_DIR]
+FAULT_TABLE_ROWS=NAME,NAME... runs those rows alone (the Windows build has no pictures or Python).
 """
 import collections
 import os
@@ -17,8 +18,10 @@ import tempfile
 
 vomark, tool, plugins, data = (os.path.abspath(a) for a in sys.argv[1:5])
 python_dir = os.path.abspath(sys.argv[5]) if len(sys.argv) > 5 else ""
-REASONS = {"create": "Permission denied", "write": "No space left on device",
-           "flush": "No space left on device", "sync": "Input/output error", "rename": "Device or resource busy"}
+# the system's words for each failure; the Windows C runtime's where they differ
+REASONS = {"create": ("Permission denied",), "write": ("No space left on device",),
+           "flush": ("No space left on device",), "sync": ("Input/output error",),
+           "rename": ("Device or resource busy", "Resource device")}
 OLD = b"the old file, which no failure may touch\n"
 MOST_PER_KIND = 6  # the first three and the last three calls of a kind, where there are more
 
@@ -76,6 +79,8 @@ ROWS = [
 ]
 if python_dir:
     ROWS.append(("Python Writer", [sys.executable, "-c", PY_WRITER], ["py.sel"]))
+if os.environ.get("FAULT_TABLE_ROWS"):
+    ROWS = [r for r in ROWS if r[0] in os.environ["FAULT_TABLE_ROWS"].split(",")]
 
 
 def row_env(name):
@@ -135,12 +140,12 @@ for name, argv, outputs in ROWS:
                 failures.append(f"{where}: exited 0")
                 continue
             text = r.stderr
-            named = any(os.path.basename(o) in line and (REASONS[kind] in line or
+            named = any(os.path.basename(o) in line and (any(w in line for w in REASONS[kind]) or
                         # the recorder's own message for a file it cannot open says neither reason
                         (name.startswith("vomark record") and kind == "create"))
                         for line in text.splitlines() for o in outputs)
             if not named:
-                failures.append(f"{where}: no line names the output and '{REASONS[kind]}': {text.strip()}")
+                failures.append(f"{where}: no line names the output and '{REASONS[kind][0]}': {text.strip()}")
             if read(outputs) != [OLD] * len(outputs):
                 failures.append(f"{where}: the old output changed")
             if listing() != before:
