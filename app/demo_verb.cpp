@@ -14,6 +14,8 @@
 #include <nlohmann/json.hpp>
 
 #include "sel/files.h"
+#include "sel/output.h"
+#include "sel/reader.h"
 #include "console/stop.h"
 #include "demo.h"
 #include "host_queries.h"
@@ -106,6 +108,10 @@ double LargestDifference(const std::vector<float>& a, const std::vector<float>& 
     return d;
 }
 
+void WriteOutput(const fs::path& path, const std::string& bytes) {
+    if (std::string why = sel::WriteWholeFile(path.string(), bytes); !why.empty()) throw std::runtime_error(why);
+}
+
 std::string Frame(TimeValue t) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%g", double(t) / kTicksPerFrame);
@@ -126,7 +132,8 @@ class Demo {
     void Summary();
     std::vector<fs::path> Outputs() const { return {cache_, framesPng_, heatmapPng_, panelPng_, vms_}; }
     void RefuseOthersFiles() const;
-    void MarkOutputs() const;
+    int Steps();
+    std::string MarkOutputs() const;
 
     const DemoOptions& o_;
     const CommonOptions& common_;
@@ -268,29 +275,25 @@ void Demo::Pictures() {
         error = pictures::MeshPng(
             ordered, 2, 300, "The grid from above, coloured by selection weight: live | played back", png);
     if (!error.empty()) throw std::runtime_error(framesPng_.string() + ": " + error);
-    WriteFileAtomically(framesPng_.string(), png);
+    WriteOutput(framesPng_, png);
 
-    FILE* f = sel::OpenFile(cache_.string(), "rb");
-    if (!f) throw std::runtime_error(cache_.string() + ": cannot be opened");
-    pictures::CacheHeatmap map;
-    {
-        sel::FileSource src(f);
-        pictures::HeatmapLabels labels{"demo.sel: weight by vertex and frame", 1, double(range_.first),
-                                       pictures::Aggregate::Max};
-        map = pictures::DrawCacheHeatmap(src, labels, 1000, 600, &png);
-    }
-    std::fclose(f);
+    sel::CacheReader cache;
+    if (sel::Status opened = cache.OpenBytes(cache_.string()); !opened.ok)
+        throw std::runtime_error(cache_.string() + ": " + opened.message);
+    pictures::HeatmapLabels labels{"demo.sel: weight by vertex and frame", 1, double(range_.first),
+                                   pictures::Aggregate::Max};
+    pictures::CacheHeatmap map = pictures::DrawCacheHeatmap(cache.GetSource(), labels, 1000, 600, &png);
     if (map.failedAt >= 0)
         throw std::runtime_error(cache_.string() + ": byte " + std::to_string(map.failedAt) + ": " +
                                  map.error);
     if (!map.error.empty()) throw std::runtime_error(heatmapPng_.string() + ": " + map.error);
-    WriteFileAtomically(heatmapPng_.string(), png);
+    WriteOutput(heatmapPng_, png);
 
     EditSession edit(*built_.scene, mod_, {node_});
     vm::Panel* panel = edit.Panel();
     error = PanelPng(panel ? panel->GetHWnd() : nullptr, "Tessarin panel after the demo", png);
     if (!error.empty()) throw std::runtime_error(panelPng_.string() + ": " + error);
-    WriteFileAtomically(panelPng_.string(), png);
+    WriteOutput(panelPng_, png);
 }
 
 void Demo::RefuseOthersFiles() const {
@@ -308,20 +311,32 @@ void Demo::RefuseOthersFiles() const {
     }
 }
 
-void Demo::MarkOutputs() const {
+// "" or the line saying why the note could not be written.
+std::string Demo::MarkOutputs() const {
     std::string text;
     for (const fs::path& p : Outputs())
         if (std::string stamp = Stamp(p); !stamp.empty()) text += p.filename().string() + " " + stamp + "\n";
-    std::ofstream(dir_ / kMark, std::ios::binary) << text;
+    return sel::WriteWholeFile((dir_ / kMark).string(), text);
 }
 
 int Demo::Run() {
     Build();
     // whatever this run wrote is the demo's, however it ends
-    struct Mark {
-        const Demo& demo;
-        ~Mark() { demo.MarkOutputs(); }
-    } mark{*this};
+    int rc = 0;
+    try {
+        rc = Steps();
+    } catch (...) {
+        MarkOutputs(); // the failure's own line is the one said
+        throw;
+    }
+    if (std::string why = MarkOutputs(); !why.empty()) {
+        std::cerr << "vomark: " << why << "\n";
+        return rc ? rc : 1;
+    }
+    return rc;
+}
+
+int Demo::Steps() {
     if (int rc = Record()) return rc;
     Times();
     std::cerr << "2. evaluating the live selection at " << times_.size() << " times\n";

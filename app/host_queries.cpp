@@ -15,6 +15,7 @@
 #include <stdexcept>
 
 #include "sel/format.h"
+#include "sel/reader.h"
 #include "sel/verify.h"
 #include "runtime/host_record.h"
 #include "runtime/plugin_loader.h"
@@ -122,24 +123,9 @@ std::string ErrorShownSince(size_t boxes) {
     return "";
 }
 
-namespace {
-// The layout check the modifier's loader plays by, on the file at `path` (false: it cannot be opened).
-bool ReadFileLayout(const std::string& path, sel::Layout& layout, sel::Status& status) {
-    FILE* f = path.empty() ? nullptr : sel::OpenFile(path, "rb");
-    if (!f) return false;
-    {
-        sel::FileSource src(f);
-        status = sel::ReadLayout(src, layout, false);
-    }
-    std::fclose(f);
-    return true;
-}
-} // namespace
-
 int64_t SamplesIn(const std::string& path) {
-    sel::Layout layout;
-    sel::Status status;
-    return ReadFileLayout(path, layout, status) && status.ok ? layout.samples : 0;
+    sel::CacheReader reader;
+    return reader.Open(path, false).ok ? reader.GetLayout().samples : 0;
 }
 
 std::string StoppedRecordingLine(const std::string& cacheFile) {
@@ -162,20 +148,11 @@ std::string RecordingSummary(Animatable* recorder) {
     const char* name = ParamAtZero<const char*>(recorder, "cache_file", nullptr);
     std::string path = name ? name : "";
     int64_t samples = SamplesIn(path);
-    std::error_code ec;
-    auto bytes = std::filesystem::file_size(sel::PathOf(path), ec);
     return "wrote " + path + ": " + std::to_string(samples) + (samples == 1 ? " sample, " : " samples, ") +
-           std::to_string(ec ? 0 : bytes) + " bytes";
+           std::to_string(std::max<int64_t>(0, sel::SizeOf(path))) + " bytes";
 }
 
 namespace {
-std::string StampOf(const std::string& path) {
-    std::error_code ec;
-    auto size = std::filesystem::file_size(sel::PathOf(path), ec);
-    if (path.empty() || ec) return "";
-    auto time = std::filesystem::last_write_time(sel::PathOf(path), ec);
-    return ec ? "" : std::to_string(size) + " " + std::to_string(time.time_since_epoch().count());
-}
 std::string CacheFileOf(Animatable* recorder) {
     const char* name = ParamAtZero<const char*>(recorder, "cache_file", nullptr);
     return name ? name : "";
@@ -185,7 +162,7 @@ std::string CacheFileOf(Animatable* recorder) {
 std::string NothingRecorded(Animatable* recorder, long evaluations) {
     std::string path = CacheFileOf(recorder);
     if (path.empty()) return "nothing was recorded: no cache file was chosen";
-    if (StampOf(path).empty()) return "nothing was recorded: " + path + " was not written";
+    if (sel::KindOf(path) == sel::FileKind::Missing) return "nothing was recorded: " + path + " was not written";
     if (evaluations == 0) return "nothing was recorded: " + path + " was kept as it was";
     return "";
 }
@@ -218,26 +195,31 @@ bool SayIfRecordingStopped(int escapesBefore, Animatable* recorder, const std::s
     return true;
 }
 
-std::string FindCacheFile(const std::string& name) {
-    if (sel::KindOf(name) == sel::FileKind::Plain) return name;
+sel::Status OpenCache(const std::string& name, sel::CacheReader& reader, bool checkLayout) {
+    auto open = [&](const std::string& path) {
+        sel::Status status = checkLayout ? reader.Open(path, false) : reader.OpenBytes(path);
+        // a file whose bytes were read is the one the modifier plays, or fails to
+        return std::pair(status, status.ok || reader.LastProblem() == sel::CacheReader::Problem::Layout);
+    };
+    auto [named, found] = open(name);
+    if (found) return named;
     // the modifier's second place: the file's name in the host's directory 2
     std::string fallback = std::string(GetCOREInterface()->HostDirectory(2)) + "/" +
                            name.substr(name.find_last_of("/\\") + 1);
-    return sel::KindOf(fallback) == sel::FileKind::Plain ? fallback : "";
+    auto [second, there] = open(fallback);
+    return there ? second : named;
+}
+
+std::string FindCacheFile(const std::string& name) {
+    sel::CacheReader reader;
+    return OpenCache(name, reader, false).ok ? reader.Path() : "";
 }
 
 std::string WhyUnplayable(const std::string& name) {
-    sel::Layout layout;
-    sel::Status status;
-    std::string found = FindCacheFile(name);
-    if (found.empty()) {
-        sel::FileKind kind = sel::KindOf(name);
-        return name + (kind == sel::FileKind::Missing ? ": not found" : ": not a plain file");
-    }
-    errno = 0;
-    if (!ReadFileLayout(found, layout, status))
-        return name + ": cannot be read: " + (errno ? std::strerror(errno) : "unknown reason");
+    sel::CacheReader reader;
+    sel::Status status = OpenCache(name, reader, true);
     if (status.ok) return "";
+    if (reader.LastProblem() != sel::CacheReader::Problem::Layout) return name + ": " + status.message;
     return name + ": byte " + std::to_string(status.at) + ": " + status.message + " (" +
            sel::FaultName(status.fault) + ")";
 }
@@ -282,22 +264,13 @@ namespace {
 // The records of the first sample of the cache file `name` (found as the modifier finds it); -1
 // when it cannot be read.
 int64_t PointsPerSample(const std::string& name) {
-    FILE* f = sel::OpenFile(FindCacheFile(name), "rb");
-    if (!f) return -1;
-    int64_t points = -1;
-    {
-        sel::FileSource src(f);
-        sel::Layout layout;
-        int32_t first = 0;
-        if (!sel::ReadLayout(src, layout, false).ok || layout.samples < 1)
-            points = -1;
-        else if (!layout.variable)
-            points = layout.header.formatTag;
-        else if (sel::CountReader(src, layout.tableStart, layout.header.sampleTotal).Next(first))
-            points = first;
-    }
-    std::fclose(f);
-    return points;
+    sel::CacheReader reader;
+    if (!OpenCache(name, reader, true).ok) return -1;
+    const sel::Layout& layout = reader.GetLayout();
+    int32_t first = 0;
+    if (layout.samples < 1) return -1;
+    if (!layout.variable) return layout.header.formatTag;
+    return sel::CountReader(reader.GetSource(), layout.tableStart, layout.header.sampleTotal).Next(first) ? first : -1;
 }
 
 // "byte N: REASON (damaged)", verify's first finding on a cache file that plays; "" for one that
@@ -305,18 +278,13 @@ int64_t PointsPerSample(const std::string& name) {
 std::string DamageIn(const std::string& name) {
     // a verb that evaluates again and again asks again and again: the whole file is read once for
     // as long as it stays as it is
-    static std::map<std::string, std::pair<std::string, std::string>> known; // path: stamp, answer
-    std::string path = FindCacheFile(name), stamp = StampOf(path);
-    if (auto it = known.find(path); it != known.end() && it->second.first == stamp) return it->second.second;
-    std::string& answer = (known[path] = {stamp, ""}).second;
-    FILE* f = sel::OpenFile(path, "rb");
-    if (!f) return "";
-    sel::VerifyReport report;
-    {
-        sel::FileSource src(f);
-        report = sel::VerifyFile(src);
-    }
-    std::fclose(f);
+    static std::map<std::string, std::pair<sel::FileStamp, std::string>> known; // path: stamp, answer
+    sel::CacheReader reader;
+    if (!OpenCache(name, reader, false).ok) return "";
+    const sel::FileStamp& stamp = reader.Stamp();
+    if (auto it = known.find(reader.Path()); it != known.end() && it->second.first == stamp) return it->second.second;
+    std::string& answer = (known[reader.Path()] = {stamp, ""}).second;
+    sel::VerifyReport report = sel::VerifyFile(reader.GetSource());
     if (report.Verdict() == sel::Fault::None || report.findings.empty()) return "";
     const sel::Finding& first = report.findings.front();
     return answer = "byte " + std::to_string(first.at) + ": " + first.message + " (" +

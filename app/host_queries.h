@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "runtime/scene.h"
+#include "sel/reader.h"
 
 namespace app {
 
@@ -74,8 +75,12 @@ template <typename T> T ParamAtZero(Animatable* object, const char* name, T valu
 // kept, then `andThen` if not empty, and true; false when the recording ran to its end.
 bool SayIfRecordingStopped(int escapesBefore, Animatable* recorder, const std::string& andThen = "");
 
-// Where the modifier finds the cache file `name`: as named, else its file name in the host's
-// directory 2, else "" (missing).
+// Opens the cache file `name` where the modifier finds it: as named, else by its file name in the
+// host's directory 2 (when the named one cannot be opened). checkLayout: Open (its layout read, its
+// counts not kept), else OpenBytes. A file found nowhere answers the named one's refusal.
+sel::Status OpenCache(const std::string& name, sel::CacheReader& reader, bool checkLayout);
+
+// Where the modifier finds the cache file `name` (as OpenCache looks), else "" (missing).
 std::string FindCacheFile(const std::string& name);
 
 // A file a verb reads, and what it is to the verb ("the scene", "the cache file of node \"A\"").

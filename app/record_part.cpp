@@ -11,14 +11,17 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <set>
 #include <sstream>
 #include <stdexcept>
 
+#include "console/stop.h"
 #include "host_queries.h"
 #include "runtime/builtin_modifiers.h"
 #include "scene_description.h"
 #include "sel/files.h"
+#include "sel/output.h"
 #include "tick_range.h"
 
 namespace app {
@@ -188,21 +191,67 @@ void PartRecording::Watch(vm::Scene& scene, Modifier* mod, bool firstFrameOnce, 
         }
 }
 
-PartRecording::~PartRecording() = default;
-
-std::string PartRecording::Finish(const std::string& cacheFile) {
-    part_.fileBytes = std::max<int64_t>(0, sel::SizeOf(cacheFile));
-    std::string target = sel::PartRecordPath(cacheFile), temp, error;
-    FILE* f = sel::CreateBeside(target, temp, error);
-    if (!f) return target + ": " + error;
-    std::string text = sel::EncodePartRecord(part_);
-    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size() && sel::FlushToDisk(f);
-    ok = std::fclose(f) == 0 && ok;
-    if (ok) error = sel::ReplaceWith(temp, target);
-    if (!ok || !error.empty()) {
-        sel::RemoveFile(temp);
-        return target + ": cannot be written" + (error.empty() ? "" : " (" + error + ")");
+namespace {
+// A name beside `target` (through links: beside the file a link leads to) that no file has, for a
+// new file that takes the target's place later.
+std::string NameBeside(const std::string& target) {
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device random;
+    for (;;) {
+        std::string name = sel::FollowLinks(target) + ".tmp-part-";
+        for (int i = 0; i < 6; ++i)
+            name += kLetters[random() % (sizeof kLetters - 1)];
+        if (sel::KindOf(name) == sel::FileKind::Missing) return name;
     }
+}
+
+// "" or why `name` cannot take a new file, said before the recording.
+std::string RefusedTarget(const std::string& name) {
+    std::string why = sel::KindOf(name) == sel::FileKind::Other ? "not a plain file" : WhyUnwritable(name);
+    return why.empty() ? "" : name + ": cannot be written: " + why;
+}
+} // namespace
+
+PartRecording::~PartRecording() {
+    // what was not put in place goes; the old part and its record stay
+    if (!landed_) {
+        if (!stagedPart_.empty()) sel::RemoveFile(stagedPart_);
+        if (!stagedRecord_.empty()) sel::RemoveFile(stagedRecord_);
+    }
+    for (int held : {heldPart_, heldRecord_})
+        if (held >= 0) console::ForgetTemporary(held);
+}
+
+void PartRecording::Stage(Modifier* mod) {
+    const char* cache = ParamAtZero<const char*>(mod, "cache_file", nullptr);
+    name_ = cache ? cache : "";
+    if (name_.empty())
+        throw std::invalid_argument(
+            "--frames: the modifier names no cache_file; give one with --set cache_file=PART.sel");
+    recordName_ = sel::PartRecordPath(name_);
+    for (const std::string& target : {name_, recordName_})
+        if (std::string refused = RefusedTarget(target); !refused.empty()) throw std::runtime_error(refused);
+    stagedPart_ = NameBeside(name_);
+    stagedRecord_ = NameBeside(recordName_);
+    heldPart_ = console::RemoveOnHardStop(stagedPart_);
+    heldRecord_ = console::RemoveOnHardStop(stagedRecord_);
+    SetParameterFromText(mod, "cache_file", stagedPart_);
+}
+
+void PartRecording::Unstage(Modifier* mod) { SetParameterFromText(mod, "cache_file", name_); }
+
+bool PartRecording::Recorded() const { return sel::KindOf(stagedPart_) == sel::FileKind::Plain; }
+
+bool PartRecording::PartStands() const { return sel::KindOf(name_) != sel::FileKind::Missing; }
+
+std::string PartRecording::Land() {
+    part_.fileBytes = std::max<int64_t>(0, sel::SizeOf(stagedPart_));
+    // the record's line names the record, not the name it waits under
+    if (std::string why = sel::WriteWholeFile(stagedRecord_, sel::EncodePartRecord(part_)); !why.empty())
+        return recordName_ + why.substr(std::min(why.size(), stagedRecord_.size()));
+    if (std::string why = sel::ReplaceTogether({{stagedPart_, name_}, {stagedRecord_, recordName_}}); !why.empty())
+        return why;
+    landed_ = true;
     return "";
 }
 
@@ -230,11 +279,7 @@ std::unique_ptr<PartRecording> BeginPart(vm::Scene& scene, INode* node, Modifier
             sel::Utf8Of(path) + ".frames-" + std::to_string(first) + "-" + std::to_string(last) + ext;
         SetParameterFromText(mod, "cache_file", name);
     }
-    auto part = std::make_unique<PartRecording>(scene, mod, first, last, Fingerprint(identity));
-    // a record left from an earlier run must not pass for this one's
-    const char* cache = ParamAtZero<const char*>(mod, "cache_file", nullptr);
-    if (cache && *cache) sel::RemoveFile(sel::PartRecordPath(cache));
-    return part;
+    return std::make_unique<PartRecording>(scene, mod, first, last, Fingerprint(identity));
 }
 
 std::string Fingerprint(const std::vector<std::string>& texts) {

@@ -15,7 +15,10 @@ void ParseFrameRange(const std::string& text, int& first, int& last);
 
 // Set up before the recorder runs: points the modifier at frames A to B (its own range is the
 // whole), and watches what reaches it so that the join can carry running largest weights across the
-// part's start. Finish() then writes the part record beside the cache file.
+// part's start. A part and its part record are one unit: the recording goes into a file beside the
+// part (Stage), the record beside the record's place, and Land() puts both in place together once
+// both are whole on the disk; until then the old part and its record stay as they were, and
+// whatever was not put in place is removed when the recording ends (however it ends).
 class PartRecording {
   public:
     // `identity`: what makes two parts parts of one recording (the scene's bytes, node, settings).
@@ -23,13 +26,32 @@ class PartRecording {
     ~PartRecording();
     PartRecording(const PartRecording&) = delete;
     PartRecording& operator=(const PartRecording&) = delete;
-    // "" or why the part record could not be written.
-    std::string Finish(const std::string& cacheFile);
+
+    // Takes the part's name from the modifier's cache_file and points cache_file at a new name beside
+    // it for the recording. Throws std::runtime_error ("PART: cannot be written: WHY") when the part
+    // or its record could not be put in place (a folder, a device, no permission, no such folder),
+    // before anything is recorded.
+    void Stage(Modifier* mod);
+    // cache_file names the part again (the recording's messages and summary name the part).
+    void Unstage(Modifier* mod);
+    const std::string& Name() const { return name_; }
+    // Whether the recording left a file beside the part.
+    bool Recorded() const;
+    // Whether a part stands under the part's name (one recorded before).
+    bool PartStands() const;
+    // Writes the part record beside its place and puts the recorded part and the record in place
+    // together (sel::ReplaceTogether): "" or the line naming the file that could not be written and
+    // why; on failure the old part and record are as they were.
+    std::string Land();
     const sel::PartRecord& Record() const { return part_; }
 
   private:
     void Watch(vm::Scene& scene, Modifier* mod, bool firstFrameOnce, bool preRoll);
-    sel::PartRecord part_; // the watchers below the modifier fill in what they see
+    sel::PartRecord part_;                  // the watchers below the modifier fill in what they see
+    std::string name_, recordName_;         // the part and its record, as named
+    std::string stagedPart_, stagedRecord_; // beside them until Land()
+    int heldPart_ = -1, heldRecord_ = -1;   // registered for a second stop request
+    bool landed_ = false;
 };
 
 struct PartRequest {
@@ -37,10 +59,9 @@ struct PartRequest {
     std::string scenePath;
     std::vector<std::string> sets; // the --set options given (PARAM=VALUE)
 };
-// Parses --frames, names the part's cache file (the scene's, with ".frames-A-B" before the
-// extension, unless --set cache_file= named one), and removes a part record left from an earlier
-// run. (SIGTERM stops a part as it stops any recording.) Throws std::invalid_argument for a bad
-// request.
+// Parses --frames and names the part's cache file (the scene's, with ".frames-A-B" before the
+// extension, unless --set cache_file= named one); Stage() comes next. (SIGTERM stops a part as it
+// stops any recording.) Throws std::invalid_argument for a bad request.
 std::unique_ptr<PartRecording> BeginPart(vm::Scene& scene, INode* node, Modifier* mod,
                                          const PartRequest& request);
 

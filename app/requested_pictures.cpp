@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "scene_pictures.h"
+#include "sel/output.h"
 
 namespace app {
 
@@ -30,13 +31,13 @@ void SelectionPictures::Write(const std::string& path, const std::string& title)
     const std::vector<pictures::MeshPanel>& list = panels_->list;
     std::string png, error = pictures::MeshPng(list, std::min<int>(int(list.size()), 4), 300, title, png);
     if (!error.empty()) throw std::runtime_error(path + ": " + error);
-    WriteFileAtomically(path, png);
+    if (std::string why = sel::WriteWholeFile(path, png); !why.empty()) throw std::runtime_error(why);
 }
 
 void WritePanelPicture(HWND window, const std::string& title, const std::string& path) {
     std::string png, error = PanelPng(window, title, png);
     if (!error.empty()) throw std::runtime_error(path + ": " + error);
-    WriteFileAtomically(path, png);
+    if (std::string why = sel::WriteWholeFile(path, png); !why.empty()) throw std::runtime_error(why);
 }
 
 } // namespace app

@@ -33,9 +33,7 @@ void CheckTarget(const std::string& path, bool force) {
 
 std::string SaveSceneAs(vm::Scene& scene, const std::string& path, bool force) {
     CheckTarget(path, force);
-    vm::SaveSceneFile(scene, path);
-    std::error_code ec;
-    auto bytes = std::filesystem::file_size(sel::PathOf(path), ec);
+    size_t bytes = vm::SaveSceneFile(scene, path); // a FIFO has no size to ask for afterwards
     size_t nodes = scene.Nodes().size();
     return "saved " + path + ": " + std::to_string(nodes) + (nodes == 1 ? " node, " : " nodes, ") +
            std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");

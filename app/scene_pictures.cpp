@@ -1,11 +1,6 @@
 // Host data into picture data.
 #include "scene_pictures.h"
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <stdexcept>
-
 #include "pictures/dialog_view.h"
 
 namespace app {
@@ -68,25 +63,6 @@ std::string PanelPng(HWND window, const std::string& title, std::string& png) {
     for (const PanelControl& c : ReadPanelControls(window))
         if (c.visible) drawn.push_back(Drawn(c));
     return pictures::DialogPng(drawn, window->width, window->height, 2.5, title, png);
-}
-
-void WriteFileAtomically(const std::string& path, const std::string& bytes) {
-    std::string temp = path + ".part";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), std::streamsize(bytes.size()));
-        out.close();
-        if (!out) {
-            std::remove(temp.c_str());
-            throw std::runtime_error(path + ": cannot be written");
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(temp, path, ec);
-    if (ec) {
-        std::remove(temp.c_str());
-        throw std::runtime_error(path + ": cannot be written: " + ec.message());
-    }
 }
 
 } // namespace app

@@ -21,8 +21,4 @@ pictures::MeshPanel SelectionOf(Mesh& mesh, const std::string& caption,
 // error text or "" and the PNG bytes.
 std::string PanelPng(HWND window, const std::string& title, std::string& png);
 
-// Writes the bytes to `path` through a temporary file beside it, so a failed write leaves no
-// half-written picture. Throws std::runtime_error naming the path.
-void WriteFileAtomically(const std::string& path, const std::string& bytes);
-
 } // namespace app

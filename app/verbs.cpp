@@ -49,6 +49,31 @@ std::string Summary(TimeValue t, Mesh& mesh, double microseconds) {
     std::snprintf(buf, sizeof buf, "%d,%d,%.9g,%.1f", t, selected, sum, microseconds);
     return buf;
 }
+// After a part's recording: the part and its record put in place together, or neither. A stopped
+// recording is put in place only where no part stood (it keeps its whole frames, and the join names
+// the ones missing); a part recorded before stays, with its record, when its new recording stops.
+int LandPart(PartRecording& part, Modifier* mod, bool stopped, long evaluations, const std::string& frames) {
+    const std::string& name = part.Name();
+    if (stopped && part.PartStands()) {
+        std::cerr << "vomark: recording stopped: " << name << " and its part record are kept as they were\n";
+        return console::StopStatus();
+    }
+    if (!part.Recorded() || evaluations == 0) {
+        std::cerr << "vomark: nothing was recorded: " << name
+                  << (part.PartStands() ? " was kept as it was" : " was not written") << "\n";
+        return stopped ? console::StopStatus() : 1;
+    }
+    if (std::string why = part.Land(); !why.empty()) {
+        std::cerr << "vomark: " << why << "\n";
+        return 1;
+    }
+    if (stopped) {
+        std::cerr << "vomark: " << StoppedRecordingLine(name) << "\n";
+        return console::StopStatus();
+    }
+    std::cout << RecordingSummary(mod) << " (frames " << frames << ", with its .part record)\n";
+    return 0;
+}
 } // namespace
 
 int ListPlugins(Session& session, std::ostream& out) {
@@ -184,6 +209,7 @@ int RecordCache(const RecordOptions& o, const CommonOptions& common) {
     if (const char* cache = ParamAtZero<const char*>(mod, "cache_file", nullptr); cache && *cache)
         RefuseToWriteOver(cache, {{o.scene, "the scene"}});
     if (!o.save.empty()) RefuseToWriteOver(o.save, InputsOf(o.scene, scene));
+    if (part) part->Stage(mod); // the recording goes beside the part until the part is whole
     ClassDesc2* cd = ClassOf(mod);
     Progress progress(scene, mod);
     scene.onEvaluate = [&](INode*, TimeValue t) { progress.Evaluated(t); };
@@ -192,24 +218,21 @@ int RecordCache(const RecordOptions& o, const CommonOptions& common) {
     vm::ScriptCallResult r = vm::CallScriptFunction(mod, cd, "record");
     scene.onEvaluate = nullptr;
     progress.Finish(); // what follows starts a line of its own
+    if (part) part->Unstage(mod);
     if (!r.found) throw SceneError(r.error);
     if (!ErrorShownSince(boxes).empty()) { // the message box's own line was printed already
         std::cerr << "vomark: " << RecordingFailure(mod) << "\n";
         return 1;
     }
+    if (part) return LandPart(*part, mod, vm::Record().escapePresses > escapes, progress.Evaluations(), o.frames);
     // a scene naming a cut-short cache is not what --save asked for
-    std::string partError = part ? part->Finish(ParamAtZero<const char*>(mod, "cache_file", "")) : "";
     if (SayIfRecordingStopped(escapes, mod, o.save.empty() ? "" : o.save + " was not written"))
         return console::StopStatus();
-    if (!partError.empty()) {
-        std::cerr << "vomark: " << partError << "\n";
-        return 1;
-    }
     if (std::string why = NothingRecorded(mod, progress.Evaluations()); !why.empty()) {
         std::cerr << "vomark: " << why << (o.save.empty() ? "" : "; " + o.save + " was not written") << "\n";
         return 1;
     }
-    std::cout << RecordingSummary(mod) << (part ? " (frames " + o.frames + ", with its .part record)" : "") << "\n";
+    std::cout << RecordingSummary(mod) << "\n";
     if (!o.save.empty()) std::cout << SaveSceneAs(scene, o.save, o.force) << "\n";
     return 0;
 }

@@ -146,4 +146,59 @@ std::string WriteWholeFile(const std::string& target, const std::string& bytes) 
     return out.Commit();
 }
 
+namespace {
+// A name beside `target` that no file has: where the old file waits while its replacement goes in.
+std::string NameAside(const std::string& target) {
+    for (int n = 1;; ++n)
+        if (std::string name = target + ".old-" + std::to_string(n); KindOf(name) == FileKind::Missing) return name;
+}
+} // namespace
+
+std::string ReplaceTogether(const std::vector<std::pair<std::string, std::string>>& moves) {
+    size_t n = moves.size();
+    std::vector<std::string> targets(n), aside(n); // aside: "" where no old file stood
+    auto line = [&](size_t i, const std::string& why) { return moves[i].second + ": cannot be written: " + why; };
+    for (size_t i = 0; i < n; ++i) {
+        targets[i] = FollowLinks(moves[i].second);
+        if (KindOf(moves[i].first) != FileKind::Plain) return line(i, moves[i].first + " is not a plain file");
+        FileKind kind = KindOf(targets[i]);
+        if (kind == FileKind::Folder) return moves[i].second + ": is a folder";
+        if (kind == FileKind::Other) return line(i, "not a plain file");
+        if (kind == FileKind::Plain) {
+            FILE* probe = OpenFile(targets[i], "r+b");
+            if (!probe) return line(i, Reason(errno));
+            std::fclose(probe);
+        }
+        for (size_t j = 0; j < i; ++j)
+            if (targets[j] == targets[i]) return line(i, "named twice");
+    }
+    std::string error;
+    size_t in = 0; // the new files renamed in so far
+    for (size_t i = 0; i < n && error.empty(); ++i) {
+        if (KindOf(targets[i]) == FileKind::Missing) continue;
+        CopyPermissions(targets[i], moves[i].first);
+        std::string name = NameAside(targets[i]);
+        if (std::string why = ReplaceWith(targets[i], name); !why.empty()) error = line(i, why);
+        else aside[i] = name;
+    }
+    while (in < n && error.empty()) {
+        if (std::string why = ReplaceWith(moves[in].first, targets[in]); !why.empty()) error = line(in, why);
+        else ++in;
+    }
+    if (error.empty()) {
+        for (const std::string& name : aside)
+            if (!name.empty()) RemoveFile(name);
+        return "";
+    }
+    for (size_t i = 0; i < n; ++i) {
+        if (!aside[i].empty()) { // the old file back over the new one, when that went in
+            if (!ReplaceWith(aside[i], targets[i]).empty()) error += "; the old file stays as " + aside[i];
+        } else if (i < in) {
+            RemoveFile(targets[i]);
+        }
+        if (i >= in) RemoveFile(moves[i].first);
+    }
+    return error;
+}
+
 } // namespace sel

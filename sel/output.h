@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace sel {
 
@@ -87,5 +89,18 @@ class OutputFile : public ByteSink {
 
 // `bytes` as the whole of `target`, through an OutputFile: "" or its line.
 std::string WriteWholeFile(const std::string& target, const std::string& bytes);
+
+// Files that stand or fall together (a part and its part record): each pair's first name, a new file
+// already whole on the disk beside its target (written through an OutputFile to a name of its own),
+// takes the place of the second name, all or none. Every existing target is moved aside first, then
+// the new files are renamed in, and the old ones are removed; any failed rename puts every old file
+// back and removes the new files. As with OutputFile, a target reached through a symbolic link is the
+// file the link leads to, and a replacement keeps the old file's permissions. Answers "" or
+// "TARGET: cannot be written: REASON" (TARGET as given); when an old file cannot be put back either,
+// the line ends "; the old file stays as NAME". Refused before anything moves: a new file that is no
+// plain file, a target that is a folder, a device or a FIFO, or read-only, and a target named twice.
+// An empty list does nothing. A crash between the renames leaves the old files beside their targets,
+// each under its target's name with ".old-N" after it.
+std::string ReplaceTogether(const std::vector<std::pair<std::string, std::string>>& moves);
 
 } // namespace sel

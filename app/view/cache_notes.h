@@ -6,18 +6,21 @@
 #include <map>
 #include <string>
 
+#include "sel/files.h"
+
 namespace app::view {
 
 class CacheNotes {
   public:
     // "" for a file with nothing to say; else "FILE: ..." and what the modifier does with it.
-    // A whole-file check is made once per file, size and change time.
+    // A whole-file check is made once for each state of a file (sel::FileStamp).
     std::string For(const std::string& name);
 
   private:
     struct Checked {
-        int64_t size = -1, changed = 0;
+        sel::FileStamp stamp;
         std::string note;
+        bool checked = false;
     };
     std::map<std::string, Checked> checked_;
 };

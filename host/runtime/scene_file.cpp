@@ -10,6 +10,7 @@
 #include <set>
 
 #include "sel/files.h"
+#include "sel/output.h"
 #include "runtime/builtin_modifiers.h"
 
 namespace fs = std::filesystem;
@@ -371,21 +372,10 @@ std::unique_ptr<Scene> LoadSceneFile(const std::string& path, const SceneFileOpt
     return ParseSceneFile(std::move(bytes), path, options);
 }
 
-void SaveSceneFile(Scene& scene, const std::string& path) {
+size_t SaveSceneFile(Scene& scene, const std::string& path) {
     std::string bytes = SceneFileBytes(scene);
-    std::string temp, why;
-    FILE* f = sel::CreateBeside(path, temp, why);
-    if (!f) throw SceneFileError(path + ": cannot write: " + why, 0);
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    ok = sel::FlushToDisk(f) && ok;
-    int err = errno;
-    ok = std::fclose(f) == 0 && ok;
-    if (ok) why = sel::ReplaceWith(temp, path);
-    else why = std::strerror(err ? err : EIO);
-    if (!why.empty()) {
-        sel::RemoveFile(temp);
-        throw SceneFileError(path + ": cannot write: " + why, 0);
-    }
+    if (std::string error = sel::WriteWholeFile(path, bytes); !error.empty()) throw SceneFileError(error, 0);
+    return bytes.size();
 }
 
 } // namespace vm

@@ -66,10 +66,11 @@ std::unique_ptr<Scene> ParseSceneFile(std::string bytes, const std::string& file
 // Reads and parses the file; an unreadable file throws SceneFileError too.
 std::unique_ptr<Scene> LoadSceneFile(const std::string& path, const SceneFileOptions& options = {});
 
-// Writes the scene to `path` through a temporary file in the same folder that is renamed over
-// `path` only when it is complete, so that a failed save leaves no half file. Throws
-// SceneFileError (offset 0) when the file cannot be written.
-void SaveSceneFile(Scene& scene, const std::string& path);
+// Writes the scene to `path` as sel::OutputFile writes any output (whole or not at all, through a
+// link to the file it leads to, directly into a device or FIFO, keeping the old file's permissions).
+// Answers the bytes written. Throws SceneFileError (offset 0), "PATH: cannot be written: REASON"
+// (or "PATH: is a folder"), when it cannot be written.
+size_t SaveSceneFile(Scene& scene, const std::string& path);
 
 // The modifier chunks of a scene file, saved and loaded by class (scene_file_modifiers.cpp).
 void SaveModifier(ChunkWriter& w, Modifier* mod);

@@ -153,6 +153,53 @@ unwritable_target_named_once() {
 }
 check "record names an unwritable target once, with the reason" unwritable_target_named_once
 check "record asks for a file name when none is set" bash -c "'$vomark' record '$work/keys.json' --plugins '$plugins' --set cache_file= --answer save='$work/asked' 2>/dev/null && test -s '$work/asked.sel'"
+# A part and its part record are one unit: a recording of the part again that fails at any write call
+# (each call the run makes, failed in turn) leaves the old part and its record byte for byte, and
+# nothing beside them (but the recorder's own file, which it keeps and names when its rename fails).
+rerecord_that_fails_keeps_the_old_part() {
+    local part=$work/keys.frames-0-2.sel kind n err
+    V record "$work/keys.json" --frames 0:2 >/dev/null 2>&1 && rm -f "$work/calls" &&
+        SEL_FAULT_LOG=$work/calls V record "$work/keys.json" --frames 0:2 >/dev/null 2>&1 || return 1
+    V record "$work/keys.json" --frames 0:2 --set samples=1 >/dev/null 2>&1 && cp "$part" "$work/old.sel" &&
+        cp "$part.part" "$work/old.part" || return 1
+    for kind in create write flush sync rename; do
+        for n in $(seq "$(grep -cx "$kind" "$work/calls")"); do
+            err=$(SEL_FAULT=$kind:$n V record "$work/keys.json" --frames 0:2 2>&1 >/dev/null) &&
+                { echo "$kind:$n: exit 0"; return 1; }
+            grep -q "^vomark: .*$part" <<<"$err" || { echo "$kind:$n: $err"; return 1; }
+            cmp -s "$part" "$work/old.sel" && cmp -s "$part.part" "$work/old.part" ||
+                { echo "$kind:$n: the old part or record changed: $err"; return 1; }
+            if ls "$work" | grep '^keys.frames' | grep -v '\.tmp-part-[a-z0-9]*\.tmp-' |
+                grep -qvx 'keys.frames-0-2.sel\(.part\)\?'; then
+                echo "$kind:$n: left beside the part: $(ls "$work" | grep '^keys.frames')"; return 1; fi
+            rm -f "$work"/keys.frames-0-2.sel.tmp-*
+        done
+    done
+    [ "$(grep -c . "$work/calls")" -gt 5 ] || { echo "calls: $(cat "$work/calls")"; return 1; }
+    # and without a fault the new part and its record take their places together
+    V record "$work/keys.json" --frames 0:2 >/dev/null 2>&1 && ! cmp -s "$part" "$work/old.sel" &&
+        grep -qx 'bytes 180' "$part.part"
+}
+check "a recording of a part again that fails leaves the old part and its record" rerecord_that_fails_keeps_the_old_part
+# stopped (SIGTERM, while the recording grows beside the part): the old part and its record stay
+stopped_rerecord_keeps_the_old_part() {
+    local part=$work/big.frames-0-19.sel pid code
+    printf '%s\n' '{"nodes": [{"name": "P", "mesh": {"grid": {"width": 10, "length": 10, "rows": 40, "cols": 40}},' \
+        ' "modifiers": [{"class": "SoftSelect", "center": [{"frame": 0, "at": [-5, 0, 0]}, {"frame": 20, "at": [5, 0, 0]}], "radius": 1},' \
+        '  {"class": "Tessarin", "params": {"cache_file": "big.sel", "end_time": 19, "samples": 10, "quality": 100, "accumulateSelection": true}}]}]}' \
+        >"$work/big.json"
+    V record "$work/big.json" --frames 0:19 --set samples=1 >/dev/null 2>&1 && cp "$part" "$work/old.sel" &&
+        cp "$part.part" "$work/old.part" || return 1
+    "$vomark" record "$work/big.json" --frames 0:19 --plugins "$plugins" >/dev/null 2>"$work/stop.err" & pid=$!
+    for _ in $(seq 200); do compgen -G "$part.tmp-*" >/dev/null && break; sleep 0.05; done
+    kill -TERM $pid; wait $pid; code=$?
+    [ "$code" = 143 ] && grep -qx "vomark: recording stopped: $part and its part record are kept as they were" "$work/stop.err" ||
+        { echo "exit $code: $(cat "$work/stop.err")"; return 1; }
+    cmp "$part" "$work/old.sel" && cmp "$part.part" "$work/old.part" && ! compgen -G "$part.*tmp*"
+}
+check "a recording of a part again that is stopped leaves the old part and its record" stopped_rerecord_keeps_the_old_part
+mkdir -p "$work/folder.sel"
+check "a part that could not be put in place is refused before recording" exits_with 1 "vomark: $work/folder.sel: cannot be written: it is a folder" V record "$work/keys.json" --frames 0:2 --set cache_file="$work/folder.sel"
 pictures && check "view refuses a scene it cannot read" exits_with 1 'cannot read scene' V view "$work/none.json" --port 0
 pictures && check "view refuses a port outside 0 to 65535" exits_with 2 '--port' V view "$work/keys.json" --port 70000
 pictures && check "view says it cannot listen on a port in use" bash -c "'$vomark' view '$work/keys.json' --plugins '$plugins' --port 0 >'$work/url' 2>/dev/null & pid=\$!; for i in \$(seq 100); do [ -s '$work/url' ] && break; sleep 0.1; done; port=\$(sed 's#.*:\\([0-9]*\\)/.*#\\1#' '$work/url'); '$vomark' view '$work/keys.json' --plugins '$plugins' --port \$port 2>'$work/err2'; rc=\$?; kill -INT \$pid; wait \$pid; test \$rc = 1 && grep -q 'cannot listen on 127.0.0.1:[0-9]*: the port is in use; give another --port' '$work/err2'"

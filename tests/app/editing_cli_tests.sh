@@ -125,7 +125,7 @@ check "a script and a scene description with a byte-order mark and CRLF line end
 failed_save_leaves_nothing() {
     mkdir -p "$work/saves/full" && echo keep >"$work/saves/full/x" || return 1
     printf 'save %s\n' "$work/saves/full" >"$work/savedir.script"
-    exits_with 1 "savedir.script:1: $work/saves/full: cannot write: " V run "$work/keys.json" "$work/savedir.script" || return 1
+    exits_with 1 "savedir.script:1: $work/saves/full: is a folder" V run "$work/keys.json" "$work/savedir.script" || return 1
     [ "$(ls -A "$work/saves")" = full ] && [ "$(cat "$work/saves/full/x")" = keep ] || { ls -la "$work/saves"; return 1; }
     # one that works, twice over the same name, leaves the file alone beside it
     printf 'save %s\n' "$work/saves/s.vms" "$work/saves/s.vms" >"$work/save2.script"

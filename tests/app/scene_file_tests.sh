@@ -14,7 +14,7 @@ check "a JSON scene saves to the same bytes" bash -c "'$vomark' save '$work/keys
 check "save refuses to replace a file" exits_with 1 "$work/again.vms: exists already; give --force to replace it" V save "$work/keys.vms" "$work/again.vms"
 check "save --force replaces it" V save "$work/keys.vms" "$work/again.vms" --force
 check "record --save refuses to replace a file before recording" exits_with 1 "exists already" V record "$work/keys.json" --save "$work/again.vms"
-check "a failed save leaves no file" bash -c "! '$vomark' save '$work/keys.vms' '$work/no/dir/x.vms' --plugins '$plugins' 2>'$work/e' && grep -q 'cannot write' '$work/e' && test ! -e '$work/no'"
+check "a failed save leaves no file" bash -c "! '$vomark' save '$work/keys.vms' '$work/no/dir/x.vms' --plugins '$plugins' 2>'$work/e' && grep -q '$work/no/dir/x.vms: cannot be written: No such file or directory' '$work/e' && test ! -e '$work/no'"
 head -c 100 "$work/keys.vms" >"$work/cut.vms"
 check "a truncated scene is refused with the place" exits_with 1 "vomark: $work/cut.vms: byte 8: chunk 0x0100 claims" V eval "$work/cut.vms" --frame 0
 cp "$work/keys.json" "$work/foreign.vms"
@@ -57,6 +57,22 @@ check "record refuses a cache file that is the scene" unchanged_after "$work/key
 check "a script's save refuses the script" unchanged_after "$work/refuse.script" V run "$work/keys.json" "$work/refuse.script"
 printf 'load "keys.vms"\nsave "link.sel"\n' >"$work/refuse2.script"
 check "a script's save refuses the cache file of a scene it loaded" unchanged_after "$work/keys.sel" V run "$work/keys.json" "$work/refuse2.script"
+# Every output is written one way: through a symbolic link the file it leads to is replaced (the
+# link stays, and so do the file's permissions), and a FIFO is written into, never replaced.
+writes_through_links_and_fifos() { # the command, with OUT for the output
+    rm -rf "$work/o" && mkdir "$work/o" && echo old >"$work/o/target" && chmod 600 "$work/o/target" &&
+        ln -s target "$work/o/link" || return 1
+    "${@/OUT/$work/o/link}" >/dev/null || return 1
+    [ "$(readlink "$work/o/link")" = target ] && [ "$(stat -c %a "$work/o/target")" = 600 ] &&
+        ! grep -qx old "$work/o/target" && [ "$(ls -A "$work/o" | tr '\n' ' ')" = "link target " ] ||
+        { ls -lA "$work/o"; return 1; }
+    mkfifo "$work/o/fifo" && { timeout 20 cat "$work/o/fifo" >"$work/o/read" & }
+    timeout 20 "${@/OUT/$work/o/fifo}" >/dev/null; local code=$?
+    wait
+    [ "$code" = 0 ] && [ -p "$work/o/fifo" ] && cmp "$work/o/read" "$work/o/target"
+}
+check "save writes through a link and into a FIFO" writes_through_links_and_fifos "$vomark" save "$work/keys.json" OUT --force --plugins "$plugins"
+pictures && check "eval --png writes through a link and into a FIFO" writes_through_links_and_fifos "$vomark" eval "$work/keys.json" --frame 0 --png OUT --plugins "$plugins"
 check "save and assets have help" bash -c "'$vomark' save --help | grep -q -- --force && '$vomark' assets --help | grep -q -- --missing"
 
 echo "$passed passed, $failed failed"
