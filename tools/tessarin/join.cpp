@@ -181,6 +181,8 @@ class Writer {
             for (int32_t left = l.counts[size_t(k)]; left > 0;) {
                 if (used == have) {
                     have = size_t(std::min<int64_t>((l.tableStart - at) / sel::kRecordBytes, int64_t(kChunkRecords)));
+                    if (have == 0) // the layout was checked: only a file changed since can end here
+                        problem_ = At(p.in->name, at, "holds fewer records than its count table (did it change while read?)");
                     if (have == 0 || !Read(p, at, buffer_.data(), have * sel::kRecordBytes)) return false;
                     at += int64_t(have) * sel::kRecordBytes;
                     used = 0;
