@@ -4,6 +4,9 @@
 set -u
 T=$1
 PLOT=${2:-plot}
+# a sanitized build lists the leaks it was told to ignore (fontconfig's caches, once plot draws) on
+# stderr as it exits, which would be more than a failed verb's one line
+export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}print_suppressions=0"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
