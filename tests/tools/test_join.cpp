@@ -160,14 +160,21 @@ TEST(Join, RefusesEachBadPartInOneLineAndWritesNothing) {
         {{a, b + "x"}, {ra, rb}, "p1.sel: byte 29: "},
         {{a, b}, {ra, rb.substr(0, rb.size() - 4)}, "p1.sel.part: line "},
         // what verify finds in a part whose layout plays
-        {{a, changed({{28, 0}, {32, 2}})}, {ra, rb}, // counts 0, 2: sample 1 holds records of two ticks
+        {{a, changed({{28, 0}, {32, 2}})},
+         {ra, rb}, // counts 0, 2: sample 1 holds records of two ticks
          "p1.sel: byte 24: sample 1, vertex 1: tick 2, but the sample's first record has tick 1 (damaged): "
          "record it again with --frames 1:2"},
-        {{a, changed({{24, 1}})}, {ra, rb}, "p1.sel: byte 24: samples 0 and 1 share tick 1 (damaged): record it again"},
-        {{a, changed({{12, 0x7fc00000}})}, {ra, rb}, "p1.sel: byte 12: sample 0, vertex 0: weight is nan (damaged)"},
+        {{a, changed({{24, 1}})},
+         {ra, rb},
+         "p1.sel: byte 24: samples 0 and 1 share tick 1 (damaged): record it again"},
+        {{a, changed({{12, 0x7fc00000}})},
+         {ra, rb},
+         "p1.sel: byte 12: sample 0, vertex 0: weight is nan (damaged)"},
         {{a, "{\"nodes\": [], \"ticksPerFrame\": 160}"}, {ra, rb}, "p1.sel: byte 4: not a .sel cache ("},
         // parts that each pass, but whose ticks would not run on through the joined file
-        {{a, changed({{16, 0}})}, {ra, rb}, "p1.sel: its first tick, 0, is the last tick of p0.sel, 0: record it again"},
+        {{a, changed({{16, 0}})},
+         {ra, rb},
+         "p1.sel: its first tick, 0, is the last tick of p0.sel, 0: record it again"},
         {{a, changed({{24, 0}})}, {ra, rb}, "p1.sel: its ticks run the other way from those of p0.sel"},
     };
     for (const Case& k : cases) {

@@ -115,7 +115,8 @@ ImportResult Import(std::istream& csv, const std::string& name, int32_t samplesP
     bool emptySample = false;
     // the sample before a new one is whole: its records, then its count
     auto endSample = [&] {
-        bool ok = current < 0 || (writer.AppendRecords(piece.data(), piece.size()) && writer.EndSample(expectVertex));
+        bool ok = current < 0 ||
+                  (writer.AppendRecords(piece.data(), piece.size()) && writer.EndSample(expectVertex));
         piece.clear();
         return ok;
     };
@@ -185,7 +186,8 @@ ImportResult Import(std::istream& csv, const std::string& name, int32_t samplesP
                     std::string of = csvBytes > 0 && at >= 0
                                          ? " (" + std::to_string(100 * at / csvBytes) + "% of the file)"
                                          : "";
-                    return "line " + std::to_string(lineNo) + of + ", " + Counted(int64_t(current) + 1, "sample");
+                    return "line " + std::to_string(lineNo) + of + ", " +
+                           Counted(int64_t(current) + 1, "sample");
                 });
             }
             if (stop())

@@ -180,9 +180,11 @@ class Writer {
         for (; k < l.samples; ++k) {
             for (int32_t left = l.counts[size_t(k)]; left > 0;) {
                 if (used == have) {
-                    have = size_t(std::min<int64_t>((l.tableStart - at) / sel::kRecordBytes, int64_t(kChunkRecords)));
+                    have = size_t(
+                        std::min<int64_t>((l.tableStart - at) / sel::kRecordBytes, int64_t(kChunkRecords)));
                     if (have == 0) // the layout was checked: only a file changed since can end here
-                        problem_ = At(p.in->name, at, "holds fewer records than its count table (did it change while read?)");
+                        problem_ = At(p.in->name, at,
+                                      "holds fewer records than its count table (did it change while read?)");
                     if (have == 0 || !Read(p, at, buffer_.data(), have * sel::kRecordBytes)) return false;
                     at += int64_t(have) * sel::kRecordBytes;
                     used = 0;
@@ -227,7 +229,8 @@ bool ReadWeights(const Checked& p, int64_t at, int32_t n, std::vector<float>& we
     std::vector<sel::SampleRecord> piece(std::min(size_t(n), kPieceRecords));
     for (size_t i = 0; i < size_t(n); i += piece.size()) {
         size_t m = std::min(piece.size(), size_t(n) - i);
-        if (!w.Read(p, at + int64_t(i) * sel::kRecordBytes, piece.data(), m * sel::kRecordBytes)) return false;
+        if (!w.Read(p, at + int64_t(i) * sel::kRecordBytes, piece.data(), m * sel::kRecordBytes))
+            return false;
         for (size_t j = 0; j < m; ++j)
             weights[i + j] = piece[j].weight;
     }
@@ -272,7 +275,8 @@ bool WritePart(const Checked& p, bool accumulate, bool keep, Carry& carry, Write
     if (!keep) return true;
     // the whole's weights after the part: those of its last sample as just written
     int32_t last = l.counts.back();
-    if (!ReadWeights(p, l.tableStart - int64_t(last) * sel::kRecordBytes, last, carry.weight, w)) return false;
+    if (!ReadWeights(p, l.tableStart - int64_t(last) * sel::kRecordBytes, last, carry.weight, w))
+        return false;
     if (k == l.samples) // carried to the end: the last sample was written with the weights carried in
         for (size_t i = 0; i < carry.weight.size(); ++i) {
             float b = carry.weight[i], c = before[i];

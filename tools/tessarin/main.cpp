@@ -89,7 +89,8 @@ int ImportVerb(const std::string& csvPath, const std::string& outPath, int32_t s
     std::ifstream csv(sel::PathOf(csvPath), std::ios::binary);
     if (!csv) {
         ctx.err << csvPath << ": "
-                << (kind == sel::FileKind::Missing ? "not found" : std::string("cannot be read: ") + std::strerror(errno))
+                << (kind == sel::FileKind::Missing ? "not found"
+                                                   : std::string("cannot be read: ") + std::strerror(errno))
                 << "\n";
         return 1;
     }
@@ -371,7 +372,8 @@ int main(int argc, char** argv) {
                 bool WriteAt(int64_t, const void*, size_t) override { return false; }
                 using sel::ByteSink::Write;
             } sink;
-            int code = Dump(in.GetSource(), file, sample, f == Format::Json ? Format::Json : Format::Csv, sink, ctx);
+            int code =
+                Dump(in.GetSource(), file, sample, f == Format::Json ? Format::Json : Format::Csv, sink, ctx);
             errno = 0;
             if (std::fflush(stdout) != 0 && sink.error == 0) sink.error = errno ? errno : EIO;
             if (sink.error == 0) return code;

@@ -11,7 +11,8 @@ int Plot(const sel::Source& src, const std::string& name, const std::string& png
     // the target is settled before the drawing, which can take long: never the input itself
     sel::OutputFile out;
     if (!png.empty()) {
-        std::string error = sel::SameFile(png, name) ? png + ": is the input file; write to another name" : out.Open(png);
+        std::string error =
+            sel::SameFile(png, name) ? png + ": is the input file; write to another name" : out.Open(png);
         if (!error.empty()) {
             ctx.err << error << "\n";
             return 1;
