@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "console/exit_codes.h"
+#include "sel/output.h"
 
 namespace console {
 namespace {
@@ -29,6 +30,9 @@ void RemoveNow(const char* path);
 
 void StopOnSignals(void (*onStop)()) {
     g_onStop = onStop;
+    // every file either command writes is a sel::OutputFile: its temporary is registered here while it
+    // is open, and a second stop request removes it
+    sel::SetTemporaryRegistry({RemoveOnHardStop, ForgetTemporary});
     SetStopHandler();
 }
 

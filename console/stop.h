@@ -9,8 +9,9 @@
 namespace console {
 
 // Installs the handlers (POSIX: with SA_RESTART, so that a write a signal interrupts resumes rather
-// than leaving its stream failed). `onStop`, when given, is called from the handler at the first
-// request; like the handler it may only set a flag.
+// than leaving its stream failed), and this table as the place every sel::OutputFile registers its
+// temporary file (sel::SetTemporaryRegistry). `onStop`, when given, is called from the handler at the
+// first request; like the handler it may only set a flag.
 void StopOnSignals(void (*onStop)() = nullptr);
 
 // Whether a stop was requested since the handlers were installed.

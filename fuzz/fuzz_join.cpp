@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<tessarin::JoinPart> parts{{"p.sel", &src, true, record}, {"q.sel", &src, true, record}};
     std::ostringstream out, err;
     tessarin::Context ctx{out, err};
-    tessarin::StringSink sink;
+    sel::MemorySink sink;
     tessarin::Join({parts[0]}, sink, "out.sel", ctx);
     tessarin::Join(parts, sink, "out.sel", ctx);
     return 0;

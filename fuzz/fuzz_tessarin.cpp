@@ -10,7 +10,7 @@
 namespace {
 using namespace tessarin;
 
-struct NullSink : Sink {
+struct NullSink : sel::ByteSink {
     bool Write(const void*, size_t) override { return true; }
     bool WriteAt(int64_t, const void*, size_t) override { return true; }
 };
@@ -36,11 +36,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     [[maybe_unused]] NullSink sink;
 #if defined(FUZZ_VERB_import)
     std::istringstream csv(std::string(reinterpret_cast<const char*>(data), size));
-    StringSink file;
+    sel::MemorySink file;
     ImportResult r = Import(csv, "f.csv", 2, file, ctx.stop);
     if (r.exit != 0) return 0;
     sel::MemorySource made(file.bytes.data(), file.bytes.size());
-    StringSink again, back;
+    sel::MemorySink again, back;
     Check(Dump(made, "f.sel", std::nullopt, Format::Csv, again, ctx) == 0, "export of an imported file");
     std::istringstream csv2(again.bytes);
     Check(Import(csv2, "g.csv", 2, back, ctx.stop).exit == 0 && back.bytes == file.bytes, "round trip");
@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size % 3 == 0) points = int32_t(1 + size % 7);
     RepairPlan plan = PlanRepair(src, points, ctx.stop);
     if (!plan.ok) return 0;
-    StringSink mended;
+    sel::MemorySink mended;
     Check(WriteRepair(plan, src, mended), "write");
     sel::MemorySource made(mended.bytes.data(), mended.bytes.size());
     Check(sel::VerifyFile(made).Verdict() == sel::Fault::None, "a repaired file passes verify");

@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
 """Ctrl-C and SIGTERM on a terminal: both commands run under a pseudo-terminal, are stopped by a signal
 in the middle of their work, and must say what they kept, keep a valid file and no temporary one,
-and exit 130 or 143; a fast recording redraws its bar at most about ten times a second.
+and exit 130 or 143; a fast recording redraws its bar at most about ten times a second. And on pipes:
+a signal that comes while a write waits on a full pipe, and a second stop request that ends a verb
+at once.
 usage: stop_tests.py VOMARK PLUGIN_DIR DATA_DIR TESSARIN"""
+import fcntl
 import os
 import pty
 import re
@@ -107,6 +110,71 @@ else:
     check("export stopped by SIGTERM exits 143", rc == 143, f"exit {rc}: {shown!r}")
     check("and says what was not written", "t.csv was not written" in shown, repr(shown))
     check("and leaves no temporary file", not [n for n in os.listdir(work) if ".tmp-" in n], os.listdir(work))
+
+def on_a_full_pipe(args, stream, wait):
+    """Runs args with `stream` ("stdout" or "stderr") on a pipe that is already full, so that the first
+    write there waits without taking a byte; sends SIGTERM after `wait` seconds, then reads the pipe.
+    Answers (exit status, everything written to either stream)."""
+    r, w = os.pipe()
+    os.write(w, b"\0" * fcntl.fcntl(w, fcntl.F_GETPIPE_SZ))  # exactly full, so this does not wait
+    with tempfile.TemporaryFile() as other:
+        proc = subprocess.Popen(args, stdout=w if stream == "stdout" else other,
+                                stderr=w if stream == "stderr" else other)
+        os.close(w)
+        time.sleep(wait)
+        proc.send_signal(signal.SIGTERM)
+        time.sleep(0.2)
+        written = b""
+        while chunk := os.read(r, 65536):
+            written += chunk
+        os.close(r)
+        rc = proc.wait()
+        other.seek(0)
+        return rc, (written.lstrip(b"\0") + other.read()).decode(errors="replace")
+
+
+# SIGTERM while a verb waits inside write() on a pipe nobody reads yet: the write resumes once the pipe
+# is read (the handlers are installed with SA_RESTART) rather than failing with EINTR, so the rows are
+# not taken for an output that failed, the line being written is not lost, and the verb still stops
+# as asked, says so and exits 143
+rc, said = on_a_full_pipe([tessarin, "dump", big], "stdout", 1.0)
+check("dump waiting on a full pipe and stopped by SIGTERM exits 143", rc == 143, f"exit {rc}: {said[-300:]!r}")
+check("and says where it stopped", "big.sel: stopped in sample" in said, repr(said[-300:]))
+rc, said = on_a_full_pipe([tessarin, "export", big, "--out", os.path.join(work, "p.csv")], "stderr", 2.0)
+if rc == 0:  # finished before its first second of progress: nothing waited
+    print("note: export finished before it showed its progress")
+else:
+    check("export waiting to show its progress on a full pipe and stopped by SIGTERM exits 143", rc == 143,
+          f"exit {rc}: {said!r}")
+    check("and shows the progress line it was writing, then what was not written",
+          re.search(r"^export: sample \d+ of 500000, .*\n(.*\n)*.*p\.csv was not written\n$", said, re.M), repr(said))
+
+
+def temporaries():
+    return [n for n in os.listdir(work) if ".tmp-" in n]
+
+
+# a second stop request ends the verb at once, and the temporary file it was writing goes with it.
+# The process is held still while both requests arrive (two of one kind would merge into one), so the
+# second comes before the verb could clean up after the first.
+out = os.path.join(work, "hard.csv")
+export = subprocess.Popen([tessarin, "export", big, "--out", out], stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL)
+for _ in range(500):
+    if temporaries() or export.poll() is not None:
+        break
+    time.sleep(0.01)
+if export.poll() is not None:
+    print("note: export finished before it could be stopped twice")
+else:
+    export.send_signal(signal.SIGSTOP)
+    export.send_signal(signal.SIGINT)
+    export.send_signal(signal.SIGTERM)
+    export.send_signal(signal.SIGCONT)
+    rc = export.wait()
+    check("a second stop request ends export at once", rc in (130, 143), f"exit {rc}")
+    check("and removes the temporary file it was writing", not temporaries(), os.listdir(work))
+    check("and writes no output", not os.path.exists(out), os.listdir(work))
 
 shutil.rmtree(work)
 print("stop tests:", "0 failed" if failed == 0 else f"{failed} failed")

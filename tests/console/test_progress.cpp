@@ -107,7 +107,7 @@ TEST(Progress, ExportCountsTheSamplesOfTheFile) {
     Progress p(shown, "export: ", false, {}, clock.Get());
     tessarin::Context ctx{out, err};
     ctx.progress = &p;
-    tessarin::StringSink csv;
+    sel::MemorySink csv;
     ASSERT_EQ(tessarin::Dump(src, "f.sel", std::nullopt, tessarin::Format::Csv, csv, ctx), 0);
     EXPECT_NE(shown.str().find("export: sample 12 of 12, 36 rows\n"), std::string::npos) << shown.str();
     EXPECT_EQ(err.str(), "");
@@ -121,7 +121,7 @@ TEST(Progress, ImportCountsLinesAndTheShareOfTheFile) {
     TickingClock clock{1}; // the one megabyte of output here is a moment past the quiet first second
     std::ostringstream shown;
     Progress p(shown, "import: ", false, {}, clock.Get());
-    tessarin::StringSink file;
+    sel::MemorySink file;
     tessarin::ImportResult r = tessarin::Import(
         in, "f.csv", 1, file, [] { return false; }, &p, int64_t(csv.size()));
     ASSERT_EQ(r.exit, 0) << r.error;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <sstream>
 
@@ -66,7 +67,7 @@ int Join(const std::vector<std::string>& files, const std::vector<std::string>& 
         parts.push_back({"p" + std::to_string(i) + ".sel", &sources[i], true, records[i]});
     std::ostringstream out, errs;
     tessarin::Context ctx{out, errs};
-    tessarin::StringSink sink;
+    sel::MemorySink sink;
     int code = tessarin::Join(parts, sink, "out.sel", ctx);
     joined = sink.bytes;
     err = errs.str();
@@ -75,7 +76,9 @@ int Join(const std::vector<std::string>& files, const std::vector<std::string>& 
 
 TEST(Join, CarriesTheRunningLargestAcrossPartsAsTheCaptureKeepsIt) {
     std::mt19937 rng(7);
-    const float values[] = {0.0f, -0.0f, 0.25f, 0.5f, 1.0f, NAN, 0.75f};
+    // NaN only at captures that write nothing: in a written sample verify calls it damaged, and join
+    // refuses such a part
+    const float values[] = {0.0f, -0.0f, 0.25f, 0.5f, 1.0f, 0.75f, NAN};
     for (int trial = 0; trial < 300; ++trial) {
         int frames = 2 + int(rng() % 6), perSample = 1 + int(rng() % 3);
         bool accumulate = rng() % 4 != 0;
@@ -87,9 +90,10 @@ TEST(Join, CarriesTheRunningLargestAcrossPartsAsTheCaptureKeepsIt) {
             for (int e = 0; e < n; ++e) {
                 size_t count = rng() % 8 == 0 ? 2 : 3;
                 std::vector<float> v(count);
+                bool writes = e == n - 1;
                 for (float& x : v)
-                    x = values[rng() % 7];
-                cs.push_back({v, e == n - 1});
+                    x = values[rng() % (writes ? 6 : 7)];
+                cs.push_back({v, writes});
             }
         }
         frameStart.push_back(cs.size());
@@ -116,6 +120,8 @@ TEST(Join, CarriesTheRunningLargestAcrossPartsAsTheCaptureKeepsIt) {
         std::string joined, err;
         ASSERT_EQ(Join(files, records, joined, err), 0) << err;
         ASSERT_EQ(joined, whole) << "trial " << trial << ", " << files.size() << " parts";
+        sel::MemorySource made(joined.data(), joined.size());
+        ASSERT_EQ(sel::VerifyFile(made).Verdict(), sel::Fault::None) << "trial " << trial;
     }
 }
 
@@ -132,8 +138,15 @@ TEST(Join, RefusesEachBadPartInOneLineAndWritesNothing) {
         return std::pair{file, sel::EncodePartRecord(p)};
     };
     auto [a, ra] = part(0, 0);
-    auto [b, rb] = part(1, 2);
+    auto [b, rb] = part(1, 2); // samples at ticks 1 and 2 of one record each, the count table at byte 28
     auto [c, rc] = part(1, 2, "cd");
+    // b with words changed, its part record left as it was: the layout still fits
+    auto changed = [&b = b](std::initializer_list<std::pair<size_t, int32_t>> words) {
+        std::string f = b;
+        for (auto [at, value] : words)
+            std::memcpy(&f[at], &value, 4);
+        return f;
+    };
     std::string joined, err;
     EXPECT_EQ(Join({a, b}, {ra, rb}, joined, err), 0);
     struct Case {
@@ -146,6 +159,23 @@ TEST(Join, RefusesEachBadPartInOneLineAndWritesNothing) {
         {{a, b, b}, {ra, rb, rb}, "p2.sel: frames 1-2 are also in p1.sel: give parts that do not overlap"},
         {{a, b + "x"}, {ra, rb}, "p1.sel: byte 29: "},
         {{a, b}, {ra, rb.substr(0, rb.size() - 4)}, "p1.sel.part: line "},
+        // what verify finds in a part whose layout plays
+        {{a, changed({{28, 0}, {32, 2}})},
+         {ra, rb}, // counts 0, 2: sample 1 holds records of two ticks
+         "p1.sel: byte 24: sample 1, vertex 1: tick 2, but the sample's first record has tick 1 (damaged): "
+         "record it again with --frames 1:2"},
+        {{a, changed({{24, 1}})},
+         {ra, rb},
+         "p1.sel: byte 24: samples 0 and 1 share tick 1 (damaged): record it again"},
+        {{a, changed({{12, 0x7fc00000}})},
+         {ra, rb},
+         "p1.sel: byte 12: sample 0, vertex 0: weight is nan (damaged)"},
+        {{a, "{\"nodes\": [], \"ticksPerFrame\": 160}"}, {ra, rb}, "p1.sel: byte 4: not a .sel cache ("},
+        // parts that each pass, but whose ticks would not run on through the joined file
+        {{a, changed({{16, 0}})},
+         {ra, rb},
+         "p1.sel: its first tick, 0, is the last tick of p0.sel, 0: record it again"},
+        {{a, changed({{24, 0}})}, {ra, rb}, "p1.sel: its ticks run the other way from those of p0.sel"},
     };
     for (const Case& k : cases) {
         EXPECT_EQ(Join(k.files, k.records, joined, err), 1) << k.line;

@@ -72,7 +72,7 @@ class Tool : public PluginTest {
                                        std::string& out) {
         sel::MemorySource src(bytes.data(), bytes.size());
         tessarin::RepairPlan plan = tessarin::PlanRepair(src, points, kNever);
-        tessarin::StringSink sink;
+        sel::MemorySink sink;
         EXPECT_TRUE(!plan.ok || tessarin::WriteRepair(plan, src, sink));
         out = sink.bytes;
         return plan;
@@ -242,7 +242,7 @@ std::string ExportImport(const std::string& bytes, int32_t samplesPerFrame) {
     sel::MemorySource src(bytes.data(), bytes.size());
     std::ostringstream out, err;
     tessarin::Context ctx{out, err};
-    tessarin::StringSink csv, file;
+    sel::MemorySink csv, file;
     EXPECT_EQ(tessarin::Dump(src, "f.sel", std::nullopt, tessarin::Format::Csv, csv, ctx), 0) << err.str();
     std::istringstream in(csv.bytes);
     tessarin::ImportResult r = tessarin::Import(in, "f.csv", samplesPerFrame, file, kNever);
@@ -289,7 +289,7 @@ TEST_F(Tool, ImportRefusesMalformedRowsWithTheirLine) {
     };
     for (const auto& [csv, error] : cases) {
         std::istringstream in(csv);
-        tessarin::StringSink sink;
+        sel::MemorySink sink;
         tessarin::ImportResult r = tessarin::Import(in, "f.csv", 1, sink, kNever);
         EXPECT_EQ(r.exit, 1) << csv;
         EXPECT_NE(r.error.find(error), std::string::npos) << r.error;

@@ -1,10 +1,13 @@
 // import: CSV rows sample,vertex,weight,tick into the variable-count file the recorder writes.
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <istream>
+#include <vector>
 
+#include "sel/writer.h"
 #include "tools/tessarin/tool.h"
 
 namespace tessarin {
@@ -66,17 +69,57 @@ std::string Quoted(const std::string& field) {
 ImportResult Bad(const std::string& name, int64_t line, const std::string& why) {
     return {1, name + ":" + std::to_string(line) + ": " + why};
 }
+
+// The sink refused a write: its owner names it.
+const ImportResult kRefused{1, ""};
+
+// The samples the rows announce: the sample of the last row, plus one (rows that hold anything else
+// are refused before the end, so the guess is never kept wrong). 0 when it cannot be told: a stream
+// that cannot seek, or a last line longer than what is looked at.
+int32_t AnnouncedSamples(std::istream& csv) {
+    std::streampos start = csv.tellg();
+    if (start < 0 || !csv.seekg(0, std::ios::end)) {
+        csv.clear();
+        return 0;
+    }
+    std::streamoff end = csv.tellg() - start;
+    std::streamoff from = std::max<std::streamoff>(0, end - 4096);
+    std::string tail(size_t(end - from), '\0');
+    csv.seekg(start + from);
+    csv.read(tail.data(), std::streamsize(tail.size()));
+    csv.clear();
+    csv.seekg(start);
+    size_t last = tail.find_last_not_of("\r\n");
+    if (last == std::string::npos) return 0;
+    size_t begin = tail.rfind('\n', last);
+    if (begin == std::string::npos && from > 0) return 0;
+    begin = begin == std::string::npos ? 0 : begin + 1;
+    int32_t k = 0;
+    if (!Int32(tail.substr(begin, tail.find(',', begin) - begin), k) || k < 0 || k == INT32_MAX) return 0;
+    return k + 1;
+}
+
+// Rows are written a piece at a time: the stop request and the progress are heard between pieces.
+constexpr size_t kPieceRecords = size_t(1) << 17;
 } // namespace
 
-ImportResult Import(std::istream& csv, const std::string& name, int32_t samplesPerFrame, Sink& sink,
+ImportResult Import(std::istream& csv, const std::string& name, int32_t samplesPerFrame, sel::ByteSink& sink,
                     const std::function<bool()>& stop, Progress* progress, int64_t csvBytes) {
-    std::string head = sel::EncodeHeader(sel::kWrittenFormatTag, samplesPerFrame, 0); // word 2 once counted
-    if (!sink.Write(head)) return {1, name + ": the output cannot be written"};
-    std::vector<int32_t> counts;
-    std::string line, out, f[4];
+    sel::CacheWriter writer;
+    if (!writer.Begin(sink, samplesPerFrame, AnnouncedSamples(csv))) return kRefused;
+    std::vector<sel::SampleRecord> piece;
+    piece.reserve(kPieceRecords);
+    std::string line, f[4];
     int64_t lineNo = 0, rows = 0;
-    int32_t expectVertex = 0;
+    int32_t current = -1, expectVertex = 0; // the sample being read, and its records so far
     bool emptySample = false;
+    // the sample before a new one is whole: its records, then its count
+    auto endSample = [&] {
+        bool ok = current < 0 ||
+                  (writer.AppendRecords(piece.data(), piece.size()) && writer.EndSample(expectVertex));
+        piece.clear();
+        return ok;
+    };
     // the rules verify holds a file to: one tick per sample, and ticks moving one way between samples
     int32_t sampleTick = 0, lastTick = 0, lastTicked = -1, direction = 0;
     while (std::getline(csv, line)) {
@@ -88,7 +131,6 @@ ImportResult Import(std::istream& csv, const std::string& name, int32_t samplesP
         int32_t k, v, tick;
         float w;
         if (!Int32(f[0], k)) return Bad(name, lineNo, "sample " + Quoted(f[0]) + " is not a whole number");
-        int32_t current = int32_t(counts.size()) - 1;
         if (k < 0) return Bad(name, lineNo, "sample " + f[0] + " is negative; samples go 0, 1, 2, ...");
         if (k != current && k != current + 1)
             return Bad(name, lineNo,
@@ -98,12 +140,16 @@ ImportResult Import(std::istream& csv, const std::string& name, int32_t samplesP
         if (!starts && emptySample) return Bad(name, lineNo, "sample " + f[0] + " was given as empty");
         if (f[1].empty() && f[2].empty() && f[3].empty()) {
             if (!starts) return Bad(name, lineNo, "an empty-sample row must be the sample's only row");
-            counts.push_back(0);
+            if (!endSample()) return kRefused;
+            current = k, expectVertex = 0;
             emptySample = true;
             continue;
         }
         emptySample = false;
-        if (starts) counts.push_back(0), expectVertex = 0;
+        if (starts) {
+            if (!endSample()) return kRefused;
+            current = k, expectVertex = 0;
+        }
         if (!Int32(f[1], v) || v != expectVertex)
             return Bad(name, lineNo,
                        "vertex " + Quoted(f[1]) + " where vertex " + std::to_string(expectVertex) +
@@ -129,13 +175,11 @@ ImportResult Import(std::istream& csv, const std::string& name, int32_t samplesP
             lastTicked = k;
         }
         ++expectVertex;
-        ++counts.back();
         ++rows;
-        sel::PutF32(out, w);
-        sel::PutI32(out, tick);
-        if (out.size() >= (1 << 20)) {
-            if (!sink.Write(out)) return {1, name + ": the output cannot be written"};
-            out.clear();
+        piece.push_back({w, tick});
+        if (piece.size() == kPieceRecords) {
+            if (!writer.AppendRecords(piece.data(), piece.size())) return kRefused;
+            piece.clear();
             if (progress) {
                 int64_t at = int64_t(csv.tellg());
                 progress->Show(at, csvBytes, [&] {
@@ -143,7 +187,7 @@ ImportResult Import(std::istream& csv, const std::string& name, int32_t samplesP
                                          ? " (" + std::to_string(100 * at / csvBytes) + "% of the file)"
                                          : "";
                     return "line " + std::to_string(lineNo) + of + ", " +
-                           Counted(int64_t(counts.size()), "sample");
+                           Counted(int64_t(current) + 1, "sample");
                 });
             }
             if (stop())
@@ -153,14 +197,9 @@ ImportResult Import(std::istream& csv, const std::string& name, int32_t samplesP
     }
     if (csv.bad()) return {1, name + ": cannot be read"};
     // no line to name: an empty file has none, and a lone header line is not at fault
-    if (counts.empty()) return {1, name + ": no rows: a cache file needs at least one sample"};
-    for (int32_t c : counts)
-        sel::PutI32(out, c);
-    std::string total;
-    sel::PutI32(total, int32_t(counts.size()));
-    if (!sink.Write(out) || !sink.WriteAt(8, total.data(), 4))
-        return {1, name + ": the output cannot be written"};
-    return {0, "", int32_t(counts.size()), rows};
+    if (current < 0) return {1, name + ": no rows: a cache file needs at least one sample"};
+    if (!endSample() || !writer.Finish().empty()) return kRefused;
+    return {0, "", writer.Samples(), rows};
 }
 
 } // namespace tessarin

@@ -1,6 +1,7 @@
 // join: parts of one recording (vomark record --frames A:B) into the file one recording of the whole
-// range writes. The parts are checked first (they belong together, are complete and tile the range);
-// then the samples stream through in order, a piece at a time, so memory does not grow with the file.
+// range writes. The parts are checked first (each passes verify's checks, they belong together, tile
+// the range, and their ticks run on one into the next); then the samples stream through a
+// sel::CacheWriter in order, a piece at a time, so memory does not grow with the file.
 // With accumulateSelection a part's running largest weights started afresh at its first capture; the
 // whole's kept on from the part before, so each weight becomes the larger of the two, as the capture
 // keeps the larger (a tie or a NaN keeps the part's own), until the weight started afresh in the
@@ -11,6 +12,7 @@
 
 #include "sel/format.h"
 #include "sel/part.h"
+#include "sel/writer.h"
 #include "tools/tessarin/tool.h"
 
 namespace tessarin {
@@ -20,6 +22,7 @@ struct Checked {
     const JoinPart* in = nullptr;
     sel::Layout layout;
     sel::PartRecord record;
+    sel::WeightSummary ticks; // verify's: the first and last sample's ticks
 };
 
 // "frame 4" / "frames 4-7"
@@ -30,8 +33,9 @@ std::string Range(int64_t a, int64_t b) { return std::to_string(a) + ":" + std::
 // "frame 4 is" / "frames 4-7 are"
 std::string FramesAre(int64_t a, int64_t b) { return Frames(a, b) + (a == b ? " is" : " are"); }
 
-// One part on its own: a complete cache file as its part record describes it. "" or the line.
-std::string CheckPart(const JoinPart& in, Checked& out) {
+// One part on its own: a file verify passes, complete as its part record describes it. "" or the
+// line; `stopped` when a stop request ended the check.
+std::string CheckPart(const JoinPart& in, Checked& out, Context& ctx, bool& stopped) {
     out.in = &in;
     if (!in.recordFound)
         return in.name + ": has no part record (" + sel::PartRecordPath(in.name) +
@@ -40,8 +44,21 @@ std::string CheckPart(const JoinPart& in, Checked& out) {
         return sel::PartRecordPath(in.name) + ": " + why + ": record the part again";
     const sel::PartRecord& r = out.record;
     std::string again = ": record it again with --frames " + Range(r.firstFrame, r.lastFrame);
+    // what verify would say of it: a part that plays can still hold ticks or counts no recorder wrote,
+    // and the joined file would carry them
+    sel::VerifyReport report = sel::VerifyFile(ShownSource(*in.source, ctx, "checking " + in.name), ctx.stop);
+    if (report.stopped) {
+        stopped = true;
+        return "";
+    }
+    if (sel::Fault verdict = report.Verdict(); verdict != sel::Fault::None) {
+        auto f = std::find_if(report.findings.begin(), report.findings.end(),
+                              [&](const sel::Finding& x) { return x.fault == verdict; });
+        return FindingLine(in.name, *f) + again;
+    }
+    out.ticks = report.weights;
     sel::Status st = sel::ReadLayout(*in.source, out.layout, true);
-    if (!st.ok) return At(in.name, st.at, st.message) + " (" + sel::FaultName(st.fault) + ")" + again;
+    if (!st.ok) return FindingLine(in.name, {st.fault, st.at, st.message}) + again;
     const sel::Layout& l = out.layout;
     if (!l.variable || l.header.samplesPerFrame != r.samplesPerFrame)
         return in.name + ": is not the file its part record describes" + again;
@@ -98,38 +115,97 @@ std::string CheckTiling(std::vector<Checked>& parts) {
     return lines;
 }
 
+int Step(int32_t from, int32_t to) { return to > from ? 1 : to < from ? -1 : 0; }
+
+// The parts' ticks in the order they are joined. Each part's move one way (verify saw to that); the
+// whole's must too, across every boundary, or verify would call the joined file damaged: parts of
+// one recording always run on, so a part that does not was recorded otherwise. "" or the line.
+std::string CheckTicks(const std::vector<Checked>& parts) {
+    int direction = 0;
+    const Checked* before = nullptr;
+    for (const Checked& p : parts) {
+        const sel::WeightSummary& t = p.ticks;
+        if (!t.hasTicks) continue; // samples without records have no tick
+        if (before) {
+            int32_t last = before->ticks.lastTick;
+            int step = Step(last, t.firstTick);
+            if (step == 0 || (direction != 0 && step != direction))
+                return p.in->name + ": its first tick, " + std::to_string(t.firstTick) +
+                       (step == 0 ? ", is the last tick of " : ", does not run on from the last tick of ") +
+                       before->in->name + ", " + std::to_string(last) + ": record it again with --frames " +
+                       Range(p.record.firstFrame, p.record.lastFrame);
+            direction = step;
+        }
+        if (int own = Step(t.firstTick, t.lastTick); own != 0 && direction != 0 && own != direction)
+            return p.in->name + ": its ticks run the other way from those of " + before->in->name +
+                   ": record it again with --frames " + Range(p.record.firstFrame, p.record.lastFrame);
+        else if (own != 0)
+            direction = own;
+        before = &p;
+    }
+    return "";
+}
+
 // The running largest weights of the whole as they stood before a part.
 struct Carry {
     std::vector<float> weight;
     int32_t count = -1; // points of the sample they came from; -1: none
 };
 
-constexpr size_t kChunk = size_t(4) << 20;
+constexpr size_t kChunkRecords = size_t(512) << 10; // 4 MB
 
+// The joined file as it is written: the samples through a CacheWriter, how far it has come shown, a
+// stop request heard between pieces, and a part that could not be read named.
 class Writer {
   public:
-    Writer(Sink& out, Context& ctx, int64_t total) : out_(out), ctx_(ctx), total_(total) {}
-    // Copies bytes [from, to) of `src`; false on a read or write failure or a stop.
-    bool Copy(const sel::Source& src, int64_t from, int64_t to) {
-        buffer_.resize(kChunk);
-        while (from < to) {
-            size_t n = size_t(std::min<int64_t>(to - from, int64_t(kChunk)));
-            if (src.ReadAt(from, buffer_.data(), n) != n || !Put(buffer_.data(), n)) return false;
-            from += int64_t(n);
+    Writer(sel::CacheWriter& out, Context& ctx, int64_t total) : out_(out), ctx_(ctx), total_(total) {}
+    // n bytes at `at` of part p; false, with the line kept for Problem(), when they cannot be read.
+    bool Read(const Checked& p, int64_t at, void* dst, size_t n) {
+        if (p.in->source->ReadAt(at, dst, n) == n) return true;
+        problem_ = At(p.in->name, at, "cannot be read here (did it change while read?)");
+        return false;
+    }
+    // Records of the current sample; false on a stop or a write the sink refused.
+    bool Put(const sel::SampleRecord* records, size_t n) {
+        done_ += int64_t(n) * sel::kRecordBytes;
+        ctx_.Show(done_, total_, [&] { return "writing, " + Megabytes(done_) + " of " + Megabytes(total_); });
+        return !ctx_.stop() && out_.AppendRecords(records, n);
+    }
+    bool End(int32_t count) { return out_.EndSample(count); }
+    // Samples k onwards of part p, the first starting at byte `at`, read a chunk at a time.
+    bool Copy(const Checked& p, int32_t k, int64_t at) {
+        const sel::Layout& l = p.layout;
+        buffer_.resize(kChunkRecords);
+        size_t have = 0, used = 0; // records in the buffer, and of those, written
+        for (; k < l.samples; ++k) {
+            for (int32_t left = l.counts[size_t(k)]; left > 0;) {
+                if (used == have) {
+                    have = size_t(
+                        std::min<int64_t>((l.tableStart - at) / sel::kRecordBytes, int64_t(kChunkRecords)));
+                    if (have == 0) // the layout was checked: only a file changed since can end here
+                        problem_ = At(p.in->name, at,
+                                      "holds fewer records than its count table (did it change while read?)");
+                    if (have == 0 || !Read(p, at, buffer_.data(), have * sel::kRecordBytes)) return false;
+                    at += int64_t(have) * sel::kRecordBytes;
+                    used = 0;
+                }
+                size_t m = std::min(size_t(left), have - used);
+                if (!Put(buffer_.data() + used, m)) return false;
+                used += m;
+                left -= int32_t(m);
+            }
+            if (!End(l.counts[size_t(k)])) return false;
         }
         return true;
     }
-    bool Put(const void* data, size_t n) {
-        done_ += int64_t(n);
-        ctx_.Show(done_, total_, [&] { return "writing, " + Megabytes(done_) + " of " + Megabytes(total_); });
-        return !ctx_.stop() && out_.Write(data, n);
-    }
+    const std::string& Problem() const { return problem_; }
 
   private:
-    Sink& out_;
+    sel::CacheWriter& out_;
     Context& ctx_;
-    int64_t total_, done_ = 0;
-    std::vector<unsigned char> buffer_;
+    int64_t total_, done_ = sel::kHeaderBytes;
+    std::vector<sel::SampleRecord> buffer_;
+    std::string problem_;
 };
 
 // Each weight becomes the larger of the part's and the whole's before the part, as the capture keeps
@@ -147,13 +223,14 @@ void CarryInto(sel::SampleRecord* records, float* before, size_t n) {
 // carry and the write.
 constexpr size_t kPieceRecords = size_t(64) << 10;
 
-// The weights of `n` records at byte `at` of `src` into `weights`.
-bool ReadWeights(const sel::Source& src, int64_t at, int32_t n, std::vector<float>& weights) {
+// The weights of `n` records at byte `at` of part p into `weights`.
+bool ReadWeights(const Checked& p, int64_t at, int32_t n, std::vector<float>& weights, Writer& w) {
     weights.resize(size_t(n));
     std::vector<sel::SampleRecord> piece(std::min(size_t(n), kPieceRecords));
     for (size_t i = 0; i < size_t(n); i += piece.size()) {
         size_t m = std::min(piece.size(), size_t(n) - i);
-        if (src.ReadAt(at + int64_t(i) * sel::kRecordBytes, piece.data(), m * 8) != m * 8) return false;
+        if (!w.Read(p, at + int64_t(i) * sel::kRecordBytes, piece.data(), m * sel::kRecordBytes))
+            return false;
         for (size_t j = 0; j < m; ++j)
             weights[i + j] = piece[j].weight;
     }
@@ -163,7 +240,6 @@ bool ReadWeights(const sel::Source& src, int64_t at, int32_t n, std::vector<floa
 // Writes one part's samples, carrying `carry` in; with `keep`, leaves in it the whole's weights after
 // the part, for the part after it.
 bool WritePart(const Checked& p, bool accumulate, bool keep, Carry& carry, Writer& w) {
-    const sel::Source& src = *p.in->source;
     const sel::Layout& l = p.layout;
     if (l.samples == 0) return true;
     const auto& restarts = p.record.restarts;
@@ -187,18 +263,20 @@ bool WritePart(const Checked& p, bool accumulate, bool keep, Carry& carry, Write
         if (!chained) break;
         piece.resize(std::min(size_t(n), kPieceRecords));
         for (size_t i = 0; i < size_t(n); i += piece.size()) {
-            size_t m = std::min(piece.size(), size_t(n) - i), bytes = m * sizeof(sel::SampleRecord);
-            if (src.ReadAt(at, piece.data(), bytes) != bytes) return false;
+            size_t m = std::min(piece.size(), size_t(n) - i);
+            if (!w.Read(p, at, piece.data(), m * sel::kRecordBytes)) return false;
             CarryInto(piece.data(), before.data() + i, m);
-            if (!w.Put(piece.data(), bytes)) return false;
-            at += int64_t(bytes);
+            if (!w.Put(piece.data(), m)) return false;
+            at += int64_t(m) * sel::kRecordBytes;
         }
+        if (!w.End(n)) return false;
     }
-    if (k < l.samples && !w.Copy(src, at, l.tableStart)) return false; // the rest is the part's own
+    if (!w.Copy(p, k, at)) return false; // the rest is the part's own
     if (!keep) return true;
     // the whole's weights after the part: those of its last sample as just written
     int32_t last = l.counts.back();
-    if (!ReadWeights(src, l.tableStart - int64_t(last) * sel::kRecordBytes, last, carry.weight)) return false;
+    if (!ReadWeights(p, l.tableStart - int64_t(last) * sel::kRecordBytes, last, carry.weight, w))
+        return false;
     if (k == l.samples) // carried to the end: the last sample was written with the weights carried in
         for (size_t i = 0; i < carry.weight.size(); ++i) {
             float b = carry.weight[i], c = before[i];
@@ -209,7 +287,7 @@ bool WritePart(const Checked& p, bool accumulate, bool keep, Carry& carry, Write
 }
 } // namespace
 
-int Join(const std::vector<JoinPart>& inputs, Sink& out, const std::string& outName, Context& ctx,
+int Join(const std::vector<JoinPart>& inputs, sel::ByteSink& out, const std::string& outName, Context& ctx,
          std::string* summary) {
     if (inputs.empty()) {
         ctx.err << outName << ": no parts to join\n";
@@ -217,11 +295,17 @@ int Join(const std::vector<JoinPart>& inputs, Sink& out, const std::string& outN
     }
     std::vector<Checked> parts(inputs.size());
     std::string lines;
-    for (size_t i = 0; i < inputs.size(); ++i)
-        if (std::string why = CheckPart(inputs[i], parts[i]); !why.empty()) lines += why + "\n";
+    bool stopped = false;
+    for (size_t i = 0; i < inputs.size() && !stopped; ++i)
+        if (std::string why = CheckPart(inputs[i], parts[i], ctx, stopped); !why.empty()) lines += why + "\n";
+    if (stopped) {
+        ctx.err << "join stopped while checking the parts; " << outName << " was not written\n";
+        return kStopped;
+    }
     if (lines.empty()) lines = CheckTiling(parts);
+    if (lines.empty()) lines = CheckTicks(parts);
     if (!lines.empty()) {
-        ctx.err << lines;
+        ctx.err << lines << (lines.back() == '\n' ? "" : "\n");
         return 1;
     }
     int64_t samples = 0, records = 0;
@@ -235,22 +319,22 @@ int Join(const std::vector<JoinPart>& inputs, Sink& out, const std::string& outN
     }
     const sel::PartRecord& a = parts.front().record;
     int64_t total = sel::kHeaderBytes + records * sel::kRecordBytes + 4 * samples;
-    Writer w(out, ctx, total);
-    int32_t header[3] = {sel::kWrittenFormatTag, a.samplesPerFrame, int32_t(samples)};
-    bool ok = w.Put(header, sizeof header);
+    // word 2 is known before the first sample: written once, in order, so a FIFO can take the file
+    sel::CacheWriter writer;
+    Writer w(writer, ctx, total);
+    bool ok = writer.Begin(out, a.samplesPerFrame, int32_t(samples));
     Carry carry;
     for (size_t i = 0; ok && i < parts.size(); ++i)
         ok = WritePart(parts[i], a.accumulate != 0, a.accumulate != 0 && i + 1 < parts.size(), carry, w);
-    for (size_t i = 0; ok && i < parts.size(); ++i) // the count table is the parts' tables in turn
-        ok = w.Copy(*parts[i].in->source, parts[i].layout.tableStart, parts[i].layout.fileBytes);
     if (ctx.stop()) {
         ctx.err << "join stopped; " << outName << " was not written\n";
         return kStopped;
     }
-    if (!ok) {
-        ctx.err << outName << ": cannot be written (a part could not be read or the disk refused)\n";
+    if (!w.Problem().empty()) {
+        ctx.err << w.Problem() << "; " << outName << " was not written\n";
         return 1;
     }
+    if (!ok || !writer.Finish().empty()) return 1; // the sink refused a write: its owner says why
     std::string line = "wrote " + outName + ": " + Counted(samples, "sample") + " (" +
                        Frames(a.wholeFirst, a.wholeLast) + ") from " +
                        Counted(int64_t(parts.size()), "part") + ", " + std::to_string(total) + " bytes";

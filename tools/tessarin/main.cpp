@@ -13,17 +13,22 @@
 #include "console/stop.h"
 #include "sel/files.h"
 #include "sel/part.h"
+#include "sel/reader.h"
 #include "tools/tessarin/tool.h"
 
 namespace {
 using namespace tessarin;
 
-// Opens the input or prints the one-line error (and, for json, the error object).
-bool Open(const std::string& path, InputFile& in, Context& ctx, Format format = Format::Text) {
-    std::string error = OpenInput(path, in);
-    if (!error.empty()) ctx.err << path << ": " << error << "\n";
-    if (!error.empty() && format == Format::Json) JsonError(ctx.out, path, -1, error);
-    return error.empty();
+// Opens a cache for a verb: with `plays`, only one whose layout plays (the others report on any file);
+// prints the one-line error (and, for json, the error object).
+bool OpenCache(const std::string& path, sel::CacheReader& in, bool plays, Context& ctx,
+               Format format = Format::Text) {
+    sel::Status status = plays ? in.Open(path, false) : in.OpenBytes(path);
+    if (status.ok) return true;
+    bool placed = in.LastProblem() == sel::CacheReader::Problem::Layout;
+    ctx.err << (placed ? At(path, status.at, status.message) : path + ": " + status.message) << "\n";
+    if (format == Format::Json) JsonError(ctx.out, path, placed ? status.at : -1, status.message);
+    return false;
 }
 
 // Whether the command line asks for JSON, read before (or without) a successful parse.
@@ -39,100 +44,93 @@ Format FormatOf(const std::string& s) {
     return s == "json" ? Format::Json : s == "csv" ? Format::Csv : Format::Text;
 }
 
-// OUT under a temporary name, never the input itself; prints the one-line error.
-bool OpenOutput(const std::string& path, const std::string& input, OutputFile& out, Context& ctx) {
-    std::string error = out.Open(path, input);
-    if (!error.empty()) ctx.err << path << ": " << error << "\n";
+// OUT for writing (sel/output.h), refused when it is one of `inputs`, before any work is done; prints
+// the one-line error.
+bool OpenOutput(const std::string& path, const std::vector<std::string>& inputs, sel::OutputFile& out,
+                Context& ctx, const char* another = "write to another name") {
+    for (const std::string& input : inputs)
+        if (sel::SameFile(path, input)) {
+            ctx.err << path << ": is the input " << (inputs.size() == 1 ? "file" : input) << "; " << another
+                    << "\n";
+            return false;
+        }
+    std::string error = out.Open(path);
+    if (!error.empty()) ctx.err << error << "\n";
     return error.empty();
 }
 
-// Renames OUT onto its name; prints the one-line error.
-bool Commit(OutputFile& out, const std::string& path, Context& ctx) {
-    std::string error = out.Commit();
-    if (!error.empty()) ctx.err << path << ": " << error << "\n";
-    return error.empty();
+// After the verb that wrote into OUT: a write OUT refused is the line to print (its name and the
+// system's reason); else a verb that succeeded has OUT put in its place. Answers the exit code.
+int Close(int code, sel::OutputFile& out, Context& ctx) {
+    if (code == kStopped) return code; // the verb said what was not written; OUT is dropped
+    std::string error = out.Failed() ? out.Error() : code == 0 ? out.Commit() : "";
+    if (!error.empty()) ctx.err << error << "\n";
+    return error.empty() ? code : 1;
 }
 
 int Export(const std::string& file, const std::string& outPath, Context& ctx) {
-    InputFile in;
-    OutputFile out;
-    if (!Open(file, in, ctx) || !OpenOutput(outPath, file, out, ctx)) return 1;
+    sel::CacheReader in;
+    sel::OutputFile out;
+    if (!OpenCache(file, in, true, ctx) || !OpenOutput(outPath, {file}, out, ctx)) return 1;
     int64_t rows = 0;
-    int code = Dump(*in.source, file, std::nullopt, Format::Csv, out, ctx, &rows);
+    int code = Close(Dump(in.GetSource(), file, std::nullopt, Format::Csv, out, ctx, &rows), out, ctx);
     if (code == kStopped) ctx.err << outPath << " was not written\n";
-    if (code != 0) return code;
-    if (!Commit(out, outPath, ctx)) return 1;
-    ctx.out << "wrote " << outPath << ": " << Counted(rows, "row") << "\n";
-    return 0;
+    if (code == 0) ctx.out << "wrote " << outPath << ": " << Counted(rows, "row") << "\n";
+    return code;
 }
 
 int ImportVerb(const std::string& csvPath, const std::string& outPath, int32_t spf, Context& ctx) {
-    if (sel::FileKind kind = sel::KindOf(csvPath); kind == sel::FileKind::Folder || kind == sel::FileKind::Other) {
-        ctx.err << csvPath << ": not a plain file\n";
+    // told before opening, as for a cache: a FIFO would wait for a writer that may never come
+    sel::FileKind kind = sel::KindOf(csvPath);
+    if (kind == sel::FileKind::Folder || kind == sel::FileKind::Other) {
+        ctx.err << csvPath << (kind == sel::FileKind::Folder ? ": is a folder\n" : ": not a plain file\n");
         return 1;
     }
     std::ifstream csv(sel::PathOf(csvPath), std::ios::binary);
     if (!csv) {
-        ctx.err << csvPath << ": cannot open: " << std::strerror(errno) << "\n";
+        ctx.err << csvPath << ": "
+                << (kind == sel::FileKind::Missing ? "not found"
+                                                   : std::string("cannot be read: ") + std::strerror(errno))
+                << "\n";
         return 1;
     }
-    OutputFile out;
-    if (!OpenOutput(outPath, csvPath, out, ctx)) return 1;
+    sel::OutputFile out;
+    if (!OpenOutput(outPath, {csvPath}, out, ctx)) return 1;
     int64_t csvBytes = std::max<int64_t>(sel::SizeOf(csvPath), 0);
     ImportResult r = Import(csv, csvPath, spf, out, ctx.stop, ctx.progress, csvBytes);
-    if (r.exit != 0) {
-        ctx.err << r.error << "\n";
-        return r.exit;
-    }
-    if (!Commit(out, outPath, ctx)) return 1;
-    ctx.out << "wrote " << outPath << ": " << Counted(r.samples, "sample") << ", "
-            << Counted(r.rows, "record") << "\n";
-    return 0;
+    if (!r.error.empty()) ctx.err << r.error << "\n";
+    int code = Close(r.exit, out, ctx);
+    if (code == 0)
+        ctx.out << "wrote " << outPath << ": " << Counted(r.samples, "sample") << ", "
+                << Counted(r.rows, "record") << "\n";
+    return code;
 }
 
-// A source that shows how far through the file its reads have come.
-class ShownSource : public sel::Source {
-  public:
-    ShownSource(const sel::Source& in, Context& ctx, const char* what) : in_(in), ctx_(ctx), what_(what) {}
-    int64_t Size() const override { return in_.Size(); }
-    size_t ReadAt(int64_t offset, void* dst, size_t n) const override {
-        int64_t at = offset + int64_t(n), size = in_.Size();
-        ctx_.Show(at, size,
-                  [&] { return std::string(what_) + ", " + Megabytes(at) + " of " + Megabytes(size); });
-        return in_.ReadAt(offset, dst, n);
-    }
-
-  private:
-    const sel::Source& in_;
-    Context& ctx_;
-    const char* what_;
-};
-
 // A sink that shows how much of `total` bytes was written.
-class ShownSink : public Sink {
+class ShownSink : public sel::ByteSink {
   public:
-    ShownSink(Sink& to, int64_t total, Context& ctx) : to_(to), total_(total), ctx_(ctx) {}
+    ShownSink(sel::ByteSink& to, int64_t total, Context& ctx) : to_(to), total_(total), ctx_(ctx) {}
     bool Write(const void* data, size_t n) override {
         done_ += int64_t(n);
         ctx_.Show(done_, total_, [&] { return "writing, " + Megabytes(done_) + " of " + Megabytes(total_); });
         return to_.Write(data, n);
     }
     bool WriteAt(int64_t offset, const void* data, size_t n) override { return to_.WriteAt(offset, data, n); }
+    using sel::ByteSink::Write;
 
   private:
-    Sink& to_;
+    sel::ByteSink& to_;
     int64_t total_, done_ = 0;
     Context& ctx_;
 };
 
 int RepairVerb(const std::string& file, const std::string& outPath, std::optional<int32_t> points,
                Context& ctx) {
-    InputFile in;
-    OutputFile out;
-    if (!Open(file, in, ctx) || !OpenOutput(outPath, file, out, ctx)) return 1;
+    sel::CacheReader in;
+    sel::OutputFile out;
+    if (!OpenCache(file, in, false, ctx) || !OpenOutput(outPath, {file}, out, ctx)) return 1;
     // the plan reads the file more than once (checks, then the candidate); each pass shows its bytes
-    ShownSource checking(*in.source, ctx, "checking");
-    RepairPlan plan = PlanRepair(checking, points, ctx.stop);
+    RepairPlan plan = PlanRepair(ShownSource(in.GetSource(), ctx, "checking"), points, ctx.stop);
     if (ctx.stop()) {
         ctx.err << file << ": stopped; " << outPath << " was not written\n";
         return kStopped;
@@ -143,11 +141,12 @@ int RepairVerb(const std::string& file, const std::string& outPath, std::optiona
     }
     ShownSink writing(
         out, plan.recordsEnd + (plan.header.formatTag < 0 ? 4 * int64_t(plan.header.sampleTotal) : 0), ctx);
-    if (!WriteRepair(plan, *in.source, writing)) {
-        ctx.err << outPath << ": cannot be written\n";
+    bool written = WriteRepair(plan, in.GetSource(), writing);
+    if (!written && !out.Failed()) { // the input gave fewer bytes than it had
+        ctx.err << file << ": cannot be read to its end (did it change while read?); nothing was written\n";
         return 1;
     }
-    if (!Commit(out, outPath, ctx)) return 1;
+    if (int code = Close(0, out, ctx); code != 0) return code;
     for (const auto& a : plan.actions)
         ctx.out << file << ": " << a << "\n";
     ctx.out << "wrote " << outPath << ": " << Counted(plan.header.sampleTotal, "sample") << "\n";
@@ -156,21 +155,19 @@ int RepairVerb(const std::string& file, const std::string& outPath, std::optiona
 
 // The parts with their part records; refuses an OUT that is one of them (the join reads them to its end).
 int JoinVerb(const std::vector<std::string>& paths, const std::string& outPath, Context& ctx) {
-    std::vector<InputFile> files(paths.size());
+    std::vector<sel::CacheReader> files(paths.size());
     std::vector<JoinPart> parts(paths.size());
+    std::vector<std::string> inputs;
+    for (const std::string& path : paths)
+        inputs.insert(inputs.end(), {path, sel::PartRecordPath(path)});
     for (size_t i = 0; i < paths.size(); ++i) {
         std::string record = sel::PartRecordPath(paths[i]);
-        for (const std::string& input : {paths[i], record})
-            if (sel::SameFile(outPath, input)) {
-                ctx.err << outPath << ": is the input " << input
-                        << "; write the joined file to another name\n";
-                return 1;
-            }
-        if (!Open(paths[i], files[i], ctx)) return 1;
+        // verify's checks follow in the join, on any bytes
+        if (!OpenCache(paths[i], files[i], false, ctx)) return 1;
         parts[i].name = paths[i];
-        parts[i].source = files[i].source.get();
+        parts[i].source = &files[i].GetSource();
         // a record names at most a restart per record of its part: anything far larger is no record
-        if (sel::SizeOf(record) > 65536 + 4 * files[i].source->Size()) {
+        if (sel::SizeOf(record) > 65536 + 4 * parts[i].source->Size()) {
             ctx.err << record << ": far larger than the record of " << paths[i]
                     << " can be: record the part again\n";
             return 1;
@@ -179,14 +176,12 @@ int JoinVerb(const std::vector<std::string>& paths, const std::string& outPath, 
         parts[i].recordFound = bool(text);
         parts[i].recordText.assign(std::istreambuf_iterator<char>(text), std::istreambuf_iterator<char>());
     }
-    OutputFile out;
-    if (!OpenOutput(outPath, "", out, ctx)) return 1;
+    sel::OutputFile out;
+    if (!OpenOutput(outPath, inputs, out, ctx, "write the joined file to another name")) return 1;
     std::string summary;
-    int code = Join(parts, out, outPath, ctx, &summary);
-    if (code != 0) return code;
-    if (!Commit(out, outPath, ctx)) return 1;
-    ctx.out << summary << "\n";
-    return 0;
+    int code = Close(Join(parts, out, outPath, ctx, &summary), out, ctx);
+    if (code == 0) ctx.out << summary << "\n";
+    return code;
 }
 
 constexpr const char* kVerbs[] = {"info",   "verify", "dump",   "plot", "diff",
@@ -361,23 +356,35 @@ int main(int argc, char** argv) {
     }
     // a verb a stop request ended answers kStopped: SIGTERM makes that 143
     auto run = [&]() -> int {
-        InputFile in;
-        if (*info || *verify || *dump || *plotVerb) {
-            if (!Open(file, in, ctx, f)) return 1;
-            if (*info) return Info(*in.source, file, f, ctx);
-            if (*verify) return Verify(*in.source, file, f, ctx);
-            if (*plotVerb) return Plot(*in.source, file, out, plot, ctx);
-            struct StdoutSink : Sink {
-                bool Write(const void* d, size_t n) override { return std::fwrite(d, 1, n, stdout) == n; }
+        sel::CacheReader in;
+        if (*info || *verify || *dump) {
+            if (!OpenCache(file, in, false, ctx, f)) return 1;
+            if (*info) return Info(in.GetSource(), file, f, ctx);
+            if (*verify) return Verify(in.GetSource(), file, f, ctx);
+            // stdout as it is: a file it is redirected to is appended to, never replaced
+            struct StdoutSink : sel::ByteSink {
+                int error = 0;
+                bool Write(const void* d, size_t n) override {
+                    errno = 0;
+                    if (error == 0 && std::fwrite(d, 1, n, stdout) != n) error = errno ? errno : EIO;
+                    return error == 0;
+                }
                 bool WriteAt(int64_t, const void*, size_t) override { return false; }
+                using sel::ByteSink::Write;
             } sink;
-            int code = Dump(*in.source, file, sample, f == Format::Json ? Format::Json : Format::Csv, sink, ctx);
-            return std::fflush(stdout) == 0 ? code : 1;
+            int code =
+                Dump(in.GetSource(), file, sample, f == Format::Json ? Format::Json : Format::Csv, sink, ctx);
+            errno = 0;
+            if (std::fflush(stdout) != 0 && sink.error == 0) sink.error = errno ? errno : EIO;
+            if (sink.error == 0) return code;
+            ctx.err << "standard output: cannot be written: " << std::strerror(sink.error) << "\n";
+            return code == kStopped ? code : 1;
         }
+        if (*plotVerb) return OpenCache(file, in, true, ctx) ? Plot(in.GetSource(), file, out, plot, ctx) : 1;
         if (*diff) {
-            InputFile b;
-            if (!Open(file, in, ctx) || !Open(fileB, b, ctx)) return 1;
-            return Diff(*in.source, file, *b.source, fileB, tolerance, ctx);
+            sel::CacheReader b;
+            if (!OpenCache(file, in, true, ctx) || !OpenCache(fileB, b, true, ctx)) return 1;
+            return Diff(in.GetSource(), file, b.GetSource(), fileB, tolerance, ctx);
         }
         if (*repair) return RepairVerb(file, out, points, ctx);
         if (*import) return ImportVerb(file, out, spf, ctx);

@@ -1,5 +1,6 @@
 // plot: the heatmap of weight by vertex and sample, gathered into a grid no larger than the picture.
 #include "pictures/cache_heatmap.h"
+#include "sel/files.h"
 #include "tools/tessarin/tool.h"
 
 namespace tessarin {
@@ -8,11 +9,12 @@ using pictures::CacheHeatmap;
 int Plot(const sel::Source& src, const std::string& name, const std::string& png, const PlotOptions& options,
          Context& ctx) {
     // the target is settled before the drawing, which can take long: never the input itself
-    OutputFile out;
+    sel::OutputFile out;
     if (!png.empty()) {
-        std::string error = out.Open(png, name);
+        std::string error =
+            sel::SameFile(png, name) ? png + ": is the input file; write to another name" : out.Open(png);
         if (!error.empty()) {
-            ctx.err << png << ": " << error << "\n";
+            ctx.err << error << "\n";
             return 1;
         }
     }
@@ -39,11 +41,13 @@ int Plot(const sel::Source& src, const std::string& name, const std::string& png
         return 1;
     }
     if (png.empty()) return 0; // the fuzzers stop here
-    std::string error = map.error;
-    if (error.empty() && !out.Write(bytes)) error = "cannot be written";
-    if (error.empty()) error = out.Commit();
-    if (!error.empty()) {
-        ctx.err << png << ": " << error << "\n";
+    if (!map.error.empty()) {
+        ctx.err << png << ": " << map.error << "\n";
+        return 1;
+    }
+    out.Write(bytes);
+    if (std::string error = out.Commit(); !error.empty()) {
+        ctx.err << error << "\n";
         return 1;
     }
     ctx.out << "wrote " << png << " (" << options.width << " x " << options.height

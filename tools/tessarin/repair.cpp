@@ -6,7 +6,7 @@
 
 namespace tessarin {
 
-bool WriteRepair(const RepairPlan& plan, const sel::Source& src, Sink& sink) {
+bool WriteRepair(const RepairPlan& plan, const sel::Source& src, sel::ByteSink& sink) {
     sel::RepairedSource out(plan, src);
     std::vector<unsigned char> chunk(size_t(1) << 20);
     for (int64_t at = 0; at < out.Size();) {

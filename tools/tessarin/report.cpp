@@ -132,7 +132,7 @@ int Verify(const sel::Source& src, const std::string& name, Format format, Conte
         return ExitFor(verdict);
     }
     for (const auto& f : r.findings)
-        ctx.out << At(name, f.at, f.message) << " (" << sel::FaultName(f.fault) << ")\n";
+        ctx.out << FindingLine(name, f) << "\n";
     std::string plays = r.playable ? "plays " + Counted(r.layout.samples, "sample")
                                    : "cannot be played (the modifier treats it as missing)";
     ctx.out << name << ": " << sel::FaultName(verdict) << "; " << plays;

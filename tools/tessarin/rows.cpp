@@ -10,7 +10,7 @@ namespace {
 // Rows gathered into a buffer that goes to the sink whenever it fills.
 class RowWriter {
   public:
-    RowWriter(Sink& sink, Format format) : sink_(sink), json_(format == Format::Json) {}
+    RowWriter(sel::ByteSink& sink, Format format) : sink_(sink), json_(format == Format::Json) {}
     bool Begin() {
         text_ = json_ ? "[" : "sample,vertex,weight,tick\n";
         return true;
@@ -46,7 +46,7 @@ class RowWriter {
     }
 
   private:
-    Sink& sink_;
+    sel::ByteSink& sink_;
     bool json_;
     bool first_ = true;
     std::string text_;
@@ -54,7 +54,7 @@ class RowWriter {
 } // namespace
 
 int Dump(const sel::Source& src, const std::string& name, std::optional<int32_t> sample, Format format,
-         Sink& sink, Context& ctx, int64_t* rows) {
+         sel::ByteSink& sink, Context& ctx, int64_t* rows) {
     sel::Layout layout;
     sel::Status status = sel::ReadLayout(src, layout, false);
     // refusals before the first row: with json, the output is the error object instead of the array
@@ -81,10 +81,7 @@ int Dump(const sel::Source& src, const std::string& name, std::optional<int32_t>
             return "sample " + std::to_string(k + 1) + " of " + std::to_string(layout.samples) + ", " +
                    Counted(written, "row");
         });
-        if (!out.Flush()) {
-            ctx.err << name << ": the rows cannot be written\n";
-            return 1;
-        }
+        if (!out.Flush()) return 1; // the sink's owner says which file and why
         if (!ctx.stop()) return 0;
         out.Flush(true);
         ctx.err << name << ": stopped in sample " << k << " after " << written << " rows\n";
@@ -111,10 +108,7 @@ int Dump(const sel::Source& src, const std::string& name, std::optional<int32_t>
         ctx.err << At(name, walk.FailedAt(), "cannot be read here (did it change while read?)") << "\n";
         return 1;
     }
-    if (!out.Flush(true)) {
-        ctx.err << name << ": the rows cannot be written\n";
-        return 1;
-    }
+    if (!out.Flush(true)) return 1;
     if (rows) *rows = written;
     return 0;
 }

@@ -3,14 +3,13 @@
 // (damaged for verify, different for diff), 2 usage (and incomplete for verify), 130 stopped.
 #pragma once
 #include <cstdint>
-#include <cstdio>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "sel/output.h"
 #include "sel/repair.h"
 #include "sel/verify.h"
 #include "console/exit_codes.h"
@@ -21,6 +20,11 @@ namespace tessarin {
 using console::Progress;
 // what a verb answers when a stop request ended it; the command exits with console::StopStatus()
 constexpr int kStopped = console::kInterrupted;
+
+// The verbs write into a sel::ByteSink: a sel::OutputFile for the command, memory for the tests and
+// the fuzzers. A write the sink refuses ends a verb with 1 and no line of its own: the caller owns the
+// sink and names it with the system's reason (sel::OutputFile::Error()).
+using Sink = sel::ByteSink;
 
 // Where a verb's text goes, and how it learns that it should stop (Ctrl-C, SIGTERM).
 struct Context {
@@ -33,54 +37,25 @@ struct Context {
     }
 };
 
-// Bytes written in order, with one patch-up write at a given offset.
-class Sink {
+// A source that shows how far through it the reads have come: "checking, 12.3 MB of 40.0 MB".
+class ShownSource : public sel::Source {
   public:
-    virtual ~Sink() = default;
-    virtual bool Write(const void* data, size_t n) = 0;
-    virtual bool WriteAt(int64_t offset, const void* data, size_t n) = 0;
-    bool Write(const std::string& s) { return Write(s.data(), s.size()); }
-};
-
-class StringSink : public Sink {
-  public:
-    bool Write(const void* data, size_t n) override;
-    bool WriteAt(int64_t offset, const void* data, size_t n) override;
-    std::string bytes;
-};
-
-// A file written under a temporary name beside its target and renamed onto it by Commit(); dropped
-// when not committed, so a failed or stopped verb leaves no half-written target.
-class OutputFile : public Sink {
-  public:
-    ~OutputFile() override;
-    // Refuses a target that is the file `input` (when given). Answers an error text or "".
-    std::string Open(const std::string& target, const std::string& input = "");
-    bool Write(const void* data, size_t n) override;
-    bool WriteAt(int64_t offset, const void* data, size_t n) override;
-    std::string Commit(); // an error text or ""
-    const std::string& TempPath() const { return temp_; }
-    using Sink::Write;
+    ShownSource(const sel::Source& in, Context& ctx, std::string what)
+        : in_(in), ctx_(ctx), what_(std::move(what)) {}
+    int64_t Size() const override { return in_.Size(); }
+    size_t ReadAt(int64_t offset, void* dst, size_t n) const override;
 
   private:
-    std::string target_, temp_;
-    FILE* f_ = nullptr;
-    bool failed_ = false;
-    int hardStop_ = -1; // the temporary file's entry in console's table
+    const sel::Source& in_;
+    Context& ctx_;
+    std::string what_;
 };
-
-// An input cache file open for reading.
-struct InputFile {
-    std::string name;
-    FILE* f = nullptr;
-    std::unique_ptr<sel::FileSource> source;
-    ~InputFile();
-};
-// Answers "" or an error text without the file name.
-std::string OpenInput(const std::string& path, InputFile& in);
 
 // "FILE: byte N: reason"
 std::string At(const std::string& file, int64_t byte, const std::string& reason);
+// A finding of verify's as one line: "FILE: byte N: reason (damaged)"; a file that is no cache at all
+// says so in its reason, which needs no kind after it.
+std::string FindingLine(const std::string& file, const sel::Finding& f);
 using sel::Counted;
 // "12.3 MB"
 std::string Megabytes(int64_t bytes);
@@ -98,40 +73,43 @@ int Info(const sel::Source& src, const std::string& name, Format format, Context
 int Verify(const sel::Source& src, const std::string& name, Format format, Context& ctx);
 // dump and export: the rows sample,vertex,weight,tick of every sample (or of `sample` alone).
 int Dump(const sel::Source& src, const std::string& name, std::optional<int32_t> sample, Format format,
-         Sink& sink, Context& ctx, int64_t* rows = nullptr);
+         sel::ByteSink& sink, Context& ctx, int64_t* rows = nullptr);
 int Diff(const sel::Source& a, const std::string& nameA, const sel::Source& b, const std::string& nameB,
          double tolerance, Context& ctx);
 
 // repair: the mended file a plan describes (sel/repair.h), written into `sink`.
 using sel::PlanRepair;
 using sel::RepairPlan;
-bool WriteRepair(const RepairPlan& plan, const sel::Source& src, Sink& sink);
+bool WriteRepair(const RepairPlan& plan, const sel::Source& src, sel::ByteSink& sink);
 
-// Reads CSV rows sample,vertex,weight,tick into the variable-count file the recorder writes.
+// Reads CSV rows sample,vertex,weight,tick into the variable-count file the recorder writes, through a
+// sel::CacheWriter into `sink`. When the stream can seek, its last row announces the samples, so that
+// word 2 is written once, in order: a FIFO or a device takes no patch.
 struct ImportResult {
     int exit = 0;
-    std::string error; // "FILE:LINE: reason"
+    std::string error; // "FILE:LINE: reason"; empty when `sink` refused a write
     int32_t samples = 0;
     int64_t rows = 0;
 };
 // `progress`, when given, hears every megabyte of output how many bytes of the CSV (of `csvBytes`)
 // were read.
-ImportResult Import(std::istream& csv, const std::string& name, int32_t samplesPerFrame, Sink& sink,
+ImportResult Import(std::istream& csv, const std::string& name, int32_t samplesPerFrame, sel::ByteSink& sink,
                     const std::function<bool()>& stop, Progress* progress = nullptr, int64_t csvBytes = 0);
 
 // join: the parts of one recording (vomark record --frames A:B), each a cache file with the text of
-// its part record, into the file one recording of the whole range writes. Refuses, one line each
-// (the part, what is wrong, what would fix it), parts that are incomplete, damaged, of another
-// recording, overlapping, or that leave frames out; writes nothing then. The summary line ("wrote
-// ...") goes to `summary` when given, for the caller to print once the file is in place, else to
-// ctx.out.
+// its part record, into the file one recording of the whole range writes, through a sel::CacheWriter
+// into `out`. Every part passes verify's checks first; refuses, one line each (the part, what is
+// wrong, what would fix it), parts that verify calls damaged or incomplete, of another recording,
+// overlapping, leaving frames out, or whose ticks would not run on from the part before; writes
+// nothing then. The summary line ("wrote ...") goes to `summary` when given, for the caller to print
+// once the file is in place, else to ctx.out.
 struct JoinPart {
     std::string name;
     const sel::Source* source = nullptr;
     bool recordFound = false;
     std::string recordText;
 };
-int Join(const std::vector<JoinPart>& parts, Sink& out, const std::string& outName, Context& ctx,
+int Join(const std::vector<JoinPart>& parts, sel::ByteSink& out, const std::string& outName, Context& ctx,
          std::string* summary = nullptr);
 
 struct PlotOptions {
