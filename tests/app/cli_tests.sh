@@ -153,34 +153,7 @@ unwritable_target_named_once() {
 }
 check "record names an unwritable target once, with the reason" unwritable_target_named_once
 check "record asks for a file name when none is set" bash -c "'$vomark' record '$work/keys.json' --plugins '$plugins' --set cache_file= --answer save='$work/asked' 2>/dev/null && test -s '$work/asked.sel'"
-# A part and its part record are one unit: a recording of the part again that fails at any write call
-# (each call the run makes, failed in turn) leaves the old part and its record byte for byte, and
-# nothing beside them (but the recorder's own file, which it keeps and names when its rename fails).
-rerecord_that_fails_keeps_the_old_part() {
-    local part=$work/keys.frames-0-2.sel kind n err
-    V record "$work/keys.json" --frames 0:2 >/dev/null 2>&1 && rm -f "$work/calls" &&
-        SEL_FAULT_LOG=$work/calls V record "$work/keys.json" --frames 0:2 >/dev/null 2>&1 || return 1
-    V record "$work/keys.json" --frames 0:2 --set samples=1 >/dev/null 2>&1 && cp "$part" "$work/old.sel" &&
-        cp "$part.part" "$work/old.part" || return 1
-    for kind in create write flush sync rename; do
-        for n in $(seq "$(grep -cx "$kind" "$work/calls")"); do
-            err=$(SEL_FAULT=$kind:$n V record "$work/keys.json" --frames 0:2 2>&1 >/dev/null) &&
-                { echo "$kind:$n: exit 0"; return 1; }
-            grep -q "^vomark: .*$part" <<<"$err" || { echo "$kind:$n: $err"; return 1; }
-            cmp -s "$part" "$work/old.sel" && cmp -s "$part.part" "$work/old.part" ||
-                { echo "$kind:$n: the old part or record changed: $err"; return 1; }
-            if ls "$work" | grep '^keys.frames' | grep -v '\.tmp-part-[a-z0-9]*\.tmp-' |
-                grep -qvx 'keys.frames-0-2.sel\(.part\)\?'; then
-                echo "$kind:$n: left beside the part: $(ls "$work" | grep '^keys.frames')"; return 1; fi
-            rm -f "$work"/keys.frames-0-2.sel.tmp-*
-        done
-    done
-    [ "$(grep -c . "$work/calls")" -gt 5 ] || { echo "calls: $(cat "$work/calls")"; return 1; }
-    # and without a fault the new part and its record take their places together
-    V record "$work/keys.json" --frames 0:2 >/dev/null 2>&1 && ! cmp -s "$part" "$work/old.sel" &&
-        grep -qx 'bytes 180' "$part.part"
-}
-check "a recording of a part again that fails leaves the old part and its record" rerecord_that_fails_keeps_the_old_part
+# A part and its part record are one unit: a failed re-recording is a row of tests/faults/fault_table.py;
 # stopped (SIGTERM, while the recording grows beside the part): the old part and its record stay
 stopped_rerecord_keeps_the_old_part() {
     local part=$work/big.frames-0-19.sel pid code

@@ -109,7 +109,6 @@ export T && export -f write_join write_export write_repair write_import write_pl
 if mknod null c 1 3 2>/dev/null && mknod full c 1 7 2>/dev/null; then null=null full=full
 elif [ "$(id -u)" != 0 ]; then null=/dev/null full=/dev/full
 else null='' full=''; echo "note: no devices to write to"; fi
-no_temporary() { ! compgen -G '*.tmp-*' >/dev/null && ! compgen -G '/dev/*.tmp-*' >/dev/null; }
 for w in join export repair import plot; do
     [ $w = plot ] && [ "$PLOT" != plot ] && continue
     write_$w want.$w >/dev/null || { echo "FAIL: $w writes nothing"; failed=$((failed + 1)); continue; }
@@ -120,9 +119,7 @@ for w in join export repair import plot; do
         check "$w writes into a device, which stays one" bash -c "write_$w $null >/dev/null && test -c $null"
         check "$w on a full device names it and the reason" one_line 1 "$full: cannot be written: No space left on device" write_$w $full
     fi
-    printf old >old.$w && chmod 640 old.$w
-    check "$w on a full disk names the output and the reason" one_line 1 "old.$w: cannot be written: No space left on device" env SEL_FAULT=write:1 bash -c "write_$w old.$w"
-    check "and leaves the old file and no temporary one" bash -c "test \"\$(cat old.$w)\" = old && test \$(stat -c %a old.$w) = 640 && $(declare -f no_temporary); no_temporary"
+    # each of its writing calls failed in turn: a row of tests/faults/fault_table.py
 done
 check "a folder as the output is named as one" one_line 1 '.: is a folder' "$T" export a.sel --out .
 check "dump one sample as json" bash -c "'$T' dump a.sel --sample 1 --format json | grep -qx '{\"sample\":1,\"vertex\":0,\"weight\":0.5,\"tick\":80},'"
