@@ -16,16 +16,14 @@ size_t MemorySource::ReadAt(int64_t offset, void* dst, size_t n) const {
     return k;
 }
 
-FileSource::FileSource(FILE* f) : f_(f), size_(0) {
-    if (f_ && SeekTo(f_, 0, SEEK_END)) size_ = Position(f_);
+FileSource::FileSource(FILE* f, int64_t size) : f_(f), size_(size) {
+    if (size_ < 0 && f_ && SeekTo(f_, 0, SEEK_END)) size_ = Position(f_);
     if (size_ < 0) size_ = 0;
 }
 
 size_t FileSource::ReadAt(int64_t offset, void* dst, size_t n) const {
     if (!f_ || offset < 0 || offset >= size_) return 0;
-    if (!SeekTo(f_, offset)) return 0;
-    size_t k = std::min<int64_t>(static_cast<int64_t>(n), size_ - offset);
-    return std::fread(dst, 1, k, f_);
+    return ReadAtOffset(f_, offset, dst, size_t(std::min<int64_t>(int64_t(n), size_ - offset)));
 }
 
 int32_t GetI32(const unsigned char* p) {

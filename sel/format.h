@@ -31,10 +31,12 @@ class MemorySource : public Source {
     size_t size_;
 };
 
-// Reads through an open stream with 64-bit seeks; leaves the stream position wherever it read last.
+// Reads an open stream by position (ReadAtOffset), neither using nor moving its file position, so
+// forked workers and threads sharing the stream each read what they ask for. `size` is the file's
+// size when the caller knows it; else it is told by seeking to the end once.
 class FileSource : public Source {
   public:
-    explicit FileSource(FILE* f);
+    explicit FileSource(FILE* f, int64_t size = -1);
     int64_t Size() const override { return size_; }
     size_t ReadAt(int64_t offset, void* dst, size_t n) const override;
 

@@ -7,11 +7,6 @@
 
 namespace sel {
 
-size_t PositionalSource::ReadAt(int64_t offset, void* dst, size_t n) const {
-    if (offset < 0 || offset >= size_) return 0;
-    return ReadAtOffset(f_, offset, dst, size_t(std::min<int64_t>(int64_t(n), size_ - offset)));
-}
-
 Status CacheReader::Open(const std::string& path, bool keepCounts) {
     if (Status opened = OpenBytes(path); !opened.ok) return opened;
     Status status = ReadLayout(*source_, layout_, keepCounts);
@@ -49,12 +44,7 @@ Status CacheReader::OpenBytes(const std::string& path) {
     // the name may have changed between the look and the opening
     if (!IsPlainFile(f_)) return refuse(Problem::NotPlain, "not a plain file");
     stamped_ = StampOf(f_, stamp_);
-    int64_t size = stamped_ ? stamp_.size : -1;
-    if (size < 0) {
-        FileSource probe(f_);
-        size = probe.Size();
-    }
-    source_ = std::make_unique<PositionalSource>(f_, size);
+    source_ = std::make_unique<FileSource>(f_, stamped_ ? stamp_.size : -1);
     problem_ = Problem::None;
     return {};
 }

@@ -14,18 +14,6 @@
 
 namespace sel {
 
-// Reads an open stream by position (ReadAtOffset), neither using nor moving its file position.
-class PositionalSource : public Source {
-  public:
-    PositionalSource(FILE* f, int64_t size) : f_(f), size_(size) {}
-    int64_t Size() const override { return size_; }
-    size_t ReadAt(int64_t offset, void* dst, size_t n) const override;
-
-  private:
-    FILE* f_;
-    int64_t size_;
-};
-
 class CacheReader {
   public:
     // Why Open() failed before the layout was read; Layout when the bytes are no playable cache.
@@ -69,7 +57,7 @@ class CacheReader {
   private:
     std::string path_;
     FILE* f_ = nullptr;
-    std::unique_ptr<PositionalSource> source_;
+    std::unique_ptr<FileSource> source_;
     Layout layout_;
     std::vector<int64_t> before_;
     FileStamp stamp_;
