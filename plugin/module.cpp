@@ -18,10 +18,9 @@ void* (*sampleAllocator)(size_t, size_t) = std::calloc;
 // One line per entry of the descriptor lists reads best.
 // clang-format off
 namespace {
-// 1. class descriptor
+// built in this order, each of the last two handed the class descriptor; destroyed in reverse
 TessarinClassDesc tessarinClassDesc;
 
-// 2. script interface descriptor
 FPInterfaceDesc tessarinInterfaceDesc(TESSARIN_INTERFACE_ID, "tessarin", 0, &tessarinClassDesc, FP_MIXIN,
     fn_record, "record", 0, TYPE_VOID, 0, 0,
     fn_setCache, "setCache", 0, TYPE_VOID, 0, 0,
@@ -29,7 +28,6 @@ FPInterfaceDesc tessarinInterfaceDesc(TESSARIN_INTERFACE_ID, "tessarin", 0, &tes
     fn_disableMods, "disableMods", 0, TYPE_VOID, 0, 0,
     p_end);
 
-// 3. parameter block descriptor
 ParamBlockDesc2 tessarinParamDesc(0, "params", 0, &tessarinClassDesc, P_AUTO_CONSTRUCT + P_AUTO_UI,
     0,                                                         // reference number
     102, 4, 0, 0, static_cast<ParamMap2UserDlgProc*>(nullptr), // dialog, title, flag words, procedure
