@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 
 #include "sel/files.h"
@@ -151,6 +152,13 @@ std::string ReplaceWith(const std::string& from, const std::string& to) {
 bool RemoveFile(const std::string& path) {
     return std::remove(path.c_str()) == 0;
 }
+
+std::string ProcessVariable(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+void SetProcessVariable(const char* name, const std::string& value) { setenv(name, value.c_str(), 1); }
 
 Utf8Arguments::Utf8Arguments(int&, char**&) {} // names are bytes, taken as they come
 

@@ -261,6 +261,14 @@ bool RemoveFile(const std::string& path) {
     return DeleteFileW(Wide(path).c_str()) != 0;
 }
 
+std::string ProcessVariable(const char* name) {
+    char buf[64];
+    DWORD n = GetEnvironmentVariableA(name, buf, sizeof buf);
+    return n > 0 && n < sizeof buf ? std::string(buf, n) : "";
+}
+
+void SetProcessVariable(const char* name, const std::string& value) { SetEnvironmentVariableA(name, value.c_str()); }
+
 Utf8Arguments::Utf8Arguments(int& argc, char**& argv) {
     int n = 0;
     wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &n);

@@ -3,12 +3,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <atomic>
 #include <string>
 
 #include "sel/files.h"
 
 namespace sel {
+
+// files_posix.cpp and files_windows.cpp: a variable of the process's own environment, which every
+// module of the process sees (on Windows each DLL's C runtime keeps a copy of its own)
+std::string ProcessVariable(const char* name);
+void SetProcessVariable(const char* name, const std::string& value);
+
 namespace {
 
 constexpr const char* kNames[] = {"create", "write", "flush", "sync", "rename"};
@@ -21,7 +26,6 @@ struct Plan {
     std::string log;
     int failKind = -1;
     long failAt = 0;
-    std::atomic<long> seen[5] = {}; // atomics, not a lock: a lock pulls a thread library into the host's DLL
 };
 
 Plan& ThePlan() {
@@ -49,7 +53,11 @@ bool CallAllowed(WriteCall call) {
     Plan& plan = ThePlan();
     if (!plan.active) return true;
     int k = static_cast<int>(call);
-    long n = ++plan.seen[k];
+    // counted in the process's environment: the host, the plug-in and the command each link a copy
+    // of this file, and the Nth call is the Nth of the process, whichever module makes it
+    std::string variable = std::string("SEL_FAULT_SEEN_") + kNames[k];
+    long n = std::strtol(ProcessVariable(variable.c_str()).c_str(), nullptr, 10) + 1;
+    SetProcessVariable(variable.c_str(), std::to_string(n));
     if (!plan.log.empty())
         if (FILE* f = std::fopen(plan.log.c_str(), "a")) {
             std::fprintf(f, "%s\n", kNames[k]);

@@ -170,7 +170,8 @@ stopped_rerecord_keeps_the_old_part() {
         { echo "exit $code: $(cat "$work/stop.err")"; return 1; }
     cmp "$part" "$work/old.sel" && cmp "$part.part" "$work/old.part" && ! compgen -G "$part.*tmp*"
 }
-check "a recording of a part again that is stopped leaves the old part and its record" stopped_rerecord_keeps_the_old_part
+# (the Linux build: a signal to the command under Wine does not reach the program the same way)
+pictures && check "a recording of a part again that is stopped leaves the old part and its record" stopped_rerecord_keeps_the_old_part
 mkdir -p "$work/folder.sel"
 check "a part that could not be put in place is refused before recording" exits_with 1 "vomark: $work/folder.sel: cannot be written: it is a folder" V record "$work/keys.json" --frames 0:2 --set cache_file="$work/folder.sel"
 pictures && check "view refuses a scene it cannot read" exits_with 1 'cannot read scene' V view "$work/none.json" --port 0

@@ -14,7 +14,7 @@ check "a JSON scene saves to the same bytes" bash -c "'$vomark' save '$work/keys
 check "save refuses to replace a file" exits_with 1 "$work/again.vms: exists already; give --force to replace it" V save "$work/keys.vms" "$work/again.vms"
 check "save --force replaces it" V save "$work/keys.vms" "$work/again.vms" --force
 check "record --save refuses to replace a file before recording" exits_with 1 "exists already" V record "$work/keys.json" --save "$work/again.vms"
-check "a failed save leaves no file" bash -c "! '$vomark' save '$work/keys.vms' '$work/no/dir/x.vms' --plugins '$plugins' 2>'$work/e' && grep -q '$work/no/dir/x.vms: cannot be written: No such file or directory' '$work/e' && test ! -e '$work/no'"
+check "a failed save leaves no file" bash -c "! '$vomark' save '$work/keys.vms' '$work/no/dir/x.vms' --plugins '$plugins' 2>'$work/e' && grep -q '$work/no/dir/x.vms: cannot be written: ' '$work/e' && test ! -e '$work/no'"
 head -c 100 "$work/keys.vms" >"$work/cut.vms"
 check "a truncated scene is refused with the place" exits_with 1 "vomark: $work/cut.vms: byte 8: chunk 0x0100 claims" V eval "$work/cut.vms" --frame 0
 cp "$work/keys.json" "$work/foreign.vms"
@@ -71,7 +71,8 @@ writes_through_links_and_fifos() { # the command, with OUT for the output
     wait
     [ "$code" = 0 ] && [ -p "$work/o/fifo" ] && cmp "$work/o/read" "$work/o/target"
 }
-check "save writes through a link and into a FIFO" writes_through_links_and_fifos "$vomark" save "$work/keys.json" OUT --force --plugins "$plugins"
+# (the Linux build: Wine shows a link as the file it leads to, and has no FIFOs)
+pictures && check "save writes through a link and into a FIFO" writes_through_links_and_fifos "$vomark" save "$work/keys.json" OUT --force --plugins "$plugins"
 pictures && check "eval --png writes through a link and into a FIFO" writes_through_links_and_fifos "$vomark" eval "$work/keys.json" --frame 0 --png OUT --plugins "$plugins"
 check "save and assets have help" bash -c "'$vomark' save --help | grep -q -- --force && '$vomark' assets --help | grep -q -- --missing"
 

@@ -106,11 +106,13 @@ write_plot() { "$T" plot a.sel --out "$1" --width 300 --height 200; }
 export T && export -f write_join write_export write_repair write_import write_plot
 # devices of our own (root could replace the system's were the code wrong); without the right to
 # make them, the system's, which nobody without it can replace either
-if mknod null c 1 3 2>/dev/null && mknod full c 1 7 2>/dev/null; then null=null full=full
+if [ "$PLOT" != plot ]; then null='' full=''
+elif mknod null c 1 3 2>/dev/null && mknod full c 1 7 2>/dev/null; then null=null full=full
 elif [ "$(id -u)" != 0 ]; then null=/dev/null full=/dev/full
 else null='' full=''; echo "note: no devices to write to"; fi
+# (the Linux build: Wine shows links, FIFOs and devices as the files they lead to)
 for w in join export repair import plot; do
-    [ $w = plot ] && [ "$PLOT" != plot ] && continue
+    [ "$PLOT" != plot ] && continue
     write_$w want.$w >/dev/null || { echo "FAIL: $w writes nothing"; failed=$((failed + 1)); continue; }
     check "$w writes through a link, which stays" bash -c "printf old >real.$w && ln -s real.$w link.$w && write_$w link.$w >/dev/null && test -L link.$w && cmp real.$w want.$w"
     check "$w keeps the permissions of the file it replaces" bash -c "printf old >perm.$w && chmod 600 perm.$w && write_$w perm.$w >/dev/null && test \$(stat -c %a perm.$w) = 600 && cmp perm.$w want.$w"
