@@ -72,7 +72,12 @@ int main(int argc, char** argv) {
             return std::string();
         };
         std::string verb = cli.get_subcommands().empty() ? "" : cli.get_subcommands().front()->get_name();
-        std::cerr << "vomark: " << console::OptionError(e.what(), takes, names) << " (vomark "
+        std::vector<std::string> options; // the verb's own, for the nearest to a misspelt one
+        for (CLI::App* v : cli.get_subcommands())
+            for (const CLI::Option* opt : v->get_options())
+                for (const std::string& name : opt->get_lnames())
+                    options.push_back("--" + name);
+        std::cerr << "vomark: " << console::OptionError(e.what(), takes, names, options) << " (vomark "
                   << (verb.empty() ? "" : verb + " ") << "--help says more)\n";
         return console::kUsage;
     }

@@ -9,6 +9,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "console/options.h"
 #include "runtime/builtin_modifiers.h"
 #include "runtime/param_value.h"
 #include "runtime/plugin_loader.h"
@@ -76,12 +77,23 @@ std::string ClampNote(const ParamDef* def, double asked) {
     return note.str();
 }
 
+// "no such parameter", with the nearest name the object has when one is close.
+std::string NoSuchParameter(Animatable* object, const std::string& name) {
+    std::vector<std::string> names;
+    for (int b = 0; b < object->ParamBlockCount(); ++b)
+        if (IParamBlock2* pb = object->ParamBlockAt(b))
+            for (int i = 0; i < pb->GetDesc()->Count(); ++i)
+                names.push_back(pb->GetDesc()->ParamAt(i).internalName);
+    std::string near = console::Nearest(name, names);
+    return "no such parameter" + (near.empty() ? "" : "; did you mean " + near + "?");
+}
+
 // Sets the parameter from its JSON value; answers ClampNote's words for a number it clamped.
 std::string SetParamJson(const Context& c, Animatable* object, const std::string& name, const json& v,
                          const std::string& where) {
     IParamBlock2* block = nullptr;
     const ParamDef* def = FindParameter(object, name, &block);
-    if (!def) Fail(where, "no such parameter");
+    if (!def) Fail(where, NoSuchParameter(object, name));
     SetParamValue(c, block, def, v, where);
     if (v.is_number()) return ClampNote(def, v.get<double>());
     if (v.is_array()) // keys: the first one clamped speaks for them
@@ -229,6 +241,8 @@ const ParamDef* FindParameter(Animatable* object, const std::string& name, IPara
 
 std::string SetParameterFromText(Animatable* object, const std::string& name, const std::string& value) {
     const ParamDef* def = FindParameter(object, name, nullptr);
+    // named wrongly: said so before the value is looked at
+    if (!def) throw SceneError(OneLine(name + ": " + NoSuchParameter(object, name)));
     bool text = def && def->type == TYPE_STRING;
     json v = value;
     if (!text) {

@@ -28,7 +28,11 @@ std::string Said(std::vector<std::string> args) {
             const CLI::Option* opt = v->get_option_no_throw(name);
             return opt ? console::TakesOfTypeName(opt->get_type_name()) : std::string();
         };
-        return console::OptionError(e.what(), takes, "v");
+        std::vector<std::string> options;
+        for (const CLI::Option* opt : v->get_options())
+            for (const std::string& name : opt->get_lnames())
+                options.push_back("--" + name);
+        return console::OptionError(e.what(), takes, "v", options);
     }
     return "";
 }
@@ -39,6 +43,12 @@ TEST(OptionError, EachKindOfMistakeIsOneLineNamingTheOptionAndWhatItTakes) {
     EXPECT_EQ(Said({"v", "--out", "o", "--spf", "0"}), "--spf: 0 is outside 1 to 10");
     EXPECT_EQ(Said({"v", "--out", "o", "--format", "xml"}), "--format: \"xml\" is not one of csv,json");
     EXPECT_EQ(Said({"v", "--out", "o", "extra"}), "\"extra\" is not an option or argument this verb takes");
+    EXPECT_EQ(Said({"v", "--out", "o", "extra", "more"}), "\"extra more\" is not an option or argument this verb takes")
+        << "in the order given";
+    EXPECT_EQ(Said({"v", "--out", "o", "--szie", "3"}), "--szie is not an option of this verb; did you mean --size?");
+    EXPECT_EQ(Said({"v", "--out", "o", "--formt", "csv"}), "--formt is not an option of this verb; did you mean --format?");
+    EXPECT_EQ(Said({"v", "--out", "o", "--colour", "red"}), "--colour is not an option of this verb") << "none near";
+    EXPECT_EQ(Said({"v", "--out", "o", "--out", "p"}), "--out: given 2 times; give it once");
     EXPECT_EQ(Said({"v"}), "--out is missing; it takes a name or text");
     EXPECT_EQ(Said({"v", "--out"}), "--out needs a value; it takes a name or text");
 }

@@ -334,9 +334,17 @@ int main(int argc, char** argv) {
                     return console::TakesOfTypeName(opt->get_type_name());
             return std::string();
         };
-        std::string what = app.get_subcommands().empty() && argc == 1 ? "a verb is required: " + VerbList()
-                                                                      : console::OptionError(e.what(), takes, VerbList());
-        std::cerr << "tessarin: " << what << " (tessarin --help lists the verbs)\n";
+        std::vector<std::string> options; // the verb's own, for the nearest to a misspelt one
+        for (CLI::App* v : app.get_subcommands())
+            for (const CLI::Option* opt : v->get_options())
+                for (const std::string& name : opt->get_lnames())
+                    options.push_back("--" + name);
+        std::string what = app.get_subcommands().empty() && argc == 1
+                               ? "a verb is required: " + VerbList()
+                               : console::OptionError(e.what(), takes, VerbList(), options);
+        std::string verb = app.get_subcommands().empty() ? "" : app.get_subcommands().front()->get_name() + " ";
+        std::cerr << "tessarin: " << what << " (tessarin " << verb
+                  << (verb.empty() ? "--help lists the verbs)\n" : "--help says more)\n");
         if (AsksForJson(argc, argv)) JsonError(std::cout, "", -1, what);
         return 2;
     }
