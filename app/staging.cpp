@@ -1,4 +1,5 @@
-// Recording beside the target, and the lock that keeps two recordings of one part apart.
+// Recording beside the target, and the lock that keeps two recordings of one part apart. (No host
+// header here: the Windows build takes the system's own declarations.)
 #include "staging.h"
 
 #include <cerrno>
@@ -16,15 +17,9 @@
 #endif
 
 #include "console/stop.h"
-#include "host_queries.h"
 #include "sel/files.h"
 
 namespace app {
-
-std::string RefusedTarget(const std::string& name) {
-    std::string why = sel::KindOf(name) == sel::FileKind::Other ? "not a plain file" : WhyUnwritable(name);
-    return why.empty() ? "" : name + ": cannot be written: " + why;
-}
 
 long ProcessId() {
 #ifdef _WIN32

@@ -6,10 +6,6 @@
 
 namespace app {
 
-// "" or why `name` cannot take a new file ("NAME: cannot be written: WHY"), said before a recording:
-// a folder, a device or FIFO, no such folder, no permission.
-std::string RefusedTarget(const std::string& name);
-
 // Files a recording writes beside their targets under names of their own (NAME.tmp-rec-XXXXXX), so
 // that what stands under the targets' names stays byte for byte until the caller puts the new files
 // in place (sel::ReplaceTogether) or keeps them under other names, then calls Settled(). Whatever is
