@@ -179,6 +179,11 @@ std::string WhyUnwritable(const std::string& name) {
     return "";
 }
 
+std::string RefusedTarget(const std::string& name) {
+    std::string why = sel::KindOf(name) == sel::FileKind::Other ? "not a plain file" : WhyUnwritable(name);
+    return why.empty() ? "" : name + ": cannot be written: " + why;
+}
+
 std::string RecordingFailure(Animatable* recorder) {
     const char* name = ParamAtZero<const char*>(recorder, "cache_file", nullptr);
     if (!name || !*name) return "recording failed: no cache file was chosen";

@@ -46,6 +46,9 @@ std::string ErrorShownSince(size_t boxes);
 // Why a file cannot be written at `path`, before anything is done: "is a folder", "its folder X does
 // not exist", "no permission to write there"; "" when it looks writable.
 std::string WhyUnwritable(const std::string& path);
+// The same as one line, for a file a recording would put in place: "" or "NAME: cannot be written:
+// WHY", a device or FIFO being "not a plain file".
+std::string RefusedTarget(const std::string& name);
 
 // After `recorder` showed an error while recording: "recording failed: FILE could not be written"
 // with the likely reason (its folder is missing, it is a folder, no permission), so that the

@@ -7,16 +7,15 @@
 // stack sees each evaluation's mesh and notes those places.
 #include "record_part.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <set>
 #include <sstream>
 #include <stdexcept>
 
-#include "console/stop.h"
 #include "host_queries.h"
 #include "runtime/builtin_modifiers.h"
 #include "scene_description.h"
@@ -191,38 +190,12 @@ void PartRecording::Watch(vm::Scene& scene, Modifier* mod, bool firstFrameOnce, 
         }
 }
 
-namespace {
-// A name beside `target` (through links: beside the file a link leads to) that no file has, for a
-// new file that takes the target's place later.
-std::string NameBeside(const std::string& target) {
-    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    std::random_device random;
-    for (;;) {
-        std::string name = sel::FollowLinks(target) + ".tmp-part-";
-        for (int i = 0; i < 6; ++i)
-            name += kLetters[random() % (sizeof kLetters - 1)];
-        if (sel::KindOf(name) == sel::FileKind::Missing) return name;
-    }
-}
-
-// "" or why `name` cannot take a new file, said before the recording.
-std::string RefusedTarget(const std::string& name) {
-    std::string why = sel::KindOf(name) == sel::FileKind::Other ? "not a plain file" : WhyUnwritable(name);
-    return why.empty() ? "" : name + ": cannot be written: " + why;
-}
-} // namespace
-
 PartRecording::~PartRecording() {
-    // what was not put in place goes; the old part and its record stay
-    if (!landed_) {
-        if (!stagedPart_.empty()) sel::RemoveFile(stagedPart_);
-        if (!stagedRecord_.empty()) sel::RemoveFile(stagedRecord_);
-    }
-    for (int held : {heldPart_, heldRecord_})
-        if (held >= 0) console::ForgetTemporary(held);
+    // what was not put in place goes with the staging; the old part and its record stay
+    if (landed_) staging_.Settled();
 }
 
-void PartRecording::Stage(Modifier* mod) {
+void PartRecording::Check(Modifier* mod) {
     const char* cache = ParamAtZero<const char*>(mod, "cache_file", nullptr);
     name_ = cache ? cache : "";
     if (name_.empty())
@@ -231,10 +204,13 @@ void PartRecording::Stage(Modifier* mod) {
     recordName_ = sel::PartRecordPath(name_);
     for (const std::string& target : {name_, recordName_})
         if (std::string refused = RefusedTarget(target); !refused.empty()) throw std::runtime_error(refused);
-    stagedPart_ = NameBeside(name_);
-    stagedRecord_ = NameBeside(recordName_);
-    heldPart_ = console::RemoveOnHardStop(stagedPart_);
-    heldRecord_ = console::RemoveOnHardStop(stagedRecord_);
+}
+
+void PartRecording::Stage(Modifier* mod) {
+    Check(mod);
+    lock_ = std::make_unique<RecordingLock>(name_);
+    stagedPart_ = staging_.Beside(name_);
+    stagedRecord_ = staging_.Beside(recordName_);
     SetParameterFromText(mod, "cache_file", stagedPart_);
 }
 
@@ -255,11 +231,32 @@ std::string PartRecording::Land() {
     return "";
 }
 
+std::vector<std::string> RecordingInputs(const BuiltScene& built, Modifier* mod, const std::string& module) {
+    std::vector<std::string> files = built.files;
+    for (INode* node : built.scene->Nodes()) {
+        std::vector<Modifier*> stack = vm::Scene::ModifiersOf(node);
+        if (std::find(stack.begin(), stack.end(), mod) == stack.end()) continue;
+        for (Modifier* other : stack) {
+            if (other == mod || !ClassOf(other) || !other->IsEnabled()) continue;
+            const char* cache = ParamAtZero<const char*>(other, "cache_file", nullptr);
+            if (!cache || !*cache) continue;
+            std::string found = FindCacheFile(cache);
+            files.push_back(found.empty() ? cache : found);
+        }
+    }
+    if (!module.empty()) files.push_back(module);
+    return files;
+}
+
 std::unique_ptr<PartRecording> BeginPart(vm::Scene& scene, INode* node, Modifier* mod, const PartRequest& r) {
     int first = 0, last = 0;
     ParseFrameRange(r.frames, first, last);
-    // the scene's bytes and everything the command line changed, except where the part goes
-    std::vector<std::string> identity{ReadWholeFile(r.scenePath), std::string(node->GetName())};
+    // the scene, the node, the modifier's place in its stack, and everything the command line
+    // changed except where the part goes; then the bytes of every other file the recording reads
+    std::vector<Modifier*> stack = vm::Scene::ModifiersOf(node);
+    std::string place = std::to_string(std::find(stack.begin(), stack.end(), mod) - stack.begin());
+    std::vector<std::string> identity{ReadWholeFile(r.scenePath), std::string(node->GetName()),
+                                      place + " " + std::string(mod->name.str())};
     bool named = false;
     for (const std::string& set : r.sets) {
         if (set.rfind("cache_file=", 0) == 0)
@@ -272,6 +269,11 @@ std::unique_ptr<PartRecording> BeginPart(vm::Scene& scene, INode* node, Modifier
         if (!cache || !*cache)
             throw std::invalid_argument(
                 "--frames: the modifier names no cache_file; give one with --set cache_file=PART.sel");
+        // a device's name with the frames in it is no file to record into
+        if (sel::KindOf(cache) == sel::FileKind::Other)
+            throw std::runtime_error(std::string(cache) +
+                                     ": the cache file is no plain file (a device or FIFO), and a part is "
+                                     "recorded beside it: give the part's name with --set cache_file=PART.sel");
         std::filesystem::path path = sel::PathOf(cache);
         std::string ext = sel::Utf8Of(path.extension());
         path.replace_extension();
@@ -279,18 +281,47 @@ std::unique_ptr<PartRecording> BeginPart(vm::Scene& scene, INode* node, Modifier
             sel::Utf8Of(path) + ".frames-" + std::to_string(first) + "-" + std::to_string(last) + ext;
         SetParameterFromText(mod, "cache_file", name);
     }
-    return std::make_unique<PartRecording>(scene, mod, first, last, Fingerprint(identity));
+    return std::make_unique<PartRecording>(scene, mod, first, last, Fingerprint(identity, r.inputs));
 }
 
-std::string Fingerprint(const std::vector<std::string>& texts) {
-    uint64_t h = 1469598103934665603ull; // FNV-1a
+namespace {
+// FNV-1a, fed piece by piece; each text or file ends with its length, so that no two lists of
+// them feed the same bytes
+struct Fnv {
+    uint64_t h = 1469598103934665603ull;
+    void Add(const char* data, size_t n) {
+        for (size_t i = 0; i < n; ++i)
+            h = (h ^ static_cast<unsigned char>(data[i])) * 1099511628211ull;
+    }
+    void End(uint64_t length) {
+        for (int i = 0; i < 8; ++i) {
+            char byte = static_cast<char>(length >> (8 * i));
+            Add(&byte, 1);
+        }
+    }
+};
+} // namespace
+
+std::string Fingerprint(const std::vector<std::string>& texts, const std::vector<std::string>& files) {
+    Fnv fnv;
     for (const std::string& t : texts) {
-        for (unsigned char c : t)
-            h = (h ^ c) * 1099511628211ull;
-        h = (h ^ 0xff) * 1099511628211ull; // "ab","c" differs from "a","bc"
+        fnv.Add(t.data(), t.size());
+        fnv.End(t.size());
+    }
+    for (const std::string& file : files) {
+        // a missing file, a folder or a device reads as no bytes, and a marker of its own
+        uint64_t length = 0;
+        std::ifstream in;
+        if (sel::KindOf(file) == sel::FileKind::Plain) in.open(sel::PathOf(file), std::ios::binary);
+        char buffer[1 << 16];
+        while (in && (in.read(buffer, sizeof buffer) || in.gcount() > 0)) {
+            fnv.Add(buffer, static_cast<size_t>(in.gcount()));
+            length += static_cast<uint64_t>(in.gcount());
+        }
+        fnv.End(in.is_open() ? length : ~0ull);
     }
     char text[17];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(h));
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(fnv.h));
     return text;
 }
 

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "runtime/scene.h"
+#include "scene_description.h"
 #include "sel/part.h"
+#include "staging.h"
 
 namespace app {
 
@@ -27,10 +29,12 @@ class PartRecording {
     PartRecording(const PartRecording&) = delete;
     PartRecording& operator=(const PartRecording&) = delete;
 
-    // Takes the part's name from the modifier's cache_file and points cache_file at a new name beside
-    // it for the recording. Throws std::runtime_error ("PART: cannot be written: WHY") when the part
-    // or its record could not be put in place (a folder, a device, no permission, no such folder),
-    // before anything is recorded.
+    // Takes the part's name from the modifier's cache_file. Throws std::runtime_error ("PART: cannot
+    // be written: WHY") when the part or its record could not be put in place (a folder, a device, no
+    // permission, no such folder), before anything is recorded.
+    void Check(Modifier* mod);
+    // Check(), then takes the part's lock (RecordingLock: std::runtime_error while another recording
+    // of the part runs) and points cache_file at a new name beside the part for the recording.
     void Stage(Modifier* mod);
     // cache_file names the part again (the recording's messages and summary name the part).
     void Unstage(Modifier* mod);
@@ -50,22 +54,32 @@ class PartRecording {
     sel::PartRecord part_;                  // the watchers below the modifier fill in what they see
     std::string name_, recordName_;         // the part and its record, as named
     std::string stagedPart_, stagedRecord_; // beside them until Land()
-    int heldPart_ = -1, heldRecord_ = -1;   // registered for a second stop request
+    std::unique_ptr<RecordingLock> lock_;   // let go after the staging has cleaned up
+    Staging staging_;
     bool landed_ = false;
 };
 
 struct PartRequest {
     std::string frames; // "A:B"
     std::string scenePath;
-    std::vector<std::string> sets; // the --set options given (PARAM=VALUE)
+    std::vector<std::string> sets;   // the --set options given (PARAM=VALUE)
+    std::vector<std::string> inputs; // the other files the recording reads (RecordingInputs)
 };
 // Parses --frames and names the part's cache file (the scene's, with ".frames-A-B" before the
-// extension, unless --set cache_file= named one); Stage() comes next. (SIGTERM stops a part as it
-// stops any recording.) Throws std::invalid_argument for a bad request.
+// extension, unless --set cache_file= named one; a scene's cache file that is a device or FIFO is
+// refused then); Stage() comes next. What makes two parts parts of one recording: the scene's bytes,
+// the node, the modifier's place in its stack, the --set options but cache_file, and the bytes of
+// the request's inputs. Throws std::invalid_argument for a bad request.
 std::unique_ptr<PartRecording> BeginPart(vm::Scene& scene, INode* node, Modifier* mod,
                                          const PartRequest& request);
 
-// A short hex fingerprint of some texts.
-std::string Fingerprint(const std::vector<std::string>& texts);
+// The files besides the scene whose bytes a recording by `mod` depends on: what the description
+// loaded (OBJ meshes), the cache files that other plug-in modifiers in the stacks `mod` sits in
+// play, and `module`, the plug-in module holding the modifier's class (none when empty).
+std::vector<std::string> RecordingInputs(const BuiltScene& built, Modifier* mod, const std::string& module);
+
+// A short hex fingerprint of some texts, then of the bytes of some files (a missing one counts as
+// missing).
+std::string Fingerprint(const std::vector<std::string>& texts, const std::vector<std::string>& files = {});
 
 } // namespace app

@@ -22,6 +22,8 @@ struct BuiltScene {
     // Values the scene took other than as written (a number clamped to its parameter's range), each
     // "WHERE = VALUE: outside L to H, clamped to X"; LoadScene prints them after the file's name.
     std::vector<std::string> warnings;
+    // The files the description read besides itself (OBJ meshes), as resolved, in the order read.
+    std::vector<std::string> files;
 };
 
 // Why the file at `path` cannot be read, in a few words: "is a folder", "no such file"...

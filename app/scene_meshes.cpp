@@ -55,6 +55,7 @@ void ObjFile(const Context& c, const std::string& file, const std::string& where
     text << in.rdbuf();
     if (!in || !reader.ParseFromString(text.str(), "", config))
         Fail(where, "cannot read " + file + ": " + (in ? reader.Error() : std::string("cannot open")));
+    if (c.out) c.out->files.push_back(Path(c, file));
     const auto& v = reader.GetAttrib().vertices;
     mesh.setNumVerts(static_cast<int>(v.size() / 3));
     for (size_t i = 0; i + 2 < v.size(); i += 3)

@@ -12,6 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "console/exit_codes.h"
 #include "console/stop.h"
 #include "host_queries.h"
 #include "progress.h"
@@ -20,7 +21,9 @@
 #include "runtime/plugin_loader.h"
 #include "scene_description.h"
 #include "scene_files.h"
+#include "sel/output.h"
 #include "record_part.h"
+#include "staging.h"
 #include "requested_pictures.h"
 
 #include <filesystem>
@@ -186,7 +189,70 @@ int Evaluate(const EvalOptions& o, const CommonOptions& common, std::ostream& ou
     return 0;
 }
 
-int RecordCache(const RecordOptions& o, const CommonOptions& common) {
+namespace {
+// The plug-in module whose class `mod` is; "" for the host's own modifiers.
+std::string ModuleOf(Session& session, Modifier* mod) {
+    ClassDesc2* cd = ClassOf(mod);
+    for (const vm::LoadedModule& m : session.Loader().Modules())
+        if (std::find(m.classes.begin(), m.classes.end(), cd) != m.classes.end()) return m.path;
+    return "";
+}
+
+// `target` with ".stopped-PID" before its extension, beside the file it leads to, unused so far.
+std::string KeptName(const std::string& target) {
+    std::filesystem::path path = sel::PathOf(sel::FollowLinks(target));
+    std::string ext = sel::Utf8Of(path.extension());
+    path.replace_extension();
+    std::string stem = sel::Utf8Of(path) + ".stopped-" + std::to_string(ProcessId());
+    std::string name = stem + ext;
+    for (int n = 2; sel::KindOf(name) != sel::FileKind::Missing; ++n)
+        name = stem + "-" + std::to_string(n) + ext;
+    return name;
+}
+
+// A whole recording goes into a file beside its cache file (`staged`) and takes the cache's place
+// when it ends, with Escape and Ctrl-C too (what was recorded so far is what was asked for). A stop
+// nobody typed (SIGTERM: a farm's cancel, a shutdown) leaves a cache that stood as it was, and the
+// frames recorded so far beside it under a name the line gives.
+int LandWhole(Staging& staging, const std::string& staged, const std::string& target, bool stood, Modifier* mod,
+              bool stopped, long evaluations, const std::string& save) {
+    std::string noSave = save.empty() ? "" : save + " was not written";
+    auto with = [](const std::string& line, const std::string& more) { return more.empty() ? line : line + "; " + more; };
+    if (sel::KindOf(staged) != sel::FileKind::Plain || (!stopped && evaluations == 0)) {
+        std::cerr << "vomark: "
+                  << with("nothing was recorded: " + target + (stood ? " was kept as it was" : " was not written"), noSave)
+                  << "\n";
+        return stopped ? console::StopStatus() : 1;
+    }
+    if (stopped && stood && console::StopStatus() == console::kTerminated) {
+        std::string kept = KeptName(target);
+        if (std::string why = sel::ReplaceTogether({{staged, kept}}); !why.empty()) {
+            std::cerr << "vomark: recording stopped by SIGTERM: " << target << " is as it was; " << why << "\n";
+            return 1;
+        }
+        staging.Settled();
+        std::cerr << "vomark: "
+                  << with(StoppedRecordingLine(kept) + "; SIGTERM left " + target + " as it was (mv " + kept + " " +
+                              target + " puts the recording in its place)",
+                          noSave)
+                  << "\n";
+        return console::StopStatus();
+    }
+    if (std::string why = sel::ReplaceTogether({{staged, target}}); !why.empty()) {
+        std::cerr << "vomark: " << with(why, noSave) << "\n";
+        return 1;
+    }
+    staging.Settled();
+    if (stopped) {
+        std::cerr << "vomark: " << with(StoppedRecordingLine(target), noSave) << "\n";
+        return console::StopStatus();
+    }
+    std::cout << RecordingSummary(mod) << "\n";
+    return 0;
+}
+} // namespace
+
+int RecordCache(const RecordOptions& o, const CommonOptions& common, Session& session) {
     if (!o.save.empty()) CheckTarget(o.save, o.force);
     BuiltScene built = LoadScene(o.scene, common.quiet);
     vm::Scene& scene = *built.scene;
@@ -204,12 +270,35 @@ int RecordCache(const RecordOptions& o, const CommonOptions& common) {
         throw SceneError("node \"" + std::string(node->GetName()) + "\" has no modifier that can record");
     ApplySets(mod, o.sets);
     std::unique_ptr<PartRecording> part;
-    if (!o.frames.empty()) part = BeginPart(scene, node, mod, {o.frames, o.scene, o.sets});
+    if (!o.frames.empty())
+        part = BeginPart(scene, node, mod,
+                         {o.frames, o.scene, o.sets, RecordingInputs(built, mod, ModuleOf(session, mod))});
     // the recording writes the cache file and --save the scene file: neither over what was read
-    if (const char* cache = ParamAtZero<const char*>(mod, "cache_file", nullptr); cache && *cache)
-        RefuseToWriteOver(cache, {{o.scene, "the scene"}});
+    const char* named = ParamAtZero<const char*>(mod, "cache_file", nullptr);
+    std::string target = named ? named : "";
+    if (!target.empty()) RefuseToWriteOver(target, {{o.scene, "the scene"}});
     if (!o.save.empty()) RefuseToWriteOver(o.save, InputsOf(o.scene, scene));
-    if (part) part->Stage(mod); // the recording goes beside the part until the part is whole
+    if (o.check) {
+        if (part) part->Check(mod);
+        else if (std::string refused = target.empty() ? "" : RefusedTarget(target); !refused.empty())
+            throw std::runtime_error(refused);
+        std::cout << o.scene << ": node \"" << node->GetName() << "\" records "
+                  << (target.empty() ? "into a file a dialog asks for" : "into " + target)
+                  << (part ? " (frames " + o.frames + ")" : "") << "\n";
+        return 0;
+    }
+    // the recording goes beside its target until it is whole: a part always; a whole recording into
+    // a plain file it can write (anything else, it writes directly, and the recorder says what fails)
+    Staging staging;
+    std::string staged;
+    bool stood = sel::KindOf(target) == sel::FileKind::Plain;
+    if (part) {
+        part->Stage(mod);
+    } else if (!target.empty() && (stood || sel::KindOf(target) == sel::FileKind::Missing) &&
+               WhyUnwritable(target).empty()) {
+        staged = staging.Beside(target);
+        SetParameterFromText(mod, "cache_file", staged);
+    }
     ClassDesc2* cd = ClassOf(mod);
     Progress progress(scene, mod);
     scene.onEvaluate = [&](INode*, TimeValue t) { progress.Evaluated(t); };
@@ -219,20 +308,31 @@ int RecordCache(const RecordOptions& o, const CommonOptions& common) {
     scene.onEvaluate = nullptr;
     progress.Finish(); // what follows starts a line of its own
     if (part) part->Unstage(mod);
+    if (!staged.empty()) SetParameterFromText(mod, "cache_file", target);
     if (!r.found) throw SceneError(r.error);
-    if (!ErrorShownSince(boxes).empty()) { // the message box's own line was printed already
-        std::cerr << "vomark: " << RecordingFailure(mod) << "\n";
+    if (std::string shown = ErrorShownSince(boxes); !shown.empty()) { // the box's own line was printed already
+        // the box names the file beside the target that the recording went to; its reason is the target's
+        std::string reason;
+        if (size_t at = shown.find(": cannot be written: "); at != std::string::npos)
+            reason = ": " + shown.substr(at + 21, shown.find(';', at) - at - 21);
+        std::cerr << "vomark: " << RecordingFailure(mod) << reason << "\n";
         return 1;
     }
-    if (part) return LandPart(*part, mod, vm::Record().escapePresses > escapes, progress.Evaluations(), o.frames);
+    bool stopped = vm::Record().escapePresses > escapes;
+    if (part) return LandPart(*part, mod, stopped, progress.Evaluations(), o.frames);
     // a scene naming a cut-short cache is not what --save asked for
-    if (SayIfRecordingStopped(escapes, mod, o.save.empty() ? "" : o.save + " was not written"))
-        return console::StopStatus();
-    if (std::string why = NothingRecorded(mod, progress.Evaluations()); !why.empty()) {
-        std::cerr << "vomark: " << why << (o.save.empty() ? "" : "; " + o.save + " was not written") << "\n";
-        return 1;
+    if (!staged.empty()) {
+        int status = LandWhole(staging, staged, target, stood, mod, stopped, progress.Evaluations(), o.save);
+        if (status != 0 || o.save.empty()) return status;
+    } else {
+        if (SayIfRecordingStopped(escapes, mod, o.save.empty() ? "" : o.save + " was not written"))
+            return console::StopStatus();
+        if (std::string why = NothingRecorded(mod, progress.Evaluations()); !why.empty()) {
+            std::cerr << "vomark: " << why << (o.save.empty() ? "" : "; " + o.save + " was not written") << "\n";
+            return 1;
+        }
+        std::cout << RecordingSummary(mod) << "\n";
     }
-    std::cout << RecordingSummary(mod) << "\n";
     if (!o.save.empty()) std::cout << SaveSceneAs(scene, o.save, o.force) << "\n";
     return 0;
 }
@@ -277,11 +377,14 @@ Verb AddRecordVerb(CLI::App& cli, CommonOptions& common, const AddCommonOptions&
     verb->add_option("--set", o->sets, "set a parameter by internal name first: PARAM=VALUE");
     verb->add_option("--save", o->save, "then save the scene as this .vms file");
     verb->add_flag("--force", o->force, "let --save replace an existing file");
+    verb->add_flag("--check", o->check,
+                   "load the scene, find the modifier and check the options and the cache file's place, "
+                   "then exit without recording");
     verb->add_option("--frames", o->frames,
                      "record only frames A:B of the range, as a part for `tessarin join` (docs/farm.md)")
         ->excludes("--save");
     AddEscapeAtPollOption(verb, common);
-    return {verb, [o, &common](Session&) { return RecordCache(*o, common); }};
+    return {verb, [o, &common](Session& session) { return RecordCache(*o, common, session); }};
 }
 
 } // namespace app

@@ -30,10 +30,11 @@ struct RecordOptions {
     std::vector<std::string> sets; // PARAM=VALUE
     std::string save;              // a .vms to save the scene to after recording
     bool force = false;
+    bool check = false;            // load and check everything, record nothing
     std::string frames;            // "A:B": record a part of the range (see record_part.h)
 };
 // Calls the published function "record" of the node's modifier, as a script would.
-int RecordCache(const RecordOptions& options, const CommonOptions& common);
+int RecordCache(const RecordOptions& options, const CommonOptions& common, Session& session);
 
 Verb AddPluginsVerb(CLI::App& cli, const AddCommonOptions& addCommon);
 Verb AddEvalVerb(CLI::App& cli, const CommonOptions& common, const AddCommonOptions& addCommon);

@@ -65,7 +65,7 @@ endif()
 add_library(vomark_app STATIC app/scene_description.cpp app/scene_meshes.cpp app/scene_modifiers.cpp app/scene_files.cpp app/session.cpp app/verbs.cpp
   app/host_queries.cpp app/panel_view.cpp app/panel_verb.cpp app/script_runner.cpp app/run_verb.cpp
   app/requested_pictures_windows.cpp app/unavailable_verbs_windows.cpp app/obj_reader_windows.cpp
-  app/record_part.cpp)
+  app/record_part.cpp app/staging.cpp)
 target_include_directories(vomark_app PUBLIC app)
 target_link_libraries(vomark_app PUBLIC vomark_host sel console win_header_libs)
 add_executable(vomark app/main.cpp)

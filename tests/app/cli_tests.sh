@@ -26,6 +26,9 @@ mkfifo "$work/fifo.script"
 check "run refuses a FIFO as its script without waiting on it" exits_with 1 "cannot read script $work/fifo.script: not a plain file" timeout -k 5 20 "$vomark" run "$work/keys.json" "$work/fifo.script" --plugins "$plugins"
 sed "s#keys.sel#fifo.sel#" "$work/keys.json" >"$work/fifocache.json" && mkfifo "$work/fifo.sel"
 check "a FIFO named as a cache file is said so without waiting on it" exits_with 0 "cache $work/fifo.sel: not a plain file" timeout -k 5 20 "$vomark" eval "$work/fifocache.json" --frame 0 --plugins "$plugins"
+check "a part of a scene whose cache is a FIFO is refused before recording" bash -c "$(declare -f exits_with); vomark='$vomark'
+    exits_with 1 'vomark: $work/fifo.sel: the cache file is no plain file (a device or FIFO), and a part is recorded beside it: give the part' \
+        timeout -k 5 20 '$vomark' record '$work/fifocache.json' --frames 0:1 --plugins '$plugins' && ! compgen -G '$work/fifo.frames*'"
 fi
 check "plugins with no module to list is bad input" exits_with 1 'no plug-in module (*.dlm) loaded from /nonexistent (no such folder)' "$vomark" plugins --plugins /nonexistent
 plugins_found_however_vomark_is_started() {
@@ -155,23 +158,87 @@ check "record names an unwritable target once, with the reason" unwritable_targe
 check "record asks for a file name when none is set" bash -c "'$vomark' record '$work/keys.json' --plugins '$plugins' --set cache_file= --answer save='$work/asked' 2>/dev/null && test -s '$work/asked.sel'"
 # A part and its part record are one unit: a failed re-recording is a row of tests/faults/fault_table.py;
 # stopped (SIGTERM, while the recording grows beside the part): the old part and its record stay
+printf '%s\n' '{"nodes": [{"name": "P", "mesh": {"grid": {"width": 10, "length": 10, "rows": 40, "cols": 40}},' \
+    ' "modifiers": [{"class": "SoftSelect", "center": [{"frame": 0, "at": [-5, 0, 0]}, {"frame": 20, "at": [5, 0, 0]}], "radius": 1},' \
+    '  {"class": "Tessarin", "params": {"cache_file": "big.sel", "end_time": 19, "samples": 10, "quality": 100, "accumulateSelection": true}}]}]}' \
+    >"$work/big.json"
+# starts a slow recording of big.json (ARGS...) in the background once FILE.tmp-* grows beside FILE; sets pid
+recording_beside() {
+    local file=$1; shift
+    "$vomark" record "$work/big.json" --plugins "$plugins" "$@" >/dev/null 2>"$work/stop.err" & pid=$!
+    for _ in $(seq 200); do compgen -G "$file.tmp-*" >/dev/null && break; sleep 0.05; done
+}
 stopped_rerecord_keeps_the_old_part() {
     local part=$work/big.frames-0-19.sel pid code
-    printf '%s\n' '{"nodes": [{"name": "P", "mesh": {"grid": {"width": 10, "length": 10, "rows": 40, "cols": 40}},' \
-        ' "modifiers": [{"class": "SoftSelect", "center": [{"frame": 0, "at": [-5, 0, 0]}, {"frame": 20, "at": [5, 0, 0]}], "radius": 1},' \
-        '  {"class": "Tessarin", "params": {"cache_file": "big.sel", "end_time": 19, "samples": 10, "quality": 100, "accumulateSelection": true}}]}]}' \
-        >"$work/big.json"
     V record "$work/big.json" --frames 0:19 --set samples=1 >/dev/null 2>&1 && cp "$part" "$work/old.sel" &&
         cp "$part.part" "$work/old.part" || return 1
-    "$vomark" record "$work/big.json" --frames 0:19 --plugins "$plugins" >/dev/null 2>"$work/stop.err" & pid=$!
-    for _ in $(seq 200); do compgen -G "$part.tmp-*" >/dev/null && break; sleep 0.05; done
+    recording_beside "$part" --frames 0:19
     kill -TERM $pid; wait $pid; code=$?
     [ "$code" = 143 ] && grep -qx "vomark: recording stopped: $part and its part record are kept as they were" "$work/stop.err" ||
         { echo "exit $code: $(cat "$work/stop.err")"; return 1; }
-    cmp "$part" "$work/old.sel" && cmp "$part.part" "$work/old.part" && ! compgen -G "$part.*tmp*"
+    cmp "$part" "$work/old.sel" && cmp "$part.part" "$work/old.part" && ! compgen -G "$part.*tmp*" && [ ! -e "$part.lock" ]
 }
-# (the Linux build: a signal to the command under Wine does not reach the program the same way)
+# (the Linux build: under Wine a signal to the command does not reach the program the same way, nor
+# does a lock on a file)
 pictures && check "a recording of a part again that is stopped leaves the old part and its record" stopped_rerecord_keeps_the_old_part
+# a whole recording: SIGTERM (no one typed it) keeps the old cache and puts the recording beside it;
+# Ctrl-C and Escape put it in the cache's place (the escape case above)
+sigterm_keeps_the_old_cache() {
+    local cache=$work/big.sel pid code kept
+    V record "$work/big.json" --set samples=1 >/dev/null 2>&1 && cp "$cache" "$work/old.sel" || return 1
+    recording_beside "$cache"
+    kill -TERM $pid; wait $pid; code=$?
+    kept=$(sed -nE "s#^vomark: recording stopped: ($work/big[.]stopped-[0-9]+[.]sel) keeps [0-9]+ samples .*; SIGTERM left $cache as it was .*#\1#p" "$work/stop.err")
+    [ "$code" = 143 ] && [ -n "$kept" ] || { echo "exit $code: $(cat "$work/stop.err")"; return 1; }
+    cmp "$cache" "$work/old.sel" && [ "$(xxd -p -s 8 -l 4 "$kept")" != 00000000 ] && ! compgen -G "$cache.tmp*" && rm "$kept"
+}
+pictures && check "SIGTERM during a whole recording again keeps the old cache byte for byte and the recording beside it" sigterm_keeps_the_old_cache
+# one recording of a part at a time: a second is refused while the first runs; a lock its holder left
+# when it was killed is taken over, and every recording removes its lock
+one_recording_of_a_part_at_a_time() {
+    local part=$work/big.frames-0-19.sel pid code err
+    recording_beside "$part" --frames 0:19
+    err=$(V record "$work/big.json" --frames 0:19 2>&1 >/dev/null); code=$?
+    kill -KILL $pid; wait $pid 2>/dev/null
+    [ "$code" = 1 ] && grep -qx "vomark: $part: another recording of it is running (process $pid on .*, $part.lock); wait for it to end" <<<"$err" ||
+        { echo "exit $code: $err"; return 1; }
+    [ -e "$part.lock" ] && V record "$work/big.json" --frames 0:19 --set samples=1 >/dev/null 2>&1 && [ ! -e "$part.lock" ]
+}
+pictures && check "two recordings of one part never run at once; a killed one's lock is taken over" one_recording_of_a_part_at_a_time
+rm -f "$work"/big.frames-0-19.sel.tmp-*
+# what makes parts one recording: the part record's fingerprint changes with every input and with
+# nothing else (the part's own name)
+printf 'v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n' >"$work/m.obj"
+printf '%s\n' '{"nodes": [{"name": "M", "mesh": {"obj": "m.obj"}, "modifiers": [' \
+    '{"class": "SelectKeys", "keys": [{"frame": 0, "selected": [1], "weights": [0.2, 0.0, 0.5]}]},' \
+    '{"class": "Tessarin", "id": "t1", "params": {"cache_file": "m.sel", "end_time": 3}},' \
+    '{"class": "Tessarin", "id": "t2", "params": {"cache_file": "m.sel", "end_time": 3}}]}]}' >"$work/m.json"
+mkdir -p "$work/plugins2" && cp "$plugins"/*.dlm "$work/plugins2/" && printf '\0' >>"$work/plugins2/Tessarin.dlm"
+fingerprint() { # the recording line of part 0:1 recorded with ARGS...
+    "$vomark" record "$work/m.json" --frames 0:1 --set cache_file="$work/fp.sel" "$@" >/dev/null 2>&1 &&
+        sed -n 's/^recording //p' "$work/fp.sel.part"
+}
+fingerprint_covers_every_input() {
+    local base again
+    base=$(fingerprint --plugins "$plugins") && [ -n "$base" ] || { echo "no part recorded"; return 1; }
+    again=$("$vomark" record "$work/m.json" --frames 0:1 --set cache_file="$work/fp2.sel" --plugins "$plugins" >/dev/null 2>&1 &&
+        sed -n 's/^recording //p' "$work/fp2.sel.part")
+    [ "$again" = "$base" ] || { echo "another part name changed it"; return 1; }
+    [ "$(fingerprint --plugins "$plugins" --modifier t1)" != "$base" ] && [ "$(fingerprint --plugins "$plugins" --modifier t2)" = "$base" ] || { echo "--modifier"; return 1; }
+    [ "$(fingerprint --plugins "$plugins" --set samples=2)" != "$base" ] || { echo "--set"; return 1; }
+    [ "$(fingerprint --plugins "$work/plugins2")" != "$base" ] || { echo "another plug-in module"; return 1; }
+    printf 'v 0 0 1\n' >>"$work/m.obj"
+    [ "$(fingerprint --plugins "$plugins")" != "$base" ] || { echo "the OBJ file changed"; return 1; }
+}
+check "a part's fingerprint covers the OBJ file, the modifier, --set and the plug-in module" fingerprint_covers_every_input
+check_loads_and_records_nothing() {
+    local out
+    out=$(V record "$work/keys.json" --frames 0:1 --check) && [ "$out" = "$work/keys.json: node \"Tri\" records into $work/keys.frames-0-1.sel (frames 0:1)" ] &&
+        [ ! -e "$work/keys.frames-0-1.sel" ] || { echo "$out"; return 1; }
+    exits_with 2 "vomark: --frames: 0:9 lies outside the recording's frames 0:2" V record "$work/keys.json" --frames 0:9 --check &&
+        exits_with 1 "cannot read scene $work/none.json: no such file" V record "$work/none.json" --check
+}
+check "record --check loads the scene and checks the options, recording nothing" check_loads_and_records_nothing
 mkdir -p "$work/folder.sel"
 check "a part that could not be put in place is refused before recording" exits_with 1 "vomark: $work/folder.sel: cannot be written: it is a folder" V record "$work/keys.json" --frames 0:2 --set cache_file="$work/folder.sel"
 pictures && check "view refuses a scene it cannot read" exits_with 1 'cannot read scene' V view "$work/none.json" --port 0

@@ -79,13 +79,14 @@ for sig, status in ((signal.SIGINT, 130), (signal.SIGTERM, 143)):
     name = signal.Signals(sig).name
     rc, shown, _ = on_terminal([vomark, "record", long_scene, "--plugins", plugins], "recording [", sig)
     check(f"record stopped by {name} exits {status}", rc == status, f"exit {rc}: {shown[-300:]!r}")
-    said = re.search(r"recording stopped: \S+ keeps (\d+) samples", shown)
+    # Ctrl-C puts the recording in the cache's place; SIGTERM (over the cache the Ctrl-C left) beside it
+    said = re.search(r"recording stopped: (\S+) keeps (\d+) samples", shown)
     check(f"record stopped by {name} says what it keeps on a line of its own", said and "\r\n" in shown,
           repr(shown[-300:]))
-    v = verify(os.path.join(work, "keys.sel"))
+    v = verify(said.group(1) if said else os.path.join(work, "keys.sel"))
     check(f"the file a {name} leaves is valid", v.returncode == 0, v.stdout + v.stderr)
     if said:
-        check(f"it keeps what the line says ({name})", f"plays {said.group(1)} samples" in v.stdout, v.stdout)
+        check(f"it keeps what the line says ({name})", f"plays {said.group(2)} samples" in v.stdout, v.stdout)
 
 # a fast recording of many frames: the bar is redrawn about ten times a second, not once a frame
 rc, shown, seconds = on_terminal([vomark, "record", scene(30000), "--plugins", plugins])

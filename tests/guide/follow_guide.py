@@ -15,7 +15,9 @@ names must exist. Outputs are not compared: other wording may change, exit statu
 Then the reference pages run the same way, each in order in one shell from the copy's root, after
 the guide (so after `make demo`): their `sh` blocks as they stand, the `$ ` lines of their
 transcripts (a line that shows a failure ends in `; echo $?`), and, with the module, their
-`python` blocks whose imports this Python has.
+`python` blocks whose imports this Python has. A block right after a line
+`<!-- not run by the guide test: REASON -->` is left out, with the reason printed (docs/farm.md's
+Slurm blocks: a cluster needs root and Debian's Slurm packages; `make test-farm` runs that recipe).
 """
 import json
 import os
@@ -147,7 +149,8 @@ def make_python(root, python_dir, rest, where, log):
 
 
 # the reference pages whose examples run after the guide's
-REFERENCE_PAGES = ("docs/vomark.md", "docs/tessarin.md", "docs/scripting.md", "docs/python.md")
+REFERENCE_PAGES = ("docs/vomark.md", "docs/tessarin.md", "docs/scripting.md", "docs/python.md", "docs/farm.md")
+NOT_RUN = re.compile(r"^<!-- not run by the guide test: (.*) -->$")
 
 
 def importable(module, env):
@@ -158,7 +161,12 @@ def importable(module, env):
 def page_script(page, text, python_dir, py_env):
     """The page's commands, in order, as one shell script."""
     parts = []
+    text_lines = text.splitlines()
     for lang, start, lines in blocks(text):
+        marked = NOT_RUN.match(text_lines[start - 2].strip()) if start >= 2 else None
+        if marked:
+            print(f"{page}:{start}: not run: {marked.group(1)}")
+            continue
         if lang == "sh":
             parts.append("\n".join(lines))
         elif lang in ("", "text"):
