@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -198,11 +199,30 @@ TEST(PartRecord, ReadsWhatItWritesAndNamesTheLineOfAnythingElse) {
     p.quality = 100;
     p.firstCount = 1000000;
     p.fileBytes = int64_t(1) << 40;
-    p.restarts = {{0, -1}, {3, 17}, {3, 2}};
+    p.restarts = {{0, -1}, {3, 17}, {3, 2}, {3, 17}, {4, 5}, {4, -1}};
+    p.partChecksum = 0x0123456789abcdefull;
+    p.linesChecksum = 0xfedcba9876543210ull;
     std::string text = sel::EncodePartRecord(p);
     sel::PartRecord back;
     ASSERT_EQ(sel::DecodePartRecord(text, back), "");
     EXPECT_EQ(sel::EncodePartRecord(back), text);
+    // each restart once, in order; a sample's -1 restarts every vertex, alone
+    EXPECT_NE(text.find("restart 0 -1\nrestart 3 2\nrestart 3 17\nrestart 4 -1\nxxh3 0123456789abcdef "
+                        "fedcba9876543210\nend\n"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(text.rfind(sel::ChecksummedLines(back), 0), 0u);
+    // the largest record of a part: the widest numbers, a restart for each of its records
+    sel::PartRecord wide = p;
+    wide.recording = std::string(64, 'f');
+    wide.firstFrame = wide.wholeFirst = INT32_MIN + 1;
+    wide.lastFrame = wide.wholeLast = wide.samplesPerFrame = wide.ticksPerFrame = wide.quality = INT32_MAX;
+    wide.firstCount = INT32_MAX;
+    wide.fileBytes = INT64_MAX;
+    wide.restarts.clear();
+    for (int32_t v = 0; v < 1000; ++v)
+        wide.restarts.push_back({INT32_MAX, INT32_MAX - 1000 + v});
+    EXPECT_LE(int64_t(sel::EncodePartRecord(wide).size()), sel::LargestPartRecord(12 + 1000 * 8 + 4));
     auto replaced = [&](const std::string& from, const std::string& to) {
         std::string t = text;
         t.replace(t.find(from), from.size(), to);
@@ -217,7 +237,14 @@ TEST(PartRecord, ReadsWhatItWritesAndNamesTheLineOfAnythingElse) {
         {replaced("quality 100", "colour 3"), "line 8: unknown key \"colour\""},
         {replaced("quality 100", "frames 1 2"), "line 8: \"frames\" given twice"},
         {replaced("quality 100\n", ""), "\"quality\" is missing"},
-        {replaced("restart 0 -1", "restart 9 -1"), "line 12: restarts out of sample order"},
+        {replaced("restart 0 -1", "restart 9 -1"), "line 12: restarts out of order"},
+        {replaced("restart 3 17", "restart 3 2"), "line 13: restarts out of order"},
+        {replaced("restart 3 2", "restart 3 -1"), "line 13: restarts out of order"},
+        {replaced("fedcba9876543210", "fedcba987654321"), "line 15: \"xxh3\" takes two checksums of 16 hex"},
+        {replaced("0123456789abcdef fedcba", "0123456789ABCDEF fedcba"), "line 15: \"xxh3\" takes two"},
+        {replaced("xxh3 0123456789abcdef fedcba9876543210\n", ""), "\"xxh3\" is missing"},
+        {replaced("tessarin part 2", "tessarin part 1"),
+         "line 1: a record of an older vomark, without the checksums"},
         {replaced("end\n", ""), "the record ends without \"end\" (cut short)"},
         {text + "x\n", "text after \"end\""},
         {replaced("frames -3 7", "frames 7 -3"), "frames 7--3 do not lie in order"},
