@@ -80,7 +80,8 @@ class Checksummed : public sel::Source {
     mutable int64_t next_ = 0;
 };
 
-// The rounding a tick past 2^24 took as the recorder's float: ticks that far apart still agree.
+// How far ticks past 2^24 may lie from where the frames put them: the recorder computes a sample's
+// time as a float, which rounds there.
 int64_t Slack(int64_t a, int64_t b) { return std::max(std::llabs(a), std::llabs(b)) >> 23; }
 
 // What the part's samples say against what its record says of them: the first point count, the
