@@ -21,7 +21,11 @@
 #include "scene_description.h"
 #include "sel/files.h"
 #include "sel/output.h"
+#include "sel/reader.h"
 #include "tick_range.h"
+
+#define XXH_INLINE_ALL
+#include <xxhash.h>
 
 namespace app {
 
@@ -190,6 +194,29 @@ void PartRecording::Watch(vm::Scene& scene, Modifier* mod, bool firstFrameOnce, 
         }
 }
 
+namespace {
+// The record's checksums, which join checks: XXH3 of the part's bytes as staged, and of the record's
+// own lines. "" or why the part could not be read.
+std::string FillChecksums(const std::string& staged, sel::PartRecord& part) {
+    sel::CacheReader in;
+    if (sel::Status status = in.OpenBytes(staged); !status.ok) return status.message;
+    const sel::Source& bytes = in.GetSource();
+    XXH3_state_t state;
+    XXH3_64bits_reset(&state);
+    std::vector<char> piece(size_t(1) << 20);
+    for (int64_t at = 0; at < bytes.Size();) {
+        size_t n = bytes.ReadAt(at, piece.data(), piece.size());
+        if (n == 0) return "cannot be read to its end";
+        XXH3_64bits_update(&state, piece.data(), n);
+        at += int64_t(n);
+    }
+    part.partChecksum = XXH3_64bits_digest(&state);
+    std::string lines = sel::ChecksummedLines(part);
+    part.linesChecksum = XXH3_64bits(lines.data(), lines.size());
+    return "";
+}
+} // namespace
+
 PartRecording::~PartRecording() {
     // what was not put in place goes with the staging; the old part and its record stay
     if (landed_) staging_.Settled();
@@ -222,6 +249,8 @@ bool PartRecording::PartStands() const { return sel::KindOf(name_) != sel::FileK
 
 std::string PartRecording::Land() {
     part_.fileBytes = std::max<int64_t>(0, sel::SizeOf(stagedPart_));
+    // the record is bound to the part's bytes and to its own lines: join refuses either changed
+    if (std::string why = FillChecksums(stagedPart_, part_); !why.empty()) return name_ + ": " + why;
     // the record's line names the record, not the name it waits under
     if (std::string why = sel::WriteWholeFile(stagedRecord_, sel::EncodePartRecord(part_)); !why.empty())
         return recordName_ + why.substr(std::min(why.size(), stagedRecord_.size()));

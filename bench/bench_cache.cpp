@@ -59,10 +59,12 @@ void LoadModule() {
 
 float WeightOf(int i, int k) { return float((i * 7 + k * 13) % 97) / 96.0f; } // 1.0 now and then
 
-// A variable-count file of `samples` samples of `verts` records, written as the recorder writes it.
-std::string MakeCache(int verts, int samples) {
-    std::string path =
-        (TempDir() / ("play-" + std::to_string(verts) + "x" + std::to_string(samples) + ".sel")).string();
+// A variable-count file of `samples` samples of `verts` records, written as the recorder writes it;
+// its first sample is that of frame `firstFrame` (a part of a longer recording, from frame 0 on).
+std::string MakeCache(int verts, int samples, int firstFrame = 0) {
+    std::string path = (TempDir() / ("play-" + std::to_string(verts) + "x" + std::to_string(samples) +
+                                     (firstFrame ? "@" + std::to_string(firstFrame) : "") + ".sel"))
+                           .string();
     if (fs::exists(path)) return path;
     std::FILE* f = std::fopen(path.c_str(), "wb");
     int32_t header[3] = {sel::kWrittenFormatTag, 1, samples};
@@ -70,7 +72,7 @@ std::string MakeCache(int verts, int samples) {
     std::vector<SampleRecord> records(static_cast<size_t>(verts));
     for (int k = 0; k < samples; ++k) {
         for (int i = 0; i < verts; ++i)
-            records[static_cast<size_t>(i)] = {WeightOf(i, k), k * kTpf};
+            records[static_cast<size_t>(i)] = {WeightOf(i, k), (firstFrame + k) * kTpf};
         std::fwrite(records.data(), sizeof(SampleRecord), records.size(), f);
     }
     std::vector<int32_t> counts(static_cast<size_t>(samples), verts);
@@ -430,7 +432,7 @@ struct JoinParts : Pair {
         block = 2;
         int verts = Verts(s), samples = SamplesOf(s), per = samples / 4;
         for (int p = 0; p < 4; ++p) {
-            std::string path = MakeCache(verts, per);
+            std::string path = MakeCache(verts, per, p * per);
             std::string copy = (TempDir() / ("part" + std::to_string(p) + ".sel")).string();
             fs::copy_file(path, copy, fs::copy_options::overwrite_existing);
             sel::PartRecord r;
@@ -438,12 +440,17 @@ struct JoinParts : Pair {
             r.firstFrame = p * per;
             r.lastFrame = r.firstFrame + per - 1;
             r.wholeLast = 4 * per - 1;
+            r.ticksPerFrame = kTpf;
             r.accumulate = 1;
             r.firstCount = verts;
             r.fileBytes = int64_t(fs::file_size(copy));
             files.push_back(std::fopen(copy.c_str(), "rb"));
             sources.push_back(std::make_unique<sel::FileSource>(files.back()));
-            parts.push_back({copy, sources.back().get(), true, sel::EncodePartRecord(r)});
+            if (!tessarin::FillChecksums(*sources.back(), r)) std::abort();
+            auto open = [source = sources.back().get()](std::string&) {
+                return tessarin::PartBytes(tessarin::PartBytes(), source);
+            };
+            parts.push_back({copy, open, true, sel::EncodePartRecord(r)});
         }
         out = (TempDir() / "joined.sel").string();
     }

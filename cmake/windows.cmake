@@ -10,11 +10,12 @@ add_link_options(-static -static-libgcc -static-libstdc++)
 # UTF-8 paths go through the platform seams; nothing here wants the ANSI code page's names
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
 
-# Debian's header-only JSON and command-line libraries serve both platforms; only their folders are
-# given to the cross compiler, never the rest of /usr/include.
+# Debian's header-only JSON and command-line libraries, and xxHash's header (used whole, with
+# XXH_INLINE_ALL, so no library of it is linked), serve both platforms; only these are given to the
+# cross compiler, never the rest of /usr/include.
 set(TESSARIN_WIN_INCLUDE ${CMAKE_BINARY_DIR}/include)
 file(MAKE_DIRECTORY ${TESSARIN_WIN_INCLUDE})
-foreach(dir nlohmann CLI)
+foreach(dir nlohmann CLI xxhash.h)
   if(NOT EXISTS ${TESSARIN_WIN_INCLUDE}/${dir})
     file(CREATE_LINK /usr/include/${dir} ${TESSARIN_WIN_INCLUDE}/${dir} SYMBOLIC)
   endif()

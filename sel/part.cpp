@@ -1,14 +1,18 @@
 // The part record: a few lines of "key values", written once when a part's recording ends.
 #include "sel/part.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cinttypes>
+#include <cstdio>
 #include <iterator>
 #include <map>
 #include <sstream>
 
 namespace sel {
 namespace {
-constexpr const char* kFirstLine = "tessarin part 1";
+constexpr const char* kFirstLine = "tessarin part 2";
+constexpr const char* kFirstFormat = "tessarin part 1"; // before the checksums
 
 // The whole words of one line, each a number in [least, most].
 bool Numbers(const std::vector<std::string>& words, size_t from, int64_t least, int64_t most,
@@ -38,11 +42,45 @@ bool IsToken(const std::string& s) {
         if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
     return true;
 }
+
+// Each restart once, by sample then vertex; a sample's restart of every vertex stands alone.
+std::vector<PartRestart> Canonical(std::vector<PartRestart> r) {
+    std::sort(r.begin(), r.end(), [](const PartRestart& a, const PartRestart& b) {
+        return a.sample != b.sample ? a.sample < b.sample : a.vertex < b.vertex;
+    });
+    std::vector<PartRestart> out;
+    for (const PartRestart& x : r)
+        if (out.empty() || out.back().sample != x.sample ||
+            (out.back().vertex != -1 && out.back().vertex != x.vertex))
+            out.push_back(x);
+    return out;
+}
+
+// Where the restarts stand in the order Canonical() gives.
+bool InOrder(const PartRestart& before, const PartRestart& r) {
+    return before.sample < r.sample ||
+           (before.sample == r.sample && before.vertex >= 0 && before.vertex < r.vertex);
+}
+
+std::string Hex(uint64_t v) {
+    char text[17];
+    std::snprintf(text, sizeof text, "%016" PRIx64, v);
+    return text;
+}
 } // namespace
 
 std::string PartRecordPath(const std::string& cacheFile) { return cacheFile + ".part"; }
 
+int64_t LargestPartRecord(int64_t partBytes) {
+    // a line of "restart S V" takes at most 30 bytes; its part at least 4 (a count) or 8 (a record)
+    return 1024 + 8 * std::max<int64_t>(partBytes, 0);
+}
+
 std::string EncodePartRecord(const PartRecord& p) {
+    return ChecksummedLines(p) + "xxh3 " + Hex(p.partChecksum) + " " + Hex(p.linesChecksum) + "\nend\n";
+}
+
+std::string ChecksummedLines(const PartRecord& p) {
     std::ostringstream out;
     out << kFirstLine << "\n"
         << "recording " << p.recording << "\n"
@@ -54,9 +92,8 @@ std::string EncodePartRecord(const PartRecord& p) {
         << "quality " << p.quality << "\n"
         << "first-count " << p.firstCount << "\n"
         << "bytes " << p.fileBytes << "\n";
-    for (const PartRestart& r : p.restarts)
+    for (const PartRestart& r : Canonical(p.restarts))
         out << "restart " << r.sample << " " << r.vertex << "\n";
-    out << "end\n";
     return out.str();
 }
 
@@ -89,12 +126,24 @@ std::string ReadLine(const std::vector<std::string>& words, Fields& f, PartRecor
     if (key == "restart") {
         if (words.size() != 3 || !Numbers(words, 1, -1, kI32, nums) || nums[0] < 0)
             return "\"restart\" takes a sample (0 or more) and a vertex (-1 for all)";
-        if (!out.restarts.empty() && nums[0] < out.restarts.back().sample)
-            return "restarts out of sample order";
-        out.restarts.push_back({static_cast<int32_t>(nums[0]), static_cast<int32_t>(nums[1])});
+        PartRestart r{static_cast<int32_t>(nums[0]), static_cast<int32_t>(nums[1])};
+        if (!out.restarts.empty() && !InOrder(out.restarts.back(), r))
+            return "restarts out of order (by sample, then vertex, each once, a sample's -1 alone)";
+        out.restarts.push_back(r);
         return "";
     }
-    if (key == "recording") {
+    if (key == "xxh3") {
+        uint64_t sums[2] = {};
+        bool good = words.size() == 3;
+        for (size_t i = 0; good && i < 2; ++i) {
+            const std::string& w = words[i + 1];
+            good = w.size() == 16 && IsToken(w) &&
+                   std::from_chars(w.data(), w.data() + 16, sums[i], 16).ec == std::errc();
+        }
+        if (!good) return "\"xxh3\" takes two checksums of 16 hex digits";
+        out.partChecksum = sums[0];
+        out.linesChecksum = sums[1];
+    } else if (key == "recording") {
         if (words.size() != 2 || !IsToken(words[1])) return "\"recording\" takes one hex word";
         out.recording = words[1];
     } else if (auto it = f.numeric.find(key); it != f.numeric.end()) {
@@ -115,7 +164,7 @@ std::string ReadLine(const std::vector<std::string>& words, Fields& f, PartRecor
 // The numbers into `out`, once every key was read; "" or what is missing or out of order.
 std::string Complete(Fields& f, PartRecord& out) {
     for (const char* key : {"recording", "frames", "whole", "samples-per-frame", "ticks-per-frame",
-                            "accumulate", "quality", "first-count", "bytes"})
+                            "accumulate", "quality", "first-count", "bytes", "xxh3"})
         if (!f.seen[key]) return std::string("\"").append(key).append("\" is missing");
     int32_t* to[] = {&out.firstFrame, &out.lastFrame,       &out.wholeFirst,
                      &out.wholeLast,  &out.samplesPerFrame, &out.ticksPerFrame,
@@ -136,7 +185,10 @@ std::string DecodePartRecord(const std::string& text, PartRecord& out) {
     out = PartRecord{};
     std::istringstream in(text);
     std::string line;
-    if (!std::getline(in, line) || line != kFirstLine)
+    bool got = bool(std::getline(in, line));
+    if (got && line == kFirstFormat)
+        return "line 1: a record of an older vomark, without the checksums that bind it to its part";
+    if (!got || line != kFirstLine)
         return "line 1: not a part record (it starts with \"" + std::string(kFirstLine) + "\")";
     int number = 1;
     Fields fields;

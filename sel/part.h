@@ -2,8 +2,9 @@
 // parallel with the other parts) and joined with them into the file one recording of the whole range
 // writes. The part's samples are an ordinary cache file; beside it, in "<file>.part", stands what the
 // join cannot read from the samples: which recording the part belongs to, the frames it was asked
-// for, the recorder's settings, and the points where a running largest weight restarted at an
-// evaluation that wrote nothing (between samples).
+// for, the recorder's settings, the points where a running largest weight restarted at an
+// evaluation that wrote nothing (between samples), and two checksums that bind the record to its
+// part's bytes and to its own lines, so that a part changed or a record edited since is refused.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -31,13 +32,26 @@ struct PartRecord {
     int32_t firstCount = -1;           // points at the part's first capture; -1 when nothing was captured
     int64_t fileBytes = 0;             // the size of the part's cache file when it was finished
     std::vector<PartRestart> restarts; // in order of sample
+    // XXH3 (64 bits) of the part's bytes, and of ChecksummedLines(); sel/ only carries them, the
+    // recorder and the join compute them
+    uint64_t partChecksum = 0;
+    uint64_t linesChecksum = 0;
 };
 
 // "<cache file>.part"
 std::string PartRecordPath(const std::string& cacheFile);
 
+// The restarts are written once each, in order of sample and vertex, a sample's "-1" alone (it
+// restarts every vertex): a record never holds more restarts than its part holds records and samples.
 std::string EncodePartRecord(const PartRecord& part);
-// Reads what EncodePartRecord wrote; "" or "line N: what is wrong".
+// The lines linesChecksum covers: every line of the record but its checksums and its end, as
+// EncodePartRecord writes them.
+std::string ChecksummedLines(const PartRecord& part);
+// Reads what EncodePartRecord wrote; "" or "line N: what is wrong". A record of the first format
+// (without checksums) is refused as such.
 std::string DecodePartRecord(const std::string& text, PartRecord& out);
+// The largest record a part of `partBytes` bytes can have: its fixed lines and a restart line per
+// record and per sample.
+int64_t LargestPartRecord(int64_t partBytes);
 
 } // namespace sel

@@ -105,14 +105,15 @@ if "$T" join two.frames-0-5.sel two.frames-6-9.sel two.frames-10-12.sel --out tw
     cmp -s two-joined.sel two.sel && grep -q '^restart' two.frames-*.part; then passed=$((passed + 1)); else
     fail "a modifier in two stacks: $(cat err) $(cmp two-joined.sel two.sel 2>&1)"; fi
 
-# refusals: one line per bad part, exit 1, nothing written
-one_line() { # name, expected text, then the join's parts
-    local name=$1 text=$2; shift 2
+# refusals: one line per bad part, exit 1, nothing written; never a wait (a FIFO is never opened)
+refused() { # lines, name, expected text, then the join's parts
+    local lines=$1 name=$2 text=$3; shift 3
     local err code
-    err=$("$T" join "$@" --out bad.sel 2>&1 >/dev/null); code=$?
-    if [ "$code" = 1 ] && [ "$(printf '%s\n' "$err" | wc -l)" = 1 ] && grep -qF -- "$text" <<<"$err" && [ ! -e bad.sel ] &&
-        ! ls bad.sel.* >/dev/null 2>&1; then passed=$((passed + 1)); else fail "$name (exit $code): $err"; fi
+    err=$(timeout 60 "$T" join "$@" --out bad.sel 2>&1 >/dev/null); code=$?
+    if [ "$code" = 1 ] && [ "$(printf '%s\n' "$err" | wc -l)" = "$lines" ] && grep -qF -- "$text" <<<"$err" &&
+        [ ! -e bad.sel ] && ! ls bad.sel.* >/dev/null 2>&1; then passed=$((passed + 1)); else fail "$name (exit $code): $err"; fi
 }
+one_line() { refused 1 "$@"; }
 cat >s.json <<'EOF'
 {"nodes": [{"name": "P", "mesh": {"grid": {"width": 10, "length": 10, "rows": 20, "cols": 20}},
   "modifiers": [{"class": "SoftSelect", "center": [{"frame": 0, "at": [-5, 0, 0]}, {"frame": 40, "at": [5, 0, 0]}],
@@ -125,8 +126,37 @@ one_line "a gap is named with the frames that would fill it" "no part holds fram
 one_line "an overlap is refused" "s.frames-10-39.sel: frames 10-19 are also in s.frames-0-19.sel" s.frames-0-19.sel s.frames-10-39.sel
 cp s.frames-20-39.sel norecord.sel
 one_line "a part without its record is named" "norecord.sel: has no part record" s.frames-0-19.sel norecord.sel
-sed 's/^recording .*/recording 0123/' s.frames-20-39.sel.part >other.part && cp s.frames-20-39.sel other.sel && mv other.part other.sel.part
+V record s.json --frames 20:39 --set quality=4 --set cache_file=other.sel >/dev/null 2>&1
 one_line "a part of another recording is refused" "other.sel: belongs to another recording than s.frames-0-19.sel" s.frames-0-19.sel other.sel
+# a part or its record changed by hand, each refused with what disagrees (the two parts are of one size)
+edited() { # name, sed script: the copy NAME.sel of part 20:39 with its record edited
+    cp s.frames-20-39.sel "$1.sel" && sed "$2" s.frames-20-39.sel.part >"$1.sel.part"
+}
+cp s.frames-0-19.sel a.sel && sed 's/^frames 0 19$/frames 20 39/' s.frames-0-19.sel.part >a.sel.part
+edited b 's/^frames 20 39$/frames 0 19/'
+refused 2 "the frames lines of two parts swapped" "b.sel: its sample 0 has tick 3200, no tick of frame 0 (0 ± 159), where its part record (frames 0-19) puts it" a.sel b.sel
+edited fc 's/^first-count 441$/first-count 440/'
+one_line "first-count changed" "fc.sel: its part record's first-count is 440, but its first sample holds 441 points" s.frames-0-19.sel fc.sel
+edited rs '/^xxh3 /i restart 0 -1'
+one_line "a restart added" "rs.sel.part: its lines are not those vomark wrote (their checksum differs): record the part again" s.frames-0-19.sel rs.sel
+cp s.frames-0-19.sel ac.sel && sed 's/^accumulate 1$/accumulate 0/' s.frames-0-19.sel.part >ac.sel.part
+edited ad 's/^accumulate 1$/accumulate 0/'
+refused 2 "accumulate changed in every record" "ad.sel.part: its lines are not those vomark wrote" ac.sel ad.sel
+edited wb ''
+printf '\x01' | dd of=wb.sel bs=1 seek=$((12 + 441 * 8 * 3)) conv=notrunc 2>/dev/null
+one_line "a weight byte changed" "wb.sel: its bytes are not those its part record was written for (their checksum differs): record it again with --frames 20:39" s.frames-0-19.sel wb.sel
+edited old 's/^tessarin part 2$/tessarin part 1/'
+one_line "a record of an older vomark" "old.sel.part: line 1: a record of an older vomark, without the checksums that bind it to its part: record the part again" s.frames-0-19.sel old.sel
+# the record's path is checked as every input: neither opened when it is no plain file, nor read when
+# it is larger than a record can be
+cp s.frames-20-39.sel fifo.sel && mkfifo fifo.sel.part
+one_line "a FIFO as the part record" "fifo.sel.part: not a plain file, not the part record of fifo.sel: record the part again" s.frames-0-19.sel fifo.sel
+cp s.frames-20-39.sel zero.sel && ln -s /dev/zero zero.sel.part
+one_line "a device as the part record" "zero.sel.part: not a plain file" s.frames-0-19.sel zero.sel
+cp s.frames-20-39.sel dir.sel && mkdir dir.sel.part
+one_line "a folder as the part record" "dir.sel.part: is a folder" s.frames-0-19.sel dir.sel
+edited big '' && truncate -s $((1024 + 8 * $(stat -c %s big.sel) + 1)) big.sel.part
+one_line "a record larger than any" "big.sel.part: far larger than the record of big.sel can be" s.frames-0-19.sel big.sel
 head -c 500 s.frames-20-39.sel >cut.sel && cp s.frames-20-39.sel.part cut.sel.part
 one_line "a cut part is refused" "cut.sel: " s.frames-0-19.sel cut.sel
 # parts whose layout plays and whose part records are intact, with a tick word or the count table
@@ -157,6 +187,19 @@ one_line "a stopped part is named with the frames it holds and should" "b.frames
 V record b.json --frames 20:39 >/dev/null 2>&1
 if "$T" join b.frames-0-19.sel b.frames-20-39.sel --out b.sel >/dev/null; then
     passed=$((passed + 1)); else fail "the part recorded again joins"; fi
+
+# a hundred parts under a limit of 64 open files: join opens one at a time
+cat >h.json <<'EOF'
+{"nodes": [{"name": "P", "mesh": {"grid": {"width": 10, "length": 10, "rows": 1, "cols": 1}},
+  "modifiers": [{"class": "SoftSelect", "center": [{"frame": 0, "at": [-5, 0, 0]}, {"frame": 99, "at": [5, 0, 0]}],
+                 "radius": 2, "falloff": 3},
+                {"class": "Tessarin", "params": {"cache_file": "h.sel", "end_time": 99, "samples": 2,
+                 "quality": 2, "accumulateSelection": true}}]}]}
+EOF
+V record h.json >/dev/null 2>&1
+for f in $(seq 0 99); do V record h.json --frames $f:$f >/dev/null 2>&1; done
+if (ulimit -n 64 && "$T" join h.frames-*.sel --out h-joined.sel >/dev/null 2>err) && cmp -s h-joined.sel h.sel; then
+    passed=$((passed + 1)); else fail "100 parts under ulimit -n 64: $(cat err) $(cmp h-joined.sel h.sel 2>&1)"; fi
 
 echo "join tests: $passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -96,7 +96,18 @@ check "verify calls a scene file no cache, and exits 1" bash -c "'$T' verify sce
 printf '0,0,1,0\n0,1,0.5,0\n1,0,0.25,80\n1,1,0,80\n' >p0.csv && printf '0,0,0.5,160\n0,1,1,160\n1,0,0,240\n1,1,0.75,240\n' >p1.csv
 for k in 0 1; do # two parts of one recording, frames 0 and 1 at 2 samples per frame
     "$T" import p$k.csv --out p$k.sel --samples-per-frame 2 >/dev/null
-    printf 'tessarin part 1\nrecording ab\nframes %d %d\nwhole 0 1\nsamples-per-frame 2\nticks-per-frame 160\naccumulate 0\nquality 1\nfirst-count 2\nbytes %d\nend\n' $k $k "$(stat -c %s p$k.sel)" >p$k.sel.part
+    # its part record, with the checksums (XXH3) of the part's bytes and of the record's lines
+    /usr/bin/python3 - p$k.sel $k <<'EOF'
+import ctypes, sys
+xxh = ctypes.CDLL("libxxhash.so.0")
+xxh.XXH3_64bits.restype, xxh.XXH3_64bits.argtypes = ctypes.c_uint64, [ctypes.c_char_p, ctypes.c_size_t]
+part, k = sys.argv[1], int(sys.argv[2])
+data = open(part, "rb").read()
+lines = (f"tessarin part 2\nrecording ab\nframes {k} {k}\nwhole 0 1\nsamples-per-frame 2\nticks-per-frame 160\n"
+         f"accumulate 0\nquality 1\nfirst-count 2\nbytes {len(data)}\n")
+sums = [xxh.XXH3_64bits(b, len(b)) for b in (data, lines.encode())]
+open(part + ".part", "w").write(lines + "xxh3 %016x %016x\nend\n" % tuple(sums))
+EOF
 done
 write_join() { "$T" join p0.sel p1.sel --out "$1"; }
 write_export() { "$T" export a.sel --out "$1"; }

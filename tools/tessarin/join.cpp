@@ -1,14 +1,21 @@
 // join: parts of one recording (vomark record --frames A:B) into the file one recording of the whole
-// range writes. The parts are checked first (each passes verify's checks, they belong together, tile
-// the range, and their ticks run on one into the next); then the samples stream through a
-// sel::CacheWriter in order, a piece at a time, so memory does not grow with the file.
+// range writes. The parts are checked first, one open at a time: each passes verify's checks, holds
+// the bytes its part record's checksum was taken of (computed on verify's own reads), and fits what
+// the record says of it; they belong together, tile the range, and their ticks run on one into the
+// next. Then each is opened again and its samples stream through a sel::CacheWriter in order, a
+// piece at a time, so that neither the open files nor memory grow with the parts.
 // With accumulateSelection a part's running largest weights started afresh at its first capture; the
 // whole's kept on from the part before, so each weight becomes the larger of the two, as the capture
 // keeps the larger (a tie or a NaN keeps the part's own), until the weight started afresh in the
 // whole too: a NaN, a change of the point count, or a restart the part record names.
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
+
+#define XXH_INLINE_ALL
+#include <xxhash.h>
 
 #include "sel/format.h"
 #include "sel/part.h"
@@ -18,11 +25,15 @@
 namespace tessarin {
 namespace {
 
+// What the check keeps of a part for the tiling and the copy: its record and a few numbers, never
+// its count table, so that memory does not grow with the parts.
 struct Checked {
     const JoinPart* in = nullptr;
-    sel::Layout layout;
     sel::PartRecord record;
+    int32_t samples = 0, lastCount = 0;
+    int64_t records = 0, tableStart = 0;
     sel::WeightSummary ticks; // verify's: the first and last sample's ticks
+    int64_t frameZero = 0;    // the tick its samples put frame 0 at, when ticks.hasTicks
 };
 
 // "frame 4" / "frames 4-7"
@@ -32,9 +43,113 @@ std::string Frames(int64_t a, int64_t b) {
 std::string Range(int64_t a, int64_t b) { return std::to_string(a) + ":" + std::to_string(b); }
 // "frame 4 is" / "frames 4-7 are"
 std::string FramesAre(int64_t a, int64_t b) { return Frames(a, b) + (a == b ? " is" : " are"); }
+std::string Again(const sel::PartRecord& r) {
+    return ": record it again with --frames " + Range(r.firstFrame, r.lastFrame);
+}
 
-// One part on its own: a file verify passes, complete as its part record describes it. "" or the
-// line; `stopped` when a stop request ended the check.
+// A part's bytes as verify reads them, with the checksum of those read in order from the first byte
+// on. Finish() reads what the reads passed over (verify reads the count table before the records it
+// counts, so the table and whatever stands after the records) and answers the part's checksum.
+class Checksummed : public sel::Source {
+  public:
+    explicit Checksummed(const sel::Source& in) : in_(in) { XXH3_64bits_reset(&state_); }
+    int64_t Size() const override { return in_.Size(); }
+    size_t ReadAt(int64_t offset, void* dst, size_t n) const override {
+        size_t got = in_.ReadAt(offset, dst, n);
+        if (offset <= next_ && next_ < offset + int64_t(got)) {
+            XXH3_64bits_update(&state_, static_cast<const char*>(dst) + (next_ - offset),
+                               size_t(offset + int64_t(got) - next_));
+            next_ = offset + int64_t(got);
+        }
+        return got;
+    }
+    // False when the part could not be read to its end.
+    bool Finish(uint64_t& sum) {
+        std::vector<char> piece(size_t(1) << 20);
+        while (next_ < Size()) {
+            size_t n = size_t(std::min<int64_t>(int64_t(piece.size()), Size() - next_));
+            if (ReadAt(next_, piece.data(), n) != n) return false;
+        }
+        sum = XXH3_64bits_digest(&state_);
+        return true;
+    }
+
+  private:
+    const sel::Source& in_;
+    mutable XXH3_state_t state_;
+    mutable int64_t next_ = 0;
+};
+
+// How far ticks past 2^24 may lie from where the frames put them: the recorder computes a sample's
+// time as a float, which rounds there.
+int64_t Slack(int64_t a, int64_t b) { return std::max(std::llabs(a), std::llabs(b)) >> 23; }
+
+// What the part's samples say against what its record says of them: the first point count, the
+// restarts, and the ticks of the first and last sample with records against the frames. "" or the
+// line. Reads the count table an entry at a time and two records.
+std::string CrossCheck(const sel::Source& src, Checked& c) {
+    const sel::PartRecord& r = c.record;
+    const std::string& name = c.in->name;
+    bool restartsAll = !r.restarts.empty() && r.restarts.front().sample == 0 && r.restarts.front().vertex < 0;
+    sel::CountReader counts(src, c.tableStart, c.samples);
+    int64_t before = 0;            // records before sample k
+    int32_t first = -1, last = -1; // the first and last sample with records
+    int64_t firstAt = 0, lastAt = 0;
+    size_t restart = 0;
+    for (int32_t k = 0; k < c.samples; ++k) {
+        int32_t n = 0;
+        if (!counts.Next(n))
+            return At(name, c.tableStart + 4 * int64_t(k), "cannot be read here (did it change while read?)");
+        if (k == 0 && r.firstCount >= 0 && !restartsAll && n != r.firstCount)
+            return name + ": its part record's first-count is " + std::to_string(r.firstCount) +
+                   ", but its first sample holds " + Counted(n, "point") + Again(r);
+        for (; restart < r.restarts.size() && r.restarts[restart].sample == k; ++restart)
+            if (r.restarts[restart].vertex >= n)
+                return name + ": its part record restarts vertex " +
+                       std::to_string(r.restarts[restart].vertex) + " at sample " + std::to_string(k) +
+                       ", which holds " + Counted(n, "point") + Again(r);
+        if (n > 0) {
+            if (first < 0) first = k, firstAt = before;
+            last = k, lastAt = before;
+        }
+        before += n;
+        if (k + 1 == c.samples) c.lastCount = n;
+    }
+    if (restart < r.restarts.size())
+        return name + ": its part record restarts a weight at sample " +
+               std::to_string(r.restarts[restart].sample) + ", but it holds " + Counted(c.samples, "sample") +
+               Again(r);
+    if (first < 0) return ""; // no record, no tick
+    // a frame's samples lie `step` ticks apart from the frame's tick on; the frames of a recording lie
+    // where its first tick put them, less than a frame from a whole multiple of ticks-per-frame
+    int64_t tpf = r.ticksPerFrame, spf = r.samplesPerFrame, step = tpf / spf;
+    auto tickOf = [&](int64_t at) {
+        sel::SampleRecord rec;
+        return src.ReadAt(sel::kHeaderBytes + at * sel::kRecordBytes, &rec, sizeof rec) == sizeof rec
+                   ? std::optional<int64_t>(rec.time)
+                   : std::nullopt;
+    };
+    auto frameOf = [&](int32_t k) { return int64_t(r.firstFrame) + k / spf; };
+    auto base = [&](int32_t k) { return frameOf(k) * tpf + (k % spf) * step; };
+    std::optional<int64_t> t0 = tickOf(firstAt), t1 = tickOf(lastAt);
+    if (!t0 || !t1) return At(name, sel::kHeaderBytes, "cannot be read here (did it change while read?)");
+    int64_t zero = *t0 - base(first), slack = Slack(*t0, *t1);
+    if (std::llabs(zero) >= tpf + slack)
+        return name + ": its sample " + std::to_string(first) + " has tick " + std::to_string(*t0) +
+               ", no tick of frame " + std::to_string(frameOf(first)) + " (" +
+               std::to_string(frameOf(first) * tpf) + " ± " + std::to_string(tpf - 1) +
+               "), where its part record (" + Frames(r.firstFrame, r.lastFrame) + ") puts it" + Again(r);
+    if (std::llabs(*t1 - base(last) - zero) > slack)
+        return name + ": its sample " + std::to_string(last) + " has tick " + std::to_string(*t1) +
+               ", where its first tick and its part record (" + Counted(tpf, "tick") + " and " +
+               Counted(spf, "sample") + " a frame) put tick " + std::to_string(base(last) + zero) + Again(r);
+    c.frameZero = zero;
+    return "";
+}
+
+// One part on its own: a file verify passes, complete as its part record describes it, the bytes
+// and the record its checksums were taken of. "" or the line; `stopped` when a stop request ended
+// the check.
 std::string CheckPart(const JoinPart& in, Checked& out, Context& ctx, bool& stopped) {
     out.in = &in;
     if (!in.recordFound)
@@ -43,10 +158,13 @@ std::string CheckPart(const JoinPart& in, Checked& out, Context& ctx, bool& stop
     if (std::string why = sel::DecodePartRecord(in.recordText, out.record); !why.empty())
         return sel::PartRecordPath(in.name) + ": " + why + ": record the part again";
     const sel::PartRecord& r = out.record;
-    std::string again = ": record it again with --frames " + Range(r.firstFrame, r.lastFrame);
+    std::string error;
+    PartBytes bytes = in.open(error);
+    if (!bytes) return error.empty() ? in.name + ": cannot be opened" : error;
     // what verify would say of it: a part that plays can still hold ticks or counts no recorder wrote,
     // and the joined file would carry them
-    sel::VerifyReport report = sel::VerifyFile(ShownSource(*in.source, ctx, "checking " + in.name), ctx.stop);
+    Checksummed summed(*bytes);
+    sel::VerifyReport report = sel::VerifyFile(ShownSource(summed, ctx, "checking " + in.name), ctx.stop);
     if (report.stopped) {
         stopped = true;
         return "";
@@ -54,24 +172,36 @@ std::string CheckPart(const JoinPart& in, Checked& out, Context& ctx, bool& stop
     if (sel::Fault verdict = report.Verdict(); verdict != sel::Fault::None) {
         auto f = std::find_if(report.findings.begin(), report.findings.end(),
                               [&](const sel::Finding& x) { return x.fault == verdict; });
-        return FindingLine(in.name, *f) + again;
+        return FindingLine(in.name, *f) + Again(r);
     }
     out.ticks = report.weights;
-    sel::Status st = sel::ReadLayout(*in.source, out.layout, true);
-    if (!st.ok) return FindingLine(in.name, {st.fault, st.at, st.message}) + again;
-    const sel::Layout& l = out.layout;
-    if (!l.variable || l.header.samplesPerFrame != r.samplesPerFrame)
-        return in.name + ": is not the file its part record describes" + again;
+    const sel::Layout& l = report.layout;
+    if (!report.playable || !l.variable || l.header.samplesPerFrame != r.samplesPerFrame)
+        return in.name + ": is not the file its part record describes" + Again(r);
     if (l.fileBytes != r.fileBytes)
         return in.name + ": has " + std::to_string(l.fileBytes) + " bytes, its part record says " +
-               std::to_string(r.fileBytes) + " (changed since it was recorded)" + again;
+               std::to_string(r.fileBytes) + " (changed since it was recorded)" + Again(r);
     int64_t want = (int64_t(r.lastFrame) - r.firstFrame + 1) * r.samplesPerFrame;
     if (l.samples != want) {
         int64_t frames = l.samples / r.samplesPerFrame;
         std::string held = frames == 0 ? "no whole frame" : Frames(r.firstFrame, r.firstFrame + frames - 1);
         return in.name + ": holds " + held + ", it should hold " + Frames(r.firstFrame, r.lastFrame) +
-               " (its recording was stopped)" + again;
+               " (its recording was stopped)" + Again(r);
     }
+    out.samples = l.samples;
+    out.records = l.records;
+    out.tableStart = l.tableStart;
+    if (std::string why = CrossCheck(*bytes, out); !why.empty()) return why;
+    uint64_t sum = 0;
+    if (!summed.Finish(sum)) return in.name + ": cannot be read to its end (did it change while read?)";
+    if (sum != r.partChecksum)
+        return in.name +
+               ": its bytes are not those its part record was written for (their checksum differs)" +
+               Again(r);
+    std::string lines = sel::ChecksummedLines(r);
+    if (XXH3_64bits(lines.data(), lines.size()) != r.linesChecksum)
+        return sel::PartRecordPath(in.name) +
+               ": its lines are not those vomark wrote (their checksum differs)" + ": record the part again";
     return "";
 }
 
@@ -115,33 +245,19 @@ std::string CheckTiling(std::vector<Checked>& parts) {
     return lines;
 }
 
-int Step(int32_t from, int32_t to) { return to > from ? 1 : to < from ? -1 : 0; }
-
-// The parts' ticks in the order they are joined. Each part's move one way (verify saw to that); the
-// whole's must too, across every boundary, or verify would call the joined file damaged: parts of
-// one recording always run on, so a part that does not was recorded otherwise. "" or the line.
-std::string CheckTicks(const std::vector<Checked>& parts) {
-    int direction = 0;
-    const Checked* before = nullptr;
+// The parts' ticks in the order they are joined: each part's put its frames where the first part's
+// put them (each put its own within a frame of their ticks-per-frame multiples), or the joined file
+// would not run on as one recording. "" or the line.
+std::string CheckFrames(const std::vector<Checked>& parts) {
+    const Checked* first = nullptr; // the first part whose samples have ticks
     for (const Checked& p : parts) {
-        const sel::WeightSummary& t = p.ticks;
-        if (!t.hasTicks) continue; // samples without records have no tick
-        if (before) {
-            int32_t last = before->ticks.lastTick;
-            int step = Step(last, t.firstTick);
-            if (step == 0 || (direction != 0 && step != direction))
-                return p.in->name + ": its first tick, " + std::to_string(t.firstTick) +
-                       (step == 0 ? ", is the last tick of " : ", does not run on from the last tick of ") +
-                       before->in->name + ", " + std::to_string(last) + ": record it again with --frames " +
-                       Range(p.record.firstFrame, p.record.lastFrame);
-            direction = step;
-        }
-        if (int own = Step(t.firstTick, t.lastTick); own != 0 && direction != 0 && own != direction)
-            return p.in->name + ": its ticks run the other way from those of " + before->in->name +
-                   ": record it again with --frames " + Range(p.record.firstFrame, p.record.lastFrame);
-        else if (own != 0)
-            direction = own;
-        before = &p;
+        if (!p.ticks.hasTicks) continue; // samples without records have no tick
+        if (!first) first = &p;
+        int64_t frame = p.record.firstFrame, at = frame * p.record.ticksPerFrame;
+        if (std::llabs(p.frameZero - first->frameZero) > Slack(p.ticks.firstTick, first->ticks.firstTick))
+            return p.in->name + ": its ticks put frame " + std::to_string(frame) + " at tick " +
+                   std::to_string(at + p.frameZero) + ", those of " + first->in->name + " at tick " +
+                   std::to_string(at + first->frameZero) + Again(p.record);
     }
     return "";
 }
@@ -153,18 +269,57 @@ struct Carry {
 };
 
 constexpr size_t kChunkRecords = size_t(512) << 10; // 4 MB
+// Records a piece at a time where they are carried, few enough to stay in the processor's caches
+// between the carry and the write.
+constexpr size_t kPieceRecords = size_t(64) << 10;
 
-// The joined file as it is written: the samples through a CacheWriter, how far it has come shown, a
-// stop request heard between pieces, and a part that could not be read named.
+// One part's samples as the copy reads them: its count table an entry at a time, its records front
+// to back a chunk at a time into the join's one buffer. A part that ends early or cannot be read
+// (changed since it was checked) is named in `problem`.
+class PartReader {
+  public:
+    PartReader(const Checked& p, const sel::Source& src, std::vector<sel::SampleRecord>& buffer,
+               std::string& problem)
+        : name_(p.in->name), src_(src), counts_(src, p.tableStart, p.samples), end_(p.tableStart),
+          buffer_(buffer), problem_(problem) {}
+    bool Count(int32_t& n) {
+        if (counts_.Next(n) && n >= 0) return true;
+        problem_ = name_ + ": its count table cannot be read (did it change while read?)";
+        return false;
+    }
+    // Up to `most` of the next records (at least one), there to be changed; null at a problem.
+    sel::SampleRecord* Take(size_t most, size_t& got) {
+        if (used_ == have_) {
+            have_ = size_t(std::min<int64_t>((end_ - at_) / sel::kRecordBytes, int64_t(buffer_.size())));
+            used_ = 0;
+            if (have_ == 0 ||
+                src_.ReadAt(at_, buffer_.data(), have_ * sel::kRecordBytes) != have_ * sel::kRecordBytes) {
+                problem_ = At(name_, at_, "cannot be read here (did it change while read?)");
+                have_ = 0;
+                return nullptr;
+            }
+            at_ += int64_t(have_) * sel::kRecordBytes;
+        }
+        got = std::min(most, have_ - used_);
+        used_ += got;
+        return buffer_.data() + (used_ - got);
+    }
+
+  private:
+    const std::string& name_;
+    const sel::Source& src_;
+    sel::CountReader counts_;
+    int64_t at_ = sel::kHeaderBytes, end_;
+    std::vector<sel::SampleRecord>& buffer_;
+    size_t have_ = 0, used_ = 0; // records in the buffer, and of those, taken
+    std::string& problem_;
+};
+
+// The joined file as it is written: the samples through a CacheWriter, how far it has come shown,
+// and a stop request heard between pieces.
 class Writer {
   public:
     Writer(sel::CacheWriter& out, Context& ctx, int64_t total) : out_(out), ctx_(ctx), total_(total) {}
-    // n bytes at `at` of part p; false, with the line kept for Problem(), when they cannot be read.
-    bool Read(const Checked& p, int64_t at, void* dst, size_t n) {
-        if (p.in->source->ReadAt(at, dst, n) == n) return true;
-        problem_ = At(p.in->name, at, "cannot be read here (did it change while read?)");
-        return false;
-    }
     // Records of the current sample; false on a stop or a write the sink refused.
     bool Put(const sel::SampleRecord* records, size_t n) {
         done_ += int64_t(n) * sel::kRecordBytes;
@@ -172,40 +327,11 @@ class Writer {
         return !ctx_.stop() && out_.AppendRecords(records, n);
     }
     bool End(int32_t count) { return out_.EndSample(count); }
-    // Samples k onwards of part p, the first starting at byte `at`, read a chunk at a time.
-    bool Copy(const Checked& p, int32_t k, int64_t at) {
-        const sel::Layout& l = p.layout;
-        buffer_.resize(kChunkRecords);
-        size_t have = 0, used = 0; // records in the buffer, and of those, written
-        for (; k < l.samples; ++k) {
-            for (int32_t left = l.counts[size_t(k)]; left > 0;) {
-                if (used == have) {
-                    have = size_t(
-                        std::min<int64_t>((l.tableStart - at) / sel::kRecordBytes, int64_t(kChunkRecords)));
-                    if (have == 0) // the layout was checked: only a file changed since can end here
-                        problem_ = At(p.in->name, at,
-                                      "holds fewer records than its count table (did it change while read?)");
-                    if (have == 0 || !Read(p, at, buffer_.data(), have * sel::kRecordBytes)) return false;
-                    at += int64_t(have) * sel::kRecordBytes;
-                    used = 0;
-                }
-                size_t m = std::min(size_t(left), have - used);
-                if (!Put(buffer_.data() + used, m)) return false;
-                used += m;
-                left -= int32_t(m);
-            }
-            if (!End(l.counts[size_t(k)])) return false;
-        }
-        return true;
-    }
-    const std::string& Problem() const { return problem_; }
 
   private:
     sel::CacheWriter& out_;
     Context& ctx_;
     int64_t total_, done_ = sel::kHeaderBytes;
-    std::vector<sel::SampleRecord> buffer_;
-    std::string problem_;
 };
 
 // Each weight becomes the larger of the part's and the whole's before the part, as the capture keeps
@@ -219,70 +345,40 @@ void CarryInto(sel::SampleRecord* records, float* before, size_t n) {
     }
 }
 
-// Records a piece at a time, few enough to stay in the processor's caches between the read, the
-// carry and the write.
-constexpr size_t kPieceRecords = size_t(64) << 10;
-
-// The weights of `n` records at byte `at` of part p into `weights`.
-bool ReadWeights(const Checked& p, int64_t at, int32_t n, std::vector<float>& weights, Writer& w) {
-    weights.resize(size_t(n));
-    std::vector<sel::SampleRecord> piece(std::min(size_t(n), kPieceRecords));
-    for (size_t i = 0; i < size_t(n); i += piece.size()) {
-        size_t m = std::min(piece.size(), size_t(n) - i);
-        if (!w.Read(p, at + int64_t(i) * sel::kRecordBytes, piece.data(), m * sel::kRecordBytes))
-            return false;
-        for (size_t j = 0; j < m; ++j)
-            weights[i + j] = piece[j].weight;
-    }
-    return true;
-}
-
-// Writes one part's samples, carrying `carry` in; with `keep`, leaves in it the whole's weights after
-// the part, for the part after it.
-bool WritePart(const Checked& p, bool accumulate, bool keep, Carry& carry, Writer& w) {
-    const sel::Layout& l = p.layout;
-    if (l.samples == 0) return true;
+// Writes one part's samples, carrying `carry` in while the whole's weights run on; with `keep`,
+// leaves in it the whole's weights after the part (its last sample as written), for the part after.
+bool WritePart(const Checked& p, PartReader& in, bool accumulate, bool keep, Carry& carry, Writer& w) {
     const auto& restarts = p.record.restarts;
     bool chained = accumulate && carry.count >= 0 && p.record.firstCount == carry.count;
     std::vector<float> before = std::move(carry.weight); // the whole's weights before the part
-    carry.count = -1;
-    std::vector<sel::SampleRecord> piece;
-    int64_t at = sel::kHeaderBytes;
+    carry = Carry{};
     size_t r = 0;
-    int32_t k = 0;
-    for (; k < l.samples && chained; ++k) {
-        int32_t n = l.counts[size_t(k)];
-        for (; r < restarts.size() && restarts[r].sample <= k; ++r) {
+    for (int32_t k = 0; k < p.samples; ++k) {
+        int32_t n = 0;
+        if (!in.Count(n)) return false;
+        for (; chained && r < restarts.size() && restarts[r].sample <= k; ++r) {
             int32_t v = restarts[r].vertex;
             if (v < 0)
                 chained = false;
             else if (size_t(v) < before.size())
                 before[size_t(v)] = NAN;
         }
-        if (n != int32_t(before.size())) chained = false; // a new point count starts afresh
-        if (!chained) break;
-        piece.resize(std::min(size_t(n), kPieceRecords));
-        for (size_t i = 0; i < size_t(n); i += piece.size()) {
-            size_t m = std::min(piece.size(), size_t(n) - i);
-            if (!w.Read(p, at, piece.data(), m * sel::kRecordBytes)) return false;
-            CarryInto(piece.data(), before.data() + i, m);
-            if (!w.Put(piece.data(), m)) return false;
-            at += int64_t(m) * sel::kRecordBytes;
+        if (size_t(n) != before.size()) chained = false; // a new point count starts afresh
+        bool last = keep && k + 1 == p.samples;
+        if (last) carry.weight.resize(size_t(n));
+        for (size_t i = 0, got = 0; i < size_t(n); i += got) {
+            sel::SampleRecord* records =
+                in.Take(chained ? std::min(kPieceRecords, size_t(n) - i) : size_t(n) - i, got);
+            if (!records) return false;
+            if (chained) CarryInto(records, before.data() + i, got);
+            if (last)
+                for (size_t j = 0; j < got; ++j)
+                    carry.weight[i + j] = records[j].weight;
+            if (!w.Put(records, got)) return false;
         }
         if (!w.End(n)) return false;
+        if (last) carry.count = n;
     }
-    if (!w.Copy(p, k, at)) return false; // the rest is the part's own
-    if (!keep) return true;
-    // the whole's weights after the part: those of its last sample as just written
-    int32_t last = l.counts.back();
-    if (!ReadWeights(p, l.tableStart - int64_t(last) * sel::kRecordBytes, last, carry.weight, w))
-        return false;
-    if (k == l.samples) // carried to the end: the last sample was written with the weights carried in
-        for (size_t i = 0; i < carry.weight.size(); ++i) {
-            float b = carry.weight[i], c = before[i];
-            carry.weight[i] = b < c ? c : b;
-        }
-    carry.count = last;
     return true;
 }
 } // namespace
@@ -303,15 +399,15 @@ int Join(const std::vector<JoinPart>& inputs, sel::ByteSink& out, const std::str
         return kStopped;
     }
     if (lines.empty()) lines = CheckTiling(parts);
-    if (lines.empty()) lines = CheckTicks(parts);
+    if (lines.empty()) lines = CheckFrames(parts);
     if (!lines.empty()) {
         ctx.err << lines << (lines.back() == '\n' ? "" : "\n");
         return 1;
     }
     int64_t samples = 0, records = 0;
     for (const Checked& p : parts) {
-        samples += p.layout.samples;
-        records += p.layout.records;
+        samples += p.samples;
+        records += p.records;
     }
     if (samples > INT32_MAX) {
         ctx.err << outName << ": the parts hold " << samples << " samples, more than a cache file can\n";
@@ -324,14 +420,25 @@ int Join(const std::vector<JoinPart>& inputs, sel::ByteSink& out, const std::str
     Writer w(writer, ctx, total);
     bool ok = writer.Begin(out, a.samplesPerFrame, int32_t(samples));
     Carry carry;
-    for (size_t i = 0; ok && i < parts.size(); ++i)
-        ok = WritePart(parts[i], a.accumulate != 0, a.accumulate != 0 && i + 1 < parts.size(), carry, w);
+    std::vector<sel::SampleRecord> buffer(kChunkRecords);
+    std::string problem;
+    for (size_t i = 0; ok && i < parts.size(); ++i) {
+        const Checked& p = parts[i];
+        PartBytes bytes = p.in->open(problem);
+        if (!bytes && problem.empty()) problem = p.in->name + ": cannot be opened";
+        if (bytes && bytes->Size() != p.record.fileBytes)
+            problem = p.in->name + ": changed since it was checked (" + std::to_string(bytes->Size()) +
+                      " bytes, not " + std::to_string(p.record.fileBytes) + ")";
+        if (!problem.empty()) break;
+        PartReader in(p, *bytes, buffer, problem);
+        ok = WritePart(p, in, a.accumulate != 0, a.accumulate != 0 && i + 1 < parts.size(), carry, w);
+    }
     if (ctx.stop()) {
         ctx.err << "join stopped; " << outName << " was not written\n";
         return kStopped;
     }
-    if (!w.Problem().empty()) {
-        ctx.err << w.Problem() << "; " << outName << " was not written\n";
+    if (!problem.empty()) {
+        ctx.err << problem << "; " << outName << " was not written\n";
         return 1;
     }
     if (!ok || !writer.Finish().empty()) return 1; // the sink refused a write: its owner says why
@@ -343,6 +450,14 @@ int Join(const std::vector<JoinPart>& inputs, sel::ByteSink& out, const std::str
     else
         ctx.out << line << "\n";
     return 0;
+}
+
+bool FillChecksums(const sel::Source& bytes, sel::PartRecord& record) {
+    Checksummed summed(bytes);
+    if (!summed.Finish(record.partChecksum)) return false;
+    std::string lines = sel::ChecksummedLines(record);
+    record.linesChecksum = XXH3_64bits(lines.data(), lines.size());
+    return true;
 }
 
 } // namespace tessarin

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <unistd.h>
 
@@ -153,28 +155,82 @@ int RepairVerb(const std::string& file, const std::string& outPath, std::optiona
     return 0;
 }
 
-// The parts with their part records; refuses an OUT that is one of them (the join reads them to its end).
+// The text of PART's record, checked as every input is: a folder, a FIFO or a device is refused
+// before it is opened (a FIFO would wait for a writer), and a record larger than any its part can
+// have before it is read. False, with the line printed, when it is refused.
+bool ReadPartRecord(const std::string& part, JoinPart& out, Context& ctx) {
+    // the part first, as the join will open it: its size bounds its record's
+    if (sel::FileKind kind = sel::KindOf(part); kind != sel::FileKind::Plain) {
+        ctx.err << part
+                << (kind == sel::FileKind::Missing  ? ": not found\n"
+                    : kind == sel::FileKind::Folder ? ": is a folder\n"
+                                                    : ": not a plain file\n");
+        return false;
+    }
+    std::string path = sel::PartRecordPath(part);
+    sel::FileKind kind = sel::KindOf(path);
+    if (kind == sel::FileKind::Missing) return true; // the join names the part without one
+    if (kind != sel::FileKind::Plain) {
+        ctx.err << path << (kind == sel::FileKind::Folder ? ": is a folder" : ": not a plain file")
+                << ", not the part record of " << part << ": record the part again\n";
+        return false;
+    }
+    int64_t most = sel::LargestPartRecord(sel::SizeOf(part));
+    if (sel::SizeOf(path) > most) {
+        ctx.err << path << ": far larger than the record of " << part << " can be: record the part again\n";
+        return false;
+    }
+    std::FILE* f = sel::OpenFile(path, "rb");
+    if (!f) {
+        ctx.err << path << ": cannot be read: " << std::strerror(errno) << "\n";
+        return false;
+    }
+    // read no further than a record can reach, whatever took the name since it was looked at
+    bool plain = sel::IsPlainFile(f);
+    out.recordText.resize(size_t(most) + 1);
+    size_t got = plain ? std::fread(out.recordText.data(), 1, out.recordText.size(), f) : 0;
+    int error = std::ferror(f) ? errno : 0;
+    std::fclose(f);
+    std::string why = !plain               ? "not a plain file"
+                      : error != 0         ? std::string("cannot be read: ") + std::strerror(error)
+                      : got > size_t(most) ? "far larger than the record of " + part + " can be"
+                                           : "";
+    if (!why.empty()) {
+        ctx.err << path << ": " << why << ": record the part again\n";
+        return false;
+    }
+    out.recordText.resize(got);
+    out.recordFound = true;
+    return true;
+}
+
+// The parts with their part records, each part opened when the join needs it (checked, then copied)
+// and closed after; refuses an OUT that is one of them (the join reads them to its end).
 int JoinVerb(const std::vector<std::string>& paths, const std::string& outPath, Context& ctx) {
-    std::vector<sel::CacheReader> files(paths.size());
     std::vector<JoinPart> parts(paths.size());
     std::vector<std::string> inputs;
     for (const std::string& path : paths)
         inputs.insert(inputs.end(), {path, sel::PartRecordPath(path)});
+    // what each part was when the check opened it: the copy reads the same bytes or none
+    std::vector<std::optional<sel::FileStamp>> stamps(paths.size());
     for (size_t i = 0; i < paths.size(); ++i) {
-        std::string record = sel::PartRecordPath(paths[i]);
-        // verify's checks follow in the join, on any bytes
-        if (!OpenCache(paths[i], files[i], false, ctx)) return 1;
+        if (!ReadPartRecord(paths[i], parts[i], ctx)) return 1;
         parts[i].name = paths[i];
-        parts[i].source = &files[i].GetSource();
-        // a record names at most a restart per record of its part: anything far larger is no record
-        if (sel::SizeOf(record) > 65536 + 4 * parts[i].source->Size()) {
-            ctx.err << record << ": far larger than the record of " << paths[i]
-                    << " can be: record the part again\n";
-            return 1;
-        }
-        std::ifstream text(sel::PathOf(record), std::ios::binary);
-        parts[i].recordFound = bool(text);
-        parts[i].recordText.assign(std::istreambuf_iterator<char>(text), std::istreambuf_iterator<char>());
+        parts[i].open = [path = paths[i], &stamp = stamps[i]](std::string& error) -> PartBytes {
+            auto file = std::make_shared<sel::CacheReader>();
+            // verify's checks follow in the join, on any bytes
+            sel::Status status = file->OpenBytes(path);
+            if (!status.ok) {
+                error = path + ": " + status.message;
+                return nullptr;
+            }
+            if (stamp && !(*stamp == file->Stamp())) {
+                error = path + ": changed since it was checked";
+                return nullptr;
+            }
+            stamp = file->Stamp();
+            return PartBytes(file, &file->GetSource());
+        };
     }
     sel::OutputFile out;
     if (!OpenOutput(outPath, inputs, out, ctx, "write the joined file to another name")) return 1;

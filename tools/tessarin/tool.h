@@ -4,12 +4,14 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "sel/output.h"
+#include "sel/part.h"
 #include "sel/repair.h"
 #include "sel/verify.h"
 #include "console/exit_codes.h"
@@ -96,21 +98,32 @@ struct ImportResult {
 ImportResult Import(std::istream& csv, const std::string& name, int32_t samplesPerFrame, sel::ByteSink& sink,
                     const std::function<bool()>& stop, Progress* progress = nullptr, int64_t csvBytes = 0);
 
+// A part's bytes, open while the pointer is kept (the file closes when it is let go).
+using PartBytes = std::shared_ptr<const sel::Source>;
+
 // join: the parts of one recording (vomark record --frames A:B), each a cache file with the text of
 // its part record, into the file one recording of the whole range writes, through a sel::CacheWriter
-// into `out`. Every part passes verify's checks first; refuses, one line each (the part, what is
-// wrong, what would fix it), parts that verify calls damaged or incomplete, of another recording,
-// overlapping, leaving frames out, or whose ticks would not run on from the part before; writes
-// nothing then. The summary line ("wrote ...") goes to `summary` when given, for the caller to print
-// once the file is in place, else to ctx.out.
+// into `out`. Every part is checked first, one open at a time: it passes verify's checks, holds the
+// bytes its record's checksum was taken of, and fits what its record says (its frames' ticks, its
+// samples, its first point count; the record's own checksum covers the rest). Refuses, one line each
+// (the part, what is wrong or disagrees, what would fix it), parts that fail, parts of another
+// recording, overlapping, leaving frames out, or whose ticks would not run on from the part before;
+// writes nothing then. Then each part is opened again and copied: no two parts are open at once,
+// and memory holds a sample's weights and the buffers. The summary line ("wrote ...") goes to
+// `summary` when given, for the caller to print once the file is in place, else to ctx.out.
 struct JoinPart {
     std::string name;
-    const sel::Source* source = nullptr;
+    // Opens the part; null, with the one line that says why ("NAME: not found"), when it cannot be
+    // opened or is no longer the file it was when opened before.
+    std::function<PartBytes(std::string& error)> open;
     bool recordFound = false;
     std::string recordText;
 };
 int Join(const std::vector<JoinPart>& parts, sel::ByteSink& out, const std::string& outName, Context& ctx,
          std::string* summary = nullptr);
+// The part record's checksums, as the recorder fills them in: of the part's bytes, and of the
+// record's own lines. False when the bytes cannot be read to their end.
+bool FillChecksums(const sel::Source& bytes, sel::PartRecord& record);
 
 struct PlotOptions {
     int width = 1000, height = 600;
