@@ -37,13 +37,17 @@ def main(args):
         return 1
     addon = os.path.join(HERE, "tessarin_cache")
     with zipfile.ZipFile(out + ".tmp", "w", zipfile.ZIP_DEFLATED) as z:
+        written = 0
         for name in sorted(os.listdir(addon)):
             if name.endswith(".py"):
                 z.write(os.path.join(addon, name), f"tessarin_cache/{name}")
+                written += 1
         for name, data in files:
             z.writestr(f"tessarin_cache/tessarin/{name}", data)
+        written += len(files)
     os.replace(out + ".tmp", out)
-    print(f"make_addon.py: wrote {out} (the add-on and the tessarin module, {len(files)} files)")
+    # every file in the zip: the add-on's own and the module's
+    print(f"make_addon.py: wrote {out} (the add-on and the tessarin module, {written} files)")
     return 0
 
 
