@@ -168,38 +168,26 @@ bool ReadPartRecord(const std::string& part, JoinPart& out, Context& ctx) {
         return false;
     }
     std::string path = sel::PartRecordPath(part);
-    sel::FileKind kind = sel::KindOf(path);
-    if (kind == sel::FileKind::Missing) return true; // the join names the part without one
-    if (kind != sel::FileKind::Plain) {
-        ctx.err << path << (kind == sel::FileKind::Folder ? ": is a folder" : ": not a plain file")
-                << ", not the part record of " << part << ": record the part again\n";
-        return false;
-    }
+    if (sel::KindOf(path) == sel::FileKind::Missing) return true; // the join names the part without one
+    // opened as every input is: a FIFO would wait for a writer, a device would never end
+    sel::CacheReader record;
+    sel::Status opened = record.OpenBytes(path);
     int64_t most = sel::LargestPartRecord(sel::SizeOf(part));
-    if (sel::SizeOf(path) > most) {
-        ctx.err << path << ": far larger than the record of " << part << " can be: record the part again\n";
-        return false;
+    std::string why = opened.ok ? "" : opened.message;
+    if (record.LastProblem() == sel::CacheReader::Problem::Folder ||
+        record.LastProblem() == sel::CacheReader::Problem::NotPlain)
+        why += ", not the part record of " + part;
+    else if (opened.ok && record.GetSource().Size() > most)
+        why = "far larger than the record of " + part + " can be";
+    if (why.empty()) {
+        out.recordText.resize(size_t(record.GetSource().Size()));
+        if (record.GetSource().ReadAt(0, out.recordText.data(), out.recordText.size()) != out.recordText.size())
+            why = "cannot be read to its end";
     }
-    std::FILE* f = sel::OpenFile(path, "rb");
-    if (!f) {
-        ctx.err << path << ": cannot be read: " << std::strerror(errno) << "\n";
-        return false;
-    }
-    // read no further than a record can reach, whatever took the name since it was looked at
-    bool plain = sel::IsPlainFile(f);
-    out.recordText.resize(size_t(most) + 1);
-    size_t got = plain ? std::fread(out.recordText.data(), 1, out.recordText.size(), f) : 0;
-    int error = std::ferror(f) ? errno : 0;
-    std::fclose(f);
-    std::string why = !plain               ? "not a plain file"
-                      : error != 0         ? std::string("cannot be read: ") + std::strerror(error)
-                      : got > size_t(most) ? "far larger than the record of " + part + " can be"
-                                           : "";
     if (!why.empty()) {
         ctx.err << path << ": " << why << ": record the part again\n";
         return false;
     }
-    out.recordText.resize(got);
     out.recordFound = true;
     return true;
 }
