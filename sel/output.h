@@ -26,6 +26,9 @@ class ByteSink {
     virtual bool Write(const void* data, size_t n) = 0;
     virtual bool WriteAt(int64_t offset, const void* data, size_t n) = 0;
     virtual bool Flush() { return true; }
+    // True when nothing written reaches its reader until its owner commits it, so that a writer may
+    // stop halfway and leave no trace; false for a device or FIFO, which keeps what it was given.
+    virtual bool Staged() const { return true; }
     bool Write(const std::string& bytes) { return Write(bytes.data(), bytes.size()); }
 };
 
@@ -75,6 +78,7 @@ class OutputFile : public ByteSink {
     // The file the bytes go to until Commit(): beside the target, or the target itself (a device).
     const std::string& TempPath() const { return temp_; }
     bool Direct() const { return direct_; }
+    bool Staged() const override { return !direct_; }
     int64_t Written() const { return written_; }
 
   private:

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace sel {
 
@@ -73,29 +74,6 @@ int32_t FindTableLength(const Source& src) {
 }
 
 namespace {
-// One rule's first breach and how many more there were.
-class Rule {
-  public:
-    explicit Rule(Fault fault) : fault_(fault) {}
-    template <class Message> void Hit(int64_t at, Message message) {
-        if (hits_++ == 0) {
-            at_ = at;
-            text_ = message();
-        }
-    }
-    void Report(std::vector<Finding>& out) const {
-        if (hits_ == 0) return;
-        std::string text = text_;
-        if (hits_ > 1) text += " (and " + std::to_string(hits_ - 1) + " more)";
-        out.push_back({fault_, at_, text});
-    }
-
-  private:
-    Fault fault_;
-    int64_t hits_ = 0, at_ = 0;
-    std::string text_;
-};
-
 std::string Place(int32_t k, int32_t v) {
     return "sample " + std::to_string(k) + ", vertex " + std::to_string(v);
 }
@@ -144,69 +122,93 @@ void CheckSizes(const Source& src, VerifyReport& r) {
     }
 }
 
-// The rules about records: one tick per sample, ticks moving one way, finite weights; and the
-// weight summary on the way.
-class ContentRules {
-  public:
-    explicit ContentRules(WeightSummary& w) : w_(w) {}
+} // namespace
 
-    void Record(int32_t k, int32_t v, int64_t at, const SampleRecord& rec, int32_t tick) {
-        if (rec.time != tick)
-            mixed_.Hit(at + 4, [&] {
-                return Place(k, v) + ": tick " + std::to_string(rec.time) +
-                       ", but the sample's first record has tick " + std::to_string(tick);
-            });
-        ++w_.records;
-        if (!std::isfinite(rec.weight)) {
-            ++w_.nonFinite;
-            nonFinite_.Hit(at, [&] { return Place(k, v) + ": weight is " + WeightText(rec.weight); });
+void FirstBreach::Report(std::vector<Finding>& out) const {
+    if (hits_ == 0) return;
+    std::string text = text_;
+    if (hits_ > 1) text += " (and " + std::to_string(hits_ - 1) + " more)";
+    out.push_back({fault_, at_, text});
+}
+
+void ContentCheck::Records(int32_t k, int64_t start, const SampleRecord* recs, size_t n, int32_t first) {
+    if (n == 0) return;
+    if (first == 0) tick_ = recs[0].time;
+    if (!summarize_) {
+        // the common case first, branch-free so that it vectorizes: every tick the sample's, every
+        // weight finite
+        uint32_t odd = 0;
+        for (size_t i = 0; i < n; ++i) {
+            uint32_t bits;
+            std::memcpy(&bits, &recs[i].weight, sizeof bits);
+            odd |= uint32_t(recs[i].time != tick_) | uint32_t((bits & 0x7f800000u) == 0x7f800000u);
+        }
+        if (odd == 0) {
+            w_.records += int64_t(n);
+            w_.finite += int64_t(n);
             return;
         }
-        if (w_.finite++ == 0) w_.min = w_.max = rec.weight;
-        w_.min = std::min<double>(w_.min, rec.weight);
-        w_.max = std::max<double>(w_.max, rec.weight);
-        w_.sum += rec.weight;
-        if (rec.weight == 1.0f) ++w_.ones;
     }
-
-    // The tick of sample k (which has records) against the samples before it.
-    void SampleTick(int32_t k, int32_t tick, int64_t at) {
-        if (!w_.hasTicks) w_.firstTick = tick;
-        if (w_.hasTicks) {
-            int32_t step = tick > w_.lastTick ? 1 : tick < w_.lastTick ? -1 : 0;
-            if (step == 0)
-                same_.Hit(at, [&] {
-                    return "samples " + std::to_string(previousSample_) + " and " + std::to_string(k) +
-                           " share tick " + std::to_string(tick);
-                });
-            else if (direction_ == 0)
-                direction_ = step;
-            else if (step != direction_)
-                turns_.Hit(at, [&] {
-                    return "sample " + std::to_string(k) + ": tick " + std::to_string(tick) + " goes " +
-                           (step > 0 ? "up" : "down") + " from " + std::to_string(w_.lastTick) +
-                           " against the direction of the samples before";
-                });
-        }
-        w_.hasTicks = true;
-        w_.lastTick = tick;
-        previousSample_ = k;
+    for (size_t i = 0; i < n; ++i) {
+        int32_t v = first + static_cast<int32_t>(i);
+        Record(k, v, start + kRecordBytes * v, recs[i]);
     }
+}
 
-    void Report(std::vector<Finding>& out) const {
-        for (const Rule* rule : {&mixed_, &same_, &turns_, &nonFinite_})
-            rule->Report(out);
+void ContentCheck::Record(int32_t k, int32_t v, int64_t at, const SampleRecord& rec) {
+    if (rec.time != tick_)
+        mixed_.Hit(at + 4, [&] {
+            return Place(k, v) + ": tick " + std::to_string(rec.time) +
+                   ", but the sample's first record has tick " + std::to_string(tick_);
+        });
+    ++w_.records;
+    if (!std::isfinite(rec.weight)) {
+        ++w_.nonFinite;
+        nonFinite_.Hit(at, [&] { return Place(k, v) + ": weight is " + WeightText(rec.weight); });
+        return;
     }
+    if (w_.finite++ == 0) w_.min = w_.max = rec.weight;
+    if (!summarize_) return;
+    w_.min = std::min<double>(w_.min, rec.weight);
+    w_.max = std::max<double>(w_.max, rec.weight);
+    w_.sum += rec.weight;
+    if (rec.weight == 1.0f) ++w_.ones;
+}
 
-  private:
-    WeightSummary& w_;
-    Rule mixed_{Fault::Damaged}, same_{Fault::Damaged}, turns_{Fault::Damaged}, nonFinite_{Fault::Damaged};
-    int32_t previousSample_ = 0, direction_ = 0;
-};
+void ContentCheck::EndSample(int32_t k, int64_t start) {
+    int32_t tick = tick_;
+    int64_t at = start + 4;
+    if (!w_.hasTicks) w_.firstTick = tick;
+    if (w_.hasTicks) {
+        int32_t step = tick > w_.lastTick ? 1 : tick < w_.lastTick ? -1 : 0;
+        if (step == 0)
+            same_.Hit(at, [&] {
+                return "samples " + std::to_string(previousSample_) + " and " + std::to_string(k) +
+                       " share tick " + std::to_string(tick);
+            });
+        else if (direction_ == 0)
+            direction_ = step;
+        else if (step != direction_)
+            turns_.Hit(at, [&] {
+                return "sample " + std::to_string(k) + ": tick " + std::to_string(tick) + " goes " +
+                       (step > 0 ? "up" : "down") + " from " + std::to_string(w_.lastTick) +
+                       " against the direction of the samples before";
+            });
+    }
+    w_.hasTicks = true;
+    w_.lastTick = tick;
+    previousSample_ = k;
+}
 
+void ContentCheck::Report(std::vector<Finding>& out) const {
+    for (const FirstBreach* rule : {&mixed_, &same_, &turns_, &nonFinite_})
+        rule->Report(out);
+}
+
+namespace {
 // Walks every record of the samples that play through the rules.
 void CheckContent(const Source& src, VerifyReport& r, const std::function<bool()>& stop) {
-    ContentRules rules(r.weights);
+    ContentCheck rules(r.weights);
     SampleWalker walk(src, r.layout);
     while (walk.Next()) {
         int32_t k = walk.Index();
@@ -215,19 +217,15 @@ void CheckContent(const Source& src, VerifyReport& r, const std::function<bool()
             return;
         }
         size_t n;
-        int32_t first, tick = 0;
+        int32_t first;
         for (const SampleRecord* recs = walk.Records(n, first); n > 0; recs = walk.Records(n, first)) {
             if (stop && stop()) {
                 r.stopped = true;
                 return;
             }
-            if (first == 0) tick = recs[0].time;
-            for (size_t i = 0; i < n; ++i) {
-                int32_t v = first + static_cast<int32_t>(i);
-                rules.Record(k, v, walk.Start() + kRecordBytes * v, recs[i], tick);
-            }
+            rules.Records(k, walk.Start(), recs, n, first);
         }
-        if (walk.Count() > 0 && !walk.Failed()) rules.SampleTick(k, tick, walk.Start() + 4);
+        if (walk.Count() > 0 && !walk.Failed()) rules.EndSample(k, walk.Start());
     }
     if (walk.Failed())
         r.findings.push_back(
@@ -236,7 +234,7 @@ void CheckContent(const Source& src, VerifyReport& r, const std::function<bool()
 }
 } // namespace
 
-VerifyReport VerifyFile(const Source& src, const std::function<bool()>& stop) {
+VerifyReport VerifyLayout(const Source& src) {
     VerifyReport r;
     Status status = ReadLayout(src, r.layout, false);
     r.playable = status.ok;
@@ -248,7 +246,12 @@ VerifyReport VerifyFile(const Source& src, const std::function<bool()>& stop) {
         return r;
     }
     CheckSizes(src, r);
-    CheckContent(src, r, stop);
+    return r;
+}
+
+VerifyReport VerifyFile(const Source& src, const std::function<bool()>& stop) {
+    VerifyReport r = VerifyLayout(src);
+    if (r.playable) CheckContent(src, r, stop);
     return r;
 }
 

@@ -53,6 +53,46 @@ struct WeightSummary {
     int32_t firstTick = 0, lastTick = 0;
 };
 
+// One rule's first breach and how many more there were.
+class FirstBreach {
+  public:
+    explicit FirstBreach(Fault fault) : fault_(fault) {}
+    template <class Message> void Hit(int64_t at, Message message) {
+        if (hits_++ == 0) {
+            at_ = at;
+            text_ = message();
+        }
+    }
+    bool Hit() const { return hits_ > 0; }
+    void Report(std::vector<Finding>& out) const;
+
+  private:
+    Fault fault_;
+    int64_t hits_ = 0, at_ = 0;
+    std::string text_;
+};
+
+// The rules about records, fed a sample at a time by whoever reads them (verify's walk, or a join
+// checking a part as it copies it): one tick per sample, ticks moving one way, finite weights; and
+// the weight summary on the way (without `summarize`, only its counts and ticks).
+class ContentCheck {
+  public:
+    explicit ContentCheck(WeightSummary& w, bool summarize = true) : w_(w), summarize_(summarize) {}
+    // The next records of sample k, whose records start at byte `start`, the first being vertex `first`.
+    void Records(int32_t k, int64_t start, const SampleRecord* recs, size_t n, int32_t first);
+    // After the records of sample k, when it had any.
+    void EndSample(int32_t k, int64_t start);
+    void Report(std::vector<Finding>& out) const;
+
+  private:
+    void Record(int32_t k, int32_t v, int64_t at, const SampleRecord& rec);
+    WeightSummary& w_;
+    bool summarize_;
+    int32_t tick_ = 0, previousSample_ = 0, direction_ = 0;
+    FirstBreach mixed_{Fault::Damaged}, same_{Fault::Damaged}, turns_{Fault::Damaged},
+        nonFinite_{Fault::Damaged};
+};
+
 struct VerifyReport {
     Layout layout;         // read without its counts
     bool playable = false; // the verdict of ReadLayout, which the modifier's loader plays by
@@ -61,6 +101,10 @@ struct VerifyReport {
     bool stopped = false;  // the stop callback answered true
     Fault Verdict() const; // Damaged over CutShort over None
 };
+
+// The header, the count table and the sizes, without reading the records (the join reads those as
+// it copies them, through a ContentCheck).
+VerifyReport VerifyLayout(const Source& src);
 
 // Checks sizes, counts, word 2 against the table, one tick per sample, ticks moving one way through
 // the file, and finite weights. Each rule reports its first breach and how many more there were, so

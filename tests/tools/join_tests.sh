@@ -166,7 +166,7 @@ dd if=s.frames-20-39.sel of=ticks.sel bs=1 skip=16 seek=$((12 + 441 * 8 + 4)) co
 one_line "a part with a tick word changed is refused" "ticks.sel: byte $((12 + 441 * 8 + 12)): sample 1, vertex 1: tick" s.frames-0-19.sel ticks.sel
 cp s.frames-20-39.sel counts.sel && cp s.frames-20-39.sel.part counts.sel.part
 /usr/bin/python3 -c "import os, struct, sys; f = open('counts.sel', 'r+b'); f.seek(os.path.getsize('counts.sel') - 160); f.write(struct.pack('<ii', 440, 442))"
-one_line "a part with its count table changed is refused, with what would fix it" "(damaged): record it again with --frames 20:39" s.frames-0-19.sel counts.sel
+one_line "a part with its count table changed is refused, with what would fix it" ": record it again with --frames 20:39" s.frames-0-19.sel counts.sel
 cp s.frames-0-19.sel before.sel
 err=$("$T" join s.frames-0-19.sel s.frames-20-39.sel --out s.frames-0-19.sel 2>&1 >/dev/null)
 if [ $? = 1 ] && grep -q "is the input s.frames-0-19.sel" <<<"$err" && cmp -s before.sel s.frames-0-19.sel; then

@@ -1,9 +1,13 @@
 // join: parts of one recording (vomark record --frames A:B) into the file one recording of the whole
-// range writes. The parts are checked first, one open at a time: each passes verify's checks, holds
-// the bytes its part record's checksum was taken of (computed on verify's own reads), and fits what
-// the record says of it; they belong together, tile the range, and their ticks run on one into the
-// next. Then each is opened again and its samples stream through a sel::CacheWriter in order, a
-// piece at a time, so that neither the open files nor memory grow with the parts.
+// range writes. Each part is checked first, one open at a time, on all but its records: its header,
+// count table and sizes as verify checks them, what its part record says of it, its first point
+// count and ticks against its frames; then that the parts belong together, tile the range, and
+// their ticks run on one into the next. Then each is opened again and read once, a piece at a time:
+// every record through verify's rules and every byte into the checksum its part record holds, as
+// its samples stream through a sel::CacheWriter, so that neither the open files nor memory grow
+// with the parts. A part that fails there leaves the joined file unwritten (its replace is never
+// committed); a device or FIFO, which would keep what it was given, has the parts read through
+// their checks once before.
 // With accumulateSelection a part's running largest weights started afresh at its first capture; the
 // whole's kept on from the part before, so each weight becomes the larger of the two, as the capture
 // keeps the larger (a tie or a NaN keeps the part's own), until the weight started afresh in the
@@ -32,8 +36,9 @@ struct Checked {
     sel::PartRecord record;
     int32_t samples = 0, lastCount = 0;
     int64_t records = 0, tableStart = 0;
-    sel::WeightSummary ticks; // verify's: the first and last sample's ticks
-    int64_t frameZero = 0;    // the tick its samples put frame 0 at, when ticks.hasTicks
+    bool hasTicks = false;  // it has a record, and so a first tick
+    int32_t firstTick = 0;
+    int64_t frameZero = 0;  // the tick its samples put frame 0 at, when hasTicks
 };
 
 // "frame 4" / "frames 4-7"
@@ -47,38 +52,17 @@ std::string Again(const sel::PartRecord& r) {
     return ": record it again with --frames " + Range(r.firstFrame, r.lastFrame);
 }
 
-// A part's bytes as verify reads them, with the checksum of those read in order from the first byte
-// on. Finish() reads what the reads passed over (verify reads the count table before the records it
-// counts, so the table and whatever stands after the records) and answers the part's checksum.
-class Checksummed : public sel::Source {
-  public:
-    explicit Checksummed(const sel::Source& in) : in_(in) { XXH3_64bits_reset(&state_); }
-    int64_t Size() const override { return in_.Size(); }
-    size_t ReadAt(int64_t offset, void* dst, size_t n) const override {
-        size_t got = in_.ReadAt(offset, dst, n);
-        if (offset <= next_ && next_ < offset + int64_t(got)) {
-            XXH3_64bits_update(&state_, static_cast<const char*>(dst) + (next_ - offset),
-                               size_t(offset + int64_t(got) - next_));
-            next_ = offset + int64_t(got);
-        }
-        return got;
+// Adds bytes [from, to) of `src` to the checksum; false when they cannot be read.
+bool HashRange(const sel::Source& src, int64_t from, int64_t to, XXH3_state_t& state) {
+    std::vector<char> piece(size_t(1) << 20);
+    for (int64_t at = from; at < to;) {
+        size_t n = size_t(std::min<int64_t>(int64_t(piece.size()), to - at));
+        if (src.ReadAt(at, piece.data(), n) != n) return false;
+        XXH3_64bits_update(&state, piece.data(), n);
+        at += int64_t(n);
     }
-    // False when the part could not be read to its end.
-    bool Finish(uint64_t& sum) {
-        std::vector<char> piece(size_t(1) << 20);
-        while (next_ < Size()) {
-            size_t n = size_t(std::min<int64_t>(int64_t(piece.size()), Size() - next_));
-            if (ReadAt(next_, piece.data(), n) != n) return false;
-        }
-        sum = XXH3_64bits_digest(&state_);
-        return true;
-    }
-
-  private:
-    const sel::Source& in_;
-    mutable XXH3_state_t state_;
-    mutable int64_t next_ = 0;
-};
+    return true;
+}
 
 // How far ticks past 2^24 may lie from where the frames put them: the recorder computes a sample's
 // time as a float, which rounds there.
@@ -143,14 +127,16 @@ std::string CrossCheck(const sel::Source& src, Checked& c) {
         return name + ": its sample " + std::to_string(last) + " has tick " + std::to_string(*t1) +
                ", where its first tick and its part record (" + Counted(tpf, "tick") + " and " +
                Counted(spf, "sample") + " a frame) put tick " + std::to_string(base(last) + zero) + Again(r);
+    c.hasTicks = true;
+    c.firstTick = int32_t(*t0);
     c.frameZero = zero;
     return "";
 }
 
-// One part on its own: a file verify passes, complete as its part record describes it, the bytes
-// and the record its checksums were taken of. "" or the line; `stopped` when a stop request ended
-// the check.
-std::string CheckPart(const JoinPart& in, Checked& out, Context& ctx, bool& stopped) {
+// One part on its own, all but its records: its header, count table and sizes as verify checks
+// them, complete as its part record describes it, and the record the lines' checksum was taken of.
+// Its records, and the checksum of its bytes, are checked as they are read (Scan). "" or the line.
+std::string CheckPart(const JoinPart& in, Checked& out) {
     out.in = &in;
     if (!in.recordFound)
         return in.name + ": has no part record (" + sel::PartRecordPath(in.name) +
@@ -161,20 +147,12 @@ std::string CheckPart(const JoinPart& in, Checked& out, Context& ctx, bool& stop
     std::string error;
     PartBytes bytes = in.open(error);
     if (!bytes) return error.empty() ? in.name + ": cannot be opened" : error;
-    // what verify would say of it: a part that plays can still hold ticks or counts no recorder wrote,
-    // and the joined file would carry them
-    Checksummed summed(*bytes);
-    sel::VerifyReport report = sel::VerifyFile(ShownSource(summed, ctx, "checking " + in.name), ctx.stop);
-    if (report.stopped) {
-        stopped = true;
-        return "";
-    }
+    sel::VerifyReport report = sel::VerifyLayout(*bytes);
     if (sel::Fault verdict = report.Verdict(); verdict != sel::Fault::None) {
         auto f = std::find_if(report.findings.begin(), report.findings.end(),
                               [&](const sel::Finding& x) { return x.fault == verdict; });
         return FindingLine(in.name, *f) + Again(r);
     }
-    out.ticks = report.weights;
     const sel::Layout& l = report.layout;
     if (!report.playable || !l.variable || l.header.samplesPerFrame != r.samplesPerFrame)
         return in.name + ": is not the file its part record describes" + Again(r);
@@ -192,12 +170,6 @@ std::string CheckPart(const JoinPart& in, Checked& out, Context& ctx, bool& stop
     out.records = l.records;
     out.tableStart = l.tableStart;
     if (std::string why = CrossCheck(*bytes, out); !why.empty()) return why;
-    uint64_t sum = 0;
-    if (!summed.Finish(sum)) return in.name + ": cannot be read to its end (did it change while read?)";
-    if (sum != r.partChecksum)
-        return in.name +
-               ": its bytes are not those its part record was written for (their checksum differs)" +
-               Again(r);
     std::string lines = sel::ChecksummedLines(r);
     if (XXH3_64bits(lines.data(), lines.size()) != r.linesChecksum)
         return sel::PartRecordPath(in.name) +
@@ -251,10 +223,10 @@ std::string CheckTiling(std::vector<Checked>& parts) {
 std::string CheckFrames(const std::vector<Checked>& parts) {
     const Checked* first = nullptr; // the first part whose samples have ticks
     for (const Checked& p : parts) {
-        if (!p.ticks.hasTicks) continue; // samples without records have no tick
+        if (!p.hasTicks) continue; // samples without records have no tick
         if (!first) first = &p;
         int64_t frame = p.record.firstFrame, at = frame * p.record.ticksPerFrame;
-        if (std::llabs(p.frameZero - first->frameZero) > Slack(p.ticks.firstTick, first->ticks.firstTick))
+        if (std::llabs(p.frameZero - first->frameZero) > Slack(p.firstTick, first->firstTick))
             return p.in->name + ": its ticks put frame " + std::to_string(frame) + " at tick " +
                    std::to_string(at + p.frameZero) + ", those of " + first->in->name + " at tick " +
                    std::to_string(at + first->frameZero) + Again(p.record);
@@ -269,69 +241,122 @@ struct Carry {
 };
 
 constexpr size_t kChunkRecords = size_t(512) << 10; // 4 MB
-// Records a piece at a time where they are carried, few enough to stay in the processor's caches
-// between the carry and the write.
+// Records a piece at a time, few enough to stay in the processor's caches from the checksum through
+// the checks and the carry to the write.
 constexpr size_t kPieceRecords = size_t(64) << 10;
 
 // One part's samples as the copy reads them: its count table an entry at a time, its records front
-// to back a chunk at a time into the join's one buffer. A part that ends early or cannot be read
-// (changed since it was checked) is named in `problem`.
+// to back a chunk at a time into the join's one buffer. Every record read goes through verify's
+// rules and every byte into the checksum its part record holds, so that one reading both checks
+// the part and copies it. A part that ends early, cannot be read (changed since it was checked),
+// or fails a check is named in `problem`.
 class PartReader {
   public:
     PartReader(const Checked& p, const sel::Source& src, std::vector<sel::SampleRecord>& buffer,
                std::string& problem)
-        : name_(p.in->name), src_(src), counts_(src, p.tableStart, p.samples), end_(p.tableStart),
-          buffer_(buffer), problem_(problem) {}
+        : part_(p), src_(src), counts_(src, p.tableStart, p.samples), end_(p.tableStart), buffer_(buffer),
+          problem_(problem), rules_(summary_, false) {
+        XXH3_64bits_reset(&sum_);
+        if (!HashRange(src_, 0, sel::kHeaderBytes, sum_)) problem_ = Unreadable(0);
+    }
+    // Starts the next sample: its point count.
     bool Count(int32_t& n) {
-        if (counts_.Next(n) && n >= 0) return true;
-        problem_ = name_ + ": its count table cannot be read (did it change while read?)";
+        EndSample();
+        if (!problem_.empty()) return false;
+        if (counts_.Next(n) && n >= 0) {
+            ++sample_;
+            count_ = n;
+            taken_ = 0;
+            return true;
+        }
+        problem_ = part_.in->name + ": its count table cannot be read (did it change while read?)";
         return false;
     }
-    // Up to `most` of the next records (at least one), there to be changed; null at a problem.
+    // Up to `most` of the next records of the sample (at least one), there to be changed; null at a
+    // problem.
     sel::SampleRecord* Take(size_t most, size_t& got) {
         if (used_ == have_) {
             have_ = size_t(std::min<int64_t>((end_ - at_) / sel::kRecordBytes, int64_t(buffer_.size())));
             used_ = 0;
-            if (have_ == 0 ||
-                src_.ReadAt(at_, buffer_.data(), have_ * sel::kRecordBytes) != have_ * sel::kRecordBytes) {
-                problem_ = At(name_, at_, "cannot be read here (did it change while read?)");
+            size_t bytes = have_ * sel::kRecordBytes;
+            if (have_ == 0 || src_.ReadAt(at_, buffer_.data(), bytes) != bytes) {
+                problem_ = Unreadable(at_);
                 have_ = 0;
                 return nullptr;
             }
-            at_ += int64_t(have_) * sel::kRecordBytes;
+            at_ += int64_t(bytes);
         }
         got = std::min(most, have_ - used_);
+        sel::SampleRecord* records = buffer_.data() + used_;
         used_ += got;
-        return buffer_.data() + (used_ - got);
+        XXH3_64bits_update(&sum_, records, got * sel::kRecordBytes);
+        rules_.Records(sample_, start_, records, got, taken_);
+        taken_ += int32_t(got);
+        return records;
+    }
+    // After the last sample: the part's remaining bytes into the checksum, then the verdicts. False
+    // with `problem` set when the part is not the one its record was written for.
+    bool Finish() {
+        EndSample();
+        if (!problem_.empty()) return false;
+        const sel::PartRecord& r = part_.record;
+        std::vector<sel::Finding> findings;
+        rules_.Report(findings);
+        if (!findings.empty())
+            problem_ = FindingLine(part_.in->name, findings.front()) + Again(r);
+        else if (!HashRange(src_, at_, src_.Size(), sum_))
+            problem_ = part_.in->name + ": cannot be read to its end (did it change while read?)";
+        else if (XXH3_64bits_digest(&sum_) != r.partChecksum)
+            problem_ = part_.in->name +
+                       ": its bytes are not those its part record was written for (their checksum differs)" +
+                       Again(r);
+        return problem_.empty();
     }
 
   private:
-    const std::string& name_;
+    void EndSample() {
+        if (sample_ < 0) return;
+        if (count_ > 0) rules_.EndSample(sample_, start_);
+        start_ += int64_t(count_) * sel::kRecordBytes;
+        count_ = 0;
+    }
+    std::string Unreadable(int64_t at) const {
+        return At(part_.in->name, at, "cannot be read here (did it change while read?)");
+    }
+    const Checked& part_;
     const sel::Source& src_;
     sel::CountReader counts_;
     int64_t at_ = sel::kHeaderBytes, end_;
     std::vector<sel::SampleRecord>& buffer_;
     size_t have_ = 0, used_ = 0; // records in the buffer, and of those, taken
     std::string& problem_;
+    XXH3_state_t sum_;
+    sel::WeightSummary summary_;
+    sel::ContentCheck rules_;
+    int32_t sample_ = -1, count_ = 0, taken_ = 0; // the current sample, its points, and those taken
+    int64_t start_ = sel::kHeaderBytes;           // its first record's byte
 };
 
 // The joined file as it is written: the samples through a CacheWriter, how far it has come shown,
-// and a stop request heard between pieces.
+// and a stop request heard between pieces. Without a writer it only reads (the parts are checked
+// before a byte is written where what is written cannot be taken back).
 class Writer {
   public:
-    Writer(sel::CacheWriter& out, Context& ctx, int64_t total) : out_(out), ctx_(ctx), total_(total) {}
+    Writer(sel::CacheWriter* out, Context& ctx, int64_t total, std::string what)
+        : out_(out), ctx_(ctx), total_(total), what_(std::move(what)) {}
     // Records of the current sample; false on a stop or a write the sink refused.
     bool Put(const sel::SampleRecord* records, size_t n) {
         done_ += int64_t(n) * sel::kRecordBytes;
-        ctx_.Show(done_, total_, [&] { return "writing, " + Megabytes(done_) + " of " + Megabytes(total_); });
-        return !ctx_.stop() && out_.AppendRecords(records, n);
+        ctx_.Show(done_, total_, [&] { return what_ + ", " + Megabytes(done_) + " of " + Megabytes(total_); });
+        return !ctx_.stop() && (!out_ || out_->AppendRecords(records, n));
     }
-    bool End(int32_t count) { return out_.EndSample(count); }
+    bool End(int32_t count) { return !out_ || out_->EndSample(count); }
 
   private:
-    sel::CacheWriter& out_;
+    sel::CacheWriter* out_;
     Context& ctx_;
     int64_t total_, done_ = sel::kHeaderBytes;
+    std::string what_;
 };
 
 // Each weight becomes the larger of the part's and the whole's before the part, as the capture keeps
@@ -367,8 +392,7 @@ bool WritePart(const Checked& p, PartReader& in, bool accumulate, bool keep, Car
         bool last = keep && k + 1 == p.samples;
         if (last) carry.weight.resize(size_t(n));
         for (size_t i = 0, got = 0; i < size_t(n); i += got) {
-            sel::SampleRecord* records =
-                in.Take(chained ? std::min(kPieceRecords, size_t(n) - i) : size_t(n) - i, got);
+            sel::SampleRecord* records = in.Take(std::min(kPieceRecords, size_t(n) - i), got);
             if (!records) return false;
             if (chained) CarryInto(records, before.data() + i, got);
             if (last)
@@ -378,6 +402,29 @@ bool WritePart(const Checked& p, PartReader& in, bool accumulate, bool keep, Car
         }
         if (!w.End(n)) return false;
         if (last) carry.count = n;
+    }
+    return in.Finish();
+}
+
+// Reads every part through its checks, carrying the running largest weights from part to part and
+// writing the samples when there is a writer. "" when every part passed and was written; else why
+// not (empty `problem` then: a stop, or a write the sink refused).
+bool ReadParts(const std::vector<Checked>& parts, sel::CacheWriter* writer, Context& ctx, int64_t total,
+               std::string& problem) {
+    bool accumulate = parts.front().record.accumulate != 0 && writer;
+    Carry carry;
+    std::vector<sel::SampleRecord> buffer(kChunkRecords);
+    Writer w(writer, ctx, total, writer ? "writing" : "checking the parts");
+    for (size_t i = 0; i < parts.size(); ++i) {
+        const Checked& p = parts[i];
+        PartBytes bytes = p.in->open(problem);
+        if (!bytes && problem.empty()) problem = p.in->name + ": cannot be opened";
+        if (bytes && bytes->Size() != p.record.fileBytes)
+            problem = p.in->name + ": changed since it was checked (" + std::to_string(bytes->Size()) +
+                      " bytes, not " + std::to_string(p.record.fileBytes) + ")";
+        if (!problem.empty()) return false;
+        PartReader in(p, *bytes, buffer, problem);
+        if (!WritePart(p, in, accumulate, accumulate && i + 1 < parts.size(), carry, w)) return false;
     }
     return true;
 }
@@ -391,13 +438,8 @@ int Join(const std::vector<JoinPart>& inputs, sel::ByteSink& out, const std::str
     }
     std::vector<Checked> parts(inputs.size());
     std::string lines;
-    bool stopped = false;
-    for (size_t i = 0; i < inputs.size() && !stopped; ++i)
-        if (std::string why = CheckPart(inputs[i], parts[i], ctx, stopped); !why.empty()) lines += why + "\n";
-    if (stopped) {
-        ctx.err << "join stopped while checking the parts; " << outName << " was not written\n";
-        return kStopped;
-    }
+    for (size_t i = 0; i < inputs.size(); ++i)
+        if (std::string why = CheckPart(inputs[i], parts[i]); !why.empty()) lines += why + "\n";
     if (lines.empty()) lines = CheckTiling(parts);
     if (lines.empty()) lines = CheckFrames(parts);
     if (!lines.empty()) {
@@ -415,26 +457,17 @@ int Join(const std::vector<JoinPart>& inputs, sel::ByteSink& out, const std::str
     }
     const sel::PartRecord& a = parts.front().record;
     int64_t total = sel::kHeaderBytes + records * sel::kRecordBytes + 4 * samples;
+    std::string problem;
+    // a device or FIFO keeps what it was given: the parts are read through their checks once before
+    // the joined file is written, where a replace would otherwise drop a joined file that failed them
+    bool checked = out.Staged() || ReadParts(parts, nullptr, ctx, total, problem);
     // word 2 is known before the first sample: written once, in order, so a FIFO can take the file
     sel::CacheWriter writer;
-    Writer w(writer, ctx, total);
-    bool ok = writer.Begin(out, a.samplesPerFrame, int32_t(samples));
-    Carry carry;
-    std::vector<sel::SampleRecord> buffer(kChunkRecords);
-    std::string problem;
-    for (size_t i = 0; ok && i < parts.size(); ++i) {
-        const Checked& p = parts[i];
-        PartBytes bytes = p.in->open(problem);
-        if (!bytes && problem.empty()) problem = p.in->name + ": cannot be opened";
-        if (bytes && bytes->Size() != p.record.fileBytes)
-            problem = p.in->name + ": changed since it was checked (" + std::to_string(bytes->Size()) +
-                      " bytes, not " + std::to_string(p.record.fileBytes) + ")";
-        if (!problem.empty()) break;
-        PartReader in(p, *bytes, buffer, problem);
-        ok = WritePart(p, in, a.accumulate != 0, a.accumulate != 0 && i + 1 < parts.size(), carry, w);
-    }
+    bool ok = checked && writer.Begin(out, a.samplesPerFrame, int32_t(samples)) &&
+              ReadParts(parts, &writer, ctx, total, problem);
     if (ctx.stop()) {
-        ctx.err << "join stopped; " << outName << " was not written\n";
+        ctx.err << "join stopped" << (checked ? "" : " while checking the parts") << "; " << outName
+                << " was not written\n";
         return kStopped;
     }
     if (!problem.empty()) {
@@ -453,8 +486,10 @@ int Join(const std::vector<JoinPart>& inputs, sel::ByteSink& out, const std::str
 }
 
 bool FillChecksums(const sel::Source& bytes, sel::PartRecord& record) {
-    Checksummed summed(bytes);
-    if (!summed.Finish(record.partChecksum)) return false;
+    XXH3_state_t state;
+    XXH3_64bits_reset(&state);
+    if (!HashRange(bytes, 0, bytes.Size(), state)) return false;
+    record.partChecksum = XXH3_64bits_digest(&state);
     std::string lines = sel::ChecksummedLines(record);
     record.linesChecksum = XXH3_64bits(lines.data(), lines.size());
     return true;
