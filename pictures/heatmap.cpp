@@ -41,14 +41,15 @@ Box HeatmapArea(int width, int height) {
 }
 
 namespace {
-// One pixel per cell; a cell holding a non-finite weight shows that before its value.
+// One pixel per cell, the first row at the bottom, as the mesh pictures put vertex 0; a cell holding
+// a non-finite weight shows that before its value.
 cairo_surface_t* GridImage(const HeatmapGrid& g, Aggregate aggregate) {
     cairo_surface_t* img = cairo_image_surface_create(CAIRO_FORMAT_RGB24, g.Columns(), g.Rows());
     cairo_surface_flush(img);
     unsigned char* data = cairo_image_surface_get_data(img);
     int stride = cairo_image_surface_get_stride(img);
     for (int r = 0; r < g.Rows(); ++r) {
-        auto* row = reinterpret_cast<uint32_t*>(data + size_t(r) * size_t(stride));
+        auto* row = reinterpret_cast<uint32_t*>(data + size_t(g.Rows() - 1 - r) * size_t(stride));
         for (int c = 0; c < g.Columns(); ++c) {
             Colour col = !g.HasData(c, r)    ? kNoData
                          : g.NotFinite(c, r) ? kNotFinite
@@ -105,13 +106,13 @@ void DrawSampleAxis(Canvas& canvas, const HeatmapGrid& g, const HeatmapLabels& l
                 Align::Centre);
 }
 
-// Vertices down, vertex 0 at the top, each label at the centre of its vertex's row.
+// Vertices up, vertex 0 at the bottom, each label at the centre of its vertex's row.
 void DrawVertexAxis(Canvas& canvas, const HeatmapGrid& g, const Box& area) {
     double n = double(g.Vertices());
     double step = std::max(NiceStep(n, int(std::max(2.0, area.h / 60))), 1.0);
     double cell = area.h / g.Rows();
     for (double v = 0; v < n; v += step) {
-        double y = area.y + (g.RowOf(int64_t(v)) + 0.5) * cell;
+        double y = area.y + area.h - (g.RowOf(int64_t(v)) + 0.5) * cell;
         canvas.Fill({area.x - 6, y - 0.5, 5, 1}, {0.3, 0.3, 0.3});
         canvas.Text(area.x - 9, y + 4, Label(v), 11, Align::Right);
     }

@@ -60,7 +60,7 @@ TEST(Heatmap, ALoneSelectedVertexAmongThousandsInAPixelRowShowsAtItsLargest) {
     for (int64_t v = 0; v < vertices; ++v)
         g.Add(0, v, v == 20000 ? 1.0f : 0.0f);
     int row = g.RowOf(20000);
-    double y = area.y + (row + 0.5) * area.h / g.Rows(), x = area.x + area.w / 4;
+    double y = area.y + area.h - (row + 0.5) * area.h / g.Rows(), x = area.x + area.w / 4; // vertex 0 lowest
 
     std::string png;
     ASSERT_EQ(pictures::HeatmapPng(g, {"max", 1, std::nullopt, pictures::Aggregate::Max}, width, height, png),
@@ -137,8 +137,8 @@ TEST(CacheHeatmap, DrawsEverySampleOfAFileAndNamesTheByteOfOneThatCannotBeRead) 
     Decoded d(png);
     EXPECT_EQ(d.Width(), 700);
     pictures::Box area = pictures::HeatmapArea(700, 400);
-    // sample 1, vertex 0: weight 1, in the middle column and the top row
-    EXPECT_LT(Distance(d.At(int(area.x + area.w / 2), int(area.y + area.h / 6)), pictures::WeightColour(1)),
+    // sample 1, vertex 0: weight 1, in the middle column and the bottom row
+    EXPECT_LT(Distance(d.At(int(area.x + area.w / 2), int(area.y + area.h * 5 / 6)), pictures::WeightColour(1)),
               0.03);
 
     std::string cut = file.substr(0, file.size() - 2); // the count table cut short
