@@ -7,4 +7,7 @@ namespace app {
 // Takes `common` writable for --escape-at-poll, which the session reads when it starts.
 Verb AddDemoVerb(CLI::App& cli, CommonOptions& common, const AddCommonOptions& addCommon);
 
+// A verb a build leaves out (the Windows build: demo and view draw with Cairo): it says so, exit 2.
+Verb Unavailable(CLI::App& cli, const std::string& name, const std::string& what);
+
 } // namespace app

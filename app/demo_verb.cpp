@@ -89,7 +89,7 @@ std::string SceneJson(int vertices, Range r, int samples, const std::string& cac
              {{"class", "Tessarin"},
               {"id", "cache"},
               {"params",
-               {{"cache_file", cache},
+               {{kCacheFileParameter, cache},
                 {"samples", samples},
                 {"start_time", r.first},
                 {"end_time", r.last}}}}}}}}}};

@@ -97,10 +97,11 @@ Mesh& EvaluatedMesh(vm::Scene& scene, INode* node, TimeValue t) {
     return tri->GetMesh();
 }
 
-float EffectiveWeight(Mesh& mesh, int i) {
-    const float* ch = mesh.vertexFloat(0);
-    return mesh.vertSel[i] ? 1.0f : ch ? ch[i] : 0.0f;
+const char* CacheFileOf(Animatable* object) {
+    return ParamAtZero<const char*>(object, kCacheFileParameter, nullptr);
 }
+
+float EffectiveWeight(Mesh& mesh, int i) { return EffectiveWeight(mesh.vertSel[i] != 0, mesh.vertexFloat(0), i); }
 
 void WriteSelectionCsv(TimeValue t, Mesh& mesh, std::ostream& out) {
     const float* ch = mesh.vertexFloat(0);
@@ -144,23 +145,22 @@ template float ParamAtZero(Animatable*, const char*, float);
 template const char* ParamAtZero(Animatable*, const char*, const char*);
 template int ParamAtZero(Animatable*, const char*, int);
 
+namespace {
+std::string CacheNameOf(Animatable* recorder) {
+    const char* name = CacheFileOf(recorder);
+    return name ? name : "";
+}
+} // namespace
+
 std::string RecordingSummary(Animatable* recorder) {
-    const char* name = ParamAtZero<const char*>(recorder, "cache_file", nullptr);
-    std::string path = name ? name : "";
+    std::string path = CacheNameOf(recorder);
     int64_t samples = SamplesIn(path);
     return "wrote " + path + ": " + std::to_string(samples) + (samples == 1 ? " sample, " : " samples, ") +
            std::to_string(std::max<int64_t>(0, sel::SizeOf(path))) + " bytes";
 }
 
-namespace {
-std::string CacheFileOf(Animatable* recorder) {
-    const char* name = ParamAtZero<const char*>(recorder, "cache_file", nullptr);
-    return name ? name : "";
-}
-} // namespace
-
 std::string NothingRecorded(Animatable* recorder, long evaluations) {
-    std::string path = CacheFileOf(recorder);
+    std::string path = CacheNameOf(recorder);
     if (path.empty()) return "nothing was recorded: no cache file was chosen";
     if (sel::KindOf(path) == sel::FileKind::Missing) return "nothing was recorded: " + path + " was not written";
     if (evaluations == 0) return "nothing was recorded: " + path + " was kept as it was";
@@ -185,7 +185,7 @@ std::string RefusedTarget(const std::string& name) {
 }
 
 std::string RecordingFailure(Animatable* recorder) {
-    const char* name = ParamAtZero<const char*>(recorder, "cache_file", nullptr);
+    const char* name = CacheFileOf(recorder);
     if (!name || !*name) return "recording failed: no cache file was chosen";
     std::string why = WhyUnwritable(name);
     return "recording failed: " + std::string(name) + " could not be written" + (why.empty() ? "" : " (" + why + ")");
@@ -193,26 +193,14 @@ std::string RecordingFailure(Animatable* recorder) {
 
 bool SayIfRecordingStopped(int escapesBefore, Animatable* recorder, const std::string& andThen) {
     if (vm::Record().escapePresses <= escapesBefore) return false;
-    const char* name = ParamAtZero<const char*>(recorder, "cache_file", nullptr);
-    std::string cacheFile = name ? name : "";
-    std::cerr << "vomark: " << StoppedRecordingLine(cacheFile) << (andThen.empty() ? "" : "; ") << andThen
+    std::cerr << "vomark: " << StoppedRecordingLine(CacheNameOf(recorder)) << (andThen.empty() ? "" : "; ") << andThen
               << "\n";
     return true;
 }
 
 sel::Status OpenCache(const std::string& name, sel::CacheReader& reader, bool checkLayout) {
-    auto open = [&](const std::string& path) {
-        sel::Status status = checkLayout ? reader.Open(path, false) : reader.OpenBytes(path);
-        // a file whose bytes were read is the one the modifier plays, or fails to
-        return std::pair(status, status.ok || reader.LastProblem() == sel::CacheReader::Problem::Layout);
-    };
-    auto [named, found] = open(name);
-    if (found) return named;
-    // the modifier's second place: the file's name in the host's directory 2
-    std::string fallback = std::string(GetCOREInterface()->HostDirectory(2)) + "/" +
-                           name.substr(name.find_last_of("/\\") + 1);
-    auto [second, there] = open(fallback);
-    return there ? second : named;
+    return sel::OpenCacheIn(name, GetCOREInterface()->HostDirectory(2), reader,
+                            checkLayout ? sel::Opening::Layout : sel::Opening::Bytes);
 }
 
 std::string FindCacheFile(const std::string& name) {
@@ -235,7 +223,7 @@ template <class Visit> void EachCacheFile(vm::Scene& scene, Visit visit) {
     for (INode* node : scene.Nodes())
         for (Modifier* mod : vm::Scene::ModifiersOf(node)) {
             if (!ClassOf(mod) || !mod->IsEnabled()) continue;
-            const char* file = ParamAtZero<const char*>(mod, "cache_file", nullptr);
+            const char* file = CacheFileOf(mod);
             if (file && *file) visit(node, std::string(file));
         }
 }

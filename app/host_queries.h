@@ -32,6 +32,11 @@ Mesh& EvaluatedMesh(vm::Scene& scene, INode* node, TimeValue t);
 // What a vertex's selection amounts to: 1.0 for a selected vertex (whatever its channel holds, as
 // playback leaves the channel of a vertex it selects), else its soft-selection weight, else 0.
 float EffectiveWeight(Mesh& mesh, int i);
+// The same for vertex i of a loop over the mesh: its selection bit and the soft-selection channel
+// (null when the mesh has none).
+inline float EffectiveWeight(bool selected, const float* channel, int i) {
+    return selected ? 1.0f : channel ? channel[i] : 0.0f;
+}
 
 // The mesh's selection as CSV rows "tick,vertex,selected,weight,effective" under
 // kSelectionCsvHeader (weight, the raw channel value, "%.9g", empty without a soft-selection
@@ -72,6 +77,11 @@ std::string NothingRecorded(Animatable* recorder, long evaluations);
 // A parameter's value at time 0 (float or const char*); `value` as given when the object has no
 // parameter of that name.
 template <typename T> T ParamAtZero(Animatable* object, const char* name, T value);
+
+// The name of the parameter through which the app reads and sets a plug-in modifier's cache file.
+inline constexpr const char* kCacheFileParameter = "cache_file";
+// The object's cache file parameter at time 0; null when it has none.
+const char* CacheFileOf(Animatable* object);
 
 // After `recorder` recorded, starting when the host record counted `escapesBefore` Escape presses:
 // when Escape (Ctrl-C on the command line) stopped it, one line on stderr saying what its cache file

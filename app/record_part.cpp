@@ -99,7 +99,7 @@ class PartObserver : public vm::HostModifier {
         const float* ch = mesh.vertexFloat(0);
         int present = std::min(count, mesh.getNumVerts());
         for (int i = 0; i < present; ++i)
-            if (std::isnan(ch[i]) && !mesh.vertSel[i]) nanVertices.push_back(i);
+            if (std::isnan(EffectiveWeight(mesh.vertSel[i] != 0, ch, i))) nanVertices.push_back(i);
     }
 
     int left = 0, written = 0, lastCount = -1;
@@ -223,7 +223,7 @@ PartRecording::~PartRecording() {
 }
 
 void PartRecording::Check(Modifier* mod) {
-    const char* cache = ParamAtZero<const char*>(mod, "cache_file", nullptr);
+    const char* cache = CacheFileOf(mod);
     name_ = cache ? cache : "";
     if (name_.empty())
         throw std::invalid_argument(
@@ -238,10 +238,10 @@ void PartRecording::Stage(Modifier* mod) {
     lock_ = std::make_unique<RecordingLock>(name_);
     stagedPart_ = staging_.Beside(name_);
     stagedRecord_ = staging_.Beside(recordName_);
-    SetParameterFromText(mod, "cache_file", stagedPart_);
+    SetParameterFromText(mod, kCacheFileParameter, stagedPart_);
 }
 
-void PartRecording::Unstage(Modifier* mod) { SetParameterFromText(mod, "cache_file", name_); }
+void PartRecording::Unstage(Modifier* mod) { SetParameterFromText(mod, kCacheFileParameter, name_); }
 
 bool PartRecording::Recorded() const { return sel::KindOf(stagedPart_) == sel::FileKind::Plain; }
 
@@ -267,7 +267,7 @@ std::vector<std::string> RecordingInputs(const BuiltScene& built, Modifier* mod,
         if (std::find(stack.begin(), stack.end(), mod) == stack.end()) continue;
         for (Modifier* other : stack) {
             if (other == mod || !ClassOf(other) || !other->IsEnabled()) continue;
-            const char* cache = ParamAtZero<const char*>(other, "cache_file", nullptr);
+            const char* cache = CacheFileOf(other);
             if (!cache || !*cache) continue;
             std::string found = FindCacheFile(cache);
             files.push_back(found.empty() ? cache : found);
@@ -294,7 +294,7 @@ std::unique_ptr<PartRecording> BeginPart(vm::Scene& scene, INode* node, Modifier
             identity.push_back(set);
     }
     if (!named) { // the scene's cache file with the frames in its name: shot.sel -> shot.frames-50-99.sel
-        const char* cache = ParamAtZero<const char*>(mod, "cache_file", nullptr);
+        const char* cache = CacheFileOf(mod);
         if (!cache || !*cache)
             throw std::invalid_argument(
                 "--frames: the modifier names no cache_file; give one with --set cache_file=PART.sel");
@@ -308,7 +308,7 @@ std::unique_ptr<PartRecording> BeginPart(vm::Scene& scene, INode* node, Modifier
         path.replace_extension();
         std::string name =
             sel::Utf8Of(path) + ".frames-" + std::to_string(first) + "-" + std::to_string(last) + ext;
-        SetParameterFromText(mod, "cache_file", name);
+        SetParameterFromText(mod, kCacheFileParameter, name);
     }
     return std::make_unique<PartRecording>(scene, mod, first, last, Fingerprint(identity, r.inputs));
 }

@@ -1,6 +1,7 @@
 // Host data into picture data.
 #include "scene_pictures.h"
 
+#include "host_queries.h"
 #include "pictures/dialog_view.h"
 
 namespace app {
@@ -29,7 +30,7 @@ pictures::MeshPanel SelectionOf(Mesh& mesh, const std::string& caption,
     for (int i = 0; i < n; ++i) {
         bool on = mesh.vertSel[i] != 0;
         p.selected[size_t(i)] = on;
-        p.weights[size_t(i)] = on ? 1.0f : ch ? ch[i] : 0.0f;
+        p.weights[size_t(i)] = EffectiveWeight(on, ch, i);
     }
     return p;
 }

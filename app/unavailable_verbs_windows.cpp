@@ -1,14 +1,13 @@
 // The verbs a build without Cairo and the web page leaves out (the Windows build): known to the
-// command line, so that they say they are not here instead of being unknown.
+// command line, so that they say they are not here instead of being unknown. The page's own is
+// app/view/unavailable_windows.cpp.
 #include <iostream>
 #include <memory>
 #include <string>
 
 #include "demo.h"
-#include "view/server.h"
 
 namespace app {
-namespace {
 Verb Unavailable(CLI::App& cli, const std::string& name, const std::string& what) {
     CLI::App* verb = cli.add_subcommand(name, what + " (not in this build)");
     verb->allow_extras();
@@ -18,16 +17,9 @@ Verb Unavailable(CLI::App& cli, const std::string& name, const std::string& what
                 return 2;
             }};
 }
-} // namespace
 
 Verb AddDemoVerb(CLI::App& cli, CommonOptions&, const AddCommonOptions&) {
     return Unavailable(cli, "demo", "record a soft selection sweeping across a grid, play it back, draw pictures");
 }
-
-namespace view {
-Verb AddViewVerb(CLI::App& cli, CommonOptions&) {
-    return Unavailable(cli, "view", "serve the scene as a web page on 127.0.0.1");
-}
-} // namespace view
 
 } // namespace app

@@ -46,7 +46,7 @@ std::string Summary(TimeValue t, Mesh& mesh, double microseconds) {
     for (int i = 0; i < mesh.getNumVerts(); ++i) {
         bool on = mesh.vertSel[i] != 0;
         selected += on;
-        sum += on ? 1.0 : ch ? ch[i] : 0.0;
+        sum += EffectiveWeight(on, ch, i);
     }
     char buf[96];
     std::snprintf(buf, sizeof buf, "%d,%d,%.9g,%.1f", t, selected, sum, microseconds);
@@ -274,7 +274,7 @@ int RecordCache(const RecordOptions& o, const CommonOptions& common, Session& se
         part = BeginPart(scene, node, mod,
                          {o.frames, o.scene, o.sets, RecordingInputs(built, mod, ModuleOf(session, mod))});
     // the recording writes the cache file and --save the scene file: neither over what was read
-    const char* named = ParamAtZero<const char*>(mod, "cache_file", nullptr);
+    const char* named = CacheFileOf(mod);
     std::string target = named ? named : "";
     if (!target.empty()) RefuseToWriteOver(target, {{o.scene, "the scene"}});
     if (!o.save.empty()) RefuseToWriteOver(o.save, InputsOf(o.scene, scene));
@@ -297,7 +297,7 @@ int RecordCache(const RecordOptions& o, const CommonOptions& common, Session& se
     } else if (!target.empty() && (stood || sel::KindOf(target) == sel::FileKind::Missing) &&
                WhyUnwritable(target).empty()) {
         staged = staging.Beside(target);
-        SetParameterFromText(mod, "cache_file", staged);
+        SetParameterFromText(mod, kCacheFileParameter, staged);
     }
     ClassDesc2* cd = ClassOf(mod);
     Progress progress(scene, mod);
@@ -308,7 +308,7 @@ int RecordCache(const RecordOptions& o, const CommonOptions& common, Session& se
     scene.onEvaluate = nullptr;
     progress.Finish(); // what follows starts a line of its own
     if (part) part->Unstage(mod);
-    if (!staged.empty()) SetParameterFromText(mod, "cache_file", target);
+    if (!staged.empty()) SetParameterFromText(mod, kCacheFileParameter, target);
     if (!r.found) throw SceneError(r.error);
     if (std::string shown = ErrorShownSince(boxes); !shown.empty()) { // the box's own line was printed already
         // the box names the file beside the target that the recording went to; its reason is the target's

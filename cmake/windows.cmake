@@ -43,7 +43,12 @@ list(FILTER HOST_RUNTIME_SOURCES EXCLUDE REGEX "_posix\\.cpp$")
 add_library(vomark_host SHARED ${HOST_RUNTIME_SOURCES})
 # its import library in lib/, apart from the one the linker writes for vomark.exe under the same name
 set_target_properties(vomark_host PROPERTIES OUTPUT_NAME vomark PREFIX "" ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)
-target_include_directories(vomark_host PUBLIC host/sdk host)
+# a plug-in sees the SDK alone; the runtime's own headers (host/runtime/, as "runtime/...") are for
+# what embeds the host: the app, the tests and the benchmarks, through vomark_runtime
+target_include_directories(vomark_host PUBLIC host/sdk PRIVATE host)
+add_library(vomark_runtime INTERFACE)
+target_include_directories(vomark_runtime INTERFACE host)
+target_link_libraries(vomark_runtime INTERFACE vomark_host)
 target_link_libraries(vomark_host PRIVATE sel)
 # only the runtime's own functions: sel's file seam and the compiler's runtime stay inside it
 target_link_options(vomark_host PRIVATE
@@ -65,10 +70,11 @@ if(NOT EXISTS ${TESSARIN_WIN_INCLUDE}/tiny_obj_loader.h)
 endif()
 add_library(vomark_app STATIC app/scene_description.cpp app/scene_meshes.cpp app/scene_modifiers.cpp app/scene_files.cpp app/session.cpp app/verbs.cpp
   app/host_queries.cpp app/panel_view.cpp app/panel_verb.cpp app/script_runner.cpp app/run_verb.cpp
-  app/requested_pictures_windows.cpp app/unavailable_verbs_windows.cpp app/obj_reader_windows.cpp
+  app/requested_pictures_windows.cpp app/unavailable_verbs_windows.cpp app/view/unavailable_windows.cpp
+  app/obj_reader_windows.cpp
   app/record_part.cpp app/staging.cpp)
 target_include_directories(vomark_app PUBLIC app)
-target_link_libraries(vomark_app PUBLIC vomark_host sel console win_header_libs)
+target_link_libraries(vomark_app PUBLIC vomark_runtime sel console win_header_libs)
 add_executable(vomark app/main.cpp)
 target_link_libraries(vomark PRIVATE vomark_app tessarin_version)
 
@@ -101,7 +107,7 @@ if(TESSARIN_TESTS)
   endforeach()
   file(GLOB WIN_HOST_TESTS CONFIGURE_DEPENDS tests/host/*.cpp)
   add_executable(host_tests ${WIN_HOST_TESTS})
-  target_link_libraries(host_tests PRIVATE vomark_host gtest_main)
+  target_link_libraries(host_tests PRIVATE vomark_runtime gtest_main)
   target_include_directories(host_tests PRIVATE tests)
   target_compile_definitions(host_tests PRIVATE TEST_PLUGINS_DIR="${CMAKE_BINARY_DIR}/test_plugins")
   add_dependencies(host_tests test_module_good test_module_badversion test_module_noexport)
@@ -113,12 +119,12 @@ if(TESSARIN_TESTS)
 
   file(GLOB_RECURSE WIN_PLUGIN_TESTS CONFIGURE_DEPENDS tests/plugin/*.cpp)
   add_executable(plugin_tests ${WIN_PLUGIN_TESTS})
-  target_link_libraries(plugin_tests PRIVATE tessarin_plugin gtest_main)
+  target_link_libraries(plugin_tests PRIVATE tessarin_plugin vomark_runtime gtest_main)
   target_include_directories(plugin_tests PRIVATE tests)
 
   file(GLOB WIN_TOOL_TESTS CONFIGURE_DEPENDS tests/tools/*.cpp tests/console/*.cpp)
   add_executable(tool_tests ${WIN_TOOL_TESTS})
-  target_link_libraries(tool_tests PRIVATE tessarin_tool tessarin_plugin gtest_main)
+  target_link_libraries(tool_tests PRIVATE tessarin_tool tessarin_plugin vomark_runtime gtest_main)
   target_include_directories(tool_tests PRIVATE tests)
 
   add_executable(app_tests tests/app/test_scene_regressions.cpp tests/app/test_interrupts.cpp)

@@ -73,4 +73,16 @@ int32_t CacheReader::ReadSample(int k, SampleRecord* dst, int32_t capacity) cons
     return sel::ReadSample(*source_, layout_, k, RecordsBefore(k), dst, capacity);
 }
 
+Status OpenCacheIn(const std::string& name, const std::string& fallbackFolder, CacheReader& reader,
+                   Opening how) {
+    auto open = [&](const std::string& path) {
+        return how == Opening::Bytes ? reader.OpenBytes(path) : reader.Open(path, how == Opening::Samples);
+    };
+    Status named = open(name);
+    if (named.ok || reader.LastProblem() == CacheReader::Problem::Layout) return named;
+    std::string fallback = fallbackFolder + "/" + name.substr(name.find_last_of("/\\") + 1);
+    Status second = open(fallback);
+    return second.ok || reader.LastProblem() == CacheReader::Problem::Layout ? second : named;
+}
+
 } // namespace sel

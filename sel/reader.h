@@ -65,4 +65,13 @@ class CacheReader {
     Problem problem_ = Problem::None;
 };
 
+// The modifier's two places for a cache: `name` itself, else the file of that name (its last path
+// part) in `fallbackFolder`, the host's folder for caches. The second place is tried only when
+// nothing could be read at the first (missing, a folder, a FIFO, unreadable): a file whose bytes
+// were read is the one played, or refused. The reader holds whichever place answered (its Path()
+// names it); when neither did, the status is the first place's.
+enum class Opening { Bytes, Layout, Samples }; // OpenBytes; Open without, or with its counts kept
+Status OpenCacheIn(const std::string& name, const std::string& fallbackFolder, CacheReader& reader,
+                   Opening how);
+
 } // namespace sel
