@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -47,17 +48,20 @@ bool Wait(int fd, short event, Clock::time_point deadline) {
 
 enum class Got { Done, Closed, Late, LongLine, LongHeaders, LongBody, Malformed };
 
-// Feeds the parser from the socket until its header (or the whole request) is in. Until the header
-// is whole the parser takes nothing from the buffer, so the buffer starts with the request line:
-// a line or headers past their limit are refused as soon as that many bytes have come, and the
-// buffer never holds more than the headers' limit and one read.
+// Feeds the parser from the socket until its header (or the whole request) is in. The parser takes
+// the request line only once it is whole, and each header line once it is whole, so the buffer
+// starts with the request line until then: a line or headers past their limit are refused as soon as
+// that many bytes have come, and no more than the headers' limit and one read is ever held.
 Got Feed(int fd, boost::beast::flat_buffer& buffer, Parser& parser, Clock::time_point deadline, bool headerOnly,
          const ConnectionLimits& limits) {
+    size_t headerBytes = 0; // taken by the parser before the header was whole
     for (;;) {
         while (buffer.size() > 0) {
             boost::beast::error_code ec;
+            bool inHeader = !parser.is_header_done();
             size_t used = parser.put(buffer.data(), ec);
             buffer.consume(used);
+            if (inHeader) headerBytes += used;
             if (ec == http::error::need_more) break;
             if (ec == http::error::header_limit) return Got::LongHeaders;
             if (ec == http::error::body_limit) return Got::LongBody;
@@ -66,13 +70,15 @@ Got Feed(int fd, boost::beast::flat_buffer& buffer, Parser& parser, Clock::time_
             if (used == 0) break;
         }
         if (!parser.is_header_done()) {
-            const char* bytes = static_cast<const char*>(buffer.data().data());
-            size_t start = 0; // empty lines before a request are allowed
-            while (start < buffer.size() && (bytes[start] == '\r' || bytes[start] == '\n'))
-                ++start;
-            size_t look = std::min(buffer.size() - start, limits.requestLine + 2);
-            if (look == limits.requestLine + 2 && !std::memchr(bytes + start, '\n', look)) return Got::LongLine;
-            if (buffer.size() > limits.headers) return Got::LongHeaders;
+            if (parser.get().target().empty()) {
+                const char* bytes = static_cast<const char*>(buffer.data().data());
+                size_t start = 0; // empty lines before a request are allowed
+                while (start < buffer.size() && (bytes[start] == '\r' || bytes[start] == '\n'))
+                    ++start;
+                size_t look = std::min(buffer.size() - start, limits.requestLine + 2);
+                if (look == limits.requestLine + 2 && !std::memchr(bytes + start, '\n', look)) return Got::LongLine;
+            }
+            if (headerBytes + buffer.size() > limits.headers) return Got::LongHeaders;
         }
         if (!Wait(fd, POLLIN, deadline)) return Got::Late;
         size_t room = std::min(kChunk, buffer.max_size() - buffer.size());
@@ -207,6 +213,8 @@ struct HttpServer::Connection {
     void Shut() const { ::shutdown(fd, SHUT_RDWR); }
 
     int fd;
+    // from the first byte of a request until its answer is out
+    std::atomic<bool> busy{false};
     enum class Pool { Pending, Page, Dropped } pool = Pool::Pending;
     std::list<Connection*>::iterator at;
 };
@@ -292,8 +300,14 @@ void HttpServer::Accept(int fd) {
         // the oldest pending connection makes room: a flood of silent sockets cannot keep the page's
         // new connections out, since each of them is answered long before it is the oldest
         if (static_cast<int>(pending_.size()) >= limits_.pending) {
-            Connection* oldest = pending_.front();
-            pending_.pop_front();
+            // one that is not being answered and has nothing unread: a new connection of the page
+            // has its request waiting even before its thread reads it
+            auto drop = std::find_if(pending_.begin(), pending_.end(), [](Connection* p) {
+                pollfd unread{p->fd, POLLIN, 0};
+                return !p->busy && ::poll(&unread, 1, 0) == 0;
+            });
+            Connection* oldest = drop == pending_.end() ? pending_.front() : *drop;
+            pending_.erase(oldest->at);
             oldest->pool = Connection::Pool::Dropped;
             oldest->Shut();
         }
@@ -345,6 +359,7 @@ void HttpServer::Serve(Connection& c) {
         }
         if (buffer.size() == 0 && !Wait(c.fd, POLLIN, Clock::now() + (page ? limits_.idle : limits_.pendingRequest)))
             return;
+        c.busy = true;
         // one deadline for the whole request from its first byte: a client sending a byte at a time
         // does not earn more time with each
         Clock::time_point deadline = Clock::now() + (page ? limits_.request : limits_.pendingRequest);
@@ -403,6 +418,7 @@ void HttpServer::Serve(Connection& c) {
         }
         std::string cookie = out.status == 200 ? handlers_.cookie(request) : "";
         if (!Send(c.fd, out, request.method == "HEAD", !keepAlive, limits_.write, cookie) || !keepAlive) return;
+        c.busy = false;
     }
 }
 
