@@ -108,7 +108,7 @@ class Api {
     void PostStatusIfChanged();
     // Host thread only: a progress event with the panel's status line.
     void PostProgress(TimeValue t, float start, float end);
-    // Host thread only: the lines under the panel: what the last call's stopped recording kept,
+    // Host thread only: the page's notes: what the last call's recording wrote or kept, or why it failed,
     // then one per switched-on modifier whose cache file cannot play or is damaged.
     nlohmann::json Notes();
 
@@ -123,7 +123,9 @@ class Api {
     std::chrono::milliseconds maxWait_{25000};
     size_t macroSeen_ = 0; // host thread only
     std::function<void(TimeValue)> evaluationHook_;
-    std::string stoppedLine_; // host thread only: said until the next user's call
+    // host thread only: what the last user's call recorded (written, kept after Escape, or why not),
+    // said until the next one
+    std::string stoppedLine_;
     std::string statusSent_;  // host thread only: the status line the page last learnt
     CacheNotes cacheNotes_;   // host thread only
     // Read by Escape on any thread: a user's call runs, and it has evaluated the node (a recording).

@@ -220,6 +220,7 @@ class ViewPageTest(unittest.TestCase):
             self.assertEqual(a.read(), b.read())
         macro = self.text_of('#macroLines')
         self.assertIn('$.modifiers[#Tessarin].SetCache\n$.modifiers[#Tessarin].Record', macro)
+        self.assertEqual(self.text_of('#notes'), 'wrote %s: 6 samples, 180 bytes' % self.path('by-page.sel'))
 
         # the macro saved as a script replays with vomark run into the same bytes
         self.driver.execute_cdp_cmd('Page.setDownloadBehavior', {'behavior': 'allow', 'downloadPath': self.dir})
@@ -295,13 +296,13 @@ class ViewPageTest(unittest.TestCase):
         status = [c for c in state['panel']['controls'] if c['id'] == 1006][0]['text']
         self.assertEqual(status, ' ')
         self.assertEqual(self.text_of('#ctl-1006'), status)
-        self.assertEqual(self.text_of('#notes'), '')
+        self.assertEqual(self.text_of('#notes'), 'wrote %s: 6 samples, 180 bytes' % self.path('keys.sel'))
         self.assertEqual(self.console_errors(), [])
 
     def test_notes_name_a_cache_that_cannot_play(self):
         self.open_page(self.write_scene(keys_scene(self.path('keys.sel'))))
         self.assertEqual(self.text_of('#notes'),
-                         'Tessarin: cache %s: not found; the modifier plays nothing from it'
+                         'Tessarin: cache %s: not found; press Record to make it'
                          % self.path('keys.sel'))
 
     def test_escape_in_the_page_stops_the_recording_and_says_what_the_file_kept(self):
