@@ -484,6 +484,15 @@ TEST_F(ViewApiTest, RefusesRequestsWithoutTheTokenOrFromElsewhere) {
     EXPECT_TRUE(GetJson("/api/state")["stack"][0]["enabled"]); // none of the above switched it off
 
     EXPECT_EQ(status("/api/state?token=" + token_, {}), 200);
+    // the page loaded with the token gets a cookie that marks its connections, and opens no call
+    auto page = client_->Get(("/?token=" + token_).c_str());
+    ASSERT_TRUE(page);
+    std::string cookie = page->get_header_value("Set-Cookie");
+    EXPECT_EQ(cookie.rfind("vomark-view-" + std::to_string(server_->Port()) + "=", 0), 0u) << cookie;
+    EXPECT_NE(cookie.find("HttpOnly"), std::string::npos);
+    EXPECT_EQ(cookie.find(token_), std::string::npos) << "not the token itself";
+    EXPECT_EQ(status("/api/state", {{"Cookie", cookie.substr(0, cookie.find(';'))}}), 403);
+    EXPECT_EQ(client_->Get("/")->get_header_value("Set-Cookie"), "") << "only with the token";
     EXPECT_EQ(status("/api/state", {{"X-Vomark-Token", token_}, {"Origin", "http://" + own}}), 200);
     EXPECT_EQ(status("/", {}), 200);
     EXPECT_EQ(status("/main.js", {}), 200);
