@@ -126,8 +126,8 @@ class Api {
     // host thread only: what the last user's call recorded (written, kept after Escape, or why not),
     // said until the next one
     std::string stoppedLine_;
-    std::string statusSent_;  // host thread only: the status line the page last learnt
-    CacheNotes cacheNotes_;   // host thread only
+    std::string statusSent_; // host thread only: the status line the page last learnt
+    CacheNotes cacheNotes_;  // host thread only
     // Read by Escape on any thread: a user's call runs, and it has evaluated the node (a recording).
     std::atomic<bool> userCall_{false}, recording_{false};
 };

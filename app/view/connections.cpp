@@ -52,8 +52,8 @@ enum class Got { Done, Closed, Late, LongLine, LongHeaders, LongBody, Malformed 
 // the request line only once it is whole, and each header line once it is whole, so the buffer
 // starts with the request line until then: a line or headers past their limit are refused as soon as
 // that many bytes have come, and no more than the headers' limit and one read is ever held.
-Got Feed(int fd, boost::beast::flat_buffer& buffer, Parser& parser, Clock::time_point deadline, bool headerOnly,
-         const ConnectionLimits& limits) {
+Got Feed(int fd, boost::beast::flat_buffer& buffer, Parser& parser, Clock::time_point deadline,
+         bool headerOnly, const ConnectionLimits& limits) {
     size_t headerBytes = 0; // taken by the parser before the header was whole
     for (;;) {
         while (buffer.size() > 0) {
@@ -76,7 +76,8 @@ Got Feed(int fd, boost::beast::flat_buffer& buffer, Parser& parser, Clock::time_
                 while (start < buffer.size() && (bytes[start] == '\r' || bytes[start] == '\n'))
                     ++start;
                 size_t look = std::min(buffer.size() - start, limits.requestLine + 2);
-                if (look == limits.requestLine + 2 && !std::memchr(bytes + start, '\n', look)) return Got::LongLine;
+                if (look == limits.requestLine + 2 && !std::memchr(bytes + start, '\n', look))
+                    return Got::LongLine;
             }
             if (headerBytes + buffer.size() > limits.headers) return Got::LongHeaders;
         }
@@ -145,10 +146,10 @@ bool SendAll(int fd, std::vector<iovec> parts, std::chrono::milliseconds limit) 
 
 bool Send(int fd, const Response& out, bool head, bool close, std::chrono::milliseconds limit,
           const std::string& cookie = "") {
-    std::string text = "HTTP/1.1 " + std::to_string(out.status) + " " +
-                       std::string(http::obsolete_reason(http::int_to_status(static_cast<unsigned>(out.status)))) +
-                       "\r\nContent-Type: " + out.type + "\r\nContent-Length: " + std::to_string(out.body.size()) +
-                       "\r\n";
+    std::string text =
+        "HTTP/1.1 " + std::to_string(out.status) + " " +
+        std::string(http::obsolete_reason(http::int_to_status(static_cast<unsigned>(out.status)))) +
+        "\r\nContent-Type: " + out.type + "\r\nContent-Length: " + std::to_string(out.body.size()) + "\r\n";
     text += "Cache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\nX-Frame-Options: DENY\r\n"
             "Referrer-Policy: no-referrer\r\n" // the address holds the token
             "Content-Security-Policy: default-src 'self'; style-src 'self'; script-src 'self'; "
@@ -283,7 +284,8 @@ void HttpServer::StopAll() {
         c->Shut();
     for (Connection* c : page_)
         c->Shut();
-    if (wake_[1] >= 0) [[maybe_unused]] ssize_t n = ::write(wake_[1], "x", 1);
+    if (wake_[1] >= 0) [[maybe_unused]]
+        ssize_t n = ::write(wake_[1], "x", 1);
 }
 
 void HttpServer::Accept(int fd) {
@@ -357,7 +359,8 @@ void HttpServer::Serve(Connection& c) {
             if (stopping_) return;
             page = c.pool == Connection::Pool::Page;
         }
-        if (buffer.size() == 0 && !Wait(c.fd, POLLIN, Clock::now() + (page ? limits_.idle : limits_.pendingRequest)))
+        if (buffer.size() == 0 &&
+            !Wait(c.fd, POLLIN, Clock::now() + (page ? limits_.idle : limits_.pendingRequest)))
             return;
         c.busy = true;
         // one deadline for the whole request from its first byte: a client sending a byte at a time
@@ -417,7 +420,8 @@ void HttpServer::Serve(Connection& c) {
             keepAlive = keepAlive && !stopping_;
         }
         std::string cookie = out.status == 200 ? handlers_.cookie(request) : "";
-        if (!Send(c.fd, out, request.method == "HEAD", !keepAlive, limits_.write, cookie) || !keepAlive) return;
+        if (!Send(c.fd, out, request.method == "HEAD", !keepAlive, limits_.write, cookie) || !keepAlive)
+            return;
         c.busy = false;
     }
 }

@@ -9,6 +9,7 @@
 // slots of their own that no flood of pending ones can take.
 #pragma once
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <functional>
 #include <list>
@@ -16,7 +17,6 @@
 #include <optional>
 #include <set>
 #include <string>
-#include <condition_variable>
 
 #include "api.h"
 
