@@ -284,8 +284,10 @@ void HttpServer::StopAll() {
         c->Shut();
     for (Connection* c : page_)
         c->Shut();
-    if (wake_[1] >= 0) [[maybe_unused]]
-        ssize_t n = ::write(wake_[1], "x", 1);
+    if (wake_[1] >= 0) { // wakes the accepting loop's poll
+        ssize_t woke = ::write(wake_[1], "x", 1);
+        static_cast<void>(woke);
+    }
 }
 
 void HttpServer::Accept(int fd) {
