@@ -1,5 +1,6 @@
 #include "api.h"
 
+#include <algorithm>
 #include <random>
 
 #include "api_fields.h"
@@ -56,6 +57,7 @@ Api::Api(HostThread& host, WebInteraction& interaction, EventLog& events, Target
 void Api::SetPort(int port) {
     hostNames_[0] = "127.0.0.1:" + std::to_string(port);
     hostNames_[1] = "localhost:" + std::to_string(port);
+    cookieName_ = "vomark-view-" + std::to_string(port); // a cookie is the host's, whatever the port
 }
 
 std::optional<Response> Api::Admit(const Request& r) const {
@@ -64,12 +66,33 @@ std::optional<Response> Api::Admit(const Request& r) const {
     if (!ownHost) return Error(403, "this server answers only to http://" + hostNames_[0]);
     if (!origin.empty() && origin != "http://" + hostNames_[0] && origin != "http://" + hostNames_[1])
         return Error(403, "requests from another origin are refused");
-    if (r.path.rfind("/api/", 0) == 0) {
-        std::string token = Lookup(r.headers, "x-vomark-token");
-        if (token.empty()) token = Lookup(r.query, "token");
-        if (!SameSecret(token, token_)) return Error(403, "missing or wrong token");
-    }
+    if (r.path.rfind("/api/", 0) == 0 && !ShowsToken(r)) return Error(403, "missing or wrong token");
     return std::nullopt;
+}
+
+bool Api::ShowsToken(const Request& r) const {
+    std::string token = Lookup(r.headers, "x-vomark-token");
+    if (token.empty()) token = Lookup(r.query, "token");
+    return SameSecret(token, token_);
+}
+
+bool Api::FromPage(const Request& r) const {
+    if (ShowsToken(r)) return true;
+    std::string cookies = Lookup(r.headers, "cookie");
+    for (size_t at = 0; at < cookies.size();) {
+        size_t end = std::min(cookies.find(';', at), cookies.size());
+        std::string pair = cookies.substr(at, end - at);
+        pair.erase(0, std::min(pair.find_first_not_of(' '), pair.size()));
+        if (pair.rfind(cookieName_ + "=", 0) == 0 && SameSecret(pair.substr(cookieName_.size() + 1), session_))
+            return true;
+        at = end + 1;
+    }
+    return false;
+}
+
+std::string Api::SessionCookie(const Request& r) const {
+    if (r.path != "/" || !ShowsToken(r)) return "";
+    return cookieName_ + "=" + session_ + "; Path=/; HttpOnly; SameSite=Strict";
 }
 
 Response Api::Handle(const Request& r) {

@@ -36,6 +36,9 @@
 
 namespace app::view {
 
+// A fresh random token: 32 hexadecimal digits.
+std::string NewToken();
+
 struct Request {
     std::string method, path, body;
     std::map<std::string, std::string> query;
@@ -74,6 +77,13 @@ class Api {
     // The checks the request's line and headers settle, made before any body is read: Host, Origin,
     // the token of an /api/ call. The refusal, or nothing when the request may go on.
     std::optional<Response> Admit(const Request& request) const;
+    // The request carries the token, in X-Vomark-Token or ?token=.
+    bool ShowsToken(const Request& request) const;
+    // The request comes from the page: the token, or the session cookie handed out with the page.
+    // The cookie only marks the page's connections for the server; the API still wants the token.
+    bool FromPage(const Request& request) const;
+    // A Set-Cookie value for the answer to the page loaded with the token; "" for other requests.
+    std::string SessionCookie(const Request& request) const;
 
   private:
     Response Route(const Request& request);
@@ -98,7 +108,7 @@ class Api {
     void PostStatusIfChanged();
     // Host thread only: a progress event with the panel's status line.
     void PostProgress(TimeValue t, float start, float end);
-    // Host thread only: the lines under the panel: what the last call's stopped recording kept,
+    // Host thread only: the page's notes: what the last call's recording wrote or kept, or why it failed,
     // then one per switched-on modifier whose cache file cannot play or is damaged.
     nlohmann::json Notes();
 
@@ -107,19 +117,20 @@ class Api {
     EventLog& events_;
     Target target_;
     std::string token_;
+    std::string session_ = NewToken();
+    std::string cookieName_;
     std::string hostNames_[2];
     std::chrono::milliseconds maxWait_{25000};
     size_t macroSeen_ = 0; // host thread only
     std::function<void(TimeValue)> evaluationHook_;
-    std::string stoppedLine_; // host thread only: said until the next user's call
-    std::string statusSent_;  // host thread only: the status line the page last learnt
-    CacheNotes cacheNotes_;   // host thread only
+    // host thread only: what the last user's call recorded (written, kept after Escape, or why not),
+    // said until the next one
+    std::string stoppedLine_;
+    std::string statusSent_; // host thread only: the status line the page last learnt
+    CacheNotes cacheNotes_;  // host thread only
     // Read by Escape on any thread: a user's call runs, and it has evaluated the node (a recording).
     std::atomic<bool> userCall_{false}, recording_{false};
 };
-
-// A fresh random token: 32 hexadecimal digits.
-std::string NewToken();
 
 // How a request says how long its body is, as the server saw it: every Content-Length and
 // Transfer-Encoding value. A 400 for values that leave it unclear (two lengths, a length that is no

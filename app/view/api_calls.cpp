@@ -42,6 +42,7 @@ Response Api::UserCall(const std::function<bool()>& action, const std::string& r
         stoppedLine_.clear();
         int escapes = vm::Record().escapePresses;
         PostNewMacroLines();
+        size_t macroBefore = vm::Record().macroLines.size();
         Modifier* m = target_.modifier;
         float start = m ? ParamAtZero(m, "start_time", 0.0f) : 0,
               end = m ? ParamAtZero(m, "end_time", 0.0f) : 0;
@@ -65,13 +66,27 @@ Response Api::UserCall(const std::function<bool()>& action, const std::string& r
             userCall_ = recording_ = false;
             throw;
         }
+        // the Record button's own macro line comes even when it fails before its first sample
+        bool recorded = recording_;
+        const auto& lines = vm::Record().macroLines;
+        for (size_t i = macroBefore; i < lines.size(); ++i) {
+            const std::string& line = lines[i].line;
+            recorded = recorded || (line.size() > 7 && line.compare(line.size() - 7, 7, ".Record") == 0);
+        }
         target_.scene->onEvaluate = nullptr;
         userCall_ = recording_ = false;
         PostNewMacroLines();
+        const char* file = m ? ParamAtZero<const char*>(m, "cache_file", nullptr) : nullptr;
         // as `vomark record` says after Ctrl-C: the recorder read Escape and kept what it had
         if (m && vm::Record().escapePresses > escapes) {
-            const char* file = ParamAtZero<const char*>(m, "cache_file", nullptr);
             stoppedLine_ = StoppedRecordingLine(file ? file : "");
+        } else if (m && recorded) {
+            // a recording that ended says what it wrote, as `vomark record` does, or why it wrote nothing
+            std::string why = file && *file ? WhyUnplayable(file) : "no cache file is named";
+            if (ok && why.empty())
+                stoppedLine_ = RecordingSummary(m);
+            else
+                stoppedLine_ = "recording failed: " + (why.empty() ? StatusText() : why);
         }
         return ok;
     });

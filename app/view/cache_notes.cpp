@@ -20,6 +20,8 @@ std::string FirstFault(const sel::Source& src) {
 
 std::string CacheNotes::For(const std::string& name) {
     std::string why = WhyUnplayable(name);
+    // a cache that is not there yet is what a newcomer sees first: said with how to make it
+    if (why == name + ": not found") return why + "; press Record to make it";
     if (!why.empty()) return why + "; the modifier plays nothing from it";
     sel::CacheReader reader;
     if (!OpenCache(name, reader, false).ok) return "";

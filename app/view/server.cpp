@@ -1,9 +1,12 @@
 #include "server.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,8 +17,6 @@
 #include <filesystem>
 #include <iostream>
 #include <thread>
-
-#include <httplib.h>
 
 #include "api_fields.h"
 #include "connections.h"
@@ -36,61 +37,12 @@ struct Server::Impl {
     BuiltScene built; // made and destroyed on the host thread, with the edit
     std::unique_ptr<EditSession> edit;
     std::unique_ptr<Api> api;
-    GuardedServer http;
+    std::unique_ptr<HttpServer> http;
     std::thread listener;
     bool stopped = false;
 };
 
 namespace {
-std::string Lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-    return s;
-}
-
-// The largest body read, with a Content-Length or chunked.
-constexpr size_t kMaxBody = 1 << 20;
-
-Request ToRequest(const httplib::Request& req, std::string body) {
-    Request r{req.method, req.path, std::move(body), {}, {}};
-    for (const auto& [k, v] : req.params)
-        r.query.emplace(k, v);
-    for (const auto& [k, v] : req.headers)
-        r.headers.emplace(Lower(k), v);
-    return r;
-}
-
-void Answer(const Response& out, httplib::Response& res) {
-    res.status = out.status;
-    res.set_content(out.body, out.type.c_str());
-    res.set_header("Cache-Control", "no-store");
-    res.set_header("X-Content-Type-Options", "nosniff");
-    res.set_header("X-Frame-Options", "DENY");
-    res.set_header("Referrer-Policy", "no-referrer"); // the address holds the token
-    res.set_header("Content-Security-Policy",
-                   "default-src 'self'; style-src 'self'; script-src 'self'; frame-ancestors 'none'");
-}
-
-// A refusal made before the body was read: the connection closes, so that no unread body is taken
-// for the next request.
-void Refuse(const Response& out, httplib::Response& res) {
-    Answer(out, res);
-    res.set_header("Connection", "close");
-    GuardedServer::CloseAfterResponse();
-}
-
-// The request line and headers settle these before a byte of the body is read: how long the body
-// is, then Host, Origin and the token.
-std::optional<Response> Admit(const Api& api, const httplib::Request& req) {
-    std::vector<std::string> lengths, encodings;
-    for (const auto& [k, v] : req.headers) {
-        std::string name = Lower(k);
-        if (name == "content-length") lengths.push_back(v);
-        if (name == "transfer-encoding") encodings.push_back(Lower(v));
-    }
-    std::optional<Response> refused = CheckBodyFraming(req.method, lengths, encodings);
-    return refused ? refused : api.Admit(ToRequest(req, ""));
-}
-
 // --out: cache files of the scene's folder move to `out` (the same name below it), so that opening an
 // example of the repository and recording writes nothing into the repository.
 void MoveCacheFiles(vm::Scene& scene, const std::string& scenePath, const std::string& out) {
@@ -193,61 +145,21 @@ Server::~Server() {
 }
 
 bool Server::Start(int port) {
-    GuardedServer& http = impl_->http;
-    http.set_payload_max_length(1 << 20);
-    // SO_REUSEADDR only: the library's default also sets SO_REUSEPORT, which would let a second
-    // server on the same port take half of the page's requests
-    http.set_socket_options([](socket_t sock) {
-        int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
-    http.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-        std::optional<Response> refused = Admit(*impl_->api, req);
-        if (!refused) return httplib::Server::HandlerResponse::Unhandled;
-        Refuse(*refused, res);
-        return httplib::Server::HandlerResponse::Handled;
-    });
-    auto handler = [this](const httplib::Request& req, httplib::Response& res) {
-        Answer(impl_->api->Handle(ToRequest(req, req.body)), res);
-    };
-    // a body is read here, in pieces, up to the limit: chunked bodies have no length to refuse early
-    auto withBody = [this](const httplib::Request& req, httplib::Response& res,
-                           const httplib::ContentReader& reader) {
-        std::string body;
-        bool tooLarge = false;
-        bool whole = reader([&](const char* data, size_t n) {
-            tooLarge = body.size() + n > kMaxBody;
-            if (!tooLarge) body.append(data, n);
-            return !tooLarge;
-        });
-        if (tooLarge)
-            Refuse(Error(413, "the body is larger than 1 MiB"), res);
-        else if (!whole)
-            Refuse(Error(400, "the body ended early or its chunks are malformed"), res);
-        else
-            Answer(impl_->api->Handle(ToRequest(req, std::move(body))), res);
-    };
-    http.Post(".*", withBody);
-    for (const char* pattern : {".*"}) {
-        http.Get(pattern, handler);
-        http.Post(pattern, handler);
-        http.Put(pattern, handler);
-        http.Delete(pattern, handler);
-        http.Patch(pattern, handler);
-        http.Options(pattern, handler);
+    Api& api = *impl_->api;
+    HttpHandlers handlers;
+    handlers.admit = [&api](const Request& r) { return api.Admit(r); };
+    handlers.fromPage = [&api](const Request& r) { return api.FromPage(r); };
+    handlers.handle = [&api](const Request& r) { return api.Handle(r); };
+    handlers.cookie = [&api](const Request& r) { return api.SessionCookie(r); };
+    impl_->http = std::make_unique<HttpServer>(ConnectionLimits{}, std::move(handlers));
+    port = impl_->http->Bind(port);
+    if (port <= 0) {
+        impl_->http.reset();
+        return false;
     }
-    if (port == 0)
-        port = http.bind_to_any_port("127.0.0.1");
-    else if (!http.bind_to_port("127.0.0.1", port))
-        port = -1;
-    if (port <= 0) return false;
-    http.WidenBacklog();
     port_ = port;
-    impl_->api->SetPort(port);
-    impl_->listener = std::thread([this] { impl_->http.listen_after_bind(); });
-    // a stop before the listening loop runs would find nothing to stop, and its join would wait forever
-    for (int i = 0; i < 5000 && !impl_->http.is_running(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    api.SetPort(port);
+    impl_->listener = std::thread([this] { impl_->http->Run(); });
     return true;
 }
 
@@ -264,7 +176,7 @@ void Server::Stop() {
     impl_->stopped = true;
     impl_->interaction.Close();
     impl_->events.Close();
-    impl_->http.StopAll();
+    if (impl_->http) impl_->http->StopAll();
     if (impl_->listener.joinable()) impl_->listener.join();
 }
 

@@ -1,4 +1,4 @@
-// `vomark view`: the scene in a local web page, served by cpp-httplib on 127.0.0.1 only.
+// `vomark view`: the scene in a local web page, served on 127.0.0.1 only (connections.h).
 #pragma once
 #include <functional>
 #include <memory>

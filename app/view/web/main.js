@@ -13,6 +13,7 @@ const view = (window.vomarkView = {
 });
 
 let scene, viewport, timeline, dialogs;
+Object.defineProperty(view, 'drawn', { get: () => (viewport ? viewport.updatesDrawn : 0) });
 let busyCalls = 0;
 
 function showError(e) {
@@ -24,7 +25,9 @@ function showError(e) {
   showError.timer = setTimeout(() => { el.hidden = true; }, 6000);
 }
 
-// Evaluation: one request at a time; a scrub that moves on meanwhile asks only for where it ended.
+// Evaluation: one request at a time, and the next only once the answer is drawn, so that a scrub
+// asks no faster than the screen shows (answers that were never drawn cost the host and the page
+// time a frame needs); a scrub that moves on meanwhile asks only for where it ended.
 let wantedTick = null, inFlight = false;
 function requestTick(tick) {
   wantedTick = tick;
@@ -41,6 +44,7 @@ async function pump() {
       if (w.count !== viewport.vertexCount) viewport.setMesh(decodeMesh(await getBinary('/api/mesh')));
       viewport.setWeights(w);
       view.lastEval = w;
+      await viewport.drawn();
       view.evals++;
       view.lastMs = performance.now() - t0;
       view.totalMs += view.lastMs;

@@ -29,6 +29,23 @@ in vec4 color;
 out vec4 outColor;
 void main() { outColor = color; }`;
 
+// The edges, drawn once for each view into a layer of their own, laid over the surface at every
+// frame: a scrub changes the colours only, and drawing thousands of lines again for each frame took
+// most of a frame's time in software WebGL.
+const LAYER_VERTEX = `#version 300 es
+out vec2 uv;
+void main() {
+  vec2 p = vec2(gl_VertexID == 1 ? 3.0 : -1.0, gl_VertexID == 2 ? 3.0 : -1.0); // one triangle over the screen
+  uv = p * 0.5 + 0.5;
+  gl_Position = vec4(p, 0.0, 1.0);
+}`;
+const LAYER_FRAGMENT = `#version 300 es
+precision mediump float;
+uniform sampler2D layer;
+in vec2 uv;
+out vec4 outColor;
+void main() { outColor = texture(layer, uv); }`;
+
 // The same ramp as the shader, for the legend: `stops` are the colours at 0, 1/4, 1/2, 3/4, 1.
 export function ramp(stops, w) {
   const x = Math.min(1, Math.max(0, w)) * (stops.length - 1);
@@ -63,10 +80,15 @@ export class Viewport {
   constructor(canvas, stops) {
     this.canvas = canvas;
     this.stops = stops.flat();
-    const gl = canvas.getContext('webgl2', { antialias: true, preserveDrawingBuffer: true });
+    const gl = canvas.getContext('webgl2', { antialias: false, preserveDrawingBuffer: false });
     if (!gl) throw new Error('this browser has no WebGL 2');
     this.gl = gl;
     this.program = this.link(VERTEX, FRAGMENT);
+    this.layerProgram = this.link(LAYER_VERTEX, LAYER_FRAGMENT);
+    // drawn multisampled (smooth lines), then resolved into a texture
+    this.layer = { framebuffer: gl.createFramebuffer(), color: gl.createRenderbuffer(), depth: gl.createRenderbuffer(),
+                   resolved: gl.createFramebuffer(), texture: gl.createTexture(), width: 0, height: 0, mvp: null,
+                   samples: Math.min(4, gl.getParameter(gl.MAX_SAMPLES)) };
     this.loc = {
       position: gl.getAttribLocation(this.program, 'position'),
       weight: gl.getAttribLocation(this.program, 'weight'),
@@ -77,9 +99,12 @@ export class Viewport {
       stops: gl.getUniformLocation(this.program, 'stops'),
     };
     this.buffers = { position: gl.createBuffer(), weight: gl.createBuffer(), selected: gl.createBuffer(),
-                     index: gl.createBuffer(), edges: gl.createBuffer() };
+                     index: gl.createBuffer(), edges: gl.createBuffer(), points: gl.createBuffer() };
+    this.pointCount = 0; // selected vertices, drawn as points
     this.vao = gl.createVertexArray();
     this.vertexCount = 0;
+    this.updatesDrawn = 0; // frames drawn with weights newer than the frame before
+    this.waiting = [];
     this.indexCount = 0;
     this.edgeCount = 0;
     this.camera = { yaw: -0.6, pitch: 0.7, distance: 3, target: [0, 0, 0] };
@@ -132,18 +157,19 @@ export class Viewport {
     gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, b.edges);
     gl.bufferData(gl.ELEMENT_ARRAY_BUFFER, edges, gl.STATIC_DRAW);
     this.vertexCount = n;
+    this.newWeights = null; // of the mesh before
+    this.pointCount = 0;
+    this.layer.mvp = null;
     this.indexCount = indices.length;
     this.edgeCount = edges.length;
     this.frameAll(positions);
   }
 
+  // Kept until the next animation frame, which uploads only the last: weights that come faster
+  // than the screen shows them cost nothing more.
   setWeights({ weights, selected }) {
-    const gl = this.gl;
     if (weights.length !== this.vertexCount) return false;
-    gl.bindBuffer(gl.ARRAY_BUFFER, this.buffers.weight);
-    gl.bufferSubData(gl.ARRAY_BUFFER, 0, weights);
-    gl.bindBuffer(gl.ARRAY_BUFFER, this.buffers.selected);
-    gl.bufferSubData(gl.ARRAY_BUFFER, 0, selected);
+    this.newWeights = { weights, selected };
     this.draw();
     return true;
   }
@@ -173,17 +199,51 @@ export class Viewport {
     return multiply(perspective(0.8, aspect, c.distance / 100, c.distance * 100), lookAt(eye, c.target, up));
   }
 
+  // Draws at the next animation frame, once however often it was asked before it.
   draw() {
-    const gl = this.gl, canvas = this.canvas, dpr = window.devicePixelRatio || 1;
+    if (this.drawAsked) return;
+    this.drawAsked = true;
+    requestAnimationFrame(() => {
+      this.drawAsked = false;
+      this.render();
+      for (const done of this.waiting.splice(0)) done();
+    });
+  }
+
+  // Resolves once what was asked to be drawn is drawn.
+  drawn() {
+    return this.drawAsked ? new Promise((done) => this.waiting.push(done)) : Promise.resolve();
+  }
+
+  render() {
+    const gl = this.gl;
+    if (this.newWeights) {
+      gl.bindBuffer(gl.ARRAY_BUFFER, this.buffers.weight);
+      gl.bufferSubData(gl.ARRAY_BUFFER, 0, this.newWeights.weights);
+      gl.bindBuffer(gl.ARRAY_BUFFER, this.buffers.selected);
+      gl.bufferSubData(gl.ARRAY_BUFFER, 0, this.newWeights.selected);
+      // the selected vertices' indices: the points pass runs for them alone
+      const selected = this.newWeights.selected, points = new Uint32Array(this.vertexCount);
+      let n = 0;
+      for (let i = 0; i < selected.length; i++) if (selected[i]) points[n++] = i;
+      gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, this.buffers.points);
+      gl.bufferData(gl.ELEMENT_ARRAY_BUFFER, points.subarray(0, n), gl.DYNAMIC_DRAW);
+      this.pointCount = n;
+      this.newWeights = null;
+      this.updatesDrawn++;
+    }
+    const canvas = this.canvas, dpr = window.devicePixelRatio || 1;
     const w = Math.max(1, Math.round(canvas.clientWidth * dpr)), h = Math.max(1, Math.round(canvas.clientHeight * dpr));
     if (canvas.width !== w || canvas.height !== h) { canvas.width = w; canvas.height = h; }
     gl.viewport(0, 0, w, h);
     gl.clearColor(0.16, 0.18, 0.21, 1);
     gl.clear(gl.COLOR_BUFFER_BIT | gl.DEPTH_BUFFER_BIT);
     if (!this.vertexCount) return;
+    const mvp = this.matrix();
+    if (this.edgeCount) this.drawEdgeLayer(mvp, w, h);
     gl.useProgram(this.program);
     gl.bindVertexArray(this.vao);
-    gl.uniformMatrix4fv(this.loc.mvp, false, this.matrix());
+    gl.uniformMatrix4fv(this.loc.mvp, false, mvp);
     gl.uniform3fv(this.loc.stops, this.stops);
     gl.enable(gl.DEPTH_TEST);
     gl.enable(gl.POLYGON_OFFSET_FILL);
@@ -192,18 +252,81 @@ export class Viewport {
     gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, this.buffers.index);
     gl.drawElements(gl.TRIANGLES, this.indexCount, gl.UNSIGNED_INT, 0);
     gl.disable(gl.POLYGON_OFFSET_FILL);
-    gl.enable(gl.BLEND);
-    gl.blendFunc(gl.SRC_ALPHA, gl.ONE_MINUS_SRC_ALPHA);
     if (this.edgeCount) {
-      gl.uniform1i(this.loc.mode, 1);
-      gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, this.buffers.edges);
-      gl.drawElements(gl.LINES, this.edgeCount, gl.UNSIGNED_INT, 0);
+      // the layer's colours are premultiplied: black lines, coverage in alpha
+      gl.disable(gl.DEPTH_TEST);
+      gl.enable(gl.BLEND);
+      gl.blendFunc(gl.ONE, gl.ONE_MINUS_SRC_ALPHA);
+      gl.useProgram(this.layerProgram);
+      gl.bindTexture(gl.TEXTURE_2D, this.layer.texture);
+      gl.drawArrays(gl.TRIANGLES, 0, 3);
+      gl.disable(gl.BLEND);
+      gl.enable(gl.DEPTH_TEST);
+      gl.useProgram(this.program);
     }
-    gl.disable(gl.BLEND);
-    gl.uniform1i(this.loc.mode, 2);
-    gl.uniform1f(this.loc.pointSize, Math.max(3, 6 * dpr * Math.min(1, 3000 / this.vertexCount)));
-    gl.drawArrays(gl.POINTS, 0, this.vertexCount);
+    if (this.pointCount) {
+      gl.uniform1i(this.loc.mode, 2);
+      gl.uniform1f(this.loc.pointSize, Math.max(3, 6 * dpr * Math.min(1, 3000 / this.vertexCount)));
+      gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, this.buffers.points);
+      gl.drawElements(gl.POINTS, this.pointCount, gl.UNSIGNED_INT, 0);
+    }
     gl.bindVertexArray(null);
+  }
+
+  // The edges as the surface hides them, for this view and size; drawn again only when they change.
+  drawEdgeLayer(mvp, w, h) {
+    const gl = this.gl, layer = this.layer;
+    if (layer.mvp && layer.width === w && layer.height === h && layer.mvp.every((v, i) => v === mvp[i])) return;
+    if (layer.width !== w || layer.height !== h) {
+      gl.bindTexture(gl.TEXTURE_2D, layer.texture);
+      gl.texImage2D(gl.TEXTURE_2D, 0, gl.RGBA8, w, h, 0, gl.RGBA, gl.UNSIGNED_BYTE, null);
+      gl.texParameteri(gl.TEXTURE_2D, gl.TEXTURE_MIN_FILTER, gl.NEAREST);
+      gl.texParameteri(gl.TEXTURE_2D, gl.TEXTURE_MAG_FILTER, gl.NEAREST);
+      gl.bindFramebuffer(gl.FRAMEBUFFER, layer.resolved);
+      gl.framebufferTexture2D(gl.FRAMEBUFFER, gl.COLOR_ATTACHMENT0, gl.TEXTURE_2D, layer.texture, 0);
+      gl.bindFramebuffer(gl.FRAMEBUFFER, layer.framebuffer);
+      gl.bindRenderbuffer(gl.RENDERBUFFER, layer.color);
+      gl.renderbufferStorageMultisample(gl.RENDERBUFFER, layer.samples, gl.RGBA8, w, h);
+      gl.framebufferRenderbuffer(gl.FRAMEBUFFER, gl.COLOR_ATTACHMENT0, gl.RENDERBUFFER, layer.color);
+      gl.bindRenderbuffer(gl.RENDERBUFFER, layer.depth);
+      gl.renderbufferStorageMultisample(gl.RENDERBUFFER, layer.samples, gl.DEPTH_COMPONENT24, w, h);
+      gl.framebufferRenderbuffer(gl.FRAMEBUFFER, gl.DEPTH_ATTACHMENT, gl.RENDERBUFFER, layer.depth);
+      layer.width = w;
+      layer.height = h;
+    }
+    gl.bindFramebuffer(gl.FRAMEBUFFER, layer.framebuffer);
+    gl.viewport(0, 0, w, h);
+    gl.clearColor(0, 0, 0, 0);
+    gl.clear(gl.COLOR_BUFFER_BIT | gl.DEPTH_BUFFER_BIT);
+    gl.useProgram(this.program);
+    gl.bindVertexArray(this.vao);
+    gl.uniformMatrix4fv(this.loc.mvp, false, mvp);
+    gl.uniform3fv(this.loc.stops, this.stops);
+    // the surface's depth alone, pushed back as in the frame, so that hidden edges stay hidden
+    gl.enable(gl.DEPTH_TEST);
+    gl.enable(gl.POLYGON_OFFSET_FILL);
+    gl.polygonOffset(1, 1);
+    gl.colorMask(false, false, false, false);
+    gl.uniform1i(this.loc.mode, 0);
+    gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, this.buffers.index);
+    gl.drawElements(gl.TRIANGLES, this.indexCount, gl.UNSIGNED_INT, 0);
+    gl.colorMask(true, true, true, true);
+    gl.disable(gl.POLYGON_OFFSET_FILL);
+    gl.enable(gl.BLEND);
+    gl.blendFuncSeparate(gl.SRC_ALPHA, gl.ONE_MINUS_SRC_ALPHA, gl.ONE, gl.ONE_MINUS_SRC_ALPHA);
+    gl.uniform1i(this.loc.mode, 1);
+    gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, this.buffers.edges);
+    gl.drawElements(gl.LINES, this.edgeCount, gl.UNSIGNED_INT, 0);
+    gl.disable(gl.BLEND);
+    gl.bindVertexArray(null);
+    gl.bindFramebuffer(gl.READ_FRAMEBUFFER, layer.framebuffer);
+    gl.bindFramebuffer(gl.DRAW_FRAMEBUFFER, layer.resolved);
+    gl.blitFramebuffer(0, 0, w, h, 0, 0, w, h, gl.COLOR_BUFFER_BIT, gl.NEAREST);
+    gl.bindFramebuffer(gl.FRAMEBUFFER, null);
+    gl.viewport(0, 0, w, h);
+    gl.clearColor(0.16, 0.18, 0.21, 1);
+    gl.clear(gl.COLOR_BUFFER_BIT | gl.DEPTH_BUFFER_BIT);
+    layer.mvp = mvp;
   }
 
   listen() {

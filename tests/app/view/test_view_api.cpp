@@ -253,7 +253,7 @@ TEST_F(ViewApiTest, RecordAsksForItsFileAndTheOverwriteInThePage) {
     EXPECT_EQ(Control(state, 1010)["text"], "asked.sel");
     EXPECT_EQ(state["macro"][0], "$.modifiers[#Tessarin].SetCache");
     EXPECT_EQ(state["macro"][1], "$.modifiers[#Tessarin].Record");
-    EXPECT_EQ(state["notes"], json::array());
+    EXPECT_EQ(state["notes"], json({"wrote " + target + ": 6 samples, 180 bytes"})); // as `vomark record` says
 }
 
 TEST_F(ViewApiTest, TheSaveDialogShowsTheFolderABareNameLandsIn) {
@@ -341,7 +341,8 @@ TEST_F(ViewApiTest, EscapeFromThePageStopsTheRecordingAfterTheFrameItCameInAndSa
     EXPECT_EQ(GetJson("/api/state")["notes"], state["notes"]); // a reload says it too
     // Escape with nothing running presses nothing, so the next recording is not cut short
     EXPECT_FALSE(PostJson("/api/escape", json::object())["pressed"]);
-    EXPECT_EQ(PostJson("/api/panel", {{"action", "click"}, {"id", 1003}})["notes"], json::array());
+    EXPECT_EQ(PostJson("/api/panel", {{"action", "click"}, {"id", 1003}})["notes"],
+              json({"wrote " + Path("long.sel") + ": 490 samples, 319492 bytes"}));
     EXPECT_EQ(Word(ReadFile(Path("long.sel")), 2), 49 * 10);
 }
 
@@ -349,8 +350,7 @@ TEST_F(ViewApiTest, NotesNameEachSwitchedOnCacheThatCannotPlayWithTheReason) {
     Serve(KeysScene(Path("keys.sel")));
     json notes = GetJson("/api/state")["notes"];
     ASSERT_EQ(notes.size(), 1u);
-    EXPECT_EQ(notes[0], "Tessarin: cache " + Path("keys.sel") +
-                            ": not found; the modifier plays nothing from it");
+    EXPECT_EQ(notes[0], "Tessarin: cache " + Path("keys.sel") + ": not found; press Record to make it");
 
     // a recording cut off before its count table: header only
     const int32_t header[3] = {-100, 2, 6};
@@ -365,15 +365,16 @@ TEST_F(ViewApiTest, NotesNameEachSwitchedOnCacheThatCannotPlayWithTheReason) {
     // switched off, it plays nothing anyway; recorded, it plays
     EXPECT_EQ(PostJson("/api/stack", {{"index", 0}, {"enabled", false}})["notes"], json::array());
     PostJson("/api/stack", {{"index", 0}, {"enabled", true}});
-    EXPECT_EQ(PostJson("/api/panel", {{"action", "click"}, {"id", 1003}})["notes"], json::array());
+    EXPECT_EQ(PostJson("/api/panel", {{"action", "click"}, {"id", 1003}})["notes"],
+              json({"wrote " + Path("keys.sel") + ": 6 samples, 180 bytes"}));
+    PostJson("/api/stack", {{"index", 0}, {"enabled", true}}); // the next call forgets it
 
     // deleted while it plays: the notes and the playback agree that it is gone
     ASSERT_TRUE(Get("/api/eval?tick=80"));
     fs::remove(Path("keys.sel"));
     ASSERT_TRUE(Get("/api/eval?tick=160"));
     json state = GetJson("/api/state");
-    EXPECT_EQ(state["notes"], json({"Tessarin: cache " + Path("keys.sel") +
-                                    ": not found; the modifier plays nothing from it"}));
+    EXPECT_EQ(state["notes"], json({"Tessarin: cache " + Path("keys.sel") + ": not found; press Record to make it"}));
     EXPECT_NE(Control(state, 1006)["text"].get<std::string>().find("not found"), std::string::npos);
 
     // plays, but two samples share tick 0: said as damaged all the same
@@ -393,6 +394,18 @@ TEST_F(ViewApiTest, NotesNameEachSwitchedOnCacheThatCannotPlayWithTheReason) {
     note = notes[0];
     EXPECT_EQ(note.rfind("Tessarin: cache " + Path("keys.sel") + ": byte ", 0), 0u) << note;
     EXPECT_NE(note.find("(damaged); the modifier plays it as it is"), std::string::npos) << note;
+
+    // a recording that cannot write its file says why in the page
+    fs::remove(Path("keys.sel"));
+    fs::create_directory(Path("keys.sel"));
+    int64_t after = GetJson("/api/dialog")["last"];
+    auto click = PostAsync("/api/panel", {{"action", "click"}, {"id", 1003}});
+    json message = WaitFor("dialog", after)["dialog"];
+    EXPECT_EQ(message["kind"], "message");
+    PostJson("/api/dialog", {{"id", message["id"]}, {"answer", "ok"}});
+    auto failed = click.get();
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(json::parse(failed->body)["notes"][0], "recording failed: " + Path("keys.sel") + ": is a folder");
 }
 
 TEST_F(ViewApiTest, OutFolderTakesTheCacheFilesTheSceneNamesBesideItselfAndIsShownByDialogsWithoutAFolder) {
@@ -405,7 +418,8 @@ TEST_F(ViewApiTest, OutFolderTakesTheCacheFilesTheSceneNamesBesideItselfAndIsSho
     PostJson("/api/panel", {{"action", "click"}, {"id", 1003}});
     EXPECT_TRUE(fs::exists(Path("mine/rel.sel")));
     EXPECT_FALSE(fs::exists(Path("rel.sel")));
-    EXPECT_EQ(GetJson("/api/state")["notes"], json::array()); // it plays from there
+    EXPECT_EQ(GetJson("/api/state")["notes"], json({"wrote " + Path("mine/rel.sel") + ": 6 samples, 180 bytes"}))
+        << "and plays from there";
     server_.reset();
 
     // a file outside the scene's folder stays where it is
@@ -414,7 +428,7 @@ TEST_F(ViewApiTest, OutFolderTakesTheCacheFilesTheSceneNamesBesideItselfAndIsSho
             .string();
     Serve(KeysScene(outside), Path("mine"));
     EXPECT_EQ(GetJson("/api/state")["notes"][0],
-              "Tessarin: cache " + outside + ": not found; the modifier plays nothing from it");
+              "Tessarin: cache " + outside + ": not found; press Record to make it");
     server_.reset();
 
     // a dialog without a folder of its own shows the out folder, and a name answered without a
@@ -470,6 +484,15 @@ TEST_F(ViewApiTest, RefusesRequestsWithoutTheTokenOrFromElsewhere) {
     EXPECT_TRUE(GetJson("/api/state")["stack"][0]["enabled"]); // none of the above switched it off
 
     EXPECT_EQ(status("/api/state?token=" + token_, {}), 200);
+    // the page loaded with the token gets a cookie that marks its connections, and opens no call
+    auto page = client_->Get(("/?token=" + token_).c_str());
+    ASSERT_TRUE(page);
+    std::string cookie = page->get_header_value("Set-Cookie");
+    EXPECT_EQ(cookie.rfind("vomark-view-" + std::to_string(server_->Port()) + "=", 0), 0u) << cookie;
+    EXPECT_NE(cookie.find("HttpOnly"), std::string::npos);
+    EXPECT_EQ(cookie.find(token_), std::string::npos) << "not the token itself";
+    EXPECT_EQ(status("/api/state", {{"Cookie", cookie.substr(0, cookie.find(';'))}}), 403);
+    EXPECT_EQ(client_->Get("/")->get_header_value("Set-Cookie"), "") << "only with the token";
     EXPECT_EQ(status("/api/state", {{"X-Vomark-Token", token_}, {"Origin", "http://" + own}}), 200);
     EXPECT_EQ(status("/", {}), 200);
     EXPECT_EQ(status("/main.js", {}), 200);
