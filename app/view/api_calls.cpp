@@ -76,7 +76,7 @@ Response Api::UserCall(const std::function<bool()>& action, const std::string& r
         target_.scene->onEvaluate = nullptr;
         userCall_ = recording_ = false;
         PostNewMacroLines();
-        const char* file = m ? ParamAtZero<const char*>(m, "cache_file", nullptr) : nullptr;
+        const char* file = m ? CacheFileOf(m) : nullptr;
         // as `vomark record` says after Ctrl-C: the recorder read Escape and kept what it had
         if (m && vm::Record().escapePresses > escapes) {
             stoppedLine_ = StoppedRecordingLine(file ? file : "");

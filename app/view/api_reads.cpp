@@ -9,7 +9,6 @@
 #include "pictures/ramp.h"
 #include "runtime/host_record.h"
 #include "scene_description.h"
-#include "verbs.h"
 #include "view_state.h"
 
 namespace app::view {
@@ -86,7 +85,7 @@ nlohmann::json Api::Notes() {
     nlohmann::json notes = nlohmann::json::array();
     if (!stoppedLine_.empty()) notes.push_back(stoppedLine_);
     for (Modifier* m : StackOf(target_.node)) {
-        const char* file = m->IsEnabled() ? ParamAtZero<const char*>(m, "cache_file", nullptr) : nullptr;
+        const char* file = m->IsEnabled() ? CacheFileOf(m) : nullptr;
         if (!file || !*file) continue;
         std::string note = cacheNotes_.For(file);
         if (!note.empty()) notes.push_back(ModifierName(m) + ": cache " + note);

@@ -51,8 +51,8 @@ void MoveCacheFiles(vm::Scene& scene, const std::string& scenePath, const std::s
     for (INode* node : scene.Nodes())
         for (Modifier* m : StackOf(node)) {
             IParamBlock2* block = nullptr;
-            const ParamDef* def = FindParameter(m, "cache_file", &block);
-            const char* file = ParamAtZero<const char*>(m, "cache_file", nullptr);
+            const ParamDef* def = FindParameter(m, kCacheFileParameter, &block);
+            const char* file = CacheFileOf(m);
             if (!def || def->type != TYPE_STRING || !file || !*file) continue;
             fs::path inside = fs::path(file).lexically_normal().lexically_relative(sceneDir);
             if (inside.empty() || *inside.begin() == "..") continue;

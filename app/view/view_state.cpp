@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "host_queries.h"
 #include "panel_view.h"
 
 namespace app::view {
@@ -107,8 +108,9 @@ std::string EncodeWeights(Mesh& mesh, TimeValue tick) {
     Put<uint32_t>(out, static_cast<uint32_t>(n));
     Put<int32_t>(out, tick);
     Put<uint32_t>(out, channel ? 1u : 0u);
+    // the weight each vertex amounts to, as the pictures draw it: 1.0 for a selected one
     for (int i = 0; i < n; ++i)
-        Put<float>(out, channel ? channel[i] : (mesh.vertSel[i] ? 1.0f : 0.0f));
+        Put<float>(out, EffectiveWeight(mesh.vertSel[i] != 0, channel, i));
     std::string bits(static_cast<size_t>(n + 7) / 8, '\0');
     for (int i = 0; i < n; ++i)
         if (mesh.vertSel[i]) bits[static_cast<size_t>(i) / 8] |= static_cast<char>(1 << (i % 8));

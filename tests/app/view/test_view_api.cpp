@@ -166,6 +166,8 @@ TEST_F(ViewApiTest, EvaluationAtATickSendsWeightsAndSelectionBitsAndMovesTheTime
     r = Get("/api/eval?tick=0");
     ASSERT_TRUE(r && r->body.size() == 25u);
     EXPECT_EQ(r->body[24], 2); // vertex 1 selected: bit 1
+    std::memcpy(w, r->body.data() + 12, sizeof w);
+    EXPECT_FLOAT_EQ(w[1], 1.0f); // a selected vertex weighs 1.0, whatever its channel holds, as pictured
 
     auto mesh = Get("/api/mesh");
     ASSERT_TRUE(mesh && mesh->status == 200);
