@@ -95,10 +95,10 @@ struct CachePool::Core : std::enable_shared_from_this<CachePool::Core> {
         Trim();
     }
 
-    // Released samples beyond what is held (and the budget) go, the least recently released first:
-    // the cache's memory stays within twice the samples in use.
+    // Released samples beyond half of what is held (and the budget) go, the least recently released
+    // first: the pool's memory stays within one and a half times the samples in use.
     void Trim() {
-        size_t allowed = std::min(limits.keptBytes, heldBytes);
+        size_t allowed = std::min(limits.keptBytes, heldBytes / 2);
         while (keptBytes > allowed && !kept.empty()) {
             auto it = samples.find(kept.back());
             kept.pop_back();

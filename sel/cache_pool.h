@@ -4,7 +4,7 @@
 // file open: the pool keeps at most a bounded number open, closing the least recently read first, so
 // a scene of ten thousand players stays far below any limit of open files. Samples read are shared
 // read-only: a sample some player holds is read once for all of them, and a few released ones are
-// kept for the next player that asks (never more bytes than are held, and at most a budget).
+// kept for the next player that asks (never more than half the bytes held, and at most a budget).
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -53,7 +53,7 @@ class CachePool {
   public:
     struct Limits {
         size_t openFiles = 64;               // far below any system's default limit of open files
-        size_t keptBytes = size_t(64) << 20; // released samples kept: at most this, and never more than are held
+        size_t keptBytes = size_t(64) << 20; // released samples kept: at most this, and half of what is held
     };
     // Allocates a sample's records (calloc's contract, released with free); null fails the read.
     using Allocator = void* (*)(size_t count, size_t size);

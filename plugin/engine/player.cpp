@@ -45,16 +45,9 @@ void Player::LoadCache(const std::string& path) {
     sel::Status status;
     sel::CacheReader::Problem problem{};
     std::shared_ptr<const sel::PooledCache> found = pool.Acquire(path, status, problem);
-    std::string failure = problem == sel::CacheReader::Problem::Missing ? "" : path + ": " + status.message;
-    if (!found && NotOpened(problem)) {
-        std::string fallback = FallbackName(path.c_str());
-        found = pool.Acquire(fallback, status, problem);
-        if (failure.empty() && problem != sel::CacheReader::Problem::Missing) failure = fallback + ": " + status.message;
-    }
-    bool opened = found || !NotOpened(problem);
-    openFailure = opened ? "" : failure;
+    if (!found && NotOpened(problem)) found = pool.Acquire(FallbackName(path.c_str()), status, problem);
     // neither place has a file: nothing else changes
-    if (!opened) return;
+    if (!found && NotOpened(problem)) return;
     // fresh samples; none for a file that cannot be played (the evaluation then reports it missing)
     Close();
     cache = std::move(found);

@@ -40,17 +40,12 @@ class Player {
     // Records of the lower held sample in a variable-count file; -1 for a fixed-count file, which
     // has no counts of its own.
     int HeldCount() const;
-    // Why the last loading failed when the file was there but could not be read (no permission,
-    // no descriptor left, not a plain file); "" after a loading that found it, or found nothing.
-    const std::string& OpenFailure() const { return openFailure; }
-
   private:
     void LoadCache(const std::string& path);
     sel::SharedSample SampleAt(int k);
 
     std::shared_ptr<const sel::PooledCache> cache;
     bool unplayable = false;
-    std::string openFailure;
     int variableCounts = 0;
     int largestCount = 0;
     int pointsPerSample = 0;
