@@ -2,6 +2,7 @@
 #include "sel/cache_pool.h"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 
@@ -10,6 +11,22 @@ namespace {
 using Identity = std::tuple<uint64_t, uint64_t, int64_t, int64_t, int64_t>;
 Identity IdentityOf(const FileStamp& s) { return {s.device, s.inode, s.size, s.modifiedNs, s.changedNs}; }
 using Key = std::pair<const PooledCache*, int>; // an entry and a sample index
+
+// A file changed this shortly before it was opened may change again within the same tick of the file
+// system's clock (a few milliseconds on Linux, more on some), its stamp staying as it was: such an
+// entry is not shared, so that a later opening reads the bytes then on disk.
+constexpr int64_t kSettledNs = 100'000'000;
+// Now, on the clock of the stamps: nanoseconds since 1970, or since 1601 on Windows (its file times).
+int64_t StampClockNow() {
+    int64_t ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                     std::chrono::system_clock::now().time_since_epoch())
+                     .count();
+#ifdef _WIN32
+    ns += int64_t(11644473600) * 1'000'000'000;
+#endif
+    return ns;
+}
+bool Settled(const FileStamp& s) { return StampClockNow() - std::max(s.modifiedNs, s.changedNs) > kSettledNs; }
 } // namespace
 
 struct CachePool::Core : std::enable_shared_from_this<CachePool::Core> {
@@ -173,11 +190,12 @@ std::shared_ptr<const PooledCache> CachePool::Acquire(const std::string& path, S
         for (int k = 0; k < layout.samples; ++k)
             fresh->before_[size_t(k) + 1] = fresh->before_[size_t(k)] + layout.Count(k);
     }
+    // an unstamped file cannot be told from a later one, nor one changed just now: neither is shared
+    fresh->settled_ = fresh->stamped_ && Settled(fresh->stamp_);
     ++c.opens;
     c.List(*fresh);
     std::shared_ptr<const PooledCache> entry(fresh.release(), Core::Drop{c.weak_from_this()});
-    // an unstamped file cannot be told from a later one: it is never shared
-    if (entry->stamped_) {
+    if (entry->settled_) {
         auto& slot = c.entries[IdentityOf(entry->stamp_)];
         if (auto live = slot.lock()) return live; // the name moved to a file already held meanwhile
         slot = entry;
@@ -190,6 +208,8 @@ bool CachePool::Changed(const PooledCache& cache) {
     FileStamp now;
     return !StampOf(cache.path_, now) || !(now == cache.stamp_);
 }
+
+bool CachePool::Unsettled(const PooledCache& cache) { return !cache.settled_ && Settled(cache.stamp_); }
 
 SharedSample CachePool::Sample(const std::shared_ptr<const PooledCache>& cache, int k, Allocator allocate) {
     Core& c = *core_;

@@ -40,6 +40,7 @@ class PooledCache {
     std::vector<int64_t> before_;
     FileStamp stamp_;
     bool stamped_ = false;
+    bool settled_ = false; // changed long enough before it was opened to be shared
     CacheReader reader_; // open while in the pool's list of open files
     std::list<PooledCache*>::iterator openAt_;
     bool listed_ = false;
@@ -67,13 +68,18 @@ class CachePool {
     static CachePool& Shared();
 
     // The cache at `path`, its layout checked: the entry another holder holds when the name leads
-    // to the same file in the same state, else the file opened and read anew. On failure, null, with
+    // to the same file in the same state, else the file opened and read anew (and shared from then
+    // on, unless it changed just before: its stamp might not tell a change made right after). On failure, null, with
     // `status` and `problem` as CacheReader::Open gives them.
     std::shared_ptr<const PooledCache> Acquire(const std::string& path, Status& status,
                                                CacheReader::Problem& problem);
     // Whether the entry's name now leads to other bytes than those it was read from (as
     // CacheReader::Changed): the holder then lets it go and acquires the name anew.
     static bool Changed(const PooledCache& cache);
+    // Whether the entry was read just after a change (so it is not shared: a change made right
+    // after might have left the stamp as it was) and that change is now old enough to tell: the
+    // holder may let it go and acquire the name anew, to read what is on disk and share it.
+    static bool Unsettled(const PooledCache& cache);
     // Sample k of `cache`: the one some holder holds or the pool kept, else read now (k outside the
     // file's samples reads as zeros). Null when the records cannot be allocated, or when the file,
     // opened again, is no longer the one the entry was read from.

@@ -34,8 +34,10 @@ void Player::Close() {
 }
 
 bool Player::Ready(const char* path) {
-    // a file deleted since it was loaded is missing, one replaced (a recording elsewhere) is read anew
-    if (cache && sel::CachePool::Changed(*cache)) Close();
+    // a file deleted since it was loaded is missing, one replaced (a recording elsewhere) is read anew,
+    // and so is one read just after it was written, once it can be shared (one that could not be
+    // played for want of memory waits to be loaded anew)
+    if (cache && (sel::CachePool::Changed(*cache) || (!unplayable && sel::CachePool::Unsettled(*cache)))) Close();
     if (!cache) LoadCache(path);
     return cache && !unplayable && firstSample;
 }
