@@ -159,9 +159,10 @@ CachePool::CachePool(Limits limits) : core_(std::make_shared<Core>(limits)) {}
 CachePool::~CachePool() = default;
 
 CachePool& CachePool::Shared() {
-    // never destroyed: modifiers of scenes torn down at exit still let go of their caches
-    static CachePool* pool = new CachePool(Limits{});
-    return *pool;
+    // gone with the module that holds it; entries and samples let go after it close and free
+    // themselves (their releases find no pool)
+    static CachePool pool(Limits{});
+    return pool;
 }
 
 std::shared_ptr<const PooledCache> CachePool::Acquire(const std::string& path, Status& status,
