@@ -198,9 +198,10 @@ bool SayIfRecordingStopped(int escapesBefore, Animatable* recorder, const std::s
     return true;
 }
 
-sel::Status OpenCache(const std::string& name, sel::CacheReader& reader, bool checkLayout) {
+sel::Status OpenCache(const std::string& name, sel::CacheReader& reader, bool checkLayout,
+                      sel::CacheReader::Problem* problem) {
     return sel::OpenCacheIn(name, GetCOREInterface()->HostDirectory(2), reader,
-                            checkLayout ? sel::Opening::Layout : sel::Opening::Bytes);
+                            checkLayout ? sel::Opening::Layout : sel::Opening::Bytes, problem);
 }
 
 std::string FindCacheFile(const std::string& name) {
@@ -208,19 +209,33 @@ std::string FindCacheFile(const std::string& name) {
     return OpenCache(name, reader, false).ok ? reader.Path() : "";
 }
 
-std::string WhyUnplayable(const std::string& name) {
+namespace {
+// WhyUnplayable, and whether the file is there but cannot be read at all (no permission, a folder,
+// not a plain file, no descriptor left): neither missing nor a cache that fails its checks.
+std::string WhyUnplayable(const std::string& name, bool& unreadable) {
     sel::CacheReader reader;
-    sel::Status status = OpenCache(name, reader, true);
+    sel::CacheReader::Problem problem{};
+    sel::Status status = OpenCache(name, reader, true, &problem);
+    unreadable = !status.ok && problem != sel::CacheReader::Problem::Layout &&
+                 problem != sel::CacheReader::Problem::Missing;
     if (status.ok) return "";
-    if (reader.LastProblem() != sel::CacheReader::Problem::Layout) return name + ": " + status.message;
+    if (problem != sel::CacheReader::Problem::Layout) return name + ": " + status.message;
     return name + ": byte " + std::to_string(status.at) + ": " + status.message + " (" +
            sel::FaultName(status.fault) + ")";
 }
+} // namespace
+
+std::string WhyUnplayable(const std::string& name) {
+    bool unreadable = false;
+    return WhyUnplayable(name, unreadable);
+}
 
 namespace {
-// Calls visit(node, modifier, cache_file) for every switched-on plug-in modifier naming a cache file.
-template <class Visit> void EachCacheFile(vm::Scene& scene, Visit visit) {
-    for (INode* node : scene.Nodes())
+// Calls visit(node, cache_file) for every switched-on plug-in modifier naming a cache file, of
+// every node of the scene, or of `only`.
+template <class Visit> void EachCacheFile(vm::Scene& scene, Visit visit, INode* only = nullptr) {
+    std::vector<INode*> one{only};
+    for (INode* node : only ? one : scene.Nodes())
         for (Modifier* mod : vm::Scene::ModifiersOf(node)) {
             if (!ClassOf(mod) || !mod->IsEnabled()) continue;
             const char* file = CacheFileOf(mod);
@@ -294,34 +309,86 @@ int MeshVertices(INode* node) {
 }
 } // namespace
 
+namespace {
+// A line about a node's cache, as UnplayableCaches says it after `node "NAME": cache `.
+struct CacheLine {
+    INode* node;
+    std::string rest;
+    bool unreadable;
+};
+std::vector<CacheLine> CacheLines(vm::Scene& scene, INode* only) {
+    std::vector<CacheLine> lines;
+    // what a file says does not depend on the node: a file that many nodes play is examined once
+    struct Findings {
+        std::string why, damage;
+        bool unreadable = false;
+        int64_t points = -1;
+    };
+    std::map<std::string, Findings> examined;
+    EachCacheFile(
+        scene,
+        [&](INode* node, const std::string& file) {
+            auto [it, fresh] = examined.try_emplace(file);
+            Findings& f = it->second;
+            if (fresh) {
+                f.why = WhyUnplayable(file, f.unreadable);
+                if (f.why.empty()) {
+                    f.damage = DamageIn(file);
+                    f.points = PointsPerSample(file);
+                }
+            }
+            if (!f.why.empty()) {
+                lines.push_back({node, f.why + "; the modifier plays nothing from it", f.unreadable});
+                return;
+            }
+            // a file that plays but fails verify (ticks, weights, stray bytes) is played as it stands:
+            // said all the same, with verify's first finding
+            if (!f.damage.empty())
+                lines.push_back({node, file + ": " + f.damage + "; the modifier plays it as it stands", false});
+            // the modifier plays what fits; a cache recorded from another mesh is said all the same
+            int vertices = MeshVertices(node);
+            if (f.points >= 0 && vertices >= 0 && f.points != vertices)
+                lines.push_back({node,
+                                 file + " has " + std::to_string(f.points) + " vertices per sample; the mesh has " +
+                                     std::to_string(vertices),
+                                 false});
+        },
+        only);
+    return lines;
+}
+std::string NodeHead(INode* node) { return "node \"" + std::string(node->GetName()) + "\": cache "; }
+} // namespace
+
 std::vector<std::string> UnplayableCaches(vm::Scene& scene) {
     std::vector<std::string> lines;
-    EachCacheFile(scene, [&](INode* node, const std::string& file) {
-        std::string head = "node \"" + std::string(node->GetName()) + "\": cache ";
-        if (std::string why = WhyUnplayable(file); !why.empty()) {
-            lines.push_back(head + why + "; the modifier plays nothing from it");
-            return;
-        }
-        // a file that plays but fails verify (ticks, weights, stray bytes) is played as it stands:
-        // said all the same, with verify's first finding
-        if (std::string damage = DamageIn(file); !damage.empty())
-            lines.push_back(head + file + ": " + damage + "; the modifier plays it as it stands");
-        // the modifier plays what fits; a cache recorded from another mesh is said all the same
-        int64_t points = PointsPerSample(file);
-        int vertices = MeshVertices(node);
-        if (points >= 0 && vertices >= 0 && points != vertices)
-            lines.push_back(head + file + " has " + std::to_string(points) + " vertices per sample; the mesh has " +
-                            std::to_string(vertices));
-    });
+    for (const CacheLine& line : CacheLines(scene, nullptr))
+        lines.push_back(NodeHead(line.node) + line.rest);
     return lines;
 }
 
-void SayUnplayableCaches(vm::Scene& scene, std::vector<std::string>& said) {
-    for (const std::string& line : UnplayableCaches(scene)) {
-        if (std::find(said.begin(), said.end(), line) != said.end()) continue;
-        said.push_back(line);
-        std::cerr << "vomark: " << line << "\n";
+bool SayUnplayableCaches(vm::Scene& scene, std::vector<std::string>& said, INode* only) {
+    // one line for a cache, however many nodes play it: the first node named, the others counted
+    std::vector<std::string> order;
+    std::map<std::string, std::pair<INode*, int>> nodes; // rest: first node, nodes
+    bool unreadable = false;
+    for (const CacheLine& line : CacheLines(scene, only)) {
+        unreadable |= line.unreadable;
+        auto [it, fresh] = nodes.try_emplace(line.rest, line.node, 0);
+        if (fresh) order.push_back(line.rest);
+        ++it->second.second;
     }
+    for (const std::string& rest : order) {
+        auto [node, count] = nodes[rest];
+        std::string text = count == 1 ? NodeHead(node) + rest
+                                      : "node \"" + std::string(node->GetName()) + "\" and " +
+                                            std::to_string(count - 1) + (count == 2 ? " other node" : " other nodes") +
+                                            ": cache " + rest;
+        // said once, whichever node is evaluated later
+        if (std::find(said.begin(), said.end(), rest) != said.end()) continue;
+        said.push_back(rest);
+        std::cerr << "vomark: " << text << "\n";
+    }
+    return unreadable;
 }
 
 } // namespace app

@@ -91,7 +91,9 @@ bool SayIfRecordingStopped(int escapesBefore, Animatable* recorder, const std::s
 // Opens the cache file `name` where the modifier finds it: as named, else by its file name in the
 // host's directory 2 (when the named one cannot be opened). checkLayout: Open (its layout read, its
 // counts not kept), else OpenBytes. A file found nowhere answers the named one's refusal.
-sel::Status OpenCache(const std::string& name, sel::CacheReader& reader, bool checkLayout);
+// `problem`, when given, receives the reader's problem of the answer given.
+sel::Status OpenCache(const std::string& name, sel::CacheReader& reader, bool checkLayout,
+                      sel::CacheReader::Problem* problem = nullptr);
 
 // Where the modifier finds the cache file `name` (as OpenCache looks), else "" (missing).
 std::string FindCacheFile(const std::string& name);
@@ -125,8 +127,12 @@ std::string StoppedRecordingLine(const std::string& cacheFile);
 // say nothing. Reads only each file's header and count table.
 std::vector<std::string> UnplayableCaches(vm::Scene& scene);
 
-// Writes each line of UnplayableCaches to stderr ("vomark: " first) that `said` does not hold yet,
-// and adds it there, so a verb that evaluates again and again says each once.
-void SayUnplayableCaches(vm::Scene& scene, std::vector<std::string>& said);
+// Writes the lines of UnplayableCaches (of every node, or of `only`) to stderr ("vomark: " first),
+// one for each cache however many nodes play it (`node "A" and 9 other nodes: cache ...`), each
+// once: `said` keeps what was said, so a verb that evaluates again and again says each once.
+// Answers whether some cache is there but could not be read at all (no permission, a folder, not a
+// plain file): the verb then ends with status 1, a cache merely missing or failing its checks
+// leaving its status as it is.
+bool SayUnplayableCaches(vm::Scene& scene, std::vector<std::string>& said, INode* only = nullptr);
 
 } // namespace app

@@ -37,7 +37,8 @@ int RunScript(const RunOptions& o, const CommonOptions& common) {
         std::cerr << outcome.error << "\n";
         return outcome.stopped ? console::StopStatus() : 1;
     }
-    return 0;
+    // a cache there but unreadable was said at its eval line: the run did not go as if all were well
+    return outcome.unreadableCaches ? 1 : 0;
 }
 } // namespace
 

@@ -218,6 +218,7 @@ ScriptOutcome ScriptRunner::Run(const std::string& text, const std::string& name
             outcome.error = name + ":" + std::to_string(number) + ": " + outcome.error;
             return outcome;
         }
+        outcome.unreadableCaches = unreadableCaches_;
     }
     return outcome;
 }
@@ -251,7 +252,8 @@ void ScriptRunner::SliderTime(Line& line) {
 void ScriptRunner::Eval(Line& line) {
     line.End();
     if (!selected_) Fail("the scene has no nodes");
-    SayUnplayableCaches(*scene_, saidCaches_);
+    // the evaluated node's caches alone: an eval line costs what its node costs, not the scene
+    unreadableCaches_ |= SayUnplayableCaches(*scene_, saidCaches_, selected_);
     if (!headerWritten_) out_ << kSelectionCsvHeader;
     headerWritten_ = true;
     TimeValue t = scene_->CurrentTime();

@@ -18,6 +18,7 @@ struct ScriptOutcome {
     bool stopped = false;
     std::string error;
     int linesRun = 0;
+    bool unreadableCaches = false; // an eval line found a cache there but unreadable (said on stderr)
 };
 
 // Runs scripts against `scene`; `eval` lines print to `out`. Any text is accepted: a line that
@@ -60,6 +61,7 @@ class ScriptRunner {
     bool headerWritten_ = false;
     std::vector<InputFile> inputs_;       // the files read: never written over by `save`
     std::vector<std::string> saidCaches_; // the unplayable caches told of so far
+    bool unreadableCaches_ = false;
     std::vector<std::string> lineWarnings_; // the running line's values clamped, said after it
 };
 

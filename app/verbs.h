@@ -17,7 +17,9 @@ struct EvalTime {
     int tick;
 };
 struct EvalOptions {
-    std::string scene, node, format = "csv";
+    std::string scene, format = "csv";
+    std::vector<std::string> nodes; // --node, in order; none: the scene's only node
+    bool all = false;               // every node of the scene, in its order
     std::string png; // a picture of the selection at every time, when given
     std::vector<double> frames;
     std::vector<int> ticks;

@@ -5,6 +5,7 @@
 // steps. bench/report.py makes the table.
 #include <benchmark/benchmark.h>
 
+#include <malloc.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "sel/cache_pool.h"
 #include "sel/part.h"
 #include "sel/play.h"
 #include "tools/tessarin/tool.h"
@@ -487,9 +489,108 @@ struct JoinParts : Pair {
     std::string out;
 };
 
+// A crowd: N nodes of V vertices, node i playing cache i % C (C files alike but for their names), all
+// evaluated at one time, a frame after another (forward to the file's end, then back, so that every
+// frame steps one sample). Floor: the sum of the N nodes' floors, each node alone in a scene of its
+// own (playing copies of the same C files), evaluated at the same kind of frame: what the scene's
+// size adds is the difference. Counters: per-node times (case_ns is the frame's time over N), and
+// warm_ns, one node alone evaluated again and again (its mesh stays in the processor's caches, which
+// N meshes of a crowd outgrow); the memory: what the cache pool holds against the distinct samples
+// in use (three a file: the first and the two around t), and what the case adds to the process's
+// resident memory against the meshes' own (the host's meshes and their evaluated copies, of the
+// crowd and of the floor).
+struct Crowd : Pair {
+    explicit Crowd(const benchmark::State& s)
+        : verts(Verts(s)), nodes(static_cast<int>(s.range(1))), caches(static_cast<int>(s.range(2))) {
+        LoadModule();
+        // what the cases before left to the allocator goes back, so that the growth is this case's
+        malloc_trim(0);
+        residentBefore = Resident();
+        block = 2;
+        evaluations = nodes;
+        std::string source = MakeCache(verts, kStepSamples);
+        auto copies = [&](const std::string& name) {
+            std::vector<std::string> files;
+            for (int c = 0; c < caches; ++c) {
+                files.push_back((TempDir() / (name + std::to_string(c) + ".sel")).string());
+                fs::copy_file(source, files.back(), fs::copy_options::overwrite_existing);
+            }
+            return files;
+        };
+        std::vector<std::string> files = copies("crowd"), own = copies("alone");
+        for (int i = 0; i < nodes; ++i) {
+            crowd.push_back(AddNode(scene, "agent" + std::to_string(i), files[size_t(i % caches)]));
+            alone.push_back(std::make_unique<vm::Scene>());
+            aloneNodes.push_back(AddNode(*alone.back(), "agent" + std::to_string(i), own[size_t(i % caches)]));
+        }
+    }
+    INode* AddNode(vm::Scene& in, const std::string& name, const std::string& file) {
+        auto* tri = new TriObject();
+        PrepareMesh(tri->mesh, verts);
+        INode* node = in.AddNode(name, tri);
+        auto* mod = static_cast<Tessarin*>(module::ClassDescriptor()->CreateInstance(FALSE));
+        mod->pblock->SetParamValue(pb_cache_file, 0, file.c_str());
+        in.DerivedObjectOf(node)->AddModifier(mod, 0);
+        return node;
+    }
+    // frames 1, 2, ... samples - 2 and back: every frame one sample away from the one before
+    static TimeValue FrameAt(int64_t step) {
+        int64_t span = kStepSamples - 3, at = step % (2 * span);
+        return TimeValue(1 + (at <= span ? at : 2 * span - at)) * kTpf + 40;
+    }
+    void Case(int64_t step) override {
+        TimeValue t = FrameAt(step);
+        for (INode* n : crowd)
+            benchmark::DoNotOptimize(scene.EvaluateNode(n, t, 0).obj);
+    }
+    void Floor(int64_t step) override {
+        TimeValue t = FrameAt(step);
+        for (size_t i = 0; i < alone.size(); ++i)
+            benchmark::DoNotOptimize(alone[i]->EvaluateNode(aloneNodes[i], t, 0).obj);
+    }
+    void Report(benchmark::State& state) {
+        std::vector<double> warm;
+        for (int64_t step = 0; step < 200; ++step)
+            warm.push_back(Timed([&] { alone[0]->EvaluateNode(aloneNodes[0], FrameAt(step), 0); }) - ClockCost());
+        sel::CachePool::Counts pool = sel::CachePool::Shared().Count();
+        double record = double(verts) * sizeof(SampleRecord);
+        double mesh = double(verts) * (sizeof(Point3) + sizeof(float)) + double(verts) / 8;
+        state.counters["nodes"] = nodes;
+        state.counters["caches"] = caches;
+        state.counters["warm_ns"] = Median(warm);
+        // the crowd's and the floor's: both play at once, from files of their own
+        state.counters["cache_bytes"] = double(pool.heldBytes + pool.keptBytes);
+        state.counters["distinct_bytes"] = 2 * 3 * caches * record;
+        state.counters["open_files"] = double(pool.openFiles);
+        state.counters["resident_bytes"] = Resident() - residentBefore;
+        state.counters["mesh_bytes"] = 2 * 2 * nodes * mesh;
+    }
+    // the process's resident memory in bytes
+    static double Resident() {
+        long pages = 0, resident = 0;
+        if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+            std::fclose(f);
+        }
+        return double(resident) * double(sysconf(_SC_PAGESIZE));
+    }
+    int verts, nodes, caches;
+    double residentBefore = 0;
+    vm::Scene scene;
+    std::vector<INode*> crowd;
+    std::vector<std::unique_ptr<vm::Scene>> alone;
+    std::vector<INode*> aloneNodes;
+};
+
 template <class P> void Run(benchmark::State& state) {
     P pair(state);
     Measure(state, pair);
+}
+
+template <> void Run<Crowd>(benchmark::State& state) {
+    Crowd pair(state);
+    Measure(state, pair);
+    pair.Report(state);
 }
 
 void Register(const char* name, void (*fn)(benchmark::State&), std::vector<std::vector<int64_t>> args,
@@ -514,6 +615,8 @@ int main(int argc, char** argv) {
     Register("length_step", Run<Step>, {{1000, 10}, {1000, 10000}});
     Register("length_random", Run<Random>, {{1000, 10}, {1000, 10000}});
     Register("join_4_parts", Run<JoinParts>, {{100000, 40}, {1000000, 20}}, 5);
+    // crowds: vertices, nodes, caches
+    Register("crowd", Run<Crowd>, {{1000, 1000, 10}, {1000, 10000, 10}, {100000, 100, 5}}, 10);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

@@ -73,16 +73,24 @@ int32_t CacheReader::ReadSample(int k, SampleRecord* dst, int32_t capacity) cons
     return sel::ReadSample(*source_, layout_, k, RecordsBefore(k), dst, capacity);
 }
 
+std::string SecondPlace(const std::string& name, const std::string& folder) {
+    return folder + "/" + name.substr(name.find_last_of("/\\") + 1);
+}
+
 Status OpenCacheIn(const std::string& name, const std::string& fallbackFolder, CacheReader& reader,
-                   Opening how) {
+                   Opening how, CacheReader::Problem* problem) {
     auto open = [&](const std::string& path) {
         return how == Opening::Bytes ? reader.OpenBytes(path) : reader.Open(path, how == Opening::Samples);
     };
+    auto found = [&](const Status& s) { return s.ok || reader.LastProblem() == CacheReader::Problem::Layout; };
     Status named = open(name);
-    if (named.ok || reader.LastProblem() == CacheReader::Problem::Layout) return named;
-    std::string fallback = fallbackFolder + "/" + name.substr(name.find_last_of("/\\") + 1);
-    Status second = open(fallback);
-    return second.ok || reader.LastProblem() == CacheReader::Problem::Layout ? second : named;
+    CacheReader::Problem namedProblem = reader.LastProblem();
+    if (problem) *problem = namedProblem;
+    if (found(named)) return named;
+    Status second = open(SecondPlace(name, fallbackFolder));
+    if (!found(second)) return named;
+    if (problem) *problem = reader.LastProblem();
+    return second;
 }
 
 } // namespace sel

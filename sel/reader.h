@@ -69,9 +69,12 @@ class CacheReader {
 // part) in `fallbackFolder`, the host's folder for caches. The second place is tried only when
 // nothing could be read at the first (missing, a folder, a FIFO, unreadable): a file whose bytes
 // were read is the one played, or refused. The reader holds whichever place answered (its Path()
-// names it); when neither did, the status is the first place's.
+// names it); when neither did, the status is the first place's. `problem`, when given, is the
+// problem of the place whose status is answered.
+// The second place's name: the last path part of `name` in `folder`.
+std::string SecondPlace(const std::string& name, const std::string& folder);
 enum class Opening { Bytes, Layout, Samples }; // OpenBytes; Open without, or with its counts kept
 Status OpenCacheIn(const std::string& name, const std::string& fallbackFolder, CacheReader& reader,
-                   Opening how);
+                   Opening how, CacheReader::Problem* problem = nullptr);
 
 } // namespace sel

@@ -152,13 +152,13 @@ INode* Scene::AddNode(const std::string& name, Object* base) {
     auto* node = new INode(name);
     node->SetObjectReference(base);
     nodes_.push_back(node);
+    byName_.emplace(name, node);
     return node;
 }
 
 INode* Scene::FindNode(const std::string& name) const {
-    for (INode* n : nodes_)
-        if (name == n->GetName()) return n;
-    return nullptr;
+    auto it = byName_.find(name);
+    return it == byName_.end() ? nullptr : it->second;
 }
 
 IDerivedObject* Scene::DerivedObjectOf(INode* node) {

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "vomark/sdk.h"
@@ -69,6 +70,7 @@ class Scene : public IObjParam {
     bool quiet_ = false;
     std::map<int, std::string> directories_;
     std::vector<INode*> nodes_;
+    std::unordered_map<std::string, INode*> byName_; // the first node of each name: a look-up costs no walk
     std::map<INode*, std::unique_ptr<TriObject>> evaluated_;
     Animatable* edited_ = nullptr;
     std::vector<INode*> editNodes_;

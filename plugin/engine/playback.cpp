@@ -43,11 +43,11 @@ void Tessarin::PlaybackWeights(TimeValue t, TriObject* object) {
     pblock->GetParamValue(pb_strength, t, strength, valid);
     // no file named (unset or ""): pass through, without the missing-file message
     if (!path) return;
-    if (!player.Ready(path)) {
+    sel::play::Played played{};
+    if (!player.Ready(path) || !player.Hold(t, start, GetTicksPerFrame(), strength, relativeOffset != 0, played)) {
         if (panel && statusCode != status_missing) ShowStatus(346, status_missing);
         return;
     }
-    sel::play::Played played = player.Hold(t, start, GetTicksPerFrame(), strength, relativeOffset != 0);
     // a fixed-count file has no counts of its own to compare with
     int count = player.HeldCount();
     if (panel && count >= 0 && object->PointCount() != count && statusCode != status_count_mismatch)

@@ -1,34 +1,15 @@
 // Opening and loading the cache file, and holding the two samples around the evaluation time.
 #include "plugin/engine/player.h"
 
-#include <cstdlib>
-
 #include "plugin/tessarin.h"
 
 namespace {
 // The file's name in the host's directory 2: the second place a cache is looked for.
-std::string FallbackName(const char* path) {
-    CStr directory, file;
-    SplitPathFile(CStr(path), &directory, &file);
-    CStr fallback;
-    fallback.printf("%s/%s", GetCOREInterface()->HostDirectory(2), file.data());
-    return fallback.data();
-}
+std::string FallbackName(const char* path) { return sel::SecondPlace(path, GetCOREInterface()->HostDirectory(2)); }
 
 // Whether the reader failed before it read a byte: the name is then looked for in the second place.
 bool NotOpened(sel::CacheReader::Problem p) { return p != sel::CacheReader::Problem::Layout; }
 } // namespace
-
-Player::~Player() { FreeSampleBuffers(); }
-
-void Player::FreeSampleBuffers() {
-    std::free(sampleA);
-    sampleA = nullptr;
-    std::free(sampleB);
-    sampleB = nullptr;
-    std::free(firstSample);
-    firstSample = nullptr;
-}
 
 std::string Player::OpenCacheFile(const char* path) {
     if (!path) return "";
@@ -38,52 +19,83 @@ std::string Player::OpenCacheFile(const char* path) {
     return probe.OpenBytes(fallback).ok ? fallback : "";
 }
 
+void Player::Close() {
+    cache.reset();
+    sampleA.reset();
+    sampleB.reset();
+    firstSample.reset();
+}
+
 bool Player::Ready(const char* path) {
-    // a file deleted since it was opened is missing, one replaced (a recording elsewhere) is read anew
-    if (cacheFile.IsOpen() && cacheFile.Changed()) cacheFile.Close();
-    if (!cacheFile.IsOpen()) LoadCache(path);
-    return cacheFile.IsOpen() && sampleA && sampleB && firstSample;
+    // a file deleted since it was loaded is missing, one replaced (a recording elsewhere) is read anew,
+    // and so is one read just after it was written, once it can be shared (one that could not be
+    // played for want of memory waits to be loaded anew)
+    if (cache && (sel::CachePool::Changed(*cache) || (!unplayable && sel::CachePool::Unsettled(*cache)))) Close();
+    if (!cache) LoadCache(path);
+    return cache && !unplayable && firstSample;
 }
 
 void Player::LoadCache(const std::string& path) {
-    sel::Status status = cacheFile.Open(path);
-    if (!status.ok && NotOpened(cacheFile.LastProblem())) status = cacheFile.Open(FallbackName(path.c_str()));
+    sel::CachePool& pool = sel::CachePool::Shared();
+    sel::Status status;
+    sel::CacheReader::Problem problem{};
+    std::shared_ptr<const sel::PooledCache> found = pool.Acquire(path, status, problem);
+    if (!found && NotOpened(problem)) found = pool.Acquire(FallbackName(path.c_str()), status, problem);
     // neither place has a file: nothing else changes
-    if (!status.ok && NotOpened(cacheFile.LastProblem())) return;
-    // fresh buffers; none for a file that cannot be played (the evaluation then reports it missing)
-    FreeSampleBuffers();
+    if (!found && NotOpened(problem)) return;
+    // fresh samples; none for a file that cannot be played (the evaluation then reports it missing)
+    Close();
+    cache = std::move(found);
     indexA = indexB = kNoSample;
-    if (!status.ok) {
+    unplayable = false;
+    if (!cache) {
         largestCount = -1;
         sampleTotal = 0;
         return;
     }
-    const sel::Layout& layout = cacheFile.GetLayout();
+    const sel::Layout& layout = cache->GetLayout();
     variableCounts = layout.variable ? layout.header.formatTag : 0;
     samplesPerFrame = layout.header.samplesPerFrame;
     sampleTotal = layout.samples;
     largestCount = layout.largestCount;
     pointsPerSample = layout.variable ? layout.largestCount : layout.header.formatTag;
-    // zeroed, so that records a file lacks read as weight 0.0 and nothing is read uninitialised
-    size_t records = static_cast<size_t>(largestCount > 0 ? largestCount : 1);
-    sampleA = static_cast<SampleRecord*>(module::sampleAllocator(records, sizeof(SampleRecord)));
-    sampleB = static_cast<SampleRecord*>(module::sampleAllocator(records, sizeof(SampleRecord)));
-    firstSample = static_cast<SampleRecord*>(module::sampleAllocator(records, sizeof(SampleRecord)));
-    if (firstSample) cacheFile.ReadSample(0, firstSample, largestCount);
+    firstSample = SampleAt(0);
 }
 
-int Player::HeldCount() const { return variableCounts ? cacheFile.GetLayout().Count(indexA) : -1; }
+// Sample k as every player of the file shares it; none (and the file unplayable until loaded anew)
+// when it cannot be had.
+sel::SharedSample Player::SampleAt(int k) {
+    sel::SharedSample s = sel::CachePool::Shared().Sample(cache, k, module::sampleAllocator);
+    if (!s) unplayable = true;
+    return s;
+}
 
-sel::play::Played Player::Hold(TimeValue t, float start, int ticksPerFrame, float strength, bool relative) {
+int Player::HeldCount() const { return variableCounts ? cache->GetLayout().Count(indexA) : -1; }
+
+bool Player::Hold(TimeValue t, float start, int ticksPerFrame, float strength, bool relative,
+                  sel::play::Played& played) {
     sel::play::Bracket bracket = sel::play::BracketAt(t, start, ticksPerFrame, samplesPerFrame, sampleTotal);
     fraction = bracket.fraction;
-    const sel::Layout& layout = cacheFile.GetLayout();
-    // reads go by position: a sample read right after another needs no seek of its own
-    sel::play::FillHeld(sampleA, sampleB, indexA, indexB, bracket.idx, bracket.next, true,
-                        static_cast<size_t>(pointsPerSample), [&](int k, SampleRecord* dst, bool) {
-                            cacheFile.ReadSample(k, dst, variableCounts ? layout.Count(k) : pointsPerSample);
-                        });
-    return sel::play::ChoosePlayed(sampleA, sampleB, firstSample, fraction, strength, relative, variableCounts != 0,
-                                   pointsPerSample, variableCounts ? layout.Count(indexA) : 0,
-                                   variableCounts ? layout.Count(indexB) : 0);
+    // a sample is the same bytes whoever read it: reuse what is held, share or read the rest
+    auto held = [&](int k) -> sel::SharedSample {
+        if (k == indexA) return sampleA;
+        if (k == indexB) return sampleB;
+        return SampleAt(k);
+    };
+    sel::SharedSample a = held(bracket.idx);
+    sel::SharedSample b = bracket.next == bracket.idx ? a : held(bracket.next);
+    sampleA = std::move(a);
+    sampleB = std::move(b);
+    indexA = bracket.idx;
+    indexB = bracket.next;
+    if (!sampleA || !sampleB) {
+        unplayable = true;
+        indexA = indexB = kNoSample;
+        return false;
+    }
+    const sel::Layout& layout = cache->GetLayout();
+    played = sel::play::ChoosePlayed(sampleA.get(), sampleB.get(), firstSample.get(), fraction, strength, relative,
+                                     variableCounts != 0, pointsPerSample, variableCounts ? layout.Count(indexA) : 0,
+                                     variableCounts ? layout.Count(indexB) : 0);
+    return true;
 }

@@ -72,9 +72,8 @@ class PluginTest : public ::testing::Test {
         t->pblock->SetParamValue(pb_cache_file, 0, path.c_str());
     }
 
-    // For tests that play through many modifiers, one after another: the C library opens only so
-    // many streams at once (512 on Windows), and every modifier keeps its cache file open. The Set
-    // Cache command closes it, also when its dialog is cancelled (as here, with no answer given).
+    // Lets the modifier's cache go, so that the next playback loads it anew: the Set Cache command
+    // does so, also when its dialog is cancelled (as here, with no answer given).
     static void CloseCacheFile(Tessarin* t) { t->ChooseCacheFile(nullptr); }
 
     // Leaves `mod` with the status playback gives it while a panel is open (status_count_mismatch: a
@@ -133,8 +132,8 @@ class PluginTest : public ::testing::Test {
     }
 
     std::filesystem::path dir_;
-    // Removes dir_ once the scene has gone (members go in reverse order): its modifiers hold cache
-    // files open, and Windows removes no open file.
+    // Removes dir_ once the scene has gone (members go in reverse order): the caches its modifiers
+    // play stay open until the last of them lets go, and Windows removes no open file.
     struct FolderRemover {
         const std::filesystem::path& dir;
         ~FolderRemover() {

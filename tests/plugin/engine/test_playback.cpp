@@ -113,6 +113,56 @@ TEST_F(Playback, ADeletedCacheStopsPlayingAndAReplacedOnePlaysItsNewSamples) {
     scene_.EndEdit();
 }
 
+// A crowd: many modifiers on a few files, and more files than the pool keeps open. Every modifier
+// plays what a lone one plays; the files opened stay within the pool's bound, and modifiers playing
+// one file at one time share its samples instead of holding three each.
+TEST_F(Playback, ACrowdSharesItsFilesAndSamplesAndPlaysWhatALoneModifierPlays) {
+    sel::CachePool& pool = sel::CachePool::Shared();
+    struct Restore {
+        sel::CachePool& pool;
+        ~Restore() { pool.SetLimits({}); }
+    } restore{pool};
+    pool.SetLimits({4, sel::CachePool::Limits{}.keptBytes});
+    // file f: two vertices, weights f + 10k + 0.25 and f + 10k + 0.5 at sample k (never exactly 1)
+    const int files = 12, nodes = 1000;
+    for (int f = 0; f < files; ++f) {
+        std::vector<std::vector<float>> weights;
+        for (int k = 0; k < 6; ++k)
+            weights.push_back({float(f + 10 * k) + 0.25f, float(f + 10 * k) + 0.5f});
+        WriteBytes(Path("crowd" + std::to_string(f) + ".sel"), sel::EncodeFile(1, Samples(weights)));
+    }
+    std::vector<INode*> crowd;
+    for (int i = 0; i < nodes; ++i) {
+        ScriptedTessarin* m = NewTessarin();
+        SetFile(m, Path("crowd" + std::to_string(i % files) + ".sel"));
+        crowd.push_back(AddNode("agent" + std::to_string(i), 2, {m}));
+    }
+    for (TimeValue t : {0, 400, 240, 800, 80}) {
+        float frame = float(t) / 160;
+        for (int i = 0; i < nodes; ++i) {
+            Mesh& m = Evaluate(crowd[size_t(i)], t);
+            float expected = float(i % files) + 10 * std::min(frame, 5.0f);
+            ASSERT_FLOAT_EQ(Weight(m, 0), expected + 0.25f) << "agent " << i << " at tick " << t;
+            ASSERT_FLOAT_EQ(Weight(m, 1), expected + 0.5f) << "agent " << i << " at tick " << t;
+            ASSERT_LE(pool.Count().openFiles, 4u);
+        }
+        // files written just now are not shared yet (a rewrite within the file system's tick could
+        // keep their stamps): once that is past, the modifiers read them anew and share them
+        if (t == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+            continue;
+        }
+        sel::CachePool::Counts held = pool.Count();
+        EXPECT_EQ(held.entries, size_t(files)) << "one entry a file, however many play it";
+        EXPECT_LE(held.heldSamples, size_t(3 * files)) << "the first and the two around t, a file";
+    }
+    // one file rewritten under its name: every modifier playing it plays the new samples
+    WriteBytes(Path("new.sel"), sel::EncodeFile(1, Samples({{7.0f, 7.5f}, {8.0f, 8.5f}})));
+    std::filesystem::rename(Path("new.sel"), Path("crowd0.sel"));
+    for (int i = 0; i < nodes; i += files)
+        ASSERT_FLOAT_EQ(Weight(Evaluate(crowd[size_t(i)], 160), 0), 8.0f) << "agent " << i;
+}
+
 TEST_F(Playback, AnyOrderOfTimesPlaysWhatAFreshModifierPlays) {
     // counts that differ between neighbours, weights with exact 1.0s, a mesh longer than some samples
     std::vector<std::vector<float>> weights;
