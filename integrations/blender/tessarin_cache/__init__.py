@@ -15,11 +15,16 @@ bl_info = {
     "category": "Animation",
 }
 
+import warnings
+
 import bpy
 import numpy as np
 from bpy.app.handlers import persistent
 
 from . import module, playback
+
+# the module's warning for a cache of another vertex count: the status line says it here
+warnings.filterwarnings("ignore", message=".* vertices per sample; the weights have", module=__name__)
 
 SELECTION_TYPES = [
     ("REPLACE", "Replace", "The cache's weight replaces the group's", 0),
@@ -105,6 +110,10 @@ def play(mesh, objs, frame):
         return
     path = playback.absolute(mesh, settings.filepath)
     try:
+        # the group set now is the one whose own weights are kept: another group set meanwhile gets
+        # the old one its weights back first
+        if playback.take_group(mesh, objs):
+            playback.forget(mesh)
         if module.tessarin is None:
             raise RuntimeError(module.problem)
         if not path:
@@ -144,25 +153,30 @@ def _settings_changed(self, context):
     play(mesh, playback.users(mesh, context.scene), _frame(context.scene))
 
 
+def switch_off(mesh, objs):
+    """Stops playing: the nodes modifiers gone, the kept group's own weights and members back."""
+    playback.forget(mesh)
+    for obj in objs:
+        playback.remove_nodes_modifier(obj)
+    playback.give_back(mesh, objs)
+    playback.remove_attributes(mesh)
+    mesh.update()
+    _set_status(mesh.tessarin_cache, "off")
+
+
 def _switched(self, context):
     mesh = self.id_data
     objs = playback.users(mesh, context.scene)
     if not objs:
         return
     try:
-        group = playback.group_of(objs[0], self)
         if self.enabled:
-            # the group's own weights and members become the incoming weights the cache combines with
-            playback.keep_incoming(mesh, *playback.read_group(objs[0], group))
             play(mesh, objs, _frame(context.scene))
-        else:
+        elif mesh.is_editmode:
             playback.forget(mesh)
-            for obj in objs:
-                playback.remove_nodes_modifier(obj)
-            playback.restore_group(mesh, group)
-            playback.remove_attributes(mesh)
-            mesh.update()
-            self.status = "off"
+            self.status = playback.OFF_PENDING
+        else:
+            switch_off(mesh, objs)
     except Exception as e:
         self.status = f"{type(e).__name__}: {e}"
 
@@ -176,9 +190,10 @@ def _output_changed(self, context):
         if self.output != 'NODES':
             for obj in objs:
                 playback.remove_nodes_modifier(obj)
-        if self.output != 'DIRECT' and objs:
+        group = objs[0].vertex_groups.get(playback.kept_group(mesh)) if objs else None
+        if self.output != 'DIRECT' and group is not None and playback.kept(mesh) and not mesh.is_editmode:
             # the group of the mesh itself gets its own weights back
-            playback.restore_group(mesh, playback.group_of(objs[0], self))
+            playback.restore_group(mesh, group)
         play(mesh, objs, _frame(context.scene))
     except Exception as e:
         self.status = f"{type(e).__name__}: {e}"
@@ -210,6 +225,9 @@ class TessarinCacheSettings(bpy.types.PropertyGroup):
         name="Output", description="Where the played weights go", items=OUTPUTS, default="NODES",
         update=_output_changed, override=OVERRIDABLE)
     status: bpy.props.StringProperty(name="Status", default="off", override=OVERRIDABLE)
+    kept_group: bpy.props.StringProperty(
+        name="Kept Group", description="The group whose own weights are kept aside while the cache plays",
+        default="", override=OVERRIDABLE)
 
 
 class DATA_PT_tessarin_cache(bpy.types.Panel):
@@ -265,12 +283,15 @@ def _on_load(_):
 
 @persistent
 def _on_update(scene, depsgraph=None):
-    # a mesh paused in Edit Mode plays again once it leaves it
+    # a mesh paused in Edit Mode plays again once it leaves it; one switched off there gets its group
+    # back then
     for obj in scene.objects:
         if obj.type == 'MESH' and not obj.data.is_editmode:
             settings = obj.data.tessarin_cache
             if settings.enabled and settings.status == playback.PAUSED:
                 play(obj.data, playback.users(obj.data, scene), _frame(scene))
+            elif not settings.enabled and settings.status == playback.OFF_PENDING:
+                switch_off(obj.data, playback.users(obj.data, scene))
 
 
 CLASSES = (TessarinCacheSettings, DATA_PT_tessarin_cache)

@@ -1,5 +1,6 @@
 """Playing a cache onto a mesh: the group's own weights kept aside, the played weights put into the
 vertex group (through a Geometry Nodes modifier, or directly) or into a float point attribute."""
+import ctypes
 import sys
 
 import bpy
@@ -12,6 +13,8 @@ MEMBERS = "tessarin_members"  # which vertices were members of the group before 
 PLAYED = "tessarin_played"  # the played weights: for the Geometry Nodes modifier, or the output itself
 NODES = "Tessarin Cache"  # the name of that modifier and of its node group
 PAUSED = "paused in Edit Mode: plays again when you leave it"
+# Blender lets no script change a group's members in Edit Mode: switching off waits for Object Mode
+OFF_PENDING = "switched off in Edit Mode: the group gets its own weights back when you leave it"
 
 # Open caches by mesh, kept open between frames as the modifier keeps its file open.
 _open = {}
@@ -143,9 +146,36 @@ def _get(mesh, name, kind, dtype, fill):
     return out
 
 
-def keep_incoming(mesh, weights, members):
-    _attribute(mesh, INCOMING, 'FLOAT').data.foreach_set("value", weights)
-    _attribute(mesh, MEMBERS, 'BOOLEAN').data.foreach_set("value", members)
+def _set(attribute, values):
+    """Sets every value of a point attribute from an array of its own type (float32, bool)."""
+    if attribute.id_data.override_library is None:
+        attribute.data.foreach_set("value", values)
+        return
+    # a library override's attribute values are not editable through RNA (foreach_set leaves them as
+    # the library has them, without a word): the array the attribute owns is written instead, which is
+    # the override's own copy of the mesh
+    values = np.ascontiguousarray(values)
+    if len(attribute.data) != len(values):
+        raise ValueError(f"{attribute.name}: {len(attribute.data)} values, {len(values)} given")
+    if len(values):
+        ctypes.memmove(attribute.data[0].as_pointer(), values.ctypes.data, values.nbytes)
+
+
+def kept(mesh):
+    """Whether the group's own weights are kept aside (the cache plays, or switching off is pending)."""
+    return mesh.attributes.get(INCOMING) is not None
+
+
+def keep_incoming(mesh, weights, members, group_name):
+    _set(_attribute(mesh, INCOMING, 'FLOAT'), weights)
+    _set(_attribute(mesh, MEMBERS, 'BOOLEAN'), members)
+    mesh.tessarin_cache.kept_group = group_name
+
+
+def kept_group(mesh):
+    """The group whose weights are kept aside (files saved before the name was kept: the group set)."""
+    settings = mesh.tessarin_cache
+    return settings.kept_group or settings.group or "Tessarin"
 
 
 def incoming(mesh):
@@ -163,8 +193,34 @@ def restore_group(mesh, group):
     write_group(group, incoming(mesh)[inside], inside)
 
 
+def take_group(mesh, objs):
+    """Keeps the weights of the group set aside, as the incoming weights the cache combines with; the
+    group kept before, when another, gets its own back first. Nothing when they are kept already:
+    the group holds played weights then."""
+    name = mesh.tessarin_cache.group or "Tessarin"
+    if kept(mesh):
+        if kept_group(mesh) == name:
+            return False
+        give_back(mesh, objs)
+    keep_incoming(mesh, *read_group(objs[0], group_of(objs[0], mesh.tessarin_cache)), name)
+    return True
+
+
+def give_back(mesh, objs):
+    """The kept group's own weights and members back, the copies dropped; nothing when none are kept
+    (switched off twice, or never played)."""
+    if not kept(mesh):
+        return
+    if objs:
+        group = objs[0].vertex_groups.get(kept_group(mesh))
+        if group is not None:  # a group removed meanwhile has nothing to get back
+            restore_group(mesh, group)
+    remove_attributes(mesh)
+    mesh.tessarin_cache.kept_group = ""
+
+
 def write_played(mesh, weights):
-    _attribute(mesh, PLAYED, 'FLOAT').data.foreach_set("value", weights)
+    _set(_attribute(mesh, PLAYED, 'FLOAT'), weights)
 
 
 def remove_attributes(mesh):
