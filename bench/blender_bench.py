@@ -1,6 +1,6 @@
 """A frame change in headless Blender: the Tessarin Cache add-on beside Blender's own Mesh Cache
 modifier playing a PC2 file of the same vertex count, in the same run, at 40,000 and 1,000,000
-vertices. The add-on's outputs (the vertex group through Geometry Nodes, the default; the float
+vertices, on grids of quads (as scenes have them) and on vertices alone. The add-on's outputs (the vertex group through Geometry Nodes, the default; the float
 attribute; the group set directly, for weights of 97 values, a radial falloff and all distinct), and
 the floors under them: a handler that only re-tags the mesh whose Geometry Nodes modifier stores an
 unchanging attribute into the group, and one that only writes a float attribute. Each case has an
@@ -8,8 +8,10 @@ object of its own, alone in the scene while it is timed. A frame change is frame
 evaluated depsgraph, in processor time of the whole process (all of Blender's threads), so that
 other programs on a shared machine do not count; median.
 
-  blender -b --factory-startup --python bench/blender_bench.py -- ADDON_ZIP
+  blender -b --factory-startup --python bench/blender_bench.py -- ADDON_ZIP [VERTICES...] [--faces-only]
 """
+import contextlib
+import io
 import os
 import struct
 import sys
@@ -19,12 +21,16 @@ import time
 import bpy
 import numpy as np
 
-ADDON = sys.argv[sys.argv.index("--") + 1]
-SIZES = (40_000, 1_000_000)
+ADDON, *rest = sys.argv[sys.argv.index("--") + 1:]
+SIZES = tuple(int(a) for a in rest if not a.startswith("--")) or (40_000, 1_000_000)
+MESHES = ("faces",) if "--faces-only" in rest else ("faces", "vertices only")
 FRAMES = 16
+COLUMNS = 1000
 folder = tempfile.mkdtemp()
 
-bpy.ops.preferences.addon_install(filepath=ADDON)
+# Blender's installer says "addon_utils.disable: tessarin_cache not disabled" of an add-on new to it
+with contextlib.redirect_stdout(io.StringIO()):
+    bpy.ops.preferences.addon_install(filepath=ADDON)
 bpy.ops.preferences.addon_enable(module="tessarin_cache")
 from tessarin_cache import module, playback  # noqa: E402  (the module the add-on carries)
 
@@ -41,10 +47,21 @@ def points(n):
     return co
 
 
-def mesh_object(name, n):
+def mesh_object(name, n, topology):
     mesh = bpy.data.meshes.new(name)
     mesh.vertices.add(n)
     mesh.vertices.foreach_set("co", points(n).ravel())
+    if topology == "faces":  # a quad between every four neighbours of the grid
+        rows = n // COLUMNS
+        corner = (np.arange(rows - 1)[:, None] * COLUMNS + np.arange(COLUMNS - 1)[None, :]).ravel()
+        quads = np.stack([corner, corner + 1, corner + COLUMNS + 1, corner + COLUMNS], axis=1).astype(np.int32)
+        mesh.loops.add(quads.size)
+        mesh.loops.foreach_set("vertex_index", quads.ravel())
+        mesh.polygons.add(len(quads))
+        mesh.polygons.foreach_set("loop_start", np.arange(0, quads.size, 4, dtype=np.int32))
+        mesh.polygons.foreach_set("loop_total", np.full(len(quads), 4, np.int32))
+        mesh.update(calc_edges=True)
+        mesh.validate()
     obj = bpy.data.objects.new(name, mesh)
     scene.collection.objects.link(obj)
     return obj
@@ -107,14 +124,14 @@ def floor_handler(mesh, weights, through_nodes):
     return handler
 
 
-CASES = [("Mesh Cache", None), ("add-on, group through nodes (default)", "NODES"),
-         ("add-on, float attribute", "ATTRIBUTE"), ("floor: group through nodes", "floor NODES"),
-         ("floor: float attribute", "floor ATTRIBUTE"), ("add-on, group direct", "DIRECT")]
+CASES = [("Mesh Cache", None), ("floor: group through nodes", "floor NODES"),
+         ("floor: float attribute", "floor ATTRIBUTE"), ("add-on, group through nodes (default)", "NODES"),
+         ("add-on, float attribute", "ATTRIBUTE"), ("add-on, group direct", "DIRECT")]
 KINDS = ("97 values", "falloff", "all distinct")
 
 
-def run_case(n, name, output, kind, sel, pc2):
-    obj = mesh_object(name, n)
+def run_case(n, topology, name, output, kind, sel, pc2):
+    obj = mesh_object(name, n, topology)
     handler = None
     if output is None:
         cache = obj.modifiers.new("MeshCache", 'MESH_CACHE')
@@ -139,22 +156,27 @@ def run_case(n, name, output, kind, sel, pc2):
     return ms
 
 
-print("| vertices | weights | case | ms per frame | × Mesh Cache |")
-print("|---:|---|---|---:|---:|")
+print("| vertices | mesh | weights | case | ms per frame | × Mesh Cache | × floor |")
+print("|---:|---|---|---|---:|---:|---:|")
 for n in SIZES:
     pc2 = os.path.join(folder, f"{n}.pc2")
     write_pc2(pc2, n)
-    base = None
-    for kind in KINDS:
-        sel = os.path.join(folder, f"{n}-{kind}.sel")
-        write_sel(sel, n, kind)
-        distinct = len(np.unique(pattern(kind, n, 3)))
-        for name, output in CASES:
-            if kind != "97 values" and output not in ("DIRECT", "NODES"):
-                continue  # the other cases cost the same whatever the weights
-            if output is None and base is not None:
-                continue
-            ms = run_case(n, name, output, kind, sel, pc2)
-            base = base or ms
-            print(f"| {n:,} | {kind} ({distinct:,} distinct) | {name} | {ms:.2f} | {ms / base:.2f} |", flush=True)
-        os.remove(sel)
+    for topology in MESHES:
+        base, floors = None, {}
+        for kind in KINDS:
+            sel = os.path.join(folder, f"{n}-{kind}.sel")
+            write_sel(sel, n, kind)
+            distinct = len(np.unique(pattern(kind, n, 3)))
+            for name, output in CASES:
+                if kind != "97 values" and output not in ("DIRECT", "NODES"):
+                    continue  # the other cases cost the same whatever the weights
+                if output is None and base is not None:
+                    continue
+                ms = run_case(n, topology, name, output, kind, sel, pc2)
+                base = base or ms
+                if output and output.startswith("floor"):
+                    floors[output.split()[1]] = ms
+                floor = floors.get(output)
+                print(f"| {n:,} | {topology} | {kind} ({distinct:,} distinct) | {name} | {ms:.2f} | {ms / base:.2f} | "
+                      f"{f'{ms / floor:.2f}' if floor else ''} |", flush=True)
+            os.remove(sel)
