@@ -1,9 +1,10 @@
 """A frame change in headless Blender: the Tessarin Cache add-on beside Blender's own Mesh Cache
 modifier playing a PC2 file of the same vertex count, in the same run, at 40,000 and 1,000,000
-vertices, on grids of quads (as scenes have them) and on vertices alone. The add-on's outputs (the vertex group through Geometry Nodes, the default; the float
-attribute; the group set directly, for weights of 97 values, a radial falloff and all distinct), and
-the floors under them: a handler that only re-tags the mesh whose Geometry Nodes modifier stores an
-unchanging attribute into the group, and one that only writes a float attribute. Each case has an
+vertices, on grids of quads (as scenes have them) and on vertices alone. The add-on's outputs (the
+vertex group through Geometry Nodes, the default; the float attribute; the group set directly, for
+weights of 97 values, a radial falloff and all distinct), and the floors under the first two: the
+add-on's nodes modifier storing an unchanging attribute into the group, or passing the mesh on,
+evaluated at every frame with nothing played. Each case has an
 object of its own, alone in the scene while it is timed. A frame change is frame_set plus the
 evaluated depsgraph, in processor time of the whole process (all of Blender's threads), so that
 other programs on a shared machine do not count; median.
@@ -111,16 +112,15 @@ def timed(n, slow=False):
     return float(np.median(times)) * 1000
 
 
-def floor_handler(mesh, weights, through_nodes):
-    """A frame handler doing only what any add-on must: the attribute written (or left as it is, for the
-    nodes to store) and the mesh tagged."""
+def floor_handler(mesh, weights):
+    """The floor under an output: the attribute written once and the nodes modifier's tree (storing it
+    into the group, or passing the geometry on), which Blender evaluates at every frame; a frame handler
+    doing nothing."""
     attribute = mesh.attributes.new(playback.PLAYED, 'FLOAT', 'POINT')
     attribute.data.foreach_set("value", weights)
 
     def handler(scene, depsgraph=None):
-        if not through_nodes:
-            mesh.attributes[playback.PLAYED].data.foreach_set("value", weights)
-        mesh.update_tag()
+        pass
     return handler
 
 
@@ -139,9 +139,8 @@ def run_case(n, topology, name, output, kind, sel, pc2):
     elif output.startswith("floor"):
         obj.vertex_groups.new(name="Tessarin")
         nodes = output.endswith("NODES")
-        handler = floor_handler(obj.data, pattern(kind, n, 3), nodes)
-        if nodes:
-            playback.nodes_modifier(obj, "Tessarin")
+        handler = floor_handler(obj.data, pattern(kind, n, 3))
+        playback.nodes_modifier(obj, "Tessarin" if nodes else None)
         bpy.app.handlers.frame_change_pre.append(handler)
     else:
         settings = obj.data.tessarin_cache

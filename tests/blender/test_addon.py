@@ -221,12 +221,15 @@ def test_through_nodes_the_evaluated_group_gets_the_same_weights(obj, cache):
         z = np.array([v.co.z for v in mesh.vertices])
         check(np.allclose(z, got * 2.0, atol=1e-6), f"through nodes, frame {frame}: Displace sees them")
     s.output = 'ATTRIBUTE'
-    check(all(m.type != 'NODES' for m in obj.modifiers), "the float attribute alone: the nodes modifier is gone")
-    set_frame(frames[0])
-    played = np.empty(N, np.float32)
-    obj.data.attributes["tessarin_played"].data.foreach_get("value", played)
-    want = expected(cache, frames[:1], settings)[0]
-    check(np.array_equal(played.view(np.uint32), want.view(np.uint32)), "the float attribute: unclamped, every bit")
+    check(obj.modifiers[0].node_group.name == "Tessarin Cache (attribute)",
+          "the float attribute: the modifier only has the object evaluated at every frame")
+    for frame, want in zip(frames, expected(cache, frames, settings)):
+        set_frame(frame)
+        played = np.empty(N, np.float32)
+        obj.data.attributes["tessarin_played"].data.foreach_get("value", played)
+        check(np.array_equal(played.view(np.uint32), want.view(np.uint32)), "the float attribute: unclamped, every bit")
+        check(np.array_equal(played_output(obj, 'ATTRIBUTE').view(np.uint32), want.view(np.uint32)),
+              f"the float attribute, frame {frame}: the evaluated mesh has it")
     check(np.array_equal(group_weights(obj), incoming_weights()), "the float attribute: the group keeps its own")
     s.output = 'DIRECT'
     check(all(m.type != 'NODES' for m in obj.modifiers), "back to the group: the nodes modifier is gone")

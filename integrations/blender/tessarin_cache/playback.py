@@ -18,6 +18,8 @@ OFF_PENDING = "switched off in Edit Mode: the group gets its own weights back wh
 
 # Open caches by mesh, kept open between frames as the modifier keeps its file open.
 _open = {}
+# Whether a render is under way: its frames are evaluated in copies of its own.
+rendering = False
 # What was said on stderr under -b, so that a farm log gets each line once.
 _said = set()
 
@@ -30,6 +32,7 @@ class Playing:
         self.path, self.cache, self.incoming = path, cache, incoming
         self.out = (np.empty(vertices, np.float32), np.empty(vertices, bool))
         self.status = describe(cache)
+        self.written = None  # the weights last put into the group itself (Direct), None: not yet
 
 
 def forget(mesh):
@@ -223,6 +226,24 @@ def write_played(mesh, weights):
     _set(_attribute(mesh, PLAYED, 'FLOAT'), weights)
 
 
+def write_evaluated(mesh, weights):
+    """Puts the played weights into the copy of the mesh that each view layer's evaluation reads, when
+    that copy holds the attribute already; False when one does not (the mesh must be updated whole)."""
+    written = False
+    for view_layer in bpy.context.scene.view_layers:
+        depsgraph = view_layer.depsgraph
+        copy = mesh.evaluated_get(depsgraph) if depsgraph is not None else None
+        if copy is None or copy.as_pointer() == mesh.as_pointer():
+            continue
+        attribute = copy.attributes.get(PLAYED)
+        if attribute is None or attribute.data_type != 'FLOAT' or attribute.domain != 'POINT' \
+                or len(attribute.data) != len(weights):
+            return False
+        ctypes.memmove(attribute.data[0].as_pointer(), weights.ctypes.data, weights.nbytes)
+        written = True
+    return written
+
+
 def remove_attributes(mesh):
     for name in (PLAYED, INCOMING, MEMBERS):
         attribute = mesh.attributes.get(name)
@@ -230,17 +251,26 @@ def remove_attributes(mesh):
             mesh.attributes.remove(attribute)
 
 
-def node_group():
-    """A node group that stores the float point attribute PLAYED into the attribute (the vertex group)
-    named by its string input."""
-    tree = bpy.data.node_groups.get(NODES)
+def node_group(store):
+    """The node group of the modifier: one that stores the float point attribute PLAYED into the
+    attribute (the vertex group) named by its string input, or one that passes the geometry on (the
+    float attribute output). Each holds a Scene Time node, so that Blender evaluates the object again
+    at every frame, as it does for a modifier playing a file."""
+    name = NODES if store else NODES + " (attribute)"
+    tree = bpy.data.node_groups.get(name)
     if tree is not None:
+        if not any(n.bl_idname == 'GeometryNodeInputSceneTime' for n in tree.nodes):
+            tree.nodes.new('GeometryNodeInputSceneTime')  # a file saved before the trees held one
         return tree
-    tree = bpy.data.node_groups.new(NODES, 'GeometryNodeTree')
+    tree = bpy.data.node_groups.new(name, 'GeometryNodeTree')
     tree.inputs.new('NodeSocketGeometry', "Geometry")
     tree.inputs.new('NodeSocketString', "Group")
     tree.outputs.new('NodeSocketGeometry', "Geometry")
     inputs, outputs = tree.nodes.new('NodeGroupInput'), tree.nodes.new('NodeGroupOutput')
+    tree.nodes.new('GeometryNodeInputSceneTime')
+    if not store:
+        tree.links.new(inputs.outputs["Geometry"], outputs.inputs["Geometry"])
+        return tree
     store = tree.nodes.new('GeometryNodeStoreNamedAttribute')
     store.data_type, store.domain = 'FLOAT', 'POINT'
     played = tree.nodes.new('GeometryNodeInputNamedAttribute')
@@ -255,15 +285,18 @@ def node_group():
 
 
 def nodes_modifier(obj, group_name):
-    """The Geometry Nodes modifier at the bottom of the stack that stores the played weights."""
+    """The Geometry Nodes modifier at the bottom of the stack that stores the played weights into the
+    group `group_name`, or (None) only has the object evaluated at every frame."""
     mod = obj.modifiers.get(NODES)
     if mod is None or mod.type != 'NODES':
         mod = obj.modifiers.new(NODES, 'NODES')
-        mod.node_group = node_group()
         with bpy.context.temp_override(object=obj):
             bpy.ops.object.modifier_move_to_index(modifier=mod.name, index=0)
-    key = mod.node_group.inputs["Group"].identifier
-    if mod[key] != group_name:
+    tree = node_group(group_name is not None)
+    if mod.node_group != tree:
+        mod.node_group = tree
+    key = tree.inputs["Group"].identifier
+    if group_name is not None and mod[key] != group_name:
         mod[key] = group_name
     return mod
 
