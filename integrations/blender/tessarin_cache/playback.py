@@ -150,13 +150,10 @@ def _get(mesh, name, kind, dtype, fill):
 
 
 def _set(attribute, values):
-    """Sets every value of a point attribute from an array of its own type (float32, bool)."""
-    if attribute.id_data.override_library is None:
-        attribute.data.foreach_set("value", values)
-        return
-    # a library override's attribute values are not editable through RNA (foreach_set leaves them as
-    # the library has them, without a word): the array the attribute owns is written instead, which is
-    # the override's own copy of the mesh
+    """Sets every value of a point attribute from an array of its own type (float32, bool): straight
+    into the array the attribute owns. foreach_set would check each value on its way (a third of a
+    frame at 40,000 vertices), and on a library override it leaves the values as the library has them,
+    without a word (they are not editable through RNA there, though the override owns its copy)."""
     values = np.ascontiguousarray(values)
     if len(attribute.data) != len(values):
         raise ValueError(f"{attribute.name}: {len(attribute.data)} values, {len(values)} given")
