@@ -83,8 +83,8 @@ def _output(mesh, objs, settings, entry, weights, frame_change):
         group = playback.group_of(objs[0], settings).name if settings.output == 'NODES' else None
         for obj in objs:
             playback.nodes_modifier(obj, group)
-        if group is not None:
-            np.clip(weights, 0.0, 1.0, out=weights)
+        if group is not None:  # clamped as Blender clamps group weights (np.clip costs three times this)
+            np.minimum(np.maximum(weights, np.float32(0.0), out=weights), np.float32(1.0), out=weights)
         playback.write_played(mesh, weights)
         # on a frame change the objects are evaluated anyway (the nodes modifier depends on the time):
         # the values written into the copy that evaluation reads spare copying the whole mesh again

@@ -20,6 +20,9 @@ OFF_PENDING = "switched off in Edit Mode: the group gets its own weights back wh
 _open = {}
 # Whether a render is under way: its frames are evaluated in copies of its own.
 rendering = False
+# The node groups known to hold what the modifier needs (checked once a session: files saved before
+# may hold older ones).
+_checked_trees = set()
 # What was said on stderr under -b, so that a farm log gets each line once.
 _said = set()
 
@@ -46,6 +49,7 @@ def forget_all():
         entry.cache.close()
     _open.clear()
     _said.clear()
+    _checked_trees.clear()
 
 
 def playing(mesh, path, describe):
@@ -285,16 +289,19 @@ def nodes_modifier(obj, group_name):
     """The Geometry Nodes modifier at the bottom of the stack that stores the played weights into the
     group `group_name`, or (None) only has the object evaluated at every frame."""
     mod = obj.modifiers.get(NODES)
+    tree_name = NODES if group_name is not None else NODES + " (attribute)"
     if mod is None or mod.type != 'NODES':
         mod = obj.modifiers.new(NODES, 'NODES')
         with bpy.context.temp_override(object=obj):
             bpy.ops.object.modifier_move_to_index(modifier=mod.name, index=0)
-    tree = node_group(group_name is not None)
-    if mod.node_group != tree:
-        mod.node_group = tree
-    key = tree.inputs["Group"].identifier
-    if group_name is not None and mod[key] != group_name:
-        mod[key] = group_name
+    tree = mod.node_group
+    if tree is None or tree.name != tree_name or tree.as_pointer() not in _checked_trees:
+        tree = mod.node_group = node_group(group_name is not None)
+        _checked_trees.add(tree.as_pointer())
+    if group_name is not None:
+        key = tree.inputs["Group"].identifier
+        if mod[key] != group_name:
+            mod[key] = group_name
     return mod
 
 
