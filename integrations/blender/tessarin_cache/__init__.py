@@ -95,7 +95,8 @@ def _output(mesh, objs, settings, entry, weights, frame_change):
     for obj in objs:  # objects sharing the mesh may list its groups in another order
         group = playback.group_of(obj, settings)
         groups.setdefault(group.index, group)
-    # only the weights that changed since the frame before: a falloff moving over a mesh changes few
+    # only the weights that changed since the frame before: one that stays (the zeros outside a
+    # falloff) is not set again
     changed = None if entry.written is None else np.flatnonzero(weights.view(np.uint32) != entry.written.view(np.uint32))
     if changed is not None and len(changed) == 0:
         return
