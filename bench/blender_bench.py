@@ -199,3 +199,5 @@ for n in SIZES:
             case.remove()
     for sel in sels.values():
         os.remove(sel)
+    os.remove(pc2)
+os.rmdir(folder)
