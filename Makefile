@@ -62,7 +62,8 @@ bench:
 	bench/report.py build-bench/bench.json bench/results.json
 
 # Cache.evaluate beside the modifier's own playback, then a frame change in headless Blender with the
-# add-on beside Blender's Mesh Cache modifier (docs/performance.md, "Python and Blender").
+# add-on beside Blender's Mesh Cache modifier, on grids of quads and on vertices alone, at 40,000 and
+# 1,000,000 vertices (docs/performance.md, "Python and Blender").
 bench-python:
 	@scripts/bootstrap bench python blender
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DTESSARIN_TESTS=OFF -DTESSARIN_BENCH=ON >/dev/null

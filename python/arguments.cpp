@@ -1,6 +1,8 @@
 // Arguments and errors between Python and the cache code (arguments.h).
 #include "python/arguments.h"
 
+#include <unistd.h>
+
 #include <cmath>
 #include <limits>
 
@@ -42,6 +44,18 @@ float FiniteFloat(double value, const char* name) {
         throw py::value_error(std::string(name) + " must be a finite number, not " +
                               py::repr(py::float_(value)).cast<std::string>());
     return static_cast<float>(value);
+}
+
+WithoutPython::~WithoutPython() noexcept(false) {
+#if PY_VERSION_HEX >= 0x030D0000
+    bool finishing = Py_IsFinalizing();
+#else
+    bool finishing = _Py_IsFinalizing();
+#endif
+    // the process ends with the main thread; this one waits for that without touching Python
+    while (finishing)
+        pause();
+    PyEval_RestoreThread(state_);
 }
 
 void RegisterFileFailure() {

@@ -40,10 +40,25 @@ void PackBits(const bool* in, py::ssize_t n, uint64_t* words);
 // A finite number that stays finite as a 32-bit float, or ValueError naming `name`.
 float FiniteFloat(double value, const char* name);
 
+// Python's lock given up for a while and taken back at the end of the scope. A thread that comes back
+// while the interpreter is finishing (a daemon thread inside a long call when the program ends) is
+// parked instead: Python would end it with pthread_exit, whose unwinding through C++ frames aborts
+// the process, and a job that finished its work would then count as failed.
+class WithoutPython {
+  public:
+    WithoutPython() : state_(PyEval_SaveThread()) {}
+    WithoutPython(const WithoutPython&) = delete;
+    WithoutPython& operator=(const WithoutPython&) = delete;
+    ~WithoutPython() noexcept(false);
+
+  private:
+    PyThreadState* state_;
+};
+
 // Runs f with Python's lock released and the object's own lock held: other Python threads run
 // meanwhile, and two threads on one object take turns.
 template <class Object, class F> auto Unlocked(Object& o, F&& f) {
-    py::gil_scoped_release released;
+    WithoutPython released;
     std::lock_guard<std::mutex> lock(o.Mutex());
     return f();
 }

@@ -6,6 +6,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <set>
 
 namespace pytessarin {
 
@@ -35,6 +36,36 @@ void StoreWord(int64_t word, uint64_t bits, bool* out, int64_t n) {
         out[i] = bits & 1;
 }
 } // namespace
+
+namespace {
+std::mutex registryLock;
+std::set<ForkSafeMutex*>& Alive() {
+    static auto* alive = new std::set<ForkSafeMutex*>; // never destroyed: objects may outlive statics at exit
+    return *alive;
+}
+} // namespace
+
+ForkSafeMutex::ForkSafeMutex() {
+    std::lock_guard<std::mutex> lock(registryLock);
+    Alive().insert(this);
+}
+
+ForkSafeMutex::~ForkSafeMutex() {
+    std::lock_guard<std::mutex> lock(registryLock);
+    Alive().erase(this);
+}
+
+void ForkSafeMutex::BeforeFork() {
+    registryLock.lock();
+    for (ForkSafeMutex* m : Alive())
+        m->lock();
+}
+
+void ForkSafeMutex::AfterFork() {
+    for (ForkSafeMutex* m : Alive())
+        m->unlock();
+    registryLock.unlock();
+}
 
 int ErrnoOf(const std::string& reason) {
     for (int e = 1; e < 256; ++e)
@@ -95,6 +126,20 @@ void Cache::ReadColumns(const std::vector<int>& ks, const std::vector<int64_t>& 
     }
     scratch_.clear();
     scratch_.shrink_to_fit();
+}
+
+std::string Cache::CountMismatch(int n) {
+    if (n == checkedVertices_) return mismatch_;
+    const sel::Layout& layout = Layout();
+    int32_t lo = layout.variable ? layout.smallestCount : layout.header.formatTag;
+    int32_t hi = layout.variable ? layout.largestCount : layout.header.formatTag;
+    bool fits = lo == hi ? lo == n : false;
+    for (int k = 0; lo != hi && !fits && k < layout.samples; ++k)
+        fits = layout.Count(k) == n;
+    checkedVertices_ = n;
+    mismatch_ = fits ? "" : Path() + " has " + std::to_string(lo) + (lo == hi ? "" : " to " + std::to_string(hi)) +
+                                " vertices per sample; the weights have " + std::to_string(n);
+    return mismatch_;
 }
 
 // The three buffers of the modifier's loader, allocated at the first evaluation so that opening a

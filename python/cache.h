@@ -29,6 +29,20 @@ struct FileFailure : std::system_error {
     std::string text, path;
 };
 
+// The lock of a Cache or a Writer. A fork waits for every one alive (BeforeFork takes them all, in
+// the thread that forks) and AfterFork gives them back in both processes: a call running in another
+// thread ends first, and the child, in which that thread does not exist, finds every lock free and
+// every object whole. A lock copied while held would stay held in the child for ever.
+class ForkSafeMutex : public std::mutex {
+  public:
+    ForkSafeMutex();
+    ~ForkSafeMutex();
+    ForkSafeMutex(const ForkSafeMutex&) = delete;
+    ForkSafeMutex& operator=(const ForkSafeMutex&) = delete;
+    static void BeforeFork();
+    static void AfterFork();
+};
+
 // What the modifier reads from its parameters, and the time it is evaluated at.
 struct EvalSettings {
     int32_t tick = 0;
@@ -77,6 +91,10 @@ class Cache {
     // the results, exactly as the modifier leaves a mesh's channel 0 and vertex selection (only the
     // bools of words that change are written). Keeps the two bracketing samples for the next call.
     void Evaluate(const EvalSettings& s, const float* in, float* out, uint64_t* words, bool* selected, int n);
+    // The warning `vomark` gives when the cache was recorded from another mesh than one of n vertices
+    // ("FILE has M vertices per sample; ..."), "" when it fits: samples of one count equal to n, or of
+    // unequal counts one of which is n.
+    std::string CountMismatch(int n);
 
   private:
     void EnsureBuffers();
@@ -84,7 +102,9 @@ class Cache {
     std::vector<sel::SampleRecord> bufferA_, bufferB_, first_, scratch_;
     sel::SampleRecord *a_ = nullptr, *b_ = nullptr;
     int indexA_ = sel::play::kNoSample, indexB_ = sel::play::kNoSample;
-    std::mutex mutex_;
+    int checkedVertices_ = -1; // CountMismatch's last n and its answer, as every frame asks again
+    std::string mismatch_;
+    ForkSafeMutex mutex_;
 };
 
 // The errno whose text `reason` is (sel/ words a system's failure by its text), EIO when none is.
@@ -132,7 +152,7 @@ class Writer {
     int samplesPerFrame_, ticksPerFrame_;
     int32_t firstTick_;
     std::vector<sel::SampleRecord> records_;
-    std::mutex mutex_;
+    ForkSafeMutex mutex_;
 };
 
 } // namespace pytessarin

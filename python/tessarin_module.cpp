@@ -19,6 +19,12 @@ using namespace pytessarin;
 
 namespace {
 
+// A relative name from the current folder: the file stays the one opened whatever os.chdir does later.
+std::string Resolved(const std::string& path) {
+    py::module_ os = py::module_::import("os");
+    return os.attr("path").attr("join")(os.attr("getcwdb")(), py::bytes(path)).cast<std::string>();
+}
+
 void CheckOpen(const Cache& c) {
     if (c.Closed()) throw py::value_error("the cache " + c.Path() + " is closed");
 }
@@ -203,6 +209,7 @@ py::tuple Evaluate(Cache& c, double frame, const py::handle& weightsArg, const p
     auto [outWeights, outSelected] = Outputs(outArg, n);
     float* w = outWeights.mutable_data();
     bool* sel = outSelected.mutable_data();
+    std::string mismatch;
     Unlocked(c, [&] {
         CheckOpen(c);
         c.CheckUnchanged();
@@ -214,7 +221,12 @@ py::tuple Evaluate(Cache& c, double frame, const py::handle& weightsArg, const p
         else if (sel != selectedBits)
             std::memmove(sel, selectedBits, size_t(n));
         c.Evaluate(s, in, w, words.data(), sel, static_cast<int>(n));
+        mismatch = c.CountMismatch(static_cast<int>(n));
     });
+    if (!mismatch.empty()) {
+        // stack level 2: the caller of the package's function, not the package
+        if (PyErr_WarnEx(PyExc_UserWarning, mismatch.c_str(), 2) < 0) throw py::error_already_set();
+    }
     return py::make_tuple(outWeights, outSelected);
 }
 
@@ -227,7 +239,7 @@ py::dict Verify(const py::handle& pathArg) {
     sel::VerifyReport r;
     bool repairable = false;
     {
-        py::gil_scoped_release released;
+        WithoutPython released;
         const sel::Source& src = reader.GetSource();
         r = sel::VerifyFile(src);
         repairable = r.Verdict() != sel::Fault::None && sel::PlanRepair(src, std::nullopt, [] { return false; }).ok;
@@ -327,11 +339,11 @@ void BindCache(py::module_& m) {
         .def("__getitem__", &Item, py::arg("key"),
              "cache[k]: sample k's weights (negative k counts from the end); cache[a:b:s]: those samples' "
              "weights as a 2-D array.")
-        .def("evaluate", &Evaluate, py::arg("frame"), py::arg("weights"), py::arg("selected"), py::kw_only(),
+        .def("evaluate", &Evaluate, py::arg("frame"), py::arg("weights"), py::arg("selected") = py::none(), py::kw_only(),
              py::arg("start") = 0.0, py::arg("relative_offset") = false, py::arg("strength") = 1.0,
              py::arg("selection_type") = 0, py::arg("ticks_per_frame") = 160, py::arg("out") = py::none(),
              "(weights, selected) after the modifier plays the cache at `frame` onto a mesh with these incoming "
-             "weights (float32) and selection bits (bool, or None); into the arrays of `out` (a pair, which may "
+             "weights (float32) and selection bits (bool; None, the default: none selected); into the arrays of `out` (a pair, which may "
              "be the inputs themselves) instead of new ones when given.")
         .def("close", [](Cache& c) { Unlocked(c, [&] { c.Close(); }); }, "Closes the file; twice is harmless.")
         .def("__enter__", [](Cache& c) -> Cache& {
@@ -402,9 +414,16 @@ PYBIND11_MODULE(_tessarin, m) {
     RegisterFileFailure();
     BindCache(m);
     BindWriter(m);
+    // a fork waits for the calls running in other threads and the child gets every lock free
+    py::module_::import("os").attr("register_at_fork")(
+        py::arg("before") = py::cpp_function(&ForkSafeMutex::BeforeFork),
+        py::arg("after_in_parent") = py::cpp_function(&ForkSafeMutex::AfterFork),
+        py::arg("after_in_child") = py::cpp_function(&ForkSafeMutex::AfterFork));
     m.def(
-        "open", [](const py::handle& path) { return std::make_unique<Cache>(PathArg(path)); }, py::arg("path"),
-        "Opens a cache file (str, bytes or os.PathLike) as the modifier would. Raises an OSError "
+        "open", [](const py::handle& path) { return std::make_unique<Cache>(Resolved(PathArg(path))); },
+        py::arg("path"),
+        "Opens a cache file (str, bytes or os.PathLike) as the modifier would; a relative name is taken from "
+        "the current folder now (a later os.chdir changes nothing). Raises an OSError "
         "(FileNotFoundError, PermissionError, IsADirectoryError) when it cannot be opened, CacheError with "
         "the file, byte and reason when the modifier would refuse it.");
     m.def("verify", &Verify, py::arg("path"),

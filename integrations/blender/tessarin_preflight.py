@@ -4,7 +4,8 @@
 
 Run it with the options the render will have. It prints one line per mesh whose cache would play,
 and exits 1 when one would play but the add-on is not enabled here (the render would freeze the
-weights saved in the file), or when its file cannot play (missing, damaged, another vertex count);
+weights saved in the file), when its mesh is linked without a library override (the add-on writes
+nothing into a library's data), or when its file cannot play (missing, damaged, another vertex count);
 0 when every cache plays, or there is none.
 """
 import sys
@@ -14,16 +15,17 @@ import bpy
 
 
 def driven():
-    """(mesh, settings as saved) of every mesh whose cache is switched on; files of add-on 1.0 kept them
-    on the object."""
+    """(mesh, settings as saved) of every mesh of a scene whose cache is switched on (not the library's
+    originals of overrides, which no scene shows); files of add-on 1.0 kept them on the object."""
     found = {}
-    for obj in bpy.data.objects:
-        if obj.type != 'MESH':
-            continue
-        for owner in (obj.data, obj):
-            saved = owner.get("tessarin_cache")
-            if saved is not None and saved.get("enabled"):
-                found.setdefault(obj.data.name_full, (obj.data, saved))
+    for scene in bpy.data.scenes:
+        for obj in scene.objects:
+            if obj.type != 'MESH':
+                continue
+            for owner in (obj.data, obj):
+                saved = owner.get("tessarin_cache")
+                if saved is not None and saved.get("enabled"):
+                    found.setdefault(obj.data.name_full, (obj.data, saved))
     return list(found.values())
 
 
@@ -34,6 +36,9 @@ def problem(mesh, saved, enabled):
                 "tessarin_cache)", saved.get("filepath", ""))
     from tessarin_cache import module, playback
     path = playback.absolute(mesh, saved.get("filepath", ""))
+    owner = playback.not_owned(mesh)  # linked without an override: the add-on plays nothing there
+    if owner:
+        return owner, path
     if module.tessarin is None:
         return module.problem, path
     if not path:

@@ -47,7 +47,7 @@ class Cache:
         self,
         frame: float,
         weights: npt.NDArray[np.float32],
-        selected: Optional[npt.NDArray[np.bool_]],
+        selected: Optional[npt.NDArray[np.bool_]] = None,
         *,
         start: float = 0.0,
         relative_offset: bool = False,

@@ -7,6 +7,8 @@ what it plays, and reports missing, damaged and mismatched files on its status l
 Run by run_blender_test.sh:
   blender -b --factory-startup --python-exit-code 1 --python test_addon.py -- VOMARK PLUGINS ADDON WORK PREFLIGHT
 """
+import contextlib
+import io
 import json
 import os
 import shutil
@@ -178,6 +180,16 @@ def test_reports_files_that_cannot_play(obj, cache, smaller):
     check("samples" in s.status, f"back to a good file: {s.status!r}")
 
 
+def played_output(obj, output):
+    """What an output gives Blender's evaluation: the evaluated group, or the float attribute."""
+    if output != 'ATTRIBUTE':
+        return evaluated_group_weights(obj)
+    mesh = obj.evaluated_get(bpy.context.evaluated_depsgraph_get()).data
+    out = np.empty(len(mesh.vertices), np.float32)
+    mesh.attributes["tessarin_played"].data.foreach_get("value", out)
+    return out
+
+
 def evaluated_group_weights(obj):
     index = obj.vertex_groups[obj.data.tessarin_cache.group].index
     mesh = obj.evaluated_get(bpy.context.evaluated_depsgraph_get()).data
@@ -209,12 +221,15 @@ def test_through_nodes_the_evaluated_group_gets_the_same_weights(obj, cache):
         z = np.array([v.co.z for v in mesh.vertices])
         check(np.allclose(z, got * 2.0, atol=1e-6), f"through nodes, frame {frame}: Displace sees them")
     s.output = 'ATTRIBUTE'
-    check(all(m.type != 'NODES' for m in obj.modifiers), "the float attribute alone: the nodes modifier is gone")
-    set_frame(frames[0])
-    played = np.empty(N, np.float32)
-    obj.data.attributes["tessarin_played"].data.foreach_get("value", played)
-    want = expected(cache, frames[:1], settings)[0]
-    check(np.array_equal(played.view(np.uint32), want.view(np.uint32)), "the float attribute: unclamped, every bit")
+    check(obj.modifiers[0].node_group.name == "Tessarin Cache (attribute)",
+          "the float attribute: the modifier only has the object evaluated at every frame")
+    for frame, want in zip(frames, expected(cache, frames, settings)):
+        set_frame(frame)
+        played = np.empty(N, np.float32)
+        obj.data.attributes["tessarin_played"].data.foreach_get("value", played)
+        check(np.array_equal(played.view(np.uint32), want.view(np.uint32)), "the float attribute: unclamped, every bit")
+        check(np.array_equal(played_output(obj, 'ATTRIBUTE').view(np.uint32), want.view(np.uint32)),
+              f"the float attribute, frame {frame}: the evaluated mesh has it")
     check(np.array_equal(group_weights(obj), incoming_weights()), "the float attribute: the group keeps its own")
     s.output = 'DIRECT'
     check(all(m.type != 'NODES' for m in obj.modifiers), "back to the group: the nodes modifier is gone")
@@ -278,6 +293,31 @@ def test_a_file_re_recorded_while_it_plays_plays_anew(obj, cache):
     s.filepath = cache
 
 
+def test_a_group_changed_while_playing_gives_every_group_back(cache):
+    for output in ('DIRECT', 'NODES'):
+        obj = bpy.data.objects.new("Swap", grid_mesh("Swap"))
+        bpy.context.scene.collection.objects.link(obj)
+        for name, weight in (("A", 0.25), ("B", 0.75)):
+            obj.vertex_groups.new(name=name).add(range(N), weight, 'REPLACE')
+        s = obj.data.tessarin_cache
+        s.group, s.filepath, s.output = "A", cache, output
+        s.enabled = True
+        set_frame(10)
+        s.group = "B"
+        set_frame(20)
+        check(np.all(group_state(obj, "A")[0] == np.float32(0.25)), f"{output}: A has its own back while B plays")
+        played = evaluated_group_weights(obj)
+        check(not np.all(played == np.float32(0.75)), f"{output}: B plays")
+        s.enabled = False
+        for name, weight in (("A", 0.25), ("B", 0.75)):
+            weights, members = group_state(obj, name)
+            check(members.all() and np.all(weights == np.float32(weight)),
+                  f"{output}, off: {name} as before ({sorted(set(weights.tolist()))[:4]})")
+        mesh = obj.data
+        bpy.data.objects.remove(obj)
+        bpy.data.meshes.remove(mesh)
+
+
 def test_linked_duplicates_share_one_driver_and_get_their_group_back(cache):
     mesh = grid_mesh("Shared")
     a, b = bpy.data.objects.new("A", mesh), bpy.data.objects.new("B", mesh)
@@ -291,10 +331,18 @@ def test_linked_duplicates_share_one_driver_and_get_their_group_back(cache):
         a.vertex_groups["Members"].add([i], (i % 13) / 12, 'REPLACE')
     before = group_state(a, "Members")
     s = mesh.tessarin_cache
-    s.group, s.filepath = "Members", cache
+    s.group = "Members"
+    other = write_constant(os.path.join(WORK, "other.sel"), 5, 0.5)
     for output in ('DIRECT', 'NODES'):
-        s.output = output
+        s.filepath, s.output = cache, output
         s.enabled = True
+        set_frame(3)
+        # another file while it plays, switched on again from the other object: nothing new is kept
+        s.filepath = other
+        s.enabled = True
+        set_frame(4)
+        check(s.status == "5 samples, frames 0 to 4", f"{output}: the other file plays: {s.status!r}")
+        s.filepath = cache
         set_frame(12.5)
         check("samples" in s.status, f"{output}: plays: {s.status!r}")
         if output == 'NODES':
@@ -303,6 +351,7 @@ def test_linked_duplicates_share_one_driver_and_get_their_group_back(cache):
             check(np.array_equal(group_state(a, "Members")[0], group_state(b, "Members")[0]),
                   "both objects show the one mesh's weights")
         s.enabled = False
+        s.enabled = False  # from each object: twice
         for o in (a, b):
             got = group_state(o, "Members")
             check(np.array_equal(got[1], before[1]), f"{output}, off, {o.name}: the members as before "
@@ -323,10 +372,26 @@ def test_edit_mode_pauses_and_leaving_it_plays(obj):
     bpy.context.evaluated_depsgraph_get()
     check("samples" in s.status, f"out of Edit Mode it plays again: {s.status!r}")
     set_frame(12)
+    # switched off in Edit Mode, where no script may change a group's members: it waits, and says so
+    bpy.ops.object.mode_set(mode='EDIT')
+    s.enabled = False
+    check(s.status.startswith("switched off in Edit Mode"), f"off in Edit Mode: {s.status!r}")
+    bpy.ops.object.mode_set(mode='OBJECT')
+    bpy.context.evaluated_depsgraph_get()
+    weights, members = group_state(obj, GROUP)
+    check(s.status == "off" and members.all() and np.array_equal(weights, incoming_weights()),
+          f"out of Edit Mode the group has its own weights back: {s.status!r}")
+    check("tessarin_incoming" not in obj.data.attributes, "and the copies are gone")
+    s.enabled = True
+    set_frame(12)
+    s.enabled = False
+    check(np.array_equal(group_state(obj, GROUP)[0], incoming_weights()), "on and off again: still its own")
+    s.enabled = True
+    set_frame(12)
 
 
-def blender(*args):
-    env = dict(os.environ)
+def blender(*args, **env_changes):
+    env = dict(os.environ, **env_changes)
     return subprocess.run([bpy.app.binary_path, "-b", *args], capture_output=True,
                           text=True, env=env)
 
@@ -371,15 +436,37 @@ def test_linked_data_is_never_written_and_overrides_keep_their_settings(cache):
     weights = group_weights(linked)
     set_frame(30)
     check(np.array_equal(group_weights(linked), weights), "linked data: the add-on wrote nothing into it")
+    shot = os.path.join(WORK, "linked.blend")
+    bpy.ops.wm.save_as_mainfile(filepath=shot, copy=True)
     override = linked.override_create(remap_local_usages=True)
     override.data = linked.data.override_create(remap_local_usages=True)
-    override.data.tessarin_cache.start = 3.0
+    s = override.data.tessarin_cache
+    s.start, s.relative_offset, s.selection_type = 3.0, False, "REPLACE"
+    want = expected(cache, [20], {"start": 3.0, "relative_offset": False, "strength": 1.0, "type": 0})[0]
     path = os.path.join(WORK, "override.blend")
+
+    def plays_every_output(when):
+        obj = bpy.data.objects["Grid"]
+        for output in ('NODES', 'ATTRIBUTE', 'DIRECT'):
+            obj.data.tessarin_cache.output = output
+            set_frame(19)
+            set_frame(20)
+            got = played_output(obj, output)
+            check(np.array_equal(got.view(np.uint32), (want if output == 'ATTRIBUTE' else np.clip(want, 0, 1))
+                                 .view(np.uint32)), f"{when}, {output}: the override plays frame 20 "
+                  f"({int((got != want).sum())} differ; {obj.data.tessarin_cache.status})")
+
+    plays_every_output("an override")
     bpy.ops.wm.save_as_mainfile(filepath=path)
     bpy.ops.wm.open_mainfile(filepath=path)
     mesh = bpy.data.objects["Grid"].data
     check(mesh.override_library is not None and mesh.tessarin_cache.start == 3.0,
           f"the override keeps its change: start {mesh.tessarin_cache.start}")
+    plays_every_output("an override saved and reopened")
+    for blend, code, text in ((shot, 1, "linked from"), (path, 0, "plays")):
+        run = blender(blend, "--addons", "tessarin_cache", "--python", PREFLIGHT)
+        check(run.returncode == code and text in run.stdout, f"preflight {blend}: exit {run.returncode}, "
+              f"not {code}, says {text!r}?\n{run.stdout[-800:]}")
 
 
 def test_files_of_add_on_1_0_keep_their_settings(cache):
@@ -397,8 +484,24 @@ def test_files_of_add_on_1_0_keep_their_settings(cache):
     check(s.status.startswith("98 samples, frames 2 to"), f"a 1.0 file plays: {s.status!r}")
 
 
+def test_the_picture_script_renders_a_draft(cache):
+    # docs/blender.md's picture, drawn small and with one sample, so that the script cannot go stale
+    script = os.path.join(os.path.dirname(PREFLIGHT), "..", "..", "scripts", "blender_picture.py")
+    out = os.path.join(WORK, "picture.png")
+    # a configuration of its own: installing again into this Blender's would rewrite the module it runs
+    own = os.path.join(WORK, "picture")
+    run = blender("--factory-startup", "--python-exit-code", "1", "--python", script, "--", ADDON, cache, out,
+                  "12.5", "1", "10", BLENDER_USER_SCRIPTS=os.path.join(own, "scripts"),
+                  BLENDER_USER_CONFIG=os.path.join(own, "config"))
+    check(run.returncode == 0 and os.path.getsize(out) > 0 and "status: 98 samples" in run.stdout,
+          f"the picture script: exit {run.returncode}\n{run.stdout[-600:]}{run.stderr[-600:]}")
+    check("not disabled" not in run.stdout, "the picture script installs the add-on without a misleading line")
+
+
 def main():
-    bpy.ops.preferences.addon_install(filepath=ADDON)
+    # Blender's installer says "addon_utils.disable: tessarin_cache not disabled" of an add-on new to it
+    with contextlib.redirect_stdout(io.StringIO()):
+        bpy.ops.preferences.addon_install(filepath=ADDON)
     bpy.ops.preferences.addon_enable(module="tessarin_cache")
     cache = record("sweep.sel")
     smaller = record("smaller.sel", rows=ROWS - 1)
@@ -416,11 +519,13 @@ def main():
                  lambda: test_reports_files_that_cannot_play(obj, cache, smaller),
                  lambda: test_a_file_re_recorded_while_it_plays_plays_anew(obj, cache),
                  lambda: test_edit_mode_pauses_and_leaving_it_plays(obj),
+                 lambda: test_a_group_changed_while_playing_gives_every_group_back(cache),
                  lambda: test_linked_duplicates_share_one_driver_and_get_their_group_back(cache),
                  lambda: test_settings_survive_saving_and_reopening(cache),
                  lambda: test_a_farm_sees_what_plays_and_the_preflight_check_says_so(cache),
                  lambda: test_linked_data_is_never_written_and_overrides_keep_their_settings(cache),
-                 lambda: test_files_of_add_on_1_0_keep_their_settings(cache)):
+                 lambda: test_files_of_add_on_1_0_keep_their_settings(cache),
+                 lambda: test_the_picture_script_renders_a_draft(cache)):
         try:
             test()
         except Exception:

@@ -1,9 +1,14 @@
 """Opening, refusing and reading cache files: what the modifier and the cache tool would say."""
 import hashlib
 import multiprocessing
+import operator
 import os
 import pathlib
+import pickle
+import signal
 import struct
+import subprocess
+import sys
 import threading
 import time
 
@@ -285,3 +290,109 @@ def test_long_calls_let_other_threads_run(tmp_path):
     # the middle of each call: a switch just before or after it is not what is asked
     inside = [sum(a + (b - a) / 10 < s < b - (b - a) / 10 for s in stamps) for a, b in spans]
     assert max(inside) >= 2, f"another thread ran {inside} times inside five reads"
+
+
+def _wait(pid, seconds=60):
+    """The child's exit status, or None when it is still running after `seconds` (it is killed then)."""
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        done, status = os.waitpid(pid, os.WNOHANG)
+        if done:
+            return os.waitstatus_to_exitcode(status)
+        time.sleep(0.01)
+    os.kill(pid, signal.SIGKILL)
+    os.waitpid(pid, 0)
+    return None
+
+
+def _fork_and_read(c, want):
+    pid = os.fork()
+    if pid == 0:
+        os._exit(0 if np.array_equal(c.weights(3), want) else 1)
+    return _wait(pid)
+
+
+def _inherited_weights(k):
+    return _INHERITED.weights(k)
+
+
+def _pool_read(c, want):
+    global _INHERITED
+    _INHERITED = c  # the parent's own object, copied into each worker by the fork
+    with multiprocessing.get_context("fork").Pool(2) as pool:
+        got = pool.map_async(_inherited_weights, [3, 3])
+        got.wait(60)
+        if not got.ready():
+            pool.terminate()
+            return None
+    return 0 if all(np.array_equal(g, want) for g in got.get()) else 1
+
+
+@pytest.mark.parametrize("fork", [_fork_and_read, _pool_read])
+def test_a_fork_while_another_thread_reads_the_same_cache(tmp_path, fork):
+    # the fork waits for the other thread's call, so the child finds the cache's lock free
+    rng = np.random.default_rng(8)
+    c = tessarin.open(write_variable(tmp_path / "v.sel", [rng.random(50_000, dtype=np.float32) for _ in range(10)]))
+    want, done = c.weights(3), threading.Event()
+
+    def reader():
+        while not done.is_set():
+            c.weights(7)
+
+    t = threading.Thread(target=reader)
+    t.start()
+    try:
+        results = [fork(c, want) for _ in range(5)]
+    finally:
+        done.set()
+        t.join()
+    assert results == [0] * 5, f"children: {results} (None: hung)"
+
+
+DAEMON = """
+import sys, threading, time
+sys.path[:0] = {path!r}
+import numpy as np, tessarin
+c = tessarin.open({cache!r})
+started = threading.Event()
+def loop():
+    while True:
+        started.set()
+        c.read()
+threading.Thread(target=loop, daemon=True).start()
+started.wait()
+time.sleep({pause})
+"""
+
+
+def test_the_program_ends_cleanly_with_a_daemon_thread_inside_a_call(tmp_path):
+    # a farm counts the exit status: a thread coming back to a finishing interpreter must not abort it
+    rng = np.random.default_rng(9)
+    cache = write_variable(tmp_path / "long.sel", [rng.random(300_000, dtype=np.float32) for _ in range(12)])
+    for pause in (0.0, 0.01, 0.05, 0.1, 0.2):
+        script = DAEMON.format(path=sys.path, cache=str(cache), pause=pause)
+        run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
+        assert run.returncode == 0 and "terminate" not in run.stderr and "Traceback" not in run.stderr, \
+            f"after {pause} s: exit {run.returncode}: {run.stderr[-400:]}"
+
+
+def test_a_relative_name_is_the_file_it_named_at_opening(tmp_path, monkeypatch):
+    path = write_variable(tmp_path / "v.sel", [[0.5, 0.25], [0.75, 1.0]])
+    (tmp_path / "elsewhere").mkdir()
+    write_variable(tmp_path / "elsewhere" / "v.sel", [[0.0, 0.0]])
+    monkeypatch.chdir(tmp_path)
+    c = tessarin.open("v.sel")
+    monkeypatch.chdir(tmp_path / "elsewhere")
+    assert not c.changed and c.path == str(path)
+    assert list(c.weights(1)) == [0.75, 1.0]
+
+
+@pytest.mark.parametrize("method", ["spawn", "forkserver"])
+def test_a_cache_pickles_as_its_name_and_opens_again_in_a_worker(tmp_path, method):
+    path = write_variable(tmp_path / "v.sel", [[0.5, 0.25], [0.75, 1.0]])
+    c = tessarin.open(path)
+    copy = pickle.loads(pickle.dumps(c))
+    assert copy is not c and copy.path == c.path and list(copy.weights(1)) == [0.75, 1.0]
+    with multiprocessing.get_context(method).Pool(2) as pool:
+        got = pool.map(operator.methodcaller("weights", 1), [c, c])
+    assert [list(g) for g in got] == [[0.75, 1.0]] * 2

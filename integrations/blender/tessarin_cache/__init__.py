@@ -15,11 +15,16 @@ bl_info = {
     "category": "Animation",
 }
 
+import warnings
+
 import bpy
 import numpy as np
 from bpy.app.handlers import persistent
 
 from . import module, playback
+
+# the module's warning for a cache of another vertex count: the status line says it here
+warnings.filterwarnings("ignore", message=".* vertices per sample; the weights have", module=__name__)
 
 SELECTION_TYPES = [
     ("REPLACE", "Replace", "The cache's weight replaces the group's", 0),
@@ -71,27 +76,39 @@ def _failure(e):
     return f"{type(e).__name__}: {e}"
 
 
-def _output(mesh, objs, settings, weights):
-    if settings.output == 'ATTRIBUTE':
-        playback.write_played(mesh, weights)
-        return
-    if settings.output == 'NODES':
-        # one array call; Blender's own evaluation puts the weights into the group
+def _output(mesh, objs, settings, entry, weights, frame_change):
+    if settings.output != 'DIRECT':
+        # one array call into the mesh; Blender's evaluation reads it (through the nodes modifier, which
+        # puts it into the group, or as the attribute itself)
+        group = playback.group_of(objs[0], settings).name if settings.output == 'NODES' else None
         for obj in objs:
-            playback.nodes_modifier(obj, playback.group_of(obj, settings).name)
-        playback.write_played(mesh, np.clip(weights, 0.0, 1.0, out=weights))
+            playback.nodes_modifier(obj, group)
+        if group is not None:  # clamped as Blender clamps group weights (np.clip costs three times this)
+            np.minimum(np.maximum(weights, np.float32(0.0), out=weights), np.float32(1.0), out=weights)
+        playback.write_played(mesh, weights)
+        # on a frame change the objects are evaluated anyway (the nodes modifier depends on the time):
+        # the values written into the copy that evaluation reads spare copying the whole mesh again
+        if not (frame_change and playback.write_evaluated(mesh, weights)):
+            mesh.update_tag()
         return
     groups = {}
     for obj in objs:  # objects sharing the mesh may list its groups in another order
         group = playback.group_of(obj, settings)
         groups.setdefault(group.index, group)
+    # only the weights that changed since the frame before: one that stays (the zeros outside a
+    # falloff) is not set again
+    changed = None if entry.written is None else np.flatnonzero(weights.view(np.uint32) != entry.written.view(np.uint32))
+    if changed is not None and len(changed) == 0:
+        return
     for group in groups.values():
-        playback.write_group(group, weights)
+        playback.write_group(group, weights if changed is None else weights[changed], changed)
+    entry.written = weights.copy()
+    mesh.update_tag()
 
 
-def play(mesh, objs, frame):
-    """Sets the output of `mesh` from its cache at `frame`; any failure goes to the status line (and to
-    stderr under -b)."""
+def play(mesh, objs, frame, frame_change=False):
+    """Sets the output of `mesh` from its cache at `frame` (`frame_change`: before the evaluation of a
+    new frame); any failure goes to the status line (and to stderr under -b)."""
     settings = mesh.tessarin_cache
     if not settings.enabled or not objs:
         return
@@ -105,6 +122,10 @@ def play(mesh, objs, frame):
         return
     path = playback.absolute(mesh, settings.filepath)
     try:
+        # the group set now is the one whose own weights are kept: another group set meanwhile gets
+        # the old one its weights back first
+        if playback.take_group(mesh, objs):
+            playback.forget(mesh)
         if module.tessarin is None:
             raise RuntimeError(module.problem)
         if not path:
@@ -115,8 +136,7 @@ def play(mesh, objs, frame):
             frame, entry.incoming, None, start=settings.start, relative_offset=settings.relative_offset,
             strength=settings.strength, selection_type=SELECTION_INDEX[settings.selection_type], out=entry.out)
         np.putmask(weights, selected, np.float32(1.0))  # exact ones are bits: the group shows them as 1.0
-        _output(mesh, objs, settings, weights)
-        mesh.update_tag()
+        _output(mesh, objs, settings, entry, weights, frame_change)
         status = entry.status
         for obj in objs:
             playback.say(obj, f"plays {path}: {status}")
@@ -128,14 +148,14 @@ def play(mesh, objs, frame):
     _set_status(settings, status)
 
 
-def play_scene(scene):
+def play_scene(scene, frame_change=False):
     frame = _frame(scene)
     meshes = {}
     for obj in scene.objects:
         if obj.type == 'MESH' and obj.data.tessarin_cache.enabled:
             meshes.setdefault(obj.data, []).append(obj)
     for mesh, objs in meshes.items():
-        play(mesh, objs, frame)
+        play(mesh, objs, frame, frame_change and not playback.rendering)
 
 
 def _settings_changed(self, context):
@@ -144,25 +164,30 @@ def _settings_changed(self, context):
     play(mesh, playback.users(mesh, context.scene), _frame(context.scene))
 
 
+def switch_off(mesh, objs):
+    """Stops playing: the nodes modifiers gone, the kept group's own weights and members back."""
+    playback.forget(mesh)
+    for obj in objs:
+        playback.remove_nodes_modifier(obj)
+    playback.give_back(mesh, objs)
+    playback.remove_attributes(mesh)
+    mesh.update()
+    _set_status(mesh.tessarin_cache, "off")
+
+
 def _switched(self, context):
     mesh = self.id_data
     objs = playback.users(mesh, context.scene)
     if not objs:
         return
     try:
-        group = playback.group_of(objs[0], self)
         if self.enabled:
-            # the group's own weights and members become the incoming weights the cache combines with
-            playback.keep_incoming(mesh, *playback.read_group(objs[0], group))
             play(mesh, objs, _frame(context.scene))
-        else:
+        elif mesh.is_editmode:
             playback.forget(mesh)
-            for obj in objs:
-                playback.remove_nodes_modifier(obj)
-            playback.restore_group(mesh, group)
-            playback.remove_attributes(mesh)
-            mesh.update()
-            self.status = "off"
+            self.status = playback.OFF_PENDING
+        else:
+            switch_off(mesh, objs)
     except Exception as e:
         self.status = f"{type(e).__name__}: {e}"
 
@@ -173,12 +198,14 @@ def _output_changed(self, context):
         return
     objs = playback.users(mesh, context.scene)
     try:
-        if self.output != 'NODES':
+        playback.forget(mesh)
+        if self.output == 'DIRECT':
             for obj in objs:
                 playback.remove_nodes_modifier(obj)
-        if self.output != 'DIRECT' and objs:
+        group = objs[0].vertex_groups.get(playback.kept_group(mesh)) if objs else None
+        if self.output != 'DIRECT' and group is not None and playback.kept(mesh) and not mesh.is_editmode:
             # the group of the mesh itself gets its own weights back
-            playback.restore_group(mesh, playback.group_of(objs[0], self))
+            playback.restore_group(mesh, group)
         play(mesh, objs, _frame(context.scene))
     except Exception as e:
         self.status = f"{type(e).__name__}: {e}"
@@ -210,6 +237,9 @@ class TessarinCacheSettings(bpy.types.PropertyGroup):
         name="Output", description="Where the played weights go", items=OUTPUTS, default="NODES",
         update=_output_changed, override=OVERRIDABLE)
     status: bpy.props.StringProperty(name="Status", default="off", override=OVERRIDABLE)
+    kept_group: bpy.props.StringProperty(
+        name="Kept Group", description="The group whose own weights are kept aside while the cache plays",
+        default="", override=OVERRIDABLE)
 
 
 class DATA_PT_tessarin_cache(bpy.types.Panel):
@@ -250,7 +280,24 @@ from . import legacy  # noqa: E402  (needs the settings above)
 def _on_frame(scene, depsgraph=None):
     # before the new frame is evaluated (frame_change_pre): the played weights are part of that one
     # evaluation, as a modifier's would be
-    play_scene(scene)
+    play_scene(scene, frame_change=True)
+
+
+@persistent
+def _on_render(*_):
+    # a render evaluates copies of its own, which only a whole update of the mesh reaches
+    playback.rendering = True
+
+
+@persistent
+def _render_ended(*_):
+    playback.rendering = False
+
+
+@persistent
+def _on_undo(*_):
+    # the groups are as the undo step has them: write them whole again
+    playback.forget_all()
 
 
 @persistent
@@ -265,17 +312,22 @@ def _on_load(_):
 
 @persistent
 def _on_update(scene, depsgraph=None):
-    # a mesh paused in Edit Mode plays again once it leaves it
+    # a mesh paused in Edit Mode plays again once it leaves it; one switched off there gets its group
+    # back then
     for obj in scene.objects:
         if obj.type == 'MESH' and not obj.data.is_editmode:
             settings = obj.data.tessarin_cache
             if settings.enabled and settings.status == playback.PAUSED:
                 play(obj.data, playback.users(obj.data, scene), _frame(scene))
+            elif not settings.enabled and settings.status == playback.OFF_PENDING:
+                switch_off(obj.data, playback.users(obj.data, scene))
 
 
 CLASSES = (TessarinCacheSettings, DATA_PT_tessarin_cache)
 HANDLERS = ((bpy.app.handlers.frame_change_pre, _on_frame), (bpy.app.handlers.load_post, _on_load),
-            (bpy.app.handlers.depsgraph_update_post, _on_update))
+            (bpy.app.handlers.depsgraph_update_post, _on_update), (bpy.app.handlers.render_init, _on_render),
+            (bpy.app.handlers.render_complete, _render_ended), (bpy.app.handlers.render_cancel, _render_ended),
+            (bpy.app.handlers.undo_post, _on_undo), (bpy.app.handlers.redo_post, _on_undo))
 
 
 def register():

@@ -1,5 +1,6 @@
 """Playing a cache onto a mesh: the group's own weights kept aside, the played weights put into the
 vertex group (through a Geometry Nodes modifier, or directly) or into a float point attribute."""
+import ctypes
 import sys
 
 import bpy
@@ -12,9 +13,16 @@ MEMBERS = "tessarin_members"  # which vertices were members of the group before 
 PLAYED = "tessarin_played"  # the played weights: for the Geometry Nodes modifier, or the output itself
 NODES = "Tessarin Cache"  # the name of that modifier and of its node group
 PAUSED = "paused in Edit Mode: plays again when you leave it"
+# Blender lets no script change a group's members in Edit Mode: switching off waits for Object Mode
+OFF_PENDING = "switched off in Edit Mode: the group gets its own weights back when you leave it"
 
 # Open caches by mesh, kept open between frames as the modifier keeps its file open.
 _open = {}
+# Whether a render is under way: its frames are evaluated in copies of its own.
+rendering = False
+# The node groups known to hold what the modifier needs (checked once a session: files saved before
+# may hold older ones).
+_checked_trees = set()
 # What was said on stderr under -b, so that a farm log gets each line once.
 _said = set()
 
@@ -27,6 +35,7 @@ class Playing:
         self.path, self.cache, self.incoming = path, cache, incoming
         self.out = (np.empty(vertices, np.float32), np.empty(vertices, bool))
         self.status = describe(cache)
+        self.written = None  # the weights last put into the group itself (Direct), None: not yet
 
 
 def forget(mesh):
@@ -40,6 +49,7 @@ def forget_all():
         entry.cache.close()
     _open.clear()
     _said.clear()
+    _checked_trees.clear()
 
 
 def playing(mesh, path, describe):
@@ -143,9 +153,33 @@ def _get(mesh, name, kind, dtype, fill):
     return out
 
 
-def keep_incoming(mesh, weights, members):
-    _attribute(mesh, INCOMING, 'FLOAT').data.foreach_set("value", weights)
-    _attribute(mesh, MEMBERS, 'BOOLEAN').data.foreach_set("value", members)
+def _set(attribute, values):
+    """Sets every value of a point attribute from an array of its own type (float32, bool): straight
+    into the array the attribute owns. foreach_set would check each value on its way (a third of a
+    frame at 40,000 vertices), and on a library override it leaves the values as the library has them,
+    without a word (they are not editable through RNA there, though the override owns its copy)."""
+    values = np.ascontiguousarray(values)
+    if len(attribute.data) != len(values):
+        raise ValueError(f"{attribute.name}: {len(attribute.data)} values, {len(values)} given")
+    if len(values):
+        ctypes.memmove(attribute.data[0].as_pointer(), values.ctypes.data, values.nbytes)
+
+
+def kept(mesh):
+    """Whether the group's own weights are kept aside (the cache plays, or switching off is pending)."""
+    return mesh.attributes.get(INCOMING) is not None
+
+
+def keep_incoming(mesh, weights, members, group_name):
+    _set(_attribute(mesh, INCOMING, 'FLOAT'), weights)
+    _set(_attribute(mesh, MEMBERS, 'BOOLEAN'), members)
+    mesh.tessarin_cache.kept_group = group_name
+
+
+def kept_group(mesh):
+    """The group whose weights are kept aside (files saved before the name was kept: the group set)."""
+    settings = mesh.tessarin_cache
+    return settings.kept_group or settings.group or "Tessarin"
 
 
 def incoming(mesh):
@@ -163,8 +197,52 @@ def restore_group(mesh, group):
     write_group(group, incoming(mesh)[inside], inside)
 
 
+def take_group(mesh, objs):
+    """Keeps the weights of the group set aside, as the incoming weights the cache combines with; the
+    group kept before, when another, gets its own back first. Nothing when they are kept already:
+    the group holds played weights then."""
+    name = mesh.tessarin_cache.group or "Tessarin"
+    if kept(mesh):
+        if kept_group(mesh) == name:
+            return False
+        give_back(mesh, objs)
+    keep_incoming(mesh, *read_group(objs[0], group_of(objs[0], mesh.tessarin_cache)), name)
+    return True
+
+
+def give_back(mesh, objs):
+    """The kept group's own weights and members back, the copies dropped; nothing when none are kept
+    (switched off twice, or never played)."""
+    if not kept(mesh):
+        return
+    if objs:
+        group = objs[0].vertex_groups.get(kept_group(mesh))
+        if group is not None:  # a group removed meanwhile has nothing to get back
+            restore_group(mesh, group)
+    remove_attributes(mesh)
+    mesh.tessarin_cache.kept_group = ""
+
+
 def write_played(mesh, weights):
-    _attribute(mesh, PLAYED, 'FLOAT').data.foreach_set("value", weights)
+    _set(_attribute(mesh, PLAYED, 'FLOAT'), weights)
+
+
+def write_evaluated(mesh, weights):
+    """Puts the played weights into the copy of the mesh that each view layer's evaluation reads, when
+    that copy holds the attribute already; False when one does not (the mesh must be updated whole)."""
+    written = False
+    for view_layer in bpy.context.scene.view_layers:
+        depsgraph = view_layer.depsgraph
+        copy = mesh.evaluated_get(depsgraph) if depsgraph is not None else None
+        if copy is None or copy.as_pointer() == mesh.as_pointer():
+            continue
+        attribute = copy.attributes.get(PLAYED)
+        if attribute is None or attribute.data_type != 'FLOAT' or attribute.domain != 'POINT' \
+                or len(attribute.data) != len(weights):
+            return False
+        ctypes.memmove(attribute.data[0].as_pointer(), weights.ctypes.data, weights.nbytes)
+        written = True
+    return written
 
 
 def remove_attributes(mesh):
@@ -174,17 +252,26 @@ def remove_attributes(mesh):
             mesh.attributes.remove(attribute)
 
 
-def node_group():
-    """A node group that stores the float point attribute PLAYED into the attribute (the vertex group)
-    named by its string input."""
-    tree = bpy.data.node_groups.get(NODES)
+def node_group(store):
+    """The node group of the modifier: one that stores the float point attribute PLAYED into the
+    attribute (the vertex group) named by its string input, or one that passes the geometry on (the
+    float attribute output). Each holds a Scene Time node, so that Blender evaluates the object again
+    at every frame, as it does for a modifier playing a file."""
+    name = NODES if store else NODES + " (attribute)"
+    tree = bpy.data.node_groups.get(name)
     if tree is not None:
+        if not any(n.bl_idname == 'GeometryNodeInputSceneTime' for n in tree.nodes):
+            tree.nodes.new('GeometryNodeInputSceneTime')  # a file saved before the trees held one
         return tree
-    tree = bpy.data.node_groups.new(NODES, 'GeometryNodeTree')
+    tree = bpy.data.node_groups.new(name, 'GeometryNodeTree')
     tree.inputs.new('NodeSocketGeometry', "Geometry")
     tree.inputs.new('NodeSocketString', "Group")
     tree.outputs.new('NodeSocketGeometry', "Geometry")
     inputs, outputs = tree.nodes.new('NodeGroupInput'), tree.nodes.new('NodeGroupOutput')
+    tree.nodes.new('GeometryNodeInputSceneTime')
+    if not store:
+        tree.links.new(inputs.outputs["Geometry"], outputs.inputs["Geometry"])
+        return tree
     store = tree.nodes.new('GeometryNodeStoreNamedAttribute')
     store.data_type, store.domain = 'FLOAT', 'POINT'
     played = tree.nodes.new('GeometryNodeInputNamedAttribute')
@@ -199,16 +286,22 @@ def node_group():
 
 
 def nodes_modifier(obj, group_name):
-    """The Geometry Nodes modifier at the bottom of the stack that stores the played weights."""
+    """The Geometry Nodes modifier at the bottom of the stack that stores the played weights into the
+    group `group_name`, or (None) only has the object evaluated at every frame."""
     mod = obj.modifiers.get(NODES)
+    tree_name = NODES if group_name is not None else NODES + " (attribute)"
     if mod is None or mod.type != 'NODES':
         mod = obj.modifiers.new(NODES, 'NODES')
-        mod.node_group = node_group()
         with bpy.context.temp_override(object=obj):
             bpy.ops.object.modifier_move_to_index(modifier=mod.name, index=0)
-    key = mod.node_group.inputs["Group"].identifier
-    if mod[key] != group_name:
-        mod[key] = group_name
+    tree = mod.node_group
+    if tree is None or tree.name != tree_name or tree.as_pointer() not in _checked_trees:
+        tree = mod.node_group = node_group(group_name is not None)
+        _checked_trees.add(tree.as_pointer())
+    if group_name is not None:
+        key = tree.inputs["Group"].identifier
+        if mod[key] != group_name:
+            mod[key] = group_name
     return mod
 
 
