@@ -51,7 +51,7 @@ test:
 	else echo "make test: clang has no libFuzzer here, so the fuzz targets did not run"; fi
 
 # Speed goals live here, not in the tests: every case beside its floor, in one run, with a table
-# and bench/results.json at the end (a minute or two). BENCH_ARGS passes options on (e.g. --benchmark_filter=step).
+# and bench/results.json at the end (a minute or two); then the page's scrubbing in headless Chromium. BENCH_ARGS passes options on (e.g. --benchmark_filter=step).
 BENCH_ARGS ?=
 bench:
 	@scripts/bootstrap bench
@@ -60,6 +60,8 @@ bench:
 	build-bench/bin/bench_cache --benchmark_min_time=0.3 --benchmark_out=build-bench/bench.json \
 		--benchmark_out_format=json $(BENCH_ARGS)
 	bench/report.py build-bench/bench.json bench/results.json
+	cmake --build build-bench -j $(JOBS) --target vomark Tessarin
+	/usr/bin/python3 bench/view_scrub.py build-bench/bin/vomark build-bench/plugins
 
 # Cache.evaluate beside the modifier's own playback, then a frame change in headless Blender with the
 # add-on beside Blender's Mesh Cache modifier, on grids of quads and on vertices alone, at 40,000 and
