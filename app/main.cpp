@@ -8,11 +8,8 @@
 #include "console/exit_codes.h"
 #include "console/options.h"
 #include "sel/files.h"
-#include "demo.h"
-#include "editing_verbs.h"
-#include "scene_files.h"
-#include "session.h"
-#include "verbs.h"
+#include "scene/session.h"
+#include "verbs/verbs.h"
 #include "view/server.h"
 
 int main(int argc, char** argv) {

@@ -68,13 +68,15 @@ set_target_properties(Tessarin PROPERTIES PREFIX "" SUFFIX ".dlm" RUNTIME_OUTPUT
 if(NOT EXISTS ${TESSARIN_WIN_INCLUDE}/tiny_obj_loader.h)
   file(CREATE_LINK /usr/include/tiny_obj_loader.h ${TESSARIN_WIN_INCLUDE}/tiny_obj_loader.h SYMBOLIC)
 endif()
-add_library(vomark_app STATIC app/scene_description.cpp app/scene_meshes.cpp app/scene_modifiers.cpp app/scene_files.cpp app/session.cpp app/verbs.cpp
-  app/host_queries.cpp app/panel_view.cpp app/panel_verb.cpp app/script_runner.cpp app/run_verb.cpp
-  app/requested_pictures_windows.cpp app/unavailable_verbs_windows.cpp app/view/unavailable_windows.cpp
-  app/obj_reader_windows.cpp
-  app/record_part.cpp app/staging.cpp)
-target_include_directories(vomark_app PUBLIC app)
-target_link_libraries(vomark_app PUBLIC vomark_runtime sel console win_header_libs)
+file(GLOB SCENE_SOURCES CONFIGURE_DEPENDS app/scene/*.cpp)
+list(FILTER SCENE_SOURCES EXCLUDE REGEX "_posix\\.cpp$|/scene_pictures\\.cpp$")
+add_library(vomark_scene STATIC ${SCENE_SOURCES})
+target_include_directories(vomark_scene PUBLIC app)
+target_link_libraries(vomark_scene PUBLIC vomark_runtime sel console win_header_libs)
+file(GLOB VERB_SOURCES CONFIGURE_DEPENDS app/verbs/*.cpp)
+list(FILTER VERB_SOURCES EXCLUDE REGEX "_posix\\.cpp$|/(demo|requested_pictures)\\.cpp$")
+add_library(vomark_app STATIC ${VERB_SOURCES} app/view/unavailable_windows.cpp)
+target_link_libraries(vomark_app PUBLIC vomark_scene)
 add_executable(vomark app/main.cpp)
 target_link_libraries(vomark PRIVATE vomark_app tessarin_version)
 

@@ -6,7 +6,7 @@
 
 #include "fuzz_support.h"
 #include "runtime/host_record.h"
-#include "scene_description.h"
+#include "scene/scene_description.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz_support::AttachModule();

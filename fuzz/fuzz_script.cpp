@@ -13,8 +13,8 @@
 #include "runtime/host_record.h"
 #include "runtime/plugin_loader.h"
 #include "runtime/window.h"
-#include "scene_description.h"
-#include "script_runner.h"
+#include "scene/scene_description.h"
+#include "verbs/script_runner.h"
 
 namespace {
 const char* kScene = R"({"animationRange": [0, 2], "nodes": [

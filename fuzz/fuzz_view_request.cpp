@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "api.h"
-#include "scene_description.h"
+#include "scene/scene_description.h"
 
 namespace {
 struct World {

@@ -4,7 +4,7 @@
 #include <random>
 
 #include "api_fields.h"
-#include "scene_description.h"
+#include "scene/scene_description.h"
 #include "web_files.h"
 
 namespace app::view {

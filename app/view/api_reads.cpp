@@ -5,10 +5,10 @@
 
 #include "api.h"
 #include "api_fields.h"
-#include "host_queries.h"
+#include "scene/host_queries.h"
 #include "pictures/ramp.h"
 #include "runtime/host_record.h"
-#include "scene_description.h"
+#include "scene/scene_description.h"
 #include "view_state.h"
 
 namespace app::view {

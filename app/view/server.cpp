@@ -20,10 +20,10 @@
 
 #include "api_fields.h"
 #include "connections.h"
-#include "host_queries.h"
-#include "panel_view.h"
+#include "scene/host_queries.h"
+#include "scene/panel_view.h"
 #include "runtime/host_record.h"
-#include "scene_description.h"
+#include "scene/scene_description.h"
 #include "view_state.h"
 
 extern char** environ;

@@ -8,8 +8,7 @@
 #include <CLI/CLI.hpp>
 
 #include "api.h"
-#include "editing_verbs.h"
-#include "session.h"
+#include "scene/session.h"
 
 namespace app::view {
 

@@ -1,5 +1,4 @@
 // vomark view in a build without the web page (the Windows build): a verb that says it is not here.
-#include "demo.h"
 #include "view/server.h"
 
 namespace app::view {

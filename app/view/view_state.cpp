@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "host_queries.h"
-#include "panel_view.h"
+#include "scene/host_queries.h"
+#include "scene/panel_view.h"
 
 namespace app::view {
 namespace {

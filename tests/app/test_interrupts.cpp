@@ -14,9 +14,9 @@
 #include "portable.h"
 #include "runtime/host_record.h"
 #include "runtime/interaction.h"
-#include "scene_description.h"
-#include "script_runner.h"
-#include "verbs.h"
+#include "scene/scene_description.h"
+#include "verbs/script_runner.h"
+#include "verbs/verbs.h"
 
 namespace {
 const char* const kScene = R"({"ticksPerFrame": 160, "nodes": [{"name": "Tri",

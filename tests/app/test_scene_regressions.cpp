@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "scene_description.h"
+#include "scene/scene_description.h"
 
 namespace {
 TEST(SceneRegressions, ANumberBeyondDoubleIsAParseError) {

@@ -1,7 +1,7 @@
 // Modifiers of a scene description: the host's own, plug-in classes with their parameters, and
 // parameters set from text (--set, scripts).
 #include "sel/files.h"
-#include "scene_json.h"
+#include "scene/scene_json.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // Recording beside the target, and the lock that keeps two recordings of one part apart. (No host
 // header here: the Windows build takes the system's own declarations.)
-#include "staging.h"
+#include "scene/staging.h"
 
 #include <cerrno>
 #include <cstdio>

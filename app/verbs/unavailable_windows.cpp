@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "demo.h"
+#include "verbs/verbs.h"
 
 namespace app {
 Verb Unavailable(CLI::App& cli, const std::string& name, const std::string& what) {

@@ -4,15 +4,17 @@
 // second between them.
 #pragma once
 #include <algorithm>
+#include <chrono>
 #include <iostream>
 #include <string>
 
 #include <unistd.h>
 
 #include "console/progress.h"
-#include "host_queries.h"
+#include "runtime/function_publishing.h"
 #include "runtime/scene.h"
-#include "tick_range.h"
+#include "scene/host_queries.h"
+#include "scene/tick_range.h"
 
 namespace app {
 
@@ -54,5 +56,32 @@ class Progress {
     int64_t last_ = 0;
     long evaluations_ = 0;
 };
+
+// What came of a recording through the modifier's published function "record", as a script calls
+// it, with its progress shown: what `vomark record`, the demo and scripts report on.
+struct RecordCall {
+    vm::ScriptCallResult result; // found false: the modifier publishes no "record"
+    std::string shownError;      // what a message box said meanwhile; "" when none did
+    int escapesBefore = 0;       // Escape presses counted before it (SayIfRecordingStopped)
+    bool stopped = false;        // Escape (Ctrl-C) ended it early
+    long evaluations = 0;        // a recording evaluates every frame it records
+    double seconds = 0;
+};
+inline RecordCall CallRecord(vm::Scene& scene, Modifier* mod) {
+    RecordCall call;
+    Progress progress(scene, mod);
+    scene.onEvaluate = [&](INode*, TimeValue t) { progress.Evaluated(t); };
+    size_t boxes = vm::Record().messageBoxes.size();
+    call.escapesBefore = vm::Record().escapePresses;
+    auto started = std::chrono::steady_clock::now();
+    call.result = vm::CallScriptFunction(mod, ClassOf(mod), "record");
+    call.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    scene.onEvaluate = nullptr;
+    progress.Finish(); // what follows starts a line of its own
+    call.shownError = ErrorShownSince(boxes);
+    call.stopped = vm::Record().escapePresses > call.escapesBefore;
+    call.evaluations = progress.Evaluations();
+    return call;
+}
 
 } // namespace app

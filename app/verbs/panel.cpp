@@ -6,11 +6,11 @@
 #include <memory>
 #include <stdexcept>
 
-#include "editing_verbs.h"
-#include "host_queries.h"
-#include "panel_view.h"
-#include "scene_description.h"
-#include "requested_pictures.h"
+#include "verbs/verbs.h"
+#include "scene/host_queries.h"
+#include "scene/panel_view.h"
+#include "scene/scene_description.h"
+#include "verbs/requested_pictures.h"
 
 namespace app {
 namespace {

@@ -1,7 +1,7 @@
 // Meshes of a scene description: a grid, listed vertices and faces, or an OBJ file; and a node's
 // selection.
 #include "sel/files.h"
-#include "scene_json.h"
+#include "scene/scene_json.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -17,15 +17,15 @@
 #include "sel/output.h"
 #include "sel/reader.h"
 #include "console/stop.h"
-#include "demo.h"
-#include "host_queries.h"
-#include "panel_view.h"
+#include "verbs/verbs.h"
+#include "scene/host_queries.h"
+#include "scene/panel_view.h"
 #include "pictures/cache_heatmap.h"
-#include "progress.h"
+#include "scene/progress.h"
 #include "runtime/function_publishing.h"
-#include "scene_description.h"
-#include "scene_files.h"
-#include "scene_pictures.h"
+#include "scene/scene_description.h"
+#include "scene/scene_files.h"
+#include "scene/scene_pictures.h"
 
 namespace app {
 namespace {
@@ -192,22 +192,15 @@ int Demo::Record() {
     vm::Scene& scene = *built_.scene;
     std::cerr << "1. recording frames " << range_.first << " to " << range_.last << ", " << o_.samples
               << " samples per frame, into " << cache_.string() << "\n";
-    Progress progress(scene, mod_);
-    scene.onEvaluate = [&](INode*, TimeValue t) { progress.Evaluated(t); };
-    size_t boxes = vm::Record().messageBoxes.size();
-    int escapes = vm::Record().escapePresses;
-    auto started = Clock::now();
-    vm::ScriptCallResult r = vm::CallScriptFunction(mod_, ClassOf(mod_), "record");
-    recordSeconds_ = std::chrono::duration<double>(Clock::now() - started).count();
-    scene.onEvaluate = nullptr;
-    progress.Finish(); // what follows starts a line of its own
-    if (!r.found) throw SceneError(r.error);
-    if (!ErrorShownSince(boxes).empty()) { // the message box's own line was printed already
+    RecordCall call = CallRecord(scene, mod_);
+    recordSeconds_ = call.seconds;
+    if (!call.result.found) throw SceneError(call.result.error);
+    if (!call.shownError.empty()) { // the message box's own line was printed already
         std::cerr << "vomark: " << RecordingFailure(mod_) << "\n";
         return 1;
     }
     // Escape (Ctrl-C) ends a recording early and keeps what it has: nothing to compare then
-    if (SayIfRecordingStopped(escapes, mod_)) return console::StopStatus();
+    if (SayIfRecordingStopped(call.escapesBefore, mod_)) return console::StopStatus();
     return 0;
 }
 

@@ -7,10 +7,10 @@
 
 #include "console/stop.h"
 #include "sel/files.h"
-#include "editing_verbs.h"
-#include "host_queries.h"
-#include "scene_description.h"
-#include "script_runner.h"
+#include "verbs/verbs.h"
+#include "scene/host_queries.h"
+#include "scene/scene_description.h"
+#include "verbs/script_runner.h"
 
 namespace app {
 namespace {

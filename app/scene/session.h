@@ -1,8 +1,11 @@
 // What every vomark verb shares: plug-ins, the interaction provider, and reporting to stderr.
 #pragma once
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <CLI/CLI.hpp>
 
 #include "runtime/host_record.h"
 #include "runtime/interaction.h"
@@ -36,6 +39,17 @@ class Session {
     vm::ScriptedInteraction scripted_;
     std::unique_ptr<vm::TerminalInteraction> terminal_;
 };
+
+// A verb on the command line: every verb of vomark is one of these. run() does its work once it
+// was the verb given, with the session (plug-ins loaded, dialogs answered) up.
+struct Verb {
+    CLI::App* command;
+    std::function<int(Session&)> run;
+};
+using AddCommonOptions = std::function<void(CLI::App*)>;
+
+// A verb a build leaves out (the Windows build: demo and view draw with Cairo): it says so, exit 2.
+Verb Unavailable(CLI::App& cli, const std::string& name, const std::string& what);
 
 // Throws std::invalid_argument for an answer that is not KIND=VALUE with a known kind.
 void QueueAnswer(vm::ScriptedInteraction& provider, const std::string& answer);

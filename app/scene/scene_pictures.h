@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "panel_view.h"
+#include "scene/panel_view.h"
 #include "pictures/mesh_view.h"
 #include "runtime/scene.h"
 

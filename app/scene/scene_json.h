@@ -8,7 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "scene_description.h"
+#include "scene/scene_description.h"
 
 namespace app::scene_json {
 

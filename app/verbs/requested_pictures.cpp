@@ -1,10 +1,10 @@
-#include "requested_pictures.h"
+#include "verbs/requested_pictures.h"
 
 #include <algorithm>
 #include <stdexcept>
 #include <vector>
 
-#include "scene_pictures.h"
+#include "scene/scene_pictures.h"
 #include "sel/output.h"
 
 namespace app {

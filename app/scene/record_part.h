@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "runtime/scene.h"
-#include "scene_description.h"
+#include "scene/scene_description.h"
 #include "sel/part.h"
-#include "staging.h"
+#include "scene/staging.h"
 
 namespace app {
 

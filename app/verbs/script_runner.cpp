@@ -1,6 +1,6 @@
 // The script runner: one line at a time, each line dispatched by its first word.
 #include "sel/files.h"
-#include "script_runner.h"
+#include "verbs/script_runner.h"
 
 #include <strings.h>
 
@@ -11,13 +11,13 @@
 #include <filesystem>
 #include <iostream>
 
-#include "host_queries.h"
-#include "progress.h"
+#include "scene/host_queries.h"
+#include "scene/progress.h"
 #include "runtime/function_publishing.h"
 #include "runtime/host_record.h"
 #include "runtime/interaction.h"
 #include "runtime/scene_file.h"
-#include "scene_description.h"
+#include "scene/scene_description.h"
 
 namespace app {
 namespace {

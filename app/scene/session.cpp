@@ -1,5 +1,5 @@
 // Plug-in loading and the interaction provider for one run of vomark.
-#include "session.h"
+#include "scene/session.h"
 
 #include <unistd.h>
 

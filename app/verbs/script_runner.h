@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host_queries.h"
+#include "scene/host_queries.h"
 #include "runtime/scene.h"
 
 namespace app {

@@ -1,7 +1,7 @@
 // Building host scenes from their JSON description: the settings and nodes, and reading the file.
 // Meshes are in scene_meshes.cpp, modifiers and parameters in scene_modifiers.cpp.
 #include "sel/files.h"
-#include "scene_description.h"
+#include "scene/scene_description.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -15,7 +15,7 @@
 
 #include "sel/format.h"
 #include "runtime/scene_file.h"
-#include "scene_json.h"
+#include "scene/scene_json.h"
 
 namespace fs = std::filesystem;
 using nlohmann::json;

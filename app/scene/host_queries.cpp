@@ -1,6 +1,6 @@
 // Nodes and modifiers by name, the CSV rows of an evaluated selection, and what the host reported.
 #include "sel/files.h"
-#include "host_queries.h"
+#include "scene/host_queries.h"
 
 #include <strings.h>
 #include <unistd.h>
@@ -19,7 +19,7 @@
 #include "sel/verify.h"
 #include "runtime/host_record.h"
 #include "runtime/plugin_loader.h"
-#include "scene_description.h"
+#include "scene/scene_description.h"
 
 namespace app {
 

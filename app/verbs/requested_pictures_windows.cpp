@@ -1,5 +1,5 @@
 // A build without Cairo: the verbs stay, their --png option says it is not here (a usage error).
-#include "requested_pictures.h"
+#include "verbs/requested_pictures.h"
 
 #include <stdexcept>
 

@@ -5,7 +5,7 @@
 // capture; the join carries the whole's across, and needs to know where a weight started afresh
 // inside the part at an evaluation that wrote nothing. A watcher just below the modifier in the
 // stack sees each evaluation's mesh and notes those places.
-#include "record_part.h"
+#include "scene/record_part.h"
 
 #include <algorithm>
 #include <cmath>
@@ -16,13 +16,13 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "host_queries.h"
+#include "scene/host_queries.h"
 #include "runtime/builtin_modifiers.h"
-#include "scene_description.h"
+#include "scene/scene_description.h"
 #include "sel/files.h"
 #include "sel/output.h"
 #include "sel/reader.h"
-#include "tick_range.h"
+#include "scene/tick_range.h"
 
 #define XXH_INLINE_ALL
 #include <xxhash.h>

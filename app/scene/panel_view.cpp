@@ -1,5 +1,5 @@
 // Reading a panel's controls and opening a modifier's panel as the host does.
-#include "panel_view.h"
+#include "scene/panel_view.h"
 
 #include <cstdlib>
 #include <stdexcept>
