@@ -52,7 +52,7 @@ target_link_libraries(vomark_runtime INTERFACE vomark_host)
 target_link_libraries(vomark_host PRIVATE sel)
 # only the runtime's own functions: sel's file seam and the compiler's runtime stay inside it
 target_link_options(vomark_host PRIVATE
-  -Wl,--exclude-libs,libsel.a:libstdc++.a:libgcc.a:libgcc_eh.a:libwinpthread.a:libmingwex.a)
+  -Wl,--exclude-libs,libsel.a:libstdc++.a:libgcc.a:libgcc_eh.a:libwinpthread.a:libpthread.a:libmingwex.a)
 
 # The plug-in: Tessarin.dlm, a DLL exporting the module's functions and its resource table.
 file(GLOB_RECURSE PLUGIN_SOURCES CONFIGURE_DEPENDS plugin/*.cpp)

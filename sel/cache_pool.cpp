@@ -16,15 +16,10 @@ using Key = std::pair<const PooledCache*, int>; // an entry and a sample index
 // system's clock (a few milliseconds on Linux, more on some), its stamp staying as it was: such an
 // entry is not shared, so that a later opening reads the bytes then on disk.
 constexpr int64_t kSettledNs = 100'000'000;
-// Now, on the clock of the stamps: nanoseconds since 1970, or since 1601 on Windows (its file times).
+// Now, on the clock of the stamps: nanoseconds since 1970.
 int64_t StampClockNow() {
-    int64_t ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                     std::chrono::system_clock::now().time_since_epoch())
-                     .count();
-#ifdef _WIN32
-    ns += int64_t(11644473600) * 1'000'000'000;
-#endif
-    return ns;
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 bool Settled(const FileStamp& s) { return StampClockNow() - std::max(s.modifiedNs, s.changedNs) > kSettledNs; }
 } // namespace

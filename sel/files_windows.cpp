@@ -150,8 +150,10 @@ bool StampOfHandle(HANDLE h, FileStamp& out) {
     out.device = info.dwVolumeSerialNumber;
     out.inode = uint64_t(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
     out.size = int64_t(info.nFileSizeHigh) << 32 | int64_t(info.nFileSizeLow);
-    out.modifiedNs = basic.LastWriteTime.QuadPart * 100;
-    out.changedNs = basic.ChangeTime.QuadPart * 100;
+    // file times count 100 ns from 1601; in nanoseconds from 1970, as on Linux, they fit 64 bits
+    constexpr int64_t k1601To1970 = 116444736000000000;
+    out.modifiedNs = (basic.LastWriteTime.QuadPart - k1601To1970) * 100;
+    out.changedNs = (basic.ChangeTime.QuadPart - k1601To1970) * 100;
     return true;
 }
 } // namespace
