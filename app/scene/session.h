@@ -48,6 +48,14 @@ struct Verb {
 };
 using AddCommonOptions = std::function<void(CLI::App*)>;
 
+// What most verbs take: the scene, and the node in it.
+inline void AddSceneArgument(CLI::App* verb, std::string& scene) {
+    verb->add_option("scene", scene, "scene (JSON description or .vms)")->required();
+}
+inline CLI::Option* AddNodeOption(CLI::App* verb, std::string& node) {
+    return verb->add_option("--node", node, "node name (may be left out when the scene has one node)");
+}
+
 // A verb a build leaves out (the Windows build: demo and view draw with Cairo): it says so, exit 2.
 Verb Unavailable(CLI::App& cli, const std::string& name, const std::string& what);
 

@@ -32,7 +32,7 @@ Verb AddAssetsVerb(CLI::App& cli, const CommonOptions& common, const AddCommonOp
     auto o = std::make_shared<AssetsOptions>();
     CLI::App* verb = cli.add_subcommand("assets", "list the files a scene needs, one a line");
     addCommon(verb);
-    verb->add_option("scene", o->scene, "scene (JSON description or .vms)")->required();
+    AddSceneArgument(verb, o->scene);
     verb->add_flag("--missing", o->missing, "list the missing files instead of the existing ones");
     return {verb, [o, &common](Session&) { return ListAssets(*o, common, std::cout); }};
 }

@@ -184,7 +184,7 @@ Verb AddEvalVerb(CLI::App& cli, const CommonOptions& common, const AddCommonOpti
     auto o = std::make_shared<EvalOptions>();
     CLI::App* verb = cli.add_subcommand("eval", "evaluate a node's pipeline at the given times");
     addCommon(verb);
-    verb->add_option("scene", o->scene, "scene (JSON description or .vms)")->required();
+    AddSceneArgument(verb, o->scene);
     CLI::Option* node =
         verb->add_option("--node", o->nodes, "node name (may be left out when the scene has one node); repeat for several");
     verb->add_flag("--all", o->all, "every node of the scene, at each time")->excludes(node);

@@ -96,8 +96,8 @@ Verb AddPanelVerb(CLI::App& cli, const CommonOptions& common, const AddCommonOpt
     CLI::App* verb =
         cli.add_subcommand("panel", "open a modifier's panel, press its buttons, print its controls");
     addCommon(verb);
-    verb->add_option("scene", o->scene, "scene (JSON description or .vms)")->required();
-    verb->add_option("--node", o->node, "node name (may be left out when the scene has one node)");
+    AddSceneArgument(verb, o->scene);
+    AddNodeOption(verb, o->node);
     verb->add_option("--modifier", o->modifier, "the \"id\" of the modifier (default: the topmost Tessarin)");
     verb->add_option("--set", o->sets, "set a parameter by internal name first: PARAM=VALUE");
     verb->add_option("--click", o->clicks,

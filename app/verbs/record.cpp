@@ -190,8 +190,8 @@ Verb AddRecordVerb(CLI::App& cli, CommonOptions& common, const AddCommonOptions&
     auto o = std::make_shared<RecordOptions>();
     CLI::App* verb = cli.add_subcommand("record", "record a node's modifier into its cache file");
     addCommon(verb);
-    verb->add_option("scene", o->scene, "scene (JSON description or .vms)")->required();
-    verb->add_option("--node", o->node, "node name (may be left out when the scene has one node)");
+    AddSceneArgument(verb, o->scene);
+    AddNodeOption(verb, o->node);
     verb->add_option("--modifier", o->modifier, "the \"id\" of the modifier (default: the topmost that records)");
     verb->add_option("--set", o->sets, "set a parameter by internal name first: PARAM=VALUE");
     verb->add_option("--save", o->save, "then save the scene as this .vms file");

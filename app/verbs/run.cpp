@@ -46,7 +46,7 @@ Verb AddRunVerb(CLI::App& cli, CommonOptions& common, const AddCommonOptions& ad
     auto o = std::make_shared<RunOptions>();
     CLI::App* verb = cli.add_subcommand("run", "run a script of macro-recorder lines against a scene");
     addCommon(verb);
-    verb->add_option("scene", o->scene, "scene (JSON description or .vms)")->required();
+    AddSceneArgument(verb, o->scene);
     verb->add_option("script", o->script, "the script; see docs/scripting.md")->required();
     AddEscapeAtPollOption(verb, common);
     return {verb, [o, &common](Session&) { return RunScript(*o, common); }};

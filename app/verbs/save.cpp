@@ -22,7 +22,7 @@ Verb AddSaveVerb(CLI::App& cli, const CommonOptions& common, const AddCommonOpti
     CLI::App* verb =
         cli.add_subcommand("save", "save a scene (JSON description or .vms) as a .vms scene file");
     addCommon(verb);
-    verb->add_option("scene", o->scene, "scene (JSON description or .vms)")->required();
+    AddSceneArgument(verb, o->scene);
     verb->add_option("out", o->out, "the scene file to write")->required();
     verb->add_flag("--force", o->force, "replace OUT when it exists");
     return {verb, [o, &common](Session&) { return SaveScene(*o, common, std::cout); }};

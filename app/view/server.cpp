@@ -184,8 +184,8 @@ Verb AddViewVerb(CLI::App& cli, CommonOptions& common) {
     auto options = std::make_shared<ViewOptions>();
     CLI::App* verb = cli.add_subcommand("view", "serve the scene as a web page on 127.0.0.1 until Ctrl-C");
     verb->add_option("--plugins", common.plugins, "folder of *.dlm plug-in modules");
-    verb->add_option("scene", options->scene, "scene description (JSON) or scene file")->required();
-    verb->add_option("--node", options->node, "node name (may be left out when the scene has one node)");
+    AddSceneArgument(verb, options->scene);
+    AddNodeOption(verb, options->node);
     verb->add_option("--port", options->port, "port on 127.0.0.1 (0: a free one)")
         ->check(CLI::Range(0, 65535));
     verb->add_flag("--open", options->open, "open the page in the user's browser");

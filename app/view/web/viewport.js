@@ -241,17 +241,7 @@ export class Viewport {
     if (!this.vertexCount) return;
     const mvp = this.matrix();
     if (this.edgeCount) this.drawEdgeLayer(mvp, w, h);
-    gl.useProgram(this.program);
-    gl.bindVertexArray(this.vao);
-    gl.uniformMatrix4fv(this.loc.mvp, false, mvp);
-    gl.uniform3fv(this.loc.stops, this.stops);
-    gl.enable(gl.DEPTH_TEST);
-    gl.enable(gl.POLYGON_OFFSET_FILL);
-    gl.polygonOffset(1, 1);
-    gl.uniform1i(this.loc.mode, 0);
-    gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, this.buffers.index);
-    gl.drawElements(gl.TRIANGLES, this.indexCount, gl.UNSIGNED_INT, 0);
-    gl.disable(gl.POLYGON_OFFSET_FILL);
+    this.drawSurface(mvp);
     if (this.edgeCount) {
       // the layer's colours are premultiplied: black lines, coverage in alpha
       gl.disable(gl.DEPTH_TEST);
@@ -271,6 +261,22 @@ export class Viewport {
       gl.drawElements(gl.POINTS, this.pointCount, gl.UNSIGNED_INT, 0);
     }
     gl.bindVertexArray(null);
+  }
+
+  // The surface coloured by weight, pushed back a little so that lines on it stay in front.
+  drawSurface(mvp) {
+    const gl = this.gl;
+    gl.useProgram(this.program);
+    gl.bindVertexArray(this.vao);
+    gl.uniformMatrix4fv(this.loc.mvp, false, mvp);
+    gl.uniform3fv(this.loc.stops, this.stops);
+    gl.enable(gl.DEPTH_TEST);
+    gl.enable(gl.POLYGON_OFFSET_FILL);
+    gl.polygonOffset(1, 1);
+    gl.uniform1i(this.loc.mode, 0);
+    gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, this.buffers.index);
+    gl.drawElements(gl.TRIANGLES, this.indexCount, gl.UNSIGNED_INT, 0);
+    gl.disable(gl.POLYGON_OFFSET_FILL);
   }
 
   // The edges as the surface hides them, for this view and size; drawn again only when they change.
@@ -298,20 +304,10 @@ export class Viewport {
     gl.viewport(0, 0, w, h);
     gl.clearColor(0, 0, 0, 0);
     gl.clear(gl.COLOR_BUFFER_BIT | gl.DEPTH_BUFFER_BIT);
-    gl.useProgram(this.program);
-    gl.bindVertexArray(this.vao);
-    gl.uniformMatrix4fv(this.loc.mvp, false, mvp);
-    gl.uniform3fv(this.loc.stops, this.stops);
     // the surface's depth alone, pushed back as in the frame, so that hidden edges stay hidden
-    gl.enable(gl.DEPTH_TEST);
-    gl.enable(gl.POLYGON_OFFSET_FILL);
-    gl.polygonOffset(1, 1);
     gl.colorMask(false, false, false, false);
-    gl.uniform1i(this.loc.mode, 0);
-    gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, this.buffers.index);
-    gl.drawElements(gl.TRIANGLES, this.indexCount, gl.UNSIGNED_INT, 0);
+    this.drawSurface(mvp);
     gl.colorMask(true, true, true, true);
-    gl.disable(gl.POLYGON_OFFSET_FILL);
     gl.enable(gl.BLEND);
     gl.blendFuncSeparate(gl.SRC_ALPHA, gl.ONE_MINUS_SRC_ALPHA, gl.ONE, gl.ONE_MINUS_SRC_ALPHA);
     gl.uniform1i(this.loc.mode, 1);
