@@ -54,7 +54,7 @@ std::string Again(const sel::PartRecord& r) {
 
 // Adds bytes [from, to) of `src` to the checksum; false when they cannot be read.
 bool HashRange(const sel::Source& src, int64_t from, int64_t to, XXH3_state_t& state) {
-    std::vector<char> piece(size_t(1) << 20);
+    std::vector<char> piece(size_t(std::clamp<int64_t>(to - from, 0, int64_t(1) << 20)));
     for (int64_t at = from; at < to;) {
         size_t n = size_t(std::min<int64_t>(int64_t(piece.size()), to - at));
         if (src.ReadAt(at, piece.data(), n) != n) return false;
