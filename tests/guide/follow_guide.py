@@ -149,7 +149,8 @@ def make_python(root, python_dir, rest, where, log):
 
 
 # the reference pages whose examples run after the guide's
-REFERENCE_PAGES = ("docs/vomark.md", "docs/tessarin.md", "docs/scripting.md", "docs/python.md", "docs/farm.md")
+REFERENCE_PAGES = ("docs/vomark.md", "docs/tessarin.md", "docs/scripting.md", "docs/python.md", "docs/farm.md",
+                   "docs/scene-description.md", "docs/scene-files.md", "docs/cache-format.md")
 NOT_RUN = re.compile(r"^<!-- not run by the guide test: (.*) -->$")
 
 
