@@ -81,7 +81,7 @@ add_executable(vomark app/main.cpp)
 target_link_libraries(vomark PRIVATE vomark_app tessarin_version)
 
 # tessarin: every verb but plot, which draws with Cairo (tools/tessarin/plot_unavailable.cpp says so).
-add_library(tessarin_tool STATIC tools/tessarin/inputs.cpp tools/tessarin/report.cpp tools/tessarin/rows.cpp
+add_library(tessarin_tool STATIC tools/tessarin/inputs.cpp tools/tessarin/command_line.cpp tools/tessarin/report.cpp tools/tessarin/rows.cpp
   tools/tessarin/diff.cpp tools/tessarin/repair.cpp tools/tessarin/import.cpp
   tools/tessarin/plot_unavailable.cpp tools/tessarin/join.cpp)
 target_link_libraries(tessarin_tool PUBLIC sel console win_header_libs)

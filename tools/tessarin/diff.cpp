@@ -1,10 +1,11 @@
 // diff: two files compared as they play (samples per frame, counts, weights); ticks are not compared,
 // as no reader uses them.
 #include <cmath>
+#include <memory>
 #include <tuple>
 #include <vector>
 
-#include "tools/tessarin/tool.h"
+#include "tools/tessarin/verbs.h"
 
 namespace tessarin {
 
@@ -103,6 +104,25 @@ int Diff(const sel::Source& a, const std::string& nameA, const sel::Source& b, c
     for (const auto& l : lines)
         ctx.out << "  " << l << "\n";
     return 1;
+}
+
+ToolVerb AddDiffVerb(CLI::App& app) {
+    struct Options {
+        std::string a, b;
+        double tolerance = 0;
+    };
+    auto o = std::make_shared<Options>();
+    CLI::App* command =
+        app.add_subcommand("diff", "Compare two files as they play (exit 0 equal, 1 different or unreadable)");
+    AddFileArgument(command, o->a, "the first cache file");
+    command->add_option("B", o->b, "the second cache file")->required();
+    command->add_option("--tolerance", o->tolerance, "largest weight difference taken as equal")
+        ->check(AtLeast(0, "a weight difference"));
+    return {command, [o](Context& ctx) {
+                sel::CacheReader a, b;
+                if (!OpenCache(o->a, a, true, ctx) || !OpenCache(o->b, b, true, ctx)) return 1;
+                return Diff(a.GetSource(), o->a, b.GetSource(), o->b, o->tolerance, ctx);
+            }};
 }
 
 } // namespace tessarin

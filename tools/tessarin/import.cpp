@@ -1,14 +1,18 @@
 // import: CSV rows sample,vertex,weight,tick into the variable-count file the recorder writes.
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <istream>
+#include <memory>
 #include <vector>
 
 #include "sel/writer.h"
-#include "tools/tessarin/tool.h"
+#include "tools/tessarin/verbs.h"
 
 namespace tessarin {
 
@@ -200,6 +204,50 @@ ImportResult Import(std::istream& csv, const std::string& name, int32_t samplesP
     if (current < 0) return {1, name + ": no rows: a cache file needs at least one sample"};
     if (!endSample() || !writer.Finish().empty()) return kRefused;
     return {0, "", writer.Samples(), rows};
+}
+
+namespace {
+int ImportVerb(const std::string& csvPath, const std::string& outPath, int32_t spf, Context& ctx) {
+    // told before opening, as for a cache: a FIFO would wait for a writer that may never come
+    sel::FileKind kind = sel::KindOf(csvPath);
+    if (kind == sel::FileKind::Folder || kind == sel::FileKind::Other) {
+        ctx.err << csvPath << (kind == sel::FileKind::Folder ? ": is a folder\n" : ": not a plain file\n");
+        return 1;
+    }
+    std::ifstream csv(sel::PathOf(csvPath), std::ios::binary);
+    if (!csv) {
+        ctx.err << csvPath << ": "
+                << (kind == sel::FileKind::Missing ? "not found"
+                                                   : std::string("cannot be read: ") + std::strerror(errno))
+                << "\n";
+        return 1;
+    }
+    sel::OutputFile out;
+    if (!OpenOutput(outPath, {csvPath}, out, ctx)) return 1;
+    int64_t csvBytes = std::max<int64_t>(sel::SizeOf(csvPath), 0);
+    ImportResult r = Import(csv, csvPath, spf, out, ctx.stop, ctx.progress, csvBytes);
+    if (!r.error.empty()) ctx.err << r.error << "\n";
+    int code = Close(r.exit, out, ctx);
+    if (code == 0)
+        ctx.out << "wrote " << outPath << ": " << Counted(r.samples, "sample") << ", "
+                << Counted(r.rows, "record") << "\n";
+    return code;
+}
+} // namespace
+
+ToolVerb AddImportVerb(CLI::App& app) {
+    struct Options {
+        std::string csv, out;
+        int32_t spf = 0;
+    };
+    auto o = std::make_shared<Options>();
+    CLI::App* command = app.add_subcommand("import", "Make a cache file from CSV rows sample,vertex,weight,tick");
+    AddFileArgument(command, o->csv, "the CSV file");
+    command->add_option("--out", o->out, "the cache file to write")->required();
+    command->add_option("--samples-per-frame", o->spf, "samples per frame (header word 1)")
+        ->required()
+        ->check(CLI::Range(1, INT32_MAX));
+    return {command, [o](Context& ctx) { return ImportVerb(o->csv, o->out, o->spf, ctx); }, true};
 }
 
 } // namespace tessarin

@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
 
 #define XXH_INLINE_ALL
@@ -23,8 +24,9 @@
 
 #include "sel/format.h"
 #include "sel/part.h"
+#include "sel/reader.h"
 #include "sel/writer.h"
-#include "tools/tessarin/tool.h"
+#include "tools/tessarin/verbs.h"
 
 namespace tessarin {
 namespace {
@@ -493,6 +495,95 @@ bool FillChecksums(const sel::Source& bytes, sel::PartRecord& record) {
     std::string lines = sel::ChecksummedLines(record);
     record.linesChecksum = XXH3_64bits(lines.data(), lines.size());
     return true;
+}
+
+namespace {
+// The text of PART's record, checked as every input is: a folder, a FIFO or a device is refused
+// before it is opened (a FIFO would wait for a writer), and a record larger than any its part can
+// have before it is read. False, with the line printed, when it is refused.
+bool ReadPartRecord(const std::string& part, JoinPart& out, Context& ctx) {
+    // the part first, as the join will open it: its size bounds its record's
+    if (sel::FileKind kind = sel::KindOf(part); kind != sel::FileKind::Plain) {
+        ctx.err << part
+                << (kind == sel::FileKind::Missing  ? ": not found\n"
+                    : kind == sel::FileKind::Folder ? ": is a folder\n"
+                                                    : ": not a plain file\n");
+        return false;
+    }
+    std::string path = sel::PartRecordPath(part);
+    if (sel::KindOf(path) == sel::FileKind::Missing) return true; // the join names the part without one
+    // opened as every input is: a FIFO would wait for a writer, a device would never end
+    sel::CacheReader record;
+    sel::Status opened = record.OpenBytes(path);
+    int64_t most = sel::LargestPartRecord(sel::SizeOf(part));
+    std::string why = opened.ok ? "" : opened.message;
+    if (record.LastProblem() == sel::CacheReader::Problem::Folder ||
+        record.LastProblem() == sel::CacheReader::Problem::NotPlain)
+        why += ", not the part record of " + part;
+    else if (opened.ok && record.GetSource().Size() > most)
+        why = "far larger than the record of " + part + " can be";
+    if (why.empty()) {
+        out.recordText.resize(size_t(record.GetSource().Size()));
+        if (record.GetSource().ReadAt(0, out.recordText.data(), out.recordText.size()) != out.recordText.size())
+            why = "cannot be read to its end";
+    }
+    if (!why.empty()) {
+        ctx.err << path << ": " << why << ": record the part again\n";
+        return false;
+    }
+    out.recordFound = true;
+    return true;
+}
+
+// The parts with their part records, each part opened when the join needs it (checked, then copied)
+// and closed after; refuses an OUT that is one of them (the join reads them to its end).
+int JoinVerb(const std::vector<std::string>& paths, const std::string& outPath, Context& ctx) {
+    std::vector<JoinPart> parts(paths.size());
+    std::vector<std::string> inputs;
+    for (const std::string& path : paths)
+        inputs.insert(inputs.end(), {path, sel::PartRecordPath(path)});
+    // what each part was when the check opened it: the copy reads the same bytes or none
+    std::vector<std::optional<sel::FileStamp>> stamps(paths.size());
+    for (size_t i = 0; i < paths.size(); ++i) {
+        if (!ReadPartRecord(paths[i], parts[i], ctx)) return 1;
+        parts[i].name = paths[i];
+        parts[i].open = [path = paths[i], &stamp = stamps[i]](std::string& error) -> PartBytes {
+            auto file = std::make_shared<sel::CacheReader>();
+            // verify's checks follow in the join, on any bytes
+            sel::Status status = file->OpenBytes(path);
+            if (!status.ok) {
+                error = path + ": " + status.message;
+                return nullptr;
+            }
+            if (stamp && !(*stamp == file->Stamp())) {
+                error = path + ": changed since it was checked";
+                return nullptr;
+            }
+            stamp = file->Stamp();
+            return PartBytes(file, &file->GetSource());
+        };
+    }
+    sel::OutputFile out;
+    if (!OpenOutput(outPath, inputs, out, ctx, "write the joined file to another name")) return 1;
+    std::string summary;
+    int code = Close(Join(parts, out, outPath, ctx, &summary), out, ctx);
+    if (code == 0) ctx.out << summary << "\n";
+    return code;
+}
+} // namespace
+
+ToolVerb AddJoinVerb(CLI::App& app) {
+    struct Options {
+        std::vector<std::string> parts;
+        std::string out;
+    };
+    auto o = std::make_shared<Options>();
+    CLI::App* command = app.add_subcommand("join", "Join the parts of one recording (vomark record --frames A:B) "
+                                                   "into the file one recording of the whole range writes");
+    command->add_option("PART", o->parts, "the parts' cache files, each with its .part record beside it")
+        ->required();
+    command->add_option("--out", o->out, "the joined cache file")->required();
+    return {command, [o](Context& ctx) { return JoinVerb(o->parts, o->out, ctx); }, true};
 }
 
 } // namespace tessarin

@@ -1,7 +1,7 @@
 // info and verify: what a file holds, and whether it keeps what its header and table promise.
 #include <nlohmann/json.hpp>
 
-#include "tools/tessarin/tool.h"
+#include "tools/tessarin/verbs.h"
 
 namespace tessarin {
 
@@ -140,6 +140,35 @@ int Verify(const sel::Source& src, const std::string& name, Format format, Conte
     if (plan.needsPoints) ctx.out << "; tessarin repair can mend it given --points (the points per sample)";
     ctx.out << "\n";
     return ExitFor(verdict);
+}
+
+namespace {
+// info and verify report on any file: its bytes opened, its layout unchecked
+ToolVerb Report(CLI::App& app, const char* name, const char* what,
+                int (*verb)(const sel::Source&, const std::string&, Format, Context&)) {
+    struct Options {
+        std::string file, format;
+    };
+    auto o = std::make_shared<Options>();
+    CLI::App* command = app.add_subcommand(name, what);
+    AddFileArgument(command, o->file);
+    command->add_option("--format", o->format, "text or json")->check(CLI::IsMember({"text", "json"}));
+    return {command, [o, verb](Context& ctx) {
+                sel::CacheReader in;
+                Format f = FormatOf(o->format);
+                return OpenCache(o->file, in, false, ctx, f) ? verb(in.GetSource(), o->file, f, ctx) : 1;
+            }};
+}
+} // namespace
+
+ToolVerb AddInfoVerb(CLI::App& app) {
+    return Report(app, "info", "What a file holds: variant, samples, counts, size, frames, ticks, weights", Info);
+}
+
+ToolVerb AddVerifyVerb(CLI::App& app) {
+    return Report(app, "verify",
+                  "Check a file against its header and count table (exit 0 valid, 1 damaged, 2 incomplete)",
+                  Verify);
 }
 
 } // namespace tessarin

@@ -1,8 +1,12 @@
 // dump and export: one row per record, sample,vertex,weight,tick, streamed a chunk at a time.
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
 #include <sstream>
 
-#include "tools/tessarin/tool.h"
+#include "tools/tessarin/verbs.h"
 
 namespace tessarin {
 
@@ -111,6 +115,64 @@ int Dump(const sel::Source& src, const std::string& name, std::optional<int32_t>
     if (!out.Flush(true)) return 1;
     if (rows) *rows = written;
     return 0;
+}
+
+ToolVerb AddDumpVerb(CLI::App& app) {
+    struct Options {
+        std::string file, format;
+        std::optional<int32_t> sample;
+    };
+    auto o = std::make_shared<Options>();
+    CLI::App* command = app.add_subcommand("dump", "Print the records as sample,vertex,weight,tick");
+    AddFileArgument(command, o->file);
+    command->add_option("--sample", o->sample, "only this sample");
+    command->add_option("--format", o->format, "csv or json")->check(CLI::IsMember({"csv", "json"}));
+    return {command, [o](Context& ctx) {
+                sel::CacheReader in;
+                Format f = FormatOf(o->format);
+                if (!OpenCache(o->file, in, false, ctx, f)) return 1;
+                // stdout as it is: a file it is redirected to is appended to, never replaced
+                struct StdoutSink : sel::ByteSink {
+                    int error = 0;
+                    bool Write(const void* d, size_t n) override {
+                        errno = 0;
+                        if (error == 0 && std::fwrite(d, 1, n, stdout) != n) error = errno ? errno : EIO;
+                        return error == 0;
+                    }
+                    bool WriteAt(int64_t, const void*, size_t) override { return false; }
+                    using sel::ByteSink::Write;
+                } sink;
+                int code = Dump(in.GetSource(), o->file, o->sample, f == Format::Json ? Format::Json : Format::Csv,
+                                sink, ctx);
+                errno = 0;
+                if (std::fflush(stdout) != 0 && sink.error == 0) sink.error = errno ? errno : EIO;
+                if (sink.error == 0) return code;
+                ctx.err << "standard output: cannot be written: " << std::strerror(sink.error) << "\n";
+                return code == kStopped ? code : 1;
+            }};
+}
+
+ToolVerb AddExportVerb(CLI::App& app) {
+    struct Options {
+        std::string file, out;
+    };
+    auto o = std::make_shared<Options>();
+    CLI::App* command = app.add_subcommand("export", "Write the records as CSV rows sample,vertex,weight,tick");
+    AddFileArgument(command, o->file);
+    command->add_option("--out", o->out, "the CSV file to write")->required();
+    return {command,
+            [o](Context& ctx) {
+                sel::CacheReader in;
+                sel::OutputFile out;
+                if (!OpenCache(o->file, in, true, ctx) || !OpenOutput(o->out, {o->file}, out, ctx)) return 1;
+                int64_t rows = 0;
+                int code =
+                    Close(Dump(in.GetSource(), o->file, std::nullopt, Format::Csv, out, ctx, &rows), out, ctx);
+                if (code == kStopped) ctx.err << o->out << " was not written\n";
+                if (code == 0) ctx.out << "wrote " << o->out << ": " << Counted(rows, "row") << "\n";
+                return code;
+            },
+            true};
 }
 
 } // namespace tessarin

@@ -103,14 +103,17 @@ using PartBytes = std::shared_ptr<const sel::Source>;
 
 // join: the parts of one recording (vomark record --frames A:B), each a cache file with the text of
 // its part record, into the file one recording of the whole range writes, through a sel::CacheWriter
-// into `out`. Every part is checked first, one open at a time: it passes verify's checks, holds the
-// bytes its record's checksum was taken of, and fits what its record says (its frames' ticks, its
-// samples, its first point count; the record's own checksum covers the rest). Refuses, one line each
-// (the part, what is wrong or disagrees, what would fix it), parts that fail, parts of another
-// recording, overlapping, leaving frames out, or whose ticks would not run on from the part before;
-// writes nothing then. Then each part is opened again and copied: no two parts are open at once,
-// and memory holds a sample's weights and the buffers. The summary line ("wrote ...") goes to
-// `summary` when given, for the caller to print once the file is in place, else to ctx.out.
+// into `out`. Every part is checked first, one open at a time, on all but its records: its header,
+// count table and sizes as verify checks them, and what its record says of it (its frames' ticks,
+// its samples, its first point count; the record's own checksum covers the rest); the parts must be
+// of one recording, tile the range and run on one into the next. Refuses, one line each (the part,
+// what is wrong or disagrees, what would fix it), and writes nothing then. Then each part is opened
+// again and read once: every record through verify's rules and every byte into the checksum its
+// record holds, as it is copied; a part that fails there ends the join with its line, and `out`
+// must then be dropped by its owner (a sink that is not Staged() has the parts read through their
+// checks before a byte is written). No two parts are open at once, and memory holds a sample's
+// weights and the buffers. The summary line ("wrote ...") goes to `summary` when given, for the
+// caller to print once the file is in place, else to ctx.out.
 struct JoinPart {
     std::string name;
     // Opens the part; null, with the one line that says why ("NAME: not found"), when it cannot be
