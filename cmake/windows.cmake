@@ -83,7 +83,7 @@ target_link_libraries(vomark PRIVATE vomark_app tessarin_version)
 # tessarin: every verb but plot, which draws with Cairo (tools/tessarin/plot_unavailable.cpp says so).
 add_library(tessarin_tool STATIC tools/tessarin/inputs.cpp tools/tessarin/command_line.cpp tools/tessarin/report.cpp tools/tessarin/rows.cpp
   tools/tessarin/diff.cpp tools/tessarin/repair.cpp tools/tessarin/import.cpp
-  tools/tessarin/plot_unavailable.cpp tools/tessarin/join.cpp)
+  tools/tessarin/plot_unavailable.cpp tools/tessarin/plot_verb.cpp tools/tessarin/join.cpp)
 target_link_libraries(tessarin_tool PUBLIC sel console win_header_libs)
 add_executable(tessarin tools/tessarin/main.cpp)
 target_link_libraries(tessarin PRIVATE tessarin_tool tessarin_version)
