@@ -63,7 +63,6 @@ class FirstBreach {
             text_ = message();
         }
     }
-    bool Hit() const { return hits_ > 0; }
     void Report(std::vector<Finding>& out) const;
 
   private:

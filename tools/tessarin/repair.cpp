@@ -37,9 +37,6 @@ class ShownSink : public sel::ByteSink {
     Context& ctx_;
 };
 
-} // namespace
-
-namespace {
 int RepairVerb(const std::string& file, const std::string& outPath, std::optional<int32_t> points,
                Context& ctx) {
     sel::CacheReader in;
