@@ -1,5 +1,5 @@
 // plot on the command line, in every build: its options are checked alike, and a build without Cairo
-// (the Windows build) then says the drawing is not there (plot_unavailable.cpp).
+// (the Windows build) then says the drawing is not there (plot_windows.cpp).
 #include <memory>
 
 #include "tools/tessarin/verbs.h"
