@@ -14,6 +14,7 @@
 #include "runtime/function_publishing.h"
 #include "runtime/scene.h"
 #include "scene/host_queries.h"
+#include "scene/recording_reports.h"
 #include "scene/tick_range.h"
 
 namespace app {

@@ -16,7 +16,10 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "scene/cache_files.h"
 #include "scene/host_queries.h"
+#include "scene/recording_reports.h"
+#include "scene/selection.h"
 #include "runtime/builtin_modifiers.h"
 #include "scene/scene_description.h"
 #include "sel/files.h"

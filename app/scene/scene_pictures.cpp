@@ -1,7 +1,7 @@
 // Host data into picture data.
 #include "scene/scene_pictures.h"
 
-#include "scene/host_queries.h"
+#include "scene/selection.h"
 #include "pictures/dialog_view.h"
 
 namespace app {

@@ -10,7 +10,10 @@
 #include <nlohmann/json.hpp>
 
 #include "console/stop.h"
+#include "scene/cache_files.h"
 #include "scene/host_queries.h"
+#include "scene/recording_reports.h"
+#include "scene/selection.h"
 #include "scene/scene_description.h"
 #include "verbs/requested_pictures.h"
 #include "verbs/verbs.h"

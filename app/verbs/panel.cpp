@@ -7,7 +7,9 @@
 #include <stdexcept>
 
 #include "verbs/verbs.h"
+#include "scene/cache_files.h"
 #include "scene/host_queries.h"
+#include "scene/recording_reports.h"
 #include "scene/panel_view.h"
 #include "scene/scene_description.h"
 #include "verbs/requested_pictures.h"

@@ -8,7 +8,6 @@
 #include "console/stop.h"
 #include "sel/files.h"
 #include "verbs/verbs.h"
-#include "scene/host_queries.h"
 #include "scene/scene_description.h"
 #include "verbs/script_runner.h"
 

@@ -2,7 +2,7 @@
 #include <iostream>
 #include <memory>
 
-#include "scene/host_queries.h"
+#include "scene/cache_files.h"
 #include "scene/scene_description.h"
 #include "scene/scene_files.h"
 #include "verbs/verbs.h"

@@ -6,10 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "scene/host_queries.h"
+#include "scene/cache_files.h"
 #include "runtime/scene.h"
 
 namespace app {
+
+namespace script {
+struct Line;
+}
 
 // What became of a script: ok, or the first line that could not run as "SCRIPT:LINE: reason".
 // `stopped`: Ctrl-C or Escape came while that line ran; it finished, and no line after it ran.
@@ -35,7 +39,7 @@ class ScriptRunner {
     void Protect(std::vector<InputFile> files) { inputs_ = std::move(files); }
 
   private:
-    struct Line;
+    using Line = script::Line;
     using Command = void (ScriptRunner::*)(Line&);
     struct CommandEntry {
         const char* word;

@@ -2,7 +2,9 @@
 // call on the host thread with its progress, macro and status events.
 #include "api.h"
 #include "api_fields.h"
+#include "scene/cache_files.h"
 #include "scene/host_queries.h"
+#include "scene/recording_reports.h"
 #include "runtime/host_record.h"
 #include "view_state.h"
 

@@ -1,6 +1,6 @@
 #include "cache_notes.h"
 
-#include "scene/host_queries.h"
+#include "scene/cache_files.h"
 #include "sel/reader.h"
 #include "sel/verify.h"
 

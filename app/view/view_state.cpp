@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "scene/host_queries.h"
+#include "scene/selection.h"
 #include "scene/panel_view.h"
 
 namespace app::view {
