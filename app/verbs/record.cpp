@@ -2,6 +2,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 #include "console/exit_codes.h"
@@ -14,6 +15,7 @@
 #include "scene/recording_reports.h"
 #include "scene/progress.h"
 #include "scene/record_part.h"
+#include "scene/record_whole.h"
 #include "scene/scene_description.h"
 #include "scene/scene_files.h"
 #include "scene/staging.h"
@@ -57,58 +59,6 @@ std::string ModuleOf(Session& session, Modifier* mod) {
     return "";
 }
 
-// `target` with ".stopped-PID" before its extension, beside the file it leads to, unused so far.
-std::string KeptName(const std::string& target) {
-    std::filesystem::path path = sel::PathOf(sel::FollowLinks(target));
-    std::string ext = sel::Utf8Of(path.extension());
-    path.replace_extension();
-    std::string stem = sel::Utf8Of(path) + ".stopped-" + std::to_string(ProcessId());
-    std::string name = stem + ext;
-    for (int n = 2; sel::KindOf(name) != sel::FileKind::Missing; ++n)
-        name = stem + "-" + std::to_string(n) + ext;
-    return name;
-}
-
-// A whole recording goes into a file beside its cache file (`staged`) and takes the cache's place
-// when it ends, with Escape and Ctrl-C too (what was recorded so far is what was asked for). A stop
-// nobody typed (SIGTERM: a farm's cancel, a shutdown) leaves a cache that stood as it was, and the
-// frames recorded so far beside it under a name the line gives.
-int LandWhole(Staging& staging, const std::string& staged, const std::string& target, bool stood, Modifier* mod,
-              bool stopped, long evaluations, const std::string& save) {
-    std::string noSave = save.empty() ? "" : save + " was not written";
-    auto with = [](const std::string& line, const std::string& more) { return more.empty() ? line : line + "; " + more; };
-    if (sel::KindOf(staged) != sel::FileKind::Plain || (!stopped && evaluations == 0)) {
-        std::cerr << "vomark: "
-                  << with("nothing was recorded: " + target + (stood ? " was kept as it was" : " was not written"), noSave)
-                  << "\n";
-        return stopped ? console::StopStatus() : 1;
-    }
-    if (stopped && stood && console::StopStatus() == console::kTerminated) {
-        std::string kept = KeptName(target);
-        if (std::string why = sel::ReplaceTogether({{staged, kept}}); !why.empty()) {
-            std::cerr << "vomark: recording stopped by SIGTERM: " << target << " is as it was; " << why << "\n";
-            return 1;
-        }
-        staging.Settled();
-        std::cerr << "vomark: "
-                  << with(StoppedRecordingLine(kept) + "; SIGTERM left " + target + " as it was (mv " + kept + " " +
-                              target + " puts the recording in its place)",
-                          noSave)
-                  << "\n";
-        return console::StopStatus();
-    }
-    if (std::string why = sel::ReplaceTogether({{staged, target}}); !why.empty()) {
-        std::cerr << "vomark: " << with(why, noSave) << "\n";
-        return 1;
-    }
-    staging.Settled();
-    if (stopped) {
-        std::cerr << "vomark: " << with(StoppedRecordingLine(target), noSave) << "\n";
-        return console::StopStatus();
-    }
-    std::cout << RecordingSummary(mod) << "\n";
-    return 0;
-}
 } // namespace
 
 int RecordCache(const RecordOptions& o, const CommonOptions& common, Session& session) {
@@ -148,19 +98,12 @@ int RecordCache(const RecordOptions& o, const CommonOptions& common, Session& se
     }
     // the recording goes beside its target until it is whole: a part always; a whole recording into
     // a plain file it can write (anything else, it writes directly, and the recorder says what fails)
-    Staging staging;
-    std::string staged;
-    bool stood = sel::KindOf(target) == sel::FileKind::Plain;
-    if (part) {
-        part->Stage(mod);
-    } else if (!target.empty() && (stood || sel::KindOf(target) == sel::FileKind::Missing) &&
-               WhyUnwritable(target).empty()) {
-        staged = staging.Beside(target);
-        SetParameterFromText(mod, kCacheFileParameter, staged);
-    }
+    std::optional<WholeRecording> whole;
+    if (part) part->Stage(mod);
+    else whole.emplace(mod);
     RecordCall call = CallRecord(scene, mod);
     if (part) part->Unstage(mod);
-    if (!staged.empty()) SetParameterFromText(mod, kCacheFileParameter, target);
+    else whole->Unstage();
     if (!call.result.found) throw SceneError(call.result.error);
     if (const std::string& shown = call.shownError; !shown.empty()) { // the box's own line was printed already
         // the box names the file beside the target that the recording went to; its reason is the target's
@@ -172,9 +115,14 @@ int RecordCache(const RecordOptions& o, const CommonOptions& common, Session& se
     }
     if (part) return LandPart(*part, mod, call.stopped, call.evaluations, o.frames);
     // a scene naming a cut-short cache is not what --save asked for
-    if (!staged.empty()) {
-        int status = LandWhole(staging, staged, target, stood, mod, call.stopped, call.evaluations, o.save);
-        if (status != 0 || o.save.empty()) return status;
+    if (whole->Staged()) {
+        Landing landing = whole->Land(call.stopped, call.evaluations);
+        if (landing.status != 0) {
+            std::cerr << "vomark: " << landing.line << (o.save.empty() ? "" : "; " + o.save + " was not written")
+                      << "\n";
+            return landing.status;
+        }
+        std::cout << landing.line << "\n";
     } else {
         if (SayIfRecordingStopped(call.escapesBefore, mod, o.save.empty() ? "" : o.save + " was not written"))
             return console::StopStatus();

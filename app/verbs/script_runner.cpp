@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 
 #include "scene/cache_files.h"
 #include "scene/host_queries.h"
@@ -22,6 +23,7 @@
 #include "runtime/scene_file.h"
 #include "scene/scene_description.h"
 #include "verbs/script_line.h"
+#include "scene/record_whole.h"
 
 namespace app {
 
@@ -191,6 +193,9 @@ void ScriptRunner::CallFunction(Modifier* mod, const std::string& modName, const
     size_t boxes = vm::Record().messageBoxes.size();
     int escapes = vm::Record().escapePresses;
     bool recording = strcasecmp(function.c_str(), "record") == 0;
+    // a recording goes beside its cache file until it ends, as `vomark record` records
+    std::optional<WholeRecording> whole;
+    if (recording && cd && FindParameter(mod, kCacheFileParameter, nullptr)) whole.emplace(mod);
     vm::ScriptCallResult r;
     long evaluations = 0;
     {
@@ -200,7 +205,10 @@ void ScriptRunner::CallFunction(Modifier* mod, const std::string& modName, const
         scene_->onEvaluate = nullptr;
         evaluations = progress.Evaluations();
     }
-    bool stopped = r.found && recording && SayIfRecordingStopped(escapes, mod);
+    if (whole) whole->Unstage();
+    bool staged = whole && whole->Staged();
+    bool stopped = r.found && recording &&
+                   (staged ? vm::Record().escapePresses > escapes : SayIfRecordingStopped(escapes, mod));
     if (!r.found) {
         if (FindParameter(mod, function, nullptr))
             Fail(function + " is a parameter: expected " + function + " = VALUE");
@@ -208,9 +216,16 @@ void ScriptRunner::CallFunction(Modifier* mod, const std::string& modName, const
     }
     if (std::string error = ErrorShownSince(boxes); !error.empty())
         Fail(recording ? RecordingFailure(mod) : error);
-    if (!recording || stopped) return; // a stop ends the script where it is, as the run reports
+    if (!recording) return;
+    if (staged) {
+        Landing landing = whole->Land(stopped, evaluations);
+        if (landing.status == 1) Fail(landing.line);
+        // the output is the eval lines' CSV: what the recording wrote goes beside it, on stderr
+        std::cerr << (landing.status == 0 ? "" : "vomark: ") << landing.line << "\n";
+        return;
+    }
+    if (stopped) return; // a stop ends the script where it is, as the run reports
     if (std::string why = NothingRecorded(mod, evaluations); !why.empty()) Fail(why);
-    // the output is the eval lines' CSV: what the recording wrote goes beside it, on stderr
     std::cerr << RecordingSummary(mod) << "\n";
 }
 

@@ -75,18 +75,28 @@ def verify(path):
 
 
 long_scene = scene(200000)
-for sig, status in ((signal.SIGINT, 130), (signal.SIGTERM, 143)):
-    name = signal.Signals(sig).name
-    rc, shown, _ = on_terminal([vomark, "record", long_scene, "--plugins", plugins], "recording [", sig)
-    check(f"record stopped by {name} exits {status}", rc == status, f"exit {rc}: {shown[-300:]!r}")
-    # Ctrl-C puts the recording in the cache's place; SIGTERM (over the cache the Ctrl-C left) beside it
-    said = re.search(r"recording stopped: (\S+) keeps (\d+) samples", shown)
-    check(f"record stopped by {name} says what it keeps on a line of its own", said and "\r\n" in shown,
-          repr(shown[-300:]))
-    v = verify(said.group(1) if said else os.path.join(work, "keys.sel"))
-    check(f"the file a {name} leaves is valid", v.returncode == 0, v.stdout + v.stderr)
-    if said:
-        check(f"it keeps what the line says ({name})", f"plays {said.group(2)} samples" in v.stdout, v.stdout)
+record_script = os.path.join(work, "record.script")
+with open(record_script, "w") as f:
+    f.write("$.modifiers[#Tessarin].Record\n")
+cache = os.path.join(work, "keys.sel")
+# `vomark record`, and a script's Record line under `vomark run`, each stopped both ways
+for verb, args in (("record", [long_scene]), ("run", [long_scene, record_script])):
+    for sig, status in ((signal.SIGINT, 130), (signal.SIGTERM, 143)):
+        name = f"{verb} stopped by {signal.Signals(sig).name}"
+        before = open(cache, "rb").read() if os.path.exists(cache) else None
+        rc, shown, _ = on_terminal([vomark, verb, *args, "--plugins", plugins], "recording [", sig)
+        check(f"{name} exits {status}", rc == status, f"exit {rc}: {shown[-300:]!r}")
+        # Ctrl-C puts the recording in the cache's place; SIGTERM (over the cache the Ctrl-C left) beside it
+        said = re.search(r"recording stopped: (\S+) keeps (\d+) samples", shown)
+        check(f"{name} says what it keeps on a line of its own", said and "\r\n" in shown, repr(shown[-300:]))
+        v = verify(said.group(1) if said else cache)
+        check(f"the file {name} leaves is valid", v.returncode == 0, v.stdout + v.stderr)
+        if said:
+            check(f"it keeps what the line says ({name})", f"plays {said.group(2)} samples" in v.stdout, v.stdout)
+        if sig == signal.SIGTERM:
+            check(f"{name} leaves the cache it would replace byte for byte",
+                  before is not None and open(cache, "rb").read() == before and said and said.group(1) != cache,
+                  repr(shown[-300:]))
 
 # a fast recording of many frames: the bar is redrawn about ten times a second, not once a frame
 rc, shown, seconds = on_terminal([vomark, "record", scene(30000), "--plugins", plugins])
