@@ -2,9 +2,8 @@
 const VERTEX = `#version 300 es
 in vec3 position;
 in float weight;
-in float selected;
 uniform mat4 mvp;
-uniform int mode; // 0 surface, 1 edges, 2 selected points
+uniform int mode; // 0 surface, 1 edges, 2 selected points (drawn by index: those alone)
 uniform float pointSize;
 out vec4 color;
 uniform vec3 stops[5]; // the weight ramp at 0, 1/4, 1/2, 3/4, 1
@@ -18,10 +17,7 @@ void main() {
   gl_PointSize = pointSize;
   if (mode == 0) color = vec4(ramp(weight), 1.0);
   else if (mode == 1) color = vec4(0.0, 0.0, 0.0, 0.35);
-  else {
-    color = vec4(1.0, 1.0, 1.0, 1.0);
-    if (selected < 0.5) gl_Position = vec4(2.0, 2.0, 2.0, 1.0); // off screen: only selected ones show
-  }
+  else color = vec4(1.0, 1.0, 1.0, 1.0);
 }`;
 const FRAGMENT = `#version 300 es
 precision mediump float;
@@ -80,7 +76,9 @@ export class Viewport {
   constructor(canvas, stops) {
     this.canvas = canvas;
     this.stops = stops.flat();
-    const gl = canvas.getContext('webgl2', { antialias: false, preserveDrawingBuffer: false });
+    // opaque: every pixel is drawn opaque anyway, and the browser then composites the canvas
+    // without blending it over what lies beneath
+    const gl = canvas.getContext('webgl2', { antialias: false, preserveDrawingBuffer: false, alpha: false });
     if (!gl) throw new Error('this browser has no WebGL 2');
     this.gl = gl;
     this.program = this.link(VERTEX, FRAGMENT);
@@ -92,14 +90,13 @@ export class Viewport {
     this.loc = {
       position: gl.getAttribLocation(this.program, 'position'),
       weight: gl.getAttribLocation(this.program, 'weight'),
-      selected: gl.getAttribLocation(this.program, 'selected'),
       mvp: gl.getUniformLocation(this.program, 'mvp'),
       mode: gl.getUniformLocation(this.program, 'mode'),
       pointSize: gl.getUniformLocation(this.program, 'pointSize'),
       stops: gl.getUniformLocation(this.program, 'stops'),
     };
-    this.buffers = { position: gl.createBuffer(), weight: gl.createBuffer(), selected: gl.createBuffer(),
-                     index: gl.createBuffer(), edges: gl.createBuffer(), points: gl.createBuffer() };
+    this.buffers = { position: gl.createBuffer(), weight: gl.createBuffer(), index: gl.createBuffer(),
+                     edges: gl.createBuffer(), points: gl.createBuffer() };
     this.pointCount = 0; // selected vertices, drawn as points
     this.vao = gl.createVertexArray();
     this.vertexCount = 0;
@@ -140,10 +137,6 @@ export class Viewport {
     gl.bufferData(gl.ARRAY_BUFFER, n * 4, gl.DYNAMIC_DRAW);
     gl.enableVertexAttribArray(this.loc.weight);
     gl.vertexAttribPointer(this.loc.weight, 1, gl.FLOAT, false, 0, 0);
-    gl.bindBuffer(gl.ARRAY_BUFFER, b.selected);
-    gl.bufferData(gl.ARRAY_BUFFER, n, gl.DYNAMIC_DRAW);
-    gl.enableVertexAttribArray(this.loc.selected);
-    gl.vertexAttribPointer(this.loc.selected, 1, gl.UNSIGNED_BYTE, false, 0, 0);
     gl.bindVertexArray(null);
     gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, b.index);
     gl.bufferData(gl.ELEMENT_ARRAY_BUFFER, indices, gl.STATIC_DRAW);
@@ -159,6 +152,7 @@ export class Viewport {
     this.vertexCount = n;
     this.newWeights = null; // of the mesh before
     this.pointCount = 0;
+    this.points = new Uint32Array(n);
     this.layer.mvp = null;
     this.indexCount = indices.length;
     this.edgeCount = edges.length;
@@ -167,9 +161,9 @@ export class Viewport {
 
   // Kept until the next animation frame, which uploads only the last: weights that come faster
   // than the screen shows them cost nothing more.
-  setWeights({ weights, selected }) {
+  setWeights({ weights, bits }) {
     if (weights.length !== this.vertexCount) return false;
-    this.newWeights = { weights, selected };
+    this.newWeights = { weights, bits };
     this.draw();
     return true;
   }
@@ -220,12 +214,15 @@ export class Viewport {
     if (this.newWeights) {
       gl.bindBuffer(gl.ARRAY_BUFFER, this.buffers.weight);
       gl.bufferSubData(gl.ARRAY_BUFFER, 0, this.newWeights.weights);
-      gl.bindBuffer(gl.ARRAY_BUFFER, this.buffers.selected);
-      gl.bufferSubData(gl.ARRAY_BUFFER, 0, this.newWeights.selected);
-      // the selected vertices' indices: the points pass runs for them alone
-      const selected = this.newWeights.selected, points = new Uint32Array(this.vertexCount);
+      // the selected vertices' indices, read off the selection bits a byte at a time (most are
+      // clear): the points pass draws them alone
+      const bits = this.newWeights.bits, points = this.points;
       let n = 0;
-      for (let i = 0; i < selected.length; i++) if (selected[i]) points[n++] = i;
+      for (let b = 0; b < bits.length; b++)
+        for (let v = bits[b]; v; v &= v - 1) {
+          const i = b * 8 + 31 - Math.clz32(v & -v);
+          if (i < this.vertexCount) points[n++] = i;
+        }
       gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, this.buffers.points);
       gl.bufferData(gl.ELEMENT_ARRAY_BUFFER, points.subarray(0, n), gl.DYNAMIC_DRAW);
       this.pointCount = n;
@@ -249,7 +246,11 @@ export class Viewport {
       gl.blendFunc(gl.ONE, gl.ONE_MINUS_SRC_ALPHA);
       gl.useProgram(this.layerProgram);
       gl.bindTexture(gl.TEXTURE_2D, this.layer.texture);
+      // only where the mesh is: the layer is clear elsewhere, and blending it costs every pixel
+      gl.enable(gl.SCISSOR_TEST);
+      gl.scissor(...this.layer.box);
       gl.drawArrays(gl.TRIANGLES, 0, 3);
+      gl.disable(gl.SCISSOR_TEST);
       gl.disable(gl.BLEND);
       gl.enable(gl.DEPTH_TEST);
       gl.useProgram(this.program);
@@ -323,6 +324,27 @@ export class Viewport {
     gl.clearColor(0.16, 0.18, 0.21, 1);
     gl.clear(gl.COLOR_BUFFER_BIT | gl.DEPTH_BUFFER_BIT);
     layer.mvp = mvp;
+    layer.box = this.screenBox(mvp, w, h);
+  }
+
+  // The pixels the mesh covers in this view, a little more for the lines' smoothing; the whole
+  // screen when part of it is behind the eye.
+  screenBox(mvp, w, h) {
+    const p = this.lastPositions, m = mvp;
+    let x0 = Infinity, y0 = Infinity, x1 = -Infinity, y1 = -Infinity;
+    for (let i = 0; i < p.length; i += 3) {
+      const cw = m[3] * p[i] + m[7] * p[i + 1] + m[11] * p[i + 2] + m[15];
+      if (!(cw > 0)) return [0, 0, w, h];
+      const x = (m[0] * p[i] + m[4] * p[i + 1] + m[8] * p[i + 2] + m[12]) / cw;
+      const y = (m[1] * p[i] + m[5] * p[i + 1] + m[9] * p[i + 2] + m[13]) / cw;
+      if (x < x0) x0 = x;
+      if (x > x1) x1 = x;
+      if (y < y0) y0 = y;
+      if (y > y1) y1 = y;
+    }
+    const left = Math.max(0, Math.floor((x0 + 1) * w / 2) - 2), bottom = Math.max(0, Math.floor((y0 + 1) * h / 2) - 2);
+    const right = Math.min(w, Math.ceil((x1 + 1) * w / 2) + 2), top = Math.min(h, Math.ceil((y1 + 1) * h / 2) + 2);
+    return right > left && top > bottom ? [left, bottom, right - left, top - bottom] : [0, 0, 0, 0];
   }
 
   listen() {
