@@ -14,6 +14,7 @@ const view = (window.vomarkView = {
 
 let scene, viewport, timeline, dialogs;
 Object.defineProperty(view, 'drawn', { get: () => (viewport ? viewport.updatesDrawn : 0) });
+Object.defineProperty(view, 'viewport', { get: () => viewport });
 let busyCalls = 0;
 
 function showError(e) {

@@ -1,15 +1,25 @@
 // The node's mesh in WebGL 2: vertices coloured by weight, selected vertices marked, orbit/pan/zoom.
-// The mesh's own vertices: the surface's depth under the edge layer, the edges, the selected points.
+const RAMP = `
+uniform vec3 stops[5]; // the weight ramp at 0, 1/4, 1/2, 3/4, 1
+vec3 ramp(float w) {
+  float x = clamp(w, 0.0, 1.0) * 4.0;
+  int i = min(int(x), 3);
+  return mix(stops[i], stops[i + 1], x - float(i));
+}`;
 const VERTEX = `#version 300 es
 in vec3 position;
+in float weight;
 uniform mat4 mvp;
-uniform int mode; // 1 edges, 2 selected points (drawn by index: those alone)
+uniform int mode; // 0 surface, 1 edges, 2 selected points (drawn by index: those alone)
 uniform float pointSize;
 out vec4 color;
+${RAMP}
 void main() {
   gl_Position = mvp * vec4(position, 1.0);
   gl_PointSize = pointSize;
-  color = mode == 1 ? vec4(0.0, 0.0, 0.0, 0.35) : vec4(1.0, 1.0, 1.0, 1.0);
+  if (mode == 0) color = vec4(ramp(weight), 1.0);
+  else if (mode == 1) color = vec4(0.0, 0.0, 0.0, 0.35);
+  else color = vec4(1.0, 1.0, 1.0, 1.0);
 }`;
 const FRAGMENT = `#version 300 es
 precision mediump float;
@@ -57,8 +67,8 @@ in vec3 corner;
 out uvec4 outPixel;
 void main() { outPixel = uvec4(triangle, floatBitsToUint(corner)); }`;
 
-// A scrub's frame: the surface's colours from those pixels and the weights of the moment (a texture
-// of one float a vertex, kWidth a row), so that its cost does not grow with the triangles.
+// A frame: the surface's colours from those pixels and the weights of the moment (a texture of one
+// float a vertex, kWidth a row), at a cost that does not grow with the triangles.
 const RESOLVE_FRAGMENT = `#version 300 es
 precision highp float;
 precision highp int;
@@ -66,13 +76,8 @@ uniform highp usampler2D pixels;
 uniform highp usampler2D triangles; // a triangle's indices a texel, kWidth a row
 uniform highp sampler2D depth;
 uniform highp sampler2D weights;
-uniform vec3 stops[5]; // the weight ramp at 0, 1/4, 1/2, 3/4, 1
 out vec4 outColor;
-vec3 ramp(float w) {
-  float x = clamp(w, 0.0, 1.0) * 4.0;
-  int i = min(int(x), 3);
-  return mix(stops[i], stops[i + 1], x - float(i));
-}
+${RAMP}
 ivec2 at(uint i) { return ivec2(int(i % ${kWidth}u), int(i / ${kWidth}u)); }
 vec3 colour(uint v) { return ramp(texelFetch(weights, at(v), 0).r); }
 void main() {
@@ -135,20 +140,23 @@ export class Viewport {
     this.surface = { framebuffer: gl.createFramebuffer(), pixels: gl.createTexture(), depth: gl.createTexture(),
                      triangles: gl.createTexture(), weights: gl.createTexture(), vao: gl.createVertexArray(),
                      positions: gl.createBuffer(), count: 0, staging: new Float32Array(0),
-                     width: 0, height: 0, mvp: null, box: [0, 0, 0, 0] };
+                     width: 0, height: 0, mvp: null, box: [0, 0, 0, 0], used: false };
     // drawn multisampled (smooth lines), then resolved into a texture
     this.layer = { framebuffer: gl.createFramebuffer(), color: gl.createRenderbuffer(), depth: gl.createRenderbuffer(),
                    resolved: gl.createFramebuffer(), texture: gl.createTexture(), width: 0, height: 0, mvp: null,
                    samples: Math.min(4, gl.getParameter(gl.MAX_SAMPLES)) };
     this.loc = {
       position: gl.getAttribLocation(this.program, 'position'),
+      weight: gl.getAttribLocation(this.program, 'weight'),
+      stops: gl.getUniformLocation(this.program, 'stops'),
       mvp: gl.getUniformLocation(this.program, 'mvp'),
       mode: gl.getUniformLocation(this.program, 'mode'),
       pointSize: gl.getUniformLocation(this.program, 'pointSize'),
     };
-    this.buffers = { position: gl.createBuffer(), index: gl.createBuffer(),
+    this.buffers = { position: gl.createBuffer(), weight: gl.createBuffer(), index: gl.createBuffer(),
                      edges: gl.createBuffer(), points: gl.createBuffer() };
     this.pointCount = 0; // selected vertices, drawn as points
+    this.pixelsPerTriangle = 7; // see drawSurfacePixels
     this.vao = gl.createVertexArray();
     this.vertexCount = 0;
     this.updatesDrawn = 0; // frames drawn with weights newer than the frame before
@@ -184,6 +192,10 @@ export class Viewport {
     gl.bufferData(gl.ARRAY_BUFFER, positions, gl.STATIC_DRAW);
     gl.enableVertexAttribArray(this.loc.position);
     gl.vertexAttribPointer(this.loc.position, 3, gl.FLOAT, false, 0, 0);
+    gl.bindBuffer(gl.ARRAY_BUFFER, b.weight);
+    gl.bufferData(gl.ARRAY_BUFFER, n * 4, gl.DYNAMIC_DRAW);
+    gl.enableVertexAttribArray(this.loc.weight);
+    gl.vertexAttribPointer(this.loc.weight, 1, gl.FLOAT, false, 0, 0);
     gl.bindVertexArray(null);
     gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, b.index);
     gl.bufferData(gl.ELEMENT_ARRAY_BUFFER, indices, gl.STATIC_DRAW);
@@ -293,6 +305,8 @@ export class Viewport {
     const gl = this.gl;
     if (this.newWeights) {
       const s = this.surface;
+      gl.bindBuffer(gl.ARRAY_BUFFER, this.buffers.weight);
+      gl.bufferSubData(gl.ARRAY_BUFFER, 0, this.newWeights.weights);
       s.staging.set(this.newWeights.weights);
       gl.bindTexture(gl.TEXTURE_2D, s.weights);
       gl.texSubImage2D(gl.TEXTURE_2D, 0, 0, 0, kWidth, s.staging.length / kWidth, gl.RED, gl.FLOAT, s.staging);
@@ -320,8 +334,8 @@ export class Viewport {
     if (!this.vertexCount) return;
     const mvp = this.matrix();
     if (this.edgeCount) this.drawEdgeLayer(mvp, w, h);
-    this.drawSurfacePixels(mvp, w, h);
-    this.resolveSurface();
+    if (this.drawSurfacePixels(mvp, w, h)) this.resolveSurface();
+    else this.drawSurface(mvp);
     if (this.edgeCount) {
       // the layer's colours are premultiplied: black lines, coverage in alpha
       gl.disable(gl.DEPTH_TEST);
@@ -350,12 +364,14 @@ export class Viewport {
     gl.bindVertexArray(null);
   }
 
-  // The surface's depth, pushed back a little (as in drawSurfacePixels) so that lines on it stay in front.
-  drawSurfaceDepth(mvp) {
+  // The surface coloured by weight, pushed back a little so that lines on it stay in front.
+  drawSurface(mvp) {
     const gl = this.gl;
     gl.useProgram(this.program);
     gl.bindVertexArray(this.vao);
     gl.uniformMatrix4fv(this.loc.mvp, false, mvp);
+    gl.uniform3fv(this.loc.stops, this.stops);
+    gl.uniform1i(this.loc.mode, 0);
     gl.enable(gl.DEPTH_TEST);
     gl.enable(gl.POLYGON_OFFSET_FILL);
     gl.polygonOffset(1, 1);
@@ -391,7 +407,7 @@ export class Viewport {
     gl.clear(gl.COLOR_BUFFER_BIT | gl.DEPTH_BUFFER_BIT);
     // the surface's depth alone, pushed back as in the frame, so that hidden edges stay hidden
     gl.colorMask(false, false, false, false);
-    this.drawSurfaceDepth(mvp);
+    this.drawSurface(mvp);
     gl.colorMask(true, true, true, true);
     gl.enable(gl.BLEND);
     gl.blendFuncSeparate(gl.SRC_ALPHA, gl.ONE_MINUS_SRC_ALPHA, gl.ONE, gl.ONE_MINUS_SRC_ALPHA);
@@ -410,10 +426,17 @@ export class Viewport {
     layer.mvp = mvp;
   }
 
-  // The surface's pixels for this view and size (see SURFACE_VERTEX); drawn again only when they change.
+  // The surface's pixels for this view and size (see SURFACE_VERTEX), drawn again only when they
+  // change, when the triangles are many for the pixels the mesh covers; true when the frame is to be
+  // coloured from them. In software WebGL a triangle costs about as much as colouring 7 of those
+  // pixels (3,721 vertices on a 980 x 575 canvas are faster drawn as triangles, 40,401 from pixels).
   drawSurfacePixels(mvp, w, h) {
     const gl = this.gl, s = this.surface;
-    if (s.mvp && s.width === w && s.height === h && s.mvp.every((v, i) => v === mvp[i])) return;
+    if (s.mvp && s.width === w && s.height === h && s.mvp.every((v, i) => v === mvp[i])) return s.used;
+    s.mvp = mvp;
+    s.box = this.screenBox(mvp, w, h);
+    s.used = (s.count / 3) * this.pixelsPerTriangle > s.box[2] * s.box[3];
+    if (!s.used) return false;
     if (s.width !== w || s.height !== h) {
       this.texture(s.pixels, gl.RGBA32UI, w, h, gl.RGBA_INTEGER, gl.UNSIGNED_INT, null);
       this.texture(s.depth, gl.DEPTH_COMPONENT24, w, h, gl.DEPTH_COMPONENT, gl.UNSIGNED_INT, null);
@@ -438,8 +461,7 @@ export class Viewport {
     gl.bindVertexArray(null);
     gl.bindFramebuffer(gl.FRAMEBUFFER, null);
     gl.viewport(0, 0, w, h);
-    s.mvp = mvp;
-    s.box = this.screenBox(mvp, w, h);
+    return true;
   }
 
   // The surface coloured by the weights of the moment, with its depth, over the mesh's screen box.
