@@ -234,13 +234,16 @@ export class Viewport {
     gl.bindVertexArray(null);
     s.count = indices.length;
     const rows = (count) => Math.max(1, Math.ceil(count / kWidth));
+    // a mesh beyond the textures' size is drawn as triangles
+    s.fits = Math.max(rows(nf), rows(positions.length / 3)) <= gl.getParameter(gl.MAX_TEXTURE_SIZE);
+    s.mvp = null;
+    if (!s.fits) return;
     const triangles = new Uint32Array(kWidth * rows(nf) * 4);
     for (let f = 0; f < nf; f++)
       for (let k = 0; k < 3; k++) triangles[f * 4 + k] = indices[f * 3 + k];
     this.texture(s.triangles, gl.RGBA32UI, kWidth, rows(nf), gl.RGBA_INTEGER, gl.UNSIGNED_INT, triangles);
     s.staging = new Float32Array(kWidth * rows(positions.length / 3));
     this.texture(s.weights, gl.R32F, kWidth, rows(positions.length / 3), gl.RED, gl.FLOAT, s.staging);
-    s.mvp = null;
   }
 
   texture(texture, format, width, height, layout, type, data) {
@@ -307,9 +310,11 @@ export class Viewport {
       const s = this.surface;
       gl.bindBuffer(gl.ARRAY_BUFFER, this.buffers.weight);
       gl.bufferSubData(gl.ARRAY_BUFFER, 0, this.newWeights.weights);
-      s.staging.set(this.newWeights.weights);
-      gl.bindTexture(gl.TEXTURE_2D, s.weights);
-      gl.texSubImage2D(gl.TEXTURE_2D, 0, 0, 0, kWidth, s.staging.length / kWidth, gl.RED, gl.FLOAT, s.staging);
+      if (s.fits) {
+        s.staging.set(this.newWeights.weights);
+        gl.bindTexture(gl.TEXTURE_2D, s.weights);
+        gl.texSubImage2D(gl.TEXTURE_2D, 0, 0, 0, kWidth, s.staging.length / kWidth, gl.RED, gl.FLOAT, s.staging);
+      }
       // the selected vertices' indices, read off the selection bits a byte at a time (most are
       // clear): the points pass draws them alone
       const bits = this.newWeights.bits, points = this.points;
@@ -435,7 +440,7 @@ export class Viewport {
     if (s.mvp && s.width === w && s.height === h && s.mvp.every((v, i) => v === mvp[i])) return s.used;
     s.mvp = mvp;
     s.box = this.screenBox(mvp, w, h);
-    s.used = (s.count / 3) * this.pixelsPerTriangle > s.box[2] * s.box[3];
+    s.used = s.fits && (s.count / 3) * this.pixelsPerTriangle > s.box[2] * s.box[3];
     if (!s.used) return false;
     if (s.width !== w || s.height !== h) {
       this.texture(s.pixels, gl.RGBA32UI, w, h, gl.RGBA_INTEGER, gl.UNSIGNED_INT, null);
