@@ -43,18 +43,25 @@ export function decodeMesh(buffer) {
   };
 }
 
-// Weights: u32 vertex count, i32 tick, u32 flags, f32 per vertex, then one selection bit per vertex.
+// Weights: u32 vertex count, i32 tick, u32 flags, f32 per vertex, then one selection bit per vertex
+// (`bits`; `selected`, a byte per vertex, is unpacked when first read).
 export function decodeWeights(buffer) {
   const head = new DataView(buffer);
   const n = head.getUint32(0, true);
   const bits = new Uint8Array(buffer, 12 + n * 4, (n + 7) >> 3);
-  const selected = new Uint8Array(n);
-  for (let i = 0; i < n; i++) selected[i] = (bits[i >> 3] >> (i & 7)) & 1;
+  let selected = null;
   return {
     count: n,
     tick: head.getInt32(4, true),
     hasWeights: (head.getUint32(8, true) & 1) !== 0,
     weights: new Float32Array(buffer, 12, n),
-    selected,
+    bits,
+    get selected() {
+      if (!selected) {
+        selected = new Uint8Array(n);
+        for (let i = 0; i < n; i++) selected[i] = (bits[i >> 3] >> (i & 7)) & 1;
+      }
+      return selected;
+    },
   };
 }

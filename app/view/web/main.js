@@ -14,6 +14,7 @@ const view = (window.vomarkView = {
 
 let scene, viewport, timeline, dialogs;
 Object.defineProperty(view, 'drawn', { get: () => (viewport ? viewport.updatesDrawn : 0) });
+Object.defineProperty(view, 'viewport', { get: () => viewport });
 let busyCalls = 0;
 
 function showError(e) {
@@ -25,9 +26,11 @@ function showError(e) {
   showError.timer = setTimeout(() => { el.hidden = true; }, 6000);
 }
 
-// Evaluation: one request at a time, and the next only once the answer is drawn, so that a scrub
-// asks no faster than the screen shows (answers that were never drawn cost the host and the page
-// time a frame needs); a scrub that moves on meanwhile asks only for where it ended.
+// Evaluation: one request in flight and at most one answer waiting for its frame. The next request
+// goes out as soon as an answer is handed to the viewport, so that its round trip overlaps the
+// wait for that frame and its drawing; it is handed over only once the answer before is on screen,
+// so a scrub still asks no faster than the screen shows (answers never drawn cost the host and the
+// page the time a frame needs). A scrub that moves on meanwhile asks only for where it ended.
 let wantedTick = null, inFlight = false;
 function requestTick(tick) {
   wantedTick = tick;
@@ -41,13 +44,15 @@ async function pump() {
     const t0 = performance.now();
     try {
       const w = decodeWeights(await getBinary(`/api/eval?tick=${tick}`));
+      await viewport.drawn();
       if (w.count !== viewport.vertexCount) viewport.setMesh(decodeMesh(await getBinary('/api/mesh')));
       viewport.setWeights(w);
       view.lastEval = w;
-      await viewport.drawn();
-      view.evals++;
-      view.lastMs = performance.now() - t0;
-      view.totalMs += view.lastMs;
+      viewport.drawn().then(() => {
+        view.evals++;
+        view.lastMs = performance.now() - t0;
+        view.totalMs += view.lastMs;
+      });
     } catch (e) {
       showError(e);
     }
@@ -215,6 +220,7 @@ async function start() {
     if (e.key === 'Escape' && !dialogs.open && busyCalls > 0) pressEscape();
   });
   while (inFlight) await new Promise((done) => setTimeout(done, 10));
+  await viewport.drawn();
   view.ready = true;
 }
 

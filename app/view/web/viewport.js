@@ -1,27 +1,25 @@
 // The node's mesh in WebGL 2: vertices coloured by weight, selected vertices marked, orbit/pan/zoom.
-const VERTEX = `#version 300 es
-in vec3 position;
-in float weight;
-in float selected;
-uniform mat4 mvp;
-uniform int mode; // 0 surface, 1 edges, 2 selected points
-uniform float pointSize;
-out vec4 color;
+const RAMP = `
 uniform vec3 stops[5]; // the weight ramp at 0, 1/4, 1/2, 3/4, 1
 vec3 ramp(float w) {
   float x = clamp(w, 0.0, 1.0) * 4.0;
   int i = min(int(x), 3);
   return mix(stops[i], stops[i + 1], x - float(i));
-}
+}`;
+const VERTEX = `#version 300 es
+in vec3 position;
+in float weight;
+uniform mat4 mvp;
+uniform int mode; // 0 surface, 1 edges, 2 selected points (drawn by index: those alone)
+uniform float pointSize;
+out vec4 color;
+${RAMP}
 void main() {
   gl_Position = mvp * vec4(position, 1.0);
   gl_PointSize = pointSize;
   if (mode == 0) color = vec4(ramp(weight), 1.0);
   else if (mode == 1) color = vec4(0.0, 0.0, 0.0, 0.35);
-  else {
-    color = vec4(1.0, 1.0, 1.0, 1.0);
-    if (selected < 0.5) gl_Position = vec4(2.0, 2.0, 2.0, 1.0); // off screen: only selected ones show
-  }
+  else color = vec4(1.0, 1.0, 1.0, 1.0);
 }`;
 const FRAGMENT = `#version 300 es
 precision mediump float;
@@ -45,6 +43,52 @@ uniform sampler2D layer;
 in vec2 uv;
 out vec4 outColor;
 void main() { outColor = texture(layer, uv); }`;
+
+const kWidth = 2048; // texels a row of the weights' and the triangles' textures
+
+// The surface as a view sees it, drawn once for each view: for every pixel the triangle it shows
+// (its number + 1, 0 for none) and the pixel's weights of the triangle's corners, as the surface's
+// colours would be interpolated there; the depth, pushed back as the surface is.
+const SURFACE_VERTEX = `#version 300 es
+in vec3 position; // three a triangle, in the order of its indices
+uniform mat4 mvp;
+flat out uint triangle;
+out vec3 corner;
+void main() {
+  gl_Position = mvp * vec4(position, 1.0);
+  triangle = uint(gl_VertexID / 3) + 1u;
+  int k = gl_VertexID % 3;
+  corner = vec3(k == 0 ? 1.0 : 0.0, k == 1 ? 1.0 : 0.0, k == 2 ? 1.0 : 0.0);
+}`;
+const SURFACE_FRAGMENT = `#version 300 es
+precision highp float;
+flat in uint triangle;
+in vec3 corner;
+out uvec4 outPixel;
+void main() { outPixel = uvec4(triangle, floatBitsToUint(corner)); }`;
+
+// A frame: the surface's colours from those pixels and the weights of the moment (a texture of one
+// float a vertex, kWidth a row), at a cost that does not grow with the triangles.
+const RESOLVE_FRAGMENT = `#version 300 es
+precision highp float;
+precision highp int;
+uniform highp usampler2D pixels;
+uniform highp usampler2D triangles; // a triangle's indices a texel, kWidth a row
+uniform highp sampler2D depth;
+uniform highp sampler2D weights;
+out vec4 outColor;
+${RAMP}
+ivec2 at(uint i) { return ivec2(int(i % ${kWidth}u), int(i / ${kWidth}u)); }
+vec3 colour(uint v) { return ramp(texelFetch(weights, at(v), 0).r); }
+void main() {
+  ivec2 p = ivec2(gl_FragCoord.xy);
+  uvec4 s = texelFetch(pixels, p, 0);
+  if (s.x == 0u) discard;
+  uvec3 v = texelFetch(triangles, at(s.x - 1u), 0).xyz;
+  vec3 b = uintBitsToFloat(s.yzw);
+  outColor = vec4(b.x * colour(v.x) + b.y * colour(v.y) + b.z * colour(v.z), 1.0);
+  gl_FragDepth = texelFetch(depth, p, 0).r;
+}`;
 
 // The same ramp as the shader, for the legend: `stops` are the colours at 0, 1/4, 1/2, 3/4, 1.
 export function ramp(stops, w) {
@@ -80,11 +124,23 @@ export class Viewport {
   constructor(canvas, stops) {
     this.canvas = canvas;
     this.stops = stops.flat();
-    const gl = canvas.getContext('webgl2', { antialias: false, preserveDrawingBuffer: false });
+    // opaque: every pixel is drawn opaque anyway, and the browser then composites the canvas
+    // without blending it over what lies beneath
+    const gl = canvas.getContext('webgl2', { antialias: false, preserveDrawingBuffer: false, alpha: false });
     if (!gl) throw new Error('this browser has no WebGL 2');
     this.gl = gl;
     this.program = this.link(VERTEX, FRAGMENT);
     this.layerProgram = this.link(LAYER_VERTEX, LAYER_FRAGMENT);
+    this.surfaceProgram = this.link(SURFACE_VERTEX, SURFACE_FRAGMENT);
+    this.resolveProgram = this.link(LAYER_VERTEX, RESOLVE_FRAGMENT);
+    gl.useProgram(this.resolveProgram);
+    ['pixels', 'triangles', 'depth', 'weights'].forEach((name, unit) =>
+      gl.uniform1i(gl.getUniformLocation(this.resolveProgram, name), unit));
+    gl.uniform3fv(gl.getUniformLocation(this.resolveProgram, 'stops'), this.stops);
+    this.surface = { framebuffer: gl.createFramebuffer(), pixels: gl.createTexture(), depth: gl.createTexture(),
+                     triangles: gl.createTexture(), weights: gl.createTexture(), vao: gl.createVertexArray(),
+                     positions: gl.createBuffer(), count: 0, staging: new Float32Array(0),
+                     width: 0, height: 0, mvp: null, box: [0, 0, 0, 0], used: false };
     // drawn multisampled (smooth lines), then resolved into a texture
     this.layer = { framebuffer: gl.createFramebuffer(), color: gl.createRenderbuffer(), depth: gl.createRenderbuffer(),
                    resolved: gl.createFramebuffer(), texture: gl.createTexture(), width: 0, height: 0, mvp: null,
@@ -92,15 +148,15 @@ export class Viewport {
     this.loc = {
       position: gl.getAttribLocation(this.program, 'position'),
       weight: gl.getAttribLocation(this.program, 'weight'),
-      selected: gl.getAttribLocation(this.program, 'selected'),
+      stops: gl.getUniformLocation(this.program, 'stops'),
       mvp: gl.getUniformLocation(this.program, 'mvp'),
       mode: gl.getUniformLocation(this.program, 'mode'),
       pointSize: gl.getUniformLocation(this.program, 'pointSize'),
-      stops: gl.getUniformLocation(this.program, 'stops'),
     };
-    this.buffers = { position: gl.createBuffer(), weight: gl.createBuffer(), selected: gl.createBuffer(),
-                     index: gl.createBuffer(), edges: gl.createBuffer(), points: gl.createBuffer() };
+    this.buffers = { position: gl.createBuffer(), weight: gl.createBuffer(), index: gl.createBuffer(),
+                     edges: gl.createBuffer(), points: gl.createBuffer() };
     this.pointCount = 0; // selected vertices, drawn as points
+    this.pixelsPerTriangle = 7; // see drawSurfacePixels
     this.vao = gl.createVertexArray();
     this.vertexCount = 0;
     this.updatesDrawn = 0; // frames drawn with weights newer than the frame before
@@ -140,10 +196,6 @@ export class Viewport {
     gl.bufferData(gl.ARRAY_BUFFER, n * 4, gl.DYNAMIC_DRAW);
     gl.enableVertexAttribArray(this.loc.weight);
     gl.vertexAttribPointer(this.loc.weight, 1, gl.FLOAT, false, 0, 0);
-    gl.bindBuffer(gl.ARRAY_BUFFER, b.selected);
-    gl.bufferData(gl.ARRAY_BUFFER, n, gl.DYNAMIC_DRAW);
-    gl.enableVertexAttribArray(this.loc.selected);
-    gl.vertexAttribPointer(this.loc.selected, 1, gl.UNSIGNED_BYTE, false, 0, 0);
     gl.bindVertexArray(null);
     gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, b.index);
     gl.bufferData(gl.ELEMENT_ARRAY_BUFFER, indices, gl.STATIC_DRAW);
@@ -156,20 +208,57 @@ export class Viewport {
       }
     gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, b.edges);
     gl.bufferData(gl.ELEMENT_ARRAY_BUFFER, edges, gl.STATIC_DRAW);
+    this.setSurface(positions, indices);
     this.vertexCount = n;
     this.newWeights = null; // of the mesh before
     this.pointCount = 0;
+    this.points = new Uint32Array(n);
     this.layer.mvp = null;
     this.indexCount = indices.length;
     this.edgeCount = edges.length;
     this.frameAll(positions);
   }
 
+  // The surface's corners three a triangle, its indices and a texture for its weights.
+  setSurface(positions, indices) {
+    const gl = this.gl, s = this.surface, nf = indices.length / 3;
+    const corners = new Float32Array(indices.length * 3);
+    for (let j = 0; j < indices.length; j++)
+      for (let k = 0; k < 3; k++) corners[j * 3 + k] = positions[indices[j] * 3 + k];
+    gl.bindVertexArray(s.vao);
+    gl.bindBuffer(gl.ARRAY_BUFFER, s.positions);
+    gl.bufferData(gl.ARRAY_BUFFER, corners, gl.STATIC_DRAW);
+    const at = gl.getAttribLocation(this.surfaceProgram, 'position');
+    gl.enableVertexAttribArray(at);
+    gl.vertexAttribPointer(at, 3, gl.FLOAT, false, 0, 0);
+    gl.bindVertexArray(null);
+    s.count = indices.length;
+    const rows = (count) => Math.max(1, Math.ceil(count / kWidth));
+    // a mesh beyond the textures' size is drawn as triangles
+    s.fits = Math.max(rows(nf), rows(positions.length / 3)) <= gl.getParameter(gl.MAX_TEXTURE_SIZE);
+    s.mvp = null;
+    if (!s.fits) return;
+    const triangles = new Uint32Array(kWidth * rows(nf) * 4);
+    for (let f = 0; f < nf; f++)
+      for (let k = 0; k < 3; k++) triangles[f * 4 + k] = indices[f * 3 + k];
+    this.texture(s.triangles, gl.RGBA32UI, kWidth, rows(nf), gl.RGBA_INTEGER, gl.UNSIGNED_INT, triangles);
+    s.staging = new Float32Array(kWidth * rows(positions.length / 3));
+    this.texture(s.weights, gl.R32F, kWidth, rows(positions.length / 3), gl.RED, gl.FLOAT, s.staging);
+  }
+
+  texture(texture, format, width, height, layout, type, data) {
+    const gl = this.gl;
+    gl.bindTexture(gl.TEXTURE_2D, texture);
+    gl.texImage2D(gl.TEXTURE_2D, 0, format, width, height, 0, layout, type, data);
+    gl.texParameteri(gl.TEXTURE_2D, gl.TEXTURE_MIN_FILTER, gl.NEAREST);
+    gl.texParameteri(gl.TEXTURE_2D, gl.TEXTURE_MAG_FILTER, gl.NEAREST);
+  }
+
   // Kept until the next animation frame, which uploads only the last: weights that come faster
   // than the screen shows them cost nothing more.
-  setWeights({ weights, selected }) {
+  setWeights({ weights, bits }) {
     if (weights.length !== this.vertexCount) return false;
-    this.newWeights = { weights, selected };
+    this.newWeights = { weights, bits };
     this.draw();
     return true;
   }
@@ -218,14 +307,23 @@ export class Viewport {
   render() {
     const gl = this.gl;
     if (this.newWeights) {
+      const s = this.surface;
       gl.bindBuffer(gl.ARRAY_BUFFER, this.buffers.weight);
       gl.bufferSubData(gl.ARRAY_BUFFER, 0, this.newWeights.weights);
-      gl.bindBuffer(gl.ARRAY_BUFFER, this.buffers.selected);
-      gl.bufferSubData(gl.ARRAY_BUFFER, 0, this.newWeights.selected);
-      // the selected vertices' indices: the points pass runs for them alone
-      const selected = this.newWeights.selected, points = new Uint32Array(this.vertexCount);
+      if (s.fits) {
+        s.staging.set(this.newWeights.weights);
+        gl.bindTexture(gl.TEXTURE_2D, s.weights);
+        gl.texSubImage2D(gl.TEXTURE_2D, 0, 0, 0, kWidth, s.staging.length / kWidth, gl.RED, gl.FLOAT, s.staging);
+      }
+      // the selected vertices' indices, read off the selection bits a byte at a time (most are
+      // clear): the points pass draws them alone
+      const bits = this.newWeights.bits, points = this.points;
       let n = 0;
-      for (let i = 0; i < selected.length; i++) if (selected[i]) points[n++] = i;
+      for (let b = 0; b < bits.length; b++)
+        for (let v = bits[b]; v; v &= v - 1) {
+          const i = b * 8 + 31 - Math.clz32(v & -v);
+          if (i < this.vertexCount) points[n++] = i;
+        }
       gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, this.buffers.points);
       gl.bufferData(gl.ELEMENT_ARRAY_BUFFER, points.subarray(0, n), gl.DYNAMIC_DRAW);
       this.pointCount = n;
@@ -241,20 +339,28 @@ export class Viewport {
     if (!this.vertexCount) return;
     const mvp = this.matrix();
     if (this.edgeCount) this.drawEdgeLayer(mvp, w, h);
-    this.drawSurface(mvp);
+    if (this.drawSurfacePixels(mvp, w, h)) this.resolveSurface();
+    else this.drawSurface(mvp);
     if (this.edgeCount) {
       // the layer's colours are premultiplied: black lines, coverage in alpha
       gl.disable(gl.DEPTH_TEST);
       gl.enable(gl.BLEND);
       gl.blendFunc(gl.ONE, gl.ONE_MINUS_SRC_ALPHA);
       gl.useProgram(this.layerProgram);
+      gl.activeTexture(gl.TEXTURE0);
       gl.bindTexture(gl.TEXTURE_2D, this.layer.texture);
+      // only where the mesh is: the layer is clear elsewhere, and blending it costs every pixel
+      gl.enable(gl.SCISSOR_TEST);
+      gl.scissor(...this.surface.box);
       gl.drawArrays(gl.TRIANGLES, 0, 3);
+      gl.disable(gl.SCISSOR_TEST);
       gl.disable(gl.BLEND);
       gl.enable(gl.DEPTH_TEST);
-      gl.useProgram(this.program);
     }
     if (this.pointCount) {
+      gl.useProgram(this.program);
+      gl.bindVertexArray(this.vao);
+      gl.uniformMatrix4fv(this.loc.mvp, false, mvp);
       gl.uniform1i(this.loc.mode, 2);
       gl.uniform1f(this.loc.pointSize, Math.max(3, 6 * dpr * Math.min(1, 3000 / this.vertexCount)));
       gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, this.buffers.points);
@@ -270,10 +376,10 @@ export class Viewport {
     gl.bindVertexArray(this.vao);
     gl.uniformMatrix4fv(this.loc.mvp, false, mvp);
     gl.uniform3fv(this.loc.stops, this.stops);
+    gl.uniform1i(this.loc.mode, 0);
     gl.enable(gl.DEPTH_TEST);
     gl.enable(gl.POLYGON_OFFSET_FILL);
     gl.polygonOffset(1, 1);
-    gl.uniform1i(this.loc.mode, 0);
     gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, this.buffers.index);
     gl.drawElements(gl.TRIANGLES, this.indexCount, gl.UNSIGNED_INT, 0);
     gl.disable(gl.POLYGON_OFFSET_FILL);
@@ -323,6 +429,82 @@ export class Viewport {
     gl.clearColor(0.16, 0.18, 0.21, 1);
     gl.clear(gl.COLOR_BUFFER_BIT | gl.DEPTH_BUFFER_BIT);
     layer.mvp = mvp;
+  }
+
+  // The surface's pixels for this view and size (see SURFACE_VERTEX), drawn again only when they
+  // change, when the triangles are many for the pixels the mesh covers; true when the frame is to be
+  // coloured from them. In software WebGL a triangle costs about as much as colouring 7 of those
+  // pixels (3,721 vertices on a 980 x 575 canvas are faster drawn as triangles, 40,401 from pixels).
+  drawSurfacePixels(mvp, w, h) {
+    const gl = this.gl, s = this.surface;
+    if (s.mvp && s.width === w && s.height === h && s.mvp.every((v, i) => v === mvp[i])) return s.used;
+    s.mvp = mvp;
+    s.box = this.screenBox(mvp, w, h);
+    s.used = s.fits && (s.count / 3) * this.pixelsPerTriangle > s.box[2] * s.box[3];
+    if (!s.used) return false;
+    if (s.width !== w || s.height !== h) {
+      this.texture(s.pixels, gl.RGBA32UI, w, h, gl.RGBA_INTEGER, gl.UNSIGNED_INT, null);
+      this.texture(s.depth, gl.DEPTH_COMPONENT24, w, h, gl.DEPTH_COMPONENT, gl.UNSIGNED_INT, null);
+      gl.bindFramebuffer(gl.FRAMEBUFFER, s.framebuffer);
+      gl.framebufferTexture2D(gl.FRAMEBUFFER, gl.COLOR_ATTACHMENT0, gl.TEXTURE_2D, s.pixels, 0);
+      gl.framebufferTexture2D(gl.FRAMEBUFFER, gl.DEPTH_ATTACHMENT, gl.TEXTURE_2D, s.depth, 0);
+      s.width = w;
+      s.height = h;
+    }
+    gl.bindFramebuffer(gl.FRAMEBUFFER, s.framebuffer);
+    gl.viewport(0, 0, w, h);
+    gl.clearBufferuiv(gl.COLOR, 0, [0, 0, 0, 0]);
+    gl.clearBufferfv(gl.DEPTH, 0, [1]);
+    gl.useProgram(this.surfaceProgram);
+    gl.uniformMatrix4fv(gl.getUniformLocation(this.surfaceProgram, 'mvp'), false, mvp);
+    gl.bindVertexArray(s.vao);
+    gl.enable(gl.DEPTH_TEST);
+    gl.enable(gl.POLYGON_OFFSET_FILL);
+    gl.polygonOffset(1, 1);
+    gl.drawArrays(gl.TRIANGLES, 0, s.count);
+    gl.disable(gl.POLYGON_OFFSET_FILL);
+    gl.bindVertexArray(null);
+    gl.bindFramebuffer(gl.FRAMEBUFFER, null);
+    gl.viewport(0, 0, w, h);
+    return true;
+  }
+
+  // The surface coloured by the weights of the moment, with its depth, over the mesh's screen box.
+  resolveSurface() {
+    const gl = this.gl, s = this.surface;
+    gl.useProgram(this.resolveProgram);
+    [s.pixels, s.triangles, s.depth, s.weights].forEach((texture, unit) => {
+      gl.activeTexture(gl.TEXTURE0 + unit);
+      gl.bindTexture(gl.TEXTURE_2D, texture);
+    });
+    gl.activeTexture(gl.TEXTURE0);
+    gl.enable(gl.DEPTH_TEST);
+    gl.depthFunc(gl.ALWAYS);
+    gl.enable(gl.SCISSOR_TEST);
+    gl.scissor(...s.box);
+    gl.drawArrays(gl.TRIANGLES, 0, 3);
+    gl.disable(gl.SCISSOR_TEST);
+    gl.depthFunc(gl.LESS);
+  }
+
+  // The pixels the mesh covers in this view, a little more for the lines' smoothing; the whole
+  // screen when part of it is behind the eye.
+  screenBox(mvp, w, h) {
+    const p = this.lastPositions, m = mvp;
+    let x0 = Infinity, y0 = Infinity, x1 = -Infinity, y1 = -Infinity;
+    for (let i = 0; i < p.length; i += 3) {
+      const cw = m[3] * p[i] + m[7] * p[i + 1] + m[11] * p[i + 2] + m[15];
+      if (!(cw > 0)) return [0, 0, w, h];
+      const x = (m[0] * p[i] + m[4] * p[i + 1] + m[8] * p[i + 2] + m[12]) / cw;
+      const y = (m[1] * p[i] + m[5] * p[i + 1] + m[9] * p[i + 2] + m[13]) / cw;
+      if (x < x0) x0 = x;
+      if (x > x1) x1 = x;
+      if (y < y0) y0 = y;
+      if (y > y1) y1 = y;
+    }
+    const left = Math.max(0, Math.floor((x0 + 1) * w / 2) - 2), bottom = Math.max(0, Math.floor((y0 + 1) * h / 2) - 2);
+    const right = Math.min(w, Math.ceil((x1 + 1) * w / 2) + 2), top = Math.min(h, Math.ceil((y1 + 1) * h / 2) + 2);
+    return right > left && top > bottom ? [left, bottom, right - left, top - bottom] : [0, 0, 0, 0];
   }
 
   listen() {

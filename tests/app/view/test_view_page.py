@@ -276,6 +276,29 @@ class ViewPageTest(unittest.TestCase):
             for got, want in zip(pixel, stop):
                 self.assertLessEqual(abs(got - want * 255), 3, (pixels, stops))
 
+        # a dense mesh's surface, coloured from the pixels it covers, looks as when drawn as triangles
+        compare = self.js('''const v = window.vomarkView.viewport, pictures = [];
+            for (const pixelsPerTriangle of [0, 1e9]) {
+              v.pixelsPerTriangle = pixelsPerTriangle;
+              v.surface.mvp = null;
+              v.render();
+              const c = document.createElement("canvas");
+              c.width = v.canvas.width;
+              c.height = v.canvas.height;
+              c.getContext("2d").drawImage(v.canvas, 0, 0);
+              pictures.push(c.getContext("2d").getImageData(0, 0, c.width, c.height).data);
+            }
+            const [a, b] = pictures;
+            let surface = 0, off = 0;
+            for (let i = 0; i < a.length; i += 4) {
+              if (a[i] !== a[0] || a[i + 1] !== a[1] || a[i + 2] !== a[2]) surface++;
+              for (let k = 0; k < 3; k++) if (Math.abs(a[i + k] - b[i + k]) > 1) { off++; break; }
+            }
+            return [v.surface.used, surface, off];''')
+        self.assertEqual(compare[0], True)
+        self.assertGreater(compare[1], 1000)
+        self.assertEqual(compare[2], 0, compare)
+
     def test_status_line_shows_the_servers_state_when_events_come_after_the_answer(self):
         # the events of the recording reach the page only after the click's answer was shown
         added = self.driver.execute_cdp_cmd('Page.addScriptToEvaluateOnNewDocument', {'source': HOLD_EVENTS})
