@@ -23,8 +23,14 @@
 #include <emmintrin.h>
 #endif
 
+#ifdef TESSARIN_XXH_DISPATCH
+#define XXH_STATIC_LINKING_ONLY // the state of a streaming checksum, kept in PartReader
+#include <xxh_x86dispatch.h>
+#include <xxhash.h>
+#else
 #define XXH_INLINE_ALL
 #include <xxhash.h>
+#endif
 
 #include "sel/format.h"
 #include "sel/part.h"
