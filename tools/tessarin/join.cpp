@@ -249,7 +249,8 @@ std::string CheckFrames(const std::vector<Checked>& parts) {
 // The running largest weights of the whole as they stood before a part.
 struct Carry {
     std::vector<float> weight;
-    int32_t count = -1; // points of the sample they came from; -1: none
+    int32_t count = -1;       // points of the sample they came from; -1: none
+    std::vector<float> spare; // the weights of the part before last, kept for their memory
 };
 
 // Records read and written at a time (4 MiB), as a plain copy would.
@@ -454,7 +455,9 @@ bool WritePart(const Checked& p, PartReader& in, bool accumulate, bool keep, Car
     const auto& restarts = p.record.restarts;
     bool chained = accumulate && carry.count >= 0 && p.record.firstCount == carry.count;
     std::vector<float> before = std::move(carry.weight); // the whole's weights before the part
-    carry = Carry{};
+    carry.weight = std::move(carry.spare);
+    carry.weight.clear();
+    carry.count = -1;
     size_t r = 0;
     for (int32_t k = 0; k < p.samples; ++k) {
         int32_t n = 0;
@@ -485,6 +488,7 @@ bool WritePart(const Checked& p, PartReader& in, bool accumulate, bool keep, Car
         if (!w.End(n)) return false;
         if (last) carry.count = n;
     }
+    carry.spare = std::move(before);
     return in.Finish();
 }
 
