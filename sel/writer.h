@@ -34,6 +34,9 @@ class CacheWriter {
     // One sample of n records; its count joins the table. False once anything failed.
     bool Append(const SampleRecord* records, int32_t n);
     // A sample in pieces: records, as many calls as needed, then EndSample with the sample's count.
+    // A writer that announced its samples may be given the records of several samples in one call
+    // (as they lie in a buffer read from another file), then EndSample for each; a follower's word 2
+    // would lag behind them.
     bool AppendRecords(const SampleRecord* records, size_t n);
     bool EndSample(int32_t count);
     // What was written so far to the system: a crash then keeps the whole samples before it.

@@ -101,6 +101,10 @@ TEST(Join, CarriesTheRunningLargestAcrossPartsAsTheCaptureKeepsIt) {
     const float values[] = {0.0f, -0.0f, 0.25f, 0.5f, 1.0f, 0.75f, NAN};
     for (int trial = 0; trial < 300; ++trial) {
         int frames = 2 + int(rng() % 6), perSample = 1 + int(rng() % 3);
+        // samples of a few points; of several, so that the carry takes some four at a time; and in the
+        // first trial of more than the join reads at once, so that its reads end inside samples and
+        // hold the ends of others
+        size_t wide = trial == 0 ? 300000 : trial % 2 ? 4 : 0;
         bool accumulate = rng() % 4 != 0;
         std::vector<Capture> cs;
         std::vector<size_t> frameStart;
@@ -108,7 +112,7 @@ TEST(Join, CarriesTheRunningLargestAcrossPartsAsTheCaptureKeepsIt) {
             frameStart.push_back(cs.size());
             int n = f == 0 ? 1 : perSample;
             for (int e = 0; e < n; ++e) {
-                size_t count = rng() % 8 == 0 ? 2 : 3;
+                size_t count = (rng() % 8 == 0 ? 2 : 3) + wide;
                 std::vector<float> v(count);
                 bool writes = e == n - 1;
                 for (float& x : v)

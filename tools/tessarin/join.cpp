@@ -14,13 +14,23 @@
 // whole too: a NaN, a change of the point count, or a restart the part record names.
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
+#ifdef TESSARIN_XXH_DISPATCH
+#define XXH_STATIC_LINKING_ONLY // the state of a streaming checksum, kept in PartReader
+#include <xxh_x86dispatch.h>
+#include <xxhash.h>
+#else
 #define XXH_INLINE_ALL
 #include <xxhash.h>
+#endif
 
 #include "sel/format.h"
 #include "sel/part.h"
@@ -239,25 +249,78 @@ std::string CheckFrames(const std::vector<Checked>& parts) {
 // The running largest weights of the whole as they stood before a part.
 struct Carry {
     std::vector<float> weight;
-    int32_t count = -1; // points of the sample they came from; -1: none
+    int32_t count = -1;       // points of the sample they came from; -1: none
+    std::vector<float> spare; // the weights of the part before last, kept for their memory
 };
 
-constexpr size_t kChunkRecords = size_t(512) << 10; // 4 MB
-// Records a piece at a time, few enough to stay in the processor's caches from the checksum through
-// the checks and the carry to the write.
-constexpr size_t kPieceRecords = size_t(64) << 10;
+// Records read and written at a time (4 MiB), as a plain copy would.
+constexpr size_t kPieceRecords = size_t(512) << 10;
+// Records taken through the checksum, the rules and the carry one after the other (16 KiB): few
+// enough to stay in the first-level cache between the three.
+constexpr size_t kBlockRecords = size_t(2) << 10;
+
+// The joined file as it is written: the samples through a CacheWriter, how far it has come shown,
+// and a stop request heard between pieces. The records put are written when the join's buffer is
+// about to be read into again (Drain), all of them as one piece across the samples they end: the
+// system takes a large write in large pages of its cache, so a piece of a few samples costs less
+// than each on its own. Without a writer it only reads (the parts are checked before a byte is
+// written where what is written cannot be taken back).
+class Writer {
+  public:
+    Writer(sel::CacheWriter* out, Context& ctx, int64_t total, std::string what)
+        : out_(out), ctx_(ctx), total_(total), what_(std::move(what)) {}
+    // Records of the current sample, in the buffer right after those put before since the last
+    // Drain; false on a stop.
+    bool Put(const sel::SampleRecord* records, size_t n) {
+        done_ += int64_t(n) * sel::kRecordBytes;
+        ctx_.Show(done_, total_,
+                  [&] { return what_ + ", " + Megabytes(done_) + " of " + Megabytes(total_); });
+        if (ctx_.stop()) return false;
+        if (!out_) return true;
+        if (pending_ == 0) first_ = records;
+        pending_ += n;
+        return true;
+    }
+    // The end of the current sample: ended in the writer after its records are written.
+    bool End(int32_t count) {
+        if (!out_) return true;
+        if (pending_ == 0) return out_->EndSample(count);
+        ended_.push_back(count);
+        return true;
+    }
+    // Writes the records put since the last Drain and ends their samples; false when the sink
+    // refused them.
+    bool Drain() {
+        if (!out_ || pending_ == 0) return true;
+        bool ok = out_->AppendRecords(first_, pending_);
+        for (int32_t count : ended_)
+            ok = ok && out_->EndSample(count);
+        ended_.clear();
+        pending_ = 0;
+        return ok;
+    }
+
+  private:
+    sel::CacheWriter* out_;
+    Context& ctx_;
+    int64_t total_, done_ = sel::kHeaderBytes;
+    std::string what_;
+    const sel::SampleRecord* first_ = nullptr; // the first record put since the last Drain
+    size_t pending_ = 0;                       // records put since
+    std::vector<int32_t> ended_;               // the counts of the samples they end
+};
 
 // One part's samples as the copy reads them: its count table an entry at a time, its records front
-// to back a chunk at a time into the join's one buffer. Every record read goes through verify's
-// rules and every byte into the checksum its part record holds, so that one reading both checks
-// the part and copies it. A part that ends early, cannot be read (changed since it was checked),
-// or fails a check is named in `problem`.
+// to back a piece at a time into the join's one buffer, whose records `out` writes before it is read
+// into again. Every record read goes through verify's rules and every byte into the checksum its
+// part record holds, so that one reading both checks the part and copies it. A part that ends early, cannot
+// be read (changed since it was checked), or fails a check is named in `problem`.
 class PartReader {
   public:
-    PartReader(const Checked& p, const sel::Source& src, std::vector<sel::SampleRecord>& buffer,
+    PartReader(const Checked& p, const sel::Source& src, sel::SampleRecord* buffer, Writer& out,
                std::string& problem)
         : part_(p), src_(src), counts_(src, p.tableStart, p.samples), end_(p.tableStart), buffer_(buffer),
-          problem_(problem), rules_(summary_, false) {
+          out_(out), problem_(problem), rules_(summary_, false) {
         XXH3_64bits_reset(&sum_);
         if (!HashRange(src_, 0, sel::kHeaderBytes, sum_)) problem_ = Unreadable(0);
     }
@@ -275,13 +338,15 @@ class PartReader {
         return false;
     }
     // Up to `most` of the next records of the sample (at least one), there to be changed; null at a
-    // problem.
-    sel::SampleRecord* Take(size_t most, size_t& got) {
+    // problem or a write the sink refused. A block at a time, they go through the checksum and the rules,
+    // then `visit(records, n, first)` (the first being vertex `first` of the sample), which may change them.
+    template <class Visit> sel::SampleRecord* Take(size_t most, size_t& got, Visit&& visit) {
         if (used_ == have_) {
-            have_ = size_t(std::min<int64_t>((end_ - at_) / sel::kRecordBytes, int64_t(buffer_.size())));
+            if (!out_.Drain()) return nullptr;
+            have_ = size_t(std::min<int64_t>((end_ - at_) / sel::kRecordBytes, int64_t(kPieceRecords)));
             used_ = 0;
             size_t bytes = have_ * sel::kRecordBytes;
-            if (have_ == 0 || src_.ReadAt(at_, buffer_.data(), bytes) != bytes) {
+            if (have_ == 0 || src_.ReadAt(at_, buffer_, bytes) != bytes) {
                 problem_ = Unreadable(at_);
                 have_ = 0;
                 return nullptr;
@@ -289,13 +354,19 @@ class PartReader {
             at_ += int64_t(bytes);
         }
         got = std::min(most, have_ - used_);
-        sel::SampleRecord* records = buffer_.data() + used_;
+        sel::SampleRecord* records = buffer_ + used_;
         used_ += got;
-        XXH3_64bits_update(&sum_, records, got * sel::kRecordBytes);
-        rules_.Records(sample_, start_, records, got, taken_);
-        taken_ += int32_t(got);
+        for (size_t i = 0; i < got; i += kBlockRecords) {
+            size_t n = std::min(kBlockRecords, got - i);
+            XXH3_64bits_update(&sum_, records + i, n * sel::kRecordBytes);
+            rules_.Records(sample_, start_, records + i, n, taken_);
+            visit(records + i, n, size_t(taken_));
+            taken_ += int32_t(n);
+        }
         return records;
     }
+    // No weight read so far was infinite or NaN (else the part fails its rules).
+    bool Finite() const { return summary_.nonFinite == 0; }
     // After the last sample: the part's remaining bytes into the checksum, then the verdicts. False
     // with `problem` set when the part is not the one its record was written for.
     bool Finish() {
@@ -329,7 +400,8 @@ class PartReader {
     const sel::Source& src_;
     sel::CountReader counts_;
     int64_t at_ = sel::kHeaderBytes, end_;
-    std::vector<sel::SampleRecord>& buffer_;
+    sel::SampleRecord* buffer_; // kPieceRecords
+    Writer& out_;
     size_t have_ = 0, used_ = 0; // records in the buffer, and of those, taken
     std::string& problem_;
     XXH3_state_t sum_;
@@ -339,37 +411,42 @@ class PartReader {
     int64_t start_ = sel::kHeaderBytes;           // its first record's byte
 };
 
-// The joined file as it is written: the samples through a CacheWriter, how far it has come shown,
-// and a stop request heard between pieces. Without a writer it only reads (the parts are checked
-// before a byte is written where what is written cannot be taken back).
-class Writer {
-  public:
-    Writer(sel::CacheWriter* out, Context& ctx, int64_t total, std::string what)
-        : out_(out), ctx_(ctx), total_(total), what_(std::move(what)) {}
-    // Records of the current sample; false on a stop or a write the sink refused.
-    bool Put(const sel::SampleRecord* records, size_t n) {
-        done_ += int64_t(n) * sel::kRecordBytes;
-        ctx_.Show(done_, total_, [&] { return what_ + ", " + Megabytes(done_) + " of " + Megabytes(total_); });
-        return !ctx_.stop() && (!out_ || out_->AppendRecords(records, n));
-    }
-    bool End(int32_t count) { return !out_ || out_->EndSample(count); }
-
-  private:
-    sel::CacheWriter* out_;
-    Context& ctx_;
-    int64_t total_, done_ = sel::kHeaderBytes;
-    std::string what_;
-};
-
 // Each weight becomes the larger of the part's and the whole's before the part, as the capture keeps
 // the larger (a tie or a NaN keeps the part's); a NaN in the part started the whole afresh as well.
-// Branch-free, so that the compiler vectorizes it.
-void CarryInto(sel::SampleRecord* records, float* before, size_t n) {
-    for (size_t i = 0; i < n; ++i) {
+// `finite`: the part has no NaN, so `before` stays as it is and is only read, four records at a time
+// where the processor has SSE2 (the compiler's own vectorizing of the loop below stores each weight
+// on its own).
+void CarryInto(sel::SampleRecord* records, float* before, size_t n, bool finite) {
+    size_t i = 0;
+#ifdef __SSE2__
+    static_assert(sizeof(sel::SampleRecord) == 8 && offsetof(sel::SampleRecord, weight) == 0);
+    if (finite) {
+        const __m128 weights = _mm_castsi128_ps(_mm_set_epi32(0, -1, 0, -1)); // the lanes of weights
+        auto larger = [&](__m128 c, float* at) {
+            __m128 r = _mm_loadu_ps(at);
+            __m128 m = _mm_max_ps(c, r); // c > r ? c : r: a tie or a NaN keeps the part's, as below
+            _mm_storeu_ps(at, _mm_or_ps(_mm_and_ps(weights, m), _mm_andnot_ps(weights, r)));
+        };
+        for (; i + 4 <= n; i += 4) {
+            float* at = reinterpret_cast<float*>(records + i);
+            __m128 c = _mm_loadu_ps(before + i);
+            larger(_mm_unpacklo_ps(c, c), at);
+            larger(_mm_unpackhi_ps(c, c), at + 4);
+        }
+    }
+#endif
+    for (; i < n; ++i) {
         float b = records[i].weight, c = before[i];
         records[i].weight = b < c ? c : b;
-        before[i] = b != b ? b : c;
+        if (!finite) before[i] = b != b ? b : c;
     }
+}
+
+// Asks for `n` floats from `from` on to be brought into the caches while the checksum and the rules
+// take the next block, so that the carry does not wait for them.
+void Prefetch(const float* from, size_t n) {
+    for (size_t i = 0; i < n; i += 64 / sizeof(float))
+        __builtin_prefetch(from + i);
 }
 
 // Writes one part's samples, carrying `carry` in while the whole's weights run on; with `keep`,
@@ -378,7 +455,9 @@ bool WritePart(const Checked& p, PartReader& in, bool accumulate, bool keep, Car
     const auto& restarts = p.record.restarts;
     bool chained = accumulate && carry.count >= 0 && p.record.firstCount == carry.count;
     std::vector<float> before = std::move(carry.weight); // the whole's weights before the part
-    carry = Carry{};
+    carry.weight = std::move(carry.spare);
+    carry.weight.clear();
+    carry.count = -1;
     size_t r = 0;
     for (int32_t k = 0; k < p.samples; ++k) {
         int32_t n = 0;
@@ -393,18 +472,23 @@ bool WritePart(const Checked& p, PartReader& in, bool accumulate, bool keep, Car
         if (size_t(n) != before.size()) chained = false; // a new point count starts afresh
         bool last = keep && k + 1 == p.samples;
         if (last) carry.weight.resize(size_t(n));
-        for (size_t i = 0, got = 0; i < size_t(n); i += got) {
-            sel::SampleRecord* records = in.Take(std::min(kPieceRecords, size_t(n) - i), got);
-            if (!records) return false;
-            if (chained) CarryInto(records, before.data() + i, got);
+        auto carryOn = [&](sel::SampleRecord* records, size_t got, size_t first) {
+            if (chained) {
+                CarryInto(records, before.data() + first, got, in.Finite());
+                Prefetch(before.data() + first + got, std::min(got, before.size() - first - got));
+            }
             if (last)
                 for (size_t j = 0; j < got; ++j)
-                    carry.weight[i + j] = records[j].weight;
-            if (!w.Put(records, got)) return false;
+                    carry.weight[first + j] = records[j].weight;
+        };
+        for (size_t i = 0, got = 0; i < size_t(n); i += got) {
+            sel::SampleRecord* records = in.Take(size_t(n) - i, got, carryOn);
+            if (!records || !w.Put(records, got)) return false;
         }
         if (!w.End(n)) return false;
         if (last) carry.count = n;
     }
+    carry.spare = std::move(before);
     return in.Finish();
 }
 
@@ -415,7 +499,7 @@ bool ReadParts(const std::vector<Checked>& parts, sel::CacheWriter* writer, Cont
                std::string& problem) {
     bool accumulate = parts.front().record.accumulate != 0 && writer;
     Carry carry;
-    std::vector<sel::SampleRecord> buffer(kChunkRecords);
+    auto buffer = std::make_unique_for_overwrite<sel::SampleRecord[]>(kPieceRecords); // read before used
     Writer w(writer, ctx, total, writer ? "writing" : "checking the parts");
     for (size_t i = 0; i < parts.size(); ++i) {
         const Checked& p = parts[i];
@@ -425,8 +509,10 @@ bool ReadParts(const std::vector<Checked>& parts, sel::CacheWriter* writer, Cont
             problem = p.in->name + ": changed since it was checked (" + std::to_string(bytes->Size()) +
                       " bytes, not " + std::to_string(p.record.fileBytes) + ")";
         if (!problem.empty()) return false;
-        PartReader in(p, *bytes, buffer, problem);
-        if (!WritePart(p, in, accumulate, accumulate && i + 1 < parts.size(), carry, w)) return false;
+        PartReader in(p, *bytes, buffer.get(), w, problem);
+        // the part's last records are written before the next part is read into the buffer
+        if (!WritePart(p, in, accumulate, accumulate && i + 1 < parts.size(), carry, w) || !w.Drain())
+            return false;
     }
     return true;
 }
@@ -524,7 +610,8 @@ bool ReadPartRecord(const std::string& part, JoinPart& out, Context& ctx) {
         why = "far larger than the record of " + part + " can be";
     if (why.empty()) {
         out.recordText.resize(size_t(record.GetSource().Size()));
-        if (record.GetSource().ReadAt(0, out.recordText.data(), out.recordText.size()) != out.recordText.size())
+        if (record.GetSource().ReadAt(0, out.recordText.data(), out.recordText.size()) !=
+            out.recordText.size())
             why = "cannot be read to its end";
     }
     if (!why.empty()) {
@@ -578,8 +665,9 @@ ToolVerb AddJoinVerb(CLI::App& app) {
         std::string out;
     };
     auto o = std::make_shared<Options>();
-    CLI::App* command = app.add_subcommand("join", "Join the parts of one recording (vomark record --frames A:B) "
-                                                   "into the file one recording of the whole range writes");
+    CLI::App* command =
+        app.add_subcommand("join", "Join the parts of one recording (vomark record --frames A:B) "
+                                   "into the file one recording of the whole range writes");
     command->add_option("PART", o->parts, "the parts' cache files, each with its .part record beside it")
         ->required();
     command->add_option("--out", o->out, "the joined cache file")->required();
