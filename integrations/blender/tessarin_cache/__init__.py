@@ -128,8 +128,9 @@ def play(mesh, objs, frame, frame_change=False):
     path = playback.absolute(mesh, settings.filepath)
     try:
         # the group set now is the one whose own weights are kept: another group set meanwhile gets
-        # the old one its weights back first
-        if playback.take_group(mesh, objs):
+        # the old one its weights back first (a change of the group forgets what the mesh plays, so
+        # one that plays has its group's weights kept)
+        if not playback.plays(mesh) and playback.take_group(mesh, objs):
             playback.forget(mesh)
         if module.tessarin is None:
             raise RuntimeError(module.problem)
@@ -141,7 +142,8 @@ def play(mesh, objs, frame, frame_change=False):
         # clamps them (the float attribute is not). Through nodes or as the attribute, the weights go
         # straight into the mesh's attribute, which the evaluation reads (a copy of 160 kB less at
         # 40,000 vertices; the call writes nothing before every sample it needs is read).
-        if settings.output == 'DIRECT':
+        output = settings.output
+        if output == 'DIRECT':
             out = entry.out
         else:  # the modifiers first: making one may move what the mesh holds
             _nodes_modifiers(objs, settings)
@@ -149,7 +151,7 @@ def play(mesh, objs, frame, frame_change=False):
         weights, _ = entry.cache.evaluate(
             frame, entry.incoming, None, start=settings.start, relative_offset=settings.relative_offset,
             strength=settings.strength, selection_type=SELECTION_INDEX[settings.selection_type], out=out,
-            selected_as_one=True, clamp=settings.output != 'ATTRIBUTE')
+            selected_as_one=True, clamp=output != 'ATTRIBUTE')
         _output(mesh, objs, settings, entry, weights, frame_change)
         status = entry.status
         for obj in objs:

@@ -52,6 +52,10 @@ def forget_all():
     _checked_trees.clear()
 
 
+def plays(mesh):
+    return mesh.as_pointer() in _open
+
+
 def playing(mesh, path, describe):
     """What `mesh` plays from `path`: opened now when it is not, again when the file changed on disk
     (re-recorded while it plays) or the mesh's vertex count did."""
