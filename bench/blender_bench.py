@@ -2,9 +2,9 @@
 modifier playing a PC2 file of the same vertex count, in the same run, at 40,000 and 1,000,000
 vertices, on grids of quads (as scenes have them) and on vertices alone. The add-on's outputs (the
 vertex group through Geometry Nodes, the default; the float attribute; the group set directly, for
-weights of 97 values, a radial falloff and all distinct), and the floors under the first two: the
-add-on's nodes modifier storing an unchanging attribute into the group, or passing the mesh on,
-evaluated at every frame with nothing played. Each case has an
+weights of 97 values, a radial falloff and all distinct), and the floor under each: the add-on's
+nodes modifier storing an unchanging attribute into the group, or passing the mesh on, evaluated at
+every frame with nothing played; one weight of the group set at every frame. Each case has an
 object of its own, alone in the scene while it is timed. A frame change is frame_set plus the
 evaluated depsgraph, in processor time of the whole process (all of Blender's threads), so that
 other programs on a shared machine do not count; the median of a round, and each case's best of five
@@ -116,11 +116,19 @@ def timed(slow=False):
     return float(np.median(times)) * 1000
 
 
-def floor_handler(mesh, weights):
+def floor_handler(obj, weights, direct):
     """The floor under an output: the attribute written once and the nodes modifier's tree (storing it
-    into the group, or passing the geometry on), which Blender evaluates at every frame; a frame handler
-    doing nothing."""
-    attribute = mesh.attributes.new(playback.PLAYED, 'FLOAT', 'POINT')
+    into the group, or passing the geometry on), which Blender evaluates at every frame, with a frame
+    handler doing nothing; for Direct, one weight of the group set by one VertexGroup.add at every
+    frame, after which Blender updates the mesh whole as it does for any change of a group."""
+    if direct:
+        group = obj.vertex_groups["Tessarin"]
+        group.add(list(range(len(weights))), 0.0, 'REPLACE')  # every vertex a member, as Direct leaves them
+
+        def handler(scene, depsgraph=None):
+            group.add([0], scene.frame_current / FRAMES, 'REPLACE')
+        return handler
+    attribute = obj.data.attributes.new(playback.PLAYED, 'FLOAT', 'POINT')
     attribute.data.foreach_set("value", weights)
 
     def handler(scene, depsgraph=None):
@@ -129,7 +137,8 @@ def floor_handler(mesh, weights):
 
 
 CASES = [("Mesh Cache", None), ("floor: group through nodes", "floor NODES"),
-         ("floor: float attribute", "floor ATTRIBUTE"), ("add-on, group through nodes (default)", "NODES"),
+         ("floor: float attribute", "floor ATTRIBUTE"), ("floor: group direct", "floor DIRECT"),
+         ("add-on, group through nodes (default)", "NODES"),
          ("add-on, float attribute", "ATTRIBUTE"), ("add-on, group direct", "DIRECT")]
 KINDS = ("97 values", "falloff", "all distinct")
 
@@ -139,7 +148,7 @@ class Case:
 
     def __init__(self, n, topology, name, output, kind, sel, pc2):
         self.name, self.output, self.kind = name, output, kind
-        self.slow = output == "DIRECT" and n > 100_000
+        self.slow = output is not None and output.endswith("DIRECT") and n > 100_000
         self.obj = obj = mesh_object(name, n, topology)
         self.handler = None
         if output is None:
@@ -147,8 +156,9 @@ class Case:
             cache.cache_format, cache.filepath, cache.frame_start = 'PC2', pc2, 0
         elif output.startswith("floor"):
             obj.vertex_groups.new(name="Tessarin")
-            self.handler = floor_handler(obj.data, pattern(kind, n, 3))
-            playback.nodes_modifier(obj, "Tessarin" if output.endswith("NODES") else None)
+            self.handler = floor_handler(obj, pattern(kind, n, 3), output.endswith("DIRECT"))
+            if not output.endswith("DIRECT"):
+                playback.nodes_modifier(obj, "Tessarin" if output.endswith("NODES") else None)
         else:
             settings = obj.data.tessarin_cache
             settings.filepath, settings.output = sel, output

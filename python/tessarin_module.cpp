@@ -5,6 +5,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -179,9 +180,21 @@ std::pair<py::array_t<float>, py::array_t<bool>> Outputs(const py::handle& outAr
     return out;
 }
 
+// The weights as a consumer that has no selection bits holds them: 1.0 where selected, and (clamp)
+// each within 0..1 as a vertex group keeps it. One pass after the evaluation, while the results are
+// still in the processor's cache; a pass of numpy for each would read and write them three times more.
+void AsWeights(float* w, const bool* sel, py::ssize_t n, bool selectedAsOne, bool clamp) {
+    if (selectedAsOne)
+        for (py::ssize_t i = 0; i < n; ++i)
+            w[i] = sel[i] ? 1.0f : w[i];
+    if (clamp)
+        for (py::ssize_t i = 0; i < n; ++i)
+            w[i] = std::min(std::max(w[i], 0.0f), 1.0f); // NaN stays NaN, as numpy's maximum/minimum keep it
+}
+
 py::tuple Evaluate(Cache& c, double frame, const py::handle& weightsArg, const py::handle& selectedArg,
                    double start, bool relativeOffset, double strength, int selectionType, int ticksPerFrame,
-                   const py::handle& outArg) {
+                   const py::handle& outArg, bool selectedAsOne, bool clamp) {
     if (!std::isfinite(frame)) throw py::value_error("frame must be a finite number");
     if (ticksPerFrame < 1) throw py::value_error("ticks_per_frame must be 1 or more");
     if (selectionType < 0 || selectionType > 2)
@@ -221,6 +234,7 @@ py::tuple Evaluate(Cache& c, double frame, const py::handle& weightsArg, const p
         else if (sel != selectedBits)
             std::memmove(sel, selectedBits, size_t(n));
         c.Evaluate(s, in, w, words.data(), sel, static_cast<int>(n));
+        AsWeights(w, sel, n, selectedAsOne, clamp);
         mismatch = c.CountMismatch(static_cast<int>(n));
     });
     if (!mismatch.empty()) {
@@ -342,9 +356,11 @@ void BindCache(py::module_& m) {
         .def("evaluate", &Evaluate, py::arg("frame"), py::arg("weights"), py::arg("selected") = py::none(), py::kw_only(),
              py::arg("start") = 0.0, py::arg("relative_offset") = false, py::arg("strength") = 1.0,
              py::arg("selection_type") = 0, py::arg("ticks_per_frame") = 160, py::arg("out") = py::none(),
+             py::arg("selected_as_one") = false, py::arg("clamp") = false,
              "(weights, selected) after the modifier plays the cache at `frame` onto a mesh with these incoming "
              "weights (float32) and selection bits (bool; None, the default: none selected); into the arrays of `out` (a pair, which may "
-             "be the inputs themselves) instead of new ones when given.")
+             "be the inputs themselves) instead of new ones when given. selected_as_one: the weight of a selected "
+             "vertex is 1.0; clamp: each weight is kept within 0..1 (as a vertex group keeps it).")
         .def("close", [](Cache& c) { Unlocked(c, [&] { c.Close(); }); }, "Closes the file; twice is harmless.")
         .def("__enter__", [](Cache& c) -> Cache& {
                 Unlocked(c, [&] { CheckOpen(c); });

@@ -55,8 +55,11 @@ class Cache:
         selection_type: int = 0,
         ticks_per_frame: int = 160,
         out: Optional[Tuple[npt.NDArray[np.float32], npt.NDArray[np.bool_]]] = None,
+        selected_as_one: bool = False,
+        clamp: bool = False,
     ) -> Tuple[npt.NDArray[np.float32], npt.NDArray[np.bool_]]:
-        """What the modifier leaves on a mesh with these incoming weights and selection at `frame`."""
+        """What the modifier leaves on a mesh with these incoming weights and selection at `frame`
+        (selected_as_one: 1.0 for a selected vertex; clamp: each weight within 0..1)."""
     def close(self) -> None: ...
     def __enter__(self) -> "Cache": ...
     def __exit__(self, *args: Any) -> None: ...

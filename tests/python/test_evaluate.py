@@ -88,6 +88,13 @@ def test_evaluate_gives_the_bits_of_vomark_eval(tmp_path, commands, i):
                 assert c.evaluate(frame, *(own if out is own else (weights, selected)), out=out, **s)[0] is out[0]
                 np.testing.assert_array_equal(out[1], want_sel, err_msg=where)
                 np.testing.assert_array_equal(out[0].view(np.uint32), want_w.view(np.uint32), err_msg=where)
+            # as a group holds them (the add-on's outputs): exact ones as 1.0, then clamped, in one call
+            for clamp in (False, True):
+                held = np.where(want_sel, np.float32(1.0), want_w)
+                held = np.minimum(np.maximum(held, np.float32(0.0)), np.float32(1.0)) if clamp else held
+                got = c.evaluate(frame, weights, selected, selected_as_one=True, clamp=clamp, **s)
+                np.testing.assert_array_equal(got[1], want_sel, err_msg=where)
+                np.testing.assert_array_equal(got[0].view(np.uint32), held.view(np.uint32), err_msg=where)
     assert {str(w.message) for w in said} == (set() if fits else
                                               {f"{path} has {has} vertices per sample; the weights have {n}"})
     assert all(w.filename == __file__ for w in said), "the warning names the caller's line"

@@ -76,18 +76,20 @@ def _failure(e):
     return f"{type(e).__name__}: {e}"
 
 
+def _nodes_modifiers(objs, settings):
+    """The nodes modifier of each object (for the outputs other than Direct): Blender's evaluation reads
+    the played weights from the mesh's attribute through it (putting them into the group, or passing
+    the attribute on)."""
+    group = playback.group_of(objs[0], settings).name if settings.output == 'NODES' else None
+    for obj in objs:
+        playback.nodes_modifier(obj, group)
+
+
 def _output(mesh, objs, settings, entry, weights, frame_change):
     if settings.output != 'DIRECT':
-        # one array call into the mesh; Blender's evaluation reads it (through the nodes modifier, which
-        # puts it into the group, or as the attribute itself)
-        group = playback.group_of(objs[0], settings).name if settings.output == 'NODES' else None
-        for obj in objs:
-            playback.nodes_modifier(obj, group)
-        if group is not None:  # clamped as Blender clamps group weights (np.clip costs three times this)
-            np.minimum(np.maximum(weights, np.float32(0.0), out=weights), np.float32(1.0), out=weights)
-        playback.write_played(mesh, weights)
-        # on a frame change the objects are evaluated anyway (the nodes modifier depends on the time):
-        # the values written into the copy that evaluation reads spare copying the whole mesh again
+        # the weights are in the mesh's attribute already; on a frame change the objects are evaluated
+        # anyway (the nodes modifier depends on the time): the values written into the copy that
+        # evaluation reads spare copying the whole mesh again
         if not (frame_change and playback.write_evaluated(mesh, weights)):
             mesh.update_tag()
         return
@@ -103,7 +105,10 @@ def _output(mesh, objs, settings, entry, weights, frame_change):
     for group in groups.values():
         playback.write_group(group, weights if changed is None else weights[changed], changed)
     entry.written = weights.copy()
-    mesh.update_tag()
+    if len(objs) > 1:
+        # VertexGroup.add has its own object evaluated anew, with the mesh as it is now; the other
+        # objects showing the mesh need the mesh tagged (a tag more costs a frame a tenth of a millisecond)
+        mesh.update_tag()
 
 
 def play(mesh, objs, frame, frame_change=False):
@@ -123,8 +128,9 @@ def play(mesh, objs, frame, frame_change=False):
     path = playback.absolute(mesh, settings.filepath)
     try:
         # the group set now is the one whose own weights are kept: another group set meanwhile gets
-        # the old one its weights back first
-        if playback.take_group(mesh, objs):
+        # the old one its weights back first (a change of the group forgets what the mesh plays, so
+        # one that plays has its group's weights kept)
+        if not playback.plays(mesh) and playback.take_group(mesh, objs):
             playback.forget(mesh)
         if module.tessarin is None:
             raise RuntimeError(module.problem)
@@ -132,10 +138,20 @@ def play(mesh, objs, frame, frame_change=False):
             raise RuntimeError("no cache file")
         vertices = len(mesh.vertices)
         entry = playback.playing(mesh, path, lambda cache: _describe(cache, settings, vertices))
-        weights, selected = entry.cache.evaluate(
+        # exact ones are bits: the group shows them as 1.0; a group's weights are clamped as Blender
+        # clamps them (the float attribute is not). Through nodes or as the attribute, the weights go
+        # straight into the mesh's attribute, which the evaluation reads (a copy of 160 kB less at
+        # 40,000 vertices; the call writes nothing before every sample it needs is read).
+        output = settings.output
+        if output == 'DIRECT':
+            out = entry.out
+        else:  # the modifiers first: making one may move what the mesh holds
+            _nodes_modifiers(objs, settings)
+            out = (playback.played_values(mesh, entry.incoming), entry.out[1])
+        weights, _ = entry.cache.evaluate(
             frame, entry.incoming, None, start=settings.start, relative_offset=settings.relative_offset,
-            strength=settings.strength, selection_type=SELECTION_INDEX[settings.selection_type], out=entry.out)
-        np.putmask(weights, selected, np.float32(1.0))  # exact ones are bits: the group shows them as 1.0
+            strength=settings.strength, selection_type=SELECTION_INDEX[settings.selection_type], out=out,
+            selected_as_one=True, clamp=output != 'ATTRIBUTE')
         _output(mesh, objs, settings, entry, weights, frame_change)
         status = entry.status
         for obj in objs:

@@ -52,6 +52,10 @@ def forget_all():
     _checked_trees.clear()
 
 
+def plays(mesh):
+    return mesh.as_pointer() in _open
+
+
 def playing(mesh, path, describe):
     """What `mesh` plays from `path`: opened now when it is not, again when the file changed on disk
     (re-recorded while it plays) or the mesh's vertex count did."""
@@ -223,8 +227,18 @@ def give_back(mesh, objs):
     mesh.tessarin_cache.kept_group = ""
 
 
-def write_played(mesh, weights):
-    _set(_attribute(mesh, PLAYED, 'FLOAT'), weights)
+def played_values(mesh, incoming):
+    """The values of the float point attribute PLAYED, as an array over the memory the attribute owns,
+    for the evaluation to write into: got again at every frame, since any change of the mesh may move
+    them. A new attribute holds the `incoming` weights until a frame plays."""
+    attribute = mesh.attributes.get(PLAYED)
+    if attribute is None or attribute.domain != 'POINT' or attribute.data_type != 'FLOAT':
+        attribute = _attribute(mesh, PLAYED, 'FLOAT')
+        _set(attribute, incoming)
+    n = len(attribute.data)
+    if n == 0:
+        return np.empty(0, np.float32)
+    return np.frombuffer((ctypes.c_float * n).from_address(attribute.data[0].as_pointer()), np.float32)
 
 
 def write_evaluated(mesh, weights):
