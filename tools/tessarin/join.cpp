@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <optional>
 #ifdef __SSE2__
@@ -260,16 +261,21 @@ constexpr size_t kPieceRecords = size_t(512) << 10;
 constexpr size_t kBlockRecords = size_t(2) << 10;
 
 // The joined file as it is written: the samples through a CacheWriter, how far it has come shown,
-// and a stop request heard between pieces. The records put are written when the join's buffer is
-// about to be read into again (Drain), all of them as one piece across the samples they end: the
-// system takes a large write in large pages of its cache, so a piece of a few samples costs less
-// than each on its own. Without a writer it only reads (the parts are checked before a byte is
-// written where what is written cannot be taken back).
+// and a stop request heard between pieces. The join's buffer has two halves: a piece is read into
+// one while the records put from the other are written, on a thread of their own, all of them as
+// one piece across the samples they end (the system takes a large write in large pages of its
+// cache, so a piece of a few samples costs less than each on its own). Reading and checking the
+// next piece then costs the join little beyond what writing takes. Without a writer it only reads
+// (the parts are checked before a byte is written where what is written cannot be taken back).
 class Writer {
   public:
     Writer(sel::CacheWriter* out, Context& ctx, int64_t total, std::string what)
-        : out_(out), ctx_(ctx), total_(total), what_(std::move(what)) {}
-    // Records of the current sample, in the buffer right after those put before since the last
+        : out_(out), ctx_(ctx), total_(total), what_(std::move(what)),
+          buffer_(std::make_unique_for_overwrite<sel::SampleRecord[]>(2 * kPieceRecords)) {}
+    ~Writer() { Wait(); }
+    // The half the next piece is read into (kPieceRecords): nothing being written lies in it.
+    sel::SampleRecord* Free() { return buffer_.get() + half_ * kPieceRecords; }
+    // Records of the current sample, in the free half right after those put before since the last
     // Drain; false on a stop.
     bool Put(const sel::SampleRecord* records, size_t n) {
         done_ += int64_t(n) * sel::kRecordBytes;
@@ -282,32 +288,41 @@ class Writer {
         return true;
     }
     // The end of the current sample: ended in the writer after its records are written.
-    bool End(int32_t count) {
-        if (!out_) return true;
-        if (pending_ == 0) return out_->EndSample(count);
-        ended_.push_back(count);
-        return true;
+    void End(int32_t count) {
+        if (out_) ended_.push_back(count);
     }
-    // Writes the records put since the last Drain and ends their samples; false when the sink
-    // refused them.
+    // Waits for the piece being written, then starts writing the records put since the last Drain
+    // and ending their samples; the other half is free from then on. False when the sink refused a
+    // piece.
     bool Drain() {
-        if (!out_ || pending_ == 0) return true;
-        bool ok = out_->AppendRecords(first_, pending_);
-        for (int32_t count : ended_)
-            ok = ok && out_->EndSample(count);
+        if (!Wait()) return false;
+        if (!out_ || (pending_ == 0 && ended_.empty())) return true;
+        writing_ = std::async(std::launch::async, [out = out_, first = first_, n = pending_,
+                                                   ended = std::move(ended_)] {
+            bool ok = out->AppendRecords(first, n);
+            for (int32_t count : ended)
+                ok = ok && out->EndSample(count);
+            return ok;
+        });
         ended_.clear();
         pending_ = 0;
-        return ok;
+        half_ ^= 1;
+        return true;
     }
+    // Waits for the piece being written: false when the sink refused it.
+    bool Wait() { return !writing_.valid() || writing_.get(); }
 
   private:
     sel::CacheWriter* out_;
     Context& ctx_;
     int64_t total_, done_ = sel::kHeaderBytes;
     std::string what_;
-    const sel::SampleRecord* first_ = nullptr; // the first record put since the last Drain
-    size_t pending_ = 0;                       // records put since
-    std::vector<int32_t> ended_;               // the counts of the samples they end
+    std::unique_ptr<sel::SampleRecord[]> buffer_; // two halves of kPieceRecords
+    size_t half_ = 0;                             // the free one
+    const sel::SampleRecord* first_ = nullptr;    // the first record put since the last Drain
+    size_t pending_ = 0;                          // records put since
+    std::vector<int32_t> ended_;                  // the counts of the samples they end
+    std::future<bool> writing_;                   // the piece being written
 };
 
 // One part's samples as the copy reads them: its count table an entry at a time, its records front
@@ -317,10 +332,8 @@ class Writer {
 // be read (changed since it was checked), or fails a check is named in `problem`.
 class PartReader {
   public:
-    PartReader(const Checked& p, const sel::Source& src, sel::SampleRecord* buffer, Writer& out,
-               std::string& problem)
-        : part_(p), src_(src), counts_(src, p.tableStart, p.samples), end_(p.tableStart), buffer_(buffer),
-          out_(out), problem_(problem), rules_(summary_, false) {
+    PartReader(const Checked& p, const sel::Source& src, Writer& out, std::string& problem)
+        : part_(p), src_(src), counts_(src, p.tableStart, p.samples), end_(p.tableStart), out_(out), problem_(problem), rules_(summary_, false) {
         XXH3_64bits_reset(&sum_);
         if (!HashRange(src_, 0, sel::kHeaderBytes, sum_)) problem_ = Unreadable(0);
     }
@@ -343,6 +356,7 @@ class PartReader {
     template <class Visit> sel::SampleRecord* Take(size_t most, size_t& got, Visit&& visit) {
         if (used_ == have_) {
             if (!out_.Drain()) return nullptr;
+            buffer_ = out_.Free();
             have_ = size_t(std::min<int64_t>((end_ - at_) / sel::kRecordBytes, int64_t(kPieceRecords)));
             used_ = 0;
             size_t bytes = have_ * sel::kRecordBytes;
@@ -400,7 +414,7 @@ class PartReader {
     const sel::Source& src_;
     sel::CountReader counts_;
     int64_t at_ = sel::kHeaderBytes, end_;
-    sel::SampleRecord* buffer_; // kPieceRecords
+    sel::SampleRecord* buffer_ = nullptr; // the writer's free half, read into
     Writer& out_;
     size_t have_ = 0, used_ = 0; // records in the buffer, and of those, taken
     std::string& problem_;
@@ -485,7 +499,7 @@ bool WritePart(const Checked& p, PartReader& in, bool accumulate, bool keep, Car
             sel::SampleRecord* records = in.Take(size_t(n) - i, got, carryOn);
             if (!records || !w.Put(records, got)) return false;
         }
-        if (!w.End(n)) return false;
+        w.End(n);
         if (last) carry.count = n;
     }
     carry.spare = std::move(before);
@@ -499,7 +513,6 @@ bool ReadParts(const std::vector<Checked>& parts, sel::CacheWriter* writer, Cont
                std::string& problem) {
     bool accumulate = parts.front().record.accumulate != 0 && writer;
     Carry carry;
-    auto buffer = std::make_unique_for_overwrite<sel::SampleRecord[]>(kPieceRecords); // read before used
     Writer w(writer, ctx, total, writer ? "writing" : "checking the parts");
     for (size_t i = 0; i < parts.size(); ++i) {
         const Checked& p = parts[i];
@@ -509,12 +522,11 @@ bool ReadParts(const std::vector<Checked>& parts, sel::CacheWriter* writer, Cont
             problem = p.in->name + ": changed since it was checked (" + std::to_string(bytes->Size()) +
                       " bytes, not " + std::to_string(p.record.fileBytes) + ")";
         if (!problem.empty()) return false;
-        PartReader in(p, *bytes, buffer.get(), w, problem);
-        // the part's last records are written before the next part is read into the buffer
-        if (!WritePart(p, in, accumulate, accumulate && i + 1 < parts.size(), carry, w) || !w.Drain())
-            return false;
+        PartReader in(p, *bytes, w, problem);
+        // the part's last records are written as the next part's first piece is read
+        if (!WritePart(p, in, accumulate, accumulate && i + 1 < parts.size(), carry, w)) return false;
     }
-    return true;
+    return w.Drain() && w.Wait();
 }
 } // namespace
 
