@@ -1,6 +1,8 @@
 """Playing a cache onto a mesh: the group's own weights kept aside, the played weights put into the
 vertex group (through a Geometry Nodes modifier, or directly) or into a float point attribute."""
+import collections
 import ctypes
+import itertools
 import sys
 
 import bpy
@@ -131,11 +133,11 @@ def write_group(group, weights, indices=None):
     values = ranked[ends - 1].tolist()
     if indices is not None:
         order = np.asarray(indices)[order]
-    order = order.tolist()
-    add, begin = group.add, 0
-    for value, end in zip(values, ends.tolist()):
-        add(order[begin:end], value, 'REPLACE')
-        begin = end
+    order, ends = order.tolist(), ends.tolist()
+    # the calls made without a Python loop around them: at thousands of distinct weights the loop's own
+    # steps were a tenth of the time
+    pieces = map(order.__getitem__, map(slice, [0] + ends[:-1], ends))
+    collections.deque(itertools.starmap(group.add, zip(pieces, values, itertools.repeat('REPLACE'))), maxlen=0)
 
 
 def _attribute(mesh, name, kind):
