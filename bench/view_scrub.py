@@ -71,26 +71,30 @@ def cpu_ms(root):
 # Pointer events at the track every 8 ms, end to end in 0.4 s and back (a frame of the sheet's 48 every
 # 8 ms), for `seconds`; the animation frames, evaluations and updates drawn a second, and the time
 # from request to drawn frame. Updates drawn are frames that showed newer weights than the frame
-# before (a page without that counter: the lesser of its evaluations and its frames).
+# before (a page without that counter: the lesser of its evaluations and its frames); the most there
+# can be are the frames at which the timeline had moved to another frame since the frame before (not
+# every one: where the drag turns, it stays on the sheet's first or last frame for a frame or two).
 DRAG = """const [seconds, done] = arguments; const v = window.vomarkView;
 const track = document.getElementById('track'), box = track.getBoundingClientRect(), y = (box.top + box.bottom) / 2;
 const send = (type, x) => track.dispatchEvent(new PointerEvent(type, { pointerId: 1, clientX: x, clientY: y,
   bubbles: true, isPrimary: true, pointerType: 'mouse', buttons: 1 }));
 try { send('pointerdown', box.left + 2); } catch (e) { /* no pointer to capture: the drag goes on */ }
-const e0 = v.evals, m0 = v.totalMs, d0 = v.drawn, t0 = performance.now();
-let frames = 0;
+const e0 = v.evals, m0 = v.totalMs, d0 = v.drawn, t0 = performance.now(), wanted = document.getElementById('frame');
+let frames = 0, moved = 0, last = wanted.value;
 const timer = setInterval(() => {
   const t = (performance.now() - t0) % 800 / 400;
   send('pointermove', box.left + 2 + (box.width - 4) * (t < 1 ? t : 2 - t));
 }, 8);
 function frame() {
   frames++;
+  if (wanted.value !== last) moved++;
+  last = wanted.value;
   if (performance.now() - t0 < seconds * 1000) return requestAnimationFrame(frame);
   clearInterval(timer);
   send('pointerup', box.left + 2);
   const s = (performance.now() - t0) / 1000, evals = v.evals - e0;
   const drawn = d0 === undefined ? Math.min(evals, frames) : v.drawn - d0;
-  done([frames / s, evals / s, drawn / s, (v.totalMs - m0) / Math.max(1, evals)]);
+  done([frames / s, moved / s, evals / s, drawn / s, (v.totalMs - m0) / Math.max(1, evals)]);
 }
 requestAnimationFrame(frame);"""
 
@@ -142,9 +146,9 @@ def main(argv):
     work = tempfile.mkdtemp(prefix='vomark-view-scrub-')
     driver = browser(os.path.join(work, 'profile'), ['--disable-gpu-compositing'] if flags else [])
     try:
-        print('| vertices | frames a second | evaluations a second | updates drawn a second | ms an evaluation '
-              '| GPU process, ms a frame | renderer, ms a frame |')
-        print('|---|---|---|---|---|---|---|')
+        print('| vertices | frames a second | frames with a newer frame wanted a second | evaluations a second '
+              '| updates drawn a second | ms an evaluation | GPU process, ms a frame | renderer, ms a frame |')
+        print('|---|---|---|---|---|---|---|---|')
         for n, side in enumerate(SIZES):
             path = os.path.join(work, 'sheet-%d.json' % side)
             s = scene(side)
@@ -163,8 +167,8 @@ def main(argv):
                     time.sleep(0.1)
                 if n == 0:
                     ceiling = measured(driver, CEILING, seconds)
-                    print('| (a cleared canvas) | %.1f | | | | %.1f | %.1f |' % tuple(ceiling))
-                print('| {:,} | {:.1f} | {:.1f} | {:.1f} | {:.1f} | {:.1f} | {:.1f} |'.format(
+                    print('| (a cleared canvas) | %.1f | | | | | %.1f | %.1f |' % tuple(ceiling))
+                print('| {:,} | {:.1f} | {:.1f} | {:.1f} | {:.1f} | {:.1f} | {:.1f} | {:.1f} |'.format(
                     side * side, *measured(driver, DRAG, seconds)))
             finally:
                 server.terminate()

@@ -26,24 +26,32 @@ function showError(e) {
   showError.timer = setTimeout(() => { el.hidden = true; }, 6000);
 }
 
-// Evaluation: one request in flight and at most one answer waiting for its frame. The next request
-// goes out as soon as an answer is handed to the viewport, so that its round trip overlaps the
-// wait for that frame and its drawing; it is handed over only once the answer before is on screen,
-// so a scrub still asks no faster than the screen shows (answers never drawn cost the host and the
-// page the time a frame needs). A scrub that moves on meanwhile asks only for where it ended.
+// Evaluation: up to two requests out at once (in flight, or answered and waiting). An answer is handed
+// to the viewport only once the one before is on screen, and a request goes out when one is handed
+// over, so a scrub asks no faster than the screen shows (answers never drawn cost the host and the
+// page the time a frame needs); the second in flight gives each round trip two frames, as the
+// browser, busy drawing, often takes longer than one to deliver an answer. A scrub that moves on
+// meanwhile asks only for where it ended.
 let wantedTick = null, inFlight = false;
 function requestTick(tick) {
   wantedTick = tick;
   if (!inFlight) pump();
 }
+function ask() {
+  const tick = wantedTick;
+  wantedTick = null;
+  const answer = getBinary(`/api/eval?tick=${tick}`);
+  answer.catch(() => {}); // awaited later, where its failure is shown
+  return { t0: performance.now(), answer };
+}
 async function pump() {
   inFlight = true;
-  while (wantedTick !== null) {
-    const tick = wantedTick;
-    wantedTick = null;
-    const t0 = performance.now();
+  for (const asked = []; ;) {
+    while (asked.length < 2 && wantedTick !== null) asked.push(ask());
+    if (!asked.length) break;
+    const { t0, answer } = asked.shift();
     try {
-      const w = decodeWeights(await getBinary(`/api/eval?tick=${tick}`));
+      const w = decodeWeights(await answer);
       await viewport.drawn();
       if (w.count !== viewport.vertexCount) viewport.setMesh(decodeMesh(await getBinary('/api/mesh')));
       viewport.setWeights(w);

@@ -58,8 +58,9 @@ export class Timeline {
     this.onFrame(f);
   }
 
-  frameAt(clientX) {
-    const r = this.track.getBoundingClientRect();
+  // The frame under `clientX` on the track as it lay when the drag began (`r`): reading the track's
+  // place again at every move would have the browser lay out the page that the move before changed.
+  frameAt(clientX, r = this.track.getBoundingClientRect()) {
     return this.start + ((clientX - r.left) / Math.max(1, r.width)) * (this.end - this.start);
   }
 
@@ -71,15 +72,15 @@ export class Timeline {
   }
 
   listen() {
-    let scrubbing = false;
+    let scrubbing = null; // the track's place while a drag lasts
     this.track.addEventListener('pointerdown', (e) => {
-      scrubbing = true;
+      scrubbing = this.track.getBoundingClientRect();
       this.track.setPointerCapture(e.pointerId);
       this.toggle(false);
-      this.go(this.frameAt(e.clientX));
+      this.go(this.frameAt(e.clientX, scrubbing));
     });
-    this.track.addEventListener('pointermove', (e) => { if (scrubbing) this.go(this.frameAt(e.clientX)); });
-    const stop = () => { scrubbing = false; };
+    this.track.addEventListener('pointermove', (e) => { if (scrubbing) this.go(this.frameAt(e.clientX, scrubbing)); });
+    const stop = () => { scrubbing = null; };
     this.track.addEventListener('pointerup', stop);
     this.track.addEventListener('pointercancel', stop);
     this.playButton.addEventListener('click', () => this.toggle());
