@@ -1,5 +1,4 @@
 // vomark record: a node's modifier into its cache file, whole or a part of the range.
-#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -18,9 +17,6 @@
 #include "scene/record_whole.h"
 #include "scene/scene_description.h"
 #include "scene/scene_files.h"
-#include "scene/staging.h"
-#include "sel/files.h"
-#include "sel/output.h"
 #include "verbs/verbs.h"
 
 namespace app {

@@ -59,6 +59,8 @@ for frames in ("0:0", "1:2"):
         shutil.copy(part(frames) + suffix, os.path.join(work, f"p{frames[0]}.sel{suffix}"))
 os.remove(os.path.join(work, "keys.sel"))
 
+open(os.path.join(work, "record.script"), "w").write("$.modifiers[#Tessarin].Record\n")
+
 PY_WRITER = ("import numpy, tessarin\n"
              "with tessarin.Writer('py.sel', 2, overwrite=True) as w:\n"
              "    for k in range(3): w.append(numpy.full(4, 0.25 * k, numpy.float32))\n")
@@ -66,6 +68,7 @@ PY_WRITER = ("import numpy, tessarin\n"
 # name, command, the outputs it writes
 ROWS = [
     ("vomark record", [vomark, "record", scene, "--plugins", plugins], ["keys.sel"]),
+    ("vomark run (Record)", V[:1] + ["run", scene, "record.script"] + V[1:], ["keys.sel"]),
     ("vomark record --frames", [vomark, "record", scene, "--plugins", plugins, "--frames", "1:2"],
      [part("1:2"), part("1:2") + ".part"]),
     ("tessarin join", [tool, "join", "p0.sel", "p1.sel", "--out", "joined.sel"], ["joined.sel"]),
@@ -142,7 +145,7 @@ for name, argv, outputs in ROWS:
             text = r.stderr
             named = any(os.path.basename(o) in line and (any(w in line for w in REASONS[kind]) or
                         # the recorder's own message for a file it cannot open says neither reason
-                        (name.startswith("vomark record") and kind == "create"))
+                        (name.startswith(("vomark record", "vomark run")) and kind == "create"))
                         for line in text.splitlines() for o in outputs)
             if not named:
                 failures.append(f"{where}: no line names the output and '{REASONS[kind][0]}': {text.strip()}")
