@@ -37,6 +37,11 @@ def main(args):
         return 1
     addon = os.path.join(HERE, "tessarin_cache")
     with zipfile.ZipFile(out + ".tmp", "w", zipfile.ZIP_DEFLATED) as z:
+        # the folders as entries of their own: Blender's install over an installed add-on removes the
+        # old one by the zip's top-level entries, and without them it writes over the files in place,
+        # the compiled module a running Blender has loaded among them (which then crashes it)
+        for folder in ("tessarin_cache/", "tessarin_cache/tessarin/"):
+            z.writestr(zipfile.ZipInfo(folder), b"")
         written = 0
         for name in sorted(os.listdir(addon)):
             if name.endswith(".py"):

@@ -424,6 +424,18 @@ def test_a_farm_sees_what_plays_and_the_preflight_check_says_so(cache):
           f"under -b one line per object that cannot play: {run.stderr[-800:]!r}")
 
 
+def test_installing_over_the_running_add_on_quits_cleanly():
+    # a TD updating the add-on in a session that has played with it: the new zip's files must not be
+    # written over the compiled module that session has loaded
+    home = os.path.join(WORK, "reinstall")
+    install = (f"import bpy; bpy.ops.preferences.addon_install(filepath={ADDON!r}, overwrite=True); "
+               "bpy.ops.preferences.addon_enable(module='tessarin_cache'); ")
+    run = blender("--factory-startup", "--python-expr", install + "import tessarin_cache.tessarin; " + install,
+                  BLENDER_USER_SCRIPTS=os.path.join(home, "scripts"), BLENDER_USER_CONFIG=os.path.join(home, "config"))
+    check(run.returncode == 0 and "tessarin_cache" in run.stdout,
+          f"install, enable, install again, quit: exit {run.returncode}\n{run.stdout[-400:]}{run.stderr[-400:]}")
+
+
 def test_linked_data_is_never_written_and_overrides_keep_their_settings(cache):
     library = os.path.join(WORK, "library.blend")
     bpy.ops.wm.open_mainfile(filepath=os.path.join(WORK, "saved.blend"))
@@ -523,6 +535,7 @@ def main():
                  lambda: test_linked_duplicates_share_one_driver_and_get_their_group_back(cache),
                  lambda: test_settings_survive_saving_and_reopening(cache),
                  lambda: test_a_farm_sees_what_plays_and_the_preflight_check_says_so(cache),
+                 test_installing_over_the_running_add_on_quits_cleanly,
                  lambda: test_linked_data_is_never_written_and_overrides_keep_their_settings(cache),
                  lambda: test_files_of_add_on_1_0_keep_their_settings(cache),
                  lambda: test_the_picture_script_renders_a_draft(cache)):
