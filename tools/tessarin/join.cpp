@@ -297,13 +297,13 @@ class Writer {
     bool Drain() {
         if (!Wait()) return false;
         if (!out_ || (pending_ == 0 && ended_.empty())) return true;
-        writing_ = std::async(std::launch::async, [out = out_, first = first_, n = pending_,
-                                                   ended = std::move(ended_)] {
+        auto write = [out = out_, first = first_, n = pending_, ended = std::move(ended_)] {
             bool ok = out->AppendRecords(first, n);
             for (int32_t count : ended)
                 ok = ok && out->EndSample(count);
             return ok;
-        });
+        };
+        writing_ = std::async(std::launch::async, std::move(write));
         ended_.clear();
         pending_ = 0;
         half_ ^= 1;
@@ -333,7 +333,8 @@ class Writer {
 class PartReader {
   public:
     PartReader(const Checked& p, const sel::Source& src, Writer& out, std::string& problem)
-        : part_(p), src_(src), counts_(src, p.tableStart, p.samples), end_(p.tableStart), out_(out), problem_(problem), rules_(summary_, false) {
+        : part_(p), src_(src), counts_(src, p.tableStart, p.samples), end_(p.tableStart), out_(out),
+          problem_(problem), rules_(summary_, false) {
         XXH3_64bits_reset(&sum_);
         if (!HashRange(src_, 0, sel::kHeaderBytes, sum_)) problem_ = Unreadable(0);
     }
