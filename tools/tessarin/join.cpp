@@ -20,6 +20,7 @@
 #include <future>
 #include <memory>
 #include <optional>
+#include <system_error>
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -303,7 +304,11 @@ class Writer {
                 ok = ok && out->EndSample(count);
             return ok;
         };
-        writing_ = std::async(std::launch::async, std::move(write));
+        try {
+            writing_ = std::async(std::launch::async, write);
+        } catch (const std::system_error&) {
+            if (!write()) return false; // no thread to be had: written here, the reading waits
+        }
         ended_.clear();
         pending_ = 0;
         half_ ^= 1;
