@@ -341,7 +341,7 @@ export class Viewport {
     if (this.edgeCount) this.drawEdgeLayer(mvp, w, h);
     if (this.drawSurfacePixels(mvp, w, h)) this.resolveSurface();
     else this.drawSurface(mvp);
-    if (this.edgeCount && !window.noEdges) {
+    if (this.edgeCount) {
       // the layer's colours are premultiplied: black lines, coverage in alpha
       gl.disable(gl.DEPTH_TEST);
       gl.enable(gl.BLEND);
