@@ -272,7 +272,7 @@ class Writer {
   public:
     Writer(sel::CacheWriter* out, Context& ctx, int64_t total, std::string what)
         : out_(out), ctx_(ctx), total_(total), what_(std::move(what)),
-          buffer_(std::make_unique_for_overwrite<sel::SampleRecord[]>(2 * kPieceRecords)) {}
+          buffer_(std::make_unique_for_overwrite<sel::SampleRecord[]>((out ? 2 : 1) * kPieceRecords)) {}
     ~Writer() { Wait(); }
     // The half the next piece is read into (kPieceRecords): nothing being written lies in it.
     sel::SampleRecord* Free() { return buffer_.get() + half_ * kPieceRecords; }
@@ -322,7 +322,7 @@ class Writer {
     Context& ctx_;
     int64_t total_, done_ = sel::kHeaderBytes;
     std::string what_;
-    std::unique_ptr<sel::SampleRecord[]> buffer_; // two halves of kPieceRecords
+    std::unique_ptr<sel::SampleRecord[]> buffer_; // two halves of kPieceRecords; one without a writer
     size_t half_ = 0;                             // the free one
     const sel::SampleRecord* first_ = nullptr;    // the first record put since the last Drain
     size_t pending_ = 0;                          // records put since
@@ -331,10 +331,10 @@ class Writer {
 };
 
 // One part's samples as the copy reads them: its count table an entry at a time, its records front
-// to back a piece at a time into the join's one buffer, whose records `out` writes before it is read
-// into again. Every record read goes through verify's rules and every byte into the checksum its
-// part record holds, so that one reading both checks the part and copies it. A part that ends early, cannot
-// be read (changed since it was checked), or fails a check is named in `problem`.
+// to back a piece at a time into the half of the join's buffer `out` has free. Every record read goes
+// through verify's rules and every byte into the checksum its part record holds, so that one reading
+// both checks the part and copies it. A part that ends early, cannot be read (changed since it was
+// checked), or fails a check is named in `problem`.
 class PartReader {
   public:
     PartReader(const Checked& p, const sel::Source& src, Writer& out, std::string& problem)
